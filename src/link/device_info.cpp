@@ -1,0 +1,136 @@
+#include "link/device_info.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "link/exchange.h"
+#include "link/wire.h"
+#include "monitor/app.h"
+#include "monitor/channel_config.h"
+#include "monitor/main_window.h"
+#include "monitor/measurement.h"
+#include "thermistor/convert.h"
+#include "util/byte_order.h"
+
+namespace zvk {
+
+namespace {
+
+std::string Hex2(std::uint8_t v) {
+  char buf[3];
+  std::snprintf(buf, sizeof buf, "%02X", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string FieldText(const std::uint8_t* field, std::size_t width) {
+  const std::uint8_t* end = std::find(field, field + width, 0);
+  return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
+}
+
+std::string RssiText(std::uint16_t raw) { return "RSSI: " + std::to_string(int{raw} - 65536) + "dBm"; }
+
+void DecodeDeviceInfo(App& app) {
+  namespace d = wire::devinfo;
+  const std::uint8_t* r = app.link.ReplyBuffer.data();
+  MainForm& f = app.form;
+  DeviceConfig& dev = app.device;
+  MeasurementState& m = app.meas;
+
+  if (r[wire::kReplyStatus] != wire::ACK) {
+    ReissuePending(app);
+    return;
+  }
+  app.link.PendingCommand = 0;
+  f.Label4.color = kNavy;
+  f.StatusBar1.panels[0] = "Get Device Linked!!";
+
+  dev.ModelKnown = false;
+  std::string model_text = kUnknownModelText;
+  dev.ModelCode = r[d::kModel];
+  if (dev.ModelCode == wire::kModelKm3) {
+    model_text = kKm3ModelText;
+    ApplyModelLayout(app, wire::kModelKm3);
+    dev.ModelKnown = true;
+  } else if (dev.ModelCode == wire::kModelQn6) {
+    model_text = kQn6ModelText;
+    ApplyModelLayout(app, wire::kModelQn6);
+    dev.ModelKnown = true;
+  } else {
+    dev.ModelCode = 0;
+  }
+  f.Label4.caption = model_text;
+  if (dev.ModelCode == 0) return;
+
+  const std::string address = std::to_string(r[d::kAddress + 3]) + "." +
+                              std::to_string(r[d::kAddress + 2]) + "." +
+                              std::to_string(r[d::kAddress + 1]) + "." +
+                              std::to_string(r[d::kAddress]);
+  if (address != app.link.DeviceHost) return;
+
+  std::string mac;
+  for (std::size_t i = 0; i < 6; ++i) mac += (i ? ":" : "") + Hex2(r[d::kMac + i]);
+  f.StatusBar1.panels[0] = "Dev MAC: " + mac;
+
+  dev.DeviceLocation = FieldText(r + d::kLocation, d::kLocationWidth);
+  f.Label5.color = Rgb{64, 132, 118};
+  f.Label5.caption = "Locate: " + dev.DeviceLocation;
+
+  f.StatusBar2.panels[1] = "FW: V" + Hex2(r[d::kFwMajor]) + "." + Hex2(r[d::kFwMinor]);
+  app.SetStatus("Get Device");
+
+  dev.DevApSsid = FieldText(r + d::kApSsid, d::kSsidWidth);
+  dev.DevApKeyType = r[d::kApKeyType];
+  if (dev.DevApKeyType != 0) dev.DevApKey = FieldText(r + d::kApKey, d::kKeyWidth);
+  dev.DevStaSsid = FieldText(r + d::kStaSsid, d::kSsidWidth);
+  dev.DevStaKeyType = r[d::kStaKeyType];
+  if (dev.DevStaKeyType != 0) dev.DevStaKey = FieldText(r + d::kStaKey, d::kKeyWidth);
+
+  dev.DevWifiMode = r[d::kWifiMode];
+  dev.DevModbusPort = GetBe16(r + d::kModbusPort);
+  dev.DevStaticIpEnabled = r[d::kStaticIpEnabled] != 0;
+  std::copy_n(r + d::kStaticIp, 4, dev.DevStaticIp.begin());
+  std::copy_n(r + d::kSubnetMask, 4, dev.DevSubnetMask.begin());
+  std::copy_n(r + d::kGateway, 4, dev.DevGateway.begin());
+
+  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0) f.Label12.caption = RssiText(rssi);
+  dev.DevIdleTimeout = GetBe16(r + d::kIdleTimeout);
+
+  if (dev.ModelCode == wire::kModelKm3) {
+    for (int ch = 0; ch < wire::kAnalogChannels; ++ch)
+      m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
+    m.SamplingMode = r[d::kKm3SamplingMode];
+    std::copy_n(r + d::kKm3RangeCodes, wire::kAnalogChannels, m.RangeCode.begin());
+    m.VrefCount = GetBe16(r + d::kKm3VrefCount);
+    std::copy_n(r + d::kKm3AnalogRef, wire::kAnalogRefBlockSize, m.AnalogRefBlock.begin());
+    RefreshAnalogControls(app);
+    RebuildRangeTable(app);
+  } else {
+    m.ThermistorRefCount = GetBe16(r + d::kQn6RefCount);
+    if (m.ThermistorRefCount == 0) m.ThermistorRefCount = wire::kDefaultThermistorRefCount;
+    app.VoltsPerCount = 2.5 / m.ThermistorRefCount;
+    char line[32];
+    std::snprintf(line, sizeof line, "QN6_Ref_Val=>0x%04X", unsigned{m.ThermistorRefCount});
+    app.Log(line);
+    std::copy_n(r + d::kQn6SensorTypes, 8, m.SensorType.begin());
+    std::copy_n(r + d::kQn6Fahrenheit, 8, m.Fahrenheit.begin());
+    for (int ch = 0; ch < 8; ++ch) m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+      m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
+      m.ThermistorResult[ch] =
+          ConvertThermistor(m.RawReading[ch], m.SensorType[ch], app.VoltsPerCount, app.sensors);
+    }
+    m.VrefCount = GetBe16(r + d::kQn6VrefCount);
+    LoadUserCurveRecord(app.curves, r + d::kQn6UserCurves);
+    RefreshUserCurveOhms(app.curves);
+    for (int curve : FitUserCurves(app.curves, app.sensors)) app.Log(KeptCurvesLogLine(curve));
+  }
+  RefreshReadings(app);
+  dev.Identified = true;
+  dev.DeviceInfoLoaded = true;
+  app.link.PendingCommand = 0;
+}
+
+}  // namespace zvk

@@ -1,0 +1,289 @@
+#include "link/exchange.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "link/dispatcher.h"
+#include "monitor/app.h"
+
+namespace zvk {
+
+namespace {
+
+constexpr const char* kConnectTimeoutText = "Connect Timeout";
+
+// Connects to the module, keeping the event pump running. Null when the connect failed.
+std::unique_ptr<TcpSocket> Connect(App& app) {
+  auto socket = app.seams.network.NewSocket();
+  IoStatus status = socket->BeginConnect(app.link.DeviceHost, app.link.DevicePort);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+  while (status == IoStatus::Pending) {
+    app.seams.pump.ProcessEvents();
+    if (std::chrono::steady_clock::now() >= deadline) {
+      status = IoStatus::Failed;
+      break;
+    }
+    status = socket->PollConnect(kReplyPollMs);
+  }
+  if (status != IoStatus::Done) {
+    socket->Close();
+    return nullptr;
+  }
+  return socket;
+}
+
+bool OpenLink(App& app, std::unique_ptr<TcpSocket>& socket) {
+  socket = Connect(app);
+  if (!socket) {
+    app.SetStatus(kConnectTimeoutText);
+    app.link.LinkBusy = false;
+    app.link.PendingCommand = 0;
+    return false;
+  }
+  if (app.Status() == kConnectTimeoutText) app.SetStatus("");
+  return true;
+}
+
+// An error after a good connect: the link is released and the reason shown; nothing is decoded.
+void LinkError(App& app, TcpSocket& socket, const std::string& what) {
+  std::string reason = what;
+  if (!socket.LastError().empty()) reason += ": " + socket.LastError();
+  socket.Close();
+  app.link.LinkBusy = false;
+  app.SetStatus("Link error, " + reason);
+  app.Log("Link error, " + reason);
+}
+
+void RunAfterExchange(App& app) {
+  auto actions = std::move(app.hooks.after_exchange);
+  app.hooks.after_exchange.clear();
+  for (auto& action : actions) action(app);
+}
+
+void CopySignature(App& app) {
+  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(),
+            app.link.CommandFrame.begin());
+}
+
+enum class Wait { Data, Closed, TimedOut, Error };
+
+// One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
+// counts, and the wait fails once kReplyPolls have counted.
+Wait WaitForData(App& app, TcpSocket& socket, int& polls) {
+  while (polls < kReplyPolls) {
+    IoStatus s = socket.WaitReadable(0);
+    if (s == IoStatus::Pending) {
+      app.seams.pump.ProcessEvents();
+      s = socket.WaitReadable(kReplyPollMs);
+      if (s == IoStatus::Pending) {
+        ++polls;
+        continue;
+      }
+    }
+    return s == IoStatus::Done ? Wait::Data : Wait::Error;
+  }
+  return Wait::TimedOut;
+}
+
+}  // namespace
+
+std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
+                                const std::uint8_t* reply, std::size_t received) {
+  if (received >= 4 && !std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply))
+    return 4;  // the dispatcher rejects it on the signature alone
+  if (received < wire::kReplyHeaderSize) return wire::kReplyHeaderSize;
+  if (reply[wire::kReplyStatus] != wire::ACK) return wire::kReplyHeaderSize;
+  switch (pending) {
+    case wire::CMD_GET_DEVICE:
+      if (received <= wire::devinfo::kModel) return wire::devinfo::kModel + 1;
+      if (reply[wire::devinfo::kModel] == wire::kModelKm3) return wire::devinfo::kKm3RecordSize;
+      if (reply[wire::devinfo::kModel] == wire::kModelQn6) return wire::devinfo::kQn6RecordSize;
+      return wire::devinfo::kModel + 1;
+    case wire::CMD_SET_TH_CONFIG:
+    case wire::CMD_READ_DATA:
+      return model_code == wire::kModelKm3 ? wire::data::kKm3BlockSize
+                                           : wire::data::kQn6BlockSize;
+    case wire::CMD_GET_IMAGE_CHECKSUM:
+      return 10;  // 32-bit checksum after the header
+    case wire::CMD_CALIBRATE_TH_REF:
+      return 8;  // 16-bit reference count after the header
+    default:
+      return wire::kReplyHeaderSize;
+  }
+}
+
+void Transact(App& app, std::uint8_t length) {
+  LinkState& link = app.link;
+  if (link.LinkBusy) return;
+  link.LinkBusy = true;
+  link.RetryTicks = 0;
+  link.RetryTickLimit = 40;
+
+  std::unique_ptr<TcpSocket> socket;
+  if (!OpenLink(app, socket)) return;
+
+  std::fill_n(link.ReplyBuffer.begin(), wire::kReplyClearBytes, 0);
+  CopySignature(app);
+  // A Timer3 tick that ran while this exchange was connecting may have written a queued
+  // command into a 5-byte frame; send it whole.
+  if (length == 5 && (link.CommandFrame[4] == wire::CMD_SET_LOCATOR ||
+                      link.CommandFrame[4] == wire::CMD_GET_DEVICE)) {
+    link.CommandFrame[5] = 0;
+    link.CommandFrame[6] = 0;
+    length = 7;
+    app.Log("Recover");
+  }
+  if (!socket->WriteAll(link.CommandFrame.data(), length)) {
+    LinkError(app, *socket, "write failed");
+    return;
+  }
+
+  int polls = 0;
+  Wait wait = WaitForData(app, *socket, polls);
+  if (wait == Wait::TimedOut) {
+    app.Log("Wait RX Timeout!");
+    socket->Close();
+    link.ReplyTimedOut = true;
+    link.LinkBusy = false;
+    return;
+  }
+
+  std::size_t received = 0;
+  std::size_t dropped = 0;
+  std::uint8_t scratch[1024];
+  bool closed = false;
+  while (wait == Wait::Data) {
+    std::uint8_t* into = received < link.ReplyBuffer.size() ? link.ReplyBuffer.data() + received
+                                                            : scratch;
+    std::size_t room = received < link.ReplyBuffer.size() ? link.ReplyBuffer.size() - received
+                                                          : sizeof scratch;
+    long n = socket->ReadSome(into, room);
+    if (n == -1) {
+      LinkError(app, *socket, "connection lost while reading the reply");
+      return;
+    }
+    if (n == 0) {
+      closed = true;
+      break;
+    }
+    if (n > 0) {
+      if (into == scratch)
+        dropped += static_cast<std::size_t>(n);
+      else
+        received += static_cast<std::size_t>(n);
+    }
+    std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+                                             link.ReplyBuffer.data(), received);
+    // An oversized reply is drained to its end so nothing of it is read as the next reply.
+    if (received >= needed && received < link.ReplyBuffer.size() && dropped == 0 &&
+        socket->WaitReadable(0) != IoStatus::Done)
+      break;
+    wait = WaitForData(app, *socket, polls);
+  }
+  if (wait == Wait::Error) {
+    LinkError(app, *socket, "connection lost while reading the reply");
+    return;
+  }
+  socket->Close();
+  if (dropped > 0)
+    app.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
+            std::to_string(dropped) + " bytes dropped");
+  (void)closed;
+
+  std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+                                           link.ReplyBuffer.data(), received);
+  if (received > 0 && received < needed) {
+    link.ReplyTimedOut = false;
+    link.ReplyLength = static_cast<std::uint32_t>(received);
+    app.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
+            " bytes, not decoded");
+  } else if (received > 0) {
+    DispatchReply(app, static_cast<std::uint32_t>(received));
+  }
+  link.LinkBusy = false;
+  RunAfterExchange(app);
+}
+
+void SendOnly(App& app, std::uint8_t length) {
+  LinkState& link = app.link;
+  if (link.LinkBusy) return;
+  link.LinkBusy = true;
+  link.RetryTicks = 0;
+  link.RetryTickLimit = 40;
+  link.ReplyTimedOut = false;
+
+  std::unique_ptr<TcpSocket> socket;
+  if (!OpenLink(app, socket)) return;
+  CopySignature(app);
+  if (!socket->WriteAll(link.CommandFrame.data(), length)) {
+    LinkError(app, *socket, "write failed");
+    return;
+  }
+  socket->Close();
+  link.LinkBusy = false;
+  RunAfterExchange(app);
+}
+
+void QueueCommand(App& app, std::uint8_t code) {
+  app.link.PendingCommand = code;
+  app.link.CommandFrame[4] = code;
+  if (code == wire::CMD_GET_DEVICE) {
+    app.link.CommandFrame[5] = 0;
+    app.link.CommandFrame[6] = 0;
+  }
+  app.link.QueuedCommand = code;
+}
+
+void QueueStep(App& app) {
+  LinkState& link = app.link;
+  if (link.QueuedCommand == 0) return;
+  link.PendingCommand = link.QueuedCommand;
+  link.CommandFrame[4] = link.QueuedCommand;
+  link.CommandFrame[5] = 0;
+  link.CommandFrame[6] = 0;
+  Transact(app, wire::kLenQueued);
+  link.QueuedCommand = 0;
+  app.discovery.SupervisionTicks = 0;
+}
+
+void RetryStep(App& app) {
+  LinkState& link = app.link;
+  if (!link.ReplyTimedOut) return;
+  if (++link.RetryTicks < link.RetryTickLimit) return;
+  if (link.RetryCount >= 3) {
+    link.RetryCount = 0;
+    link.PendingCommand = 0;
+    link.ReplyTimedOut = false;
+    app.SetStatus("Retry timeout, abort transfer!");
+  } else {
+    ++link.RetryCount;
+    ReissuePending(app);
+    app.SetStatus("Retry transfer " + std::to_string(link.RetryCount));
+  }
+  link.RetryTicks = 0;
+}
+
+void ReissuePending(App& app) {
+  const std::uint8_t pending = app.link.PendingCommand;
+  switch (pending) {
+    case wire::CMD_SET_LOCATOR:
+    case wire::CMD_GET_DEVICE:
+      QueueCommand(app, pending);
+      return;
+    default:
+      if (auto& issuer = app.hooks.reissuers[pending]) issuer(app);
+  }
+}
+
+void SetReissuer(App& app, std::uint8_t code, std::function<void(App&)> issuer) {
+  app.hooks.reissuers[code] = std::move(issuer);
+}
+
+void AfterExchange(App& app, std::function<void(App&)> action) {
+  app.hooks.after_exchange.push_back(std::move(action));
+}
+
+}  // namespace zvk

@@ -1,0 +1,40 @@
+// Sending frames to the module: Transact (reply read and dispatched), SendOnly, the one-entry
+// queue sent by the Timer3 tick, and the retry policy for replies that never came.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace zvk {
+
+class App;
+
+inline constexpr int kConnectTimeoutMs = 3000;
+inline constexpr int kReplyPolls = 100;
+inline constexpr int kReplyPollMs = 10;
+
+void Transact(App& app, std::uint8_t length);
+void SendOnly(App& app, std::uint8_t length);
+
+// Queues CMD_GET_DEVICE or CMD_SET_LOCATOR for the next Timer3 tick.
+void QueueCommand(App& app, std::uint8_t code);
+void QueueStep(App& app);
+void RetryStep(App& app);
+void ReissuePending(App& app);
+
+// Issuers that re-send their own command on a re-issue (firmware checksum, staged image,
+// module reset) register here.
+void SetReissuer(App& app, std::uint8_t code, std::function<void(App&)> issuer);
+
+// Runs `action` once the current exchange has released the link: a reply handler that needs a
+// follow-up command (the reboot after a verified image) uses it, since LinkBusy refuses the
+// command while the handler runs.
+void AfterExchange(App& app, std::function<void(App&)> action);
+
+// How many bytes the handler for the pending command reads from this reply, given what has
+// arrived so far. A reply is complete at this length, or once its status is not ACK.
+std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
+                                const std::uint8_t* reply, std::size_t received);
+
+}  // namespace zvk

@@ -1,0 +1,44 @@
+// The TCP client seam: connect with a timeout, one write, wait for readable, read what is
+// buffered, close. Waiting is done in short slices by the caller so the event pump keeps running.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zvk {
+
+enum class IoStatus { Done, Pending, Failed };
+
+class TcpSocket {
+ public:
+  virtual ~TcpSocket() = default;
+  // Starts a non-blocking IPv4 connect. Done, Pending (call PollConnect) or Failed.
+  virtual IoStatus BeginConnect(const std::string& host, std::uint16_t port) = 0;
+  // Waits up to timeout_ms for the connect to finish.
+  virtual IoStatus PollConnect(int timeout_ms) = 0;
+  // Writes all bytes (in one send where the stack allows); false on error.
+  virtual bool WriteAll(const std::uint8_t* data, std::size_t length) = 0;
+  // Waits up to timeout_ms for data or end of stream: Done when something can be read.
+  virtual IoStatus WaitReadable(int timeout_ms) = 0;
+  // Reads what is buffered: bytes read (> 0), 0 at end of stream, -1 on error, -2 nothing yet.
+  virtual long ReadSome(std::uint8_t* out, std::size_t capacity) = 0;
+  virtual void Close() = 0;
+  // Text of the last error, for the status line and the log.
+  virtual std::string LastError() const = 0;
+};
+
+class Network {
+ public:
+  virtual ~Network() = default;
+  virtual std::unique_ptr<TcpSocket> NewSocket() = 0;
+};
+
+// POSIX sockets (Winsock under _WIN32).
+class SystemNetwork final : public Network {
+ public:
+  std::unique_ptr<TcpSocket> NewSocket() override;
+};
+
+}  // namespace zvk

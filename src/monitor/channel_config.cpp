@@ -1,0 +1,157 @@
+#include "monitor/channel_config.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "link/discovery.h"
+#include "link/exchange.h"
+#include "monitor/app.h"
+
+namespace zvk {
+
+namespace {
+
+std::optional<int> ParseInt(const std::string& digits, int base) {
+  int value = 0;
+  const char* first = digits.data();
+  const char* last = first + digits.size();
+  auto [end, ec] = std::from_chars(first, last, value, base);
+  // Signs are not part of a code.
+  if (digits.empty() || digits[0] == '-' || ec != std::errc() || end != last)
+    return std::nullopt;
+  return value;
+}
+
+void ConversionError(App& app, const std::string& converted) {
+  app.seams.dialogs.ErrorBox("'" + converted + "' is not a valid integer value");
+}
+
+// Stores the analog controls; false (after the error box) when a range text does not convert.
+bool ReadAnalogControlsChecked(App& app) {
+  MeasurementState& m = app.meas;
+  m.SamplingMode = app.form.RadioButton1.checked() ? 0 : 1;
+  for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+    const std::string& text = app.form.RangeCombo[ch].text();
+    auto code = RangeCodeOfText(text);
+    if (!code) {
+      ConversionError(app, text.substr(0, 1));
+      return false;
+    }
+    m.RangeCode[ch] = static_cast<std::uint8_t>(*code);
+  }
+  return true;
+}
+
+void AnalogControlChanged(App& app) {
+  if (app.discovery.SupervisionTicks == 30) return;
+  if (ReadAnalogControlsChecked(app)) SendRangeConfig(app);
+}
+
+}  // namespace
+
+std::optional<int> RangeCodeOfText(const std::string& text) {
+  return ParseInt(text.substr(0, 1), 10);
+}
+
+std::optional<int> SensorCodeOfText(const std::string& text) {
+  return ParseInt(text.substr(0, 2), 16);
+}
+
+int SensorItemIndex(std::uint8_t sensor_type) {
+  if (sensor_type >= 0x60 && sensor_type <= 0x6C) return sensor_type - 0x5F;
+  if (sensor_type >= 0x70 && sensor_type <= 0x77) return sensor_type - 0x62;
+  return 0;
+}
+
+void SendRangeConfig(App& app) {
+  if (!SelectDevice(app)) return;
+  auto& frame = app.link.CommandFrame;
+  app.link.PendingCommand = wire::CMD_SET_RANGE_CONFIG;
+  frame[4] = wire::CMD_SET_RANGE_CONFIG;
+  frame[wire::rangecfg::kSamplingMode] = app.meas.SamplingMode;
+  std::copy(app.meas.RangeCode.begin(), app.meas.RangeCode.end(),
+            frame.begin() + wire::rangecfg::kRangeCodes);
+  Transact(app, wire::kLenRangeConfig);
+}
+
+void SendChannelConfig(App& app) {
+  if (!SelectDevice(app)) return;
+  if (app.link.PendingCommand != 0) return;
+  auto& frame = app.link.CommandFrame;
+  const MeasurementState& m = app.meas;
+  app.link.PendingCommand = wire::CMD_SET_TH_CONFIG;
+  frame[4] = wire::CMD_SET_TH_CONFIG;
+  std::copy(m.SensorType.begin(), m.SensorType.end(), frame.begin() + wire::thcfg::kSensorTypes);
+  std::copy(m.Fahrenheit.begin(), m.Fahrenheit.end(), frame.begin() + wire::thcfg::kFahrenheit);
+  for (int ch = 0; ch < 8; ++ch)
+    frame[wire::thcfg::kOffsets + ch] = static_cast<std::uint8_t>(m.TempOffset[ch]);
+  Transact(app, wire::kLenThConfig);
+  app.discovery.SupervisionTicks = 0;
+}
+
+void ReadAnalogControls(App& app) { ReadAnalogControlsChecked(app); }
+
+void RefreshAnalogControls(App& app) {
+  MainForm& f = app.form;
+  const MeasurementState& m = app.meas;
+  if (m.SamplingMode != 0)
+    f.RadioButton2.SetChecked(true);
+  else
+    f.RadioButton1.SetChecked(true);
+  for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+    ComboBox& combo = f.RangeCombo[ch];
+    // A code without an item keeps the box as it is; its value label says "Range?".
+    if (m.RangeCode[ch] >= combo.items.size()) continue;
+    auto shown = RangeCodeOfText(combo.text());
+    if (!shown || *shown != m.RangeCode[ch]) combo.SetItemIndex(m.RangeCode[ch]);
+  }
+}
+
+void RefreshThermistorControls(App& app) {
+  MainForm& f = app.form;
+  const MeasurementState& m = app.meas;
+  for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
+    f.FahrenheitCheck[ch].SetChecked(m.Fahrenheit[ch] != 0);
+  for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+    ComboBox& combo = f.SensorCombo[ch];
+    auto shown = SensorCodeOfText(combo.text());
+    if (!shown || *shown != m.SensorType[ch]) combo.SetItemIndex(SensorItemIndex(m.SensorType[ch]));
+  }
+  for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
+    f.OffsetSpin[ch].SetValue(m.TempOffset[ch]);
+}
+
+void RangeConfigReply(App& app) {
+  if (app.link.ReplyBuffer[wire::kReplyStatus] != wire::ACK) return;
+  app.link.PendingCommand = 0;
+  app.Log("Set_Range_Cfg Done!!");
+}
+
+void ConnectChannelHandlers(App& app) {
+  MainForm& f = app.form;
+  for (auto& combo : f.RangeCombo) combo.on_change = [&app] { AnalogControlChanged(app); };
+  f.RadioButton1.on_click = [&app] { AnalogControlChanged(app); };
+  f.RadioButton2.on_click = [&app] { AnalogControlChanged(app); };
+  for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+    f.FahrenheitCheck[ch].on_click = [&app, ch] {
+      app.meas.Fahrenheit[ch] = app.form.FahrenheitCheck[ch].checked() ? 1 : 0;
+      SendChannelConfig(app);
+    };
+    f.SensorCombo[ch].on_change = [&app, ch] {
+      const std::string& text = app.form.SensorCombo[ch].text();
+      auto code = SensorCodeOfText(text);
+      if (!code) {
+        ConversionError(app, "0x" + text.substr(0, 2));
+        return;
+      }
+      app.meas.SensorType[ch] = static_cast<std::uint8_t>(*code);
+      SendChannelConfig(app);
+    };
+    f.OffsetSpin[ch].on_change = [&app, ch] {
+      app.meas.TempOffset[ch] = static_cast<std::int8_t>(app.form.OffsetSpin[ch].value() & 0xFF);
+      SendChannelConfig(app);
+    };
+  }
+}
+
+}  // namespace zvk

@@ -1,0 +1,28 @@
+// Channel settings changed from the main window and the guards that keep the refresh of the
+// controls from sending the reported settings back.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zvk {
+
+class App;
+
+void SendRangeConfig(App& app);
+void SendChannelConfig(App& app);
+void ReadAnalogControls(App& app);
+void RefreshAnalogControls(App& app);
+void RefreshThermistorControls(App& app);
+void RangeConfigReply(App& app);
+
+// Codes read from combo box texts; nullopt when the text does not convert.
+std::optional<int> RangeCodeOfText(const std::string& text);
+std::optional<int> SensorCodeOfText(const std::string& text);
+int SensorItemIndex(std::uint8_t sensor_type);
+
+// Wires the change and click handlers of both channel groups.
+void ConnectChannelHandlers(App& app);
+
+}  // namespace zvk

@@ -1,0 +1,133 @@
+#include "monitor/main_window.h"
+
+#include "link/discovery.h"
+#include "link/exchange.h"
+#include "monitor/app.h"
+#include "monitor/channel_config.h"
+#include "monitor/measurement.h"
+
+namespace zvk {
+
+void ResetDisplay(App& app) {
+  MainForm& f = app.form;
+  f.Label12.caption = "RSSI:";
+  RefreshReadings(app);
+  f.Label4.caption.clear();
+  f.Label5.caption.clear();
+  f.Label12.color = Rgb{255, 64, 129};
+  f.GroupBox1.visible = false;
+  f.GroupBox2.visible = false;
+}
+
+void ApplyModelLayout(App& app, std::uint8_t model_code) {
+  MainForm& f = app.form;
+  if (model_code == wire::kModelKm3) {
+    f.GroupBox1.visible = true;
+    f.GroupBox2.visible = false;
+  } else if (model_code == wire::kModelQn6) {
+    f.GroupBox1.visible = false;
+    f.GroupBox2.visible = true;
+  } else {
+    return;
+  }
+  for (Label& caption : f.AnalogCaption) caption.enabled = true;
+}
+
+MainWindow::MainWindow(App& app) : app_(app) { ConnectHandlers(); }
+
+void MainWindow::ConnectHandlers() {
+  MainForm& f = app_.form;
+  f.Image1.on_click = [this] { Image1Click(); };
+  f.Image2.on_click = [this] { Image2Click(); };
+  f.Image3.on_click = [this] { Image3Click(); };
+  f.SpeedButton1.on_click = [this] { SpeedButton1Click(); };
+  f.SpeedButton2.on_click = [this] { SpeedButton2Click(); };
+  f.SpeedButton5.on_click = [this] { SpeedButton5Click(); };
+  ConnectChannelHandlers(app_);
+}
+
+bool MainWindow::SupervisionDue() const { return app_.discovery.SupervisionTicks == 30; }
+
+void MainWindow::FormCreate() {
+  ResetDisplay(app_);
+  app_.discovery.PollingEnabled = true;
+  timer3_enabled_ = true;
+  DeriveRanges(app_.meas);
+}
+
+void MainWindow::FormActivate() {
+  if (activated_) return;
+  activated_ = true;
+  LinkState& link = app_.link;
+  link.PendingCommand = 0;
+  link.RetryCount = 0;
+  link.RetryTicks = 0;
+  link.ReplyTimedOut = false;
+  MainForm& f = app_.form;
+  f.StatusBar1.panels[1].clear();
+  f.Edit2.text = link.DeviceHost;
+  if (SelectDevice(app_)) {
+    f.StatusBar1.panels[1] = "IP: " + link.DeviceHost;
+    f.Edit2.text = link.DeviceHost;
+    QueueCommand(app_, wire::CMD_GET_DEVICE);
+  } else {
+    app_.seams.dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
+                                  MsgIcon::Warning, MsgButtons::Ok);
+  }
+}
+
+void MainWindow::Timer1Timer() { RetryStep(app_); }
+
+void MainWindow::Timer3Timer() {
+  timer3_enabled_ = false;
+  app_.link.RetryCount = 0;
+  if (SupervisionDue()) {
+    SupervisionStep(app_);
+  } else {
+    ++app_.discovery.SupervisionTicks;
+    QueueStep(app_);
+  }
+  timer3_enabled_ = true;
+}
+
+void MainWindow::Image1Click() {
+  if (SupervisionDue()) {
+    app_.Log("Boom..");
+    return;
+  }
+  if (!show_setup_window) return;  // the setup window is not part of this build
+  app_.discovery.PollingEnabled = false;
+  show_setup_window();
+}
+
+void MainWindow::Image2Click() {
+  if (SupervisionDue()) return;
+  app_.link.RetryCount = 0;
+  QueueCommand(app_, wire::CMD_GET_DEVICE);
+}
+
+void MainWindow::Image3Click() {
+  if (SupervisionDue()) return;
+  QueueCommand(app_, wire::CMD_SET_LOCATOR);
+}
+
+void MainWindow::SpeedButton1Click() {
+  if (SupervisionDue() || !show_analog_calibration) return;
+  app_.discovery.PollingEnabled = false;
+  show_analog_calibration();
+}
+
+void MainWindow::SpeedButton2Click() {
+  if (SupervisionDue() || !show_thermistor_calibration) return;
+  app_.discovery.PollingEnabled = false;
+  show_thermistor_calibration();
+}
+
+void MainWindow::SpeedButton5Click() {
+  if (!ApplyStaticIp(app_)) return;
+  ResetDisplay(app_);
+  app_.link.RetryCount = 0;
+  QueueCommand(app_, wire::CMD_GET_DEVICE);
+}
+
+}  // namespace zvk

@@ -1,0 +1,141 @@
+#include "monitor/measurement.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "link/device_info.h"
+#include "link/exchange.h"
+#include "monitor/app.h"
+#include "monitor/channel_config.h"
+#include "monitor/format_fixed.h"
+#include "thermistor/convert.h"
+#include "util/byte_order.h"
+
+namespace zvk {
+
+namespace {
+
+constexpr const char* kDegreeCelsius = "\u2103";
+constexpr const char* kDegreeFahrenheit = "\u2109";
+
+void LogReading(App& app, int ch) {
+  const auto value = static_cast<std::int16_t>(app.meas.RawReading[ch]);
+  char line[48];
+  std::snprintf(line, sizeof line, "AD%d => %d : %04X", ch, int{value},
+                static_cast<unsigned>(static_cast<std::int32_t>(value)));
+  app.Log(line);
+}
+
+}  // namespace
+
+void SendDataPoll(App& app) {
+  app.link.PendingCommand = wire::CMD_READ_DATA;
+  app.link.CommandFrame[4] = wire::CMD_READ_DATA;
+  Transact(app, wire::kLenReadData);
+}
+
+void DecodeDataReply(App& app) {
+  namespace d = wire::data;
+  const std::uint8_t* r = app.link.ReplyBuffer.data();
+  MeasurementState& m = app.meas;
+  if (r[wire::kReplyStatus] != wire::ACK) return;
+
+  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0)
+    app.form.Label12.caption = RssiText(rssi);
+
+  if (app.device.ModelCode == wire::kModelKm3) {
+    m.SamplingMode = r[d::kKm3SamplingMode];
+    std::copy_n(r + d::kKm3RangeCodes, wire::kAnalogChannels, m.RangeCode.begin());
+    std::copy_n(r + d::kKm3AnalogRef, wire::kAnalogRefBlockSize, m.AnalogRefBlock.begin());
+    RefreshAnalogControls(app);
+    RebuildRangeTable(app);
+    for (int ch = 0; ch < wire::kAnalogChannels; ++ch)
+      m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
+    m.VrefCount = GetBe16(r + d::kKm3VrefCount);
+  } else {
+    m.ThermistorRefCount = GetBe16(r + d::kQn6RefCount);
+    if (m.ThermistorRefCount == 0) m.ThermistorRefCount = wire::kDefaultThermistorRefCount;
+    app.VoltsPerCount = 2.5 / m.ThermistorRefCount;
+    std::copy_n(r + d::kQn6SensorTypes, 8, m.SensorType.begin());
+    std::copy_n(r + d::kQn6Fahrenheit, 8, m.Fahrenheit.begin());
+    for (int ch = 0; ch < 8; ++ch) m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+      m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
+      m.ThermistorResult[ch] =
+          ConvertThermistor(m.RawReading[ch], m.SensorType[ch], app.VoltsPerCount, app.sensors);
+    }
+    m.VrefCount = GetBe16(r + d::kQn6VrefCount);
+    LoadUserCurveRecord(app.curves, r + d::kQn6UserCurves);
+    RefreshUserCurveOhms(app.curves);
+  }
+  RefreshReadings(app);
+  app.link.PendingCommand = 0;
+}
+
+void DecodeStatusOnlyReply(App& app) {
+  const std::uint8_t* r = app.link.ReplyBuffer.data();
+  if (r[wire::kReplyCode] == wire::CMD_READ_DATA && r[wire::kReplyStatus] == wire::ACK)
+    RefreshReadings(app);
+}
+
+void RebuildRangeTable(App& app) {
+  MeasurementState& m = app.meas;
+  for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+    m.RangeTable[ch][3] = GetLeDouble(m.AnalogRefBlock.data() + wire::kActiveRefOffset + 8 * ch);
+    app.Log("range_div[" + std::to_string(ch) + "] : " + FormatFixed(m.RangeTable[ch][3], 16, 14));
+  }
+  DeriveRanges(m);
+}
+
+void DeriveRanges(MeasurementState& m) {
+  for (auto& row : m.RangeTable) {
+    row[2] = row[3] * 2.0;
+    row[1] = row[2] * 2.0;
+    row[0] = row[1] * 2.0;
+  }
+}
+
+void RefreshReadings(App& app) {
+  LogReading(app, 0);
+  LogReading(app, 1);
+  const MeasurementState& m = app.meas;
+  MainForm& f = app.form;
+  if (app.device.ModelCode == wire::kModelKm3) {
+    for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+      const std::uint8_t code = m.RangeCode[ch];
+      // A code the module reports without a scale of ours shows no made-up volts.
+      if (code > 3) {
+        f.AnalogValue[ch].caption = "Range?";
+        continue;
+      }
+      const double volts = static_cast<std::int16_t>(m.RawReading[ch]) * m.RangeTable[ch][code];
+      f.AnalogValue[ch].caption = FormatFixed(volts, 5, 4) + "V";
+    }
+  } else if (app.device.ModelCode == wire::kModelQn6) {
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
+      f.ThermistorValue[ch].caption = FormatThermistorValue(app, ch);
+    RefreshThermistorControls(app);
+  }
+}
+
+std::string FormatThermistorValue(const App& app, int ch) {
+  const MeasurementState& m = app.meas;
+  const std::int32_t v = m.ThermistorResult[ch];
+  if (v == RESULT_DISABLED) return "Disable";
+  if (v == RESULT_OVER) return "Over Range";
+  if (v == RESULT_UNDER) return "Under Range";
+  if (m.Fahrenheit[ch] == 0) {
+    std::string s = std::to_string(v + m.TempOffset[ch]);
+    const std::size_t sign = (s[0] == '-') ? 1 : 0;
+    if (s.size() - sign == 1) s.insert(sign, "0");
+    s.insert(s.size() - 1, ".");
+    return s + kDegreeCelsius;
+  }
+  const double c = v / 10.0;
+  double fahrenheit = c * 1.8 + 32;
+  fahrenheit = fahrenheit + m.TempOffset[ch] * 0.1;
+  return FormatFixed(fahrenheit, 4, 1) + kDegreeFahrenheit;
+}
+
+}  // namespace zvk

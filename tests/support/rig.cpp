@@ -1,0 +1,69 @@
+#include "support/rig.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zvk::test {
+
+Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
+  if (options.model) {
+    sim::Options sim_options;
+    sim_options.model = *options.model;
+    sim = std::make_unique<sim::Simulator>(sim_options);
+    sim->Start();
+  }
+  HostInterfaces& hosts =
+      options.skip_wifi_check ? static_cast<HostInterfaces&>(skip_hosts) : *fake_hosts;
+  app = std::make_unique<App>(Seams{network, pump, sleeper, hosts, dialogs});
+  app->link.DeviceHost = "127.0.0.1";
+  app->link.DevicePort = sim ? sim->Port() : ClosedLoopbackPort();
+  window = std::make_unique<MainWindow>(*app);
+}
+
+Rig::~Rig() {
+  window.reset();
+  app.reset();
+  if (sim) sim->Stop();
+}
+
+void Rig::Start() {
+  window->FormCreate();
+  window->FormActivate();
+}
+
+void Rig::Tick(int count) {
+  for (int i = 0; i < count; ++i) {
+    window->Timer1Timer();
+    window->Timer3Timer();
+  }
+}
+
+void Rig::Timer3(int count) {
+  for (int i = 0; i < count; ++i) window->Timer3Timer();
+}
+
+bool Rig::TickUntilIdentified(int limit) {
+  for (int i = 0; i < limit && !app->device.Identified; ++i) Tick();
+  return app->device.Identified;
+}
+
+std::vector<std::uint8_t> Rig::LastFrame() const {
+  auto frames = sim->Frames();
+  return frames.empty() ? std::vector<std::uint8_t>{} : frames.back();
+}
+
+std::uint16_t ClosedLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace zvk::test

@@ -1,0 +1,51 @@
+// A running utility wired to test seams and, when asked, to an in-process simulator on loopback.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "monitor/app.h"
+#include "monitor/main_window.h"
+#include "sim/simulator.h"
+#include "support/test_seams.h"
+
+namespace zvk::test {
+
+struct RigOptions {
+  std::optional<sim::Model> model = sim::Model::Qn6;  // nullopt: no simulator
+  bool skip_wifi_check = true;                        // false: FakeHostInterfaces
+};
+
+class Rig {
+ public:
+  explicit Rig(RigOptions options = {});
+  ~Rig();
+
+  // Creates the window as the program does at start (FormCreate, then the first activation).
+  void Start();
+  // Runs Timer3 ticks (and Timer1 before each, as both run every 100 ms).
+  void Tick(int count = 1);
+  void Timer3(int count = 1);
+  // Runs Timer3 ticks until the module is identified (at most `limit` ticks).
+  bool TickUntilIdentified(int limit = 40);
+
+  std::vector<std::vector<std::uint8_t>> Frames() const { return sim->Frames(); }
+  std::vector<std::uint8_t> LastFrame() const;
+
+  LoopbackOnlyNetwork network;
+  ScriptedPump pump;
+  RecordingSleeper sleeper;
+  RecordingDialogs dialogs;
+  std::unique_ptr<FakeHostInterfaces> fake_hosts;
+  SkipWifiCheckInterfaces skip_hosts;
+  std::unique_ptr<sim::Simulator> sim;
+  std::unique_ptr<App> app;
+  std::unique_ptr<MainWindow> window;
+};
+
+// A loopback port with nothing listening on it.
+std::uint16_t ClosedLoopbackPort();
+
+}  // namespace zvk::test

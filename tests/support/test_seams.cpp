@@ -1,0 +1,102 @@
+#include "support/test_seams.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+namespace zvk::test {
+
+bool IsLoopbackAddress(const std::string& host) {
+  in_addr addr{};
+  if (inet_pton(AF_INET, host.c_str(), &addr) != 1) return false;
+  return (ntohl(addr.s_addr) >> 24) == 127;
+}
+
+namespace {
+
+class GuardedSocket final : public TcpSocket {
+ public:
+  GuardedSocket(std::unique_ptr<TcpSocket> inner, int& connects)
+      : inner_(std::move(inner)), connects_(connects) {}
+
+  IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
+    in_addr addr{};
+    if (inet_pton(AF_INET, host.c_str(), &addr) == 1 && !IsLoopbackAddress(host)) {
+      ADD_FAILURE() << "test tried to connect to " << host << ":" << port
+                    << "; tests reach loopback only";
+      return IoStatus::Failed;
+    }
+    ++connects_;
+    return inner_->BeginConnect(host, port);
+  }
+  IoStatus PollConnect(int timeout_ms) override { return inner_->PollConnect(timeout_ms); }
+  bool WriteAll(const std::uint8_t* data, std::size_t length) override {
+    return inner_->WriteAll(data, length);
+  }
+  IoStatus WaitReadable(int timeout_ms) override { return inner_->WaitReadable(timeout_ms); }
+  long ReadSome(std::uint8_t* out, std::size_t capacity) override {
+    return inner_->ReadSome(out, capacity);
+  }
+  void Close() override { inner_->Close(); }
+  std::string LastError() const override { return inner_->LastError(); }
+
+ private:
+  std::unique_ptr<TcpSocket> inner_;
+  int& connects_;
+};
+
+}  // namespace
+
+std::unique_ptr<TcpSocket> LoopbackOnlyNetwork::NewSocket() {
+  static SystemNetwork system;
+  return std::make_unique<GuardedSocket>(system.NewSocket(), connects);
+}
+
+void ScriptedPump::ProcessEvents() {
+  ++calls;
+  if (!actions_.empty()) {
+    auto action = std::move(actions_.front());
+    actions_.pop_front();
+    action();
+    return;
+  }
+  if (every_call) every_call();
+}
+
+MsgResult RecordingDialogs::MessageBox(const std::string& caption, const std::string& text,
+                                       MsgIcon icon, MsgButtons buttons) {
+  boxes.push_back({caption, text, icon, buttons});
+  if (buttons == MsgButtons::Ok) return MsgResult::Ok;
+  if (answers.empty()) return MsgResult::Yes;
+  MsgResult answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+std::optional<std::vector<AdapterInfo>> FakeHostInterfaces::Adapters(std::string* error) {
+  ++scans;
+  if (adapter_query_fails) {
+    if (error) *error = "adapter query failed";
+    return std::nullopt;
+  }
+  if (adapter_scans.empty()) return std::vector<AdapterInfo>{};
+  auto result = adapter_scans.front();
+  if (adapter_scans.size() > 1) adapter_scans.pop_front();
+  return result;
+}
+
+std::optional<std::vector<WirelessInterface>> FakeHostInterfaces::Wireless() {
+  if (wireless_fails) return std::nullopt;
+  if (wireless_scans.empty()) return std::vector<WirelessInterface>{};
+  auto result = wireless_scans.front();
+  if (wireless_scans.size() > 1) wireless_scans.pop_front();
+  return result;
+}
+
+std::unique_ptr<FakeHostInterfaces> FakeHostInterfaces::OneMatch(const std::string& address) {
+  auto hosts = std::make_unique<FakeHostInterfaces>();
+  hosts->adapter_scans.push_back({{"wlan0", address}, {"eth0", "192.168.77.5"}});
+  hosts->wireless_scans.push_back({{"wlan0", true}});
+  return hosts;
+}
+
+}  // namespace zvk::test

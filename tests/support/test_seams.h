@@ -1,0 +1,80 @@
+// Seams for tests: a network that only ever reaches loopback, a scripted event pump, recording
+// message boxes and sleeps, and a fake list of host interfaces.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/host_interfaces.h"
+#include "link/seams.h"
+#include "link/tcp.h"
+
+namespace zvk::test {
+
+// Refuses any address outside 127.0.0.0/8: the test fails loudly and nothing is sent.
+class LoopbackOnlyNetwork final : public Network {
+ public:
+  std::unique_ptr<TcpSocket> NewSocket() override;
+  int connects = 0;
+};
+
+bool IsLoopbackAddress(const std::string& host);
+
+// Runs the scripted actions, one per call, while an exchange waits; then does nothing.
+class ScriptedPump final : public EventPump {
+ public:
+  void ProcessEvents() override;
+  void Then(std::function<void()> action) { actions_.push_back(std::move(action)); }
+  // Runs `action` on every call (after the scripted ones are used up).
+  std::function<void()> every_call;
+  int calls = 0;
+
+ private:
+  std::deque<std::function<void()>> actions_;
+};
+
+class RecordingSleeper final : public Sleeper {
+ public:
+  void SleepMs(int ms) override { sleeps.push_back(ms); }
+  std::vector<int> sleeps;
+};
+
+struct Box {
+  std::string caption, text;
+  MsgIcon icon;
+  MsgButtons buttons;
+};
+
+class RecordingDialogs final : public Dialogs {
+ public:
+  MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
+                       MsgButtons buttons) override;
+  void ErrorBox(const std::string& text) override { errors.push_back(text); }
+  std::optional<std::string> OpenFile(const std::string&) override { return next_file; }
+
+  std::vector<Box> boxes;
+  std::vector<std::string> errors;
+  std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
+  std::optional<std::string> next_file;
+};
+
+class FakeHostInterfaces final : public HostInterfaces {
+ public:
+  std::optional<std::vector<AdapterInfo>> Adapters(std::string* error) override;
+  std::optional<std::vector<WirelessInterface>> Wireless() override;
+
+  // Successive scans take successive entries; the last entry repeats.
+  std::deque<std::vector<AdapterInfo>> adapter_scans;
+  std::deque<std::vector<WirelessInterface>> wireless_scans;
+  bool adapter_query_fails = false;
+  bool wireless_fails = false;
+  int scans = 0;
+
+  // One connected Wi-Fi interface with an address in the module's subnet.
+  static std::unique_ptr<FakeHostInterfaces> OneMatch(const std::string& address = "192.168.77.23");
+};
+
+}  // namespace zvk::test
