@@ -26,9 +26,19 @@ class GuardedSocket final : public TcpSocket {
       return IoStatus::Failed;
     }
     ++connects_;
-    return inner_->BeginConnect(host, port);
+    IoStatus status = inner_->BeginConnect(host, port);
+    // Loopback often connects at once; report it as pending so every exchange runs the event
+    // pump at least once while connecting, as it does against a module over Wi-Fi.
+    if (status == IoStatus::Done) {
+      connected_early_ = true;
+      return IoStatus::Pending;
+    }
+    return status;
   }
-  IoStatus PollConnect(int timeout_ms) override { return inner_->PollConnect(timeout_ms); }
+  IoStatus PollConnect(int timeout_ms) override {
+    if (connected_early_) return IoStatus::Done;
+    return inner_->PollConnect(timeout_ms);
+  }
   bool WriteAll(const std::uint8_t* data, std::size_t length) override {
     return inner_->WriteAll(data, length);
   }
@@ -42,6 +52,7 @@ class GuardedSocket final : public TcpSocket {
  private:
   std::unique_ptr<TcpSocket> inner_;
   int& connects_;
+  bool connected_early_ = false;
 };
 
 }  // namespace

@@ -1,0 +1,247 @@
+// Finding the module among the host's interfaces, the supervision tick and the typed address.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "link/discovery.h"
+#include "link/exchange.h"
+#include "link/wire.h"
+#include "support/rig.h"
+
+namespace zvk {
+namespace {
+
+using test::FakeHostInterfaces;
+using test::Rig;
+using test::RigOptions;
+
+bool Logged(const App& app, const std::string& line) {
+  const auto& lines = app.form.Memo1.lines;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+struct ScanCase {
+  const char* name;
+  std::vector<std::vector<AdapterInfo>> adapter_scans;
+  std::vector<std::vector<WirelessInterface>> wireless_scans;
+  std::string prefix;
+  bool selected;
+  const char* label4;
+};
+
+class SelectDeviceTest : public ::testing::TestWithParam<ScanCase> {};
+
+TEST_P(SelectDeviceTest, MatchesConnectedWirelessInterfacesInTheSubnet) {
+  const ScanCase& c = GetParam();
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  FakeHostInterfaces& hosts = *rig.fake_hosts;
+  hosts.adapter_scans.assign(c.adapter_scans.begin(), c.adapter_scans.end());
+  hosts.wireless_scans.assign(c.wireless_scans.begin(), c.wireless_scans.end());
+  App& app = *rig.app;
+  app.discovery.SubnetPrefix = c.prefix;
+  app.device.Identified = true;
+  app.form.Label5.caption = "Locate: bench";
+  app.form.GroupBox2.visible = true;
+
+  EXPECT_EQ(SelectDevice(app), c.selected);
+  if (c.selected) {
+    EXPECT_EQ(app.form.StatusBar1.panels[1], "IP: 127.0.0.1");
+    EXPECT_TRUE(app.device.Identified);
+    EXPECT_EQ(hosts.scans, 1);
+    return;
+  }
+  EXPECT_EQ(hosts.scans, 2);
+  EXPECT_EQ(app.form.Label4.caption, c.label4);
+  EXPECT_EQ(app.form.Label4.color, kRed);
+  EXPECT_EQ(app.form.Label5.caption, "");
+  EXPECT_FALSE(app.device.Identified);
+  // Only "not found" resets the display.
+  EXPECT_EQ(app.form.GroupBox2.visible, std::string(c.label4) != "Device not found!!");
+  EXPECT_EQ(rig.network.connects, 0);
+}
+
+const AdapterInfo kWlan{"wlan0", "192.168.77.23"};
+const AdapterInfo kEth{"eth0", "192.168.77.5"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, SelectDeviceTest,
+    ::testing::Values(
+        ScanCase{"WifiAndEthernetInSubnet", {{kWlan, kEth}}, {{{"wlan0", true}}}, "192.168.77.",
+                 true, ""},
+        ScanCase{"EthernetOnlyNeverMatches", {{kEth}}, {{{"eth0", false}}}, "192.168.77.", false,
+                 "Device not found!!"},
+        ScanCase{"TwoWifiInSubnet",
+                 {{kWlan, {"wlan1", "192.168.77.40"}}},
+                 {{{"wlan0", true}, {"wlan1", true}}},
+                 "192.168.77.",
+                 false,
+                 "Same multiple IP found!!"},
+        ScanCase{"SecondScanFindsOne", {{}, {kWlan}}, {{{"wlan0", true}}}, "192.168.77.", false,
+                 "Same multiple IP found!!"},
+        ScanCase{"WifiDown", {{kWlan}}, {{{"wlan0", false}}}, "192.168.77.", false,
+                 "Device not found!!"},
+        ScanCase{"PrefixIsComparedByCharacters", {{{"wlan0", "192.168.77.5"}}},
+                 {{{"wlan0", true}}}, "192.168.7.", false, "Device not found!!"},
+        ScanCase{"LongerAddressInPrefix", {{{"wlan0", "192.168.77.123"}}}, {{{"wlan0", true}}},
+                 "192.168.77.", true, ""},
+        ScanCase{"NoAdapters", {{}}, {{}}, "192.168.77.", false, "Device not found!!"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ScanAdapters, ListsGrowPastTwentyEntries) {
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  std::vector<AdapterInfo> adapters;
+  std::vector<WirelessInterface> wireless;
+  for (int i = 0; i < 30; ++i) {
+    adapters.push_back({"if" + std::to_string(i), "10.1.1." + std::to_string(i)});
+    wireless.push_back({"if" + std::to_string(i), i == 27});
+  }
+  adapters[27].address = "192.168.77.9";
+  rig.fake_hosts->adapter_scans = {adapters};
+  rig.fake_hosts->wireless_scans = {wireless};
+  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+}
+
+TEST(ScanAdapters, FailedAdapterQueryCountsAsNoAdaptersAndIsLogged) {
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  rig.fake_hosts->adapter_query_fails = true;
+  EXPECT_EQ(ScanAdapters(*rig.app), 0);
+  EXPECT_TRUE(Logged(*rig.app, "Adapter query failed: adapter query failed"));
+}
+
+TEST(ScanAdapters, FailedWirelessQueryKeepsThePreviousList) {
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  rig.fake_hosts->wireless_fails = true;
+  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+}
+
+TEST(ScanAdapters, SkippedCheckCountsOneMatchWithoutScanning) {
+  Rig rig({.model = std::nullopt, .skip_wifi_check = true});
+  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  EXPECT_EQ(rig.fake_hosts->scans, 0);
+}
+
+struct StaticIpCase {
+  const char* typed;
+  bool accepted;
+  const char* prefix;
+  const char* error;
+};
+
+class ApplyStaticIpTest : public ::testing::TestWithParam<StaticIpCase> {};
+
+TEST_P(ApplyStaticIpTest, SetsHostAndPrefixOrChangesNothing) {
+  const StaticIpCase& c = GetParam();
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  App& app = *rig.app;
+  app.form.Edit2.text = c.typed;
+  EXPECT_EQ(ApplyStaticIp(app), c.accepted);
+  if (c.accepted) {
+    EXPECT_EQ(app.link.DeviceHost, c.typed);
+    EXPECT_EQ(app.discovery.SubnetPrefix, c.prefix);
+    EXPECT_EQ(app.Status(), std::string("Change IP => ") + c.typed);
+    EXPECT_EQ(rig.fake_hosts->scans, 1);  // SelectDevice ran
+    EXPECT_TRUE(rig.dialogs.errors.empty());
+  } else {
+    EXPECT_EQ(app.link.DeviceHost, "192.168.77.1");
+    EXPECT_EQ(app.discovery.SubnetPrefix, "192.168.77.");
+    EXPECT_EQ(app.Status(), "");
+    EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{c.error});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Typed, ApplyStaticIpTest,
+    ::testing::Values(StaticIpCase{"10.0.0.50", true, "10.0.0.", ""},
+                      StaticIpCase{"10.0.0.5.7", true, "10.0.0.", ""},
+                      StaticIpCase{"192.168.077.1", true, "192.168.077.", ""},
+                      StaticIpCase{"10.0.0.", false, "", "'' is not a valid integer value"},
+                      StaticIpCase{"10.0.0", false, "", "'' is not a valid integer value"},
+                      StaticIpCase{"10.x.0.1", false, "", "'x' is not a valid integer value"},
+                      StaticIpCase{"", false, "", "'' is not a valid integer value"}));
+
+TEST(StaticIpButton, UnreachableAddressResetsTheDisplayAndEndsInConnectTimeout) {
+  Rig rig({.model = std::nullopt});
+  App& app = *rig.app;
+  rig.Start();
+  app.form.GroupBox1.visible = true;
+  app.form.Edit2.text = "127.0.0.1";
+  rig.window->SpeedButton5Click();
+  EXPECT_FALSE(app.form.GroupBox1.visible);
+  EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
+  rig.Timer3();
+  EXPECT_EQ(app.Status(), "Connect Timeout");
+
+  app.form.Edit2.text = "10.0.0.";
+  app.form.GroupBox1.visible = true;
+  rig.window->SpeedButton5Click();
+  EXPECT_TRUE(app.form.GroupBox1.visible);  // nothing after the conversion error ran
+  EXPECT_EQ(app.link.QueuedCommand, 0);
+}
+
+TEST(Supervision, AsksForTheIdentityUntilIdentifiedThenPolls) {
+  Rig rig({.model = sim::Model::Qn6});
+  App& app = *rig.app;
+  app.discovery.PollingEnabled = true;
+  app.discovery.SupervisionTicks = 30;
+  rig.Timer3();
+  EXPECT_TRUE(Logged(app, "Re-Get Device.."));
+  EXPECT_TRUE(app.device.Identified);
+  EXPECT_EQ(app.discovery.SupervisionTicks, 0);
+
+  app.discovery.SupervisionTicks = 30;
+  rig.Timer3();
+  ASSERT_EQ(rig.Frames().size(), 2u);
+  EXPECT_EQ(rig.Frames()[1], (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0xD8}));
+}
+
+TEST(Supervision, PendingCommandIsClearedAndNothingPolledOnThatTick) {
+  Rig rig({.model = sim::Model::Qn6});
+  App& app = *rig.app;
+  app.discovery.PollingEnabled = true;
+  app.device.Identified = true;
+  app.link.PendingCommand = wire::CMD_SET_WIFI_MODE;
+  app.discovery.SupervisionTicks = 30;
+  rig.Timer3();
+  EXPECT_EQ(app.link.PendingCommand, 0);
+  EXPECT_TRUE(rig.Frames().empty());
+  EXPECT_EQ(app.discovery.SupervisionTicks, 0);
+  // The next supervision tick, 31 ticks later, polls.
+  rig.Timer3(30);
+  EXPECT_TRUE(rig.Frames().empty());
+  rig.Timer3();
+  EXPECT_EQ(rig.Frames().size(), 1u);
+}
+
+TEST(Supervision, BusyLinkKeepsTheNextTickASupervisionTick) {
+  Rig rig({.model = sim::Model::Qn6});
+  App& app = *rig.app;
+  app.discovery.PollingEnabled = true;
+  app.device.Identified = true;
+  app.discovery.SupervisionTicks = 30;
+  app.link.LinkBusy = true;  // an exchange of another issuer is waiting
+  rig.Timer3();
+  EXPECT_EQ(app.discovery.SupervisionTicks, 30);
+  EXPECT_TRUE(rig.window->Timer3Enabled());
+  app.link.LinkBusy = false;
+  rig.Timer3();
+  EXPECT_EQ(app.discovery.SupervisionTicks, 0);
+  EXPECT_EQ(rig.Frames().size(), 1u);
+}
+
+TEST(Supervision, ModuleLostClearsIdentified) {
+  Rig rig({.model = std::nullopt, .skip_wifi_check = false});
+  App& app = *rig.app;
+  app.device.Identified = true;
+  rig.fake_hosts->adapter_scans = {{}};
+  app.discovery.SupervisionTicks = 30;
+  rig.Timer3();
+  EXPECT_FALSE(app.device.Identified);
+  EXPECT_EQ(app.form.Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.network.connects, 0);
+}
+
+}  // namespace
+}  // namespace zvk

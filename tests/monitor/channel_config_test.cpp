@@ -1,0 +1,161 @@
+// Channel settings sent from the main window's controls, and the controls following what the
+// module reports without echoing it back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/wire.h"
+#include "monitor/channel_config.h"
+#include "support/rig.h"
+
+namespace zvk {
+namespace {
+
+using test::Rig;
+using test::RigOptions;
+using Bytes = std::vector<std::uint8_t>;
+
+// A rig whose module has been identified, with the frames of the identification forgotten.
+struct Identified {
+  explicit Identified(sim::Model model) : rig({.model = model}), app(*rig.app), f(app.form) {
+    rig.Start();
+    EXPECT_TRUE(rig.TickUntilIdentified());
+    rig.sim->ClearFrames();
+    app.discovery.SupervisionTicks = 0;
+  }
+  Rig rig;
+  App& app;
+  MainForm& f;
+};
+
+Bytes Header(std::uint8_t code) { return {0x5A, 0x35, 0x77, 0xA5, code}; }
+
+TEST(RangeConfig, PickingARangeSendsTheWholeAnalogSetting) {
+  Identified m(sim::Model::Km3);
+  m.f.RangeCombo[1].UserPick(2);
+  Bytes expected = Header(0xD6);
+  expected.insert(expected.end(), {0, 0, 2, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{expected});
+  EXPECT_EQ(m.app.link.PendingCommand, 0);
+  const auto& log = m.f.Memo1.lines;
+  EXPECT_EQ(log.back(), "Set_Range_Cfg Done!!");
+  EXPECT_EQ(m.rig.sim->Snapshot().range_codes[1], 2);
+}
+
+TEST(RangeConfig, FastSendsTheRangesShownAtThatMoment) {
+  Identified m(sim::Model::Km3);
+  m.f.RangeCombo[0].SetItemIndex(3);  // shown, not yet sent
+  m.f.RangeCombo[4].SetItemIndex(1);
+  m.f.RadioButton2.UserClick();
+  Bytes expected = Header(0xD6);
+  expected.insert(expected.end(), {1, 3, 0, 0, 0, 1, 0, 0, 0});
+  EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{expected});
+}
+
+TEST(RangeConfig, ChangesAreDroppedWhileTheSupervisionTickIsDue) {
+  Identified m(sim::Model::Km3);
+  m.app.discovery.SupervisionTicks = 30;
+  m.f.RangeCombo[2].UserPick(1);
+  m.f.RadioButton2.UserClick();
+  EXPECT_TRUE(m.rig.Frames().empty());
+  // The next reply puts the controls back to what the module reports.
+  m.rig.Timer3();
+  EXPECT_EQ(m.f.RangeCombo[2].text(), "0:-/+10V");
+  EXPECT_TRUE(m.f.RadioButton1.checked());
+  EXPECT_EQ(m.rig.Frames().size(), 1u);  // the poll only
+}
+
+TEST(RangeConfig, TypedTextThatIsNoNumberShowsTheConversionErrorAndSendsNothing) {
+  Identified m(sim::Model::Km3);
+  m.f.RangeCombo[0].UserType("x:-/+10V");
+  EXPECT_EQ(m.rig.dialogs.errors, std::vector<std::string>{"'x' is not a valid integer value"});
+  EXPECT_TRUE(m.rig.Frames().empty());
+  // The next report selects the module's item again, whatever the box holds.
+  m.app.discovery.SupervisionTicks = 30;
+  m.rig.Timer3();
+  EXPECT_EQ(m.f.RangeCombo[0].text(), "0:-/+10V");
+}
+
+TEST(ThermistorConfig, SensorTypeFahrenheitAndOffsetGoOutInOneFrame) {
+  Identified m(sim::Model::Qn6);
+  const sim::State before = m.rig.sim->Snapshot();
+  m.f.SensorCombo[3].UserPick(13);  // "6C:YSI H Mix 30000 @25°C -10°C ~ 200°C"
+  ASSERT_EQ(m.rig.Frames().size(), 1u);
+  Bytes expected = Header(0xD7);
+  for (int ch = 0; ch < 8; ++ch) expected.push_back(ch == 3 ? 0x6C : before.sensor_types[ch]);
+  for (int ch = 0; ch < 8; ++ch) expected.push_back(before.fahrenheit[ch]);
+  for (int ch = 0; ch < 8; ++ch) expected.push_back(static_cast<std::uint8_t>(before.offsets[ch]));
+  EXPECT_EQ(m.rig.Frames()[0], expected);
+  EXPECT_EQ(m.rig.Frames()[0].size(), 29u);
+  EXPECT_EQ(m.app.discovery.SupervisionTicks, 0);
+  // The reply is a data block: the new setting shows at once and nothing is echoed.
+  EXPECT_EQ(m.f.SensorCombo[3].item_index(), 13);
+  EXPECT_EQ(m.app.link.PendingCommand, 0);
+
+  m.rig.sim->ClearFrames();
+  m.f.OffsetSpin[5].UserSetValue(-127);
+  ASSERT_EQ(m.rig.Frames().size(), 1u);
+  EXPECT_EQ(m.rig.Frames()[0][wire::thcfg::kOffsets + 5], 0x81);
+  EXPECT_EQ(m.f.OffsetSpin[5].value(), -127);
+}
+
+TEST(ThermistorConfig, ReportOfTheSameSettingsSendsNothing) {
+  Identified m(sim::Model::Qn6);
+  m.app.discovery.SupervisionTicks = 30;
+  m.rig.Timer3();
+  EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{Header(0xD8)});
+}
+
+TEST(ThermistorConfig, ClickWhileACommandIsPendingIsRestoredByTheNextReply) {
+  Identified m(sim::Model::Qn6);
+  const bool was = m.f.FahrenheitCheck[2].checked();
+  m.app.link.PendingCommand = wire::CMD_SET_WIFI_MODE;
+  m.f.FahrenheitCheck[2].UserClick();
+  EXPECT_EQ(m.app.meas.Fahrenheit[2], was ? 0 : 1);
+  EXPECT_TRUE(m.rig.Frames().empty());
+  m.app.link.PendingCommand = 0;
+  m.app.discovery.SupervisionTicks = 30;
+  m.rig.Timer3();  // the poll's reply restores box and flag, and sends nothing back
+  EXPECT_EQ(m.f.FahrenheitCheck[2].checked(), was);
+  EXPECT_EQ(m.app.meas.Fahrenheit[2], was ? 1 : 0);
+  EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{Header(0xD8)});
+}
+
+TEST(ThermistorConfig, UnlistedReportedTypesSelectDisableAndTypedCodesGoOutUnchanged) {
+  Identified m(sim::Model::Qn6);
+  m.rig.sim->SetSensorType(1, 0x78);
+  m.rig.sim->SetSensorType(2, 0x6D);
+  m.app.discovery.SupervisionTicks = 30;
+  m.rig.Timer3();
+  EXPECT_EQ(m.f.SensorCombo[1].text(), "00:Disable");
+  EXPECT_EQ(m.f.SensorCombo[2].text(), "00:Disable");
+  EXPECT_EQ(m.f.ThermistorValue[1].caption, "Disable");
+
+  m.rig.sim->ClearFrames();
+  m.f.SensorCombo[6].UserType("7F");
+  ASSERT_EQ(m.rig.Frames().size(), 1u);
+  EXPECT_EQ(m.rig.Frames()[0][wire::thcfg::kSensorTypes + 6], 0x7F);
+
+  m.rig.sim->ClearFrames();
+  m.f.SensorCombo[6].UserType("Q1:nothing");
+  EXPECT_EQ(m.rig.dialogs.errors.back(), "'0xQ1' is not a valid integer value");
+  EXPECT_TRUE(m.rig.Frames().empty());
+}
+
+TEST(ChannelCodes, TextsAndItemsMapBothWays) {
+  EXPECT_EQ(RangeCodeOfText("2:-/+2.5V"), 2);
+  EXPECT_EQ(RangeCodeOfText(""), std::nullopt);
+  EXPECT_EQ(RangeCodeOfText("-1"), std::nullopt);
+  EXPECT_EQ(SensorCodeOfText("6A:YSI B Mix 10000 @25\u00B0C -30\u00B0C ~ 150\u00B0C"), 0x6A);
+  EXPECT_EQ(SensorCodeOfText("00:Disable"), 0);
+  EXPECT_EQ(SensorCodeOfText("6"), 6);
+  EXPECT_EQ(SensorCodeOfText("-1"), std::nullopt);
+  const std::pair<std::uint8_t, int> items[] = {{0x00, 0},  {0x5F, 0},  {0x60, 1}, {0x6C, 13},
+                                                {0x6D, 0},  {0x70, 14}, {0x77, 21}, {0x78, 0},
+                                                {0xFF, 0}};
+  for (auto [code, index] : items) EXPECT_EQ(SensorItemIndex(code), index) << int{code};
+}
+
+}  // namespace
+}  // namespace zvk
