@@ -151,10 +151,12 @@ void Transact(App& app, std::uint8_t length) {
     return;
   }
 
+  // The rest of a reply must arrive within one more reply wait, however it trickles in.
+  const auto read_deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
   std::size_t received = 0;
   std::size_t dropped = 0;
   std::uint8_t scratch[1024];
-  bool closed = false;
   while (wait == Wait::Data) {
     std::uint8_t* into = received < link.ReplyBuffer.size() ? link.ReplyBuffer.data() + received
                                                             : scratch;
@@ -165,10 +167,7 @@ void Transact(App& app, std::uint8_t length) {
       LinkError(app, *socket, "connection lost while reading the reply");
       return;
     }
-    if (n == 0) {
-      closed = true;
-      break;
-    }
+    if (n == 0) break;  // the module closed: nothing more can come
     if (n > 0) {
       if (into == scratch)
         dropped += static_cast<std::size_t>(n);
@@ -181,6 +180,7 @@ void Transact(App& app, std::uint8_t length) {
     if (received >= needed && received < link.ReplyBuffer.size() && dropped == 0 &&
         socket->WaitReadable(0) != IoStatus::Done)
       break;
+    if (std::chrono::steady_clock::now() >= read_deadline) break;
     wait = WaitForData(app, *socket, polls);
   }
   if (wait == Wait::Error) {
@@ -191,7 +191,6 @@ void Transact(App& app, std::uint8_t length) {
   if (dropped > 0)
     app.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
             std::to_string(dropped) + " bytes dropped");
-  (void)closed;
 
   std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
                                            link.ReplyBuffer.data(), received);

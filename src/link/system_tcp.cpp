@@ -6,7 +6,10 @@
 #include "link/seams.h"
 #include "link/tcp.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -119,6 +122,113 @@ class PosixSocket final : public TcpSocket {
 }  // namespace
 
 std::unique_ptr<TcpSocket> SystemNetwork::NewSocket() { return std::make_unique<PosixSocket>(); }
+#else
+namespace {
+
+// Winsock keeps its own reference count; one start-up per socket object keeps it simple.
+class WinsockSocket final : public TcpSocket {
+ public:
+  WinsockSocket() {
+    WSADATA data;
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~WinsockSocket() override {
+    Close();
+    if (started_) WSACleanup();
+  }
+
+  IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    if (!started_ || inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
+      error_ = "invalid address " + host;
+      return IoStatus::Failed;
+    }
+    fd_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (fd_ == INVALID_SOCKET) return Fail();
+    u_long non_blocking = 1;
+    ioctlsocket(fd_, FIONBIO, &non_blocking);
+    BOOL one = TRUE;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return IoStatus::Done;
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return IoStatus::Pending;
+    return Fail();
+  }
+
+  IoStatus PollConnect(int timeout_ms) override {
+    WSAPOLLFD p{fd_, POLLWRNORM, 0};
+    int n = WSAPoll(&p, 1, timeout_ms);
+    if (n < 0) return Fail();
+    if (n == 0) return IoStatus::Pending;
+    if (p.revents & (POLLERR | POLLHUP)) {
+      error_ = "connection refused";
+      return IoStatus::Failed;
+    }
+    return IoStatus::Done;
+  }
+
+  bool WriteAll(const std::uint8_t* data, std::size_t length) override {
+    std::size_t sent = 0;
+    while (sent < length) {
+      int n = ::send(fd_, reinterpret_cast<const char*>(data + sent),
+                     static_cast<int>(length - sent), 0);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        WSAPOLLFD p{fd_, POLLWRNORM, 0};
+        if (WSAPoll(&p, 1, 3000) <= 0) {
+          error_ = "write timed out";
+          return false;
+        }
+        continue;
+      }
+      Fail();
+      return false;
+    }
+    return true;
+  }
+
+  IoStatus WaitReadable(int timeout_ms) override {
+    WSAPOLLFD p{fd_, POLLRDNORM, 0};
+    int n = WSAPoll(&p, 1, timeout_ms);
+    if (n < 0) return Fail();
+    return n == 0 ? IoStatus::Pending : IoStatus::Done;
+  }
+
+  long ReadSome(std::uint8_t* out, std::size_t capacity) override {
+    int n = ::recv(fd_, reinterpret_cast<char*>(out), static_cast<int>(capacity), 0);
+    if (n >= 0) return n;
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return -2;
+    Fail();
+    return -1;
+  }
+
+  void Close() override {
+    if (fd_ != INVALID_SOCKET) closesocket(fd_);
+    fd_ = INVALID_SOCKET;
+  }
+
+  std::string LastError() const override { return error_; }
+
+ private:
+  IoStatus Fail() {
+    error_ = "socket error " + std::to_string(WSAGetLastError());
+    return IoStatus::Failed;
+  }
+
+  bool started_ = false;
+  SOCKET fd_ = INVALID_SOCKET;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<TcpSocket> SystemNetwork::NewSocket() {
+  return std::make_unique<WinsockSocket>();
+}
 #endif
 
 }  // namespace zvk
