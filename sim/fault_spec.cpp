@@ -1,0 +1,87 @@
+#include "sim/fault_spec.h"
+
+#include <array>
+#include <charconv>
+#include <stdexcept>
+#include <string_view>
+
+namespace zvk::sim {
+
+namespace {
+
+constexpr std::array kAllFaults{Fault::NoReply,  Fault::WrongSignature, Fault::Refuse,
+                                Fault::Truncate, Fault::Oversize,       Fault::Reset,
+                                Fault::Delay,    Fault::SplitReply};
+
+std::vector<std::string_view> Split(std::string_view text, char sep) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = text.find(sep, start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+int PositiveNumber(std::string_view text, std::string_view item) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size() || value <= 0) {
+    throw std::invalid_argument("not a positive number in fault '" + std::string(item) + "'");
+  }
+  return value;
+}
+
+}  // namespace
+
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case Fault::NoReply:
+      return "noreply";
+    case Fault::WrongSignature:
+      return "wrongsignature";
+    case Fault::Refuse:
+      return "refuse";
+    case Fault::Truncate:
+      return "truncate";
+    case Fault::Oversize:
+      return "oversize";
+    case Fault::Reset:
+      return "reset";
+    case Fault::Delay:
+      return "delay";
+    case Fault::SplitReply:
+      return "splitreply";
+  }
+  return "?";
+}
+
+std::vector<FaultRequest> ParseFaultSpec(const std::string& spec) {
+  std::vector<FaultRequest> requests;
+  if (spec.empty()) return requests;
+  for (std::string_view item : Split(spec, ',')) {
+    const std::vector<std::string_view> fields = Split(item, ':');
+    FaultRequest request;
+    bool known = false;
+    for (Fault fault : kAllFaults) {
+      if (fields[0] == FaultName(fault)) {
+        request.fault = fault;
+        known = true;
+      }
+    }
+    if (!known) throw std::invalid_argument("unknown fault '" + std::string(fields[0]) + "'");
+    const std::size_t max_fields = request.fault == Fault::Delay ? 3 : 2;
+    if (fields.size() > max_fields) {
+      throw std::invalid_argument("too many fields in fault '" + std::string(item) + "'");
+    }
+    if (fields.size() > 1) request.count = PositiveNumber(fields[1], item);
+    if (request.fault == Fault::Delay) {
+      request.delay_ms = fields.size() > 2 ? PositiveNumber(fields[2], item) : kDefaultFaultDelayMs;
+    }
+    requests.push_back(request);
+  }
+  return requests;
+}
+
+}  // namespace zvk::sim

@@ -1,0 +1,68 @@
+// zvk-sim: serves one simulated module until SIGINT or SIGTERM.
+#include <pthread.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "link/wire.h"
+#include "sim/fault_spec.h"
+#include "sim/simulator.h"
+
+int main(int argc, char** argv) {
+  using zvk::sim::Model;
+
+  CLI::App app{"zvk-sim: a stand-in for a zVK analog input module on a TCP port"};
+  std::string model_name;
+  zvk::sim::Options options;
+  options.port = zvk::wire::kDefaultPort;
+  std::string fault_spec;
+  app.add_option("--model", model_name, "km3 (analog inputs) or qn6 (thermistor inputs)")
+      ->required()
+      ->check(CLI::IsMember({"km3", "qn6"}));
+  app.add_option("--listen", options.listen, "IPv4 address to listen on")->capture_default_str();
+  app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
+  app.add_option("--files", options.files_dir, "directory that holds the module's files");
+  app.add_option("--faults", fault_spec,
+                 "faults for the next commands: name[:count[:delay_ms]],... with the names "
+                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply");
+  CLI11_PARSE(app, argc, argv);
+  options.model = model_name == "km3" ? Model::Km3 : Model::Qn6;
+
+  std::vector<zvk::sim::FaultRequest> faults;
+  try {
+    faults = zvk::sim::ParseFaultSpec(fault_spec);
+    if (!options.files_dir.empty()) std::filesystem::create_directories(options.files_dir);
+  } catch (const std::exception& e) {
+    std::cerr << "zvk-sim: " << e.what() << "\n";
+    return 2;
+  }
+
+  // Blocked before the server thread starts, so only sigwait below ever takes them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  zvk::sim::Simulator simulator(options);
+  simulator.SetDrift(true);
+  for (const auto& f : faults) simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
+  std::uint16_t port = 0;
+  try {
+    port = simulator.Start();
+  } catch (const std::exception& e) {
+    std::cerr << "zvk-sim: " << e.what() << "\n";
+    return 1;
+  }
+  std::cout << "zvk-sim: " << model_name << " listening on " << options.listen << ":" << port
+            << std::endl;
+
+  int signal = 0;
+  sigwait(&stop_signals, &signal);
+  simulator.Stop();
+  return 0;
+}

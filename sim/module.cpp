@@ -1,0 +1,330 @@
+#include "sim/module.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+
+#include "util/byte_order.h"
+
+namespace zvk::sim {
+
+namespace {
+
+constexpr double kDefaultAnalogRef = 3.911556659e-05;  // volts per count at range code 3
+constexpr double kExcitationAmps = 1e-05;
+constexpr double kThermistorFullScaleVolts = 2.5;
+
+// Three points per user curve: (temperature in deg C, tenths of an ohm) at hi, mid and low.
+struct CurvePoints {
+  std::int16_t temp_hi, temp_mid, temp_low;
+  std::int32_t res_hi, res_mid, res_low;
+};
+// 10K, 2252, 3K and 5K thermistors, then four more 10K curves: every curve fits out of the box.
+constexpr std::array<CurvePoints, 8> kDefaultUserCurves{{
+    {100, 25, 0, 6800, 100000, 326500},
+    {100, 25, 0, 1532, 22520, 73550},
+    {100, 25, 0, 2040, 30000, 97950},
+    {100, 25, 0, 3400, 50000, 163250},
+    {100, 25, 0, 6800, 100000, 326500},
+    {100, 25, 0, 6800, 100000, 326500},
+    {100, 25, 0, 6800, 100000, 326500},
+    {100, 25, 0, 6800, 100000, 326500},
+}};
+
+void PutText(Bytes& out, std::size_t offset, std::size_t width, const std::string& text) {
+  std::copy_n(text.begin(), std::min(width, text.size()), out.begin() + offset);
+}
+
+template <std::size_t N>
+void PutArray(Bytes& out, std::size_t offset, const std::array<std::uint8_t, N>& bytes,
+              std::size_t count = N) {
+  std::copy_n(bytes.begin(), std::min(count, N), out.begin() + offset);
+}
+
+double Wave(double seconds, int channel, double period) {
+  return std::sin(2.0 * std::numbers::pi * seconds / (period + 7.0 * channel) + channel);
+}
+
+void CheckChannel(int channel, int count) {
+  if (channel < 0 || channel >= count) throw std::out_of_range("zvk-sim: no such channel");
+}
+
+}  // namespace
+
+Bytes ReplyHeader(std::uint8_t code, std::uint8_t status) {
+  Bytes reply(wire::kReplyHeaderSize);
+  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply.begin());
+  reply[wire::kReplyCode] = code;
+  reply[wire::kReplyStatus] = status;
+  return reply;
+}
+
+Module::Module(Model m)
+    : model(m), model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6) {
+  // Locally administered MACs spelling the model: "ZK3" and "ZQ6".
+  mac = m == Model::Km3 ? std::array<std::uint8_t, 6>{0x02, 0x5A, 0x4B, 0x33, 0x00, 0x01}
+                        : std::array<std::uint8_t, 6>{0x02, 0x5A, 0x51, 0x36, 0x00, 0x01};
+  for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+    PutLeDouble(&analog_ref[8 * ch], kDefaultAnalogRef);
+    PutLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * ch], kDefaultAnalogRef);
+  }
+  for (std::size_t n = 0; n < kDefaultUserCurves.size(); ++n) {
+    const CurvePoints& c = kDefaultUserCurves[n];
+    std::uint8_t* p = user_curves.data();
+    PutLe16(p + 2 * n, static_cast<std::uint16_t>(c.temp_hi));
+    PutLe16(p + 16 + 2 * n, static_cast<std::uint16_t>(c.temp_mid));
+    PutLe16(p + 32 + 2 * n, static_cast<std::uint16_t>(c.temp_low));
+    PutLe32(p + 48 + 4 * n, static_cast<std::uint32_t>(c.res_hi));
+    PutLe32(p + 80 + 4 * n, static_cast<std::uint32_t>(c.res_mid));
+    PutLe32(p + 112 + 4 * n, static_cast<std::uint32_t>(c.res_low));
+  }
+}
+
+const std::array<Module::Handler, 256>& Module::Handlers() {
+  static const std::array<Handler, 256> table = [] {
+    std::array<Handler, 256> t{};
+    t[wire::CMD_SET_LOCATOR] = &Module::SetLocator;
+    t[wire::CMD_GET_DEVICE] = &Module::GetDevice;
+    t[wire::CMD_READ_DATA] = &Module::ReadData;
+    t[wire::CMD_SET_RANGE_CONFIG] = &Module::SetRangeConfig;
+    t[wire::CMD_SET_TH_CONFIG] = &Module::SetThConfig;
+    t[wire::CMD_CALIBRATE_TH_REF] = &Module::CalibrateThRef;
+    t[wire::CMD_SET_WIFI_MODE] = &Module::SetWifiMode;
+    t[wire::CMD_SET_WEB_KEY] = &Module::SetWebKey;
+    t[wire::CMD_RESET_CONFIG] = &Module::ResetConfig;
+    t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
+    // Files and firmware: accepted, their data streams are not kept yet.
+    for (std::uint8_t code :
+         {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT, wire::CMD_UPLOAD_STAGED_IMAGE,
+          wire::CMD_DELETE_FILE, wire::CMD_WRITE_FILE, wire::CMD_RELOAD_AD_REF,
+          wire::CMD_MBPORT_CFG}) {
+      t[code] = &Module::Acknowledge;
+    }
+    return t;
+  }();
+  return table;
+}
+
+std::optional<Bytes> Module::Handle(const Bytes& frame, double seconds) {
+  if (frame.size() <= wire::kReplyCode) return std::nullopt;
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const Handler handler = Handlers()[code];
+  if (handler == nullptr) return ReplyHeader(code, wire::NAK);
+  return (this->*handler)(frame, seconds);
+}
+
+double Module::Volts(int channel, double seconds) const {
+  double v = volts[channel];
+  if (drift) v += 0.02 * Wave(seconds, channel, 30.0);
+  return v;
+}
+
+double Module::Ohms(int channel, double seconds) const {
+  double r = ohms[channel];
+  if (drift) r *= 1.0 + 0.02 * Wave(seconds, channel, 40.0);
+  return r;
+}
+
+std::int16_t Module::AnalogReading(int channel, double seconds) const {
+  CheckChannel(channel, wire::kAnalogChannels);
+  const double ref = GetLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * channel]);
+  // Range 3 counts the reference itself; each lower code doubles the span. Codes above 3 have
+  // no span of their own and measure as range 3.
+  const int range = std::min<int>(range_codes[channel], 3);
+  const double per_count = ref * static_cast<double>(1 << (3 - range));
+  if (!std::isfinite(per_count) || per_count == 0.0) return 0;
+  const double count = std::round(Volts(channel, seconds) / per_count);
+  return static_cast<std::int16_t>(std::clamp(count, -32768.0, 32767.0));
+}
+
+std::uint16_t Module::ThermistorReading(int channel, double seconds) const {
+  CheckChannel(channel, wire::kThermistorChannels);
+  const std::uint16_t ref_count = th_ref_count ? th_ref_count : wire::kDefaultThermistorRefCount;
+  const double volts_per_count = kThermistorFullScaleVolts / ref_count;
+  const double count = std::round(Ohms(channel, seconds) * kExcitationAmps / volts_per_count);
+  return static_cast<std::uint16_t>(std::clamp(count, 0.0, 65535.0));
+}
+
+Bytes Module::IdentityRecord(double seconds) const {
+  namespace d = wire::devinfo;
+  Bytes rec = ReplyHeader(wire::CMD_GET_DEVICE, wire::ACK);
+  rec.resize(model == Model::Km3 ? d::kKm3RecordSize : d::kQn6RecordSize);
+  rec[d::kModel] = model_code;
+  for (int i = 0; i < 4; ++i) rec[d::kAddress + i] = address[3 - i];
+  PutArray(rec, d::kMac, mac);
+  rec[d::kFwMajor] = fw_major;
+  rec[d::kFwMinor] = fw_minor;
+  PutText(rec, d::kLocation, d::kLocationWidth, config.location);
+  PutText(rec, d::kApSsid, d::kSsidWidth, config.ap_ssid);
+  rec[d::kApKeyType] = config.ap_key_type;
+  PutText(rec, d::kApKey, d::kKeyWidth, config.ap_key);
+  PutText(rec, d::kStaSsid, d::kSsidWidth, config.sta_ssid);
+  rec[d::kStaKeyType] = config.sta_key_type;
+  PutText(rec, d::kStaKey, d::kKeyWidth, config.sta_key);
+  rec[d::kWifiMode] = config.wifi_mode;
+  rec[d::kDigitalOut] = digital_out;
+  rec[d::kDigitalIn] = digital_in;
+  PutBe16(&rec[d::kModbusPort], config.modbus_port);
+  rec[d::kStaticIpEnabled] = config.static_ip_enabled;
+  PutArray(rec, d::kStaticIp, config.static_ip);
+  PutArray(rec, d::kSubnetMask, config.subnet_mask);
+  PutArray(rec, d::kGateway, config.gateway);
+  PutBe16(&rec[d::kRssi], rssi);
+  PutBe16(&rec[d::kIdleTimeout], config.idle_timeout);
+  if (model == Model::Km3) {
+    for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+      PutBe16(&rec[d::kRawReadings + 2 * ch],
+              static_cast<std::uint16_t>(AnalogReading(ch, seconds)));
+    }
+    rec[d::kKm3SamplingMode] = sampling_mode;
+    PutArray(rec, d::kKm3RangeCodes, range_codes, wire::kAnalogChannels);
+    PutBe16(&rec[d::kKm3VrefCount], vref_count);
+    PutArray(rec, d::kKm3AnalogRef, analog_ref);
+  } else {
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+      PutBe16(&rec[d::kRawReadings + 2 * ch], ThermistorReading(ch, seconds));
+    }
+    PutBe16(&rec[d::kQn6RefCount], th_ref_count);
+    PutArray(rec, d::kQn6SensorTypes, sensor_types);
+    PutArray(rec, d::kQn6Fahrenheit, fahrenheit);
+    for (int ch = 0; ch < 8; ++ch)
+      rec[d::kQn6Offsets + ch] = static_cast<std::uint8_t>(offsets[ch]);
+    PutBe16(&rec[d::kQn6VrefCount], vref_count);
+    PutArray(rec, d::kQn6UserCurves, user_curves);
+  }
+  return rec;
+}
+
+Bytes Module::MeasurementBlock(std::uint8_t echo_code, double seconds) const {
+  namespace d = wire::data;
+  Bytes block = ReplyHeader(echo_code, wire::ACK);
+  block.resize(model == Model::Km3 ? d::kKm3BlockSize : d::kQn6BlockSize);
+  block[d::kDigitalOut] = digital_out;
+  block[d::kDigitalIn] = digital_in;
+  PutBe16(&block[d::kRssi], rssi);
+  if (model == Model::Km3) {
+    for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
+      PutBe16(&block[d::kRawReadings + 2 * ch],
+              static_cast<std::uint16_t>(AnalogReading(ch, seconds)));
+    }
+    block[d::kKm3SamplingMode] = sampling_mode;
+    PutArray(block, d::kKm3RangeCodes, range_codes, wire::kAnalogChannels);
+    PutBe16(&block[d::kKm3VrefCount], vref_count);
+    PutArray(block, d::kKm3AnalogRef, analog_ref);
+  } else {
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+      PutBe16(&block[d::kRawReadings + 2 * ch], ThermistorReading(ch, seconds));
+    }
+    PutBe16(&block[d::kQn6RefCount], th_ref_count);
+    PutArray(block, d::kQn6SensorTypes, sensor_types);
+    PutArray(block, d::kQn6Fahrenheit, fahrenheit);
+    for (int ch = 0; ch < 8; ++ch) {
+      block[d::kQn6Offsets + ch] = static_cast<std::uint8_t>(offsets[ch]);
+    }
+    PutBe16(&block[d::kQn6VrefCount], vref_count);
+    PutArray(block, d::kQn6UserCurves, user_curves);
+  }
+  return block;
+}
+
+State Module::Snapshot() const {
+  State s;
+  s.model_code = model_code;
+  s.address = address;
+  s.sampling_mode = sampling_mode;
+  s.range_codes = range_codes;
+  s.sensor_types = sensor_types;
+  s.fahrenheit = fahrenheit;
+  s.offsets = offsets;
+  s.location = config.location;
+  s.locator_count = locator_count;
+  s.wifi_mode = config.wifi_mode;
+  s.web_key = config.web_key;
+  s.thermistor_ref_count = th_ref_count;
+  return s;
+}
+
+std::optional<Bytes> Module::SetLocator(const Bytes& frame, double) {
+  ++locator_count;
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+std::optional<Bytes> Module::GetDevice(const Bytes&, double seconds) {
+  return IdentityRecord(seconds);
+}
+
+std::optional<Bytes> Module::ReadData(const Bytes& frame, double seconds) {
+  return MeasurementBlock(frame[wire::kReplyCode], seconds);
+}
+
+std::optional<Bytes> Module::SetRangeConfig(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  if (model != Model::Km3 || frame.size() < wire::kLenRangeConfig) {
+    return ReplyHeader(code, wire::NAK);
+  }
+  sampling_mode = frame[wire::rangecfg::kSamplingMode];
+  std::copy_n(frame.begin() + wire::rangecfg::kRangeCodes, range_codes.size(), range_codes.begin());
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::SetThConfig(const Bytes& frame, double seconds) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  if (model != Model::Qn6 || frame.size() < wire::kLenThConfig) {
+    return ReplyHeader(code, wire::NAK);
+  }
+  std::copy_n(frame.begin() + wire::thcfg::kSensorTypes, 8, sensor_types.begin());
+  std::copy_n(frame.begin() + wire::thcfg::kFahrenheit, 8, fahrenheit.begin());
+  for (int ch = 0; ch < 8; ++ch) {
+    offsets[ch] = static_cast<std::int8_t>(frame[wire::thcfg::kOffsets + ch]);
+  }
+  return MeasurementBlock(code, seconds);
+}
+
+std::optional<Bytes> Module::CalibrateThRef(const Bytes& frame, double) {
+  constexpr std::uint8_t kCalibrate = 0;
+  constexpr std::uint8_t kResetToDefault = 2;
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::size_t option = wire::kReplyCode + 1;
+  if (model != Model::Qn6 || frame.size() <= option) return ReplyHeader(code, wire::NAK);
+  if (frame[option] == kCalibrate) {
+    th_ref_count = kMeasuredThRefCount;
+  } else if (frame[option] == kResetToDefault) {
+    th_ref_count = wire::kDefaultThermistorRefCount;
+  } else {
+    return ReplyHeader(code, wire::NAK);
+  }
+  Bytes reply = ReplyHeader(code, wire::ACK);
+  reply.resize(wire::kReplyHeaderSize + 2);
+  PutBe16(&reply[wire::kReplyHeaderSize], th_ref_count);
+  return reply;
+}
+
+std::optional<Bytes> Module::SetWifiMode(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  if (frame.size() < 6) return ReplyHeader(code, wire::NAK);
+  config.wifi_mode = frame[5];
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  if (frame.size() < 6 || frame.size() < 6u + frame[5]) return ReplyHeader(code, wire::NAK);
+  config.web_key.assign(frame.begin() + 6, frame.begin() + 6 + frame[5]);
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
+  config = NetworkConfig{};
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
+  return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+}  // namespace zvk::sim

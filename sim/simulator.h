@@ -1,0 +1,97 @@
+// zvk-sim: a stand-in for a module on a TCP port, used by the demo and the end-to-end tests.
+// It answers the command protocol from simulated inputs and keeps the module's settings.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zvk::sim {
+
+enum class Model { Km3, Qn6 };
+
+// Faults injected into the replies of the next commands.
+enum class Fault {
+  NoReply,         // accept the frame, send nothing, hold the connection until the peer closes
+  WrongSignature,  // reply starts 5A 35 77 A4
+  Refuse,          // reply with status 0x15 (NAK) and no payload
+  Truncate,        // send only the first half of the reply
+  Oversize,        // append bytes until the reply is 6000 bytes long
+  Reset,           // send the first 3 bytes, then reset the connection
+  Delay,           // wait delay_ms before replying
+  SplitReply,      // send the reply in two parts 50 ms apart
+};
+
+struct Options {
+  Model model = Model::Qn6;
+  std::string listen = "127.0.0.1";
+  std::uint16_t port = 0;  // 0: ephemeral
+  std::string files_dir;   // empty: files kept in memory
+};
+
+// A snapshot of what the module currently holds.
+struct State {
+  std::uint8_t model_code = 0;
+  std::array<std::uint8_t, 4> address{127, 0, 0, 1};  // reported in the identity record
+  std::uint8_t sampling_mode = 0;
+  std::array<std::uint8_t, 8> range_codes{};
+  std::array<std::uint8_t, 8> sensor_types{};
+  std::array<std::uint8_t, 8> fahrenheit{};
+  std::array<std::int8_t, 8> offsets{};
+  std::string location;
+  int locator_count = 0;
+  std::uint8_t wifi_mode = 0;
+  std::string web_key;
+  std::uint16_t thermistor_ref_count = 0;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(Options options);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Binds and starts serving on a thread of its own; returns the port it listens on.
+  std::uint16_t Start();
+  void Stop();
+  std::uint16_t Port() const;
+
+  // The next `count` commands (only those with code `only_code`, when not 0) get `fault`.
+  // Frames the module answers with silence (a wrong signature, the reset) use up no fault.
+  void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0);
+  void ClearFaults();
+
+  // Every frame received on a command connection, in order, exactly as received.
+  std::vector<std::vector<std::uint8_t>> Frames() const;
+  void ClearFrames();
+  // Waits until at least n frames were received or the timeout passed.
+  bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
+
+  State Snapshot() const;
+  void SetReportedAddress(std::array<std::uint8_t, 4> address);
+  void SetModelCode(std::uint8_t code);  // e.g. 0x00 to act as an unknown model
+  void SetRssi(std::uint16_t raw);       // 0 = not reported
+  void SetAnalogVolts(int channel, double volts);
+  void SetThermistorOhms(int channel, double ohms);
+  void SetThermistorRefCount(std::uint16_t count);
+  void SetSensorType(int channel, std::uint8_t type);
+  void SetFahrenheit(int channel, bool on);
+  void SetLocation(const std::string& text);
+  void SetRangeCode(int channel, std::uint8_t code);
+  // Holds the simulated inputs still (tests) or lets them drift slowly (demo).
+  void SetDrift(bool on);
+
+  // The reply the module would send to this frame right now (no faults applied, nothing changed).
+  // Empty when the module would close without replying.
+  std::vector<std::uint8_t> BuildReply(const std::vector<std::uint8_t>& frame);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zvk::sim
