@@ -1,0 +1,47 @@
+#include "cli/cli_dialogs.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zvk::cli {
+
+namespace {
+
+bool IsYes(std::string answer) {
+  std::transform(answer.begin(), answer.end(), answer.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  answer.erase(0, answer.find_first_not_of(" \t"));
+  answer.erase(answer.find_last_not_of(" \t\r") + 1);
+  return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
+                                 MsgButtons buttons) {
+  std::ostream& to = (icon == MsgIcon::Warning || icon == MsgIcon::Error) ? err_ : out_;
+  to << caption << '\n' << text << '\n' << std::flush;
+  if (buttons == MsgButtons::Ok) return MsgResult::Ok;
+  if (yes_) return MsgResult::Yes;
+  std::optional<std::string> answer;
+  if (read_answer_) {
+    out_ << "[y/N] " << std::flush;
+    answer = read_answer_();
+  }
+  if (!answer) {
+    unanswered_question_ = true;
+    return MsgResult::No;
+  }
+  return IsYes(*answer) ? MsgResult::Yes : MsgResult::No;
+}
+
+void CliDialogs::ErrorBox(const std::string& text) {
+  errors_.push_back(text);
+  if (capture_errors) {
+    capture_errors->push_back(text);
+    return;
+  }
+  err_ << "Error\n" << text << '\n' << std::flush;
+}
+
+}  // namespace zvk::cli

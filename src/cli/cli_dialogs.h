@@ -1,0 +1,47 @@
+// Message boxes on a terminal: each box is printed as its caption and its text; questions are
+// answered by --yes or asked on the terminal.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "link/seams.h"
+
+namespace zvk::cli {
+
+// Reads one answer line from the terminal; nullopt when there is none (no terminal, end of input).
+using AnswerReader = std::function<std::optional<std::string>()>;
+
+class CliDialogs final : public Dialogs {
+ public:
+  CliDialogs(std::ostream& out, std::ostream& err, bool yes, AnswerReader read_answer)
+      : out_(out), err_(err), yes_(yes), read_answer_(std::move(read_answer)) {}
+
+  MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
+                       MsgButtons buttons) override;
+  void ErrorBox(const std::string& text) override;
+  // There is no file dialog on a command line: a command that needs a file names it itself.
+  std::optional<std::string> OpenFile(const std::string&) override { return file_argument; }
+
+  std::optional<std::string> file_argument;
+  // While set, error boxes are collected here instead of printed (the caller reports them).
+  std::vector<std::string>* capture_errors = nullptr;
+
+  // Texts of the error boxes shown so far.
+  const std::vector<std::string>& errors() const { return errors_; }
+  // A question came with neither --yes nor a terminal to ask on; it was answered No.
+  bool unanswered_question() const { return unanswered_question_; }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  bool yes_;
+  AnswerReader read_answer_;
+  std::vector<std::string> errors_;
+  bool unanswered_question_ = false;
+};
+
+}  // namespace zvk::cli

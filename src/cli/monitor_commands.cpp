@@ -1,0 +1,423 @@
+// The monitoring commands: what the main window shows and the settings it changes in place.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_error.h"
+#include "cli/command.h"
+#include "cli/session.h"
+#include "monitor/channel_config.h"
+#include "monitor/main_form.h"
+
+namespace zvk::cli {
+
+namespace {
+
+constexpr const char* kMonitoring = "Monitoring";
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// "AI2" or "th7" to the channel number; `prefix` is "AI" or "TH".
+int ParseChannel(const std::string& text, const std::string& prefix, int count,
+                 const std::string& command) {
+  const std::string name = Upper(text);
+  if (name.size() == prefix.size() + 1 && name.compare(0, prefix.size(), prefix) == 0) {
+    const int ch = name.back() - '0';
+    if (ch >= 0 && ch < count) return ch;
+  }
+  throw UsageError(command + ": the channel is " + prefix + "0 to " + prefix +
+                   std::to_string(count - 1) + ", not '" + text + "'");
+}
+
+std::string StripPrefix(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+}
+
+std::string Dotted(const std::array<std::uint8_t, 4>& a) {
+  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+         std::to_string(a[3]);
+}
+
+bool ShowsVoltageGroup(Session& s) {
+  return s.app().form.GroupBox1.visible;
+}
+
+void RequireVoltageModule(Session& s, const std::string& command) {
+  if (!ShowsVoltageGroup(s))
+    throw Failed(command + " needs the voltage module (AI0 to AI4); this is the " +
+                 s.app().form.Label4.caption);
+}
+
+void RequireThermistorModule(Session& s, const std::string& command) {
+  if (!s.app().form.GroupBox2.visible)
+    throw Failed(command + " needs the thermistor module (TH0 to TH7); this is the " +
+                 s.app().form.Label4.caption);
+}
+
+// The channel captions and value labels of the group the window shows.
+struct ChannelView {
+  const Label* caption;
+  const Label* value;
+};
+
+std::vector<ChannelView> ShownChannels(Session& s) {
+  const MainForm& f = s.app().form;
+  std::vector<ChannelView> channels;
+  if (ShowsVoltageGroup(s)) {
+    for (std::size_t ch = 0; ch < f.AnalogValue.size(); ++ch)
+      channels.push_back({&f.AnalogCaption[ch], &f.AnalogValue[ch]});
+  } else {
+    for (std::size_t ch = 0; ch < f.ThermistorValue.size(); ++ch)
+      channels.push_back({&f.ThermistorCaption[ch], &f.ThermistorValue[ch]});
+  }
+  return channels;
+}
+
+void PrintThermistorChannel(Session& s, int ch) {
+  const MainForm& f = s.app().form;
+  s.out << f.ThermistorCaption[ch].caption << ' ' << f.ThermistorValue[ch].caption << '\n';
+}
+
+// A setting that already has the asked value: the window sends nothing for it either.
+void NothingToSend(Session& s, const std::string& what) {
+  s.err << "zvk: " << what << "; nothing sent\n";
+}
+
+// The value text without its unit sign, for CSV.
+std::string WithoutUnit(const std::string& text) {
+  for (const char* unit : {"V", "\u2103", "\u2109"}) {
+    const std::string u = unit;
+    if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0)
+      return text.substr(0, text.size() - u.size());
+  }
+  return text;
+}
+
+// ISO-8601 local time with milliseconds and the UTC offset: 2024-03-01T14:05:09.120+01:00.
+std::string LocalTimestamp(std::chrono::system_clock::time_point now) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+  std::tm local{};
+  localtime_r(&t, &local);
+  char date[32];
+  char zone[8];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms.count()), zone,
+                zone + 3);
+  return text;
+}
+
+class InfoCommand final : public Command {
+ public:
+  void Define(CLI::App&) override {}
+  void Run(Session& s) override {
+    const App& app = s.app();
+    const MainForm& f = app.form;
+    const DeviceConfig& d = app.device;
+    std::ostream& out = s.out;
+    out << "Model: " << f.Label4.caption << '\n';
+    // Identification only succeeds when the reported address is the one asked.
+    out << "Address: " << app.link.DeviceHost << '\n';
+    out << "MAC: " << StripPrefix(f.StatusBar1.panels[0], "Dev MAC: ") << '\n';
+    out << "Firmware: " << StripPrefix(f.StatusBar2.panels[1], "FW: ") << '\n';
+    out << "Location: " << d.DeviceLocation << '\n';
+    // The label keeps its bare caption when the module reports no signal strength.
+    out << (f.Label12.caption == "RSSI:" ? std::string("RSSI: not reported") : f.Label12.caption)
+        << '\n';
+    out << "AP SSID: " << d.DevApSsid << '\n';
+    out << "AP key type: " << int{d.DevApKeyType} << '\n';
+    out << "Station SSID: " << d.DevStaSsid << '\n';
+    out << "Station key type: " << int{d.DevStaKeyType} << '\n';
+    out << "Wi-Fi mode: " << (d.DevWifiMode != 0 ? "AP" : "Station") << '\n';
+    out << "Static IP: "
+        << (d.DevStaticIpEnabled ? Dotted(d.DevStaticIp) + " / " + Dotted(d.DevSubnetMask) + " / " +
+                                       Dotted(d.DevGateway)
+                                 : std::string("off"))
+        << '\n';
+    out << "Modbus port: " << d.DevModbusPort << '\n';
+    out << "Modbus idle timeout: " << d.DevIdleTimeout << '\n';
+  }
+};
+
+class ReadCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("--count", count_, "Number of polls")->capture_default_str();
+    sub.add_option("--interval", interval_, "Seconds from the start of one poll to the next")
+        ->capture_default_str();
+    sub.add_flag("--csv", csv_, "One header line, then one row per poll: local time and values");
+  }
+  void CheckArguments() override {
+    if (count_ < 1) throw UsageError("read: --count must be 1 or more");
+    if (!std::isfinite(interval_) || interval_ < 0)
+      throw UsageError("read: --interval must be 0 or more seconds");
+  }
+  void Run(Session& s) override {
+    const std::vector<ChannelView> channels = ShownChannels(s);
+    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(interval_));
+    auto due = std::chrono::steady_clock::now();
+    for (int poll = 0; poll < count_; ++poll) {
+      if (poll > 0) std::this_thread::sleep_until(due);
+      due = std::chrono::steady_clock::now() + interval;
+      Poll(s);
+      if (csv_) {
+        if (poll == 0) {
+          s.out << "time";
+          for (const ChannelView& c : channels) s.out << ',' << c.caption->caption;
+          s.out << '\n';
+        }
+        s.out << LocalTimestamp(std::chrono::system_clock::now());
+        for (const ChannelView& c : channels) s.out << ',' << WithoutUnit(c.value->caption);
+        s.out << '\n';
+      } else {
+        if (poll > 0) s.out << '\n';
+        for (const ChannelView& c : channels)
+          s.out << c.caption->caption << ' ' << c.value->caption << '\n';
+      }
+      s.out << std::flush;
+    }
+  }
+
+ private:
+  // The window's periodic poll: the supervision tick checks the connection and sends the data poll.
+  static void Poll(Session& s) {
+    App& app = s.app();
+    app.discovery.SupervisionTicks = 30;
+    ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
+    s.RequireAcknowledged(r, wire::CMD_READ_DATA, "the data poll");
+    // The log is never shown; a long logging run must not keep every line of it.
+    app.form.Memo1.lines.clear();
+  }
+
+  int count_ = 1;
+  double interval_ = 3.1;
+  bool csv_ = false;
+};
+
+class LocateCommand final : public Command {
+ public:
+  void Define(CLI::App&) override {}
+  void Run(Session& s) override {
+    s.SendQueued([&s] { s.window().Image3Click(); }, wire::CMD_SET_LOCATOR, "the locator command");
+    s.out << s.app().Status() << '\n';
+  }
+};
+
+class SetRangeCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("channel", channel_text_, "AI0 to AI4")->required();
+    sub.add_option("code", code_, "Range code: 0 = -/+10V, 1 = -/+5V, 2 = -/+2.5V, 3 = -/+1.25V")
+        ->required();
+  }
+  void CheckArguments() override { channel_ = ParseChannel(channel_text_, "AI", 5, "set-range"); }
+  void CheckInput(Session& s) override {
+    const ComboBox& combo = s.app().form.RangeCombo[channel_];
+    if (code_ < 0 || code_ >= static_cast<int>(combo.items.size()))
+      throw Failed("input refused: the " + Upper(channel_text_) + " range box has no code " +
+                   std::to_string(code_) + " (0 to " + std::to_string(combo.items.size() - 1) +
+                   "); nothing sent");
+  }
+  void Run(Session& s) override {
+    RequireVoltageModule(s, "set-range");
+    ComboBox& combo = s.app().form.RangeCombo[channel_];
+    ExchangeRecord r = s.Observe([&] { combo.UserPick(code_); });
+    s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the range setting");
+    s.out << s.app().form.AnalogCaption[channel_].caption << " range " << combo.text() << '\n';
+  }
+
+ private:
+  std::string channel_text_;
+  int channel_ = 0;
+  int code_ = 0;
+};
+
+class SetSamplingCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("mode", mode_, "normal or fast")->required();
+  }
+  void CheckArguments() override {
+    const std::string mode = Upper(mode_);
+    if (mode != "NORMAL" && mode != "FAST")
+      throw UsageError("set-sampling: the mode is normal or fast, not '" + mode_ + "'");
+    fast_ = mode == "FAST";
+  }
+  void Run(Session& s) override {
+    RequireVoltageModule(s, "set-sampling");
+    MainForm& f = s.app().form;
+    RadioButton& button = fast_ ? f.RadioButton2 : f.RadioButton1;
+    if (button.checked()) {
+      NothingToSend(s, "the sampling rate is already " + button.caption);
+    } else {
+      ExchangeRecord r = s.Observe([&] { button.UserClick(); });
+      s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the sampling setting");
+    }
+    const RadioButton& shown = f.RadioButton2.checked() ? f.RadioButton2 : f.RadioButton1;
+    s.out << f.Label21.caption << ' ' << shown.caption << '\n';
+  }
+
+ private:
+  std::string mode_;
+  bool fast_ = false;
+};
+
+class SetSensorCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
+    sub.add_option("code", code_text_, "Sensor type code in hex: 00 (disable), 60-6C, 70-77")
+        ->required();
+  }
+  void CheckArguments() override {
+    channel_ = ParseChannel(channel_text_, "TH", 8, "set-sensor");
+    std::string digits = code_text_;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+      digits.erase(0, 2);
+    const bool hex = !digits.empty() && digits.size() <= 2 &&
+                     std::all_of(digits.begin(), digits.end(),
+                                 [](unsigned char c) { return std::isxdigit(c) != 0; });
+    if (!hex)
+      throw UsageError("set-sensor: the sensor type is a hex code 00 to FF, not '" + code_text_ +
+                       "'");
+    code_ = static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16));
+  }
+  void Run(Session& s) override {
+    RequireThermistorModule(s, "set-sensor");
+    ComboBox& combo = s.app().form.SensorCombo[channel_];
+    const int item = SensorItemIndex(code_);
+    ExchangeRecord r = s.Observe([&] {
+      if (item != 0 || code_ == 0) {
+        combo.UserPick(item);
+      } else {
+        // A code without an item goes out as the user would type it.
+        char typed[3];
+        std::snprintf(typed, sizeof typed, "%02X", unsigned{code_});
+        combo.UserType(typed);
+      }
+    });
+    s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
+    PrintThermistorChannel(s, channel_);
+  }
+
+ private:
+  std::string channel_text_;
+  std::string code_text_;
+  int channel_ = 0;
+  std::uint8_t code_ = 0;
+};
+
+class SetUnitCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
+    sub.add_option("unit", unit_text_, "C or F")->required();
+  }
+  void CheckArguments() override {
+    channel_ = ParseChannel(channel_text_, "TH", 8, "set-unit");
+    const std::string unit = Upper(unit_text_);
+    if (unit != "C" && unit != "F")
+      throw UsageError("set-unit: the unit is C or F, not '" + unit_text_ + "'");
+    fahrenheit_ = unit == "F";
+  }
+  void Run(Session& s) override {
+    RequireThermistorModule(s, "set-unit");
+    CheckBox& box = s.app().form.FahrenheitCheck[channel_];
+    if (box.checked() == fahrenheit_) {
+      NothingToSend(s, Upper(channel_text_) + " already shows degrees " +
+                           (fahrenheit_ ? "Fahrenheit" : "Celsius"));
+    } else {
+      ExchangeRecord r = s.Observe([&] { box.UserClick(); });
+      s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
+    }
+    PrintThermistorChannel(s, channel_);
+  }
+
+ private:
+  std::string channel_text_;
+  std::string unit_text_;
+  int channel_ = 0;
+  bool fahrenheit_ = false;
+};
+
+class SetOffsetCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
+    sub.add_option("offset", offset_, "Display offset in tenths of a degree, -127 to 127")
+        ->required();
+  }
+  void CheckArguments() override { channel_ = ParseChannel(channel_text_, "TH", 8, "set-offset"); }
+  void CheckInput(Session& s) override {
+    const SpinEdit& spin = s.app().form.OffsetSpin[channel_];
+    if (offset_ < spin.min_value || offset_ > spin.max_value)
+      throw Failed("input refused: the " + Upper(channel_text_) + " offset is " +
+                   std::to_string(spin.min_value) + " to " + std::to_string(spin.max_value) +
+                   ", not " + std::to_string(offset_) + "; nothing sent");
+  }
+  void Run(Session& s) override {
+    RequireThermistorModule(s, "set-offset");
+    SpinEdit& spin = s.app().form.OffsetSpin[channel_];
+    if (spin.value() == offset_) {
+      NothingToSend(
+          s, "the " + Upper(channel_text_) + " offset is already " + std::to_string(offset_));
+    } else {
+      ExchangeRecord r = s.Observe([&] { spin.UserSetValue(offset_); });
+      s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
+    }
+    PrintThermistorChannel(s, channel_);
+  }
+
+ private:
+  std::string channel_text_;
+  int channel_ = 0;
+  int offset_ = 0;
+};
+
+template <typename T>
+std::unique_ptr<Command> Make() {
+  return std::make_unique<T>();
+}
+
+}  // namespace
+
+void AddMonitorCommands(std::vector<CommandEntry>& table) {
+  const CommandEntry entries[] = {
+      {"info", kMonitoring, "Show the module's identity and configuration", true, false,
+       Make<InfoCommand>},
+      {"read", kMonitoring, "Poll the module and print each channel as the main window shows it",
+       true, false, Make<ReadCommand>},
+      {"locate", kMonitoring, "\"Find me\": make the module show where it is", true, false,
+       Make<LocateCommand>},
+      {"set-range", kMonitoring, "Input range of an analog channel: set-range AI<n> <0-3>", true,
+       false, Make<SetRangeCommand>},
+      {"set-sampling", kMonitoring, "Sampling rate of the voltage module: normal or fast", true,
+       false, Make<SetSamplingCommand>},
+      {"set-sensor", kMonitoring,
+       "Sensor type of a thermistor channel: set-sensor TH<n> <hex code>", true, false,
+       Make<SetSensorCommand>},
+      {"set-unit", kMonitoring, "Display unit of a thermistor channel: set-unit TH<n> C|F", true,
+       false, Make<SetUnitCommand>},
+      {"set-offset", kMonitoring,
+       "Display offset of a thermistor channel in tenths of a degree: set-offset TH<n> <-127..127>",
+       true, false, Make<SetOffsetCommand>},
+  };
+  table.insert(table.end(), std::begin(entries), std::end(entries));
+}
+
+}  // namespace zvk::cli

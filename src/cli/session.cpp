@@ -1,0 +1,212 @@
+#include "cli/session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/cli_error.h"
+#include "link/device_info.h"
+#include "link/discovery.h"
+
+namespace zvk::cli {
+
+namespace {
+
+constexpr const char* kConnectTimeout = "Connect Timeout";
+constexpr const char* kInvalidHeader = "InValid Header package!";
+constexpr const char* kLinkErrorPrefix = "Link error, ";
+constexpr const char* kShortReplyPrefix = "Short reply: ";
+constexpr const char* kMultipleFound = "Same multiple IP found!!";
+
+// The window asks again after a refusal (the queue, the supervision tick); a module that keeps
+// refusing is given up after this many requests.
+constexpr int kIdentityAttempts = 3;
+// Enough ticks for kIdentityAttempts requests, one per supervision period at the most.
+constexpr int kIdentifyTickLimit = kIdentityAttempts * 31 + 2;
+
+std::string Hex2(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+  return buf;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+const std::string* FirstStartingWith(const std::vector<std::string>& lines,
+                                     const std::string& prefix) {
+  for (const std::string& line : lines)
+    if (line.rfind(prefix, 0) == 0) return &line;
+  return nullptr;
+}
+
+enum class Outcome { Unreachable, NoReply, BadHeader, LinkError, ShortReply, Refused };
+
+struct ExchangeFault {
+  Outcome outcome;
+  std::string reason;
+};
+
+// Why an exchange that was sent did not end in an acknowledgement of `code`; none when it did.
+std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, std::uint8_t code,
+                                     const std::string& what) {
+  if (Contains(r.statuses, kConnectTimeout))
+    return ExchangeFault{Outcome::Unreachable, "module not reachable at " + app.link.DeviceHost +
+                                                   ":" + std::to_string(app.link.DevicePort) +
+                                                   " (" + kConnectTimeout + ")"};
+  if (app.link.ReplyTimedOut)
+    return ExchangeFault{Outcome::NoReply,
+                         "no reply from the module to " + what + " (Wait RX Timeout!)"};
+  if (Contains(r.statuses, kInvalidHeader))
+    return ExchangeFault{Outcome::BadHeader, "the reply to " + what +
+                                                 " does not start with the frame signature (" +
+                                                 kInvalidHeader + ")"};
+  if (const std::string* line = FirstStartingWith(r.statuses, kLinkErrorPrefix))
+    return ExchangeFault{
+        Outcome::LinkError,
+        "link error during " + what + ": " + line->substr(std::string(kLinkErrorPrefix).size())};
+  if (const std::string* line = FirstStartingWith(r.logs, kShortReplyPrefix))
+    return ExchangeFault{Outcome::ShortReply, "incomplete reply to " + what + " (" + *line + ")"};
+  if (app.link.PendingCommand == code)
+    return ExchangeFault{Outcome::Refused, "the module refused " + what + " (status " +
+                                               Hex2(app.link.ReplyBuffer[wire::kReplyStatus]) +
+                                               ")"};
+  return std::nullopt;
+}
+
+}  // namespace
+
+Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err)
+    : out(out),
+      err(err),
+      options_(options),
+      network_(env.network),
+      dialogs_(out, err, options.yes, env.read_answer) {
+  app_ = std::make_unique<App>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});
+  app_->on_log = [this](const std::string& line) {
+    if (recording_) recording_->logs.push_back(line);
+    if (options_.verbose) this->err << "log: " << line << '\n' << std::flush;
+  };
+  app_->on_status = [this](const std::string& text) {
+    if (recording_) recording_->statuses.push_back(text);
+    if (options_.verbose) this->err << "status: " << text << '\n' << std::flush;
+  };
+  window_ = std::make_unique<MainWindow>(*app_);
+}
+
+Session::~Session() {
+  window_.reset();
+  app_.reset();
+}
+
+HostInterfaces& Session::Hosts(CliEnv& env) {
+  if (options_.skip_wifi_check) return skip_hosts_;
+  if (env.hosts) return *env.hosts;
+  platform_hosts_ = MakePlatformHostInterfaces();
+  return *platform_hosts_;
+}
+
+void Session::Open() {
+  window_->FormCreate();
+  app_->link.DevicePort = options_.port;
+  if (!options_.host) return;
+  // The window's own check decides what a well-formed address is; its error box becomes the
+  // usage error's reason.
+  std::vector<std::string> errors;
+  dialogs_.capture_errors = &errors;
+  app_->form.Edit2.text = *options_.host;
+  const bool applied = ApplyStaticIp(*app_);
+  dialogs_.capture_errors = nullptr;
+  if (!applied)
+    throw UsageError("--host " + *options_.host + ": not a module address (" +
+                     (errors.empty() ? std::string("refused") : errors.front()) + ")");
+}
+
+std::string Session::NotFoundReason() const {
+  const std::string& prefix = app_->discovery.SubnetPrefix;
+  if (app_->form.Label4.caption == kMultipleFound)
+    return "module not found: more than one connected Wi-Fi interface has an address in " + prefix +
+           "x (" + kMultipleFound + ")";
+  return "module not found: no connected Wi-Fi interface has an address in " + prefix +
+         "x (give --host, and --skip-wifi-check for a module on loopback)";
+}
+
+ExchangeRecord Session::Observe(const std::function<void()>& action) {
+  ExchangeRecord record;
+  const int connects_before = network_.count;
+  const std::size_t errors_before = dialogs_.errors().size();
+  recording_ = &record;
+  try {
+    action();
+  } catch (...) {
+    recording_ = nullptr;
+    throw;
+  }
+  recording_ = nullptr;
+  record.connects = network_.count - connects_before;
+  record.errors.assign(dialogs_.errors().begin() + static_cast<std::ptrdiff_t>(errors_before),
+                       dialogs_.errors().end());
+  return record;
+}
+
+void Session::RequireAcknowledged(const ExchangeRecord& record, std::uint8_t code,
+                                  const std::string& what) {
+  if (!record.sent()) {
+    if (!record.errors.empty()) throw Failed("input refused: " + record.errors.front());
+    if (!app_->device.Identified) throw Failed(NotFoundReason());
+    throw Failed(what + " was not sent: another command is still pending");
+  }
+  if (auto fault = FaultOf(*app_, record, code, what)) throw Failed(fault->reason);
+}
+
+void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
+                         const std::string& what) {
+  click();
+  if (app_->link.QueuedCommand != code) throw Failed(what + " was not queued");
+  for (int attempt = 1;; ++attempt) {
+    ExchangeRecord r = Observe([this] { window_->Timer3Timer(); });
+    if (!r.sent()) throw Failed(what + " was not sent: the link is busy");
+    auto fault = FaultOf(*app_, r, code, what);
+    if (!fault) return;
+    if (fault->outcome == Outcome::Refused && app_->link.QueuedCommand == code &&
+        attempt < kIdentityAttempts)
+      continue;
+    throw Failed(fault->reason);
+  }
+}
+
+void Session::Identify() {
+  App& app = *app_;
+  window_->FormActivate();
+  if (app.link.QueuedCommand != wire::CMD_GET_DEVICE) throw Failed(NotFoundReason());
+
+  const std::string what = "the identity request";
+  int refusals = 0;
+  for (int tick = 0; tick < kIdentifyTickLimit; ++tick) {
+    const bool supervision = app.discovery.SupervisionTicks == 30;
+    ExchangeRecord r = Observe([this] { window_->Timer3Timer(); });
+    if (app.device.Identified) return;
+    if (!r.sent()) {
+      // A supervision tick asks for the identity whenever the connection check passes.
+      if (supervision) throw Failed(NotFoundReason());
+      continue;
+    }
+    if (auto fault = FaultOf(app, r, wire::CMD_GET_DEVICE, what)) {
+      // Asked again by the queue or by the next supervision tick, as the window does.
+      if (fault->outcome == Outcome::Refused && ++refusals < kIdentityAttempts) continue;
+      throw Failed(fault->reason);
+    }
+    const std::uint8_t* reply = app.link.ReplyBuffer.data();
+    if (app.device.ModelCode == 0)
+      throw Failed("unsupported module: model code " + Hex2(reply[wire::devinfo::kModel]) + " (" +
+                   app.form.Label4.caption + ")");
+    const std::string reported = std::to_string(reply[wire::devinfo::kAddress + 3]) + "." +
+                                 std::to_string(reply[wire::devinfo::kAddress + 2]) + "." +
+                                 std::to_string(reply[wire::devinfo::kAddress + 1]) + "." +
+                                 std::to_string(reply[wire::devinfo::kAddress]);
+    throw Failed("the module reports the address " + reported + ", not " + app.link.DeviceHost);
+  }
+  throw Failed("the module was not identified");
+}
+
+}  // namespace zvk::cli

@@ -1,0 +1,112 @@
+// One run of the command line over the core: the process-wide state and the main window model,
+// the module's identification as the window does it at start, and what became of each exchange
+// that a click or a tick started.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_dialogs.h"
+#include "link/host_interfaces.h"
+#include "link/seams.h"
+#include "link/tcp.h"
+#include "link/wire.h"
+#include "monitor/app.h"
+#include "monitor/main_window.h"
+
+namespace zvk::cli {
+
+struct GlobalOptions {
+  std::optional<std::string> host;  // unset: the module's default address
+  std::uint16_t port = wire::kDefaultPort;
+  bool skip_wifi_check = false;
+  bool yes = false;
+  bool verbose = false;
+};
+
+// The outside world of a run; tests put a loopback-only network and fake interfaces here.
+struct CliEnv {
+  Network& network;
+  HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
+  AnswerReader read_answer;         // null: no terminal to ask on
+};
+
+// Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
+struct ExchangeRecord {
+  int connects = 0;
+  std::vector<std::string> statuses;
+  std::vector<std::string> logs;
+  std::vector<std::string> errors;
+  bool sent() const { return connects > 0; }
+};
+
+// Counts the connections the core opens, so a front end can tell whether an action sent anything.
+class CountingNetwork final : public Network {
+ public:
+  explicit CountingNetwork(Network& inner) : inner_(inner) {}
+  std::unique_ptr<TcpSocket> NewSocket() override {
+    ++count;
+    return inner_.NewSocket();
+  }
+  int count = 0;
+
+ private:
+  Network& inner_;
+};
+
+class Session {
+ public:
+  Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Creates the main window and applies --host as the "Static IP" button does; a malformed
+  // address is a usage error. Sends nothing.
+  void Open();
+  // The first activation and the identity request, ticked through until the module is
+  // identified; throws the reason when it is not.
+  void Identify();
+
+  // Runs a click or a tick and records what it sent and showed.
+  ExchangeRecord Observe(const std::function<void()>& action);
+  // Throws the reason unless the action sent `code` and the module acknowledged it.
+  void RequireAcknowledged(const ExchangeRecord& record, std::uint8_t code,
+                           const std::string& what);
+
+  // A command the window sends through its queue (the locator): the click, then Timer3 ticks
+  // while the window would send it again after a refusal. Throws the reason unless acknowledged.
+  void SendQueued(const std::function<void()>& click, std::uint8_t code, const std::string& what);
+
+  // The main window's connection check failed: the reason from what the window shows.
+  std::string NotFoundReason() const;
+
+  App& app() { return *app_; }
+  MainWindow& window() { return *window_; }
+  CliDialogs& dialogs() { return dialogs_; }
+  const GlobalOptions& options() const { return options_; }
+
+  std::ostream& out;
+  std::ostream& err;
+
+ private:
+  HostInterfaces& Hosts(CliEnv& env);
+
+  GlobalOptions options_;
+  CountingNetwork network_;
+  std::unique_ptr<HostInterfaces> platform_hosts_;
+  SkipWifiCheckInterfaces skip_hosts_;
+  NullPump pump_;
+  RealSleeper sleeper_;
+  CliDialogs dialogs_;
+  std::unique_ptr<App> app_;
+  std::unique_ptr<MainWindow> window_;
+  ExchangeRecord* recording_ = nullptr;
+};
+
+}  // namespace zvk::cli

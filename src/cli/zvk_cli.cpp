@@ -1,0 +1,113 @@
+#include "cli/zvk_cli.h"
+
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <memory>
+
+#include "cli/cli_error.h"
+#include "cli/command.h"
+
+namespace zvk::cli {
+
+namespace {
+
+constexpr const char* kFooter =
+    "Exit status: 0 done (and acknowledged where the module acknowledges); 1 module not found,\n"
+    "unreachable, silent or refusing, or input refused; 2 usage error.";
+
+}  // namespace
+
+const std::vector<CommandEntry>& CommandTable() {
+  static const std::vector<CommandEntry> table = [] {
+    std::vector<CommandEntry> t;
+    AddMonitorCommands(t);
+    return t;
+  }();
+  return table;
+}
+
+int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
+  GlobalOptions options;
+  std::string host;
+  int port = wire::kDefaultPort;
+
+  CLI::App cli{"Monitor and configure zVK analog input modules over Wi-Fi.", "zvk"};
+  cli.footer(kFooter);
+  cli.require_subcommand(1);
+  CLI::Option* host_option =
+      cli.add_option("--host", host,
+                     "Module address, applied like the \"Static IP\" button (default " +
+                         std::string(wire::kDefaultHost) + ")");
+  cli.add_option("--port", port, "The module's command port")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 65535));
+  cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
+               "Count the connection check as one match without scanning the interfaces "
+               "(a module on loopback); needs --host")
+      ->needs(host_option);
+  cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
+  cli.add_flag("--verbose", options.verbose,
+               "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
+
+  const std::vector<CommandEntry>& table = CommandTable();
+  std::vector<std::unique_ptr<Command>> commands;
+  std::vector<CLI::App*> subcommands;
+  for (const CommandEntry& entry : table) {
+    CLI::App* sub = cli.add_subcommand(entry.name, entry.summary);
+    sub->group(entry.group);
+    commands.push_back(entry.make());
+    commands.back()->Define(*sub);
+    subcommands.push_back(sub);
+  }
+
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      cli.exit(e, out, err);
+      return kExitOk;
+    }
+    err << "zvk: " << e.what() << " (see zvk --help)\n";
+    return kExitUsage;
+  }
+  if (host_option->count() > 0) options.host = host;
+  options.port = static_cast<std::uint16_t>(port);
+
+  std::size_t selected = 0;
+  while (selected < subcommands.size() && !subcommands[selected]->parsed()) ++selected;
+  const CommandEntry& entry = table[selected];
+  Command& command = *commands[selected];
+
+  try {
+    command.CheckArguments();
+    if (entry.asks_confirmation && !options.yes && !env.read_answer)
+      throw UsageError(std::string(entry.name) +
+                       " asks for confirmation and there is no terminal to ask on; give --yes");
+    Session session(env, options, out, err);
+    session.Open();
+    command.CheckInput(session);
+    if (entry.identifies) session.Identify();
+    command.Run(session);
+    out.flush();
+    if (session.dialogs().unanswered_question())
+      throw UsageError("a question had no terminal to be asked on and was answered No; give --yes");
+    return kExitOk;
+  } catch (const CliError& e) {
+    out.flush();
+    err << "zvk: " << e.what() << '\n';
+    return e.exit_code();
+  } catch (const std::exception& e) {
+    out.flush();
+    err << "zvk: " << e.what() << '\n';
+    return kExitFailed;
+  }
+}
+
+int RunZvk(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           CliEnv& env) {
+  std::vector<const char*> argv{"zvk"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  return RunZvk(static_cast<int>(argv.size()), argv.data(), out, err, env);
+}
+
+}  // namespace zvk::cli

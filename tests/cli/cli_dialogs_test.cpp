@@ -1,0 +1,69 @@
+// Message boxes on the terminal: where each kind of box is printed and how questions are answered.
+#include "cli/cli_dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace zvk::cli {
+namespace {
+
+TEST(cliDialogs, BoxesArePrintedAsCaptionAndTextOnTheirStream) {
+  std::ostringstream out, err;
+  CliDialogs dialogs(out, err, false, nullptr);
+  EXPECT_EQ(dialogs.MessageBox("Information", "Done", MsgIcon::Information, MsgButtons::Ok),
+            MsgResult::Ok);
+  EXPECT_EQ(dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
+                               MsgIcon::Warning, MsgButtons::Ok),
+            MsgResult::Ok);
+  dialogs.ErrorBox("'x' is not a valid integer value");
+  EXPECT_EQ(out.str(), "Information\nDone\n");
+  EXPECT_EQ(err.str(),
+            "Device not found\nPlease check device whether in AP mode!\n"
+            "Error\n'x' is not a valid integer value\n");
+  EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"'x' is not a valid integer value"});
+}
+
+TEST(cliDialogs, QuestionsAreAnsweredByYesOrOnTheTerminal) {
+  struct Case {
+    const char* name;
+    bool yes;
+    bool terminal;
+    std::optional<std::string> typed;  // nullopt: the terminal input ended
+    MsgResult answer;
+    bool unanswered;
+  };
+  const Case cases[] = {
+      {"--yes", true, false, std::nullopt, MsgResult::Yes, false},
+      {"typed y", false, true, "y", MsgResult::Yes, false},
+      {"typed YES with spaces", false, true, " YES \r", MsgResult::Yes, false},
+      {"typed n", false, true, "n", MsgResult::No, false},
+      {"just Enter", false, true, "", MsgResult::No, false},
+      {"input ended", false, true, std::nullopt, MsgResult::No, true},
+      {"no terminal", false, false, std::nullopt, MsgResult::No, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream out, err;
+    int asked = 0;
+    AnswerReader reader;
+    if (c.terminal)
+      reader = [&] {
+        ++asked;
+        return c.typed;
+      };
+    CliDialogs dialogs(out, err, c.yes, reader);
+    EXPECT_EQ(
+        dialogs.MessageBox("Confirm", "Write the settings?", MsgIcon::Question, MsgButtons::YesNo),
+        c.answer);
+    EXPECT_EQ(dialogs.unanswered_question(), c.unanswered);
+    EXPECT_EQ(asked, c.terminal && !c.yes ? 1 : 0);
+    EXPECT_EQ(out.str().rfind("Confirm\nWrite the settings?\n", 0), 0u) << out.str();
+    EXPECT_EQ(err.str(), "");
+  }
+}
+
+}  // namespace
+}  // namespace zvk::cli

@@ -1,0 +1,621 @@
+// The zvk command run in-process against the simulator on loopback: what each command prints,
+// the frames the module receives, and how each kind of failure ends.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/zvk_cli.h"
+#include "sim/simulator.h"
+#include "support/rig.h"
+#include "support/test_seams.h"
+
+namespace zvk::cli {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kGetDevice{0x5A, 0x35, 0x77, 0xA5, 0x21, 0x00, 0x00};
+const Bytes kReadData{0x5A, 0x35, 0x77, 0xA5, 0xD8};
+const Bytes kSetLocator{0x5A, 0x35, 0x77, 0xA5, 0x1D, 0x00, 0x00};
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  std::vector<std::string> ErrLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::vector<std::string> OutLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+// The frame the window sends for the module's channel settings in `s`.
+Bytes SettingsFrame(sim::Model model, const sim::State& s) {
+  Bytes frame{0x5A, 0x35, 0x77, 0xA5};
+  if (model == sim::Model::Km3) {
+    frame.push_back(0xD6);
+    frame.push_back(s.sampling_mode);
+    frame.insert(frame.end(), s.range_codes.begin(), s.range_codes.end());
+  } else {
+    frame.push_back(0xD7);
+    frame.insert(frame.end(), s.sensor_types.begin(), s.sensor_types.end());
+    frame.insert(frame.end(), s.fahrenheit.begin(), s.fahrenheit.end());
+    for (std::int8_t offset : s.offsets) frame.push_back(static_cast<std::uint8_t>(offset));
+  }
+  return frame;
+}
+
+class cliZvk : public ::testing::Test {
+ protected:
+  void StartModule(sim::Model model) {
+    sim::Options options;
+    options.model = model;
+    sim = std::make_unique<sim::Simulator>(options);
+    sim->Start();
+  }
+  void TearDown() override {
+    if (sim) sim->Stop();
+  }
+
+  std::uint16_t Port() {
+    if (!closed_port) closed_port = test::ClosedLoopbackPort();
+    return sim ? sim->Port() : *closed_port;
+  }
+  // The module on loopback, reached as a user reaches the simulator.
+  std::vector<std::string> On(std::vector<std::string> args, bool skip_wifi_check = true) {
+    std::vector<std::string> all{"--host", "127.0.0.1", "--port", std::to_string(Port())};
+    if (skip_wifi_check) all.push_back("--skip-wifi-check");
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+
+  Result Run(const std::vector<std::string>& args) {
+    CliEnv env{network, &hosts, read_answer};
+    std::ostringstream out, err;
+    Result r;
+    r.status = RunZvk(args, out, err, env);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+  }
+
+  std::vector<Bytes> Frames() const { return sim ? sim->Frames() : std::vector<Bytes>{}; }
+
+  test::LoopbackOnlyNetwork network;
+  // No interface at all unless a test adds some: nothing here ever scans the real host.
+  test::FakeHostInterfaces hosts;
+  AnswerReader read_answer;
+  std::unique_ptr<sim::Simulator> sim;
+  std::optional<std::uint16_t> closed_port;
+};
+
+std::string FieldText(const Bytes& record, std::size_t offset) {
+  return std::string(reinterpret_cast<const char*>(&record[offset]));
+}
+
+TEST_F(cliZvk, InfoPrintsTheIdentityRecordAsDecoded) {
+  StartModule(sim::Model::Qn6);
+  sim->SetLocation("Shelf 4 / rack B");
+  sim->SetRssi(0xFFB5);
+  const Bytes record = sim->BuildReply(kGetDevice);
+  ASSERT_GE(record.size(), 200u);
+  char mac[18];
+  std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", record[11], record[12],
+                record[13], record[14], record[15], record[16]);
+  char firmware[8];
+  std::snprintf(firmware, sizeof firmware, "V%02X.%02X", record[24], record[25]);
+
+  Result r = Run(On({"info"}));
+
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "Model: zVK-QN6 Thermistor Input Module\n"
+            "Address: 127.0.0.1\n"
+            "MAC: " +
+                std::string(mac) +
+                "\n"
+                "Firmware: " +
+                firmware +
+                "\n"
+                "Location: Shelf 4 / rack B\n"
+                "RSSI: -75dBm\n"
+                "AP SSID: " +
+                FieldText(record, 80) +
+                "\n"
+                "AP key type: " +
+                std::to_string(record[112]) +
+                "\n"
+                "Station SSID: " +
+                FieldText(record, 128) +
+                "\n"
+                "Station key type: " +
+                std::to_string(record[160]) +
+                "\n"
+                "Wi-Fi mode: " +
+                (record[176] ? "AP" : "Station") +
+                "\n"
+                "Static IP: off\n"
+                "Modbus port: " +
+                std::to_string(record[179] * 256 + record[180]) +
+                "\n"
+                "Modbus idle timeout: " +
+                std::to_string(record[196] * 256 + record[197]) + "\n");
+  EXPECT_EQ(Frames(), std::vector<Bytes>{kGetDevice});
+}
+
+TEST_F(cliZvk, InfoSaysWhenTheModuleReportsNoSignalStrength) {
+  StartModule(sim::Model::Km3);
+  sim->SetRssi(0);
+  Result r = Run(On({"info"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = r.OutLines();
+  ASSERT_EQ(lines.size(), 14u);
+  EXPECT_EQ(lines[0], "Model: zVK-KM3 Analog Input Module");
+  EXPECT_EQ(lines[5], "RSSI: not reported");
+}
+
+TEST_F(cliZvk, ReadPrintsEveryChannelOfTheModelOncePerPoll) {
+  StartModule(sim::Model::Km3);
+  Result r = Run(On({"read", "--count", "2", "--interval", "0"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = r.OutLines();
+  ASSERT_EQ(lines.size(), 11u) << r.out;
+  const std::regex value(R"(AI(\d) -?\d+\.\d{4}V)");
+  for (int i = 0; i < 5; ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, value)) << lines[i];
+    EXPECT_EQ(m[1].str(), std::to_string(i));
+    EXPECT_EQ(lines[i + 6], lines[i]);  // the inputs hold still
+  }
+  EXPECT_EQ(lines[5], "");
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, kReadData, kReadData}));
+}
+
+TEST_F(cliZvk, ReadCsvGivesAHeaderAndOneTimedRowPerPoll) {
+  StartModule(sim::Model::Qn6);
+  sim->SetSensorType(7, 0x00);
+  sim->SetFahrenheit(5, true);
+  const auto start = std::chrono::steady_clock::now();
+  Result r = Run(On({"read", "--csv", "--count", "3", "--interval", "0.2"}));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = r.OutLines();
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(lines[0], "time,TH0,TH1,TH2,TH3,TH4,TH5,TH6,TH7");
+  const std::regex row(
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d(,-?\d+\.\d){7},Disable)");
+  for (int i = 1; i <= 3; ++i) EXPECT_TRUE(std::regex_match(lines[i], row)) << lines[i];
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, kReadData, kReadData, kReadData}));
+  // Two intervals between three polls, each counted from the start of the previous poll.
+  EXPECT_GE(elapsed, std::chrono::milliseconds(400));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+}
+
+TEST_F(cliZvk, LocateSendsFindMeAndReportsTheAcknowledgement) {
+  StartModule(sim::Model::Qn6);
+  Result r = Run(On({"locate"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Set Locator done!\n");
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, kSetLocator}));
+  EXPECT_EQ(sim->Snapshot().locator_count, 1);
+}
+
+struct SetCase {
+  const char* name;
+  sim::Model model;
+  std::vector<std::string> args;
+  std::function<void(sim::State&)> change;  // what the command changes on the module
+  const char* shown;                        // stdout, as a pattern
+};
+
+TEST_F(cliZvk, SettingsGoOutAsTheWindowSendsThemAndShowTheResult) {
+  const SetCase cases[] = {
+      {"range",
+       sim::Model::Km3,
+       {"set-range", "AI2", "3"},
+       [](sim::State& s) { s.range_codes[2] = 3; },
+       R"(AI2 range 3:-/\+1\.25V\n)"},
+      {"sampling",
+       sim::Model::Km3,
+       {"set-sampling", "FAST"},
+       [](sim::State& s) { s.sampling_mode = 1; },
+       R"(Sampling Rate: Fast\n)"},
+      {"listed sensor",
+       sim::Model::Qn6,
+       {"set-sensor", "TH3", "6c"},
+       [](sim::State& s) { s.sensor_types[3] = 0x6C; },
+       "TH3 -?\\d+\\.\\d\u2103\n"},
+      {"unlisted sensor",
+       sim::Model::Qn6,
+       {"set-sensor", "th3", "0x78"},
+       [](sim::State& s) { s.sensor_types[3] = 0x78; },
+       "TH3 Disable\n"},
+      {"unit",
+       sim::Model::Qn6,
+       {"set-unit", "TH1", "f"},
+       [](sim::State& s) { s.fahrenheit[1] = 1; },
+       "TH1 \\d+\\.\\d\u2109\n"},
+      {"offset",
+       sim::Model::Qn6,
+       {"set-offset", "TH2", "-127"},
+       [](sim::State& s) { s.offsets[2] = -127; },
+       "TH2 -?\\d+\\.\\d\u2103\n"},
+  };
+  for (const SetCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartModule(c.model);
+    const sim::State before = sim->Snapshot();
+    sim::State expected = before;
+    c.change(expected);
+
+    Result r = Run(On(c.args));
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(c.shown))) << r.out;
+    EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, SettingsFrame(c.model, expected)}));
+    const sim::State after = sim->Snapshot();
+    EXPECT_EQ(SettingsFrame(c.model, after), SettingsFrame(c.model, expected));
+    sim->Stop();
+    sim.reset();
+  }
+}
+
+TEST_F(cliZvk, ThermistorSettingShowsTheChannelFromTheModulesReply) {
+  StartModule(sim::Model::Qn6);
+  Result before = Run(On({"read", "--csv"}));
+  ASSERT_EQ(before.status, 0) << before.err;
+  Result r = Run(On({"set-offset", "TH0", "-15"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // TH0 is the second field of the row (after the time); shown in tenths of a degree.
+  const std::string row = before.OutLines().at(1);
+  const std::size_t from = row.find(',') + 1;
+  const double old_value = std::stod(row.substr(from, row.find(',', from) - from));
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "TH0 %.1f\u2103\n", old_value - 1.5);
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(cliZvk, SettingThatIsAlreadyInPlaceSendsNothing) {
+  struct Case {
+    sim::Model model;
+    std::vector<std::string> args;
+    const char* note;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {sim::Model::Qn6,
+       {"set-unit", "TH0", "C"},
+       "zvk: TH0 already shows degrees Celsius; nothing sent",
+       "TH0 -?\\d+\\.\\d\u2103\n"},
+      {sim::Model::Qn6,
+       {"set-offset", "TH4", "0"},
+       "zvk: the TH4 offset is already 0; nothing sent",
+       "TH4 -?\\d+\\.\\d\u2103\n"},
+      {sim::Model::Km3,
+       {"set-sampling", "normal"},
+       "zvk: the sampling rate is already Normal; nothing sent",
+       "Sampling Rate: Normal\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    StartModule(c.model);
+    Result r = Run(On(c.args));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, std::string(c.note) + "\n");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(c.shown))) << r.out;
+    EXPECT_EQ(Frames(), std::vector<Bytes>{kGetDevice});
+    sim->Stop();
+    sim.reset();
+  }
+}
+
+TEST_F(cliZvk, RefusedIdentityIsAskedForAgainAsTheWindowDoes) {
+  StartModule(sim::Model::Qn6);
+  sim->InjectFault(sim::Fault::Refuse, 2, 0x21);
+  Result r = Run(On({"info"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, kGetDevice, kGetDevice}));
+}
+
+TEST_F(cliZvk, HostSetsTheSubnetThatTheConnectionCheckLooksFor) {
+  StartModule(sim::Model::Qn6);
+  hosts.adapter_scans = {{{"eth0", "127.0.0.9"}, {"wlan0", "127.0.0.5"}}};
+  hosts.wireless_scans = {{{"wlan0", true}}};
+  Result r = Run(On({"info"}, /*skip_wifi_check=*/false));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Frames(), std::vector<Bytes>{kGetDevice});
+}
+
+struct FailCase {
+  const char* name;
+  std::optional<sim::Model> model;  // none: nothing listens on the port
+  std::function<void(sim::Simulator*, test::FakeHostInterfaces&)> arrange;
+  std::vector<std::string> args;
+  bool skip_wifi_check;
+  const char* reason;  // part of the last line on standard error
+  int frames;          // frames the module receives; -1: at least one
+};
+
+TEST_F(cliZvk, FailuresExitOneAndSayWhyInOneLine) {
+  using sim::Fault;
+  using sim::Model;
+  auto none = [](sim::Simulator*, test::FakeHostInterfaces&) {};
+  auto fault = [](Fault f, std::uint8_t code, int count = 1) {
+    return [=](sim::Simulator* s, test::FakeHostInterfaces&) { s->InjectFault(f, count, code); };
+  };
+  const FailCase cases[] = {
+      {"module absent",
+       std::nullopt,
+       none,
+       {"info"},
+       true,
+       "module not reachable at 127.0.0.1:",
+       0},
+      {"no interface in the subnet",
+       Model::Qn6,
+       none,
+       {"info"},
+       false,
+       "module not found: no connected Wi-Fi interface has an address in 127.0.0.x",
+       0},
+      {"two interfaces in the subnet",
+       Model::Qn6,
+       [](sim::Simulator*, test::FakeHostInterfaces& h) {
+         h.adapter_scans = {{{"wlan0", "127.0.0.5"}, {"wlan1", "127.0.0.6"}}};
+         h.wireless_scans = {{{"wlan0", true}, {"wlan1", true}}};
+       },
+       {"read"},
+       false,
+       "module not found: more than one connected Wi-Fi interface",
+       0},
+      {"identity unanswered",
+       Model::Qn6,
+       fault(Fault::NoReply, 0x21),
+       {"info"},
+       true,
+       "no reply from the module to the identity request",
+       1},
+      {"identity refused",
+       Model::Qn6,
+       fault(Fault::Refuse, 0x21, 3),
+       {"info"},
+       true,
+       "the module refused the identity request (status 0x15)",
+       3},
+      {"identity with a wrong signature",
+       Model::Qn6,
+       fault(Fault::WrongSignature, 0x21),
+       {"info"},
+       true,
+       "does not start with the frame signature",
+       1},
+      {"unknown model",
+       Model::Qn6,
+       [](sim::Simulator* s, test::FakeHostInterfaces&) { s->SetModelCode(0x00); },
+       {"info"},
+       true,
+       "unsupported module: model code 0x00",
+       1},
+      {"other address",
+       Model::Qn6,
+       [](sim::Simulator* s, test::FakeHostInterfaces&) {
+         s->SetReportedAddress({10, 0, 0, 9});
+       },
+       {"locate"},
+       true,
+       "the module reports the address 10.0.0.9, not 127.0.0.1",
+       1},
+      {"data poll unanswered",
+       Model::Km3,
+       fault(Fault::NoReply, 0xD8),
+       {"read", "--csv"},
+       true,
+       "no reply from the module to the data poll",
+       2},
+      {"data poll refused",
+       Model::Qn6,
+       fault(Fault::Refuse, 0xD8),
+       {"read"},
+       true,
+       "the module refused the data poll",
+       2},
+      {"locator refused",
+       Model::Qn6,
+       fault(Fault::Refuse, 0x1D, 3),
+       {"locate"},
+       true,
+       "the module refused the locator command",
+       -1},
+      {"range refused",
+       Model::Km3,
+       fault(Fault::Refuse, 0xD6),
+       {"set-range", "AI0", "1"},
+       true,
+       "the module refused the range setting",
+       2},
+      {"sampling unanswered",
+       Model::Km3,
+       fault(Fault::NoReply, 0xD6),
+       {"set-sampling", "fast"},
+       true,
+       "no reply from the module to the sampling setting",
+       2},
+      {"thermistor setting unanswered",
+       Model::Qn6,
+       fault(Fault::NoReply, 0xD7),
+       {"set-unit", "TH0", "F"},
+       true,
+       "no reply from the module to the thermistor setting",
+       2},
+      {"thermistor setting refused",
+       Model::Qn6,
+       fault(Fault::Refuse, 0xD7),
+       {"set-sensor", "TH0", "61"},
+       true,
+       "the module refused the thermistor setting",
+       2},
+      {"offset beyond the spin edit",
+       Model::Qn6,
+       none,
+       {"set-offset", "TH0", "128"},
+       true,
+       "input refused: the TH0 offset is -127 to 127, not 128; nothing sent",
+       0},
+      {"range code without an item",
+       Model::Km3,
+       none,
+       {"set-range", "AI4", "4"},
+       true,
+       "input refused: the AI4 range box has no code 4 (0 to 3); nothing sent",
+       0},
+      {"analog setting on the thermistor module",
+       Model::Qn6,
+       none,
+       {"set-sampling", "fast"},
+       true,
+       "set-sampling needs the voltage module",
+       1},
+      {"thermistor setting on the voltage module",
+       Model::Km3,
+       none,
+       {"set-offset", "TH0", "1"},
+       true,
+       "set-offset needs the thermistor module",
+       1},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    hosts = test::FakeHostInterfaces();
+    if (c.model) StartModule(*c.model);
+    c.arrange(sim.get(), hosts);
+    const int connects_before = network.connects;
+
+    Result r = Run(On(c.args, c.skip_wifi_check));
+
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    const auto lines = r.ErrLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("zvk: ", 0), 0u) << lines.back();
+    EXPECT_NE(lines.back().find(c.reason), std::string::npos) << lines.back();
+    if (c.frames == -1) {
+      EXPECT_FALSE(Frames().empty());
+    } else if (sim) {
+      EXPECT_EQ(Frames().size(), static_cast<std::size_t>(c.frames));
+    }
+    if (c.frames == 0 && c.model) {
+      EXPECT_EQ(network.connects, connects_before);
+    }
+    if (sim) sim->Stop();
+    sim.reset();
+  }
+}
+
+TEST_F(cliZvk, ModuleNotFoundShowsTheWindowsBoxBeforeTheReason) {
+  StartModule(sim::Model::Qn6);
+  Result r = Run(On({"info"}, /*skip_wifi_check=*/false));
+  EXPECT_EQ(r.status, 1);
+  const auto lines = r.ErrLines();
+  ASSERT_EQ(lines.size(), 3u) << r.err;
+  EXPECT_EQ(lines[0], "Device not found");
+  EXPECT_EQ(lines[1], "Please check device whether in AP mode!");
+}
+
+TEST_F(cliZvk, UsageErrorsExitTwoBeforeAnythingIsSent) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"info", "extra"},
+      {"frobnicate"},
+      {"--skip-wifi-check", "info"},
+      {"--host", "10.0.0.", "--skip-wifi-check", "info"},
+      {"--host", "localhost", "info"},
+      {"--host", "127.0.0.1", "--port", "0", "info"},
+      {"--host", "127.0.0.1", "--port", "65536", "info"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "read", "--count", "0"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "read", "--interval", "-1"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "read", "--interval", "inf"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-range", "AI5", "1"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-range", "TH1", "1"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-range", "AI1", "one"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-sampling", "slow"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-sensor", "TH8", "60"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-sensor", "TH1", "6G"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-sensor", "TH1", "160"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-unit", "TH1", "K"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-offset", "TH1", "1.5"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "set-offset", "TH1"},
+  };
+  for (const auto& args : cases) {
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    const auto lines = r.ErrLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(lines[0].rfind("zvk: ", 0), 0u) << lines[0];
+  }
+  EXPECT_EQ(network.connects, 0);
+}
+
+TEST_F(cliZvk, HelpListsTheCommandsAndEachCommandsArguments) {
+  Result top = Run({"--help"});
+  EXPECT_EQ(top.status, 0);
+  EXPECT_EQ(top.err, "");
+  for (const char* option : {"--host", "--port", "--skip-wifi-check", "--yes", "--verbose"})
+    EXPECT_NE(top.out.find(option), std::string::npos) << option;
+  for (const CommandEntry& entry : CommandTable())
+    EXPECT_NE(top.out.find(entry.name), std::string::npos) << entry.name;
+
+  Result read = Run({"read", "--help"});
+  EXPECT_EQ(read.status, 0);
+  for (const char* option : {"Usage: zvk read", "--count", "--interval", "--csv"})
+    EXPECT_NE(read.out.find(option), std::string::npos) << option;
+  Result offset = Run({"set-offset", "--help"});
+  EXPECT_EQ(offset.status, 0);
+  EXPECT_NE(offset.out.find("-127 to 127"), std::string::npos) << offset.out;
+  EXPECT_EQ(network.connects, 0);
+}
+
+TEST_F(cliZvk, VerboseCopiesLogAndStatusLinesInTheirOrder) {
+  StartModule(sim::Model::Qn6);
+  Result quiet = Run(On({"locate"}));
+  EXPECT_EQ(quiet.err, "");
+
+  Result r = Run(On({"--verbose", "locate"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = r.ErrLines();
+  for (const std::string& line : lines)
+    EXPECT_TRUE(line.rfind("log: ", 0) == 0 || line.rfind("status: ", 0) == 0) << line;
+  std::vector<std::string> milestones{"status: Change IP => 127.0.0.1", "status: Get Device",
+                                      "log: QN6_Ref_Val=>0xC1BF", "status: Set Locator done!"};
+  auto at = lines.begin();
+  for (const std::string& milestone : milestones) {
+    at = std::find(at, lines.end(), milestone);
+    EXPECT_NE(at, lines.end()) << milestone << " missing or out of order in\n" << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace zvk::cli
