@@ -1,0 +1,91 @@
+// zvk-analog: the desktop utility. Builds the process-wide state and the main window's model,
+// then shows the window over them and runs the event loop.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTimer>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "gui/main_window_view.h"
+#include "gui/qt_seams.h"
+#include "gui/startup_options.h"
+#include "link/discovery.h"
+#include "link/host_interfaces.h"
+#include "link/tcp.h"
+#include "monitor/app.h"
+#include "monitor/main_window.h"
+
+int main(int argc, char** argv) {
+  using namespace zvk;
+  using namespace zvk::gui;
+
+  // Parsed before the toolkit starts, so a usage error is reported even where no display is.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const ParsedCommandLine parsed = ParseCommandLine(arguments);
+  if (!parsed.options) {
+    (parsed.exit_code == 0 ? std::cout : std::cerr)
+        << parsed.message.toLocal8Bit().toStdString() << (parsed.exit_code == 0 ? "" : "\n");
+    return parsed.exit_code;
+  }
+  const StartupOptions& options = *parsed.options;
+
+  SystemNetwork network;
+  QtEventPump pump;
+  RealSleeper sleeper;
+  QtDialogs dialogs;
+  SkipWifiCheckInterfaces skip_wifi_check;
+  std::unique_ptr<HostInterfaces> platform_hosts;
+  HostInterfaces* hosts = &skip_wifi_check;
+  if (!options.skip_wifi_check) {
+    platform_hosts = MakePlatformHostInterfaces();
+    hosts = platform_hosts.get();
+  }
+
+  App app(Seams{network, pump, sleeper, *hosts, dialogs});
+  if (options.port) app.link.DevicePort = *options.port;
+  MainWindow window(app);
+  window.FormCreate();
+
+  if (options.host) {
+    // As if typed into Edit2 and applied with "Static IP", before the first activation looks
+    // for the module.
+    app.form.Edit2.text = *options.host;
+    std::string error;
+    dialogs.error_sink = [&error](const std::string& text) { error = text; };
+    const bool applied = ApplyStaticIp(app);
+    dialogs.error_sink = nullptr;
+    if (!applied) {
+      std::cerr << "zvk-analog: --host " << *options.host << ": " << error << "\n";
+      return 2;
+    }
+  }
+
+  QApplication qt(argc, argv);
+  MainWindowView view(app, window);
+  dialogs.SetParent(&view);
+  pump.before_events = [&view] { view.SyncFromModel(); };
+  QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
+
+  if (options.quit_after_ms) {
+    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options] {
+      int code = 0;
+      if (!options.screenshot.isEmpty()) {
+        view.SyncFromModel();
+        if (!view.grab().save(options.screenshot)) {
+          std::cerr << "zvk-analog: cannot write the screenshot to "
+                    << options.screenshot.toLocal8Bit().toStdString() << "\n";
+          code = 1;
+        }
+      }
+      QCoreApplication::exit(code);
+    });
+  }
+
+  view.CentreOnScreen();
+  view.show();
+  view.Start();
+  return qt.exec();
+}

@@ -1,0 +1,94 @@
+#include "gui/startup_options.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace zvk::gui {
+
+namespace {
+
+ParsedCommandLine UsageError(const QString& reason) {
+  ParsedCommandLine result;
+  result.exit_code = 2;
+  result.message = QStringLiteral("zvk-analog: ") + reason;
+  return result;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("zVK-Analog: monitor and configure a zVK analog input module."));
+  const QCommandLineOption help_option(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                       QStringLiteral("Show this help and exit."));
+  const QCommandLineOption host_option(
+      QStringLiteral("host"),
+      QStringLiteral("Module address, applied at start like the \"Static IP\" button."),
+      QStringLiteral("ADDR"));
+  const QCommandLineOption port_option(QStringLiteral("port"),
+                                       QStringLiteral("Module TCP port (default 13577)."),
+                                       QStringLiteral("N"));
+  const QCommandLineOption skip_option(
+      QStringLiteral("skip-wifi-check"),
+      QStringLiteral("Do not look for a Wi-Fi interface in the module's subnet (needs --host)."));
+  const QCommandLineOption quit_option(QStringLiteral("quit-after"),
+                                       QStringLiteral("Quit after MS milliseconds."),
+                                       QStringLiteral("MS"));
+  const QCommandLineOption shot_option(
+      QStringLiteral("screenshot"),
+      QStringLiteral("Save the window into FILE just before quitting (needs --quit-after)."),
+      QStringLiteral("FILE"));
+  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option});
+
+  if (!parser.parse(arguments)) return UsageError(parser.errorText());
+  if (parser.isSet(help_option)) {
+    ParsedCommandLine result;
+    result.message = parser.helpText();
+    return result;
+  }
+  if (!parser.positionalArguments().isEmpty())
+    return UsageError(
+        QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
+
+  StartupOptions options;
+  if (parser.isSet(host_option)) {
+    const QString host = parser.value(host_option);
+    if (host.isEmpty()) return UsageError(QStringLiteral("--host needs an address"));
+    options.host = host.toStdString();
+  }
+  if (parser.isSet(port_option)) {
+    bool ok = false;
+    const uint port = parser.value(port_option).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+      return UsageError(QStringLiteral("--port needs a number from 1 to 65535, not '%1'")
+                            .arg(parser.value(port_option)));
+    options.port = static_cast<std::uint16_t>(port);
+  }
+  options.skip_wifi_check = parser.isSet(skip_option);
+  if (options.skip_wifi_check && !options.host)
+    return UsageError(QStringLiteral(
+        "--skip-wifi-check needs --host ADDR: without the Wi-Fi check the module's address "
+        "must be given"));
+  if (parser.isSet(quit_option)) {
+    bool ok = false;
+    const int ms = parser.value(quit_option).toInt(&ok);
+    if (!ok || ms < 0)
+      return UsageError(QStringLiteral("--quit-after needs a number of milliseconds, not '%1'")
+                            .arg(parser.value(quit_option)));
+    options.quit_after_ms = ms;
+  }
+  if (parser.isSet(shot_option)) {
+    options.screenshot = parser.value(shot_option);
+    if (options.screenshot.isEmpty())
+      return UsageError(QStringLiteral("--screenshot needs a file name"));
+    if (!options.quit_after_ms)
+      return UsageError(QStringLiteral("--screenshot is taken on --quit-after; give both"));
+  }
+
+  ParsedCommandLine result;
+  result.options = std::move(options);
+  return result;
+}
+
+}  // namespace zvk::gui

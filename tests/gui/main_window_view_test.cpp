@@ -1,0 +1,269 @@
+// The main window's widgets bound to the model, running its real timers and event pump against
+// the simulator on loopback.
+#include "gui/main_window_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QThread>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+
+#include "gui/qt_seams.h"
+#include "link/device_info.h"
+#include "link/wire.h"
+#include "monitor/app.h"
+#include "monitor/main_window.h"
+#include "sim/simulator.h"
+#include "support/test_seams.h"
+
+namespace zvk::gui {
+namespace {
+
+using test::LoopbackOnlyNetwork;
+using test::RecordingDialogs;
+using test::RecordingSleeper;
+
+// Runs the event loop (and so the window's timers) until `done` holds or the time is up.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
+  QDeadlineTimer deadline(timeout_ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+void RunEventsFor(int ms) {
+  WaitUntil([] { return false; }, ms);
+}
+
+// The program's window over a simulated module: real timers, the Qt event pump, loopback only.
+class ViewRig {
+ public:
+  explicit ViewRig(sim::Model model) {
+    sim::Options options;
+    options.model = model;
+    sim = std::make_unique<sim::Simulator>(options);
+    sim->Start();
+    app = std::make_unique<App>(Seams{network, pump, sleeper, hosts, dialogs});
+    app->link.DeviceHost = "127.0.0.1";
+    app->link.DevicePort = sim->Port();
+    window = std::make_unique<MainWindow>(*app);
+    window->FormCreate();
+    view = std::make_unique<MainWindowView>(*app, *window);
+    pump.before_events = [this] { view->SyncFromModel(); };
+    view->show();
+    view->Start();
+  }
+  ~ViewRig() {
+    view.reset();
+    window.reset();
+    app.reset();
+    sim->Stop();
+  }
+
+  template <typename W>
+  W* Find(const char* name) const {
+    W* widget = view->findChild<W*>(QString::fromLatin1(name));
+    if (!widget) ADD_FAILURE() << "no widget " << name;
+    return widget;
+  }
+  QString Text(const char* label) const { return Find<QLabel>(label)->text(); }
+
+  bool WaitIdentified() {
+    return WaitUntil([this] { return app->device.Identified; });
+  }
+  // A click or a change made while the supervision tick is due is dropped by the model; act
+  // well before it.
+  void WaitClearOfSupervision() {
+    ASSERT_TRUE(WaitUntil([this] { return app->discovery.SupervisionTicks <= 20; }));
+  }
+  std::vector<std::vector<std::uint8_t>> FramesWithCode(std::uint8_t code) const {
+    std::vector<std::vector<std::uint8_t>> found;
+    for (auto& frame : sim->Frames())
+      if (frame.size() > wire::kReplyCode && frame[wire::kReplyCode] == code)
+        found.push_back(frame);
+    return found;
+  }
+  // Waits for the first frame of `code`, then a little longer for any second one.
+  std::vector<std::vector<std::uint8_t>> SettledFrames(std::uint8_t code) {
+    WaitUntil([&] { return !FramesWithCode(code).empty(); });
+    RunEventsFor(400);
+    return FramesWithCode(code);
+  }
+
+  LoopbackOnlyNetwork network;
+  QtEventPump pump;
+  RecordingSleeper sleeper;
+  SkipWifiCheckInterfaces hosts;
+  RecordingDialogs dialogs;
+  std::unique_ptr<sim::Simulator> sim;
+  std::unique_ptr<App> app;
+  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<MainWindowView> view;
+};
+
+TEST(MainWindowView, FindMeClickQueuesTheLocatorAndShowsItsResult) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label4") == kQn6ModelText; }));
+  EXPECT_EQ(rig.Text("StatusBar1_Panel0"), "Dev MAC: 02:5A:51:36:00:01");
+  EXPECT_EQ(rig.Text("StatusBar1_Panel1"), "IP: 127.0.0.1");
+  EXPECT_EQ(rig.Find<QLineEdit>("Edit2")->text(), "127.0.0.1");
+
+  QToolButton* find_me = rig.Find<QToolButton>("Image3");
+  EXPECT_EQ(find_me->toolTip(), "Find me");
+  rig.WaitClearOfSupervision();
+  QTest::mouseClick(find_me, Qt::LeftButton);
+
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("StatusBar2_Panel0") == "Set Locator done!"; }));
+  EXPECT_EQ(rig.sim->Snapshot().locator_count, 1);
+  EXPECT_EQ(rig.FramesWithCode(wire::CMD_SET_LOCATOR).size(), 1u);
+}
+
+TEST(MainWindowView, ThermistorModuleShowsLiveValuesAndMirrorsItsSettingsWithoutEcho) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+
+  // Identity reply: channel group of the model, values and the module's settings on the widgets.
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label28").endsWith(u'\u2103'); }))
+      << rig.Text("Label28").toStdString();
+  EXPECT_TRUE(rig.Find<QGroupBox>("GroupBox2")->isVisible());
+  EXPECT_FALSE(rig.Find<QGroupBox>("GroupBox1")->isVisible());
+  EXPECT_TRUE(rig.Text("Label33").endsWith(u'\u2109'));  // TH5 reports Fahrenheit
+  EXPECT_EQ(rig.Text("Label35"), "Disable");             // TH7 has no sensor
+  EXPECT_TRUE(rig.Find<QCheckBox>("CheckBox6")->isChecked());
+  EXPECT_FALSE(rig.Find<QCheckBox>("CheckBox1")->isChecked());
+  EXPECT_TRUE(rig.Find<QComboBox>("ComboBox6")->currentText().startsWith("60:"));
+  EXPECT_TRUE(rig.Find<QComboBox>("ComboBox12")->currentText().startsWith("6A:"));
+  EXPECT_EQ(rig.Find<QComboBox>("ComboBox13")->currentText(), "00:Disable");
+
+  // A data poll brings the same settings again; neither mirror sends them back.
+  EXPECT_TRUE(WaitUntil([&] { return !rig.FramesWithCode(wire::CMD_READ_DATA).empty(); }, 6000));
+  RunEventsFor(300);
+  EXPECT_TRUE(rig.FramesWithCode(wire::CMD_SET_TH_CONFIG).empty());
+  EXPECT_TRUE(rig.dialogs.errors.empty());
+}
+
+TEST(MainWindowView, EachThermistorWidgetChangeSendsOneFrame) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+  RunEventsFor(200);
+
+  // Fahrenheit box of TH0: the reply to the command is a data reply that shows the new unit.
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QTest::mouseClick(rig.Find<QCheckBox>("CheckBox1"), Qt::LeftButton);
+  auto frames = rig.SettledFrames(wire::CMD_SET_TH_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::thcfg::kFahrenheit + 0], 1);
+  EXPECT_EQ(rig.sim->Snapshot().fahrenheit[0], 1);
+  EXPECT_TRUE(rig.Find<QCheckBox>("CheckBox1")->isChecked());
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label28").endsWith(u'\u2109'); }));
+
+  // Offset of TH1, one step up with the arrow key.
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QTest::keyClick(rig.Find<QSpinBox>("SpinEdit2"), Qt::Key_Up);
+  frames = rig.SettledFrames(wire::CMD_SET_TH_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::thcfg::kOffsets + 1], 1);
+  EXPECT_EQ(frames[0][wire::thcfg::kFahrenheit + 0], 1);  // the earlier change goes out too
+  EXPECT_EQ(rig.Find<QSpinBox>("SpinEdit2")->value(), 1);
+
+  // Sensor type of TH2, the next item picked with the arrow key.
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QTest::keyClick(rig.Find<QComboBox>("ComboBox8"), Qt::Key_Down);
+  frames = rig.SettledFrames(wire::CMD_SET_TH_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::thcfg::kSensorTypes + 2], 0x61);
+  EXPECT_TRUE(rig.Find<QComboBox>("ComboBox8")->currentText().startsWith("61:"));
+
+  // Typed text that is no code: the conversion error box, and nothing is sent.
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QLineEdit* typed = rig.Find<QComboBox>("ComboBox9")->lineEdit();
+  typed->selectAll();
+  QTest::keyClicks(typed, "zz");
+  RunEventsFor(300);
+  EXPECT_TRUE(rig.FramesWithCode(wire::CMD_SET_TH_CONFIG).empty());
+  EXPECT_EQ(rig.dialogs.errors, (std::vector<std::string>{"'0xz' is not a valid integer value",
+                                                          "'0xzz' is not a valid integer value"}));
+  EXPECT_EQ(typed->text(), "zz");  // the mirror leaves typed text alone
+}
+
+TEST(MainWindowView, VoltageWidgetChangesSendOneRangeFrameEach) {
+  ViewRig rig(sim::Model::Km3);
+  ASSERT_TRUE(rig.WaitIdentified());
+  EXPECT_TRUE(WaitUntil([&] { return rig.Find<QGroupBox>("GroupBox1")->isVisible(); }));
+  EXPECT_FALSE(rig.Find<QGroupBox>("GroupBox2")->isVisible());
+  EXPECT_TRUE(rig.Text("Label16").endsWith("V")) << rig.Text("Label16").toStdString();
+  EXPECT_EQ(rig.Find<QComboBox>("ComboBox2")->currentText(), "0:-/+10V");
+
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QTest::keyClick(rig.Find<QComboBox>("ComboBox2"), Qt::Key_Down);
+  auto frames = rig.SettledFrames(wire::CMD_SET_RANGE_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::rangecfg::kRangeCodes + 1], 1);
+  EXPECT_EQ(frames[0][wire::rangecfg::kSamplingMode], 0);
+  EXPECT_EQ(rig.sim->Snapshot().range_codes[1], 1);
+
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  QTest::mouseClick(rig.Find<QRadioButton>("RadioButton2"), Qt::LeftButton);
+  frames = rig.SettledFrames(wire::CMD_SET_RANGE_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::rangecfg::kSamplingMode], 1);
+  EXPECT_EQ(frames[0][wire::rangecfg::kRangeCodes + 1], 1);
+  EXPECT_TRUE(rig.Find<QRadioButton>("RadioButton2")->isChecked());
+  EXPECT_FALSE(rig.Find<QRadioButton>("RadioButton1")->isChecked());
+
+  // The next poll reports what was set; the refreshed controls send nothing back.
+  rig.sim->ClearFrames();
+  EXPECT_TRUE(WaitUntil([&] { return !rig.FramesWithCode(wire::CMD_READ_DATA).empty(); }, 6000));
+  RunEventsFor(300);
+  EXPECT_TRUE(rig.FramesWithCode(wire::CMD_SET_RANGE_CONFIG).empty());
+  EXPECT_EQ(rig.Find<QComboBox>("ComboBox2")->currentText(), "1:-/+5V");
+  EXPECT_TRUE(rig.Find<QRadioButton>("RadioButton2")->isChecked());
+}
+
+TEST(MainWindowView, StaticIpTakesTheTypedAddress) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+  QLineEdit* edit = rig.Find<QLineEdit>("Edit2");
+  QPushButton* apply = rig.Find<QPushButton>("SpeedButton5");
+
+  edit->selectAll();
+  QTest::keyClicks(edit, "127.0.0.x");
+  EXPECT_EQ(rig.app->form.Edit2.text, "127.0.0.x");
+  QTest::mouseClick(apply, Qt::LeftButton);
+  EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{"'x' is not a valid integer value"});
+  EXPECT_EQ(rig.app->link.DeviceHost, "127.0.0.1");
+
+  edit->selectAll();
+  QTest::keyClicks(edit, "127.0.0.1");
+  rig.sim->ClearFrames();
+  QTest::mouseClick(apply, Qt::LeftButton);
+  EXPECT_EQ(rig.Text("StatusBar2_Panel0"), "Change IP => 127.0.0.1");
+  EXPECT_EQ(rig.Text("Label4"), "");  // the display is reset until the module answers again
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label4") == kQn6ModelText; }));
+  EXPECT_EQ(rig.FramesWithCode(wire::CMD_GET_DEVICE).size(), 1u);
+}
+
+}  // namespace
+}  // namespace zvk::gui
