@@ -239,12 +239,15 @@ void QueueCommand(App& app, std::uint8_t code) {
 void QueueStep(App& app) {
   LinkState& link = app.link;
   if (link.QueuedCommand == 0) return;
-  link.PendingCommand = link.QueuedCommand;
-  link.CommandFrame[4] = link.QueuedCommand;
+  const std::uint8_t code = link.QueuedCommand;
+  // Emptied before the exchange, so a handler that queues its command again (a refused
+  // locator or identity request) keeps it for the next tick.
+  link.QueuedCommand = 0;
+  link.PendingCommand = code;
+  link.CommandFrame[4] = code;
   link.CommandFrame[5] = 0;
   link.CommandFrame[6] = 0;
   Transact(app, wire::kLenQueued);
-  link.QueuedCommand = 0;
   app.discovery.SupervisionTicks = 0;
 }
 

@@ -44,6 +44,10 @@ bool ReadAnalogControlsChecked(App& app) {
 
 void AnalogControlChanged(App& app) {
   if (app.discovery.SupervisionTicks == 30) return;
+  // Raised by the refresh inside a reply decoding (a radio button checked before the range
+  // boxes are refreshed): nothing could be sent while the link is busy, and reading the
+  // not-yet-refreshed boxes would overwrite the ranges the module just reported.
+  if (app.link.LinkBusy) return;
   if (ReadAnalogControlsChecked(app)) SendRangeConfig(app);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct ScanCase {
   bool selected;
   const char* label4;
 };
+
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
 
 class SelectDeviceTest : public ::testing::TestWithParam<ScanCase> {};
 
@@ -130,19 +133,22 @@ struct StaticIpCase {
   const char* error;
 };
 
+void PrintTo(const StaticIpCase& c, std::ostream* os) { *os << '"' << c.typed << '"'; }
+
 class ApplyStaticIpTest : public ::testing::TestWithParam<StaticIpCase> {};
 
 TEST_P(ApplyStaticIpTest, SetsHostAndPrefixOrChangesNothing) {
   const StaticIpCase& c = GetParam();
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
   App& app = *rig.app;
+  app.link.DeviceHost = wire::kDefaultHost;
   app.form.Edit2.text = c.typed;
   EXPECT_EQ(ApplyStaticIp(app), c.accepted);
   if (c.accepted) {
     EXPECT_EQ(app.link.DeviceHost, c.typed);
     EXPECT_EQ(app.discovery.SubnetPrefix, c.prefix);
     EXPECT_EQ(app.Status(), std::string("Change IP => ") + c.typed);
-    EXPECT_EQ(rig.fake_hosts->scans, 1);  // SelectDevice ran
+    EXPECT_GE(rig.fake_hosts->scans, 1);  // SelectDevice ran
     EXPECT_TRUE(rig.dialogs.errors.empty());
   } else {
     EXPECT_EQ(app.link.DeviceHost, "192.168.77.1");

@@ -48,7 +48,10 @@ std::vector<std::uint8_t> Record(std::uint8_t model) {
 void Deliver(App& app, const std::vector<std::uint8_t>& reply) {
   std::copy(reply.begin(), reply.end(), app.link.ReplyBuffer.begin());
   app.link.PendingCommand = wire::CMD_GET_DEVICE;
+  // Replies are decoded inside Transact, with the link busy.
+  app.link.LinkBusy = true;
   DispatchReply(app, static_cast<std::uint32_t>(reply.size()));
+  app.link.LinkBusy = false;
 }
 
 struct Decoded : ::testing::Test {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct ThermistorText {
   std::int8_t offset;
   const char* shown;
 };
+
+void PrintTo(const ThermistorText& c, std::ostream* os) {
+  *os << c.value << (c.fahrenheit ? "F" : "C") << int{c.offset};
+}
 
 class ThermistorTextTest : public ::testing::TestWithParam<ThermistorText> {};
 
@@ -76,7 +81,10 @@ std::vector<std::uint8_t> VoltageBlock() {
 void Deliver(App& app, std::uint8_t pending, const std::vector<std::uint8_t>& reply) {
   std::copy(reply.begin(), reply.end(), app.link.ReplyBuffer.begin());
   app.link.PendingCommand = pending;
+  // Replies are decoded inside Transact, with the link busy.
+  app.link.LinkBusy = true;
   DispatchReply(app, static_cast<std::uint32_t>(reply.size()));
+  app.link.LinkBusy = false;
 }
 
 TEST(DecodeDataReply, VoltageBlockShowsVoltsPerRange) {
@@ -141,6 +149,7 @@ TEST(DecodeDataReply, WithoutAModelStoresTheThermistorLayoutAndShowsNothing) {
 TEST(DecodeStatusOnlyReply, RedrawsOnlyForAnAcknowledgedPoll) {
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
+  rig.window->FormCreate();
   app.device.ModelCode = wire::kModelKm3;
   app.meas.RawReading[0] = 1000;
   std::vector<std::uint8_t> r = {0x5A, 0x35, 0x77, 0xA5, 0x21, wire::ACK, 9, 9};
