@@ -9,7 +9,7 @@
 #include <string>
 
 #include "link/wire.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_list.h"
 #include "sim/simulator.h"
 
 int main(int argc, char** argv) {
@@ -19,14 +19,14 @@ int main(int argc, char** argv) {
   std::string model_name;
   zvk::sim::Options options;
   options.port = zvk::wire::kDefaultPort;
-  std::string fault_spec;
+  std::string fault_list;
   app.add_option("--model", model_name, "km3 (analog inputs) or qn6 (thermistor inputs)")
       ->required()
       ->check(CLI::IsMember({"km3", "qn6"}));
   app.add_option("--listen", options.listen, "IPv4 address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
   app.add_option("--files", options.files_dir, "directory that holds the module's files");
-  app.add_option("--faults", fault_spec,
+  app.add_option("--faults", fault_list,
                  "faults for the next commands: name[:count[:delay_ms]],... with the names "
                  "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply");
   CLI11_PARSE(app, argc, argv);
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
 
   std::vector<zvk::sim::FaultRequest> faults;
   try {
-    faults = zvk::sim::ParseFaultSpec(fault_spec);
+    faults = zvk::sim::ParseFaultList(fault_list);
     if (!options.files_dir.empty()) std::filesystem::create_directories(options.files_dir);
   } catch (const std::exception& e) {
     std::cerr << "zvk-sim: " << e.what() << "\n";

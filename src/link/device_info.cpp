@@ -30,7 +30,9 @@ std::string FieldText(const std::uint8_t* field, std::size_t width) {
   return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
 }
 
-std::string RssiText(std::uint16_t raw) { return "RSSI: " + std::to_string(int{raw} - 65536) + "dBm"; }
+std::string RssiText(std::uint16_t raw) {
+  return "RSSI: " + std::to_string(int{raw} - 65536) + "dBm";
+}
 
 void DecodeDeviceInfo(App& app) {
   namespace d = wire::devinfo;
@@ -64,10 +66,9 @@ void DecodeDeviceInfo(App& app) {
   f.Label4.caption = model_text;
   if (dev.ModelCode == 0) return;
 
-  const std::string address = std::to_string(r[d::kAddress + 3]) + "." +
-                              std::to_string(r[d::kAddress + 2]) + "." +
-                              std::to_string(r[d::kAddress + 1]) + "." +
-                              std::to_string(r[d::kAddress]);
+  const std::string address =
+      std::to_string(r[d::kAddress + 3]) + "." + std::to_string(r[d::kAddress + 2]) + "." +
+      std::to_string(r[d::kAddress + 1]) + "." + std::to_string(r[d::kAddress]);
   if (address != app.link.DeviceHost) return;
 
   std::string mac;
@@ -95,7 +96,8 @@ void DecodeDeviceInfo(App& app) {
   std::copy_n(r + d::kSubnetMask, 4, dev.DevSubnetMask.begin());
   std::copy_n(r + d::kGateway, 4, dev.DevGateway.begin());
 
-  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0) f.Label12.caption = RssiText(rssi);
+  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0)
+    f.Label12.caption = RssiText(rssi);
   dev.DevIdleTimeout = GetBe16(r + d::kIdleTimeout);
 
   if (dev.ModelCode == wire::kModelKm3) {
@@ -116,7 +118,8 @@ void DecodeDeviceInfo(App& app) {
     app.Log(line);
     std::copy_n(r + d::kQn6SensorTypes, 8, m.SensorType.begin());
     std::copy_n(r + d::kQn6Fahrenheit, 8, m.Fahrenheit.begin());
-    for (int ch = 0; ch < 8; ++ch) m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
+    for (int ch = 0; ch < 8; ++ch)
+      m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
     for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
       m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
       m.ThermistorResult[ch] =

@@ -14,7 +14,9 @@ namespace zvk {
 
 namespace {
 
-bool Acked(const App& app) { return app.link.ReplyBuffer[wire::kReplyStatus] == wire::ACK; }
+bool Acked(const App& app) {
+  return app.link.ReplyBuffer[wire::kReplyStatus] == wire::ACK;
+}
 
 void LocatorReply(App& app) {
   if (Acked(app)) {
@@ -63,7 +65,9 @@ constexpr std::array<ReplyHandler, 256> kHandlers = BuildTable();
 
 }  // namespace
 
-ReplyHandler HandlerFor(std::uint8_t pending) { return kHandlers[pending]; }
+ReplyHandler HandlerFor(std::uint8_t pending) {
+  return kHandlers[pending];
+}
 
 void DispatchReply(App& app, std::uint32_t length) {
   app.link.ReplyTimedOut = false;

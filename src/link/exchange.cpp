@@ -92,7 +92,8 @@ Wait WaitForData(App& app, TcpSocket& socket, int& polls) {
 
 std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
                                 const std::uint8_t* reply, std::size_t received) {
-  if (received >= 4 && !std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply))
+  if (received >= 4 &&
+      !std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply))
     return 4;  // the dispatcher rejects it on the signature alone
   if (received < wire::kReplyHeaderSize) return wire::kReplyHeaderSize;
   if (reply[wire::kReplyStatus] != wire::ACK) return wire::kReplyHeaderSize;
@@ -104,8 +105,7 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
       return wire::devinfo::kModel + 1;
     case wire::CMD_SET_TH_CONFIG:
     case wire::CMD_READ_DATA:
-      return model_code == wire::kModelKm3 ? wire::data::kKm3BlockSize
-                                           : wire::data::kQn6BlockSize;
+      return model_code == wire::kModelKm3 ? wire::data::kKm3BlockSize : wire::data::kQn6BlockSize;
     case wire::CMD_GET_IMAGE_CHECKSUM:
       return 10;  // 32-bit checksum after the header
     case wire::CMD_CALIBRATE_TH_REF:
@@ -158,10 +158,10 @@ void Transact(App& app, std::uint8_t length) {
   std::size_t dropped = 0;
   std::uint8_t scratch[1024];
   while (wait == Wait::Data) {
-    std::uint8_t* into = received < link.ReplyBuffer.size() ? link.ReplyBuffer.data() + received
-                                                            : scratch;
-    std::size_t room = received < link.ReplyBuffer.size() ? link.ReplyBuffer.size() - received
-                                                          : sizeof scratch;
+    std::uint8_t* into =
+        received < link.ReplyBuffer.size() ? link.ReplyBuffer.data() + received : scratch;
+    std::size_t room =
+        received < link.ReplyBuffer.size() ? link.ReplyBuffer.size() - received : sizeof scratch;
     long n = socket->ReadSome(into, room);
     if (n == -1) {
       LinkError(app, *socket, "connection lost while reading the reply");

@@ -21,7 +21,9 @@
 
 namespace zvk {
 
-void RealSleeper::SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealSleeper::SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 #ifndef _WIN32
 namespace {
@@ -121,7 +123,9 @@ class PosixSocket final : public TcpSocket {
 
 }  // namespace
 
-std::unique_ptr<TcpSocket> SystemNetwork::NewSocket() { return std::make_unique<PosixSocket>(); }
+std::unique_ptr<TcpSocket> SystemNetwork::NewSocket() {
+  return std::make_unique<PosixSocket>();
+}
 #else
 namespace {
 

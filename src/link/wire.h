@@ -97,7 +97,7 @@ inline constexpr std::size_t kQn6RefCount = 216;  // BE16
 inline constexpr std::size_t kQn6SensorTypes = 218;
 inline constexpr std::size_t kQn6Fahrenheit = 226;
 inline constexpr std::size_t kQn6Offsets = 234;
-inline constexpr std::size_t kQn6VrefCount = 242;  // BE16
+inline constexpr std::size_t kQn6VrefCount = 242;   // BE16
 inline constexpr std::size_t kQn6UserCurves = 245;  // 144 bytes
 inline constexpr std::size_t kQn6RecordSize = 389;
 }  // namespace devinfo
@@ -119,8 +119,8 @@ inline constexpr std::size_t kQn6RefCount = 26;  // BE16
 inline constexpr std::size_t kQn6SensorTypes = 28;
 inline constexpr std::size_t kQn6Fahrenheit = 36;
 inline constexpr std::size_t kQn6Offsets = 44;
-inline constexpr std::size_t kQn6VrefCount = 52;    // BE16
-inline constexpr std::size_t kQn6UserCurves = 54;   // 144 bytes
+inline constexpr std::size_t kQn6VrefCount = 52;   // BE16
+inline constexpr std::size_t kQn6UserCurves = 54;  // 144 bytes
 inline constexpr std::size_t kQn6BlockSize = 198;
 }  // namespace data
 

@@ -17,8 +17,7 @@ std::optional<int> ParseInt(const std::string& digits, int base) {
   const char* last = first + digits.size();
   auto [end, ec] = std::from_chars(first, last, value, base);
   // Signs are not part of a code.
-  if (digits.empty() || digits[0] == '-' || ec != std::errc() || end != last)
-    return std::nullopt;
+  if (digits.empty() || digits[0] == '-' || ec != std::errc() || end != last) return std::nullopt;
   return value;
 }
 
@@ -93,7 +92,9 @@ void SendChannelConfig(App& app) {
   app.discovery.SupervisionTicks = 0;
 }
 
-void ReadAnalogControls(App& app) { ReadAnalogControlsChecked(app); }
+void ReadAnalogControls(App& app) {
+  ReadAnalogControlsChecked(app);
+}
 
 void RefreshAnalogControls(App& app) {
   MainForm& f = app.form;

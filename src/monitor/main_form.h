@@ -43,14 +43,14 @@ struct MainForm {
   // Thermistor module channels.
   GroupBox GroupBox2{.visible = false};
   Label Label27{.caption = "Thermistor Input"};
-  std::array<Label, 8> ThermistorCaption;   // Label22 .. Label26, Label38 .. Label40
-  std::array<Label, 8> ThermistorValue;     // Label28 .. Label35
+  std::array<Label, 8> ThermistorCaption;  // Label22 .. Label26, Label38 .. Label40
+  std::array<Label, 8> ThermistorValue;    // Label28 .. Label35
   GroupBox GroupBox4{.caption = "Sensor Type"};
-  std::array<ComboBox, 8> SensorCombo;      // ComboBox6 .. ComboBox13
+  std::array<ComboBox, 8> SensorCombo;  // ComboBox6 .. ComboBox13
   GroupBox GroupBox5{.caption = "\u2109"};
   std::array<CheckBox, 8> FahrenheitCheck;  // CheckBox1 .. CheckBox8
   GroupBox GroupBox6{.caption = "Offset"};
-  std::array<SpinEdit, 8> OffsetSpin;       // SpinEdit1 .. SpinEdit8
+  std::array<SpinEdit, 8> OffsetSpin;  // SpinEdit1 .. SpinEdit8
   Label Label36{.caption = "x 0.1\u00B0", .color = kRed};
   Button SpeedButton2{.caption = "Cal./User Define"};
 

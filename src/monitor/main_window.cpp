@@ -33,7 +33,9 @@ void ApplyModelLayout(App& app, std::uint8_t model_code) {
   for (Label& caption : f.AnalogCaption) caption.enabled = true;
 }
 
-MainWindow::MainWindow(App& app) : app_(app) { ConnectHandlers(); }
+MainWindow::MainWindow(App& app) : app_(app) {
+  ConnectHandlers();
+}
 
 void MainWindow::ConnectHandlers() {
   MainForm& f = app_.form;
@@ -46,7 +48,9 @@ void MainWindow::ConnectHandlers() {
   ConnectChannelHandlers(app_);
 }
 
-bool MainWindow::SupervisionDue() const { return app_.discovery.SupervisionTicks == 30; }
+bool MainWindow::SupervisionDue() const {
+  return app_.discovery.SupervisionTicks == 30;
+}
 
 void MainWindow::FormCreate() {
   ResetDisplay(app_);
@@ -76,7 +80,9 @@ void MainWindow::FormActivate() {
   }
 }
 
-void MainWindow::Timer1Timer() { RetryStep(app_); }
+void MainWindow::Timer1Timer() {
+  RetryStep(app_);
+}
 
 void MainWindow::Timer3Timer() {
   timer3_enabled_ = false;

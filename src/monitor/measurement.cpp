@@ -59,7 +59,8 @@ void DecodeDataReply(App& app) {
     app.VoltsPerCount = 2.5 / m.ThermistorRefCount;
     std::copy_n(r + d::kQn6SensorTypes, 8, m.SensorType.begin());
     std::copy_n(r + d::kQn6Fahrenheit, 8, m.Fahrenheit.begin());
-    for (int ch = 0; ch < 8; ++ch) m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
+    for (int ch = 0; ch < 8; ++ch)
+      m.TempOffset[ch] = static_cast<std::int8_t>(r[d::kQn6Offsets + ch]);
     for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
       m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
       m.ThermistorResult[ch] =

@@ -1,4 +1,6 @@
 // Finding the module among the host's interfaces, the supervision tick and the typed address.
+#include "link/discovery.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "link/discovery.h"
 #include "link/exchange.h"
 #include "link/wire.h"
 #include "support/rig.h"
@@ -32,7 +33,9 @@ struct ScanCase {
   const char* label4;
 };
 
-void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ScanCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SelectDeviceTest : public ::testing::TestWithParam<ScanCase> {};
 
@@ -70,26 +73,50 @@ const AdapterInfo kEth{"eth0", "192.168.77.5"};
 
 INSTANTIATE_TEST_SUITE_P(
     Scans, SelectDeviceTest,
-    ::testing::Values(
-        ScanCase{"WifiAndEthernetInSubnet", {{kWlan, kEth}}, {{{"wlan0", true}}}, "192.168.77.",
-                 true, ""},
-        ScanCase{"EthernetOnlyNeverMatches", {{kEth}}, {{{"eth0", false}}}, "192.168.77.", false,
-                 "Device not found!!"},
-        ScanCase{"TwoWifiInSubnet",
-                 {{kWlan, {"wlan1", "192.168.77.40"}}},
-                 {{{"wlan0", true}, {"wlan1", true}}},
-                 "192.168.77.",
-                 false,
-                 "Same multiple IP found!!"},
-        ScanCase{"SecondScanFindsOne", {{}, {kWlan}}, {{{"wlan0", true}}}, "192.168.77.", false,
-                 "Same multiple IP found!!"},
-        ScanCase{"WifiDown", {{kWlan}}, {{{"wlan0", false}}}, "192.168.77.", false,
-                 "Device not found!!"},
-        ScanCase{"PrefixIsComparedByCharacters", {{{"wlan0", "192.168.77.5"}}},
-                 {{{"wlan0", true}}}, "192.168.7.", false, "Device not found!!"},
-        ScanCase{"LongerAddressInPrefix", {{{"wlan0", "192.168.77.123"}}}, {{{"wlan0", true}}},
-                 "192.168.77.", true, ""},
-        ScanCase{"NoAdapters", {{}}, {{}}, "192.168.77.", false, "Device not found!!"}),
+    ::testing::Values(ScanCase{"WifiAndEthernetInSubnet",
+                               {{kWlan, kEth}},
+                               {{{"wlan0", true}}},
+                               "192.168.77.",
+                               true,
+                               ""},
+                      ScanCase{"EthernetOnlyNeverMatches",
+                               {{kEth}},
+                               {{{"eth0", false}}},
+                               "192.168.77.",
+                               false,
+                               "Device not found!!"},
+                      ScanCase{"TwoWifiInSubnet",
+                               {{kWlan, {"wlan1", "192.168.77.40"}}},
+                               {{{"wlan0", true}, {"wlan1", true}}},
+                               "192.168.77.",
+                               false,
+                               "Same multiple IP found!!"},
+                      ScanCase{"SecondScanFindsOne",
+                               {{}, {kWlan}},
+                               {{{"wlan0", true}}},
+                               "192.168.77.",
+                               false,
+                               "Same multiple IP found!!"},
+                      ScanCase{"WifiDown",
+                               {{kWlan}},
+                               {{{"wlan0", false}}},
+                               "192.168.77.",
+                               false,
+                               "Device not found!!"},
+                      ScanCase{"PrefixIsComparedByCharacters",
+                               {{{"wlan0", "192.168.77.5"}}},
+                               {{{"wlan0", true}}},
+                               "192.168.7.",
+                               false,
+                               "Device not found!!"},
+                      ScanCase{"LongerAddressInPrefix",
+                               {{{"wlan0", "192.168.77.123"}}},
+                               {{{"wlan0", true}}},
+                               "192.168.77.",
+                               true,
+                               ""},
+                      ScanCase{
+                          "NoAdapters", {{}}, {{}}, "192.168.77.", false, "Device not found!!"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ScanAdapters, ListsGrowPastTwentyEntries) {
@@ -133,7 +160,9 @@ struct StaticIpCase {
   const char* error;
 };
 
-void PrintTo(const StaticIpCase& c, std::ostream* os) { *os << '"' << c.typed << '"'; }
+void PrintTo(const StaticIpCase& c, std::ostream* os) {
+  *os << '"' << c.typed << '"';
+}
 
 class ApplyStaticIpTest : public ::testing::TestWithParam<StaticIpCase> {};
 

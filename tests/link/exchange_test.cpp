@@ -1,12 +1,13 @@
 // The command link end to end against the simulator on loopback: frames, the busy guard, the
 // queue, retries and the handling of faulty replies.
+#include "link/exchange.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "link/exchange.h"
 #include "link/wire.h"
 #include "monitor/measurement.h"
 #include "support/rig.h"

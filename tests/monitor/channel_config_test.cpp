@@ -1,12 +1,13 @@
 // Channel settings sent from the main window's controls, and the controls following what the
 // module reports without echoing it back.
+#include "monitor/channel_config.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "link/wire.h"
-#include "monitor/channel_config.h"
 #include "support/rig.h"
 
 namespace zvk {
@@ -29,7 +30,9 @@ struct Identified {
   MainForm& f;
 };
 
-Bytes Header(std::uint8_t code) { return {0x5A, 0x35, 0x77, 0xA5, code}; }
+Bytes Header(std::uint8_t code) {
+  return {0x5A, 0x35, 0x77, 0xA5, code};
+}
 
 TEST(RangeConfig, PickingARangeSendsTheWholeAnalogSetting) {
   Identified m(sim::Model::Km3);
@@ -151,9 +154,9 @@ TEST(ChannelCodes, TextsAndItemsMapBothWays) {
   EXPECT_EQ(SensorCodeOfText("00:Disable"), 0);
   EXPECT_EQ(SensorCodeOfText("6"), 6);
   EXPECT_EQ(SensorCodeOfText("-1"), std::nullopt);
-  const std::pair<std::uint8_t, int> items[] = {{0x00, 0},  {0x5F, 0},  {0x60, 1}, {0x6C, 13},
-                                                {0x6D, 0},  {0x70, 14}, {0x77, 21}, {0x78, 0},
-                                                {0xFF, 0}};
+  const std::pair<std::uint8_t, int> items[] = {{0x00, 0},  {0x5F, 0}, {0x60, 1},
+                                                {0x6C, 13}, {0x6D, 0}, {0x70, 14},
+                                                {0x77, 21}, {0x78, 0}, {0xFF, 0}};
   for (auto [code, index] : items) EXPECT_EQ(SensorItemIndex(code), index) << int{code};
 }
 

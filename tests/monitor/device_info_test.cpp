@@ -193,12 +193,12 @@ TEST_F(Decoded, RefusedIdentityIsQueuedAgainAndChangesNothing) {
 TEST_F(Decoded, UserCurvesAreFittedAndUnusableCurvesReported) {
   auto r = Record(wire::kModelQn6);
   std::uint8_t* curves = &r[d::kQn6UserCurves];
-  PutLe16(curves + 0, 100);                     // TempHi[0]
-  PutLe16(curves + 16, 25);                     // TempMid[0]
-  PutLe16(curves + 32, 0);                      // TempLow[0]
-  PutLe32(curves + 48, 6800);                   // ResHi[0], tenths of an ohm
-  PutLe32(curves + 80, 100000);                 // ResMid[0]
-  PutLe32(curves + 112, 326500);                // ResLow[0]
+  PutLe16(curves + 0, 100);       // TempHi[0]
+  PutLe16(curves + 16, 25);       // TempMid[0]
+  PutLe16(curves + 32, 0);        // TempLow[0]
+  PutLe32(curves + 48, 6800);     // ResHi[0], tenths of an ohm
+  PutLe32(curves + 80, 100000);   // ResMid[0]
+  PutLe32(curves + 112, 326500);  // ResLow[0]
   Deliver(app, r);
   EXPECT_NEAR(app.sensors[13].A, 1.125294e-03, 1e-9);
   EXPECT_DOUBLE_EQ(app.curves.OhmsMid[0], 10000.0);

@@ -1,4 +1,6 @@
 // The main window model: start-up, first activation, the timers' guards and the click handlers.
+#include "monitor/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 
 #include "link/exchange.h"
 #include "link/wire.h"
-#include "monitor/main_window.h"
 #include "support/rig.h"
 
 namespace zvk {

@@ -43,19 +43,20 @@ TEST_P(ThermistorTextTest, FormatsCelsiusFahrenheitAndCodes) {
   EXPECT_EQ(FormatThermistorValue(app, 3), c.shown);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, ThermistorTextTest,
-    ::testing::Values(ThermistorText{253, 0, 0, "25.3\u2103"}, ThermistorText{5, 0, 0, "0.5\u2103"},
-                      ThermistorText{0, 0, 0, "0.0\u2103"}, ThermistorText{-15, 0, 0, "-1.5\u2103"},
-                      ThermistorText{5, 0, -10, "-0.5\u2103"},
-                      ThermistorText{249, 0, 3, "25.2\u2103"},
-                      ThermistorText{-1234, 0, 0, "-123.4\u2103"},
-                      ThermistorText{249, 1, 3, "77.1\u2109"},
-                      ThermistorText{253, 1, 0, "77.5\u2109"},
-                      ThermistorText{1000, 1, 5, "212.5\u2109"},
-                      ThermistorText{RESULT_DISABLED, 1, 5, "Disable"},
-                      ThermistorText{RESULT_OVER, 0, 0, "Over Range"},
-                      ThermistorText{RESULT_UNDER, 0, 0, "Under Range"}));
+INSTANTIATE_TEST_SUITE_P(Values, ThermistorTextTest,
+                         ::testing::Values(ThermistorText{253, 0, 0, "25.3\u2103"},
+                                           ThermistorText{5, 0, 0, "0.5\u2103"},
+                                           ThermistorText{0, 0, 0, "0.0\u2103"},
+                                           ThermistorText{-15, 0, 0, "-1.5\u2103"},
+                                           ThermistorText{5, 0, -10, "-0.5\u2103"},
+                                           ThermistorText{249, 0, 3, "25.2\u2103"},
+                                           ThermistorText{-1234, 0, 0, "-123.4\u2103"},
+                                           ThermistorText{249, 1, 3, "77.1\u2109"},
+                                           ThermistorText{253, 1, 0, "77.5\u2109"},
+                                           ThermistorText{1000, 1, 5, "212.5\u2109"},
+                                           ThermistorText{RESULT_DISABLED, 1, 5, "Disable"},
+                                           ThermistorText{RESULT_OVER, 0, 0, "Over Range"},
+                                           ThermistorText{RESULT_UNDER, 0, 0, "Under Range"}));
 
 TEST(RefreshReadings, LogsTheFirstTwoReadingsAsSignedAndHex) {
   Rig rig({.model = std::nullopt});

@@ -18,7 +18,7 @@
 
 #include "gtest/gtest.h"
 #include "link/wire.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_list.h"
 #include "sim/module.h"
 #include "sim/simulator.h"
 #include "util/byte_order.h"
@@ -555,7 +555,7 @@ TEST(SimFaults, StopIsPromptWhileAFaultHoldsTheServer) {
 }
 
 TEST(SimFaults, SpecNamesCountsAndDelays) {
-  const std::vector<FaultRequest> got = ParseFaultSpec("noreply:2,refuse,delay,delay:3:1500");
+  const std::vector<FaultRequest> got = ParseFaultList("noreply:2,refuse,delay,delay:3:1500");
   ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[0].fault, Fault::NoReply);
   EXPECT_EQ(got[0].count, 2);
@@ -564,14 +564,14 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   EXPECT_EQ(got[2].delay_ms, kDefaultFaultDelayMs);
   EXPECT_EQ(got[3].count, 3);
   EXPECT_EQ(got[3].delay_ms, 1500);
-  EXPECT_TRUE(ParseFaultSpec("").empty());
+  EXPECT_TRUE(ParseFaultList("").empty());
   for (Fault f : {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate,
                   Fault::Oversize, Fault::Reset, Fault::Delay, Fault::SplitReply}) {
-    EXPECT_EQ(ParseFaultSpec(FaultName(f)).at(0).fault, f);
+    EXPECT_EQ(ParseFaultList(FaultName(f)).at(0).fault, f);
   }
   for (const char* bad :
        {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",", "delay:1:-3"}) {
-    EXPECT_THROW(ParseFaultSpec(bad), std::invalid_argument) << bad;
+    EXPECT_THROW(ParseFaultList(bad), std::invalid_argument) << bad;
   }
 }
 

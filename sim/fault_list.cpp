@@ -1,4 +1,4 @@
-#include "sim/fault_spec.h"
+#include "sim/fault_list.h"
 
 #include <array>
 #include <charconv>
@@ -57,10 +57,10 @@ const char* FaultName(Fault fault) {
   return "?";
 }
 
-std::vector<FaultRequest> ParseFaultSpec(const std::string& spec) {
+std::vector<FaultRequest> ParseFaultList(const std::string& list) {
   std::vector<FaultRequest> requests;
-  if (spec.empty()) return requests;
-  for (std::string_view item : Split(spec, ',')) {
+  if (list.empty()) return requests;
+  for (std::string_view item : Split(list, ',')) {
     const std::vector<std::string_view> fields = Split(item, ':');
     FaultRequest request;
     bool known = false;

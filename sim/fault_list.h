@@ -21,7 +21,7 @@ inline constexpr int kDefaultFaultDelayMs = 2000;
 
 // Parses a comma list of name[:count[:delay_ms]]; throws std::invalid_argument with the reason.
 // delay_ms is accepted for "delay" only.
-std::vector<FaultRequest> ParseFaultSpec(const std::string& spec);
+std::vector<FaultRequest> ParseFaultList(const std::string& list);
 
 // "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply".
 const char* FaultName(Fault fault);
