@@ -200,7 +200,13 @@ void Transact(App& app, std::uint8_t length) {
     app.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
             " bytes, not decoded");
   } else if (received > 0) {
-    DispatchReply(app, static_cast<std::uint32_t>(received));
+    try {
+      DispatchReply(app, static_cast<std::uint32_t>(received));
+    } catch (...) {
+      // An error that escapes a handler goes to the error box; the link must not stay busy.
+      link.LinkBusy = false;
+      throw;
+    }
   }
   link.LinkBusy = false;
   RunAfterExchange(app);

@@ -86,6 +86,11 @@ void MainWindow::Timer1Timer() {
 
 void MainWindow::Timer3Timer() {
   timer3_enabled_ = false;
+  // Timer3 starts again at the end of every tick, even one that an error ends early.
+  struct Restart {
+    bool& enabled;
+    ~Restart() { enabled = true; }
+  } restart{timer3_enabled_};
   app_.link.RetryCount = 0;
   if (SupervisionDue()) {
     SupervisionStep(app_);
@@ -93,7 +98,6 @@ void MainWindow::Timer3Timer() {
     ++app_.discovery.SupervisionTicks;
     QueueStep(app_);
   }
-  timer3_enabled_ = true;
 }
 
 void MainWindow::Image1Click() {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include "link/exchange.h"
@@ -145,6 +146,18 @@ TEST(MainWindow, Timer3TickSendsQueuedCommandOrSupervises) {
   rig.Timer3();  // supervision: not identified, so it asks for the identity
   EXPECT_EQ(app.discovery.SupervisionTicks, 0);
   EXPECT_EQ(rig.Frames().size(), 1u);
+}
+
+TEST(MainWindow, ErrorEscapingAReplyHandlerLeavesTimer3AndTheLinkUsable) {
+  Rig rig;
+  App& app = *rig.app;
+  app.on_status = [](const std::string& s) {
+    if (s == "Set Locator done!") throw std::runtime_error("handler failed");
+  };
+  QueueCommand(app, wire::CMD_SET_LOCATOR);
+  EXPECT_THROW(rig.window->Timer3Timer(), std::runtime_error);
+  EXPECT_TRUE(rig.window->Timer3Enabled());
+  EXPECT_FALSE(app.link.LinkBusy);
 }
 
 }  // namespace
