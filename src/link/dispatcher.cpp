@@ -14,6 +14,8 @@ namespace zvk {
 
 namespace {
 
+using ReplyHandler = void (*)(App&);
+
 bool Acked(const App& app) {
   return app.link.ReplyBuffer[wire::kReplyStatus] == wire::ACK;
 }
@@ -78,7 +80,7 @@ void DispatchReply(App& app, std::uint32_t length) {
     app.SetStatus("InValid Header package!");
     return;
   }
-  if (ReplyHandler handler = HandlerFor(app.link.PendingCommand)) handler(app);
+  if (ReplyHandler handler = kHandlers[app.link.PendingCommand]) handler(app);
 }
 
 }  // namespace zvk

@@ -9,8 +9,4 @@ class App;
 
 void DispatchReply(App& app, std::uint32_t length);
 
-using ReplyHandler = void (*)(App&);
-// The handler for a pending command, or null when the command has none.
-ReplyHandler HandlerFor(std::uint8_t pending);
-
 }  // namespace zvk

@@ -25,8 +25,9 @@ void ConversionError(App& app, const std::string& converted) {
   app.seams.dialogs.ErrorBox("'" + converted + "' is not a valid integer value");
 }
 
-// Stores the analog controls; false (after the error box) when a range text does not convert.
-bool ReadAnalogControlsChecked(App& app) {
+}  // namespace
+
+bool ReadAnalogControls(App& app) {
   MeasurementState& m = app.meas;
   m.SamplingMode = app.form.RadioButton1.checked() ? 0 : 1;
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
@@ -41,13 +42,15 @@ bool ReadAnalogControlsChecked(App& app) {
   return true;
 }
 
+namespace {
+
 void AnalogControlChanged(App& app) {
   if (app.discovery.SupervisionTicks == 30) return;
   // Raised by the refresh inside a reply decoding (a radio button checked before the range
   // boxes are refreshed): nothing could be sent while the link is busy, and reading the
   // not-yet-refreshed boxes would overwrite the ranges the module just reported.
   if (app.link.LinkBusy) return;
-  if (ReadAnalogControlsChecked(app)) SendRangeConfig(app);
+  if (ReadAnalogControls(app)) SendRangeConfig(app);
 }
 
 }  // namespace
@@ -90,10 +93,6 @@ void SendChannelConfig(App& app) {
     frame[wire::thcfg::kOffsets + ch] = static_cast<std::uint8_t>(m.TempOffset[ch]);
   Transact(app, wire::kLenThConfig);
   app.discovery.SupervisionTicks = 0;
-}
-
-void ReadAnalogControls(App& app) {
-  ReadAnalogControlsChecked(app);
 }
 
 void RefreshAnalogControls(App& app) {

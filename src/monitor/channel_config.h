@@ -12,7 +12,8 @@ class App;
 
 void SendRangeConfig(App& app);
 void SendChannelConfig(App& app);
-void ReadAnalogControls(App& app);
+// Stores the analog controls; false (after the error box) when a range text does not convert.
+bool ReadAnalogControls(App& app);
 void RefreshAnalogControls(App& app);
 void RefreshThermistorControls(App& app);
 void RangeConfigReply(App& app);

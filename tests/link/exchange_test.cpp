@@ -254,6 +254,22 @@ TEST(Exchange, FollowUpFromAReplyHandlerGoesOutAfterTheLinkIsReleased) {
   EXPECT_EQ(rig.Frames()[1], (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
 }
 
+TEST(Exchange, ReissueGoesThroughTheRegisteredIssuerOnly) {
+  Rig rig;
+  App& app = *rig.app;
+  app.link.PendingCommand = wire::CMD_RESET_MODULE;
+  ReissuePending(app);  // no issuer registered: nothing is sent
+  EXPECT_EQ(rig.network.connects, 0);
+  SetReissuer(app, wire::CMD_RESET_MODULE, [](App& a) {
+    a.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
+    SendOnly(a, 5);
+  });
+  ReissuePending(app);
+  ASSERT_TRUE(rig.sim->WaitForFrames(1, std::chrono::seconds(2)));
+  EXPECT_EQ(rig.Frames()[0], (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
+  EXPECT_EQ(app.link.PendingCommand, wire::CMD_RESET_MODULE);
+}
+
 TEST(Exchange, RequiredReplyLengthFollowsTheHandlerLayout) {
   std::uint8_t reply[8] = {0x5A, 0x35, 0x77, 0xA5, 0x21, wire::ACK, wire::kModelKm3, 0};
   EXPECT_EQ(RequiredReplyLength(wire::CMD_GET_DEVICE, 0, reply, 7), 390u);
