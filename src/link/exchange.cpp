@@ -35,16 +35,17 @@ std::unique_ptr<TcpSocket> Connect(App& app) {
   return socket;
 }
 
-bool OpenLink(App& app, std::unique_ptr<TcpSocket>& socket) {
-  socket = Connect(app);
+// Connects for an exchange; on failure reports it and releases the link, returning null.
+std::unique_ptr<TcpSocket> OpenLink(App& app) {
+  auto socket = Connect(app);
   if (!socket) {
     app.SetStatus(kConnectTimeoutText);
     app.link.LinkBusy = false;
     app.link.PendingCommand = 0;
-    return false;
+    return nullptr;
   }
   if (app.Status() == kConnectTimeoutText) app.SetStatus("");
-  return true;
+  return socket;
 }
 
 // An error after a good connect: the link is released and the reason shown; nothing is decoded.
@@ -68,7 +69,7 @@ void CopySignature(App& app) {
             app.link.CommandFrame.begin());
 }
 
-enum class Wait { Data, Closed, TimedOut, Error };
+enum class Wait { Data, TimedOut, Error };
 
 // One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
 // counts, and the wait fails once kReplyPolls have counted.
@@ -86,6 +87,47 @@ Wait WaitForData(App& app, TcpSocket& socket, int& polls) {
     return s == IoStatus::Done ? Wait::Data : Wait::Error;
   }
   return Wait::TimedOut;
+}
+
+struct ReplyRead {
+  std::size_t received = 0;  // bytes in ReplyBuffer
+  std::size_t dropped = 0;   // bytes past its end, read and discarded
+  bool failed = false;
+};
+
+// Reads the reply that has started to arrive until it holds what its handler reads, the module
+// closes, or one more reply wait has passed. An oversized reply is drained to its end so that
+// nothing of it is taken for a later reply.
+ReplyRead ReadReply(App& app, TcpSocket& socket, int& polls) {
+  LinkState& link = app.link;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
+  ReplyRead read;
+  std::uint8_t scratch[1024];
+  for (;;) {
+    const bool full = read.received == link.ReplyBuffer.size();
+    long n = full ? socket.ReadSome(scratch, sizeof scratch)
+                  : socket.ReadSome(link.ReplyBuffer.data() + read.received,
+                                    link.ReplyBuffer.size() - read.received);
+    if (n == -1) {
+      read.failed = true;
+      return read;
+    }
+    if (n == 0) return read;  // the module closed: nothing more can come
+    if (n > 0) (full ? read.dropped : read.received) += static_cast<std::size_t>(n);
+    const std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+                                                   link.ReplyBuffer.data(), read.received);
+    if (read.received >= needed && read.received < link.ReplyBuffer.size() &&
+        socket.WaitReadable(0) != IoStatus::Done)
+      return read;
+    if (std::chrono::steady_clock::now() >= deadline) return read;
+    const Wait wait = WaitForData(app, socket, polls);
+    if (wait == Wait::TimedOut) return read;
+    if (wait == Wait::Error) {
+      read.failed = true;
+      return read;
+    }
+  }
 }
 
 }  // namespace
@@ -122,8 +164,8 @@ void Transact(App& app, std::uint8_t length) {
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
 
-  std::unique_ptr<TcpSocket> socket;
-  if (!OpenLink(app, socket)) return;
+  auto socket = OpenLink(app);
+  if (!socket) return;
 
   std::fill_n(link.ReplyBuffer.begin(), wire::kReplyClearBytes, 0);
   CopySignature(app);
@@ -142,7 +184,7 @@ void Transact(App& app, std::uint8_t length) {
   }
 
   int polls = 0;
-  Wait wait = WaitForData(app, *socket, polls);
+  const Wait wait = WaitForData(app, *socket, polls);
   if (wait == Wait::TimedOut) {
     app.Log("Wait RX Timeout!");
     socket->Close();
@@ -151,49 +193,20 @@ void Transact(App& app, std::uint8_t length) {
     return;
   }
 
-  // The rest of a reply must arrive within one more reply wait, however it trickles in.
-  const auto read_deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
-  std::size_t received = 0;
-  std::size_t dropped = 0;
-  std::uint8_t scratch[1024];
-  while (wait == Wait::Data) {
-    std::uint8_t* into =
-        received < link.ReplyBuffer.size() ? link.ReplyBuffer.data() + received : scratch;
-    std::size_t room =
-        received < link.ReplyBuffer.size() ? link.ReplyBuffer.size() - received : sizeof scratch;
-    long n = socket->ReadSome(into, room);
-    if (n == -1) {
-      LinkError(app, *socket, "connection lost while reading the reply");
-      return;
-    }
-    if (n == 0) break;  // the module closed: nothing more can come
-    if (n > 0) {
-      if (into == scratch)
-        dropped += static_cast<std::size_t>(n);
-      else
-        received += static_cast<std::size_t>(n);
-    }
-    std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
-                                             link.ReplyBuffer.data(), received);
-    // An oversized reply is drained to its end so nothing of it is read as the next reply.
-    if (received >= needed && received < link.ReplyBuffer.size() && dropped == 0 &&
-        socket->WaitReadable(0) != IoStatus::Done)
-      break;
-    if (std::chrono::steady_clock::now() >= read_deadline) break;
-    wait = WaitForData(app, *socket, polls);
-  }
-  if (wait == Wait::Error) {
+  const ReplyRead read =
+      wait == Wait::Data ? ReadReply(app, *socket, polls) : ReplyRead{.failed = true};
+  if (read.failed) {
     LinkError(app, *socket, "connection lost while reading the reply");
     return;
   }
   socket->Close();
-  if (dropped > 0)
+  if (read.dropped > 0)
     app.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
-            std::to_string(dropped) + " bytes dropped");
+            std::to_string(read.dropped) + " bytes dropped");
 
-  std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
-                                           link.ReplyBuffer.data(), received);
+  const std::size_t received = read.received;
+  const std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+                                                 link.ReplyBuffer.data(), received);
   if (received > 0 && received < needed) {
     link.ReplyTimedOut = false;
     link.ReplyLength = static_cast<std::uint32_t>(received);
@@ -220,8 +233,8 @@ void SendOnly(App& app, std::uint8_t length) {
   link.RetryTickLimit = 40;
   link.ReplyTimedOut = false;
 
-  std::unique_ptr<TcpSocket> socket;
-  if (!OpenLink(app, socket)) return;
+  auto socket = OpenLink(app);
+  if (!socket) return;
   CopySignature(app);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(app, *socket, "write failed");

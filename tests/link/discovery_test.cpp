@@ -16,13 +16,8 @@ namespace zvk {
 namespace {
 
 using test::FakeHostInterfaces;
+using test::Logged;
 using test::Rig;
-using test::RigOptions;
-
-bool Logged(const App& app, const std::string& line) {
-  const auto& lines = app.form.Memo1.lines;
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 struct ScanCase {
   const char* name;

@@ -15,14 +15,9 @@
 namespace zvk {
 namespace {
 
+using test::Logged;
 using test::Rig;
-using test::RigOptions;
 using Bytes = std::vector<std::uint8_t>;
-
-bool Logged(const App& app, const std::string& line) {
-  const auto& lines = app.form.Memo1.lines;
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 TEST(Exchange, QueuedAndDirectFramesAreByteExact) {
   Rig rig;

@@ -14,7 +14,6 @@ namespace zvk {
 namespace {
 
 using test::Rig;
-using test::RigOptions;
 using Bytes = std::vector<std::uint8_t>;
 
 // A rig whose module has been identified, with the frames of the identification forgotten.

@@ -14,8 +14,8 @@
 namespace zvk {
 namespace {
 
+using test::Logged;
 using test::Rig;
-using test::RigOptions;
 namespace d = wire::devinfo;
 
 // An identity record as a thermistor or voltage module sends it, addressed as 192.168.77.1.
@@ -95,8 +95,7 @@ TEST_F(Decoded, ThermistorRecordFillsLabelsPanelsAndConfiguration) {
 
   EXPECT_EQ(app.meas.ThermistorRefCount, 49599);
   EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 49599);
-  const auto& log = f.Memo1.lines;
-  EXPECT_NE(std::find(log.begin(), log.end(), "QN6_Ref_Val=>0xC1BF"), log.end());
+  EXPECT_TRUE(Logged(app, "QN6_Ref_Val=>0xC1BF"));
   EXPECT_EQ(app.meas.TempOffset[2], -5);
   EXPECT_EQ(f.OffsetSpin[2].value(), -5);
   EXPECT_TRUE(f.FahrenheitCheck[1].checked());
@@ -123,9 +122,8 @@ TEST_F(Decoded, VoltageRecordStoresSettingsAndShowsVolts) {
   EXPECT_TRUE(f.RadioButton2.checked());
   EXPECT_EQ(f.RangeCombo[1].text(), "2:-/+2.5V");
   EXPECT_EQ(app.meas.VrefCount, 0x1234);
-  const auto& log = f.Memo1.lines;
-  EXPECT_NE(std::find(log.begin(), log.end(), "range_div[0] : 0.00003911556659"), log.end());
-  EXPECT_NE(std::find(log.begin(), log.end(), "AD0 => -32768 : FFFF8000"), log.end());
+  EXPECT_TRUE(Logged(app, "range_div[0] : 0.00003911556659"));
+  EXPECT_TRUE(Logged(app, "AD0 => -32768 : FFFF8000"));
 }
 
 TEST_F(Decoded, MismatchedAddressStopsAfterTheModel) {
@@ -202,11 +200,8 @@ TEST_F(Decoded, UserCurvesAreFittedAndUnusableCurvesReported) {
   Deliver(app, r);
   EXPECT_NEAR(app.sensors[13].A, 1.125294e-03, 1e-9);
   EXPECT_DOUBLE_EQ(app.curves.OhmsMid[0], 10000.0);
-  const auto& log = app.form.Memo1.lines;
-  EXPECT_NE(std::find(log.begin(), log.end(), "User curve 1 not fitted, coefficients kept"),
-            log.end());
-  EXPECT_EQ(std::find(log.begin(), log.end(), "User curve 0 not fitted, coefficients kept"),
-            log.end());
+  EXPECT_TRUE(Logged(app, "User curve 1 not fitted, coefficients kept"));
+  EXPECT_FALSE(Logged(app, "User curve 0 not fitted, coefficients kept"));
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace zvk {
 namespace {
 
 using test::Rig;
-using test::RigOptions;
 
 TEST(MainWindow, CreatedWithItsControlsInTheirStartStates) {
   Rig rig({.model = std::nullopt});

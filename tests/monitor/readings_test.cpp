@@ -17,7 +17,6 @@ namespace zvk {
 namespace {
 
 using test::Rig;
-using test::RigOptions;
 namespace dd = wire::data;
 
 struct ThermistorText {

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace zvk::test {
 
 Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
@@ -52,6 +54,11 @@ bool Rig::TickUntilIdentified(int limit) {
 std::vector<std::uint8_t> Rig::LastFrame() const {
   auto frames = sim->Frames();
   return frames.empty() ? std::vector<std::uint8_t>{} : frames.back();
+}
+
+bool Logged(const App& app, const std::string& line) {
+  const auto& lines = app.form.Memo1.lines;
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 std::uint16_t ClosedLoopbackPort() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "monitor/app.h"
@@ -44,6 +45,9 @@ class Rig {
   std::unique_ptr<App> app;
   std::unique_ptr<MainWindow> window;
 };
+
+// Whether the hidden log holds this line.
+bool Logged(const App& app, const std::string& line);
 
 // A loopback port with nothing listening on it.
 std::uint16_t ClosedLoopbackPort();
