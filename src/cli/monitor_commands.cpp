@@ -50,19 +50,19 @@ std::string Dotted(const std::array<std::uint8_t, 4>& a) {
 }
 
 bool ShowsVoltageGroup(Session& s) {
-  return s.app().form.GroupBox1.visible;
+  return s.window().form.GroupBox1.visible;
 }
 
 void RequireVoltageModule(Session& s, const std::string& command) {
   if (!ShowsVoltageGroup(s))
     throw Failed(command + " needs the voltage module (AI0 to AI4); this is the " +
-                 s.app().form.Label4.caption);
+                 s.window().form.Label4.caption);
 }
 
 void RequireThermistorModule(Session& s, const std::string& command) {
-  if (!s.app().form.GroupBox2.visible)
+  if (!s.window().form.GroupBox2.visible)
     throw Failed(command + " needs the thermistor module (TH0 to TH7); this is the " +
-                 s.app().form.Label4.caption);
+                 s.window().form.Label4.caption);
 }
 
 // The channel captions and value labels of the group the window shows.
@@ -72,7 +72,7 @@ struct ChannelView {
 };
 
 std::vector<ChannelView> ShownChannels(Session& s) {
-  const MainForm& f = s.app().form;
+  const MainForm& f = s.window().form;
   std::vector<ChannelView> channels;
   if (ShowsVoltageGroup(s)) {
     for (std::size_t ch = 0; ch < f.AnalogValue.size(); ++ch)
@@ -85,7 +85,7 @@ std::vector<ChannelView> ShownChannels(Session& s) {
 }
 
 void PrintThermistorChannel(Session& s, int ch) {
-  const MainForm& f = s.app().form;
+  const MainForm& f = s.window().form;
   s.out << f.ThermistorCaption[ch].caption << ' ' << f.ThermistorValue[ch].caption << '\n';
 }
 
@@ -126,7 +126,7 @@ class InfoCommand final : public Command {
   void Define(CLI::App&) override {}
   void Run(Session& s) override {
     const App& app = s.app();
-    const MainForm& f = app.form;
+    const MainForm& f = s.window().form;
     const DeviceConfig& d = app.device;
     std::ostream& out = s.out;
     out << "Model: " << f.Label4.caption << '\n';
@@ -201,7 +201,7 @@ class ReadCommand final : public Command {
     ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
     s.RequireAcknowledged(r, wire::CMD_READ_DATA, "the data poll");
     // The log is never shown; a long logging run must not keep every line of it.
-    app.form.Memo1.lines.clear();
+    app.log_lines.clear();
   }
 
   int count_ = 1;
@@ -227,7 +227,7 @@ class SetRangeCommand final : public Command {
   }
   void CheckArguments() override { channel_ = ParseChannel(channel_text_, "AI", 5, "set-range"); }
   void CheckInput(Session& s) override {
-    const ComboBox& combo = s.app().form.RangeCombo[channel_];
+    const ComboBox& combo = s.window().form.RangeCombo[channel_];
     if (code_ < 0 || code_ >= static_cast<int>(combo.items.size()))
       throw Failed("input refused: the " + Upper(channel_text_) + " range box has no code " +
                    std::to_string(code_) + " (0 to " + std::to_string(combo.items.size() - 1) +
@@ -235,10 +235,10 @@ class SetRangeCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireVoltageModule(s, "set-range");
-    ComboBox& combo = s.app().form.RangeCombo[channel_];
+    ComboBox& combo = s.window().form.RangeCombo[channel_];
     ExchangeRecord r = s.Observe([&] { combo.UserPick(code_); });
     s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the range setting");
-    s.out << s.app().form.AnalogCaption[channel_].caption << " range " << combo.text() << '\n';
+    s.out << s.window().form.AnalogCaption[channel_].caption << " range " << combo.text() << '\n';
   }
 
  private:
@@ -260,7 +260,7 @@ class SetSamplingCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireVoltageModule(s, "set-sampling");
-    MainForm& f = s.app().form;
+    MainForm& f = s.window().form;
     RadioButton& button = fast_ ? f.RadioButton2 : f.RadioButton1;
     if (button.checked()) {
       NothingToSend(s, "the sampling rate is already " + button.caption);
@@ -299,7 +299,7 @@ class SetSensorCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-sensor");
-    ComboBox& combo = s.app().form.SensorCombo[channel_];
+    ComboBox& combo = s.window().form.SensorCombo[channel_];
     const int item = SensorItemIndex(code_);
     ExchangeRecord r = s.Observe([&] {
       if (item != 0 || code_ == 0) {
@@ -337,7 +337,7 @@ class SetUnitCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-unit");
-    CheckBox& box = s.app().form.FahrenheitCheck[channel_];
+    CheckBox& box = s.window().form.FahrenheitCheck[channel_];
     if (box.checked() == fahrenheit_) {
       NothingToSend(s, Upper(channel_text_) + " already shows degrees " +
                            (fahrenheit_ ? "Fahrenheit" : "Celsius"));
@@ -364,7 +364,7 @@ class SetOffsetCommand final : public Command {
   }
   void CheckArguments() override { channel_ = ParseChannel(channel_text_, "TH", 8, "set-offset"); }
   void CheckInput(Session& s) override {
-    const SpinEdit& spin = s.app().form.OffsetSpin[channel_];
+    const SpinEdit& spin = s.window().form.OffsetSpin[channel_];
     if (offset_ < spin.min_value || offset_ > spin.max_value)
       throw Failed("input refused: the " + Upper(channel_text_) + " offset is " +
                    std::to_string(spin.min_value) + " to " + std::to_string(spin.max_value) +
@@ -372,7 +372,7 @@ class SetOffsetCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-offset");
-    SpinEdit& spin = s.app().form.OffsetSpin[channel_];
+    SpinEdit& spin = s.window().form.OffsetSpin[channel_];
     if (spin.value() == offset_) {
       NothingToSend(
           s, "the " + Upper(channel_text_) + " offset is already " + std::to_string(offset_));

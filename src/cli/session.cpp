@@ -4,8 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli_error.h"
-#include "link/device_info.h"
-#include "link/discovery.h"
+#include "monitor/supervision.h"
 
 namespace zvk::cli {
 
@@ -82,22 +81,19 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
       options_(options),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
-  app_ = std::make_unique<App>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});
-  app_->on_log = [this](const std::string& line) {
+  system_ = std::make_unique<System>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});
+  App& app = system_->app;
+  app.on_log = [this](const std::string& line) {
     if (recording_) recording_->logs.push_back(line);
     if (options_.verbose) this->err << "log: " << line << '\n' << std::flush;
   };
-  app_->on_status = [this](const std::string& text) {
+  app.on_status = [this](const std::string& text) {
     if (recording_) recording_->statuses.push_back(text);
     if (options_.verbose) this->err << "status: " << text << '\n' << std::flush;
   };
-  window_ = std::make_unique<MainWindow>(*app_);
 }
 
-Session::~Session() {
-  window_.reset();
-  app_.reset();
-}
+Session::~Session() = default;
 
 HostInterfaces& Session::Hosts(CliEnv& env) {
   if (options_.skip_wifi_check) return skip_hosts_;
@@ -107,15 +103,15 @@ HostInterfaces& Session::Hosts(CliEnv& env) {
 }
 
 void Session::Open() {
-  window_->FormCreate();
-  app_->link.DevicePort = options_.port;
+  window().FormCreate();
+  app().link.DevicePort = options_.port;
   if (!options_.host) return;
   // The window's own check decides what a well-formed address is; its error box becomes the
   // usage error's reason.
   std::vector<std::string> errors;
   dialogs_.capture_errors = &errors;
-  app_->form.Edit2.text = *options_.host;
-  const bool applied = ApplyStaticIp(*app_);
+  window().form.Edit2.text = *options_.host;
+  const bool applied = ApplyStaticIp(app(), window().form);
   dialogs_.capture_errors = nullptr;
   if (!applied)
     throw UsageError("--host " + *options_.host + ": not a module address (" +
@@ -123,8 +119,8 @@ void Session::Open() {
 }
 
 std::string Session::NotFoundReason() const {
-  const std::string& prefix = app_->discovery.SubnetPrefix;
-  if (app_->form.Label4.caption == kMultipleFound)
+  const std::string& prefix = system_->app.discovery.SubnetPrefix;
+  if (system_->main_window.form.Label4.caption == kMultipleFound)
     return "module not found: more than one connected Wi-Fi interface has an address in " + prefix +
            "x (" + kMultipleFound + ")";
   return "module not found: no connected Wi-Fi interface has an address in " + prefix +
@@ -153,22 +149,22 @@ void Session::RequireAcknowledged(const ExchangeRecord& record, std::uint8_t cod
                                   const std::string& what) {
   if (!record.sent()) {
     if (!record.errors.empty()) throw Failed("input refused: " + record.errors.front());
-    if (!app_->device.Identified) throw Failed(NotFoundReason());
+    if (!app().device.Identified) throw Failed(NotFoundReason());
     throw Failed(what + " was not sent: another command is still pending");
   }
-  if (auto fault = FaultOf(*app_, record, code, what)) throw Failed(fault->reason);
+  if (auto fault = FaultOf(app(), record, code, what)) throw Failed(fault->reason);
 }
 
 void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
                          const std::string& what) {
   click();
-  if (app_->link.QueuedCommand != code) throw Failed(what + " was not queued");
+  if (app().link.QueuedCommand != code) throw Failed(what + " was not queued");
   for (int attempt = 1;; ++attempt) {
-    ExchangeRecord r = Observe([this] { window_->Timer3Timer(); });
+    ExchangeRecord r = Observe([this] { window().Timer3Timer(); });
     if (!r.sent()) throw Failed(what + " was not sent: the link is busy");
-    auto fault = FaultOf(*app_, r, code, what);
+    auto fault = FaultOf(app(), r, code, what);
     if (!fault) return;
-    if (fault->outcome == Outcome::Refused && app_->link.QueuedCommand == code &&
+    if (fault->outcome == Outcome::Refused && app().link.QueuedCommand == code &&
         attempt < kIdentityAttempts)
       continue;
     throw Failed(fault->reason);
@@ -176,15 +172,15 @@ void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
 }
 
 void Session::Identify() {
-  App& app = *app_;
-  window_->FormActivate();
+  App& app = this->app();
+  window().FormActivate();
   if (app.link.QueuedCommand != wire::CMD_GET_DEVICE) throw Failed(NotFoundReason());
 
   const std::string what = "the identity request";
   int refusals = 0;
   for (int tick = 0; tick < kIdentifyTickLimit; ++tick) {
     const bool supervision = app.discovery.SupervisionTicks == 30;
-    ExchangeRecord r = Observe([this] { window_->Timer3Timer(); });
+    ExchangeRecord r = Observe([this] { window().Timer3Timer(); });
     if (app.device.Identified) return;
     if (!r.sent()) {
       // A supervision tick asks for the identity whenever the connection check passes.
@@ -199,7 +195,7 @@ void Session::Identify() {
     const std::uint8_t* reply = app.link.ReplyBuffer.data();
     if (app.device.ModelCode == 0)
       throw Failed("unsupported module: model code " + Hex2(reply[wire::devinfo::kModel]) + " (" +
-                   app.form.Label4.caption + ")");
+                   window().form.Label4.caption + ")");
     const std::string reported = std::to_string(reply[wire::devinfo::kAddress + 3]) + "." +
                                  std::to_string(reply[wire::devinfo::kAddress + 2]) + "." +
                                  std::to_string(reply[wire::devinfo::kAddress + 1]) + "." +

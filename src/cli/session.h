@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "cli/cli_dialogs.h"
 #include "link/host_interfaces.h"
 #include "link/seams.h"
 #include "link/tcp.h"
 #include "link/wire.h"
-#include "monitor/app.h"
-#include "monitor/main_window.h"
 
 namespace zvk::cli {
 
@@ -86,8 +85,8 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
-  App& app() { return *app_; }
-  MainWindow& window() { return *window_; }
+  App& app() { return system_->app; }
+  MainWindow& window() { return system_->main_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
 
@@ -104,8 +103,7 @@ class Session {
   NullPump pump_;
   RealSleeper sleeper_;
   CliDialogs dialogs_;
-  std::unique_ptr<App> app_;
-  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<System> system_;
   ExchangeRecord* recording_ = nullptr;
 };
 

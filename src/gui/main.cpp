@@ -1,5 +1,5 @@
-// zvk-analog: the desktop utility. Builds the process-wide state and the main window's model,
-// then shows the window over them and runs the event loop.
+// zvk-analog: the desktop utility. Builds the system (the process-wide state and the window
+// models), then shows the main window over them and runs the event loop.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QStringList>
@@ -8,14 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "app/system.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/startup_options.h"
-#include "link/discovery.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
-#include "monitor/app.h"
-#include "monitor/main_window.h"
+#include "monitor/supervision.h"
 
 int main(int argc, char** argv) {
   using namespace zvk;
@@ -44,18 +43,19 @@ int main(int argc, char** argv) {
     hosts = platform_hosts.get();
   }
 
-  App app(Seams{network, pump, sleeper, *hosts, dialogs});
+  System system(Seams{network, pump, sleeper, *hosts, dialogs});
+  App& app = system.app;
+  MainWindow& window = system.main_window;
   if (options.port) app.link.DevicePort = *options.port;
-  MainWindow window(app);
   window.FormCreate();
 
   if (options.host) {
     // As if typed into Edit2 and applied with "Static IP", before the first activation looks
     // for the module.
-    app.form.Edit2.text = *options.host;
+    window.form.Edit2.text = *options.host;
     std::string error;
     dialogs.error_sink = [&error](const std::string& text) { error = text; };
-    const bool applied = ApplyStaticIp(app);
+    const bool applied = ApplyStaticIp(app, window.form);
     dialogs.error_sink = nullptr;
     if (!applied) {
       std::cerr << "zvk-analog: --host " << *options.host << ": " << error << "\n";

@@ -18,8 +18,8 @@
 #include <exception>
 
 #include "gui/icons.h"
-#include "monitor/app.h"
 #include "monitor/main_window.h"
+#include "state/app.h"
 
 namespace zvk::gui {
 
@@ -63,7 +63,7 @@ MainWindowView::MainWindowView(App& app, MainWindow& window, QWidget* parent)
   // A tool window does not end the program when closed unless told so.
   setAttribute(Qt::WA_QuitOnClose, true);
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(Text(app_.form.Caption));
+  setWindowTitle(Text(window_.form.Caption));
   setFixedSize(kMainClientWidth, kMainClientHeight);
   setFont(WindowFont());
   QPalette white = palette();
@@ -237,13 +237,13 @@ void MainWindowView::Build() {
   BuildAnalogGroup();
   BuildThermistorGroup();
   // StatusBar1 sits on the bottom edge, StatusBar2 right above it.
-  status_bars_[1] = AddStatusBar(app_.form.StatusBar1, "StatusBar1", kMainClientHeight - 20);
-  status_bars_[0] = AddStatusBar(app_.form.StatusBar2, "StatusBar2", kMainClientHeight - 41);
+  status_bars_[1] = AddStatusBar(window_.form.StatusBar1, "StatusBar1", kMainClientHeight - 20);
+  status_bars_[0] = AddStatusBar(window_.form.StatusBar2, "StatusBar2", kMainClientHeight - 41);
   // Memo1 is the hidden log: it has no widget.
 }
 
 void MainWindowView::BuildStatusGroup() {
-  MainForm& f = app_.form;
+  MainForm& f = window_.form;
   QGroupBox* group = AddGroup(f.GroupBox3, this, "GroupBox3", {8, 4, 512, 100});
   QFont title = font();
   title.setBold(true);
@@ -263,7 +263,7 @@ void MainWindowView::BuildStatusGroup() {
   edit2_->setFont(plain);
   // Edit2 raises no event; the model reads its text when "Static IP" is clicked.
   connect(edit2_, &QLineEdit::textEdited, this,
-          [this](const QString& text) { app_.form.Edit2.text = text.toStdString(); });
+          [this](const QString& text) { window_.form.Edit2.text = text.toStdString(); });
 
   AddButton(f.SpeedButton5, group, "SpeedButton5", {400, 70, 100, 24})->setFont(plain);
   AddImage(f.Image1, SetupIcon(), group, "Image1", {372, 14, 40, 40});
@@ -272,7 +272,7 @@ void MainWindowView::BuildStatusGroup() {
 }
 
 void MainWindowView::BuildAnalogGroup() {
-  MainForm& f = app_.form;
+  MainForm& f = window_.form;
   QGroupBox* group = AddGroup(f.GroupBox1, this, "GroupBox1", {8, 110, 512, 316});
   static constexpr const char* kCaptionNames[5] = {"Label1", "Label2", "Label3", "Label8",
                                                    "Label9"};
@@ -306,15 +306,15 @@ void MainWindowView::BuildAnalogGroup() {
   // `clicked` comes only from the user; the model raises the click event when the button was
   // not checked before.
   connect(radio1_, &QRadioButton::clicked, this,
-          [this] { Run([this] { app_.form.RadioButton1.UserClick(); }); });
+          [this] { Run([this] { window_.form.RadioButton1.UserClick(); }); });
   connect(radio2_, &QRadioButton::clicked, this,
-          [this] { Run([this] { app_.form.RadioButton2.UserClick(); }); });
+          [this] { Run([this] { window_.form.RadioButton2.UserClick(); }); });
 
   AddButton(f.SpeedButton1, group, "SpeedButton1", {372, 52 + 4 * 38, 110, 26});
 }
 
 void MainWindowView::BuildThermistorGroup() {
-  MainForm& f = app_.form;
+  MainForm& f = window_.form;
   QGroupBox* group = AddGroup(f.GroupBox2, this, "GroupBox2", {8, 110, 512, 316});
   static constexpr const char* kCaptionNames[8] = {"Label22", "Label23", "Label24", "Label25",
                                                    "Label26", "Label38", "Label39", "Label40"};
@@ -412,7 +412,7 @@ void MainWindowView::SyncFromModel() {
     }
   }
 
-  if (const QString text = Text(app_.form.Edit2.text); edit2_->text() != text) {
+  if (const QString text = Text(window_.form.Edit2.text); edit2_->text() != text) {
     const QSignalBlocker block(edit2_);
     edit2_->setText(text);
   }
@@ -432,7 +432,7 @@ void MainWindowView::SyncFromModel() {
     }
   }
 
-  const MainForm& f = app_.form;
+  const MainForm& f = window_.form;
   if (radio1_->isChecked() != f.RadioButton1.checked() ||
       radio2_->isChecked() != f.RadioButton2.checked()) {
     const QSignalBlocker block1(radio1_);

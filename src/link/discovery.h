@@ -1,15 +1,33 @@
-// Finding the module among the host's network interfaces, supervising the link, and the
-// static address typed on the main window.
+// Finding the module among the host's network interfaces: the adapter scan and the connection
+// check in front of most commands.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/host_interfaces.h"
+#include "link/wire.h"
 
 namespace zvk {
 
-class App;
+struct Link;
 
-int ScanAdapters(App& app);
-bool SelectDevice(App& app);
-void SupervisionStep(App& app);
-// False when the address did not convert (the error box has been shown and nothing changed).
-bool ApplyStaticIp(App& app);
+struct DiscoveryState {
+  std::string SubnetPrefix = wire::kDefaultSubnetPrefix;
+  bool PollingEnabled = false;
+  std::uint8_t SupervisionTicks = 0;
+  // Scan results; a failed wireless query leaves the previous scan's list in place.
+  std::vector<AdapterInfo> adapters;
+  std::vector<WirelessInterface> wireless;
+};
+
+// The outcome of a connection check, handed to the window that shows it.
+enum class DeviceSearch { Found, SeveralFound, NotFound };
+
+int ScanAdapters(Link& link);
+// True when exactly one connected wireless interface lies in the module's subnet; otherwise the
+// module counts as no longer identified.
+bool SelectDevice(Link& link);
 
 }  // namespace zvk

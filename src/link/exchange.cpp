@@ -6,7 +6,7 @@
 #include <string>
 
 #include "link/dispatcher.h"
-#include "monitor/app.h"
+#include "link/link.h"
 
 namespace zvk {
 
@@ -15,13 +15,13 @@ namespace {
 constexpr const char* kConnectTimeoutText = "Connect Timeout";
 
 // Connects to the module, keeping the event pump running. Null when the connect failed.
-std::unique_ptr<TcpSocket> Connect(App& app) {
-  auto socket = app.seams.network.NewSocket();
-  IoStatus status = socket->BeginConnect(app.link.DeviceHost, app.link.DevicePort);
+std::unique_ptr<TcpSocket> Connect(Link& link) {
+  auto socket = link.seams.network.NewSocket();
+  IoStatus status = socket->BeginConnect(link.DeviceHost, link.DevicePort);
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
   while (status == IoStatus::Pending) {
-    app.seams.pump.ProcessEvents();
+    link.seams.pump.ProcessEvents();
     if (std::chrono::steady_clock::now() >= deadline) {
       status = IoStatus::Failed;
       break;
@@ -36,48 +36,47 @@ std::unique_ptr<TcpSocket> Connect(App& app) {
 }
 
 // Connects for an exchange; on failure reports it and releases the link, returning null.
-std::unique_ptr<TcpSocket> OpenLink(App& app) {
-  auto socket = Connect(app);
+std::unique_ptr<TcpSocket> OpenLink(Link& link) {
+  auto socket = Connect(link);
   if (!socket) {
-    app.SetStatus(kConnectTimeoutText);
-    app.link.LinkBusy = false;
-    app.link.PendingCommand = 0;
+    link.reporter.SetStatus(kConnectTimeoutText);
+    link.LinkBusy = false;
+    link.PendingCommand = 0;
     return nullptr;
   }
-  if (app.Status() == kConnectTimeoutText) app.SetStatus("");
+  if (link.reporter.Status() == kConnectTimeoutText) link.reporter.SetStatus("");
   return socket;
 }
 
 // An error after a good connect: the link is released and the reason shown; nothing is decoded.
-void LinkError(App& app, TcpSocket& socket, const std::string& what) {
+void LinkError(Link& link, TcpSocket& socket, const std::string& what) {
   std::string reason = what;
   if (!socket.LastError().empty()) reason += ": " + socket.LastError();
   socket.Close();
-  app.link.LinkBusy = false;
-  app.SetStatus("Link error, " + reason);
-  app.Log("Link error, " + reason);
+  link.LinkBusy = false;
+  link.reporter.SetStatus("Link error, " + reason);
+  link.reporter.Log("Link error, " + reason);
 }
 
-void RunAfterExchange(App& app) {
-  auto actions = std::move(app.hooks.after_exchange);
-  app.hooks.after_exchange.clear();
-  for (auto& action : actions) action(app);
+void RunAfterExchange(Link& link) {
+  auto actions = std::move(link.after_exchange);
+  link.after_exchange.clear();
+  for (auto& action : actions) action();
 }
 
-void CopySignature(App& app) {
-  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(),
-            app.link.CommandFrame.begin());
+void CopySignature(Link& link) {
+  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), link.CommandFrame.begin());
 }
 
 enum class Wait { Data, TimedOut, Error };
 
 // One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
 // counts, and the wait fails once kReplyPolls have counted.
-Wait WaitForData(App& app, TcpSocket& socket, int& polls) {
+Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
   while (polls < kReplyPolls) {
     IoStatus s = socket.WaitReadable(0);
     if (s == IoStatus::Pending) {
-      app.seams.pump.ProcessEvents();
+      link.seams.pump.ProcessEvents();
       s = socket.WaitReadable(kReplyPollMs);
       if (s == IoStatus::Pending) {
         ++polls;
@@ -98,8 +97,7 @@ struct ReplyRead {
 // Reads the reply that has started to arrive until it holds what its handler reads, the module
 // closes, or one more reply wait has passed. An oversized reply is drained to its end so that
 // nothing of it is taken for a later reply.
-ReplyRead ReadReply(App& app, TcpSocket& socket, int& polls) {
-  LinkState& link = app.link;
+ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
   ReplyRead read;
@@ -115,13 +113,13 @@ ReplyRead ReadReply(App& app, TcpSocket& socket, int& polls) {
     }
     if (n == 0) return read;  // the module closed: nothing more can come
     if (n > 0) (full ? read.dropped : read.received) += static_cast<std::size_t>(n);
-    const std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+    const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
                                                    link.ReplyBuffer.data(), read.received);
     if (read.received >= needed && read.received < link.ReplyBuffer.size() &&
         socket.WaitReadable(0) != IoStatus::Done)
       return read;
     if (std::chrono::steady_clock::now() >= deadline) return read;
-    const Wait wait = WaitForData(app, socket, polls);
+    const Wait wait = WaitForData(link, socket, polls);
     if (wait == Wait::TimedOut) return read;
     if (wait == Wait::Error) {
       read.failed = true;
@@ -157,18 +155,17 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
   }
 }
 
-void Transact(App& app, std::uint8_t length) {
-  LinkState& link = app.link;
+void Transact(Link& link, std::uint8_t length) {
   if (link.LinkBusy) return;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
 
-  auto socket = OpenLink(app);
+  auto socket = OpenLink(link);
   if (!socket) return;
 
   std::fill_n(link.ReplyBuffer.begin(), wire::kReplyClearBytes, 0);
-  CopySignature(app);
+  CopySignature(link);
   // A Timer3 tick that ran while this exchange was connecting may have written a queued
   // command into a 5-byte frame; send it whole.
   if (length == 5 && (link.CommandFrame[4] == wire::CMD_SET_LOCATOR ||
@@ -176,17 +173,17 @@ void Transact(App& app, std::uint8_t length) {
     link.CommandFrame[5] = 0;
     link.CommandFrame[6] = 0;
     length = 7;
-    app.Log("Recover");
+    link.reporter.Log("Recover");
   }
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
-    LinkError(app, *socket, "write failed");
+    LinkError(link, *socket, "write failed");
     return;
   }
 
   int polls = 0;
-  const Wait wait = WaitForData(app, *socket, polls);
+  const Wait wait = WaitForData(link, *socket, polls);
   if (wait == Wait::TimedOut) {
-    app.Log("Wait RX Timeout!");
+    link.reporter.Log("Wait RX Timeout!");
     socket->Close();
     link.ReplyTimedOut = true;
     link.LinkBusy = false;
@@ -194,27 +191,27 @@ void Transact(App& app, std::uint8_t length) {
   }
 
   const ReplyRead read =
-      wait == Wait::Data ? ReadReply(app, *socket, polls) : ReplyRead{.failed = true};
+      wait == Wait::Data ? ReadReply(link, *socket, polls) : ReplyRead{.failed = true};
   if (read.failed) {
-    LinkError(app, *socket, "connection lost while reading the reply");
+    LinkError(link, *socket, "connection lost while reading the reply");
     return;
   }
   socket->Close();
   if (read.dropped > 0)
-    app.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
-            std::to_string(read.dropped) + " bytes dropped");
+    link.reporter.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
+                      std::to_string(read.dropped) + " bytes dropped");
 
   const std::size_t received = read.received;
-  const std::size_t needed = RequiredReplyLength(link.PendingCommand, app.device.ModelCode,
+  const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
                                                  link.ReplyBuffer.data(), received);
   if (received > 0 && received < needed) {
     link.ReplyTimedOut = false;
     link.ReplyLength = static_cast<std::uint32_t>(received);
-    app.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
-            " bytes, not decoded");
+    link.reporter.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
+                      " bytes, not decoded");
   } else if (received > 0) {
     try {
-      DispatchReply(app, static_cast<std::uint32_t>(received));
+      DispatchReply(link, static_cast<std::uint32_t>(received));
     } catch (...) {
       // An error that escapes a handler goes to the error box; the link must not stay busy.
       link.LinkBusy = false;
@@ -222,41 +219,39 @@ void Transact(App& app, std::uint8_t length) {
     }
   }
   link.LinkBusy = false;
-  RunAfterExchange(app);
+  RunAfterExchange(link);
 }
 
-void SendOnly(App& app, std::uint8_t length) {
-  LinkState& link = app.link;
+void SendOnly(Link& link, std::uint8_t length) {
   if (link.LinkBusy) return;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
   link.ReplyTimedOut = false;
 
-  auto socket = OpenLink(app);
+  auto socket = OpenLink(link);
   if (!socket) return;
-  CopySignature(app);
+  CopySignature(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
-    LinkError(app, *socket, "write failed");
+    LinkError(link, *socket, "write failed");
     return;
   }
   socket->Close();
   link.LinkBusy = false;
-  RunAfterExchange(app);
+  RunAfterExchange(link);
 }
 
-void QueueCommand(App& app, std::uint8_t code) {
-  app.link.PendingCommand = code;
-  app.link.CommandFrame[4] = code;
+void QueueCommand(Link& link, std::uint8_t code) {
+  link.PendingCommand = code;
+  link.CommandFrame[4] = code;
   if (code == wire::CMD_GET_DEVICE) {
-    app.link.CommandFrame[5] = 0;
-    app.link.CommandFrame[6] = 0;
+    link.CommandFrame[5] = 0;
+    link.CommandFrame[6] = 0;
   }
-  app.link.QueuedCommand = code;
+  link.QueuedCommand = code;
 }
 
-void QueueStep(App& app) {
-  LinkState& link = app.link;
+void QueueStep(Link& link) {
   if (link.QueuedCommand == 0) return;
   const std::uint8_t code = link.QueuedCommand;
   // Emptied before the exchange, so a handler that queues its command again (a refused
@@ -266,45 +261,44 @@ void QueueStep(App& app) {
   link.CommandFrame[4] = code;
   link.CommandFrame[5] = 0;
   link.CommandFrame[6] = 0;
-  Transact(app, wire::kLenQueued);
-  app.discovery.SupervisionTicks = 0;
+  Transact(link, wire::kLenQueued);
+  link.discovery.SupervisionTicks = 0;
 }
 
-void RetryStep(App& app) {
-  LinkState& link = app.link;
+void RetryStep(Link& link) {
   if (!link.ReplyTimedOut) return;
   if (++link.RetryTicks < link.RetryTickLimit) return;
   if (link.RetryCount >= 3) {
     link.RetryCount = 0;
     link.PendingCommand = 0;
     link.ReplyTimedOut = false;
-    app.SetStatus("Retry timeout, abort transfer!");
+    link.reporter.SetStatus("Retry timeout, abort transfer!");
   } else {
     ++link.RetryCount;
-    ReissuePending(app);
-    app.SetStatus("Retry transfer " + std::to_string(link.RetryCount));
+    ReissuePending(link);
+    link.reporter.SetStatus("Retry transfer " + std::to_string(link.RetryCount));
   }
   link.RetryTicks = 0;
 }
 
-void ReissuePending(App& app) {
-  const std::uint8_t pending = app.link.PendingCommand;
+void ReissuePending(Link& link) {
+  const std::uint8_t pending = link.PendingCommand;
   switch (pending) {
     case wire::CMD_SET_LOCATOR:
     case wire::CMD_GET_DEVICE:
-      QueueCommand(app, pending);
+      QueueCommand(link, pending);
       return;
     default:
-      if (auto& issuer = app.hooks.reissuers[pending]) issuer(app);
+      if (auto& issuer = link.reissuers[pending]) issuer();
   }
 }
 
-void SetReissuer(App& app, std::uint8_t code, std::function<void(App&)> issuer) {
-  app.hooks.reissuers[code] = std::move(issuer);
+void SetReissuer(Link& link, std::uint8_t code, LinkCallback issuer) {
+  link.reissuers[code] = std::move(issuer);
 }
 
-void AfterExchange(App& app, std::function<void(App&)> action) {
-  app.hooks.after_exchange.push_back(std::move(action));
+void AfterExchange(Link& link, LinkCallback action) {
+  link.after_exchange.push_back(std::move(action));
 }
 
 }  // namespace zvk

@@ -6,31 +6,31 @@
 #include <cstdint>
 #include <functional>
 
-namespace zvk {
+#include "link/link.h"
 
-class App;
+namespace zvk {
 
 inline constexpr int kConnectTimeoutMs = 3000;
 inline constexpr int kReplyPolls = 100;
 inline constexpr int kReplyPollMs = 10;
 
-void Transact(App& app, std::uint8_t length);
-void SendOnly(App& app, std::uint8_t length);
+void Transact(Link& link, std::uint8_t length);
+void SendOnly(Link& link, std::uint8_t length);
 
 // Queues CMD_GET_DEVICE or CMD_SET_LOCATOR for the next Timer3 tick.
-void QueueCommand(App& app, std::uint8_t code);
-void QueueStep(App& app);
-void RetryStep(App& app);
-void ReissuePending(App& app);
+void QueueCommand(Link& link, std::uint8_t code);
+void QueueStep(Link& link);
+void RetryStep(Link& link);
+void ReissuePending(Link& link);
 
 // Issuers that re-send their own command on a re-issue (firmware checksum, staged image,
 // module reset) register here.
-void SetReissuer(App& app, std::uint8_t code, std::function<void(App&)> issuer);
+void SetReissuer(Link& link, std::uint8_t code, LinkCallback issuer);
 
 // Runs `action` once the current exchange has released the link: a reply handler that needs a
 // follow-up command (the reboot after a verified image) uses it, since LinkBusy refuses the
 // command while the handler runs.
-void AfterExchange(App& app, std::function<void(App&)> action);
+void AfterExchange(Link& link, LinkCallback action);
 
 // How many bytes the handler for the pending command reads from this reply, given what has
 // arrived so far. A reply is complete at this length, or once its status is not ACK.

@@ -5,7 +5,8 @@
 
 #include "link/discovery.h"
 #include "link/exchange.h"
-#include "monitor/app.h"
+#include "monitor/main_form.h"
+#include "state/app.h"
 
 namespace zvk {
 
@@ -27,11 +28,11 @@ void ConversionError(App& app, const std::string& converted) {
 
 }  // namespace
 
-bool ReadAnalogControls(App& app) {
+bool ReadAnalogControls(App& app, const MainForm& f) {
   MeasurementState& m = app.meas;
-  m.SamplingMode = app.form.RadioButton1.checked() ? 0 : 1;
+  m.SamplingMode = f.RadioButton1.checked() ? 0 : 1;
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
-    const std::string& text = app.form.RangeCombo[ch].text();
+    const std::string& text = f.RangeCombo[ch].text();
     auto code = RangeCodeOfText(text);
     if (!code) {
       ConversionError(app, text.substr(0, 1));
@@ -44,13 +45,13 @@ bool ReadAnalogControls(App& app) {
 
 namespace {
 
-void AnalogControlChanged(App& app) {
+void AnalogControlChanged(App& app, const MainForm& f) {
   if (app.discovery.SupervisionTicks == 30) return;
   // Raised by the refresh inside a reply decoding (a radio button checked before the range
   // boxes are refreshed): nothing could be sent while the link is busy, and reading the
   // not-yet-refreshed boxes would overwrite the ranges the module just reported.
   if (app.link.LinkBusy) return;
-  if (ReadAnalogControls(app)) SendRangeConfig(app);
+  if (ReadAnalogControls(app, f)) SendRangeConfig(app);
 }
 
 }  // namespace
@@ -70,18 +71,18 @@ int SensorItemIndex(std::uint8_t sensor_type) {
 }
 
 void SendRangeConfig(App& app) {
-  if (!SelectDevice(app)) return;
+  if (!SelectDevice(app.link)) return;
   auto& frame = app.link.CommandFrame;
   app.link.PendingCommand = wire::CMD_SET_RANGE_CONFIG;
   frame[4] = wire::CMD_SET_RANGE_CONFIG;
   frame[wire::rangecfg::kSamplingMode] = app.meas.SamplingMode;
   std::copy(app.meas.RangeCode.begin(), app.meas.RangeCode.end(),
             frame.begin() + wire::rangecfg::kRangeCodes);
-  Transact(app, wire::kLenRangeConfig);
+  Transact(app.link, wire::kLenRangeConfig);
 }
 
 void SendChannelConfig(App& app) {
-  if (!SelectDevice(app)) return;
+  if (!SelectDevice(app.link)) return;
   if (app.link.PendingCommand != 0) return;
   auto& frame = app.link.CommandFrame;
   const MeasurementState& m = app.meas;
@@ -91,12 +92,11 @@ void SendChannelConfig(App& app) {
   std::copy(m.Fahrenheit.begin(), m.Fahrenheit.end(), frame.begin() + wire::thcfg::kFahrenheit);
   for (int ch = 0; ch < 8; ++ch)
     frame[wire::thcfg::kOffsets + ch] = static_cast<std::uint8_t>(m.TempOffset[ch]);
-  Transact(app, wire::kLenThConfig);
+  Transact(app.link, wire::kLenThConfig);
   app.discovery.SupervisionTicks = 0;
 }
 
-void RefreshAnalogControls(App& app) {
-  MainForm& f = app.form;
+void RefreshAnalogControls(App& app, MainForm& f) {
   const MeasurementState& m = app.meas;
   if (m.SamplingMode != 0)
     f.RadioButton2.SetChecked(true);
@@ -111,8 +111,7 @@ void RefreshAnalogControls(App& app) {
   }
 }
 
-void RefreshThermistorControls(App& app) {
-  MainForm& f = app.form;
+void RefreshThermistorControls(App& app, MainForm& f) {
   const MeasurementState& m = app.meas;
   for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
     f.FahrenheitCheck[ch].SetChecked(m.Fahrenheit[ch] != 0);
@@ -131,18 +130,17 @@ void RangeConfigReply(App& app) {
   app.Log("Set_Range_Cfg Done!!");
 }
 
-void ConnectChannelHandlers(App& app) {
-  MainForm& f = app.form;
-  for (auto& combo : f.RangeCombo) combo.on_change = [&app] { AnalogControlChanged(app); };
-  f.RadioButton1.on_click = [&app] { AnalogControlChanged(app); };
-  f.RadioButton2.on_click = [&app] { AnalogControlChanged(app); };
+void ConnectChannelHandlers(App& app, MainForm& f) {
+  for (auto& combo : f.RangeCombo) combo.on_change = [&app, &f] { AnalogControlChanged(app, f); };
+  f.RadioButton1.on_click = [&app, &f] { AnalogControlChanged(app, f); };
+  f.RadioButton2.on_click = [&app, &f] { AnalogControlChanged(app, f); };
   for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
-    f.FahrenheitCheck[ch].on_click = [&app, ch] {
-      app.meas.Fahrenheit[ch] = app.form.FahrenheitCheck[ch].checked() ? 1 : 0;
+    f.FahrenheitCheck[ch].on_click = [&app, &f, ch] {
+      app.meas.Fahrenheit[ch] = f.FahrenheitCheck[ch].checked() ? 1 : 0;
       SendChannelConfig(app);
     };
-    f.SensorCombo[ch].on_change = [&app, ch] {
-      const std::string& text = app.form.SensorCombo[ch].text();
+    f.SensorCombo[ch].on_change = [&app, &f, ch] {
+      const std::string& text = f.SensorCombo[ch].text();
       auto code = SensorCodeOfText(text);
       if (!code) {
         ConversionError(app, "0x" + text.substr(0, 2));
@@ -151,8 +149,8 @@ void ConnectChannelHandlers(App& app) {
       app.meas.SensorType[ch] = static_cast<std::uint8_t>(*code);
       SendChannelConfig(app);
     };
-    f.OffsetSpin[ch].on_change = [&app, ch] {
-      app.meas.TempOffset[ch] = static_cast<std::int8_t>(app.form.OffsetSpin[ch].value() & 0xFF);
+    f.OffsetSpin[ch].on_change = [&app, &f, ch] {
+      app.meas.TempOffset[ch] = static_cast<std::int8_t>(f.OffsetSpin[ch].value() & 0xFF);
       SendChannelConfig(app);
     };
   }

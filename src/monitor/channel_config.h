@@ -9,13 +9,14 @@
 namespace zvk {
 
 class App;
+struct MainForm;
 
 void SendRangeConfig(App& app);
 void SendChannelConfig(App& app);
 // Stores the analog controls; false (after the error box) when a range text does not convert.
-bool ReadAnalogControls(App& app);
-void RefreshAnalogControls(App& app);
-void RefreshThermistorControls(App& app);
+bool ReadAnalogControls(App& app, const MainForm& f);
+void RefreshAnalogControls(App& app, MainForm& f);
+void RefreshThermistorControls(App& app, MainForm& f);
 void RangeConfigReply(App& app);
 
 // Codes read from combo box texts; nullopt when the text does not convert.
@@ -24,6 +25,6 @@ std::optional<int> SensorCodeOfText(const std::string& text);
 int SensorItemIndex(std::uint8_t sensor_type);
 
 // Wires the change and click handlers of both channel groups.
-void ConnectChannelHandlers(App& app);
+void ConnectChannelHandlers(App& app, MainForm& f);
 
 }  // namespace zvk

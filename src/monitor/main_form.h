@@ -54,9 +54,10 @@ struct MainForm {
   Label Label36{.caption = "x 0.1\u00B0", .color = kRed};
   Button SpeedButton2{.caption = "Cal./User Define"};
 
-  StatusBar StatusBar2;  // panel 0: transient messages; panel 1: firmware version
+  // Panel 0 shows the state's status line (App::Status); panel 1: firmware version.
+  StatusBar StatusBar2;
   StatusBar StatusBar1;  // panel 0: link and MAC; panel 1: "IP: " and the module address
-  Memo Memo1;            // the log: appended to, never shown
+  // Memo1, the hidden log, is the state's App::log_lines: every window appends to it.
 };
 
 }  // namespace zvk

@@ -1,17 +1,32 @@
 #include "monitor/main_window.h"
 
 #include "link/discovery.h"
+#include "link/dispatcher.h"
 #include "link/exchange.h"
-#include "monitor/app.h"
 #include "monitor/channel_config.h"
+#include "monitor/device_info.h"
 #include "monitor/measurement.h"
+#include "monitor/supervision.h"
+#include "state/app.h"
 
 namespace zvk {
 
-void ResetDisplay(App& app) {
-  MainForm& f = app.form;
+namespace {
+
+void LocatorReply(App& app) {
+  if (app.link.ReplyBuffer[wire::kReplyStatus] == wire::ACK) {
+    app.link.PendingCommand = 0;
+    app.SetStatus("Set Locator done!");
+  } else {
+    ReissuePending(app.link);
+  }
+}
+
+}  // namespace
+
+void ResetDisplay(App& app, MainForm& f) {
   f.Label12.caption = "RSSI:";
-  RefreshReadings(app);
+  RefreshReadings(app, f);
   f.Label4.caption.clear();
   f.Label5.caption.clear();
   f.Label12.color = Rgb{255, 64, 129};
@@ -19,8 +34,7 @@ void ResetDisplay(App& app) {
   f.GroupBox2.visible = false;
 }
 
-void ApplyModelLayout(App& app, std::uint8_t model_code) {
-  MainForm& f = app.form;
+void ApplyModelLayout(MainForm& f, std::uint8_t model_code) {
   if (model_code == wire::kModelKm3) {
     f.GroupBox1.visible = true;
     f.GroupBox2.visible = false;
@@ -35,17 +49,31 @@ void ApplyModelLayout(App& app, std::uint8_t model_code) {
 
 MainWindow::MainWindow(App& app) : app_(app) {
   ConnectHandlers();
+  app_.show_status = [this](const std::string& text) { form.StatusBar2.panels[0] = text; };
+}
+
+void MainWindow::RegisterReplyHandlers() {
+  App& app = app_;
+  Link& link = app.link;
+  MainForm& f = form;
+  SetReplyHandler(link, wire::CMD_NONE, [&app, &f] { DecodeStatusOnlyReply(app, f); });
+  SetReplyHandler(link, wire::CMD_SET_LOCATOR, [&app] { LocatorReply(app); });
+  SetReplyHandler(link, wire::CMD_GET_DEVICE, [&app, &f] { DecodeDeviceInfo(app, f); });
+  SetReplyHandler(link, wire::CMD_SET_RANGE_CONFIG, [&app] { RangeConfigReply(app); });
+  SetReplyHandler(link, wire::CMD_SET_TH_CONFIG, [&app, &f] { DecodeDataReply(app, f); });
+  SetReplyHandler(link, wire::CMD_READ_DATA, [&app, &f] { DecodeDataReply(app, f); });
+  link.on_device_search = [&app, &f](DeviceSearch found) { ShowDeviceSearch(app, f, found); };
 }
 
 void MainWindow::ConnectHandlers() {
-  MainForm& f = app_.form;
+  MainForm& f = form;
   f.Image1.on_click = [this] { Image1Click(); };
   f.Image2.on_click = [this] { Image2Click(); };
   f.Image3.on_click = [this] { Image3Click(); };
   f.SpeedButton1.on_click = [this] { SpeedButton1Click(); };
   f.SpeedButton2.on_click = [this] { SpeedButton2Click(); };
   f.SpeedButton5.on_click = [this] { SpeedButton5Click(); };
-  ConnectChannelHandlers(app_);
+  ConnectChannelHandlers(app_, form);
 }
 
 bool MainWindow::SupervisionDue() const {
@@ -53,7 +81,7 @@ bool MainWindow::SupervisionDue() const {
 }
 
 void MainWindow::FormCreate() {
-  ResetDisplay(app_);
+  ResetDisplay(app_, form);
   app_.discovery.PollingEnabled = true;
   timer3_enabled_ = true;
   DeriveRanges(app_.meas);
@@ -67,13 +95,13 @@ void MainWindow::FormActivate() {
   link.RetryCount = 0;
   link.RetryTicks = 0;
   link.ReplyTimedOut = false;
-  MainForm& f = app_.form;
+  MainForm& f = form;
   f.StatusBar1.panels[1].clear();
   f.Edit2.text = link.DeviceHost;
-  if (SelectDevice(app_)) {
+  if (SelectDevice(app_.link)) {
     f.StatusBar1.panels[1] = "IP: " + link.DeviceHost;
     f.Edit2.text = link.DeviceHost;
-    QueueCommand(app_, wire::CMD_GET_DEVICE);
+    QueueCommand(app_.link, wire::CMD_GET_DEVICE);
   } else {
     app_.seams.dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
                                   MsgIcon::Warning, MsgButtons::Ok);
@@ -81,7 +109,7 @@ void MainWindow::FormActivate() {
 }
 
 void MainWindow::Timer1Timer() {
-  RetryStep(app_);
+  RetryStep(app_.link);
 }
 
 void MainWindow::Timer3Timer() {
@@ -96,7 +124,7 @@ void MainWindow::Timer3Timer() {
     SupervisionStep(app_);
   } else {
     ++app_.discovery.SupervisionTicks;
-    QueueStep(app_);
+    QueueStep(app_.link);
   }
 }
 
@@ -113,12 +141,12 @@ void MainWindow::Image1Click() {
 void MainWindow::Image2Click() {
   if (SupervisionDue()) return;
   app_.link.RetryCount = 0;
-  QueueCommand(app_, wire::CMD_GET_DEVICE);
+  QueueCommand(app_.link, wire::CMD_GET_DEVICE);
 }
 
 void MainWindow::Image3Click() {
   if (SupervisionDue()) return;
-  QueueCommand(app_, wire::CMD_SET_LOCATOR);
+  QueueCommand(app_.link, wire::CMD_SET_LOCATOR);
 }
 
 void MainWindow::SpeedButton1Click() {
@@ -134,10 +162,10 @@ void MainWindow::SpeedButton2Click() {
 }
 
 void MainWindow::SpeedButton5Click() {
-  if (!ApplyStaticIp(app_)) return;
-  ResetDisplay(app_);
+  if (!ApplyStaticIp(app_, form)) return;
+  ResetDisplay(app_, form);
   app_.link.RetryCount = 0;
-  QueueCommand(app_, wire::CMD_GET_DEVICE);
+  QueueCommand(app_.link, wire::CMD_GET_DEVICE);
 }
 
 }  // namespace zvk

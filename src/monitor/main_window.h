@@ -1,19 +1,29 @@
-// The main window TForm1 as a model: its start-up, its two timers and its click handlers.
+// The main window TForm1 as a model: its controls, start-up, two timers and click handlers, and
+// the reply handlers of the commands it sends.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
+#include "monitor/main_form.h"
+
 namespace zvk {
 
 class App;
 
-void ResetDisplay(App& app);
-void ApplyModelLayout(App& app, std::uint8_t model_code);
+void ResetDisplay(App& app, MainForm& f);
+void ApplyModelLayout(MainForm& f, std::uint8_t model_code);
 
 class MainWindow {
  public:
   explicit MainWindow(App& app);
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Registers with the state's link, when the system is assembled, the reply handlers of the
+  // commands this window owns (identity, locator, data poll, channel settings, status-only
+  // replies) and what the connection check shows.
+  void RegisterReplyHandlers();
 
   void FormCreate();
   void FormActivate();
@@ -33,6 +43,8 @@ class MainWindow {
   std::function<void()> show_setup_window;
   std::function<void()> show_analog_calibration;
   std::function<void()> show_thermistor_calibration;
+
+  MainForm form;
 
  private:
   void ConnectHandlers();

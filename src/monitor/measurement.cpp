@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <string>
 
-#include "link/device_info.h"
 #include "link/exchange.h"
-#include "monitor/app.h"
 #include "monitor/channel_config.h"
+#include "monitor/device_info.h"
 #include "monitor/format_fixed.h"
+#include "monitor/main_form.h"
+#include "state/app.h"
 #include "thermistor/convert.h"
 #include "util/byte_order.h"
 
@@ -32,23 +33,23 @@ void LogReading(App& app, int ch) {
 void SendDataPoll(App& app) {
   app.link.PendingCommand = wire::CMD_READ_DATA;
   app.link.CommandFrame[4] = wire::CMD_READ_DATA;
-  Transact(app, wire::kLenReadData);
+  Transact(app.link, wire::kLenReadData);
 }
 
-void DecodeDataReply(App& app) {
+void DecodeDataReply(App& app, MainForm& f) {
   namespace d = wire::data;
   const std::uint8_t* r = app.link.ReplyBuffer.data();
   MeasurementState& m = app.meas;
   if (r[wire::kReplyStatus] != wire::ACK) return;
 
   if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0)
-    app.form.Label12.caption = RssiText(rssi);
+    f.Label12.caption = RssiText(rssi);
 
   if (app.device.ModelCode == wire::kModelKm3) {
     m.SamplingMode = r[d::kKm3SamplingMode];
     std::copy_n(r + d::kKm3RangeCodes, wire::kAnalogChannels, m.RangeCode.begin());
     std::copy_n(r + d::kKm3AnalogRef, wire::kAnalogRefBlockSize, m.AnalogRefBlock.begin());
-    RefreshAnalogControls(app);
+    RefreshAnalogControls(app, f);
     RebuildRangeTable(app);
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch)
       m.RawReading[ch] = GetBe16(r + d::kRawReadings + 2 * ch);
@@ -70,14 +71,14 @@ void DecodeDataReply(App& app) {
     LoadUserCurveRecord(app.curves, r + d::kQn6UserCurves);
     RefreshUserCurveOhms(app.curves);
   }
-  RefreshReadings(app);
+  RefreshReadings(app, f);
   app.link.PendingCommand = 0;
 }
 
-void DecodeStatusOnlyReply(App& app) {
+void DecodeStatusOnlyReply(App& app, MainForm& f) {
   const std::uint8_t* r = app.link.ReplyBuffer.data();
   if (r[wire::kReplyCode] == wire::CMD_READ_DATA && r[wire::kReplyStatus] == wire::ACK)
-    RefreshReadings(app);
+    RefreshReadings(app, f);
 }
 
 void RebuildRangeTable(App& app) {
@@ -97,11 +98,10 @@ void DeriveRanges(MeasurementState& m) {
   }
 }
 
-void RefreshReadings(App& app) {
+void RefreshReadings(App& app, MainForm& f) {
   LogReading(app, 0);
   LogReading(app, 1);
   const MeasurementState& m = app.meas;
-  MainForm& f = app.form;
   if (app.device.ModelCode == wire::kModelKm3) {
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
       const std::uint8_t code = m.RangeCode[ch];
@@ -116,7 +116,7 @@ void RefreshReadings(App& app) {
   } else if (app.device.ModelCode == wire::kModelQn6) {
     for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
       f.ThermistorValue[ch].caption = FormatThermistorValue(app, ch);
-    RefreshThermistorControls(app);
+    RefreshThermistorControls(app, f);
   }
 }
 

@@ -1,40 +1,21 @@
-// Decoded readings and channel settings of the identified module, and their display.
+// Decoding the measurement block into MeasurementState and showing it on the main window.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string>
 
-#include "link/wire.h"
+#include "state/measurement_state.h"
 
 namespace zvk {
 
 class App;
-
-struct MeasurementState {
-  std::array<std::uint16_t, 8> RawReading{};
-  std::uint8_t SamplingMode = 0;
-  std::array<std::uint8_t, 8> RangeCode{};
-  std::array<std::uint8_t, wire::kAnalogRefBlockSize> AnalogRefBlock{};
-  std::array<std::array<double, 4>, 5> RangeTable{};
-  std::int32_t VrefCount = 0;
-  std::uint16_t ThermistorRefCount = 0;
-  std::array<std::uint8_t, 8> SensorType{};
-  std::array<std::uint8_t, 8> Fahrenheit{};
-  std::array<std::int8_t, 8> TempOffset{};
-  std::array<std::int32_t, 8> ThermistorResult{};
-
-  MeasurementState() {
-    for (auto& row : RangeTable) row[3] = 3.911556659e-05;
-  }
-};
+struct MainForm;
 
 void SendDataPoll(App& app);
-void DecodeDataReply(App& app);
-void DecodeStatusOnlyReply(App& app);
+void DecodeDataReply(App& app, MainForm& f);
+void DecodeStatusOnlyReply(App& app, MainForm& f);
 void RebuildRangeTable(App& app);
 void DeriveRanges(MeasurementState& m);
-void RefreshReadings(App& app);
+void RefreshReadings(App& app, MainForm& f);
 std::string FormatThermistorValue(const App& app, int ch);
 
 }  // namespace zvk

@@ -20,11 +20,10 @@
 #include <functional>
 #include <memory>
 
+#include "app/system.h"
 #include "gui/qt_seams.h"
-#include "link/device_info.h"
 #include "link/wire.h"
-#include "monitor/app.h"
-#include "monitor/main_window.h"
+#include "monitor/device_info.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 
@@ -58,10 +57,11 @@ class ViewRig {
     options.model = model;
     sim = std::make_unique<sim::Simulator>(options);
     sim->Start();
-    app = std::make_unique<App>(Seams{network, pump, sleeper, hosts, dialogs});
+    system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+    app = &system->app;
+    window = &system->main_window;
     app->link.DeviceHost = "127.0.0.1";
     app->link.DevicePort = sim->Port();
-    window = std::make_unique<MainWindow>(*app);
     window->FormCreate();
     view = std::make_unique<MainWindowView>(*app, *window);
     pump.before_events = [this] { view->SyncFromModel(); };
@@ -70,8 +70,7 @@ class ViewRig {
   }
   ~ViewRig() {
     view.reset();
-    window.reset();
-    app.reset();
+    system.reset();
     sim->Stop();
   }
 
@@ -111,8 +110,9 @@ class ViewRig {
   SkipWifiCheckInterfaces hosts;
   RecordingDialogs dialogs;
   std::unique_ptr<sim::Simulator> sim;
-  std::unique_ptr<App> app;
-  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<System> system;
+  App* app = nullptr;
+  MainWindow* window = nullptr;
   std::unique_ptr<MainWindowView> view;
 };
 
@@ -250,7 +250,7 @@ TEST(MainWindowView, StaticIpTakesTheTypedAddress) {
 
   edit->selectAll();
   QTest::keyClicks(edit, "127.0.0.x");
-  EXPECT_EQ(rig.app->form.Edit2.text, "127.0.0.x");
+  EXPECT_EQ(rig.window->form.Edit2.text, "127.0.0.x");
   QTest::mouseClick(apply, Qt::LeftButton);
   EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{"'x' is not a valid integer value"});
   EXPECT_EQ(rig.app->link.DeviceHost, "127.0.0.1");

@@ -10,6 +10,7 @@
 
 #include "link/exchange.h"
 #include "link/wire.h"
+#include "monitor/supervision.h"
 #include "support/rig.h"
 
 namespace zvk {
@@ -43,23 +44,23 @@ TEST_P(SelectDeviceTest, MatchesConnectedWirelessInterfacesInTheSubnet) {
   App& app = *rig.app;
   app.discovery.SubnetPrefix = c.prefix;
   app.device.Identified = true;
-  app.form.Label5.caption = "Locate: bench";
-  app.form.GroupBox2.visible = true;
+  rig.form().Label5.caption = "Locate: bench";
+  rig.form().GroupBox2.visible = true;
 
-  EXPECT_EQ(SelectDevice(app), c.selected);
+  EXPECT_EQ(SelectDevice(app.link), c.selected);
   if (c.selected) {
-    EXPECT_EQ(app.form.StatusBar1.panels[1], "IP: 127.0.0.1");
+    EXPECT_EQ(rig.form().StatusBar1.panels[1], "IP: 127.0.0.1");
     EXPECT_TRUE(app.device.Identified);
     EXPECT_EQ(hosts.scans, 1);
     return;
   }
   EXPECT_EQ(hosts.scans, 2);
-  EXPECT_EQ(app.form.Label4.caption, c.label4);
-  EXPECT_EQ(app.form.Label4.color, kRed);
-  EXPECT_EQ(app.form.Label5.caption, "");
+  EXPECT_EQ(rig.form().Label4.caption, c.label4);
+  EXPECT_EQ(rig.form().Label4.color, kRed);
+  EXPECT_EQ(rig.form().Label5.caption, "");
   EXPECT_FALSE(app.device.Identified);
   // Only "not found" resets the display.
-  EXPECT_EQ(app.form.GroupBox2.visible, std::string(c.label4) != "Device not found!!");
+  EXPECT_EQ(rig.form().GroupBox2.visible, std::string(c.label4) != "Device not found!!");
   EXPECT_EQ(rig.network.connects, 0);
 }
 
@@ -125,26 +126,26 @@ TEST(ScanAdapters, ListsGrowPastTwentyEntries) {
   adapters[27].address = "192.168.77.9";
   rig.fake_hosts->adapter_scans = {adapters};
   rig.fake_hosts->wireless_scans = {wireless};
-  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  EXPECT_EQ(ScanAdapters(rig.app->link), 1);
 }
 
 TEST(ScanAdapters, FailedAdapterQueryCountsAsNoAdaptersAndIsLogged) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
   rig.fake_hosts->adapter_query_fails = true;
-  EXPECT_EQ(ScanAdapters(*rig.app), 0);
+  EXPECT_EQ(ScanAdapters(rig.app->link), 0);
   EXPECT_TRUE(Logged(*rig.app, "Adapter query failed: adapter query failed"));
 }
 
 TEST(ScanAdapters, FailedWirelessQueryKeepsThePreviousList) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
-  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  EXPECT_EQ(ScanAdapters(rig.app->link), 1);
   rig.fake_hosts->wireless_fails = true;
-  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  EXPECT_EQ(ScanAdapters(rig.app->link), 1);
 }
 
 TEST(ScanAdapters, SkippedCheckCountsOneMatchWithoutScanning) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = true});
-  EXPECT_EQ(ScanAdapters(*rig.app), 1);
+  EXPECT_EQ(ScanAdapters(rig.app->link), 1);
   EXPECT_EQ(rig.fake_hosts->scans, 0);
 }
 
@@ -166,8 +167,8 @@ TEST_P(ApplyStaticIpTest, SetsHostAndPrefixOrChangesNothing) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
   App& app = *rig.app;
   app.link.DeviceHost = wire::kDefaultHost;
-  app.form.Edit2.text = c.typed;
-  EXPECT_EQ(ApplyStaticIp(app), c.accepted);
+  rig.form().Edit2.text = c.typed;
+  EXPECT_EQ(ApplyStaticIp(app, rig.form()), c.accepted);
   if (c.accepted) {
     EXPECT_EQ(app.link.DeviceHost, c.typed);
     EXPECT_EQ(app.discovery.SubnetPrefix, c.prefix);
@@ -196,18 +197,18 @@ TEST(StaticIpButton, UnreachableAddressResetsTheDisplayAndEndsInConnectTimeout) 
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
   rig.Start();
-  app.form.GroupBox1.visible = true;
-  app.form.Edit2.text = "127.0.0.1";
+  rig.form().GroupBox1.visible = true;
+  rig.form().Edit2.text = "127.0.0.1";
   rig.window->SpeedButton5Click();
-  EXPECT_FALSE(app.form.GroupBox1.visible);
+  EXPECT_FALSE(rig.form().GroupBox1.visible);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_EQ(app.Status(), "Connect Timeout");
 
-  app.form.Edit2.text = "10.0.0.";
-  app.form.GroupBox1.visible = true;
+  rig.form().Edit2.text = "10.0.0.";
+  rig.form().GroupBox1.visible = true;
   rig.window->SpeedButton5Click();
-  EXPECT_TRUE(app.form.GroupBox1.visible);  // nothing after the conversion error ran
+  EXPECT_TRUE(rig.form().GroupBox1.visible);  // nothing after the conversion error ran
   EXPECT_EQ(app.link.QueuedCommand, 0);
 }
 
@@ -269,7 +270,7 @@ TEST(Supervision, ModuleLostClearsIdentified) {
   app.discovery.SupervisionTicks = 30;
   rig.Timer3();
   EXPECT_FALSE(app.device.Identified);
-  EXPECT_EQ(app.form.Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
   EXPECT_EQ(rig.network.connects, 0);
 }
 

@@ -21,9 +21,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 TEST(Exchange, QueuedAndDirectFramesAreByteExact) {
   Rig rig;
-  QueueCommand(*rig.app, wire::CMD_SET_LOCATOR);
+  QueueCommand(rig.app->link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
-  QueueCommand(*rig.app, wire::CMD_GET_DEVICE);
+  QueueCommand(rig.app->link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   SendDataPoll(*rig.app);
   EXPECT_EQ(rig.Frames(), (std::vector<Bytes>{{0x5A, 0x35, 0x77, 0xA5, 0x1D, 0x00, 0x00},
@@ -37,7 +37,7 @@ TEST(Exchange, QueuedAndDirectFramesAreByteExact) {
 
 TEST(Exchange, LocatorAcknowledgementShowsDone) {
   Rig rig;
-  QueueCommand(*rig.app, wire::CMD_SET_LOCATOR);
+  QueueCommand(rig.app->link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
   EXPECT_EQ(rig.app->Status(), "Set Locator done!");
   EXPECT_EQ(rig.app->link.QueuedCommand, 0);
@@ -47,7 +47,7 @@ TEST(Exchange, LocatorAcknowledgementShowsDone) {
 TEST(Exchange, QueuedIdentityClobberingAConnectingPollIsRecovered) {
   Rig rig;
   App& app = *rig.app;
-  QueueCommand(app, wire::CMD_GET_DEVICE);
+  QueueCommand(app.link, wire::CMD_GET_DEVICE);
   // The Timer3 tick runs while the poll is connecting: it writes the queued command into the
   // frame, its own Transact is refused, and the queue empties.
   rig.pump.Then([&] { rig.window->Timer3Timer(); });
@@ -63,7 +63,7 @@ TEST(Exchange, LongerFramesAreNeverRecovered) {
   App& app = *rig.app;
   app.link.PendingCommand = wire::CMD_SET_RANGE_CONFIG;
   app.link.CommandFrame[4] = wire::CMD_GET_DEVICE;
-  Transact(app, 6);
+  Transact(app.link, 6);
   ASSERT_EQ(rig.Frames().size(), 1u);
   EXPECT_EQ(rig.Frames()[0].size(), 6u);
   EXPECT_FALSE(Logged(app, "Recover"));
@@ -84,7 +84,7 @@ TEST(Exchange, SecondTransactDuringAWaitSendsNothing) {
   };
   app.link.PendingCommand = wire::CMD_SET_LOCATOR;
   app.link.CommandFrame[4] = wire::CMD_SET_LOCATOR;
-  Transact(app, 7);
+  Transact(app.link, 7);
   EXPECT_EQ(rig.Frames().size(), 1u);
   EXPECT_TRUE(busy_inside);
   EXPECT_EQ(ticks_inside, 7u);  // the refused call did not restart the retry count
@@ -95,7 +95,7 @@ TEST(Exchange, NoReplyIsReissuedEvery40Timer1TicksThenAborted) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::NoReply, 1);
-  QueueCommand(app, wire::CMD_GET_DEVICE);
+  QueueCommand(app.link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   ASSERT_TRUE(app.link.ReplyTimedOut);
   EXPECT_TRUE(Logged(app, "Wait RX Timeout!"));
@@ -146,19 +146,19 @@ TEST(Exchange, ConnectTimeoutIsShownAndClearedByTheNextGoodConnect) {
   app.link.DevicePort = module.Start();
   app.link.PendingCommand = 48;  // a command without a reply handler
   app.link.CommandFrame[4] = 48;
-  Transact(app, 6);
+  Transact(app.link, 6);
   EXPECT_EQ(app.Status(), "");
   EXPECT_EQ(app.link.PendingCommand, 48);
 
   app.SetStatus("Other text");
-  Transact(app, 6);
+  Transact(app.link, 6);
   EXPECT_EQ(app.Status(), "Other text");  // only "Connect Timeout" is cleared
 }
 
 TEST(Exchange, WrongSignatureIsReportedAndLeavesThePendingCommand) {
   Rig rig;
   rig.sim->InjectFault(sim::Fault::WrongSignature);
-  QueueCommand(*rig.app, wire::CMD_SET_LOCATOR);
+  QueueCommand(rig.app->link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
   EXPECT_EQ(rig.app->Status(), "InValid Header package!");
   EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_SET_LOCATOR);
@@ -169,7 +169,7 @@ TEST(Exchange, RefusedLocatorIsQueuedAgainAndSentOnTheNextOrdinaryTick) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::Refuse);
-  QueueCommand(app, wire::CMD_SET_LOCATOR);
+  QueueCommand(app.link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_SET_LOCATOR);
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_SET_LOCATOR);
@@ -183,7 +183,7 @@ TEST(Exchange, OversizedReplyKeepsTheFirst4096BytesAndIsStillDecoded) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::Oversize, 1, wire::CMD_GET_DEVICE);
-  QueueCommand(app, wire::CMD_GET_DEVICE);
+  QueueCommand(app.link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_EQ(app.link.ReplyLength, 4096u);
   EXPECT_TRUE(Logged(app, "Reply longer than 4096 bytes, 1904 bytes dropped"));
@@ -195,10 +195,10 @@ TEST(Exchange, ShortReplyIsLoggedAndNotDecoded) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::Truncate, 1, wire::CMD_GET_DEVICE);
-  QueueCommand(app, wire::CMD_GET_DEVICE);
+  QueueCommand(app.link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_FALSE(app.device.Identified);
-  EXPECT_EQ(app.form.Label4.caption, "");
+  EXPECT_EQ(rig.form().Label4.caption, "");
   EXPECT_TRUE(Logged(app, "Short reply: 194 of 389 bytes, not decoded"));
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_GET_DEVICE);
   EXPECT_FALSE(app.link.LinkBusy);
@@ -208,7 +208,7 @@ TEST(Exchange, ReplyArrivingInPartsIsDecodedWhole) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::SplitReply, 1, wire::CMD_GET_DEVICE);
-  QueueCommand(app, wire::CMD_GET_DEVICE);
+  QueueCommand(app.link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_TRUE(app.device.Identified);
   EXPECT_EQ(app.link.ReplyLength, 389u);
@@ -223,7 +223,7 @@ TEST(Exchange, ConnectionResetWhileReadingReleasesTheLink) {
   EXPECT_EQ(app.Status().rfind("Link error, ", 0), 0u) << app.Status();
   EXPECT_EQ(app.link.ReplyLength, 0u);  // nothing dispatched
   // The link works again for the next command.
-  QueueCommand(app, wire::CMD_SET_LOCATOR);
+  QueueCommand(app.link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
   EXPECT_EQ(app.Status(), "Set Locator done!");
 }
@@ -232,17 +232,17 @@ TEST(Exchange, FollowUpFromAReplyHandlerGoesOutAfterTheLinkIsReleased) {
   Rig rig;
   App& app = *rig.app;
   std::size_t frames_inside = 0;
-  auto send_reset = [](App& a) {
-    a.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
-    SendOnly(a, 5);
+  auto send_reset = [&app] {
+    app.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
+    SendOnly(app.link, 5);
   };
   app.on_status = [&](const std::string& s) {
     if (s != "Set Locator done!") return;
-    send_reset(app);  // refused: the handler runs with the link busy
+    send_reset();  // refused: the handler runs with the link busy
     frames_inside = rig.sim->Frames().size();
-    AfterExchange(app, send_reset);
+    AfterExchange(app.link, send_reset);
   };
-  QueueCommand(app, wire::CMD_SET_LOCATOR);
+  QueueCommand(app.link, wire::CMD_SET_LOCATOR);
   rig.Timer3();
   EXPECT_EQ(frames_inside, 1u);
   ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));
@@ -253,13 +253,13 @@ TEST(Exchange, ReissueGoesThroughTheRegisteredIssuerOnly) {
   Rig rig;
   App& app = *rig.app;
   app.link.PendingCommand = wire::CMD_RESET_MODULE;
-  ReissuePending(app);  // no issuer registered: nothing is sent
+  ReissuePending(app.link);  // no issuer registered: nothing is sent
   EXPECT_EQ(rig.network.connects, 0);
-  SetReissuer(app, wire::CMD_RESET_MODULE, [](App& a) {
-    a.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
-    SendOnly(a, 5);
+  SetReissuer(app.link, wire::CMD_RESET_MODULE, [&app] {
+    app.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
+    SendOnly(app.link, 5);
   });
-  ReissuePending(app);
+  ReissuePending(app.link);
   ASSERT_TRUE(rig.sim->WaitForFrames(1, std::chrono::seconds(2)));
   EXPECT_EQ(rig.Frames()[0], (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_RESET_MODULE);

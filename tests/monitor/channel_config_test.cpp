@@ -18,7 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A rig whose module has been identified, with the frames of the identification forgotten.
 struct Identified {
-  explicit Identified(sim::Model model) : rig({.model = model}), app(*rig.app), f(app.form) {
+  explicit Identified(sim::Model model) : rig({.model = model}), app(*rig.app), f(rig.form()) {
     rig.Start();
     EXPECT_TRUE(rig.TickUntilIdentified());
     rig.sim->ClearFrames();
@@ -40,7 +40,7 @@ TEST(RangeConfig, PickingARangeSendsTheWholeAnalogSetting) {
   expected.insert(expected.end(), {0, 0, 2, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{expected});
   EXPECT_EQ(m.app.link.PendingCommand, 0);
-  const auto& log = m.f.Memo1.lines;
+  const auto& log = m.app.log_lines;
   EXPECT_EQ(log.back(), "Set_Range_Cfg Done!!");
   EXPECT_EQ(m.rig.sim->Snapshot().range_codes[1], 2);
 }

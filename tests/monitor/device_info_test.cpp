@@ -50,7 +50,7 @@ void Deliver(App& app, const std::vector<std::uint8_t>& reply) {
   app.link.PendingCommand = wire::CMD_GET_DEVICE;
   // Replies are decoded inside Transact, with the link busy.
   app.link.LinkBusy = true;
-  DispatchReply(app, static_cast<std::uint32_t>(reply.size()));
+  DispatchReply(app.link, static_cast<std::uint32_t>(reply.size()));
   app.link.LinkBusy = false;
 }
 
@@ -69,7 +69,7 @@ TEST_F(Decoded, ThermistorRecordFillsLabelsPanelsAndConfiguration) {
   PutBe16(&r[d::kQn6RefCount], 0);
   Deliver(app, r);
 
-  const MainForm& f = app.form;
+  const MainForm& f = rig.form();
   EXPECT_EQ(f.Label4.caption, "zVK-QN6 Thermistor Input Module");
   EXPECT_EQ(f.Label4.color, kNavy);
   EXPECT_EQ(f.StatusBar1.panels[0], "Dev MAC: 00:1A:2B:3C:4D:EF");
@@ -114,7 +114,7 @@ TEST_F(Decoded, VoltageRecordStoresSettingsAndShowsVolts) {
   for (int ch = 0; ch < 5; ++ch)
     PutLeDouble(&r[d::kKm3AnalogRef + wire::kActiveRefOffset + 8 * ch], 3.911556659e-05);
   Deliver(app, r);
-  const MainForm& f = app.form;
+  const MainForm& f = rig.form();
   EXPECT_EQ(f.Label4.caption, "zVK-KM3 Analog Input Module");
   EXPECT_TRUE(f.GroupBox1.visible);
   EXPECT_FALSE(f.GroupBox2.visible);
@@ -131,10 +131,10 @@ TEST_F(Decoded, MismatchedAddressStopsAfterTheModel) {
   const std::uint8_t reversed[4] = {0xC0, 0xA8, 0x4D, 0x01};  // 1.77.168.192
   std::copy(reversed, reversed + 4, r.begin() + d::kAddress);
   Deliver(app, r);
-  EXPECT_EQ(app.form.Label4.caption, "zVK-QN6 Thermistor Input Module");
-  EXPECT_TRUE(app.form.GroupBox2.visible);
-  EXPECT_EQ(app.form.StatusBar1.panels[0], "Get Device Linked!!");
-  EXPECT_EQ(app.form.Label5.caption, "");
+  EXPECT_EQ(rig.form().Label4.caption, "zVK-QN6 Thermistor Input Module");
+  EXPECT_TRUE(rig.form().GroupBox2.visible);
+  EXPECT_EQ(rig.form().StatusBar1.panels[0], "Get Device Linked!!");
+  EXPECT_EQ(rig.form().Label5.caption, "");
   EXPECT_FALSE(app.device.Identified);
   EXPECT_EQ(app.device.DevApSsid, "");
 
@@ -146,9 +146,9 @@ TEST_F(Decoded, MismatchedAddressStopsAfterTheModel) {
 TEST_F(Decoded, UnknownModelIsNotIdentified) {
   auto r = Record(0x00);
   Deliver(app, r);
-  EXPECT_EQ(app.form.Label4.caption, "Unknow Device??");
-  EXPECT_EQ(app.form.Label4.color, kNavy);
-  EXPECT_EQ(app.form.StatusBar1.panels[0], "Get Device Linked!!");
+  EXPECT_EQ(rig.form().Label4.caption, "Unknow Device??");
+  EXPECT_EQ(rig.form().Label4.color, kNavy);
+  EXPECT_EQ(rig.form().StatusBar1.panels[0], "Get Device Linked!!");
   EXPECT_EQ(app.device.ModelCode, 0);
   EXPECT_FALSE(app.device.ModelKnown);
   EXPECT_FALSE(app.device.Identified);
@@ -156,7 +156,7 @@ TEST_F(Decoded, UnknownModelIsNotIdentified) {
 
 TEST_F(Decoded, TextsKeysAndSignalStrengthEdgeCases) {
   app.device.DevApKey = "kept-key";
-  app.form.Label12.caption = "RSSI: -50dBm";
+  rig.form().Label12.caption = "RSSI: -50dBm";
   auto r = Record(wire::kModelQn6);
   std::fill_n(r.begin() + d::kLocation, d::kLocationWidth + 1, 'L');  // no zero in the field
   r[d::kApKeyType] = 0;
@@ -169,13 +169,13 @@ TEST_F(Decoded, TextsKeysAndSignalStrengthEdgeCases) {
   EXPECT_EQ(app.device.DeviceLocation, std::string(31, 'L'));
   EXPECT_EQ(app.device.DevApKey, "kept-key");
   EXPECT_EQ(app.device.DevStaKey, std::string(14, 'K'));
-  EXPECT_EQ(app.form.Label12.caption, "RSSI: -50dBm");
+  EXPECT_EQ(rig.form().Label12.caption, "RSSI: -50dBm");
 
   r[d::kLocation] = 0;
   PutBe16(&r[d::kRssi], 0x8000);
   Deliver(app, r);
-  EXPECT_EQ(app.form.Label5.caption, "Locate: ");
-  EXPECT_EQ(app.form.Label12.caption, "RSSI: -32768dBm");
+  EXPECT_EQ(rig.form().Label5.caption, "Locate: ");
+  EXPECT_EQ(rig.form().Label12.caption, "RSSI: -32768dBm");
 }
 
 TEST_F(Decoded, RefusedIdentityIsQueuedAgainAndChangesNothing) {
@@ -184,7 +184,7 @@ TEST_F(Decoded, RefusedIdentityIsQueuedAgainAndChangesNothing) {
   Deliver(app, r);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_GET_DEVICE);
-  EXPECT_EQ(app.form.Label4.caption, "");
+  EXPECT_EQ(rig.form().Label4.caption, "");
   EXPECT_FALSE(app.device.Identified);
 }
 

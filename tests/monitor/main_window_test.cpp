@@ -19,7 +19,7 @@ using test::Rig;
 TEST(MainWindow, CreatedWithItsControlsInTheirStartStates) {
   Rig rig({.model = std::nullopt});
   rig.window->FormCreate();
-  const MainForm& f = rig.app->form;
+  const MainForm& f = rig.form();
   EXPECT_EQ(f.Caption, "zVK-Analog V1.00(20200213)");
   EXPECT_FALSE(f.GroupBox1.visible);
   EXPECT_FALSE(f.GroupBox2.visible);
@@ -53,7 +53,7 @@ TEST(MainWindow, FirstActivationWithoutModuleWarnsOnce) {
   EXPECT_EQ(box.text, "Please check device whether in AP mode!");
   EXPECT_EQ(box.icon, MsgIcon::Warning);
   EXPECT_EQ(box.buttons, MsgButtons::Ok);
-  EXPECT_EQ(rig.app->form.Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
   EXPECT_EQ(rig.app->link.QueuedCommand, 0);
 
   rig.window->FormActivate();  // after a modal window closed: nothing happens
@@ -67,14 +67,14 @@ TEST(MainWindow, FirstActivationQueuesTheIdentityForTheNextTick) {
   app.link.PendingCommand = 48;
   rig.Start();
   EXPECT_FALSE(app.link.ReplyTimedOut);
-  EXPECT_EQ(app.form.Edit2.text, "127.0.0.1");
-  EXPECT_EQ(app.form.StatusBar1.panels[1], "IP: 127.0.0.1");
+  EXPECT_EQ(rig.form().Edit2.text, "127.0.0.1");
+  EXPECT_EQ(rig.form().StatusBar1.panels[1], "IP: 127.0.0.1");
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   EXPECT_TRUE(rig.Frames().empty());
   rig.Tick();
   EXPECT_TRUE(app.device.Identified);
-  EXPECT_TRUE(app.form.GroupBox2.visible);
-  EXPECT_FALSE(app.form.GroupBox1.visible);
+  EXPECT_TRUE(rig.form().GroupBox2.visible);
+  EXPECT_FALSE(rig.form().GroupBox1.visible);
 }
 
 TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
@@ -83,16 +83,16 @@ TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
   bool setup_shown = false;
   rig.window->show_setup_window = [&] { setup_shown = true; };
   app.discovery.SupervisionTicks = 30;
-  app.form.Image1.UserClick();
-  app.form.Image2.UserClick();
-  app.form.Image3.UserClick();
+  rig.form().Image1.UserClick();
+  rig.form().Image2.UserClick();
+  rig.form().Image3.UserClick();
   EXPECT_FALSE(setup_shown);
   EXPECT_EQ(app.link.QueuedCommand, 0);
-  EXPECT_EQ(app.form.Memo1.lines, std::vector<std::string>{"Boom.."});
+  EXPECT_EQ(app.log_lines, std::vector<std::string>{"Boom.."});
 
   app.discovery.SupervisionTicks = 29;
   app.discovery.PollingEnabled = true;
-  app.form.Image1.UserClick();
+  rig.form().Image1.UserClick();
   EXPECT_TRUE(setup_shown);
   EXPECT_FALSE(app.discovery.PollingEnabled);
 }
@@ -102,7 +102,7 @@ TEST(MainWindow, RefreshQueuesTheIdentityAndMovesTheSupervisionTick) {
   App& app = *rig.app;
   app.discovery.SupervisionTicks = 29;
   app.link.RetryCount = 2;
-  app.form.Image2.UserClick();
+  rig.form().Image2.UserClick();
   EXPECT_EQ(app.link.RetryCount, 0);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   rig.Timer3();
@@ -112,7 +112,7 @@ TEST(MainWindow, RefreshQueuesTheIdentityAndMovesTheSupervisionTick) {
 
 TEST(MainWindow, FindMeSendsTheLocatorOnTheNextTick) {
   Rig rig;
-  rig.app->form.Image3.UserClick();
+  rig.form().Image3.UserClick();
   rig.Timer3();
   EXPECT_EQ(rig.Frames(),
             (std::vector<std::vector<std::uint8_t>>{{0x5A, 0x35, 0x77, 0xA5, 0x1D, 0x00, 0x00}}));
@@ -121,15 +121,14 @@ TEST(MainWindow, FindMeSendsTheLocatorOnTheNextTick) {
 
 TEST(MainWindow, ModelLayoutShowsTheModelsGroupOnly) {
   Rig rig({.model = std::nullopt});
-  App& app = *rig.app;
-  ApplyModelLayout(app, wire::kModelKm3);
-  EXPECT_TRUE(app.form.GroupBox1.visible);
-  EXPECT_FALSE(app.form.GroupBox2.visible);
-  ApplyModelLayout(app, wire::kModelQn6);
-  EXPECT_FALSE(app.form.GroupBox1.visible);
-  EXPECT_TRUE(app.form.GroupBox2.visible);
-  ApplyModelLayout(app, 0x42);
-  EXPECT_TRUE(app.form.GroupBox2.visible);
+  ApplyModelLayout(rig.form(), wire::kModelKm3);
+  EXPECT_TRUE(rig.form().GroupBox1.visible);
+  EXPECT_FALSE(rig.form().GroupBox2.visible);
+  ApplyModelLayout(rig.form(), wire::kModelQn6);
+  EXPECT_FALSE(rig.form().GroupBox1.visible);
+  EXPECT_TRUE(rig.form().GroupBox2.visible);
+  ApplyModelLayout(rig.form(), 0x42);
+  EXPECT_TRUE(rig.form().GroupBox2.visible);
 }
 
 TEST(MainWindow, Timer3TickSendsQueuedCommandOrSupervises) {
@@ -153,7 +152,7 @@ TEST(MainWindow, ErrorEscapingAReplyHandlerLeavesTimer3AndTheLinkUsable) {
   app.on_status = [](const std::string& s) {
     if (s == "Set Locator done!") throw std::runtime_error("handler failed");
   };
-  QueueCommand(app, wire::CMD_SET_LOCATOR);
+  QueueCommand(app.link, wire::CMD_SET_LOCATOR);
   EXPECT_THROW(rig.window->Timer3Timer(), std::runtime_error);
   EXPECT_TRUE(rig.window->Timer3Enabled());
   EXPECT_FALSE(app.link.LinkBusy);

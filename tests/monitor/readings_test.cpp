@@ -62,8 +62,8 @@ TEST(RefreshReadings, LogsTheFirstTwoReadingsAsSignedAndHex) {
   App& app = *rig.app;
   app.meas.RawReading[0] = 4660;
   app.meas.RawReading[1] = static_cast<std::uint16_t>(-2);
-  RefreshReadings(app);
-  EXPECT_EQ(app.form.Memo1.lines,
+  RefreshReadings(app, rig.form());
+  EXPECT_EQ(app.log_lines,
             (std::vector<std::string>{"AD0 => 4660 : 1234", "AD1 => -2 : FFFFFFFE"}));
 }
 
@@ -83,7 +83,7 @@ void Deliver(App& app, std::uint8_t pending, const std::vector<std::uint8_t>& re
   app.link.PendingCommand = pending;
   // Replies are decoded inside Transact, with the link busy.
   app.link.LinkBusy = true;
-  DispatchReply(app, static_cast<std::uint32_t>(reply.size()));
+  DispatchReply(app.link, static_cast<std::uint32_t>(reply.size()));
   app.link.LinkBusy = false;
 }
 
@@ -100,9 +100,9 @@ TEST(DecodeDataReply, VoltageBlockShowsVoltsPerRange) {
   r[dd::kKm3RangeCodes + 2] = 0;
   r[dd::kKm3RangeCodes + 3] = 7;  // no such range
   PutBe16(&r[dd::kKm3VrefCount], 0x7FF0);
-  app.form.RangeCombo[3].SetItemIndex(1);
+  rig.form().RangeCombo[3].SetItemIndex(1);
   Deliver(app, wire::CMD_READ_DATA, r);
-  const MainForm& f = app.form;
+  const MainForm& f = rig.form();
   EXPECT_EQ(f.AnalogValue[0].caption, "-10.2540V");
   EXPECT_EQ(f.AnalogValue[1].caption, "0.1544V");
   EXPECT_EQ(f.AnalogValue[2].caption, "-0.0160V");
@@ -124,9 +124,9 @@ TEST(DecodeDataReply, RefusedBlockChangesNothing) {
   PutBe16(&r[dd::kRssi], 0xFFC3);
   Deliver(app, wire::CMD_READ_DATA, r);
   EXPECT_EQ(app.meas.RawReading[0], 0);
-  EXPECT_EQ(app.form.Label12.caption, "RSSI:");
+  EXPECT_EQ(rig.form().Label12.caption, "RSSI:");
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_READ_DATA);
-  EXPECT_TRUE(app.form.Memo1.lines.empty());
+  EXPECT_TRUE(app.log_lines.empty());
 }
 
 TEST(DecodeDataReply, WithoutAModelStoresTheThermistorLayoutAndShowsNothing) {
@@ -142,8 +142,8 @@ TEST(DecodeDataReply, WithoutAModelStoresTheThermistorLayoutAndShowsNothing) {
   EXPECT_EQ(app.meas.SensorType[4], 0x6A);
   EXPECT_EQ(app.meas.TempOffset[4], -127);
   EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 50000);
-  EXPECT_EQ(app.form.ThermistorValue[4].caption, "0");
-  EXPECT_EQ(app.form.SensorCombo[4].text(), "00:Disable");
+  EXPECT_EQ(rig.form().ThermistorValue[4].caption, "0");
+  EXPECT_EQ(rig.form().SensorCombo[4].text(), "00:Disable");
 }
 
 TEST(DecodeStatusOnlyReply, RedrawsOnlyForAnAcknowledgedPoll) {
@@ -154,10 +154,10 @@ TEST(DecodeStatusOnlyReply, RedrawsOnlyForAnAcknowledgedPoll) {
   app.meas.RawReading[0] = 1000;
   std::vector<std::uint8_t> r = {0x5A, 0x35, 0x77, 0xA5, 0x21, wire::ACK, 9, 9};
   Deliver(app, 0, r);
-  EXPECT_EQ(app.form.AnalogValue[0].caption, "0");
+  EXPECT_EQ(rig.form().AnalogValue[0].caption, "0");
   r[4] = wire::CMD_READ_DATA;
   Deliver(app, 0, r);
-  EXPECT_EQ(app.form.AnalogValue[0].caption, "0.3129V");
+  EXPECT_EQ(rig.form().AnalogValue[0].caption, "0.3129V");
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
 
@@ -169,7 +169,7 @@ TEST(DataPoll, LiveReadingsFromTheSimulator) {
   rig.app->discovery.SupervisionTicks = 30;
   rig.Timer3();
   EXPECT_EQ(rig.LastFrame(), (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0xD8}));
-  const std::string shown = rig.app->form.AnalogValue[0].caption;
+  const std::string shown = rig.form().AnalogValue[0].caption;
   ASSERT_EQ(shown.back(), 'V');
   EXPECT_NEAR(std::stod(shown), 1.2346, 0.0005);
 }

@@ -18,15 +18,15 @@ Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
   }
   HostInterfaces& hosts =
       options.skip_wifi_check ? static_cast<HostInterfaces&>(skip_hosts) : *fake_hosts;
-  app = std::make_unique<App>(Seams{network, pump, sleeper, hosts, dialogs});
+  system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+  app = &system->app;
+  window = &system->main_window;
   app->link.DeviceHost = "127.0.0.1";
   app->link.DevicePort = sim ? sim->Port() : ClosedLoopbackPort();
-  window = std::make_unique<MainWindow>(*app);
 }
 
 Rig::~Rig() {
-  window.reset();
-  app.reset();
+  system.reset();
   if (sim) sim->Stop();
 }
 
@@ -57,7 +57,7 @@ std::vector<std::uint8_t> Rig::LastFrame() const {
 }
 
 bool Logged(const App& app, const std::string& line) {
-  const auto& lines = app.form.Memo1.lines;
+  const auto& lines = app.log_lines;
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 

@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/app.h"
-#include "monitor/main_window.h"
+#include "app/system.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 
@@ -42,8 +41,10 @@ class Rig {
   std::unique_ptr<FakeHostInterfaces> fake_hosts;
   SkipWifiCheckInterfaces skip_hosts;
   std::unique_ptr<sim::Simulator> sim;
-  std::unique_ptr<App> app;
-  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<System> system;
+  App* app = nullptr;            // the system's state
+  MainWindow* window = nullptr;  // the system's main window model
+  MainForm& form() { return window->form; }
 };
 
 // Whether the hidden log holds this line.

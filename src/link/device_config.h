@@ -1,5 +1,5 @@
-// The module's self-description (reply to CMD_GET_DEVICE) and the configuration it reports,
-// kept for the setup window.
+// What the module reported about itself in its identity record: the plain data the setup window
+// shows and the link consults (the model selects the length of a data reply).
 #pragma once
 
 #include <array>
@@ -7,8 +7,6 @@
 #include <string>
 
 namespace zvk {
-
-class App;
 
 struct DeviceConfig {
   std::uint8_t ModelCode = 0;
@@ -30,17 +28,5 @@ struct DeviceConfig {
   std::array<std::uint8_t, 4> DevGateway{};
   std::uint32_t DevIdleTimeout = 120;
 };
-
-// Model names as the module family calls them.
-inline constexpr const char* kKm3ModelText = "zVK-KM3 Analog Input Module";
-inline constexpr const char* kQn6ModelText = "zVK-QN6 Thermistor Input Module";
-inline constexpr const char* kUnknownModelText = "Unknow Device??";
-
-// A text field: up to the first zero byte, never past its width.
-std::string FieldText(const std::uint8_t* field, std::size_t width);
-
-void DecodeDeviceInfo(App& app);
-// "RSSI: -61dBm" for the raw value 0xFFC3 (the value minus 65536).
-std::string RssiText(std::uint16_t raw);
 
 }  // namespace zvk

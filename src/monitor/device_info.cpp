@@ -1,4 +1,4 @@
-#include "link/device_info.h"
+#include "monitor/device_info.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,10 +6,11 @@
 
 #include "link/exchange.h"
 #include "link/wire.h"
-#include "monitor/app.h"
 #include "monitor/channel_config.h"
+#include "monitor/main_form.h"
 #include "monitor/main_window.h"
 #include "monitor/measurement.h"
+#include "state/app.h"
 #include "thermistor/convert.h"
 #include "util/byte_order.h"
 
@@ -34,15 +35,14 @@ std::string RssiText(std::uint16_t raw) {
   return "RSSI: " + std::to_string(int{raw} - 65536) + "dBm";
 }
 
-void DecodeDeviceInfo(App& app) {
+void DecodeDeviceInfo(App& app, MainForm& f) {
   namespace d = wire::devinfo;
   const std::uint8_t* r = app.link.ReplyBuffer.data();
-  MainForm& f = app.form;
   DeviceConfig& dev = app.device;
   MeasurementState& m = app.meas;
 
   if (r[wire::kReplyStatus] != wire::ACK) {
-    ReissuePending(app);
+    ReissuePending(app.link);
     return;
   }
   app.link.PendingCommand = 0;
@@ -54,11 +54,11 @@ void DecodeDeviceInfo(App& app) {
   dev.ModelCode = r[d::kModel];
   if (dev.ModelCode == wire::kModelKm3) {
     model_text = kKm3ModelText;
-    ApplyModelLayout(app, wire::kModelKm3);
+    ApplyModelLayout(f, wire::kModelKm3);
     dev.ModelKnown = true;
   } else if (dev.ModelCode == wire::kModelQn6) {
     model_text = kQn6ModelText;
-    ApplyModelLayout(app, wire::kModelQn6);
+    ApplyModelLayout(f, wire::kModelQn6);
     dev.ModelKnown = true;
   } else {
     dev.ModelCode = 0;
@@ -107,7 +107,7 @@ void DecodeDeviceInfo(App& app) {
     std::copy_n(r + d::kKm3RangeCodes, wire::kAnalogChannels, m.RangeCode.begin());
     m.VrefCount = GetBe16(r + d::kKm3VrefCount);
     std::copy_n(r + d::kKm3AnalogRef, wire::kAnalogRefBlockSize, m.AnalogRefBlock.begin());
-    RefreshAnalogControls(app);
+    RefreshAnalogControls(app, f);
     RebuildRangeTable(app);
   } else {
     m.ThermistorRefCount = GetBe16(r + d::kQn6RefCount);
@@ -130,7 +130,7 @@ void DecodeDeviceInfo(App& app) {
     RefreshUserCurveOhms(app.curves);
     for (int curve : FitUserCurves(app.curves, app.sensors)) app.Log(KeptCurvesLogLine(curve));
   }
-  RefreshReadings(app);
+  RefreshReadings(app, f);
   dev.Identified = true;
   dev.DeviceInfoLoaded = true;
   app.link.PendingCommand = 0;

@@ -1,0 +1,14 @@
+#include "app/system.h"
+
+#include "admin/replies.h"
+#include "calibration/replies.h"
+
+namespace zvk {
+
+System::System(Seams seams) : app(seams), main_window(app) {
+  main_window.RegisterReplyHandlers();
+  RegisterAdminReplies(app);
+  RegisterCalibrationReplies(app);
+}
+
+}  // namespace zvk

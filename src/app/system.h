@@ -1,0 +1,21 @@
+// One running utility put together: the process-wide state and every window model, created in
+// the program's order, with their reply handlers registered with the link. The desktop program,
+// the zvk command and the tests all build through it.
+#pragma once
+
+#include "monitor/main_window.h"
+#include "state/app.h"
+
+namespace zvk {
+
+class System {
+ public:
+  explicit System(Seams seams);
+  System(const System&) = delete;
+  System& operator=(const System&) = delete;
+
+  App app;
+  MainWindow main_window;  // TForm1
+};
+
+}  // namespace zvk

@@ -1,0 +1,83 @@
+#include "monitor/supervision.h"
+
+#include <charconv>
+#include <string>
+
+#include "link/exchange.h"
+#include "monitor/main_form.h"
+#include "monitor/main_window.h"
+#include "monitor/measurement.h"
+#include "state/app.h"
+
+namespace zvk {
+
+void ShowDeviceSearch(App& app, MainForm& f, DeviceSearch found) {
+  if (found == DeviceSearch::Found) {
+    f.StatusBar1.panels[1] = "IP: " + app.link.DeviceHost;
+    return;
+  }
+  if (found == DeviceSearch::SeveralFound) {
+    f.Label4.caption = "Same multiple IP found!!";
+  } else {
+    ResetDisplay(app, f);
+    f.Label4.caption = "Device not found!!";
+  }
+  f.Label4.color = kRed;
+  f.Label5.caption.clear();
+}
+
+void SupervisionStep(App& app) {
+  DiscoveryState& d = app.discovery;
+  if (SelectDevice(app.link)) {
+    if (!app.device.Identified) {
+      app.Log("Re-Get Device..");
+      app.link.PendingCommand = wire::CMD_GET_DEVICE;
+      app.link.CommandFrame[4] = wire::CMD_GET_DEVICE;
+      app.link.CommandFrame[5] = 0;
+      app.link.CommandFrame[6] = 0;
+      Transact(app.link, wire::kLenQueued);
+    } else if (d.PollingEnabled) {
+      if (app.link.PendingCommand != 0) {
+        app.link.PendingCommand = 0;
+      } else if (app.link.LinkBusy) {
+        return;  // the next tick is a supervision tick again
+      } else {
+        SendDataPoll(app);
+      }
+    }
+  }
+  d.SupervisionTicks = 0;
+}
+
+bool ApplyStaticIp(App& app, const MainForm& f) {
+  const std::string t = f.Edit2.text;
+  // Parts: up to the first, second and third dot, then every non-dot character after the third.
+  std::string parts[4];
+  std::size_t dots = 0;
+  std::size_t prefix_end = std::string::npos;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '.') {
+      if (++dots == 3) prefix_end = i + 1;
+      continue;
+    }
+    parts[dots < 3 ? dots : 3] += t[i];
+  }
+  for (const std::string& part : parts) {
+    long value = 0;
+    const char* first = part.data();
+    const char* last = part.data() + part.size();
+    if (!part.empty() && *first == '+') ++first;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (part.empty() || first == last || ec != std::errc() || end != last) {
+      app.seams.dialogs.ErrorBox("'" + part + "' is not a valid integer value");
+      return false;
+    }
+  }
+  app.link.DeviceHost = t;
+  app.SetStatus("Change IP => " + app.link.DeviceHost);
+  app.discovery.SubnetPrefix = t.substr(0, prefix_end);
+  SelectDevice(app.link);
+  return true;
+}
+
+}  // namespace zvk

@@ -1,0 +1,72 @@
+// The process-wide state of one running utility: the seams to the outside, the link, what the
+// module reported, the measurements, the thermistor tables, the log and the status line. No
+// window's controls live here. Created once at start and handed to the window models by
+// reference; tests build as many as they need.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/device_config.h"
+#include "link/discovery.h"
+#include "link/host_interfaces.h"
+#include "link/link.h"
+#include "link/seams.h"
+#include "link/tcp.h"
+#include "state/measurement_state.h"
+#include "thermistor/sensor_table.h"
+#include "thermistor/user_curves.h"
+
+namespace zvk {
+
+struct Seams {
+  Network& network;
+  EventPump& pump;
+  Sleeper& sleeper;
+  HostInterfaces& hosts;
+  Dialogs& dialogs;
+};
+
+class App final : public LinkReporter {
+ public:
+  explicit App(Seams seams)
+      : seams(seams), link({seams.network, seams.pump, seams.hosts}, *this, device, discovery) {}
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  Seams seams;
+  DiscoveryState discovery;
+  DeviceConfig device;
+  Link link;
+  MeasurementState meas;
+  SensorTable sensors = DefaultSensorTable();
+  UserCurvePoints curves{};
+  double VoltsPerCount = kDefaultVoltsPerCount;
+
+  // The hidden log (the main window's invisible memo Memo1): appended to, never shown.
+  std::vector<std::string> log_lines;
+
+  // Observers for a front end that mirrors the log and the status line (the command line's
+  // --verbose, the tests).
+  std::function<void(const std::string&)> on_log;
+  std::function<void(const std::string&)> on_status;
+  // The window that shows the status line (the main window's StatusBar2 panel 0).
+  std::function<void(const std::string&)> show_status;
+
+  void Log(const std::string& line) override {
+    log_lines.push_back(line);
+    if (on_log) on_log(line);
+  }
+  void SetStatus(const std::string& text) override {
+    status_ = text;
+    if (show_status) show_status(text);
+    if (on_status) on_status(text);
+  }
+  const std::string& Status() const override { return status_; }
+
+ private:
+  std::string status_;
+};
+
+}  // namespace zvk

@@ -1,0 +1,30 @@
+// The decoded readings and channel settings of the identified module, as the main window and
+// the calibration windows read them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "link/wire.h"
+
+namespace zvk {
+
+struct MeasurementState {
+  std::array<std::uint16_t, 8> RawReading{};
+  std::uint8_t SamplingMode = 0;
+  std::array<std::uint8_t, 8> RangeCode{};
+  std::array<std::uint8_t, wire::kAnalogRefBlockSize> AnalogRefBlock{};
+  std::array<std::array<double, 4>, 5> RangeTable{};
+  std::int32_t VrefCount = 0;
+  std::uint16_t ThermistorRefCount = 0;
+  std::array<std::uint8_t, 8> SensorType{};
+  std::array<std::uint8_t, 8> Fahrenheit{};
+  std::array<std::int8_t, 8> TempOffset{};
+  std::array<std::int32_t, 8> ThermistorResult{};
+
+  MeasurementState() {
+    for (auto& row : RangeTable) row[3] = 3.911556659e-05;
+  }
+};
+
+}  // namespace zvk
