@@ -48,9 +48,9 @@ struct Link : LinkState {
   DeviceConfig& device;
   DiscoveryState& discovery;
 
-  // Indexed by the pending command. A reply handler runs inside Transact with LinkBusy set
-  // (SetReplyHandler); a re-issuer sends its own command again after a lost reply
-  // (SetReissuer); after-exchange actions run once the link is released (AfterExchange).
+  // Both tables are indexed by the pending command. A reply handler runs inside Transact with
+  // LinkBusy set (SetReplyHandler); a re-issuer sends its own command again after a lost reply
+  // (SetReissuer). After-exchange actions run once the link is released (AfterExchange).
   std::array<LinkCallback, 256> reply_handlers;
   std::array<LinkCallback, 256> reissuers;
   std::vector<LinkCallback> after_exchange;
