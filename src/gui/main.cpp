@@ -16,6 +16,7 @@
 #include "link/tcp.h"
 #include "monitor/app.h"
 #include "monitor/main_window.h"
+#include "util/message_text.h"
 
 int main(int argc, char** argv) {
   using namespace zvk;
@@ -58,7 +59,9 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << "zvk-analog: --host " << *options.host << ": " << error << "\n";
+      std::cerr << WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
+                                          {*options.host})
+                << "\n";
       return 2;
     }
   }
