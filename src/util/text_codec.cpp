@@ -125,10 +125,17 @@ std::string Utf8ToModuleText(std::string_view utf8) {
     }
     const std::optional<unsigned char> b = ByteOf(*c);
     if (!b) {
-      const std::string name = ShowsAsItself(*c)
-                                   ? "\"" + std::string(utf8.substr(start, at - start)) + "\" (" +
-                                         CodePointName(*c) + ")"
-                                   : CodePointName(*c);
+      // Built by appending: GCC 12 at -O3 misreads "literal" + temporary string (-Wrestrict).
+      std::string name;
+      if (ShowsAsItself(*c)) {
+        name += '"';
+        name.append(utf8.substr(start, at - start));
+        name += "\" (";
+        name += CodePointName(*c);
+        name += ')';
+      } else {
+        name = CodePointName(*c);
+      }
       throw TextCodecError("the character " + name +
                            " is not in the module's code page (Windows-1252)");
     }
