@@ -354,8 +354,11 @@ std::uint32_t ByteSum(const Bytes& content) {
 
 }  // namespace
 
-bool Module::AwaitingStream(double seconds) const {
-  return awaited && seconds - awaited->announced_at < kStreamWaitSeconds;
+std::optional<AwaitedStream> Module::ClaimStream(double seconds) {
+  std::optional<AwaitedStream> file;
+  if (awaited && seconds - awaited->announced_at < kStreamWaitSeconds) file = std::move(awaited);
+  awaited.reset();
+  return file;
 }
 
 void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum,
@@ -363,11 +366,7 @@ void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t 
   awaited = AwaitedStream{std::move(name), length, checksum, seconds};
 }
 
-std::string Module::ReceiveStream(const Bytes& content) {
-  if (!awaited)
-    return "content with no announce: " + std::to_string(content.size()) + " bytes dropped";
-  const AwaitedStream file = *awaited;
-  awaited.reset();
+std::string Module::ReceiveStream(const AwaitedStream& file, const Bytes& content) {
   const std::uint32_t sum = ByteSum(content);
   if (content.size() != file.length || sum != file.checksum) {
     return "file " + file.name + " not stored: announced " + std::to_string(file.length) +

@@ -63,11 +63,12 @@ class Module {
 
   State Snapshot() const;
 
-  // Whether the next connection carries an announced file's content.
-  bool AwaitingStream(double seconds) const;
-  // Takes the content of the announced file: stored when its length and byte sum match the
+  // The announced file whose content a connection just accepted carries, if any: the first
+  // connection after the announce takes it, later ones are commands again.
+  std::optional<AwaitedStream> ClaimStream(double seconds);
+  // Takes the content of a claimed file: stored when its length and byte sum match the
   // announce, dropped otherwise. Returns the line the module logs about it.
-  std::string ReceiveStream(const Bytes& content);
+  std::string ReceiveStream(const AwaitedStream& file, const Bytes& content);
   // Announces content to come on the next connection (file writes, firmware images).
   void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 

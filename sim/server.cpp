@@ -78,6 +78,7 @@ struct Server::Connection {
   std::size_t sent = 0;            // of that part
   Clock::time_point resume_at{};   // the pause before the part ends then
   Clock::time_point stalled_at{};  // the part has to move on by then
+  ContentSink content_sink;        // Streaming: where the content goes
 };
 
 class Server::Loop {
@@ -161,9 +162,11 @@ class Server::Loop {
         return;
       }
       connections_.emplace_back(std::move(socket), now);
-      if (s_.streams_.next_is_stream && s_.streams_.next_is_stream()) {
-        connections_.back().phase = Phase::Streaming;
-        connections_.back().last_byte = now;
+      if (ContentSink sink = s_.claim_stream_ ? s_.claim_stream_() : nullptr) {
+        Connection& c = connections_.back();
+        c.phase = Phase::Streaming;
+        c.last_byte = now;
+        c.content_sink = std::move(sink);
       }
     }
   }
@@ -210,7 +213,7 @@ class Server::Loop {
   }
 
   void EndStream(Connection& c) {
-    s_.streams_.on_stream(std::move(c.frame));
+    c.content_sink(std::move(c.frame));
     c.frame.clear();
     c.socket.Close();
     c.phase = Phase::Done;

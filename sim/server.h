@@ -43,12 +43,11 @@ struct ServerLimits {
 // never empty); nullopt closes the connection without a reply.
 using Answerer = std::function<std::optional<ReplyPlan>(const std::vector<std::uint8_t>& frame)>;
 
-// A connection that carries a file's content instead of a command frame: asked when a
-// connection is accepted, and handed everything it sent once it closed or went idle.
-struct StreamHooks {
-  std::function<bool()> next_is_stream;
-  std::function<void(std::vector<std::uint8_t> content)> on_stream;
-};
+// Takes a file's content: everything its connection sent, once it closed or went idle.
+using ContentSink = std::function<void(std::vector<std::uint8_t> content)>;
+// Asked when a connection is accepted: a sink when the connection carries a file's content
+// instead of a command frame, else null.
+using StreamClaim = std::function<ContentSink()>;
 
 class Server {
  public:
@@ -58,7 +57,7 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   // Before Run.
-  void SetStreamHooks(StreamHooks hooks) { streams_ = std::move(hooks); }
+  void SetStreamClaim(StreamClaim claim) { claim_stream_ = std::move(claim); }
 
   // Serves until Stop; every open connection is closed on the way out.
   void Run();
@@ -72,7 +71,7 @@ class Server {
   net::Socket listener_;
   ServerLimits limits_;
   Answerer answer_;
-  StreamHooks streams_;
+  StreamClaim claim_stream_;
   net::Waker waker_;
 };
 

@@ -113,18 +113,17 @@ struct Simulator::Impl {
     return PlanReply(std::move(*reply), fault);
   }
 
-  // Whether a connection just accepted carries the content of an announced file.
-  bool TakesStream() {
+  // Where the content goes when a connection just accepted carries an announced file's.
+  ContentSink ClaimStream() {
     std::lock_guard lock(mutex);
-    return module.AwaitingStream(Seconds());
-  }
-
-  // The content of an announced file, once its connection has ended.
-  void Stream(Bytes content) {
-    std::lock_guard lock(mutex);
-    Log(module.ReceiveStream(content));
-    streams.push_back(std::move(content));
-    frames_changed.notify_all();
+    std::optional<AwaitedStream> file = module.ClaimStream(Seconds());
+    if (!file) return nullptr;
+    return [this, file = std::move(*file)](Bytes content) {
+      std::lock_guard lock(mutex);
+      Log(module.ReceiveStream(file, content));
+      streams.push_back(std::move(content));
+      frames_changed.notify_all();
+    };
   }
 
   void Log(const std::string& line) {
@@ -168,8 +167,7 @@ std::uint16_t Simulator::Start() {
   const ServerLimits limits{milliseconds(m.options.idle_timeout_ms), m.options.max_connections};
   m.server = std::make_unique<Server>(std::move(listener), limits,
                                       [&m](const Bytes& frame) { return m.Answer(frame); });
-  m.server->SetStreamHooks(
-      {[&m] { return m.TakesStream(); }, [&m](Bytes content) { m.Stream(std::move(content)); }});
+  m.server->SetStreamClaim([&m] { return m.ClaimStream(); });
   m.thread = std::thread([&m] { m.server->Run(); });
   return m.port;
 }

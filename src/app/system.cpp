@@ -5,7 +5,8 @@
 
 namespace zvk {
 
-System::System(Seams seams) : app(seams), main_window(app) {
+System::System(Seams seams) : app(seams), main_window(app), setup_window(app) {
+  setup_window.FormCreate();
   main_window.RegisterReplyHandlers();
   RegisterAdminReplies(app);
   RegisterCalibrationReplies(app);

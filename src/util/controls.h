@@ -41,6 +41,13 @@ struct GroupBox {
 
 struct Edit {
   std::string text;
+  std::string hint;
+  bool enabled = true;
+};
+
+// A plain container of other controls.
+struct Panel {
+  bool visible = true;
 };
 
 struct Button {
@@ -93,6 +100,7 @@ class ComboBox {
 class CheckBox {
  public:
   std::string caption;
+  std::string hint;
   std::function<void()> on_click;
 
   bool checked() const { return checked_; }

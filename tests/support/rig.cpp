@@ -21,6 +21,7 @@ Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
   system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
   app = &system->app;
   window = &system->main_window;
+  setup = &system->setup_window;
   app->link.DeviceHost = "127.0.0.1";
   app->link.DevicePort = sim ? sim->Port() : ClosedLoopbackPort();
 }
@@ -49,6 +50,15 @@ void Rig::Timer3(int count) {
 bool Rig::TickUntilIdentified(int limit) {
   for (int i = 0; i < limit && !app->device.Identified; ++i) Tick();
   return app->device.Identified;
+}
+
+void Rig::OpenSetupWindow() {
+  if (!window->show_setup_window) window->show_setup_window = [this] { setup->FormActivate(); };
+  window->Image1Click();
+}
+
+void Rig::CloseSetupWindow() {
+  setup->FormClose();
 }
 
 std::vector<std::uint8_t> Rig::LastFrame() const {

@@ -30,6 +30,10 @@ class Rig {
   void Timer3(int count = 1);
   // Runs Timer3 ticks until the module is identified (at most `limit` ticks).
   bool TickUntilIdentified(int limit = 40);
+  // The main window's setup button, with the setup window shown (activated) as the program
+  // shows it; and its closing.
+  void OpenSetupWindow();
+  void CloseSetupWindow();
 
   std::vector<std::vector<std::uint8_t>> Frames() const { return sim->Frames(); }
   std::vector<std::uint8_t> LastFrame() const;
@@ -44,6 +48,7 @@ class Rig {
   std::unique_ptr<System> system;
   App* app = nullptr;            // the system's state
   MainWindow* window = nullptr;  // the system's main window model
+  SetupWindow* setup = nullptr;  // the system's setup window model
   MainForm& form() { return window->form; }
 };
 
