@@ -81,6 +81,7 @@ Module::Module(Model m, std::string files_dir)
     PutLe32(p + 80 + 4 * n, static_cast<std::uint32_t>(c.res_mid));
     PutLe32(p + 112 + 4 * n, static_cast<std::uint32_t>(c.res_low));
   }
+  Boot();
 }
 
 const std::array<Module::Handler, 256>& Module::Handlers() {
@@ -98,10 +99,10 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
     t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
     t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
+    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
     // Firmware: accepted, the images are not kept yet.
-    for (std::uint8_t code :
-         {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT, wire::CMD_UPLOAD_STAGED_IMAGE,
-          wire::CMD_RELOAD_AD_REF, wire::CMD_MBPORT_CFG}) {
+    for (std::uint8_t code : {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT,
+                              wire::CMD_UPLOAD_STAGED_IMAGE, wire::CMD_RELOAD_AD_REF}) {
       t[code] = &Module::Acknowledge;
     }
     return t;
@@ -307,6 +308,7 @@ std::optional<Bytes> Module::SetWifiMode(const Bytes& frame, double) {
   const std::uint8_t code = frame[wire::kReplyCode];
   if (frame.size() < 6) return ReplyHeader(code, wire::NAK);
   config.wifi_mode = frame[5];
+  reboot_requested = true;  // the new mode starts with the module
   return ReplyHeader(code, wire::ACK);
 }
 
@@ -318,12 +320,51 @@ std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
 }
 
 std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
+  for (const char* name : kConfigFiles) files.Remove(name);
   config = NetworkConfig{};
+  reboot_requested = true;
+  log.push_back("configuration reset to defaults");
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
 std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
+  reboot_requested = true;
   return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+std::optional<Bytes> Module::MbportNotice(const Bytes& frame, double) {
+  log.push_back("Modbus settings file noticed; it applies from the next start");
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+void Module::Boot() {
+  const std::uint8_t wifi_mode = config.wifi_mode;
+  const std::string web_key = config.web_key;
+  config = NetworkConfig{};
+  config.wifi_mode = wifi_mode;
+  config.web_key = web_key;
+  const auto text = [this](const char* name, std::string& into) {
+    if (auto content = files.Get(name)) into.assign(content->begin(), content->end());
+  };
+  text("/local/locate.cfg", config.location);
+  text("/local/ap_ssid.cfg", config.ap_ssid);
+  text("/local/sta_ssid.cfg", config.sta_ssid);
+  // The access point has no type file: a key means WPA/WPA2.
+  text("/local/ap_key.cfg", config.ap_key);
+  config.ap_key_type = files.Get("/local/ap_key.cfg") ? 2 : 0;
+  text("/local/sta_key.cfg", config.sta_key);
+  if (auto type = files.Get("/local/sta_keyT.cfg"); type && !type->empty())
+    config.sta_key_type = type->front();
+  if (auto ip = files.Get("/local/sta_ip.cfg"); ip && ip->size() >= 12) {
+    config.static_ip_enabled = 1;
+    std::copy_n(ip->begin(), 4, config.static_ip.begin());
+    std::copy_n(ip->begin() + 4, 4, config.subnet_mask.begin());
+    std::copy_n(ip->begin() + 8, 4, config.gateway.begin());
+  }
+  if (auto port = files.Get("/local/mbport.cfg"); port && port->size() >= 4) {
+    config.modbus_port = GetBe16(port->data());
+    config.idle_timeout = GetBe16(port->data() + 2);
+  }
 }
 
 namespace {
