@@ -39,5 +39,8 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
+// delete-file).
+void AddAdminCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

@@ -19,5 +19,6 @@ int main(int argc, char** argv) {
       return line;
     };
   }
+  env.progress_terminal = isatty(STDERR_FILENO) != 0;
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }
