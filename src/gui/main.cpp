@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/startup_options.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication qt(argc, argv);
+  qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
   WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);

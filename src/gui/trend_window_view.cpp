@@ -221,6 +221,7 @@ void TrendWindowView::Draw() {
   }
   const double margin = high > low ? (high - low) * 0.08 : std::max(0.5, std::abs(high) * 0.05);
   value_axis_->setRange(low - margin, high + margin);
+  value_axis_->applyNiceNumbers();
   QString title;
   for (const std::string& unit : units) title += (title.isEmpty() ? "" : ", ") + Text(unit);
   value_axis_->setTitleText(title);
