@@ -145,7 +145,8 @@ class LogCommand final : public Command {
       throw Failed(e.what());
     }
     StopRequest& stop = StopRequest::Install();
-    LiveStatus status(s.err, s.status_columns());
+    // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
+    LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
     PollSampler sampler(s.app(), s.window().form, SystemWallClock(),
                         [this](const Sample& taken) { last_sample_ = taken; });
 
@@ -203,12 +204,7 @@ class LogCommand final : public Command {
         Lost(s, status, why);
         return sampler.Take(PollOutcome::NoReadings);
       }
-      lost_ = false;
-      lost_reason_.clear();
       app.link.ReplyTimedOut = false;
-      status.Clear();
-      s.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now())
-            << " the module answers again (" << s.window().form.Label4.caption << ")\n";
     }
     last_sample_.reset();
     app.discovery.SupervisionTicks = 30;
@@ -218,6 +214,12 @@ class LogCommand final : public Command {
     if (taken.kind != SampleKind::Readings) {
       const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
       Lost(s, status, why.empty() ? "no readings" : why);
+    } else if (lost_) {
+      lost_ = false;
+      lost_reason_.clear();
+      status.Clear();
+      s.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
+            << s.window().form.Label4.caption << ")\n";
     }
     return taken;
   }
@@ -259,8 +261,8 @@ class LogCommand final : public Command {
 
 void AddRecordingCommands(std::vector<CommandEntry>& table) {
   table.push_back({"log", "Monitoring",
-                   "Record every poll to a CSV file (as read --csv), across the module dropping "
-                   "out, until stopped",
+                   "Record every poll to a CSV file (as read --csv), through dropouts, until "
+                   "stopped",
                    true, false, [] { return std::unique_ptr<Command>(new LogCommand); }});
 }
 

@@ -30,8 +30,9 @@ std::string Quoted(const fs::path& path) {
   return "\"" + PathToUtf8(path) + "\"";
 }
 
+// errno texts, the same on every platform's C runtime.
 std::string SystemMessage(int error) {
-  return std::system_category().message(error);
+  return std::generic_category().message(error);
 }
 
 // What the first line of an existing file shows in a message: itself when it is short plain
