@@ -1,5 +1,7 @@
 // The built zvk program logging as a process: stopped by SIGINT or SIGTERM it closes the file
 // cleanly; killed outright it leaves every row it wrote whole, and the next run continues the file.
+// POSIX processes and signals; the Windows console's control events are not sent this way.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -169,3 +171,4 @@ TEST_F(cliLogProcess, AKilledRecordingKeepsEveryRowWholeAndIsContinued) {
 
 }  // namespace
 }  // namespace zvk::cli
+#endif  // _WIN32
