@@ -42,5 +42,7 @@ void AddMonitorCommands(std::vector<CommandEntry>& table);
 // The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
 // delete-file).
 void AddAdminCommands(std::vector<CommandEntry>& table);
+// Recording the readings to a file over time (log).
+void AddRecordingCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

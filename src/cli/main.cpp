@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/live_status.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
     };
   }
   env.progress_terminal = isatty(STDERR_FILENO) != 0;
+  env.status_columns = zvk::cli::StderrTerminalColumns();
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

@@ -80,6 +80,7 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
       err(err),
       options_(options),
       progress_terminal_(env.progress_terminal),
+      status_columns_(env.status_columns),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
   Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
+#include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
@@ -68,8 +70,10 @@ int main(int argc, char** argv) {
   }
 
   QApplication qt(argc, argv);
+  qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
   SetupWindowView setup_view(app, system.setup_window, &view);
+  WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
   window.show_setup_window = [&setup_view] { setup_view.Exec(); };
   setup_view.after_event = [&view] { view.SyncFromModel(); };
