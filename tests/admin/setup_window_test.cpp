@@ -608,6 +608,7 @@ TEST(SetupWindow, ResetToDefaultsAndReboot) {
   rig.Click(rig.f().Image8);
   EXPECT_EQ(rig.dialogs.boxes[0].text, "Reboot device, execute?");
   EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
+  ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // nobody waits for a reply
   EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
   EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_RESET_MODULE);
   EXPECT_FALSE(rig.app->link.ReplyTimedOut);  // nothing was waited for
