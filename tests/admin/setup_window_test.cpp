@@ -552,6 +552,7 @@ TEST(SetupWindow, BrokenDataConnectionKeepsEarlierFilesAndTheWindowUsable) {
   rig.network.allow_connect = [first](int connect) { return connect != first + 4; };
   EXPECT_THROW(rig.Click(f.Image3), RemoteFileError);
   EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
+  ASSERT_TRUE(rig.sim->WaitForStreams(1, std::chrono::seconds(5)));
   EXPECT_EQ(rig.sim->File("/local/sta_key.cfg"), Of("8charkey"));
   EXPECT_FALSE(rig.sim->File("/local/sta_keyT.cfg"));
   EXPECT_FALSE(rig.sim->File("/local/sta_ssid.cfg"));
