@@ -2,8 +2,10 @@
 // one poll over many of them, and a waker another thread trips to end a poll at once.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,9 @@ class Socket {
  private:
   Handle handle_ = kNoHandle;
 };
+
+// The octets of IPv4 text as the system reads it (inet_pton); nullopt when it is not IPv4 text.
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text);
 
 // A non-blocking listening socket on an IPv4 address; port 0 takes an ephemeral one. The port it
 // got goes to *bound_port. Throws std::invalid_argument for an address that is not IPv4 text and

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 // clang-format on
 
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -77,6 +78,16 @@ void Socket::Abort() {
   ::setsockopt(static_cast<SOCKET>(handle_), SOL_SOCKET, SO_LINGER,
                reinterpret_cast<const char*>(&reset), sizeof reset);
   Close();
+}
+
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
+  Startup();
+  in_addr addr{};
+  if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
+  std::array<std::uint8_t, 4> octets;
+  static_assert(sizeof addr == octets.size());
+  std::memcpy(octets.data(), &addr, octets.size());  // network order: first octet first
+  return octets;
 }
 
 Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_port) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
+#include "cli/timestamp.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
 
@@ -101,23 +101,6 @@ std::string WithoutUnit(const std::string& text) {
     if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0)
       return text.substr(0, text.size() - u.size());
   }
-  return text;
-}
-
-// ISO-8601 local time with milliseconds and the UTC offset: 2024-03-01T14:05:09.120+01:00.
-std::string LocalTimestamp(std::chrono::system_clock::time_point now) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm local{};
-  localtime_r(&t, &local);
-  char date[32];
-  char zone[8];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms.count()), zone,
-                zone + 3);
   return text;
 }
 
