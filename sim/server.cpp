@@ -81,7 +81,7 @@ class Server::Loop {
  public:
   using Phase = Connection::Phase;
 
-  Loop(Server& server) : s_(server) {}
+  explicit Loop(Server& server) : s_(server) {}
 
   void Run() {
     std::vector<net::PollItem> items;
