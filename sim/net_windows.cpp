@@ -27,6 +27,13 @@ Socket Own(SOCKET raw) {
   return raw == INVALID_SOCKET ? Socket() : Socket(static_cast<Handle>(raw));
 }
 
+// Not inherited by child processes, as SOCK_CLOEXEC on POSIX: a program a test starts must not
+// keep the simulator's port open.
+Socket NewSocket() {
+  return Own(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+}
+
 // Winsock is started once for the process and left running until it exits.
 void Startup() {
   static std::once_flag once;
@@ -98,7 +105,7 @@ Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_
   if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) {
     throw std::invalid_argument("not an IPv4 address: " + ipv4);
   }
-  Socket listener = Own(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  Socket listener = NewSocket();
   if (!listener.valid()) throw LastError("socket");
   // Without it a second server could take the port while this one listens.
   const BOOL on = TRUE;
@@ -118,6 +125,7 @@ Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_
 Socket Accept(const Socket& listener, bool* back_off) {
   Socket accepted = Own(::accept(Raw(listener), nullptr, nullptr));
   if (accepted.valid()) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(Raw(accepted)), HANDLE_FLAG_INHERIT, 0);
     SetNonBlocking(accepted);
     *back_off = false;
   } else {
@@ -129,7 +137,7 @@ Socket Accept(const Socket& listener, bool* back_off) {
 
 Socket ConnectLoopback(std::uint16_t port) {
   Startup();
-  Socket socket = Own(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  Socket socket = NewSocket();
   if (!socket.valid()) return socket;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
