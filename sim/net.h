@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zvk::sim::net {
@@ -21,7 +22,13 @@ class Socket {
   Socket() = default;
   explicit Socket(Handle handle) : handle_(handle) {}
   Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, kNoHandle);
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   ~Socket() { Close(); }

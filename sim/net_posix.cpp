@@ -30,15 +30,6 @@ long ErrorCode() {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
   handle_ = kNoHandle;

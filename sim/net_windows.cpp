@@ -65,15 +65,6 @@ std::system_error LastError(const std::string& what) {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kNoHandle) ::closesocket(static_cast<SOCKET>(handle_));
   handle_ = kNoHandle;

@@ -11,23 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "support/interface_lists.h"
+
 namespace zvk {
 namespace {
 
-// Plain pairs compare and print well in failures.
-using Adapters = std::vector<std::pair<std::string, std::string>>;
-using Wifi = std::vector<std::pair<std::string, bool>>;
-
-Adapters Flat(const std::vector<AdapterInfo>& list) {
-  Adapters out;
-  for (const AdapterInfo& a : list) out.emplace_back(a.name, a.address);
-  return out;
-}
-Wifi Flat(const std::vector<WirelessInterface>& list) {
-  Wifi out;
-  for (const WirelessInterface& w : list) out.emplace_back(w.id, w.connected);
-  return out;
-}
+using test::Adapters;
+using test::Flat;
+using test::Wifi;
 
 struct AdapterAnswer {
   std::uint32_t code;
@@ -141,11 +132,11 @@ TEST(WindowsHostInterfaces, WirelessQueryOutcomes) {
                 {kOtherGuid, 3},
                 {kOtherGuid, 4}};
   const std::string other = GuidText(kOtherGuid);
-  EXPECT_EQ(Flat(hosts.Wireless().value()), (Wifi{{"{4D36E972-E325-11CE-BFC1-08002BE10318}", true},
-                                                  {other, false},
-                                                  {other, false},
-                                                  {other, false},
-                                                  {other, false}}));
+  EXPECT_EQ(Flat(hosts.Wireless()), (Wifi{{"{4D36E972-E325-11CE-BFC1-08002BE10318}", true},
+                                          {other, false},
+                                          {other, false},
+                                          {other, false},
+                                          {other, false}}));
 }
 
 // The module is found by pairing an adapter with a wireless interface by identifier: the adapter
