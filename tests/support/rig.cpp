@@ -1,11 +1,8 @@
 #include "support/rig.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "sim/net.h"
 
 namespace zvk::test {
 
@@ -62,15 +59,9 @@ bool Logged(const App& app, const std::string& line) {
 }
 
 std::uint16_t ClosedLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  std::uint16_t port = 0;
+  sim::net::Listen("127.0.0.1", 0, &port);  // and closed again at once
+  return port;
 }
 
 }  // namespace zvk::test
