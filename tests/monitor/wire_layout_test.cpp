@@ -96,6 +96,65 @@ void ExpectAnalogRefBlock(const App& app, const Bytes& r, std::size_t at) {
   }
 }
 
+// Where the thermistor module's fields lie: the tail of its identity record and its data reply
+// carry the same fields at other offsets.
+struct ThermistorAt {
+  std::size_t readings, ref_count, sensor_types, fahrenheit, offsets, vref_count, user_curves;
+};
+
+void PutThermistorFields(Bytes& r, const ThermistorAt& at) {
+  for (int ch = 0; ch < 8; ++ch) PutBe16(&r[at.readings + 2 * ch], kReadings[ch]);
+  Put(r, at.ref_count, {0xC3, 0x50});
+  std::copy(kSensorTypes.begin(), kSensorTypes.end(),
+            r.begin() + static_cast<long>(at.sensor_types));
+  std::copy(kFahrenheit.begin(), kFahrenheit.end(), r.begin() + static_cast<long>(at.fahrenheit));
+  for (int ch = 0; ch < 8; ++ch) r[at.offsets + ch] = static_cast<std::uint8_t>(kOffsets[ch]);
+  Put(r, at.vref_count, {0x12, 0x34});
+  PutUserCurves(r, at.user_curves);
+}
+
+void ExpectThermistorFields(const App& app) {
+  const MeasurementState& m = app.meas;
+  for (int ch = 0; ch < 8; ++ch) {
+    SCOPED_TRACE("TH" + std::to_string(ch));
+    EXPECT_EQ(m.RawReading[ch], kReadings[ch]);
+    EXPECT_EQ(m.SensorType[ch], kSensorTypes[ch]);
+    EXPECT_EQ(m.Fahrenheit[ch], kFahrenheit[ch]);
+    EXPECT_EQ(m.TempOffset[ch], kOffsets[ch]);
+  }
+  EXPECT_EQ(m.ThermistorRefCount, 50000);
+  EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 50000);
+  EXPECT_EQ(m.VrefCount, 0x1234);
+  ExpectUserCurves(app.curves);
+}
+
+// Where the voltage module's fields lie, in its identity record and in its data reply.
+struct VoltageAt {
+  std::size_t readings, sampling_mode, range_codes, vref_count, ref_block;
+};
+
+void PutVoltageFields(Bytes& r, const VoltageAt& at) {
+  Put(r, at.readings, {0x0F, 0x6C, 0xFF, 0xCD, 0x80, 0x00, 0x7F, 0xFF, 0x00, 0x01});
+  r[at.sampling_mode] = 1;
+  std::copy(kRanges.begin(), kRanges.end(), r.begin() + static_cast<long>(at.range_codes));
+  Put(r, at.vref_count, {0x1F, 0x44});
+  PutAnalogRefBlock(r, at.ref_block);
+}
+
+void ExpectVoltageFields(const App& app, const MainForm& f, const Bytes& r, std::size_t ref_block) {
+  const MeasurementState& m = app.meas;
+  const std::array<std::int16_t, 8> readings{3948, -51, -32768, 32767, 1, 0, 0, 0};
+  for (int ch = 0; ch < 8; ++ch)
+    EXPECT_EQ(static_cast<std::int16_t>(m.RawReading[ch]), readings[ch]) << "channel " << ch;
+  for (int ch = 0; ch < 5; ++ch) EXPECT_EQ(m.RangeCode[ch], kRanges[ch]) << "AI" << ch;
+  EXPECT_EQ(m.SamplingMode, 1);
+  EXPECT_TRUE(f.RadioButton2.checked());
+  EXPECT_EQ(f.RangeCombo[1].text(), "2:-/+2.5V");
+  EXPECT_EQ(m.VrefCount, 8004);
+  ExpectAnalogRefBlock(app, r, ref_block);
+  EXPECT_EQ(f.AnalogValue[0].caption, "0.0395V");  // 3948 counts at 1e-5 V per count
+}
+
 Bytes IdentityRecord(std::uint8_t model) {
   Bytes r = Header(model == 0xB6 ? 390 : 389, 0x21);
   r[6] = model;
@@ -160,66 +219,44 @@ void ExpectCommonIdentity(const App& app, const MainForm& f) {
 
 TEST_F(WireLayout, ThermistorIdentityRecord) {
   Bytes r = IdentityRecord(0xB7);
-  for (int ch = 0; ch < 8; ++ch) PutBe16(&r[200 + 2 * ch], kReadings[ch]);
-  Put(r, 216, {0xC3, 0x50});
-  std::copy(kSensorTypes.begin(), kSensorTypes.end(), r.begin() + 218);
-  std::copy(kFahrenheit.begin(), kFahrenheit.end(), r.begin() + 226);
-  for (int ch = 0; ch < 8; ++ch) r[234 + ch] = static_cast<std::uint8_t>(kOffsets[ch]);
-  Put(r, 242, {0x12, 0x34});
-  PutUserCurves(r, 245);
+  PutThermistorFields(r, {.readings = 200,
+                          .ref_count = 216,
+                          .sensor_types = 218,
+                          .fahrenheit = 226,
+                          .offsets = 234,
+                          .vref_count = 242,
+                          .user_curves = 245});
   Deliver(app, 0x21, r);
-
   EXPECT_EQ(f.Label4.caption, "zVK-QN6 Thermistor Input Module");
   ExpectCommonIdentity(app, f);
-  const MeasurementState& m = app.meas;
-  for (int ch = 0; ch < 8; ++ch) {
-    SCOPED_TRACE("TH" + std::to_string(ch));
-    EXPECT_EQ(m.RawReading[ch], kReadings[ch]);
-    EXPECT_EQ(m.SensorType[ch], kSensorTypes[ch]);
-    EXPECT_EQ(m.Fahrenheit[ch], kFahrenheit[ch]);
-    EXPECT_EQ(m.TempOffset[ch], kOffsets[ch]);
-  }
-  EXPECT_EQ(m.ThermistorRefCount, 50000);
-  EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 50000);
+  ExpectThermistorFields(app);
   EXPECT_TRUE(Logged(app, "QN6_Ref_Val=>0xC350"));
-  EXPECT_EQ(m.VrefCount, 0x1234);
-  ExpectUserCurves(app.curves);
 }
 
 TEST_F(WireLayout, VoltageIdentityRecord) {
   Bytes r = IdentityRecord(0xB6);
-  Put(r, 200, {0x0F, 0x6C, 0xFF, 0xCD, 0x80, 0x00, 0x7F, 0xFF, 0x00, 0x01});
-  r[216] = 1;
-  std::copy(kRanges.begin(), kRanges.end(), r.begin() + 217);
-  Put(r, 225, {0x1F, 0x44});
-  PutAnalogRefBlock(r, 230);
+  PutVoltageFields(r, {.readings = 200,
+                       .sampling_mode = 216,
+                       .range_codes = 217,
+                       .vref_count = 225,
+                       .ref_block = 230});
   Deliver(app, 0x21, r);
-
   EXPECT_EQ(f.Label4.caption, "zVK-KM3 Analog Input Module");
   ExpectCommonIdentity(app, f);
-  const MeasurementState& m = app.meas;
-  const std::array<std::int16_t, 5> readings{3948, -51, -32768, 32767, 1};
-  for (int ch = 0; ch < 5; ++ch) {
-    EXPECT_EQ(static_cast<std::int16_t>(m.RawReading[ch]), readings[ch]) << "AI" << ch;
-    EXPECT_EQ(m.RangeCode[ch], kRanges[ch]) << "AI" << ch;
-  }
-  EXPECT_EQ(m.SamplingMode, 1);
-  EXPECT_EQ(m.VrefCount, 8004);
-  ExpectAnalogRefBlock(app, r, 230);
-  EXPECT_EQ(f.AnalogValue[0].caption, "0.0395V");  // 3948 counts at 1e-5 V per count
+  ExpectVoltageFields(app, f, r, 230);
 }
 
 Bytes ThermistorDataReply() {
   Bytes r = Header(198, 0xD8);
   Put(r, 6, {0xAA, 0x55});  // the digital states: not used
   Put(r, 8, {0xFF, 0xC3});
-  for (int ch = 0; ch < 8; ++ch) PutBe16(&r[10 + 2 * ch], kReadings[ch]);
-  Put(r, 26, {0xC3, 0x50});
-  std::copy(kSensorTypes.begin(), kSensorTypes.end(), r.begin() + 28);
-  std::copy(kFahrenheit.begin(), kFahrenheit.end(), r.begin() + 36);
-  for (int ch = 0; ch < 8; ++ch) r[44 + ch] = static_cast<std::uint8_t>(kOffsets[ch]);
-  Put(r, 52, {0x12, 0x34});
-  PutUserCurves(r, 54);
+  PutThermistorFields(r, {.readings = 10,
+                          .ref_count = 26,
+                          .sensor_types = 28,
+                          .fahrenheit = 36,
+                          .offsets = 44,
+                          .vref_count = 52,
+                          .user_curves = 54});
   return r;
 }
 
@@ -227,23 +264,12 @@ TEST_F(WireLayout, ThermistorDataReply) {
   app.device.ModelCode = 0xB7;
   const SensorTable table_before = app.sensors;
   Deliver(app, 0xD8, ThermistorDataReply());
-
-  const MeasurementState& m = app.meas;
-  for (int ch = 0; ch < 8; ++ch) {
-    SCOPED_TRACE("TH" + std::to_string(ch));
-    EXPECT_EQ(m.RawReading[ch], kReadings[ch]);
-    EXPECT_EQ(m.SensorType[ch], kSensorTypes[ch]);
-    EXPECT_EQ(m.Fahrenheit[ch], kFahrenheit[ch]);
-    EXPECT_EQ(m.TempOffset[ch], kOffsets[ch]);
-    EXPECT_EQ(f.FahrenheitCheck[ch].checked(), kFahrenheit[ch] != 0);
-  }
-  EXPECT_EQ(m.ThermistorRefCount, 50000);
-  EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 50000);
-  EXPECT_EQ(m.VrefCount, 0x1234);
+  ExpectThermistorFields(app);
+  for (int ch = 0; ch < 8; ++ch)
+    EXPECT_EQ(f.FahrenheitCheck[ch].checked(), kFahrenheit[ch] != 0) << "TH" << ch;
   EXPECT_EQ(f.Label12.caption, "RSSI: -61dBm");
   // The points are refreshed, not refitted: only the identity reply and the thermistor window
   // fit the curves.
-  ExpectUserCurves(app.curves);
   for (std::size_t row = 13; row < 21; ++row) {
     EXPECT_EQ(app.sensors[row].A, table_before[row].A) << row;
     EXPECT_EQ(app.sensors[row].C, table_before[row].C) << row;
@@ -268,28 +294,15 @@ TEST_F(WireLayout, VoltageDataReply) {
   Bytes r = Header(204, 0xD8);
   Put(r, 6, {0xAA, 0x55});
   Put(r, 8, {0xFF, 0xB0});
-  Put(r, 10, {0x0F, 0x6C, 0xFF, 0xCD, 0x80, 0x00, 0x7F, 0xFF, 0x00, 0x01});
   Put(r, 20, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});  // the thermistor channels 5 to 7: not read
-  r[26] = 1;
-  std::copy(kRanges.begin(), kRanges.end(), r.begin() + 27);
   Put(r, 32, {0xEE, 0xEE, 0xEE});
-  Put(r, 35, {0x1F, 0x44});
   Put(r, 37, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
-  PutAnalogRefBlock(r, 44);
+  PutVoltageFields(
+      r,
+      {.readings = 10, .sampling_mode = 26, .range_codes = 27, .vref_count = 35, .ref_block = 44});
   Deliver(app, 0xD8, r);
-
-  const MeasurementState& m = app.meas;
-  const std::array<std::int16_t, 8> readings{3948, -51, -32768, 32767, 1, 0, 0, 0};
-  for (int ch = 0; ch < 8; ++ch)
-    EXPECT_EQ(static_cast<std::int16_t>(m.RawReading[ch]), readings[ch]) << "channel " << ch;
-  for (int ch = 0; ch < 5; ++ch) EXPECT_EQ(m.RangeCode[ch], kRanges[ch]) << "AI" << ch;
-  EXPECT_EQ(m.SamplingMode, 1);
-  EXPECT_TRUE(f.RadioButton2.checked());
-  EXPECT_EQ(f.RangeCombo[1].text(), "2:-/+2.5V");
-  EXPECT_EQ(m.VrefCount, 8004);
+  ExpectVoltageFields(app, f, r, 44);
   EXPECT_EQ(f.Label12.caption, "RSSI: -80dBm");
-  ExpectAnalogRefBlock(app, r, 44);
-  EXPECT_EQ(f.AnalogValue[0].caption, "0.0395V");
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
 
