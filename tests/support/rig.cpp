@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/wire.h"
 #include "sim/net.h"
 
 namespace zvk::test {
@@ -15,11 +16,14 @@ Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
   }
   HostInterfaces& hosts =
       options.skip_wifi_check ? static_cast<HostInterfaces&>(skip_hosts) : *fake_hosts;
-  system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+  Network& net = options.network ? *options.network : network;
+  system = std::make_unique<System>(Seams{net, pump, sleeper, hosts, dialogs});
   app = &system->app;
   window = &system->main_window;
   app->link.DeviceHost = "127.0.0.1";
-  app->link.DevicePort = sim ? sim->Port() : ClosedLoopbackPort();
+  app->link.DevicePort = sim               ? sim->Port()
+                         : options.network ? wire::kDefaultPort
+                                           : ClosedLoopbackPort();
 }
 
 Rig::~Rig() {
