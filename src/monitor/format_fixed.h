@@ -11,4 +11,8 @@ namespace zvk {
 // ("1.2346E+05"). Non-finite values give "NAN", "INF" or "-INF".
 std::string FormatFixed(double value, int precision, int digits);
 
+// The same text, always worked out from the value's full decimal expansion. FormatFixed takes a
+// shorter road wherever it leads to the same text; this is the reference it is checked against.
+std::string FormatFixedExact(double value, int precision, int digits);
+
 }  // namespace zvk
