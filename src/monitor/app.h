@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/device_info.h"
@@ -67,9 +68,9 @@ class App {
   std::function<void(const std::string&)> on_log;
   std::function<void(const std::string&)> on_status;
 
-  void Log(const std::string& line) {
-    form.Memo1.lines.push_back(line);
-    if (on_log) on_log(line);
+  void Log(std::string line) {
+    form.Memo1.lines.push_back(std::move(line));
+    if (on_log) on_log(form.Memo1.lines.back());
   }
   void SetStatus(const std::string& text) {
     form.StatusBar2.panels[0] = text;

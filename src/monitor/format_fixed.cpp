@@ -1,8 +1,12 @@
 #include "monitor/format_fixed.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace zvk {
 
@@ -29,19 +33,21 @@ struct Decimal {
 // The first `significant` digits of `magnitude`, correctly rounded from its exact binary value
 // (to_chars works from the exact value, whatever the precision).
 void ToDecimal(double magnitude, int significant, Decimal& d) {
+  // "d.ddde-05": the leading digit, the point unless it stands alone, the others, the exponent.
   char text[kExactDigits + 16];
   const char* end = std::to_chars(text, text + sizeof text, magnitude,
                                   std::chars_format::scientific, significant - 1)
                         .ptr;
-  const char* p = text;
-  d.count = 0;
-  for (; *p != 'e'; ++p)
-    if (*p != '.') d.digits[d.count++] = *p;
-  ++p;  // 'e'
-  const bool negative = *p == '-';
-  int exponent = 0;
-  std::from_chars(p + 1, end, exponent);
-  d.exponent = negative ? -exponent : exponent;
+  d.digits[0] = text[0];
+  const char* exponent = text + 1;
+  if (significant > 1) {
+    std::memcpy(d.digits + 1, text + 2, static_cast<std::size_t>(significant - 1));
+    exponent = text + 1 + significant;
+  }
+  d.count = significant;
+  int value = 0;
+  for (const char* p = exponent + 2; p < end; ++p) value = value * 10 + (*p - '0');
+  d.exponent = exponent[1] == '-' ? -value : value;
 }
 
 // Keeps `keep` leading digits and rounds half away from zero; with `keep` 0 the first digit alone
@@ -111,62 +117,178 @@ bool RoundFast(double magnitude, int precision, int decimals, Decimal& r) {
   return true;
 }
 
-char DigitAt(const Decimal& d, int place) {
-  const int index = d.exponent - place;
-  return index < 0 || index >= d.count ? '0' : d.digits[index];
+#if defined(__SIZEOF_INT128__)
+__extension__ using Wide = unsigned __int128;
+
+constexpr int kWideDecimals = 19;  // 10^19 is the highest power of ten below 2^64
+
+constexpr auto kPowersOfTen = [] {
+  std::array<Wide, 39> p{};  // 10^38 is the highest power of ten below 2^128
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+// Number of decimal digits of t, 0 for t == 0: estimated from its bit width, then corrected.
+int DecimalWidth(Wide t) {
+  const auto high = static_cast<std::uint64_t>(t >> 64);
+  const int bits =
+      high != 0 ? 64 + std::bit_width(high) : std::bit_width(static_cast<std::uint64_t>(t));
+  const int estimate = bits * 1233 >> 12;  // 1233 / 4096 is just below log10(2)
+  return estimate + (t >= kPowersOfTen[static_cast<std::size_t>(estimate)] ? 1 : 0);
 }
 
-std::string Render(bool negative, const Decimal& r, int precision, int decimals) {
-  const bool zero = r.count == 1 && r.digits[0] == '0';
-  const bool exponent_form = !zero && r.exponent + 1 > precision;
-  const int integer_digits = exponent_form || zero ? 1 : std::max(r.exponent, 0) + 1;
-  // Sign, integer digits, point and decimals, or the mantissa and up to "E+308".
-  std::string out(
-      static_cast<std::size_t>(2 + std::max(integer_digits, precision) + 1 + decimals + 6), '\0');
-  char* p = out.data();
-  if (negative && !zero) *p++ = '-';
+// The rounding worked out exactly in integers: magnitude is m * 2^e, so magnitude * 10^decimals
+// is the integer m * 10^decimals shifted by e, and what the shift drops is the fraction that
+// decides the rounding. Used where that product fits 128 bits, as for every value of the callers.
+bool RoundWide(double magnitude, int precision, int decimals, Decimal& r) {
+  if (decimals > kWideDecimals) return false;
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased = static_cast<int>(bits >> 52);
+  std::uint64_t m = bits & ((std::uint64_t{1} << 52) - 1);
+  int e = -1074;  // subnormal
+  if (biased != 0) {
+    m |= std::uint64_t{1} << 52;
+    e = biased - 1075;
+  }
+  Wide t = Wide{m} * kPowersOfTen[static_cast<std::size_t>(decimals)];  // below 2^117
+  bool up = false;  // what is dropped is at least half a unit
+  if (e >= 0) {
+    if (e >= 117 || (t >> (127 - e)) != 0) return false;
+    t <<= e;
+  } else if (-e > 117) {
+    t = 0;  // below half a unit of the last decimal
+  } else {
+    const int k = -e;
+    up = (t & ((Wide{1} << k) - 1)) >= (Wide{1} << (k - 1));
+    t >>= k;
+  }
+  // t is the value cut at the last decimal: its width is the place of the leading digit plus
+  // the decimals plus one, and where that is more than the precision, the precision cuts first.
+  int scale = decimals;  // t counts units of 10^-scale
+  if (const int width = DecimalWidth(t); width > precision) {
+    const Wide unit = kPowersOfTen[static_cast<std::size_t>(width - precision)];
+    // An integer remainder below half a unit stays below it whatever fraction follows.
+    if (t <= UINT64_MAX) {
+      const auto n = static_cast<std::uint64_t>(t), u = static_cast<std::uint64_t>(unit);
+      up = n % u >= u / 2;
+      t = n / u;
+    } else {
+      up = t % unit >= unit / 2;
+      t /= unit;
+    }
+    scale -= width - precision;
+  }
+  if (up) ++t;
+  if (t > UINT64_MAX) return false;  // more than 19 digits kept: left to the other roads
 
-  if (exponent_form) {
+  r.count = static_cast<int>(
+      std::to_chars(r.digits, r.digits + 24, static_cast<std::uint64_t>(t)).ptr - r.digits);
+  r.exponent = r.count - 1 - scale;
+  RoundAt(r, r.count);  // drops trailing zeros
+  return true;
+}
+#else
+bool RoundWide(double, int, int, Decimal&) {
+  return false;
+}
+#endif
+
+// Writes the digits of the places `from` down to `to`, zeros where the value has none.
+char* PutPlaces(char* p, const Decimal& d, int from, int to) {
+  while (from >= to) {
+    const int index = d.exponent - from;
+    const int places = from - to + 1;
+    int n;
+    if (index < 0) {
+      n = std::min(places, -index);
+      std::memset(p, '0', static_cast<std::size_t>(n));
+    } else if (index < d.count) {
+      n = std::min(places, d.count - index);
+      std::memcpy(p, d.digits + index, static_cast<std::size_t>(n));
+    } else {
+      n = places;
+      std::memset(p, '0', static_cast<std::size_t>(n));
+    }
+    p += n;
+    from -= n;
+  }
+  return p;
+}
+
+// Writes the text from `p` on; returns its end.
+char* RenderInto(char* p, bool negative, const Decimal& r, int precision, int decimals) {
+  const bool zero = r.count == 1 && r.digits[0] == '0';
+  if (negative && !zero) *p++ = '-';
+  if (!zero && r.exponent + 1 > precision) {
     *p++ = r.digits[0];
     if (precision > 1) {
       *p++ = '.';
-      for (int i = 1; i < precision; ++i) *p++ = DigitAt(r, r.exponent - i);
+      p = PutPlaces(p, r, r.exponent - 1, r.exponent - precision + 1);
     }
     *p++ = 'E';
     *p++ = '+';
     if (r.exponent < 10) *p++ = '0';
-    p = std::to_chars(p, out.data() + out.size(), r.exponent).ptr;
-  } else {
-    for (int place = integer_digits - 1; place >= 0; --place) *p++ = DigitAt(r, place);
-    if (decimals > 0) {
-      *p++ = '.';
-      for (int place = -1; place >= -decimals; --place) *p++ = DigitAt(r, place);
-    }
+    return std::to_chars(p, p + 3, r.exponent).ptr;
   }
-  out.resize(static_cast<std::size_t>(p - out.data()));
-  return out;
+  p = PutPlaces(p, r, zero ? 0 : std::max(r.exponent, 0), 0);
+  if (decimals > 0) {
+    *p++ = '.';
+    p = PutPlaces(p, r, -1, -decimals);
+  }
+  return p;
 }
 
-std::string Format(double value, int precision, int decimals, bool exact_only) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+void AppendText(std::string& out, bool negative, const Decimal& r, int precision, int decimals) {
+  // Sign, at most `precision` integer digits, point and decimals; or sign, mantissa and "E+308".
+  const auto size = static_cast<std::size_t>(precision + decimals + 8);
+  char text[64];
+  if (size <= sizeof text) {
+    // Through a buffer of our own: a short text then fits the string without an allocation.
+    out.append(text, RenderInto(text, negative, r, precision, decimals));
+    return;
+  }
+  const std::size_t at = out.size();
+  out.resize(at + size);
+  out.resize(static_cast<std::size_t>(
+      RenderInto(out.data() + at, negative, r, precision, decimals) - out.data()));
+}
+
+void Append(std::string& out, double value, int precision, int decimals, bool exact_only) {
+  if (std::isnan(value)) {
+    out += "NAN";
+    return;
+  }
+  if (std::isinf(value)) {
+    out += value < 0 ? "-INF" : "INF";
+    return;
+  }
   if (precision < 1) precision = 1;
   if (decimals < 0) decimals = 0;
   const double magnitude = std::fabs(value);
   Decimal r;
-  if (exact_only || !RoundFast(magnitude, precision, decimals, r))
+  if (exact_only || !(RoundWide(magnitude, precision, decimals, r) ||
+                      RoundFast(magnitude, precision, decimals, r)))
     RoundExact(magnitude, precision, decimals, r);
-  return Render(value < 0, r, precision, decimals);
+  AppendText(out, value < 0, r, precision, decimals);
 }
 
 }  // namespace
 
 std::string FormatFixed(double value, int precision, int digits) {
-  return Format(value, precision, digits, false);
+  std::string text;
+  Append(text, value, precision, digits, false);
+  return text;
+}
+
+void AppendFormatFixed(std::string& out, double value, int precision, int digits) {
+  Append(out, value, precision, digits, false);
 }
 
 std::string FormatFixedExact(double value, int precision, int digits) {
-  return Format(value, precision, digits, true);
+  std::string text;
+  Append(text, value, precision, digits, true);
+  return text;
 }
 
 }  // namespace zvk
