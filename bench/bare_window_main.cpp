@@ -1,7 +1,7 @@
 // zvk_bench_bare_window --port PORT --quit-after MS: the baseline of the desktop app. A minimal
-// Qt window with the same two 100 ms timers: the first only counts, the second asks the module
-// on 127.0.0.1:PORT for its identity once and then polls its data every 31st tick with a bare
-// blocking exchange, showing the raw readings in one label per channel.
+// Qt window of the main window's size with the same two 100 ms timers: the first only counts, the
+// second asks the module on 127.0.0.1:PORT for its identity once and then polls its data every 31st
+// tick with a bare blocking exchange, showing the raw readings in one label per channel.
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
 
   QWidget window;
   window.setWindowTitle(QStringLiteral("bare"));
+  window.setFixedSize(528, 479);  // the main window's client area
   auto* layout = new QVBoxLayout(&window);
   std::array<QLabel*, 8> values{};
   for (QLabel*& label : values) {

@@ -8,7 +8,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 extern char** environ;
@@ -33,6 +36,36 @@ double ThreadCpuSeconds() {
 
 double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::map<int, double> ThreadCpuSeconds(int pid) {
+  const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code error;
+  std::map<int, double> seconds;
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream schedstat(task.path() / "schedstat");
+    long long run_ns = 0;
+    if (schedstat >> run_ns)
+      seconds[std::stoi(task.path().filename().string())] = static_cast<double>(run_ns) * 1e-9;
+  }
+  return seconds;
+}
+
+double CpuBetween(const std::map<int, double>& first, const std::map<int, double>& second) {
+  double used = 0;
+  for (const auto& [tid, seconds] : second) {
+    const auto before = first.find(tid);
+    used += seconds - (before == first.end() ? 0.0 : before->second);
+  }
+  return used;
+}
+
+long ProcessPeakRssKib(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
 }
 
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {

@@ -2,6 +2,7 @@
 // processes (getrusage / wait4), wall time, and peak resident memory.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,15 @@ struct ProcessRun {
   long peak_rss_kib = 0;    // its VmHWM when it ended
   int exit_code = -1;       // -1 when it did not exit normally
 };
+
+// CPU time each thread of a running process has used so far, in seconds, by thread id (the
+// kernel's run time accounting, to the nanosecond). Empty when it cannot be read.
+std::map<int, double> ThreadCpuSeconds(int pid);
+// CPU time a process used between two readings of ThreadCpuSeconds. A thread that ended in
+// between (an idle pool thread expiring) counts with nothing more than it had at the first.
+double CpuBetween(const std::map<int, double>& first, const std::map<int, double>& second);
+// Its peak resident memory so far (VmHWM), in KiB; negative when it cannot be read.
+long ProcessPeakRssKib(int pid);
 
 // Starts a program with `env` added to the environment and its output discarded.
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});

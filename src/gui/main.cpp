@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -17,6 +17,16 @@
 #include "monitor/app.h"
 #include "monitor/main_window.h"
 
+namespace {
+
+// Plain stdio: the program has no other use for iostreams, whose start-up would add a few
+// hundred KiB to its resident memory.
+void Print(std::FILE* to, const std::string& text) {
+  std::fputs(text.c_str(), to);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace zvk;
   using namespace zvk::gui;
@@ -26,8 +36,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.options) {
-    (parsed.exit_code == 0 ? std::cout : std::cerr)
-        << parsed.message.toLocal8Bit().toStdString() << (parsed.exit_code == 0 ? "" : "\n");
+    Print(parsed.exit_code == 0 ? stdout : stderr,
+          parsed.message.toLocal8Bit().toStdString() + (parsed.exit_code == 0 ? "" : "\n"));
     return parsed.exit_code;
   }
   const StartupOptions& options = *parsed.options;
@@ -58,7 +68,7 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << "zvk-analog: --host " << *options.host << ": " << error << "\n";
+      Print(stderr, "zvk-analog: --host " + *options.host + ": " + error + "\n");
       return 2;
     }
   }
@@ -75,8 +85,8 @@ int main(int argc, char** argv) {
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
         if (!view.grab().save(options.screenshot)) {
-          std::cerr << "zvk-analog: cannot write the screenshot to "
-                    << options.screenshot.toLocal8Bit().toStdString() << "\n";
+          Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                            options.screenshot.toLocal8Bit().toStdString() + "\n");
           code = 1;
         }
       }
