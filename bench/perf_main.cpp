@@ -198,7 +198,7 @@ Row ZvkReadRow(const Settings& settings) {
                                         "--skip-wifi-check",  "read",   "--count",   "1"};
   const std::vector<std::string> bare = {Bin(settings, "zvk_bench_bare_client"), port};
   std::vector<double> zvk_cpu, bare_cpu, zvk_wall, bare_wall;
-  const int runs = settings.quick ? 8 : 40;
+  const int runs = settings.quick ? 8 : 60;
   for (int i = 0; i < runs; ++i) {
     for (int k = 0; k < 2; ++k) {
       const bool ours = (i + k) % 2 == 0;
