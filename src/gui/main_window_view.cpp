@@ -80,18 +80,19 @@ MainWindowView::MainWindowView(App& app, MainWindow& window, QWidget* parent)
 
   timer1_.setInterval(kTickMs);
   timer3_.setInterval(kTickMs);
+  // Most ticks change nothing on screen: Timer1's retry step does nothing while no reply is
+  // overdue, and an ordinary Timer3 tick with nothing queued only counts towards the next
+  // supervision tick. Those skip the mirroring; every other tick is followed by it.
   connect(&timer1_, &QTimer::timeout, this, [this] {
-    // Timer1's retry step does nothing while no reply is overdue: no change to mirror then.
-    if (!app_.link.ReplyTimedOut) {
-      window_.Timer1Timer();
-      return;
-    }
-    Run([this] { window_.Timer1Timer(); });
+    const bool idle = !app_.link.ReplyTimedOut;
+    Run([this] { window_.Timer1Timer(); }, !idle);
   });
   // The model stops Timer3 for the length of its own tick; a tick that comes due inside it
   // (through the event pump) is skipped.
   connect(&timer3_, &QTimer::timeout, this, [this] {
-    if (window_.Timer3Enabled()) Run([this] { window_.Timer3Timer(); });
+    if (!window_.Timer3Enabled()) return;
+    const bool idle = !window_.SupervisionDue() && app_.link.QueuedCommand == 0;
+    Run([this] { window_.Timer3Timer(); }, !idle);
   });
 }
 
@@ -128,13 +129,14 @@ void MainWindowView::Activate() {
   Run([this] { window_.FormActivate(); });
 }
 
-void MainWindowView::Run(const std::function<void()>& action) {
+void MainWindowView::Run(const std::function<void()>& action, bool mirror) {
   try {
     action();
   } catch (const std::exception& e) {
     app_.seams.dialogs.ErrorBox(e.what());
+    mirror = true;
   }
-  SyncFromModel();
+  if (mirror) SyncFromModel();
 }
 
 // ---- building ----

@@ -109,8 +109,9 @@ class MainWindowView final : public QWidget {
   StatusBarView AddStatusBar(const StatusBar& model, const char* name, int y);
 
   // Runs a model event from a widget or a timer: an error that escapes it is shown in the error
-  // box and the program goes on; the widgets then show what the event changed.
-  void Run(const std::function<void()>& action);
+  // box and the program goes on; the widgets then show what the event changed (unless `mirror`
+  // is false: an event known to change nothing on screen).
+  void Run(const std::function<void()>& action, bool mirror = true);
   void Activate();
 
   App& app_;

@@ -247,14 +247,15 @@ TEST(MainWindowView, TicksCopyOnlyWhatChangedAndBringBackAWidgetTheUserMovedAway
   ASSERT_TRUE(rig.WaitIdentified());
   RunEventsFor(200);
 
-  // A widget whose control does not change is left alone by the ticks ...
+  // A widget whose control does not change is left alone by the ticks and the mirroring ...
   QLabel* caption = rig.Find<QLabel>("Label6");
   caption->setText("written elsewhere");
   RunEventsFor(300);
+  rig.view->SyncFromModel();
   EXPECT_EQ(caption->text().toStdString(), "written elsewhere");
   // ... and shows its control again as soon as that changes.
   rig.app->form.Label6.caption = "Device  IP: (new)";
-  RunEventsFor(300);
+  rig.view->SyncFromModel();
   EXPECT_EQ(caption->text().toStdString(), "Device  IP: (new)");
 
   // A pick that the control does not keep: the box shows the control's item, not the pick.
