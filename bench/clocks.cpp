@@ -38,7 +38,7 @@ double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::map<int, double> ThreadCpuSeconds(int pid) {
+std::map<int, double> CpuByThread(int pid) {
   const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
   std::error_code error;
   std::map<int, double> seconds;
@@ -58,14 +58,6 @@ double CpuBetween(const std::map<int, double>& first, const std::map<int, double
     used += seconds - (before == first.end() ? 0.0 : before->second);
   }
   return used;
-}
-
-long ProcessPeakRssKib(int pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
 }
 
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {

@@ -1,5 +1,6 @@
-// Clocks for side-by-side measurements: CPU time of the calling thread and of finished child
-// processes (getrusage / wait4), wall time, and peak resident memory.
+// Clocks for side-by-side measurements: CPU time of the calling thread, of the threads of a
+// running process (/proc) and of a finished child process (wait4), its peak resident memory,
+// and wall time.
 #pragma once
 
 #include <map>
@@ -21,12 +22,10 @@ struct ProcessRun {
 
 // CPU time each thread of a running process has used so far, in seconds, by thread id (the
 // kernel's run time accounting, to the nanosecond). Empty when it cannot be read.
-std::map<int, double> ThreadCpuSeconds(int pid);
-// CPU time a process used between two readings of ThreadCpuSeconds. A thread that ended in
+std::map<int, double> CpuByThread(int pid);
+// CPU time a process used between two readings of CpuByThread. A thread that ended in
 // between (an idle pool thread expiring) counts with nothing more than it had at the first.
 double CpuBetween(const std::map<int, double>& first, const std::map<int, double>& second);
-// Its peak resident memory so far (VmHWM), in KiB; negative when it cannot be read.
-long ProcessPeakRssKib(int pid);
 
 // Starts a program with `env` added to the environment and its output discarded.
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});

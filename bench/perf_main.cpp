@@ -257,12 +257,12 @@ std::vector<Row> DesktopRows(const Settings& settings) {
   };
   sleep_until(kStartSeconds);
   for (Pair& p : pairs)
-    for (Program* program : {&p.ours, &p.bare}) program->at_start = ThreadCpuSeconds(program->pid);
+    for (Program* program : {&p.ours, &p.bare}) program->at_start = CpuByThread(program->pid);
   sleep_until(kStartSeconds + span);
   for (Pair& p : pairs) {
     for (Program* program : {&p.ours, &p.bare}) {
       program->start_cpu = CpuBetween({}, program->at_start);
-      program->polling_cpu = CpuBetween(program->at_start, ThreadCpuSeconds(program->pid));
+      program->polling_cpu = CpuBetween(program->at_start, CpuByThread(program->pid));
     }
   }
   for (Pair& p : pairs)
