@@ -16,8 +16,13 @@ namespace {
 // this many digits after the leading one reproduce it exactly (to_chars pads with zeros).
 constexpr int kExactDigits = 767;
 
-// Digits the fast path asks for beyond the precision. They tell which side of a rounding tie the
-// value lies on; only when they read exactly "50...0" is the answer left to the exact expansion.
+// The value is rounded by the first of three roads that applies: in 128-bit integers where the
+// value times 10^decimals fits (RoundWide, every value the callers format), from a few guard
+// digits beyond the precision (RoundFast), and from the full expansion (RoundExact), which
+// defines the result and is taken only where the guard digits sit right on a tie.
+
+// Guard digits RoundFast asks for beyond the precision. They tell which side of a rounding tie
+// the value lies on unless they read exactly "50...0".
 constexpr int kGuardDigits = 3;
 // Above this many significant digits the exact expansion is as cheap as anything else.
 constexpr int kFastDigitsLimit = 40;
