@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,6 +20,16 @@
 #include "monitor/supervision.h"
 #include "util/message_text.h"
 
+namespace {
+
+// Plain stdio: the program has no other use for iostreams, whose start-up would add a few
+// hundred KiB to its resident memory.
+void Print(std::FILE* to, const std::string& text) {
+  std::fputs(text.c_str(), to);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace zvk;
   using namespace zvk::gui;
@@ -29,8 +39,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.options) {
-    (parsed.exit_code == 0 ? std::cout : std::cerr)
-        << parsed.message.toLocal8Bit().toStdString() << (parsed.exit_code == 0 ? "" : "\n");
+    Print(parsed.exit_code == 0 ? stdout : stderr,
+          parsed.message.toLocal8Bit().toStdString() + (parsed.exit_code == 0 ? "" : "\n"));
     return parsed.exit_code;
   }
   const StartupOptions& options = *parsed.options;
@@ -62,9 +72,9 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app, window.form);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
-                                          {*options.host})
-                << "\n";
+      Print(stderr, WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
+                                           {*options.host}) +
+                        "\n");
       return 2;
     }
   }
@@ -88,26 +98,32 @@ int main(int argc, char** argv) {
     view.repaint();
     if (setup_view.isVisible()) setup_view.repaint();
   };
-  QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
+  // Closing the window, or the end of a timed run, may come while an exchange waits inside a
+  // handler: the pump tells the link, which gives up the wait so the program ends at once.
+  auto quit = [&pump](int code) {
+    pump.RequestQuit();
+    QCoreApplication::exit(code);
+  };
+  QObject::connect(&view, &MainWindowView::closed, &qt, [quit] { quit(0); });
 
   if (options.setup_after_ms) {
     QTimer::singleShot(*options.setup_after_ms, &view,
                        [&window] { window.form.Image1.UserClick(); });
   }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options] {
+    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options, quit] {
       int code = 0;
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
         setup_view.SyncFromModel();
         QWidget& shown = setup_view.isVisible() ? static_cast<QWidget&>(setup_view) : view;
         if (!shown.grab().save(options.screenshot)) {
-          std::cerr << "zvk-analog: cannot write the screenshot to "
-                    << options.screenshot.toLocal8Bit().toStdString() << "\n";
+          Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                            options.screenshot.toLocal8Bit().toStdString() + "\n");
           code = 1;
         }
       }
-      QCoreApplication::exit(code);
+      quit(code);
     });
   }
 
