@@ -82,21 +82,27 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
-  SetupWindowView setup_view(app, system.setup_window, &view);
   WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
-  window.show_setup_window = [&setup_view] { setup_view.Exec(); };
-  setup_view.after_event = [&view] { view.SyncFromModel(); };
-  pump.before_events = [&view, &setup_view] {
-    view.SyncFromModel();
-    setup_view.SyncFromModel();
+  // The setup window's widgets are made when it is first shown; its model lives from the start.
+  std::unique_ptr<SetupWindowView> setup_view;
+  window.show_setup_window = [&] {
+    if (!setup_view) {
+      setup_view = std::make_unique<SetupWindowView>(app, system.setup_window, &view);
+      setup_view->after_event = [&view] { view.SyncFromModel(); };
+    }
+    setup_view->Exec();
   };
-  // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
-  app.repaint_main_window = [&view, &setup_view] {
+  const auto sync_views = [&view, &setup_view] {
     view.SyncFromModel();
-    setup_view.SyncFromModel();
+    if (setup_view) setup_view->SyncFromModel();
+  };
+  pump.before_events = sync_views;
+  // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
+  app.repaint_main_window = [&view, &setup_view, sync_views] {
+    sync_views();
     view.repaint();
-    if (setup_view.isVisible()) setup_view.repaint();
+    if (setup_view && setup_view->isVisible()) setup_view->repaint();
   };
   // Closing the window, or the end of a timed run, may come while an exchange waits inside a
   // handler: the pump tells the link, which gives up the wait so the program ends at once.
@@ -111,20 +117,21 @@ int main(int argc, char** argv) {
                        [&window] { window.form.Image1.UserClick(); });
   }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options, quit] {
-      int code = 0;
-      if (!options.screenshot.isEmpty()) {
-        view.SyncFromModel();
-        setup_view.SyncFromModel();
-        QWidget& shown = setup_view.isVisible() ? static_cast<QWidget&>(setup_view) : view;
-        if (!shown.grab().save(options.screenshot)) {
-          Print(stderr, "zvk-analog: cannot write the screenshot to " +
-                            options.screenshot.toLocal8Bit().toStdString() + "\n");
-          code = 1;
-        }
-      }
-      quit(code);
-    });
+    QTimer::singleShot(
+        *options.quit_after_ms, &view, [&view, &setup_view, &options, quit, sync_views] {
+          int code = 0;
+          if (!options.screenshot.isEmpty()) {
+            sync_views();
+            const bool setup_shown = setup_view && setup_view->isVisible();
+            QWidget& shown = setup_shown ? static_cast<QWidget&>(*setup_view) : view;
+            if (!shown.grab().save(options.screenshot)) {
+              Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                                options.screenshot.toLocal8Bit().toStdString() + "\n");
+              code = 1;
+            }
+          }
+          quit(code);
+        });
   }
 
   view.CentreOnScreen();
