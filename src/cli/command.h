@@ -39,5 +39,7 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// Recording the readings to a file over time (log).
+void AddRecordingCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

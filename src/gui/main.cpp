@@ -9,9 +9,11 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/startup_options.h"
+#include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
@@ -67,7 +69,9 @@ int main(int argc, char** argv) {
   }
 
   QApplication qt(argc, argv);
+  qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
+  WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
   pump.before_events = [&view] { view.SyncFromModel(); };
   QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
