@@ -2,6 +2,7 @@
 // failing exit status, and sends nothing to the module.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,8 +33,8 @@ const Kind kKinds[] = {
     {"over-long", kLong},
 };
 
-// One argument: the command line with "@" where the bad text goes, and the name the error line
-// must give.
+// One argument: the command line with "@" where the bad text goes (and "%" for a file in the
+// temporary folder), and the name the error line must give.
 struct Slot {
   std::vector<std::string> args;
   const char* named;
@@ -55,6 +56,12 @@ const Slot kSlots[] = {
     {{"set-unit", "TH0", "@"}, "unit", {}},
     {{"set-offset", "@", "1"}, "channel", {}},
     {{"set-offset", "TH0", "@"}, "offset", {"-5"}},
+    {{"log", "@", "--count", "1"},
+     "record to",
+     {"   ", "xyz", "99999999999999999999999", "-5", "\u4E2D\u6587", "\u00E9t\u00E9"}},
+    {{"log", "%", "--interval", "@"}, "--interval", {}},
+    {{"log", "%", "--duration", "@"}, "--duration", {}},
+    {{"log", "%", "--count", "@"}, "--count", {"99999999999999999999999"}},
 };
 
 TEST(cliBadArguments, EveryArgumentRefusesEveryKindOfBadTextInOneLineAndSendsNothing) {
@@ -63,12 +70,15 @@ TEST(cliBadArguments, EveryArgumentRefusesEveryKindOfBadTextInOneLineAndSendsNot
   sim.Start();
   test::LoopbackOnlyNetwork network;
   test::FakeHostInterfaces hosts;
+  const std::filesystem::path recording =
+      std::filesystem::temp_directory_path() / "zvk-bad-arguments.csv";
   for (const Slot& slot : kSlots) {
     for (const Kind& kind : kKinds) {
       if (std::find(slot.valid.begin(), slot.valid.end(), kind.text) != slot.valid.end()) continue;
       std::vector<std::string> args{"--host", "127.0.0.1", "--port", std::to_string(sim.Port()),
                                     "--skip-wifi-check"};
-      for (const std::string& a : slot.args) args.push_back(a == "@" ? kind.text : a);
+      for (const std::string& a : slot.args)
+        args.push_back(a == "@" ? kind.text : a == "%" ? recording.string() : a);
       // The slot's own option replaces the default one given above.
       if (slot.args[0] == "--host") args.erase(args.begin(), args.begin() + 2);
       if (slot.args[0] == "--port") args.erase(args.begin() + 2, args.begin() + 4);
@@ -92,6 +102,7 @@ TEST(cliBadArguments, EveryArgumentRefusesEveryKindOfBadTextInOneLineAndSendsNot
     }
   }
   EXPECT_TRUE(sim.Frames().empty());
+  EXPECT_FALSE(std::filesystem::exists(recording));
   sim.Stop();
 }
 
