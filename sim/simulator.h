@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,13 @@ struct Options {
   std::string listen = "127.0.0.1";
   std::uint16_t port = 0;  // 0: ephemeral
   std::string files_dir;   // empty: files kept in memory
+  // A connection that has not sent its whole frame this long after it was accepted is served with
+  // what came (or closed when nothing usable came), so a silent or trickling client ends.
+  int idle_timeout_ms = 3000;
+  // Connections served at once; at the limit, the oldest one still sending its frame makes room.
+  std::size_t max_connections = 256;
+  // The newest frames kept for Frames(); older ones are dropped, so a long run stays bounded.
+  std::size_t frame_record_limit = 1000;
 };
 
 // A snapshot of what the module currently holds.
@@ -65,10 +73,12 @@ class Simulator {
   void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0);
   void ClearFaults();
 
-  // Every frame received on a command connection, in order, exactly as received.
+  // The frames received on command connections, oldest first, exactly as received: all of them
+  // since the start or ClearFrames, up to the newest Options::frame_record_limit.
   std::vector<std::vector<std::uint8_t>> Frames() const;
   void ClearFrames();
-  // Waits until at least n frames were received or the timeout passed.
+  // Waits until at least n frames were received since the start or ClearFrames (whether still
+  // kept or not), or the timeout passed.
   bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
 
   State Snapshot() const;

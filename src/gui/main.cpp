@@ -74,10 +74,16 @@ int main(int argc, char** argv) {
   WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
   pump.before_events = [&view] { view.SyncFromModel(); };
-  QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
+  // Closing the window, or the end of a timed run, may come while an exchange waits inside a
+  // handler: the pump tells the link, which gives up the wait so the program ends at once.
+  auto quit = [&pump](int code) {
+    pump.RequestQuit();
+    QCoreApplication::exit(code);
+  };
+  QObject::connect(&view, &MainWindowView::closed, &qt, [quit] { quit(0); });
 
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options] {
+    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options, quit] {
       int code = 0;
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
@@ -87,7 +93,7 @@ int main(int argc, char** argv) {
           code = 1;
         }
       }
-      QCoreApplication::exit(code);
+      quit(code);
     });
   }
 

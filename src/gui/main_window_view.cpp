@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,8 +15,10 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStringList>
 #include <QStyle>
 #include <QToolButton>
+#include <algorithm>
 #include <exception>
 
 #include "gui/icons.h"
@@ -49,6 +52,42 @@ QFont CalibriBold(int pixels) {
   font.setPixelSize(pixels);
   font.setBold(true);
   return font;
+}
+
+// Every digit in each place of `pattern` ('d'): whichever digit is widest in the font.
+QStringList Numbers(const QString& pattern) {
+  QStringList numbers;
+  for (char d = '0'; d <= '9'; ++d) numbers << QString(pattern).replace(u'd', QChar(d));
+  return numbers;
+}
+
+// The widest texts a value label shows. Volts: five significant digits, four decimals, about
+// 10.25 V at most. Temperatures: tenths of a degree with an offset of up to 12.7, -62.7 to
+// 212.7 degrees Celsius and -70.7 to 404.7 Fahrenheit.
+QStringList WidestVoltTexts() {
+  return Numbers(QStringLiteral("-dd.ddddV")) << QStringLiteral("Range?");
+}
+QStringList WidestTemperatureTexts() {
+  QStringList texts{QStringLiteral("Under Range"), QStringLiteral("Over Range"),
+                    QStringLiteral("Disable")};
+  for (const QString& unit : {QStringLiteral("\u2103"), QStringLiteral("\u2109")})
+    texts << Numbers(QStringLiteral("-dd.d") + unit) << Numbers(QStringLiteral("ddd.d") + unit);
+  return texts;
+}
+
+// The layout leaves room for these texts in the window's preferred fonts and in the common
+// fallbacks; a font wider still is made smaller until every text fits its label.
+void FitFont(QLabel* label, const QStringList& texts) {
+  QFont font = label->font();
+  const int room = label->contentsRect().width();
+  auto widest = [&texts](const QFont& f) {
+    const QFontMetrics metrics(f);
+    int width = 0;
+    for (const QString& text : texts) width = std::max(width, metrics.horizontalAdvance(text));
+    return width;
+  };
+  while (font.pixelSize() > 8 && widest(font) > room) font.setPixelSize(font.pixelSize() - 1);
+  label->setFont(font);
 }
 
 // Thermistor rows: the channel captions and values line up with the controls of the three
@@ -297,7 +336,9 @@ void MainWindowView::BuildAnalogGroup() {
   for (std::size_t ch = 0; ch < 5; ++ch) {
     const int y = 52 + static_cast<int>(ch) * 38;
     AddLabel(f.AnalogCaption[ch], group, kCaptionNames[ch], {24, y + 3, 40, 18});
-    AddLabel(f.AnalogValue[ch], group, kValueNames[ch], {70, y, 130, 24})->setFont(value_font);
+    QLabel* value = AddLabel(f.AnalogValue[ch], group, kValueNames[ch], {70, y, 130, 24});
+    value->setFont(value_font);
+    FitFont(value, WidestVoltTexts());
     AddCombo(f.RangeCombo[ch], group, kComboNames[ch], {210, y, 130, 24});
   }
 
@@ -336,7 +377,7 @@ void MainWindowView::BuildThermistorGroup() {
 
   constexpr int kColumnHeight = kThRowTop + 8 * kThRowPitch + 24;
   QGroupBox* sensors =
-      AddGroup(f.GroupBox4, group, "GroupBox4", {140, kThColumnsTop, 242, kColumnHeight});
+      AddGroup(f.GroupBox4, group, "GroupBox4", {144, kThColumnsTop, 238, kColumnHeight});
   QGroupBox* units =
       AddGroup(f.GroupBox5, group, "GroupBox5", {386, kThColumnsTop, 32, kColumnHeight});
   QGroupBox* offsets =
@@ -348,10 +389,11 @@ void MainWindowView::BuildThermistorGroup() {
   for (std::size_t ch = 0; ch < 8; ++ch) {
     const int row = kThRowTop + static_cast<int>(ch) * kThRowPitch;
     const int y = kThColumnsTop + row;
-    AddLabel(f.ThermistorCaption[ch], group, kCaptionNames[ch], {14, y + 3, 34, 18});
-    AddLabel(f.ThermistorValue[ch], group, kValueNames[ch], {48, y + 2, 90, 20})
-        ->setFont(value_font);
-    AddCombo(f.SensorCombo[ch], sensors, kComboNames[ch], {6, row, 230, 22});
+    AddLabel(f.ThermistorCaption[ch], group, kCaptionNames[ch], {12, y + 3, 32, 18});
+    QLabel* value = AddLabel(f.ThermistorValue[ch], group, kValueNames[ch], {44, y + 2, 98, 20});
+    value->setFont(value_font);
+    FitFont(value, WidestTemperatureTexts());
+    AddCombo(f.SensorCombo[ch], sensors, kComboNames[ch], {6, row, 226, 22});
 
     auto* check = new QCheckBox(units);
     check->setObjectName(QStringLiteral("CheckBox%1").arg(ch + 1));

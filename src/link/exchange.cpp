@@ -14,33 +14,42 @@ namespace {
 
 constexpr const char* kConnectTimeoutText = "Connect Timeout";
 
-// Connects to the module, keeping the event pump running. Null when the connect failed.
-std::unique_ptr<TcpSocket> Connect(Link& link) {
-  auto socket = link.seams.network.NewSocket();
-  IoStatus status = socket->BeginConnect(link.DeviceHost, link.DevicePort);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  while (status == IoStatus::Pending) {
-    link.seams.pump.ProcessEvents();
-    if (std::chrono::steady_clock::now() >= deadline) {
-      status = IoStatus::Failed;
-      break;
-    }
-    status = socket->PollConnect(kReplyPollMs);
-  }
-  if (status != IoStatus::Done) {
-    socket->Close();
-    return nullptr;
-  }
-  return socket;
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Now(const Link& link) {
+  return link.seams.network.Now();
 }
 
-// Connects for an exchange; on failure reports it and releases the link, returning null.
+bool Quitting(const Link& link) {
+  return link.seams.pump.QuitRequested();
+}
+
+// How a wait of the link ended.
+enum class Wait { Done, TimedOut, Error, Abandoned };
+
+// Connects to the module, keeping the event pump running.
+Wait Connect(Link& link, TcpSocket& socket) {
+  IoStatus status = socket.BeginConnect(link.DeviceHost, link.DevicePort);
+  const auto deadline = Now(link) + std::chrono::milliseconds(kConnectTimeoutMs);
+  while (status == IoStatus::Pending) {
+    link.seams.pump.ProcessEvents();
+    if (Quitting(link)) return Wait::Abandoned;
+    if (Now(link) >= deadline) return Wait::TimedOut;
+    status = socket.PollConnect(kReplyPollMs);
+  }
+  return status == IoStatus::Done ? Wait::Done : Wait::Error;
+}
+
+// Connects for an exchange; on failure reports it and releases the link, returning null. A
+// connect given up because the program is quitting reports nothing.
 std::unique_ptr<TcpSocket> OpenLink(Link& link) {
-  auto socket = Connect(link);
-  if (!socket) {
-    link.reporter.SetStatus(kConnectTimeoutText);
+  auto socket = link.seams.network.NewSocket();
+  const Wait connected = Connect(link, *socket);
+  if (connected != Wait::Done) {
+    socket->Close();
     link.LinkBusy = false;
+    if (connected == Wait::Abandoned) return nullptr;
+    link.reporter.SetStatus(kConnectTimeoutText);
     link.PendingCommand = 0;
     return nullptr;
   }
@@ -58,6 +67,20 @@ void LinkError(Link& link, TcpSocket& socket, const std::string& what) {
   link.reporter.Log("Link error, " + reason);
 }
 
+// No reply came: the pending command stays for the retry step.
+void NoReply(Link& link, TcpSocket& socket) {
+  link.reporter.Log("Wait RX Timeout!");
+  socket.Close();
+  link.ReplyTimedOut = true;
+  link.LinkBusy = false;
+}
+
+// The program is quitting: the exchange ends where it stands, with nothing reported.
+void Abandon(Link& link, TcpSocket& socket) {
+  socket.Close();
+  link.LinkBusy = false;
+}
+
 void RunAfterExchange(Link& link) {
   auto actions = std::move(link.after_exchange);
   link.after_exchange.clear();
@@ -68,8 +91,6 @@ void CopySignature(Link& link) {
   std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), link.CommandFrame.begin());
 }
 
-enum class Wait { Data, TimedOut, Error };
-
 // One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
 // counts, and the wait fails once kReplyPolls have counted.
 Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
@@ -77,29 +98,33 @@ Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
     IoStatus s = socket.WaitReadable(0);
     if (s == IoStatus::Pending) {
       link.seams.pump.ProcessEvents();
+      if (Quitting(link)) return Wait::Abandoned;
       s = socket.WaitReadable(kReplyPollMs);
       if (s == IoStatus::Pending) {
         ++polls;
         continue;
       }
     }
-    return s == IoStatus::Done ? Wait::Data : Wait::Error;
+    return s == IoStatus::Done ? Wait::Done : Wait::Error;
   }
   return Wait::TimedOut;
 }
 
 struct ReplyRead {
+  enum class End { Open, Closed, Broken, Abandoned };
   std::size_t received = 0;  // bytes in ReplyBuffer
   std::size_t dropped = 0;   // bytes past its end, read and discarded
-  bool failed = false;
+  End end = End::Open;       // Open: complete, or its wait ran out with the connection open
 };
 
-// Reads the reply that has started to arrive until it holds what its handler reads, the module
-// closes, or one more reply wait has passed. An oversized reply is drained to its end so that
-// nothing of it is taken for a later reply.
-ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
+// Reads the reply that has started to arrive until it holds what its handler reads, the
+// connection ends, or one more reply wait has passed. That wait is the reply's own, counted from
+// its first byte; its deadline also bounds a reply that trickles in so steadily that no poll
+// ever counts. An oversized reply is drained to its end so that nothing of it is taken for a
+// later reply.
+ReplyRead ReadReply(Link& link, TcpSocket& socket) {
+  int polls = 0;
+  const auto deadline = Now(link) + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
   ReplyRead read;
   std::uint8_t scratch[1024];
   for (;;) {
@@ -108,22 +133,31 @@ ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
                   : socket.ReadSome(link.ReplyBuffer.data() + read.received,
                                     link.ReplyBuffer.size() - read.received);
     if (n == -1) {
-      read.failed = true;
+      read.end = ReplyRead::End::Broken;
       return read;
     }
-    if (n == 0) return read;  // the module closed: nothing more can come
+    if (n == 0) {
+      read.end = ReplyRead::End::Closed;
+      return read;
+    }
     if (n > 0) (full ? read.dropped : read.received) += static_cast<std::size_t>(n);
     const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
                                                    link.ReplyBuffer.data(), read.received);
     if (read.received >= needed && read.received < link.ReplyBuffer.size() &&
         socket.WaitReadable(0) != IoStatus::Done)
       return read;
-    if (std::chrono::steady_clock::now() >= deadline) return read;
-    const Wait wait = WaitForData(link, socket, polls);
-    if (wait == Wait::TimedOut) return read;
-    if (wait == Wait::Error) {
-      read.failed = true;
-      return read;
+    if (Now(link) >= deadline) return read;
+    switch (WaitForData(link, socket, polls)) {
+      case Wait::Done:
+        break;
+      case Wait::TimedOut:
+        return read;
+      case Wait::Error:
+        read.end = ReplyRead::End::Broken;
+        return read;
+      case Wait::Abandoned:
+        read.end = ReplyRead::End::Abandoned;
+        return read;
     }
   }
 }
@@ -156,7 +190,7 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
 }
 
 void Transact(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return;
+  if (link.LinkBusy || Quitting(link)) return;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
@@ -181,18 +215,38 @@ void Transact(Link& link, std::uint8_t length) {
   }
 
   int polls = 0;
-  const Wait wait = WaitForData(link, *socket, polls);
-  if (wait == Wait::TimedOut) {
-    link.reporter.Log("Wait RX Timeout!");
-    socket->Close();
-    link.ReplyTimedOut = true;
-    link.LinkBusy = false;
-    return;
+  switch (WaitForData(link, *socket, polls)) {
+    case Wait::Done:
+      break;
+    case Wait::TimedOut:
+      NoReply(link, *socket);
+      return;
+    case Wait::Error:
+      LinkError(link, *socket, "connection lost while waiting for the reply");
+      return;
+    case Wait::Abandoned:
+      Abandon(link, *socket);
+      return;
   }
 
-  const ReplyRead read =
-      wait == Wait::Data ? ReadReply(link, *socket, polls) : ReplyRead{.failed = true};
-  if (read.failed) {
+  const ReplyRead read = ReadReply(link, *socket);
+  if (read.end == ReplyRead::End::Abandoned) {
+    Abandon(link, *socket);
+    return;
+  }
+  const std::size_t received = read.received;
+  if (received == 0) {
+    // A module that ends the connection without a byte has not answered: it is retried like
+    // a silent one, without sitting out the rest of the wait.
+    if (read.end != ReplyRead::End::Open) link.reporter.Log(kClosedWithoutReplyLog);
+    NoReply(link, *socket);
+    return;
+  }
+  const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
+                                                 link.ReplyBuffer.data(), received);
+  // A reply that holds what its handler reads is decoded whatever became of the connection
+  // after it; only one still incomplete when the connection broke is a link error.
+  if (read.end == ReplyRead::End::Broken && received < needed) {
     LinkError(link, *socket, "connection lost while reading the reply");
     return;
   }
@@ -201,15 +255,17 @@ void Transact(Link& link, std::uint8_t length) {
     link.reporter.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
                       std::to_string(read.dropped) + " bytes dropped");
 
-  const std::size_t received = read.received;
-  const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
-                                                 link.ReplyBuffer.data(), received);
-  if (received > 0 && received < needed) {
+  // Fewer bytes than the signature go to the dispatcher, which refuses them on the signature.
+  if (received < needed && received >= wire::kFrameSignature.size()) {
     link.ReplyTimedOut = false;
     link.ReplyLength = static_cast<std::uint32_t>(received);
     link.reporter.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
                       " bytes, not decoded");
-  } else if (received > 0) {
+    // Counted as a refusal: the locator and identity handlers send their command again on
+    // one, every other handler does nothing.
+    if (link.PendingCommand == wire::CMD_SET_LOCATOR || link.PendingCommand == wire::CMD_GET_DEVICE)
+      ReissuePending(link);
+  } else {
     try {
       DispatchReply(link, static_cast<std::uint32_t>(received));
     } catch (...) {
@@ -223,7 +279,7 @@ void Transact(Link& link, std::uint8_t length) {
 }
 
 void SendOnly(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return;
+  if (link.LinkBusy || Quitting(link)) return;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;

@@ -13,6 +13,10 @@ inline constexpr int kConnectTimeoutMs = 3000;
 inline constexpr int kReplyPolls = 100;
 inline constexpr int kReplyPollMs = 10;
 
+// Logged, before "Wait RX Timeout!", when the module ended the connection without a reply byte.
+inline constexpr const char* kClosedWithoutReplyLog =
+    "Module closed the connection without replying";
+
 void Transact(Link& link, std::uint8_t length);
 void SendOnly(Link& link, std::uint8_t length);
 

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "app/system.h"
 #include "gui/qt_seams.h"
@@ -132,6 +133,24 @@ TEST(MainWindowView, FindMeClickQueuesTheLocatorAndShowsItsResult) {
   EXPECT_TRUE(WaitUntil([&] { return rig.Text("StatusBar2_Panel0") == "Set Locator done!"; }));
   EXPECT_EQ(rig.sim->Snapshot().locator_count, 1);
   EXPECT_EQ(rig.FramesWithCode(wire::CMD_SET_LOCATOR).size(), 1u);
+}
+
+TEST(MainWindowView, Timer3IsNotReenteredWhileItsOwnExchangeWaits) {
+  ViewRig rig(sim::Model::Qn6);
+  rig.sim->InjectFault(sim::Fault::Delay, 1, wire::CMD_GET_DEVICE, 600);
+  // Timer3's counter as seen inside the wait: a tick run there would move it on.
+  std::set<int> ticks_inside;
+  int passes_inside = 0;
+  rig.pump.before_events = [&] {
+    rig.view->SyncFromModel();
+    if (!rig.app->link.LinkBusy) return;
+    ++passes_inside;
+    ticks_inside.insert(rig.app->discovery.SupervisionTicks);
+  };
+  ASSERT_TRUE(rig.WaitIdentified());
+  EXPECT_GT(passes_inside, 20);  // the timers came due many times during the 600 ms
+  EXPECT_EQ(ticks_inside.size(), 1u);
+  EXPECT_EQ(rig.FramesWithCode(wire::CMD_GET_DEVICE).size(), 1u);
 }
 
 TEST(MainWindowView, ThermistorModuleShowsLiveValuesAndMirrorsItsSettingsWithoutEcho) {

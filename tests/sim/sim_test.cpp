@@ -1,16 +1,10 @@
 // The simulator as a client sees it: plain sockets on 127.0.0.1, one connection per command.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -20,7 +14,9 @@
 #include "link/wire.h"
 #include "sim/fault_list.h"
 #include "sim/module.h"
+#include "sim/net.h"
 #include "sim/simulator.h"
+#include "support/child_process.h"
 #include "util/byte_order.h"
 
 namespace zvk::sim {
@@ -47,44 +43,43 @@ struct Received {
 // A client connection to the simulator; loopback only.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      ::close(fd_);
-      throw std::runtime_error("connect to the simulator failed");
-    }
+  explicit Client(std::uint16_t port) : socket_(net::ConnectLoopback(port)) {
+    if (!socket_.valid()) throw std::runtime_error("connect to the simulator failed");
   }
-  ~Client() { ::close(fd_); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
 
   void Send(const Bytes& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const long n = net::Send(socket_, bytes.data() + sent, bytes.size() - sent);
+      ASSERT_GT(n, 0) << "send failed";
+      sent += static_cast<std::size_t>(n);
+    }
     sent_at_ = Clock::now();
   }
+  bool Readable() {
+    std::vector<net::PollItem> now{{socket_.get(), true}};
+    return net::Poll(now, 0) && now[0].readable;
+  }
+  // Sends what the socket takes, whether or not the simulator still listens.
+  void SendQuietly(const Bytes& bytes) { net::Send(socket_, bytes.data(), bytes.size()); }
 
   // Reads until the simulator closes the connection or `window` has passed.
   Received Read(std::chrono::milliseconds window = 2000ms) {
     Received r;
     const auto deadline = Clock::now() + window;
     while (true) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return r;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return r;
+      std::vector<net::PollItem> wait{{socket_.get(), true}};
+      if (!net::Poll(wait, static_cast<int>(left.count())) || !wait[0].readable) return r;
       std::uint8_t buf[8192];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      const long n = net::Receive(socket_, buf, sizeof buf);
+      if (n == net::kWouldBlock) continue;
       if (n == 0) {
         r.closed = true;
         return r;
       }
       if (n < 0) {
-        r.reset = errno == ECONNRESET;
+        r.reset = n == net::kReset;
         return r;
       }
       if (r.bytes.empty()) r.first_byte_after = Clock::now() - sent_at_;
@@ -94,7 +89,7 @@ class Client {
   }
 
  private:
-  int fd_;
+  net::Socket socket_;
   Clock::time_point sent_at_ = Clock::now();
 };
 
@@ -484,11 +479,6 @@ TEST(SimFaults, EachFaultShapesTheNextReply) {
          ASSERT_EQ(r.bytes.size(), 6000u);
          EXPECT_EQ(Bytes(r.bytes.begin(), r.bytes.begin() + 198), normal);
        }},
-      {"reset", Fault::Reset, 0,
-       [](const Received& r, const Bytes&) {
-         EXPECT_LE(r.bytes.size(), 3u);
-         EXPECT_TRUE(r.reset);
-       }},
       {"delay", Fault::Delay, 300,
        [](const Received& r, const Bytes& normal) {
          EXPECT_EQ(r.bytes, normal);
@@ -509,6 +499,15 @@ TEST(SimFaults, EachFaultShapesTheNextReply) {
     c.check(m.Ask(kReadData), normal);
     EXPECT_EQ(m.Ask(kReadData).bytes, normal) << "the fault outlived its count";
   }
+}
+
+TEST(SimFaults, ResetCutsTheReplyShort) {
+  Running m(Model::Qn6);
+  m.sim.InjectFault(Fault::Reset);
+  const Received r = m.Ask(kReadData);
+  EXPECT_EQ(r.bytes, (Bytes{0x5A, 0x35, 0x77}));
+  EXPECT_TRUE(r.reset);
+  EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
 }
 
 TEST(SimFaults, NoReplyHoldsTheConnectionUntilTheClientLeaves) {
@@ -575,6 +574,145 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   }
 }
 
+// ---- connections ----
+
+// Another client's command is answered at once, whatever the client before it is doing.
+TEST(SimConnections, OneClientNeverHoldsUpAnother) {
+  struct Case {
+    const char* what;
+    std::function<void(Running&, Client&)> stall;
+  };
+  const Case cases[] = {
+      {"connected and silent", [](Running&, Client&) {}},
+      {"half a header",
+       [](Running&, Client& c) {
+         c.Send({0x5A, 0x35, 0x77});
+       }},
+      {"held without a reply",
+       [](Running& m, Client& c) {
+         m.sim.InjectFault(Fault::NoReply, 1, wire::CMD_GET_DEVICE);
+         c.Send(kGetDevice);
+       }},
+      {"a reply delayed by 2 s",
+       [](Running& m, Client& c) {
+         m.sim.InjectFault(Fault::Delay, 1, wire::CMD_GET_DEVICE, 2000);
+         c.Send(kGetDevice);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Running m(Model::Qn6);
+    Client staller(m.port);
+    c.stall(m, staller);
+    std::this_thread::sleep_for(50ms);  // let the server take the staller first
+    const auto start = Clock::now();
+    EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
+    EXPECT_LT(Clock::now() - start, 500ms);
+  }
+}
+
+// A client that keeps sending without end holds up no one, and is answered with what it sent by
+// the idle timeout at the latest.
+TEST(SimConnections, TricklingClientIsCutOffAndHoldsUpNoOne) {
+  Simulator sim({.model = Model::Qn6, .idle_timeout_ms = 400});
+  const std::uint16_t port = sim.Start();
+  Received trickled;
+  Clock::duration took{};
+  std::thread trickle([&] {
+    Client c(port);
+    const auto start = Clock::now();
+    c.Send(Frame({0x99}));  // a code of no fixed length: read until the line goes quiet
+    // A byte a millisecond, well inside the quiet gap, until the reply comes.
+    while (!c.Readable() && Clock::now() - start < 3s) {
+      c.SendQuietly({0x00});
+      std::this_thread::sleep_for(1ms);
+    }
+    took = Clock::now() - start;
+    trickled = c.Read();
+  });
+  std::this_thread::sleep_for(50ms);
+  const auto start = Clock::now();
+  EXPECT_EQ(Exchange(port, kReadData).bytes.size(), 198u);
+  EXPECT_LT(Clock::now() - start, 300ms);
+  trickle.join();
+  // Answered well before it would stop by itself (how soon also depends on the client's gaps).
+  EXPECT_EQ(trickled.bytes, (Frame({0x99, wire::NAK})));
+  EXPECT_LT(took, 1500ms);
+}
+
+TEST(SimConnections, CrowdOfSilentClientsCannotLockOthersOut) {
+  Running m(Model::Qn6);
+  const std::size_t crowd = Options{}.max_connections + 40;
+  std::vector<std::unique_ptr<Client>> silent;
+  for (std::size_t i = 0; i < crowd; ++i) silent.push_back(std::make_unique<Client>(m.port));
+  std::this_thread::sleep_for(100ms);
+  const auto start = Clock::now();
+  EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
+  EXPECT_LT(Clock::now() - start, 1000ms);
+  // The newest silent clients are still being waited for; the oldest made room.
+  EXPECT_FALSE(silent.back()->Read(50ms).closed);
+  EXPECT_TRUE(silent.front()->Read(50ms).closed);
+}
+
+TEST(SimConnections, SilentOrUnfinishedFrameEndsAtTheIdleTimeout) {
+  struct Case {
+    const char* what;
+    Bytes sent;
+  };
+  const Case cases[] = {
+      {"nothing", {}},
+      {"part of a header", {0x5A, 0x35}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Simulator sim({.model = Model::Qn6, .idle_timeout_ms = 200});
+    Client client(sim.Start());
+    const auto start = Clock::now();
+    if (!c.sent.empty()) client.Send(c.sent);
+    const Received r = client.Read(3000ms);
+    const auto took = Clock::now() - start;
+    EXPECT_TRUE(r.closed);
+    EXPECT_GE(took, 150ms);
+    EXPECT_LT(took, 1500ms);
+    EXPECT_TRUE(r.bytes.empty());
+    std::vector<Bytes> recorded;
+    if (!c.sent.empty()) recorded.push_back(c.sent);
+    EXPECT_EQ(sim.Frames(), recorded);
+  }
+}
+
+TEST(SimConnections, ParallelClientsAreAllServedAgainstOneModuleState) {
+  Running m(Model::Km3);
+  constexpr int kClients = 8;
+  constexpr int kEach = 25;
+  std::atomic<int> acknowledged = 0;
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      for (int n = 0; n < kEach; ++n) {
+        if (m.Ask(kLocator).bytes == Frame({0x1D, wire::ACK})) ++acknowledged;
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(acknowledged, kClients * kEach);
+  EXPECT_EQ(m.sim.Snapshot().locator_count, kClients * kEach);
+  EXPECT_EQ(m.sim.Frames().size(), static_cast<std::size_t>(kClients * kEach));
+}
+
+TEST(SimFrames, RecordKeepsOnlyTheNewestFrames) {
+  Simulator sim({.model = Model::Qn6, .frame_record_limit = 3});
+  const std::uint16_t port = sim.Start();
+  for (std::uint8_t n = 1; n <= 5; ++n) Exchange(port, Frame({wire::CMD_SET_LOCATOR, n, 0}));
+  EXPECT_EQ(sim.Frames(), (std::vector<Bytes>{Frame({wire::CMD_SET_LOCATOR, 3, 0}),
+                                              Frame({wire::CMD_SET_LOCATOR, 4, 0}),
+                                              Frame({wire::CMD_SET_LOCATOR, 5, 0})}));
+  EXPECT_TRUE(sim.WaitForFrames(5, 0ms));  // counts every frame, kept or not
+  sim.ClearFrames();
+  EXPECT_FALSE(sim.WaitForFrames(1, 0ms));
+  EXPECT_GT(Options{}.frame_record_limit, 0u);
+}
+
 // ---- lifecycle ----
 
 TEST(SimLifecycle, StartIsIdempotentAndStopFreesThePort) {
@@ -601,44 +739,52 @@ TEST(SimLifecycle, BadListenAddressOrChannelIsRejected) {
   EXPECT_THROW(sim.SetSensorType(-1, 0x60), std::out_of_range);
 }
 
-// The program as scripts run it: the port comes from its first line, SIGTERM ends it.
-TEST(SimProgram, AnnouncesItsPortServesAndStopsOnSigterm) {
-  const char* bin_dir = std::getenv("ZVK_BIN_DIR");
-  const std::filesystem::path program = bin_dir ? std::filesystem::path(bin_dir) / "zvk-sim" : "";
-  if (!bin_dir || !std::filesystem::exists(program)) GTEST_SKIP() << "zvk-sim is not built";
-  const std::filesystem::path files =
-      std::filesystem::temp_directory_path() / ("zvk-sim-files-" + std::to_string(::getpid()));
-
-  int out[2];
-  ASSERT_EQ(::pipe(out), 0);
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    ::execl(program.c_str(), "zvk-sim", "--model", "km3", "--port", "0", "--files", files.c_str(),
-            "--faults", "refuse:1", static_cast<char*>(nullptr));
-    ::_exit(127);
+// The program as scripts run it: the port comes from its first line.
+class SimProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    program_ = test::BuiltProgram("zvk-sim");
+    if (!program_) GTEST_SKIP() << "zvk-sim is not built";
   }
-  ::close(out[1]);
-  std::string line;
-  char c;
-  while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
 
-  const std::string prefix = "zvk-sim: km3 listening on 127.0.0.1:";
-  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
-  const auto port = static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size())));
+  // Starts it; the port it announced, or 0 when its first line was not the announcement.
+  std::uint16_t Start(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--model", "km3", "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    child_.emplace(*program_, args);
+    const std::string line = child_->ReadLine().value_or("");
+    const std::string prefix = "zvk-sim: km3 listening on 127.0.0.1:";
+    EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+    if (line.rfind(prefix, 0) != 0) return 0;
+    return static_cast<std::uint16_t>(std::stoi(line.substr(prefix.size())));
+  }
+
+  std::optional<std::filesystem::path> program_;
+  std::optional<test::ChildProcess> child_;
+};
+
+TEST_F(SimProgram, AnnouncesItsPortAndServesWithItsFaults) {
+  const std::filesystem::path files =
+      std::filesystem::temp_directory_path() /
+      ("zvk-sim-files-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const std::uint16_t port = Start({"--files", files.string(), "--faults", "refuse:1"});
+  ASSERT_NE(port, 0);
   EXPECT_EQ(Exchange(port, kLocator).bytes, (Frame({0x1D, wire::NAK})));  // --faults applied
   EXPECT_EQ(Exchange(port, kLocator).bytes, (Frame({0x1D, wire::ACK})));
   EXPECT_TRUE(std::filesystem::is_directory(files));
-
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  child_.reset();
   std::filesystem::remove_all(files);
+}
+
+// SIGTERM on POSIX; Ctrl+Break, which its console handler takes, on Windows.
+TEST_F(SimProgram, StopsCleanlyWhenAsked) {
+  const std::uint16_t port = Start();
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(Exchange(port, kLocator).bytes, (Frame({0x1D, wire::ACK})));
+  ASSERT_TRUE(child_->RequestStop());
+  EXPECT_EQ(child_->Wait(), 0);
+  EXPECT_THROW(Client{port}, std::runtime_error);
 }
 
 }  // namespace
