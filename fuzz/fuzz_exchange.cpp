@@ -3,7 +3,8 @@
 // between them, and ends in a close, a reset or silence.
 //
 // Input: [command index] [model index] [connect] [steps...]
-//   connect: 0 mod 8 refused, 1 mod 8 the write fails, otherwise accepted after (c >> 3) * 10 ms
+//   connect: 0 mod 8 refused, 1 mod 8 the write fails, 2 mod 8 never answered, otherwise
+//            accepted after (c >> 3) * 10 ms
 //   step 00-7F: the next step+1 input bytes arrive
 //        80-BF: nothing for ((step & 3F) + 1) * 20 ms
 //        C0-DF: a long chunk: (((step & 1F) << 8) | next) + 1 copies of the byte after
@@ -58,6 +59,8 @@ int RunExchange(const std::uint8_t* data, std::size_t size) {
     plan.kind = harness::ConnectPlan::Kind::Refuse;
   else if (connect % 8 == 1)
     plan.write_fails = true;
+  else if (connect % 8 == 2)
+    plan.kind = harness::ConnectPlan::Kind::Hang;
   else
     plan.after_ms = (connect >> 3) * 10;
   peer.connects.push_back(plan);

@@ -93,9 +93,9 @@ void WriteSeeds(const fs::path& root) {
       const Bytes reply = ReplyOf(m.module, codes[i]);
       const std::string name = std::to_string(codes[i]) + "-" + m.name;
       Write(root / "reply", name, Cat({{index, m.model_index}, reply}));
-      Write(root / "exchange", name, Cat({{index, m.model_index, 0x12}, Steps(reply, false)}));
+      Write(root / "exchange", name, Cat({{index, m.model_index, 0x13}, Steps(reply, false)}));
       Write(root / "exchange", name + "-reset",
-            Cat({{index, m.model_index, 0x02}, Steps(reply, true)}));
+            Cat({{index, m.model_index, 0x03}, Steps(reply, true)}));
     }
     Write(root / "reply", std::to_string(codes[i]) + "-none",
           Cat({{index, kModelIndexNone}, ReplyOf(qn6, codes[i])}));

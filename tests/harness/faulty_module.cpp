@@ -59,7 +59,8 @@ ConnectPlan FaultyModule::Connect() {
   planned_.reset();
   if (now() < off_until_ms_) {
     current = Fault::ModuleOff;
-    return {.kind = ConnectPlan::Kind::Refuse};
+    // Gone from the air (the connect is never answered) or back with its service not yet up.
+    return {.kind = Uniform(0, 1) ? ConnectPlan::Kind::Hang : ConnectPlan::Kind::Refuse};
   }
   ConnectPlan plan{.after_ms = Uniform(0, 30)};
   if (faults && Uniform(1, 100) <= fault_percent) {

@@ -63,7 +63,11 @@ class Soak {
     peer_.on_frame = [this](const Bytes& frame) { CheckFrame(frame); };
     h_.pump.on_events = [this] { FireDueTimers(); };
     h_.app.on_status = [this](const std::string& text) {
-      if (text == "Set Locator done!") locate_asked_ = false;
+      if (text != "Set Locator done!") return;
+      // Success is shown only for a locator command the module received.
+      if (peer_.module.locator_count == locates_before_)
+        h_.Violation("\"Set Locator done!\" shown, but the module never got the command");
+      locate_asked_ = false;
     };
     // The module's location in its own 8-bit characters: "Büro 3 €".
     peer_.module.config.location =
@@ -154,6 +158,7 @@ class Soak {
     MainForm& f = w.form;
     const int choice = peer_.Uniform(1, 10);
     if (choice <= 3) {
+      if (!locate_asked_) locates_before_ = peer_.module.locator_count;
       locate_asked_ = true;
       w.Image3Click();
       return;
@@ -244,6 +249,7 @@ class Soak {
   bool in_timer1_ = false;
   long wifi_back_at_ = 0;
   bool locate_asked_ = false;
+  int locates_before_ = 0;
   bool changing_setting_ = false;
   std::array<long, kFaultKinds> failed_{};
 };

@@ -5,6 +5,7 @@
 // is ever opened, and only loopback addresses are accepted.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,10 @@ class VirtualNetwork final : public Network {
  public:
   explicit VirtualNetwork(Peer& peer) : peer_(peer) {}
   std::unique_ptr<TcpSocket> NewSocket() override;
+  // The link times its waits by this clock, which only the waits of the sockets move.
+  std::chrono::steady_clock::time_point Now() const override {
+    return std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(now_ms);
+  }
 
   ReplyWatch watch;
   long now_ms = 0;
