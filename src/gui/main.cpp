@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -19,6 +19,16 @@
 #include "monitor/supervision.h"
 #include "util/message_text.h"
 
+namespace {
+
+// Plain stdio: the program has no other use for iostreams, whose start-up would add a few
+// hundred KiB to its resident memory.
+void Print(std::FILE* to, const std::string& text) {
+  std::fputs(text.c_str(), to);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace zvk;
   using namespace zvk::gui;
@@ -28,8 +38,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.options) {
-    (parsed.exit_code == 0 ? std::cout : std::cerr)
-        << parsed.message.toLocal8Bit().toStdString() << (parsed.exit_code == 0 ? "" : "\n");
+    Print(parsed.exit_code == 0 ? stdout : stderr,
+          parsed.message.toLocal8Bit().toStdString() + (parsed.exit_code == 0 ? "" : "\n"));
     return parsed.exit_code;
   }
   const StartupOptions& options = *parsed.options;
@@ -61,9 +71,9 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app, window.form);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
-                                          {*options.host})
-                << "\n";
+      Print(stderr, WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
+                                           {*options.host}) +
+                        "\n");
       return 2;
     }
   }
@@ -88,8 +98,8 @@ int main(int argc, char** argv) {
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
         if (!view.grab().save(options.screenshot)) {
-          std::cerr << "zvk-analog: cannot write the screenshot to "
-                    << options.screenshot.toLocal8Bit().toStdString() << "\n";
+          Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                            options.screenshot.toLocal8Bit().toStdString() + "\n");
           code = 1;
         }
       }

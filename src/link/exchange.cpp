@@ -160,9 +160,8 @@ ReplyRead ReadReply(Link& link, const Sending& own, TcpSocket& socket) {
   std::uint8_t scratch[1024];
   for (;;) {
     const bool full = read.received == link.ReplyBuffer.size();
-    long n = full ? socket.ReadSome(scratch, sizeof scratch)
-                  : socket.ReadSome(link.ReplyBuffer.data() + read.received,
-                                    link.ReplyBuffer.size() - read.received);
+    const std::size_t asked = full ? sizeof scratch : link.ReplyBuffer.size() - read.received;
+    const long n = socket.ReadSome(full ? scratch : link.ReplyBuffer.data() + read.received, asked);
     if (n == -1) {
       read.end = ReplyRead::End::Broken;
       return read;
@@ -172,12 +171,14 @@ ReplyRead ReadReply(Link& link, const Sending& own, TcpSocket& socket) {
       return read;
     }
     if (n > 0) (full ? read.dropped : read.received) += static_cast<std::size_t>(n);
-    const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
-                                                   link.ReplyBuffer.data(), read.received);
-    if (read.received >= needed && read.received < link.ReplyBuffer.size() &&
-        socket.WaitReadable(0) != IoStatus::Done)
+    // A read that did not fill what it asked for took everything buffered so far.
+    const bool drained = n < static_cast<long>(asked);
+    if (drained && read.received < link.ReplyBuffer.size() &&
+        read.received >= RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
+                                             link.ReplyBuffer.data(), read.received))
       return read;
     if (Now(link) >= deadline) return read;
+    if (!drained) continue;
     switch (WaitForData(link, own, socket, polls)) {
       case Wait::Done:
         break;

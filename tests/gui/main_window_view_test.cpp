@@ -261,6 +261,34 @@ TEST(MainWindowView, VoltageWidgetChangesSendOneRangeFrameEach) {
   EXPECT_TRUE(rig.Find<QRadioButton>("RadioButton2")->isChecked());
 }
 
+TEST(MainWindowView, TicksCopyOnlyWhatChangedAndBringBackAWidgetTheUserMovedAway) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+  RunEventsFor(200);
+
+  // A widget whose control does not change is left alone by the ticks and the mirroring ...
+  QLabel* caption = rig.Find<QLabel>("Label6");
+  caption->setText("written elsewhere");
+  RunEventsFor(300);
+  rig.view->SyncFromModel();
+  EXPECT_EQ(caption->text().toStdString(), "written elsewhere");
+  // ... and shows its control again as soon as that changes.
+  rig.window->form.Label6.caption = "Device  IP: (new)";
+  rig.view->SyncFromModel();
+  EXPECT_EQ(caption->text().toStdString(), "Device  IP: (new)");
+
+  // A pick that the control does not keep: the box shows the control's item, not the pick.
+  ComboBox& sensor = rig.window->form.SensorCombo[7];
+  sensor.on_change = [&sensor] { sensor.SetItemIndex(0); };
+  rig.WaitClearOfSupervision();
+  QComboBox* box = rig.Find<QComboBox>("ComboBox13");
+  QTest::keyClick(box, Qt::Key_Down);
+  RunEventsFor(200);
+  EXPECT_EQ(sensor.item_index(), 0);
+  EXPECT_EQ(box->currentIndex(), 0);
+  EXPECT_EQ(box->currentText().toStdString(), "00:Disable");
+}
+
 TEST(MainWindowView, StaticIpTakesTheTypedAddress) {
   ViewRig rig(sim::Model::Qn6);
   ASSERT_TRUE(rig.WaitIdentified());
