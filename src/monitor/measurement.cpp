@@ -7,11 +7,11 @@
 #include "link/exchange.h"
 #include "monitor/channel_config.h"
 #include "monitor/device_info.h"
-#include "monitor/format_fixed.h"
 #include "monitor/main_form.h"
 #include "state/app.h"
 #include "thermistor/convert.h"
 #include "util/byte_order.h"
+#include "util/format_fixed.h"
 
 namespace zvk {
 
