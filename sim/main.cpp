@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  options.log = [](const std::string& line) { std::cerr << "zvk-sim: " << line << std::endl; };
   zvk::sim::Simulator simulator(options);
   simulator.SetDrift(true);
   for (const auto& f : faults) simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms);

@@ -60,8 +60,10 @@ Bytes ReplyHeader(std::uint8_t code, std::uint8_t status) {
   return reply;
 }
 
-Module::Module(Model m)
-    : model(m), model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6) {
+Module::Module(Model m, std::string files_dir)
+    : model(m),
+      model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6),
+      files(std::move(files_dir)) {
   // Locally administered MACs spelling the model: "ZK3" and "ZQ6".
   mac = m == Model::Km3 ? std::array<std::uint8_t, 6>{0x02, 0x5A, 0x4B, 0x33, 0x00, 0x01}
                         : std::array<std::uint8_t, 6>{0x02, 0x5A, 0x51, 0x36, 0x00, 0x01};
@@ -94,11 +96,12 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_SET_WEB_KEY] = &Module::SetWebKey;
     t[wire::CMD_RESET_CONFIG] = &Module::ResetConfig;
     t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
-    // Files and firmware: accepted, their data streams are not kept yet.
+    t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
+    t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
+    // Firmware: accepted, the images are not kept yet.
     for (std::uint8_t code :
          {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT, wire::CMD_UPLOAD_STAGED_IMAGE,
-          wire::CMD_DELETE_FILE, wire::CMD_WRITE_FILE, wire::CMD_RELOAD_AD_REF,
-          wire::CMD_MBPORT_CFG}) {
+          wire::CMD_RELOAD_AD_REF, wire::CMD_MBPORT_CFG}) {
       t[code] = &Module::Acknowledge;
     }
     return t;
@@ -321,6 +324,74 @@ std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
 
 std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
   return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+namespace {
+
+constexpr std::size_t kFileLengthAt = 5;
+constexpr std::size_t kFileChecksumAt = 9;
+constexpr std::size_t kFileNameLengthAt = 16;
+constexpr std::size_t kFileNameAt = 17;
+constexpr std::size_t kWriteNameLimit = 43;
+constexpr std::size_t kDeleteNameLimit = 23;
+
+// The name of a file frame (length at byte 16, the name from byte 17); nullopt when it does not
+// fit the frame or the store refuses it.
+std::optional<std::string> FileName(const Bytes& frame, std::size_t limit) {
+  if (frame.size() <= kFileNameLengthAt) return std::nullopt;
+  const std::size_t n = frame[kFileNameLengthAt];
+  if (n > limit || frame.size() < kFileNameAt + n) return std::nullopt;
+  std::string name(frame.begin() + kFileNameAt, frame.begin() + kFileNameAt + n);
+  if (!FileStore::ValidName(name)) return std::nullopt;
+  return name;
+}
+
+std::uint32_t ByteSum(const Bytes& content) {
+  std::uint32_t sum = 0;
+  for (const std::uint8_t b : content) sum += b;
+  return sum;
+}
+
+}  // namespace
+
+bool Module::AwaitingStream(double seconds) const {
+  return awaited && seconds - awaited->announced_at < kStreamWaitSeconds;
+}
+
+void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum,
+                          double seconds) {
+  awaited = AwaitedStream{std::move(name), length, checksum, seconds};
+}
+
+std::string Module::ReceiveStream(const Bytes& content) {
+  if (!awaited)
+    return "content with no announce: " + std::to_string(content.size()) + " bytes dropped";
+  const AwaitedStream file = *awaited;
+  awaited.reset();
+  const std::uint32_t sum = ByteSum(content);
+  if (content.size() != file.length || sum != file.checksum) {
+    return "file " + file.name + " not stored: announced " + std::to_string(file.length) +
+           " bytes with sum " + std::to_string(file.checksum) + ", received " +
+           std::to_string(content.size()) + " bytes with sum " + std::to_string(sum);
+  }
+  if (!files.Put(file.name, content)) return "file " + file.name + " could not be stored";
+  return "file " + file.name + " stored: " + std::to_string(content.size()) + " bytes";
+}
+
+std::optional<Bytes> Module::WriteFile(const Bytes& frame, double seconds) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kWriteNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  ExpectStream(*name, GetBe32(&frame[kFileLengthAt]), GetBe32(&frame[kFileChecksumAt]), seconds);
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::DeleteFile(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kDeleteNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  files.Remove(*name);  // a file that is not there is as deleted as it gets
+  return ReplyHeader(code, wire::ACK);
 }
 
 std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/wire.h"
+#include "sim/file_store.h"
 #include "sim/simulator.h"
 
 namespace zvk::sim {
@@ -34,9 +35,20 @@ struct NetworkConfig {
   std::string web_key;
 };
 
+// A file announced by CMD_WRITE_FILE whose content is to come on the next connection.
+struct AwaitedStream {
+  std::string name;
+  std::uint32_t length = 0;
+  std::uint32_t checksum = 0;
+  double announced_at = 0;  // module seconds
+};
+
+// How long an announce waits for its content: well beyond the utility's 1500 ms and 2500 ms.
+inline constexpr double kStreamWaitSeconds = 10.0;
+
 class Module {
  public:
-  explicit Module(Model model);
+  explicit Module(Model model, std::string files_dir = {});
 
   // Answers a frame whose signature was already checked; nullopt: close without a reply.
   // `seconds` is the module's running time, which moves the inputs when drift is on.
@@ -50,6 +62,14 @@ class Module {
   std::uint16_t ThermistorReading(int channel, double seconds) const;
 
   State Snapshot() const;
+
+  // Whether the next connection carries an announced file's content.
+  bool AwaitingStream(double seconds) const;
+  // Takes the content of the announced file: stored when its length and byte sum match the
+  // announce, dropped otherwise. Returns the line the module logs about it.
+  std::string ReceiveStream(const Bytes& content);
+  // Announces content to come on the next connection (file writes, firmware images).
+  void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 
   Model model;
   std::uint8_t model_code;
@@ -81,6 +101,9 @@ class Module {
 
   int locator_count = 0;
 
+  FileStore files;
+  std::optional<AwaitedStream> awaited;
+
  private:
   using Handler = std::optional<Bytes> (Module::*)(const Bytes& frame, double seconds);
   static const std::array<Handler, 256>& Handlers();
@@ -95,6 +118,8 @@ class Module {
   std::optional<Bytes> SetWebKey(const Bytes& frame, double seconds);
   std::optional<Bytes> ResetConfig(const Bytes& frame, double seconds);
   std::optional<Bytes> ResetModule(const Bytes& frame, double seconds);
+  std::optional<Bytes> WriteFile(const Bytes& frame, double seconds);
+  std::optional<Bytes> DeleteFile(const Bytes& frame, double seconds);
   std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;

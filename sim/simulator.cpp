@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kQuietMs = 20;                // a frame is one write; a gap this long ends it
 constexpr int kFirstBytesTimeoutMs = 3000;  // a client that connects and never writes
 constexpr std::size_t kMaxFrameBytes = wire::kReplyBufferSize;
+constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024;  // the utility's transfer buffer
 constexpr std::size_t kOversizeBytes = 6000;
 constexpr std::size_t kResetAfterBytes = 3;
 constexpr int kSplitPauseMs = 50;
@@ -88,7 +89,7 @@ void CloseFd(int& fd) {
 }  // namespace
 
 struct Simulator::Impl {
-  explicit Impl(Options o) : options(std::move(o)), module(options.model) {}
+  explicit Impl(Options o) : options(std::move(o)), module(options.model, options.files_dir) {}
 
   enum class Wait { Ready, Quiet, Stopped };
 
@@ -202,7 +203,43 @@ struct Simulator::Impl {
     return true;
   }
 
+  // Reads a file's content: everything until the peer closes, or the line has been quiet for
+  // as long as a client may take to send a frame. Nothing is answered.
+  std::optional<Bytes> ReadStream(int fd) const {
+    Bytes content;
+    std::uint8_t chunk[16384];
+    while (content.size() <= kMaxStreamBytes) {
+      const Wait w = WaitReadable(fd, kFirstBytesTimeoutMs);
+      if (w == Wait::Stopped) return std::nullopt;
+      if (w == Wait::Quiet) break;
+      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      content.insert(content.end(), chunk, chunk + n);
+    }
+    return content;
+  }
+
+  void Log(const std::string& line) {
+    log_lines.push_back(line);
+    if (options.log) options.log(line);
+  }
+
   void Serve(int fd) {
+    bool stream = false;
+    {
+      std::lock_guard lock(mutex);
+      stream = module.AwaitingStream(Seconds());
+    }
+    if (stream) {
+      const std::optional<Bytes> content = ReadStream(fd);
+      if (!content) return;
+      std::lock_guard lock(mutex);
+      Log(module.ReceiveStream(*content));
+      streams.push_back(*content);
+      frames_changed.notify_all();
+      return;
+    }
     const std::optional<Bytes> frame = ReadFrame(fd);
     if (!frame || frame->empty()) return;
     std::optional<Bytes> reply;
@@ -253,6 +290,8 @@ struct Simulator::Impl {
   mutable std::condition_variable frames_changed;
   Module module;
   std::vector<Bytes> frames;
+  std::vector<Bytes> streams;
+  std::vector<std::string> log_lines;
   std::deque<PendingFault> faults;
 
   std::mutex lifecycle;  // Start and Stop
@@ -350,6 +389,37 @@ bool Simulator::WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) 
   return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->frames.size() >= n; });
 }
 
+std::vector<std::vector<std::uint8_t>> Simulator::Streams() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->streams;
+}
+
+bool Simulator::WaitForStreams(std::size_t n, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->streams.size() >= n; });
+}
+
+std::vector<std::string> Simulator::LogLines() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->log_lines;
+}
+
+std::optional<std::vector<std::uint8_t>> Simulator::File(const std::string& name) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->module.files.Get(name);
+}
+
+std::vector<std::string> Simulator::FileNames() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->module.files.Names();
+}
+
+void Simulator::PutFile(const std::string& name, const std::vector<std::uint8_t>& content) {
+  std::lock_guard lock(impl_->mutex);
+  if (!impl_->module.files.Put(name, content))
+    throw std::invalid_argument("zvk-sim: cannot store the file " + name);
+}
+
 State Simulator::Snapshot() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->module.Snapshot();
@@ -419,6 +489,7 @@ std::vector<std::uint8_t> Simulator::BuildReply(const std::vector<std::uint8_t>&
   std::lock_guard lock(impl_->mutex);
   if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return {};
   Module scratch = impl_->module;
+  scratch.files = impl_->module.files.InMemoryCopy();  // nothing of it reaches the directory
   return scratch.Handle(frame, impl_->Seconds()).value_or(Bytes{});
 }
 

@@ -5,7 +5,9 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ struct Options {
   std::string listen = "127.0.0.1";
   std::uint16_t port = 0;  // 0: ephemeral
   std::string files_dir;   // empty: files kept in memory
+  // Receives the module's log lines (files stored or dropped), on the serving thread.
+  std::function<void(const std::string&)> log;
 };
 
 // A snapshot of what the module currently holds.
@@ -70,6 +74,18 @@ class Simulator {
   void ClearFrames();
   // Waits until at least n frames were received or the timeout passed.
   bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
+
+  // The content received on each data connection (the one after a file's announce), in order.
+  std::vector<std::vector<std::uint8_t>> Streams() const;
+  // Waits until at least n contents were received (and stored or dropped) or the timeout passed.
+  bool WaitForStreams(std::size_t n, std::chrono::milliseconds timeout) const;
+  // What the module logged: files stored, contents dropped for a wrong length or byte sum.
+  std::vector<std::string> LogLines() const;
+
+  // The module's files.
+  std::optional<std::vector<std::uint8_t>> File(const std::string& name) const;
+  std::vector<std::string> FileNames() const;
+  void PutFile(const std::string& name, const std::vector<std::uint8_t>& content);
 
   State Snapshot() const;
   void SetReportedAddress(std::array<std::uint8_t, 4> address);

@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
 
@@ -21,6 +22,8 @@ namespace zvk::cli {
 namespace {
 
 constexpr const char* kMonitoring = "Monitoring";
+// Longer intervals would overflow the wait; nobody polls less than daily.
+constexpr double kMaxIntervalSeconds = 24 * 60 * 60;
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -134,13 +137,13 @@ class InfoCommand final : public Command {
     out << "Address: " << app.link.DeviceHost << '\n';
     out << "MAC: " << StripPrefix(f.StatusBar1.panels[0], "Dev MAC: ") << '\n';
     out << "Firmware: " << StripPrefix(f.StatusBar2.panels[1], "FW: ") << '\n';
-    out << "Location: " << d.DeviceLocation << '\n';
+    out << "Location: " << ModuleTextForTerminal(d.DeviceLocation) << '\n';
     // The label keeps its bare caption when the module reports no signal strength.
     out << (f.Label12.caption == "RSSI:" ? std::string("RSSI: not reported") : f.Label12.caption)
         << '\n';
-    out << "AP SSID: " << d.DevApSsid << '\n';
+    out << "AP SSID: " << ModuleTextForTerminal(d.DevApSsid) << '\n';
     out << "AP key type: " << int{d.DevApKeyType} << '\n';
-    out << "Station SSID: " << d.DevStaSsid << '\n';
+    out << "Station SSID: " << ModuleTextForTerminal(d.DevStaSsid) << '\n';
     out << "Station key type: " << int{d.DevStaKeyType} << '\n';
     out << "Wi-Fi mode: " << (d.DevWifiMode != 0 ? "AP" : "Station") << '\n';
     out << "Static IP: "
@@ -156,22 +159,29 @@ class InfoCommand final : public Command {
 class ReadCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
-    sub.add_option("--count", count_, "Number of polls")->capture_default_str();
-    sub.add_option("--interval", interval_, "Seconds from the start of one poll to the next")
+    sub.add_option("--count", count_text_, "Number of polls")
+        ->type_name("INT")
+        ->capture_default_str();
+    sub.add_option("--interval", interval_text_,
+                   "Seconds from the start of one poll to the next, at most 86400")
+        ->type_name("FLOAT")
         ->capture_default_str();
     sub.add_flag("--csv", csv_, "One header line, then one row per poll: local time and values");
   }
   void CheckArguments() override {
-    if (count_ < 1) throw UsageError("read: --count must be 1 or more");
-    if (!std::isfinite(interval_) || interval_ < 0)
-      throw UsageError("read: --interval must be 0 or more seconds");
+    count_ = ParseWholeNumber(count_text_, "read: --count");
+    if (count_ < 1) throw UsageError("read: --count must be 1 or more, not " + count_text_);
+    interval_ = ParseDecimal(interval_text_, "read: --interval");
+    if (interval_ < 0 || interval_ > kMaxIntervalSeconds)
+      throw UsageError("read: --interval must be 0 to 86400 seconds (a day), not " +
+                       interval_text_);
   }
   void Run(Session& s) override {
     const std::vector<ChannelView> channels = ShownChannels(s);
     const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(interval_));
     auto due = std::chrono::steady_clock::now();
-    for (int poll = 0; poll < count_; ++poll) {
+    for (std::int64_t poll = 0; poll < count_; ++poll) {
       if (poll > 0) std::this_thread::sleep_until(due);
       due = std::chrono::steady_clock::now() + interval;
       Poll(s);
@@ -204,7 +214,9 @@ class ReadCommand final : public Command {
     app.log_lines.clear();
   }
 
-  int count_ = 1;
+  std::string count_text_ = "1";
+  std::string interval_text_ = "3.1";
+  std::int64_t count_ = 1;
   double interval_ = 3.1;
   bool csv_ = false;
 };
@@ -222,29 +234,35 @@ class SetRangeCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "AI0 to AI4")->required();
-    sub.add_option("code", code_, "Range code: 0 = -/+10V, 1 = -/+5V, 2 = -/+2.5V, 3 = -/+1.25V")
+    sub.add_option("code", code_text_,
+                   "Range code: 0 = -/+10V, 1 = -/+5V, 2 = -/+2.5V, 3 = -/+1.25V")
+        ->type_name("INT")
         ->required();
   }
-  void CheckArguments() override { channel_ = ParseChannel(channel_text_, "AI", 5, "set-range"); }
+  void CheckArguments() override {
+    channel_ = ParseChannel(channel_text_, "AI", 5, "set-range");
+    code_ = ParseWholeNumber(code_text_, "set-range: the range code");
+  }
   void CheckInput(Session& s) override {
     const ComboBox& combo = s.window().form.RangeCombo[channel_];
     if (code_ < 0 || code_ >= static_cast<int>(combo.items.size()))
       throw Failed("input refused: the " + Upper(channel_text_) + " range box has no code " +
-                   std::to_string(code_) + " (0 to " + std::to_string(combo.items.size() - 1) +
+                   code_text_ + " (0 to " + std::to_string(combo.items.size() - 1) +
                    "); nothing sent");
   }
   void Run(Session& s) override {
     RequireVoltageModule(s, "set-range");
     ComboBox& combo = s.window().form.RangeCombo[channel_];
-    ExchangeRecord r = s.Observe([&] { combo.UserPick(code_); });
+    ExchangeRecord r = s.Observe([&] { combo.UserPick(static_cast<int>(code_)); });
     s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the range setting");
     s.out << s.window().form.AnalogCaption[channel_].caption << " range " << combo.text() << '\n';
   }
 
  private:
   std::string channel_text_;
+  std::string code_text_;
   int channel_ = 0;
-  int code_ = 0;
+  std::int64_t code_ = 0;
 };
 
 class SetSamplingCommand final : public Command {
@@ -359,16 +377,20 @@ class SetOffsetCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
-    sub.add_option("offset", offset_, "Display offset in tenths of a degree, -127 to 127")
+    sub.add_option("offset", offset_text_, "Display offset in tenths of a degree, -127 to 127")
+        ->type_name("INT")
         ->required();
   }
-  void CheckArguments() override { channel_ = ParseChannel(channel_text_, "TH", 8, "set-offset"); }
+  void CheckArguments() override {
+    channel_ = ParseChannel(channel_text_, "TH", 8, "set-offset");
+    offset_ = ParseWholeNumber(offset_text_, "set-offset: the offset");
+  }
   void CheckInput(Session& s) override {
     const SpinEdit& spin = s.window().form.OffsetSpin[channel_];
     if (offset_ < spin.min_value || offset_ > spin.max_value)
       throw Failed("input refused: the " + Upper(channel_text_) + " offset is " +
                    std::to_string(spin.min_value) + " to " + std::to_string(spin.max_value) +
-                   ", not " + std::to_string(offset_) + "; nothing sent");
+                   ", not " + offset_text_ + "; nothing sent");
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-offset");
@@ -377,7 +399,7 @@ class SetOffsetCommand final : public Command {
       NothingToSend(
           s, "the " + Upper(channel_text_) + " offset is already " + std::to_string(offset_));
     } else {
-      ExchangeRecord r = s.Observe([&] { spin.UserSetValue(offset_); });
+      ExchangeRecord r = s.Observe([&] { spin.UserSetValue(static_cast<int>(offset_)); });
       s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
     }
     PrintThermistorChannel(s, channel_);
@@ -385,8 +407,9 @@ class SetOffsetCommand final : public Command {
 
  private:
   std::string channel_text_;
+  std::string offset_text_;
   int channel_ = 0;
-  int offset_ = 0;
+  std::int64_t offset_ = 0;
 };
 
 template <typename T>

@@ -1,11 +1,15 @@
 #include "cli/zvk_cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 
+#include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "util/message_text.h"
 
 namespace zvk::cli {
 
@@ -14,6 +18,29 @@ namespace {
 constexpr const char* kFooter =
     "Exit status: 0 done (and acknowledged where the module acknowledges); 1 module not found,\n"
     "unreachable, silent or refusing, or input refused; 2 usage error.";
+
+// The first argument that is neither an option nor an option's value: the command asked for.
+std::optional<std::string> NamedCommand(const CLI::App& cli, int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") return i + 1 < argc ? std::optional<std::string>(argv[i + 1]) : std::nullopt;
+    if (arg.size() > 1 && arg[0] == '-') {
+      if (arg.rfind("--", 0) == 0 && arg.find('=') == std::string::npos) {
+        const CLI::Option* option = cli.get_option_no_throw(arg);
+        if (option && option->get_items_expected_min() > 0) ++i;  // its value
+      }
+      continue;
+    }
+    return arg;
+  }
+  return std::nullopt;
+}
+
+bool IsCommand(const std::string& name) {
+  for (const CommandEntry& entry : CommandTable())
+    if (name == entry.name) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -29,7 +56,12 @@ const std::vector<CommandEntry>& CommandTable() {
 int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
   GlobalOptions options;
   std::string host;
-  int port = wire::kDefaultPort;
+  std::string port_text = std::to_string(wire::kDefaultPort);
+  // Error messages echo arguments; one pasted by mistake may be megabytes long.
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const auto report = [&](const std::string& reason) {
+    err << "zvk: " << WithArgumentsShortened(reason, arguments) << '\n';
+  };
 
   CLI::App cli{"Monitor and configure zVK analog input modules over Wi-Fi.", "zvk"};
   cli.footer(kFooter);
@@ -38,9 +70,9 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       cli.add_option("--host", host,
                      "Module address, applied like the \"Static IP\" button (default " +
                          std::string(wire::kDefaultHost) + ")");
-  cli.add_option("--port", port, "The module's command port")
-      ->capture_default_str()
-      ->check(CLI::Range(1, 65535));
+  cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
+      ->type_name("INT")
+      ->capture_default_str();
   cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
                "Count the connection check as one match without scanning the interfaces "
                "(a module on loopback); needs --host")
@@ -67,11 +99,13 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       cli.exit(e, out, err);
       return kExitOk;
     }
-    err << "zvk: " << e.what() << " (see zvk --help)\n";
+    const std::optional<std::string> named = NamedCommand(cli, argc, argv);
+    if (named && !IsCommand(*named))
+      report("unknown command '" + *named + "' (see zvk --help)");
+    else
+      report(std::string(e.what()) + " (see zvk --help)");
     return kExitUsage;
   }
-  if (host_option->count() > 0) options.host = host;
-  options.port = static_cast<std::uint16_t>(port);
 
   std::size_t selected = 0;
   while (selected < subcommands.size() && !subcommands[selected]->parsed()) ++selected;
@@ -79,6 +113,10 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   Command& command = *commands[selected];
 
   try {
+    if (host_option->count() > 0) options.host = host;
+    const std::int64_t port = ParseWholeNumber(port_text, "--port");
+    if (port < 1 || port > 65535) throw UsageError("--port must be 1 to 65535, not " + port_text);
+    options.port = static_cast<std::uint16_t>(port);
     command.CheckArguments();
     if (entry.asks_confirmation && !options.yes && !env.read_answer)
       throw UsageError(std::string(entry.name) +
@@ -94,11 +132,11 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return kExitOk;
   } catch (const CliError& e) {
     out.flush();
-    err << "zvk: " << e.what() << '\n';
+    report(e.what());
     return e.exit_code();
   } catch (const std::exception& e) {
     out.flush();
-    err << "zvk: " << e.what() << '\n';
+    report(e.what());
     return kExitFailed;
   }
 }

@@ -15,6 +15,7 @@
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
+#include "util/message_text.h"
 
 int main(int argc, char** argv) {
   using namespace zvk;
@@ -58,7 +59,9 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app, window.form);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << "zvk-analog: --host " << *options.host << ": " << error << "\n";
+      std::cerr << WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
+                                          {*options.host})
+                << "\n";
       return 2;
     }
   }

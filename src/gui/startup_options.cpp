@@ -2,21 +2,30 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <string>
+#include <vector>
+
+#include "util/message_text.h"
 
 namespace zvk::gui {
 
 namespace {
 
-ParsedCommandLine UsageError(const QString& reason) {
-  ParsedCommandLine result;
-  result.exit_code = 2;
-  result.message = QStringLiteral("zvk-analog: ") + reason;
-  return result;
-}
+constexpr const char* kProgram = "zvk-analog";
 
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+  // Messages echo arguments; one pasted by mistake may be megabytes long.
+  std::vector<std::string> typed;
+  for (const QString& argument : arguments.mid(1)) typed.push_back(argument.toStdString());
+  const auto UsageError = [&typed](const QString& reason) {
+    ParsedCommandLine result;
+    result.exit_code = 2;
+    result.message = QString::fromStdString(std::string(kProgram) + ": " +
+                                            WithArgumentsShortened(reason.toStdString(), typed));
+    return result;
+  };
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("zVK-Analog: monitor and configure a zVK analog input module."));
@@ -43,8 +52,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
+    // The parser names the program after the running application, which does not exist yet.
+    QString help = parser.helpText();
+    help.replace(0, help.indexOf(u'\n'),
+                 QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
     ParsedCommandLine result;
-    result.message = parser.helpText();
+    result.message = help;
     return result;
   }
   if (!parser.positionalArguments().isEmpty())

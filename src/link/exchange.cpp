@@ -14,8 +14,9 @@ namespace {
 
 constexpr const char* kConnectTimeoutText = "Connect Timeout";
 
-// Connects to the module, keeping the event pump running. Null when the connect failed.
-std::unique_ptr<TcpSocket> Connect(Link& link) {
+// Connects to the module, keeping the event pump running. Null when the connect failed, with
+// the reason in *error when asked.
+std::unique_ptr<TcpSocket> Connect(Link& link, std::string* error) {
   auto socket = link.seams.network.NewSocket();
   IoStatus status = socket->BeginConnect(link.DeviceHost, link.DevicePort);
   const auto deadline =
@@ -29,6 +30,7 @@ std::unique_ptr<TcpSocket> Connect(Link& link) {
     status = socket->PollConnect(kReplyPollMs);
   }
   if (status != IoStatus::Done) {
+    if (error) *error = socket->LastError().empty() ? kConnectTimeoutText : socket->LastError();
     socket->Close();
     return nullptr;
   }
@@ -37,7 +39,7 @@ std::unique_ptr<TcpSocket> Connect(Link& link) {
 
 // Connects for an exchange; on failure reports it and releases the link, returning null.
 std::unique_ptr<TcpSocket> OpenLink(Link& link) {
-  auto socket = Connect(link);
+  auto socket = Connect(link, nullptr);
   if (!socket) {
     link.reporter.SetStatus(kConnectTimeoutText);
     link.LinkBusy = false;
@@ -130,6 +132,10 @@ ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
 
 }  // namespace
 
+std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error) {
+  return Connect(link, error);
+}
+
 std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
                                 const std::uint8_t* reply, std::size_t received) {
   if (received >= 4 &&
@@ -155,14 +161,14 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
   }
 }
 
-void Transact(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return;
+bool Transact(Link& link, std::uint8_t length) {
+  if (link.LinkBusy) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
 
   auto socket = OpenLink(link);
-  if (!socket) return;
+  if (!socket) return false;
 
   std::fill_n(link.ReplyBuffer.begin(), wire::kReplyClearBytes, 0);
   CopySignature(link);
@@ -177,7 +183,7 @@ void Transact(Link& link, std::uint8_t length) {
   }
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");
-    return;
+    return false;
   }
 
   int polls = 0;
@@ -187,14 +193,14 @@ void Transact(Link& link, std::uint8_t length) {
     socket->Close();
     link.ReplyTimedOut = true;
     link.LinkBusy = false;
-    return;
+    return true;
   }
 
   const ReplyRead read =
       wait == Wait::Data ? ReadReply(link, *socket, polls) : ReplyRead{.failed = true};
   if (read.failed) {
     LinkError(link, *socket, "connection lost while reading the reply");
-    return;
+    return true;
   }
   socket->Close();
   if (read.dropped > 0)
@@ -220,25 +226,27 @@ void Transact(Link& link, std::uint8_t length) {
   }
   link.LinkBusy = false;
   RunAfterExchange(link);
+  return true;
 }
 
-void SendOnly(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return;
+bool SendOnly(Link& link, std::uint8_t length) {
+  if (link.LinkBusy) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
   link.ReplyTimedOut = false;
 
   auto socket = OpenLink(link);
-  if (!socket) return;
+  if (!socket) return false;
   CopySignature(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");
-    return;
+    return false;
   }
   socket->Close();
   link.LinkBusy = false;
   RunAfterExchange(link);
+  return true;
 }
 
 void QueueCommand(Link& link, std::uint8_t code) {

@@ -13,6 +13,7 @@
 #include "state/app.h"
 #include "thermistor/convert.h"
 #include "util/byte_order.h"
+#include "util/text_codec.h"
 
 namespace zvk {
 
@@ -77,7 +78,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
 
   dev.DeviceLocation = FieldText(r + d::kLocation, d::kLocationWidth);
   f.Label5.color = Rgb{64, 132, 118};
-  f.Label5.caption = "Locate: " + dev.DeviceLocation;
+  f.Label5.caption = "Locate: " + ModuleTextToUtf8(dev.DeviceLocation);
 
   f.StatusBar2.panels[1] = "FW: V" + Hex2(r[d::kFwMajor]) + "." + Hex2(r[d::kFwMinor]);
   app.SetStatus("Get Device");

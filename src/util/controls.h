@@ -181,11 +181,18 @@ struct Memo {
   bool visible = false;
 };
 
+// A horizontal progress gauge. Like the toolkit's, it shows a position beyond its ends at the
+// nearer end.
 struct Gauge {
   int min = 0;
   int max = 100;
   int progress = 0;
   bool visible = true;
+  Rgb fore_color = kNavy;
+
+  void SetProgress(int position) {
+    progress = position > max ? max : position < min ? min : position;
+  }
 };
 
 }  // namespace zvk

@@ -172,6 +172,69 @@ TEST_F(cliZvk, InfoSaysWhenTheModuleReportsNoSignalStrength) {
   EXPECT_EQ(lines[5], "RSSI: not reported");
 }
 
+// A module that answers every frame with one fixed reply, then closes; no socket is opened.
+class CannedModule final : public Network {
+ public:
+  explicit CannedModule(Bytes reply) : reply_(std::move(reply)) {}
+  std::unique_ptr<TcpSocket> NewSocket() override { return std::make_unique<Socket>(reply_); }
+
+ private:
+  class Socket final : public TcpSocket {
+   public:
+    explicit Socket(const Bytes& reply) : reply_(reply) {}
+    IoStatus BeginConnect(const std::string& host, std::uint16_t) override {
+      EXPECT_TRUE(test::IsLoopbackAddress(host)) << host;
+      return IoStatus::Done;
+    }
+    IoStatus PollConnect(int) override { return IoStatus::Done; }
+    bool WriteAll(const std::uint8_t*, std::size_t) override { return true; }
+    IoStatus WaitReadable(int) override { return IoStatus::Done; }
+    long ReadSome(std::uint8_t* out, std::size_t capacity) override {
+      const std::size_t n = std::min(capacity, reply_.size() - sent_);
+      std::copy_n(reply_.begin() + static_cast<std::ptrdiff_t>(sent_), n, out);
+      sent_ += n;
+      return static_cast<long>(n);
+    }
+    void Close() override {}
+    std::string LastError() const override { return ""; }
+
+   private:
+    const Bytes& reply_;
+    std::size_t sent_ = 0;
+  };
+  Bytes reply_;
+};
+
+TEST_F(cliZvk, InfoShowsTheModulesEightBitTextsAndNoControlCharacters) {
+  sim::Options options;
+  options.model = sim::Model::Qn6;
+  Bytes record = sim::Simulator(options).BuildReply(kGetDevice);
+  ASSERT_GE(record.size(), 160u);
+  // Windows-1252 bytes, with the control characters a misbehaving module might send.
+  const auto put = [&record](std::size_t offset, const std::string& text) {
+    std::fill_n(record.begin() + static_cast<std::ptrdiff_t>(offset), 31, 0);
+    std::copy(text.begin(), text.end(), record.begin() + static_cast<std::ptrdiff_t>(offset));
+  };
+  put(40, "Caf\xE9 \x1B]0;x\x07\r\n");
+  put(80,
+      "Stra\xDF"
+      "e \x93"
+      "5\x94");
+  put(128, "\x80uro\x9D\x7F");
+  CannedModule module(record);
+  CliEnv env{module, &hosts, read_answer};
+  std::ostringstream out, err;
+
+  const int status = RunZvk(On({"info"}), out, err, env);
+
+  ASSERT_EQ(status, 0) << err.str();
+  const std::string shown = out.str();
+  EXPECT_NE(shown.find("\nLocation: Caf\u00E9 \\x1B]0;x\\x07\\x0D\\x0A\n"), std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("\nAP SSID: Stra\u00DFe \u201C5\u201D\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("\nStation SSID: \u20ACuro\\x9D\\x7F\n"), std::string::npos) << shown;
+}
+
 TEST_F(cliZvk, ReadPrintsEveryChannelOfTheModelOncePerPoll) {
   StartModule(sim::Model::Km3);
   Result r = Run(On({"read", "--count", "2", "--interval", "0"}));
@@ -259,6 +322,17 @@ TEST_F(cliZvk, SettingsGoOutAsTheWindowSendsThemAndShowTheResult) {
        {"set-offset", "TH2", "-127"},
        [](sim::State& s) { s.offsets[2] = -127; },
        "TH2 -?\\d+\\.\\d\u2103\n"},
+      // Numbers are decimal as typed: a leading zero is no octal, a plus sign is allowed.
+      {"offset with a leading zero",
+       sim::Model::Qn6,
+       {"set-offset", "TH2", "010"},
+       [](sim::State& s) { s.offsets[2] = 10; },
+       "TH2 -?\\d+\\.\\d\u2103\n"},
+      {"range with a sign",
+       sim::Model::Km3,
+       {"set-range", "AI1", "+2"},
+       [](sim::State& s) { s.range_codes[1] = 2; },
+       R"(AI1 range 2:-/\+2\.5V\n)"},
   };
   for (const SetCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -481,6 +555,13 @@ TEST_F(cliZvk, FailuresExitOneAndSayWhyInOneLine) {
        true,
        "input refused: the TH0 offset is -127 to 127, not 128; nothing sent",
        0},
+      {"offset beyond any integer, never wrapped into range",
+       Model::Qn6,
+       none,
+       {"set-offset", "TH0", "18446744073709551621"},
+       true,
+       "input refused: the TH0 offset is -127 to 127, not 18446744073709551621; nothing sent",
+       0},
       {"range code without an item",
        Model::Km3,
        none,
@@ -576,6 +657,61 @@ TEST_F(cliZvk, UsageErrorsExitTwoBeforeAnythingIsSent) {
     ASSERT_EQ(lines.size(), 1u) << r.err;
     EXPECT_EQ(lines[0].rfind("zvk: ", 0), 0u) << lines[0];
   }
+  EXPECT_EQ(network.connects, 0);
+}
+
+TEST_F(cliZvk, MalformedArgumentsAreNamedAndNothingIsSentToTheModuleThere) {
+  StartModule(sim::Model::Km3);
+  const std::string port = std::to_string(Port());
+  const std::string big(100000, 'x');
+  const std::string shown = big.substr(0, 40) + "... (100000 bytes)";
+  struct Case {
+    std::vector<std::string> args;
+    std::string line;  // all of standard error
+  };
+  const Case cases[] = {
+      {On({"set-range", "AI0", ""}),
+       "zvk: set-range: the range code must be a whole number, not ''"},
+      {On({"set-range", "AI0", "0x1"}),
+       "zvk: set-range: the range code must be a whole number, not '0x1'"},
+      {On({"set-range", "AI0", " 1"}),
+       "zvk: set-range: the range code must be a whole number, not ' 1'"},
+      {On({"set-offset", "TH1", ""}), "zvk: set-offset: the offset must be a whole number, not ''"},
+      {On({"set-offset", "TH1", "1e1"}),
+       "zvk: set-offset: the offset must be a whole number, not '1e1'"},
+      {On({"read", "--interval", ""}), "zvk: read: --interval must be a number, not ''"},
+      {On({"read", "--interval", "nan"}), "zvk: read: --interval must be a number, not 'nan'"},
+      {On({"read", "--interval", "0x10"}), "zvk: read: --interval must be a number, not '0x10'"},
+      {On({"read", "--interval", "1e10"}),
+       "zvk: read: --interval must be 0 to 86400 seconds (a day), not 1e10"},
+      {On({"read", "--interval", "86400.001"}),
+       "zvk: read: --interval must be 0 to 86400 seconds (a day), not 86400.001"},
+      {On({"read", "--interval", "1e400"}), "zvk: read: --interval is out of range: '1e400'"},
+      {On({"read", "--count", ""}), "zvk: read: --count must be a whole number, not ''"},
+      {{"--host", "127.0.0.1", "--port", "", "--skip-wifi-check", "info"},
+       "zvk: --port must be a whole number, not ''"},
+      {{"--host", "127.0.0.1", "--port", "0x" + port, "--skip-wifi-check", "info"},
+       "zvk: --port must be a whole number, not '0x" + port + "'"},
+      {On({"no-such-command"}), "zvk: unknown command 'no-such-command' (see zvk --help)"},
+      {{big}, "zvk: unknown command '" + shown + "' (see zvk --help)"},
+      {On({"set-sampling", big}),
+       "zvk: set-sampling: the mode is normal or fast, not '" + shown + "'"},
+      {On({"set-offset", big, "1"}),
+       "zvk: set-offset: the channel is TH0 to TH7, not '" + shown + "'"},
+      {{"--host", big, "info"},
+       "zvk: --host " + shown + ": not a module address ('" + shown +
+           "' is not a valid integer value)"},
+      {On({"--" + big, "info"}), "zvk: The following argument was not expected: --" +
+                                     big.substr(0, 38) + "... (100002 bytes) (see zvk --help)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Result r = Run(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.line + "\n");
+  }
+  EXPECT_EQ(Frames(), std::vector<Bytes>{});
   EXPECT_EQ(network.connects, 0);
 }
 

@@ -16,6 +16,7 @@ namespace {
 struct ProgramRun {
   int exit_code = -1;
   QString err;
+  QString out;
 };
 
 ProgramRun RunProgram(const QStringList& arguments, int timeout_ms = 15000) {
@@ -30,7 +31,8 @@ ProgramRun RunProgram(const QStringList& arguments, int timeout_ms = 15000) {
     ADD_FAILURE() << "zvk-analog did not finish";
   }
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromLocal8Bit(process.readAllStandardError())};
+          QString::fromLocal8Bit(process.readAllStandardError()),
+          QString::fromLocal8Bit(process.readAllStandardOutput())};
 }
 
 TEST(Program, UsageErrorsExitWithTwoAndOneLine) {
@@ -51,6 +53,31 @@ TEST(Program, UsageErrorsExitWithTwoAndOneLine) {
   EXPECT_TRUE(RunProgram({"--skip-wifi-check"}).err.contains("--host"));
   EXPECT_TRUE(RunProgram({"--host", "127.0.0.x", "--skip-wifi-check"})
                   .err.contains("'x' is not a valid integer value"));
+}
+
+TEST(Program, HelpNamesTheProgram) {
+  const ProgramRun run = RunProgram({"--help"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.out.startsWith("Usage: zvk-analog [options]\n")) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("--host")) << run.out.toStdString();
+}
+
+TEST(Program, LongArgumentsAreShortenedInErrors) {
+  const QString big(100000, u'y');
+  const QString shown = QString(40, u'y') + "... (100000 bytes)";
+  const QStringList cases[] = {
+      {"--port", big},
+      {"--" + big},
+      {big},
+      {"--host", big, "--skip-wifi-check"},
+  };
+  for (const QStringList& arguments : cases) {
+    const ProgramRun run = RunProgram(arguments);
+    SCOPED_TRACE(arguments.first().left(10).toStdString());
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_LT(run.err.size(), 200) << run.err.left(300).toStdString();
+    EXPECT_TRUE(run.err.contains(shown)) << run.err.left(300).toStdString();
+  }
 }
 
 TEST(Program, TimedRunIdentifiesTheModuleAndSavesTheWindow) {

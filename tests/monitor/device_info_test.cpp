@@ -178,6 +178,18 @@ TEST_F(Decoded, TextsKeysAndSignalStrengthEdgeCases) {
   EXPECT_EQ(rig.form().Label12.caption, "RSSI: -32768dBm");
 }
 
+TEST_F(Decoded, LocationShowsItsEightBitCharactersAndIsKeptAsSent) {
+  auto r = Record(wire::kModelQn6);
+  const std::string sent =
+      "K\xFChlraum \x93"
+      "A\x94 \x80";  // Windows-1252
+  std::fill_n(r.begin() + 40, 31, 0);
+  std::copy(sent.begin(), sent.end(), r.begin() + 40);
+  Deliver(app, r);
+  EXPECT_EQ(rig.form().Label5.caption, "Locate: K\u00FChlraum \u201CA\u201D \u20AC");
+  EXPECT_EQ(app.device.DeviceLocation, sent);
+}
+
 TEST_F(Decoded, RefusedIdentityIsQueuedAgainAndChangesNothing) {
   auto r = Record(wire::kModelQn6);
   r[5] = wire::NAK;

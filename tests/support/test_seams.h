@@ -15,10 +15,18 @@
 namespace zvk::test {
 
 // Refuses any address outside 127.0.0.0/8: the test fails loudly and nothing is sent.
+// Records the writes of every connection and fails connects or writes on request.
 class LoopbackOnlyNetwork final : public Network {
  public:
   std::unique_ptr<TcpSocket> NewSocket() override;
   int connects = 0;
+  // The sizes of the writes of each connection, in connect order.
+  std::vector<std::vector<std::size_t>> writes;
+  // Asked before each connect with its number (1 for the first); false fails it as refused.
+  std::function<bool(int connect)> allow_connect;
+  // Asked before each write with the connection's number and the write's number on it (both
+  // from 1); false fails it as a broken connection would.
+  std::function<bool(int connect, int write)> allow_write;
 };
 
 bool IsLoopbackAddress(const std::string& host);
