@@ -3,6 +3,8 @@
 // the zvk command and the tests all build through it.
 #pragma once
 
+#include "calibration/ad_cal.h"
+#include "calibration/th_cal.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
 
@@ -15,7 +17,9 @@ class System {
   System& operator=(const System&) = delete;
 
   App app;
-  MainWindow main_window;  // TForm1
+  MainWindow main_window;                              // TForm1
+  AnalogCalibrationWindow analog_calibration;          // TForm3
+  ThermistorCalibrationWindow thermistor_calibration;  // TForm4
 };
 
 }  // namespace zvk

@@ -39,5 +39,7 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
+void AddCalibrationCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

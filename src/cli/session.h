@@ -85,6 +85,7 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
+  System& system() { return *system_; }
   App& app() { return system_->app; }
   MainWindow& window() { return system_->main_window; }
   CliDialogs& dialogs() { return dialogs_; }

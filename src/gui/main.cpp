@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/calibration_dialogs.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/startup_options.h"
@@ -68,8 +69,12 @@ int main(int argc, char** argv) {
 
   QApplication qt(argc, argv);
   MainWindowView view(app, window);
+  CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
   dialogs.SetParent(&view);
-  pump.before_events = [&view] { view.SyncFromModel(); };
+  pump.before_events = [&view, &calibration] {
+    view.SyncFromModel();
+    calibration.SyncFromModel();
+  };
   QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
 
   if (options.quit_after_ms) {
@@ -77,7 +82,10 @@ int main(int argc, char** argv) {
       int code = 0;
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
-        if (!view.grab().save(options.screenshot)) {
+        // The window on top: a dialog opened with --open, or the main window.
+        QWidget* shown = QApplication::activeModalWidget();
+        if (!shown) shown = &view;
+        if (!shown->grab().save(options.screenshot)) {
           std::cerr << "zvk-analog: cannot write the screenshot to "
                     << options.screenshot.toLocal8Bit().toStdString() << "\n";
           code = 1;
@@ -85,6 +93,22 @@ int main(int argc, char** argv) {
       }
       QCoreApplication::exit(code);
     });
+  }
+
+  QTimer open_timer;
+  if (!options.open_window.isEmpty()) {
+    const bool analog = options.open_window == QLatin1String(kOpenAnalogCalibration);
+    // Clicked as a user would, once the module is identified and the button takes clicks; the
+    // click returns when the dialog closes.
+    QObject::connect(&open_timer, &QTimer::timeout, &view, [&, analog] {
+      if (!app.device.Identified || app.discovery.SupervisionTicks == 30) return;
+      open_timer.stop();
+      if (analog)
+        window.SpeedButton1Click();
+      else
+        window.SpeedButton2Click();
+    });
+    open_timer.start(100);
   }
 
   view.CentreOnScreen();

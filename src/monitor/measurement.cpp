@@ -30,10 +30,10 @@ void LogReading(App& app, int ch) {
 
 }  // namespace
 
-void SendDataPoll(App& app) {
+bool SendDataPoll(App& app) {
   app.link.PendingCommand = wire::CMD_READ_DATA;
   app.link.CommandFrame[4] = wire::CMD_READ_DATA;
-  Transact(app.link, wire::kLenReadData);
+  return Transact(app.link, wire::kLenReadData);
 }
 
 void DecodeDataReply(App& app, MainForm& f) {
