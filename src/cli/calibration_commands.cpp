@@ -136,9 +136,7 @@ class UserCurveCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("curve", curve_text_, "User curve 0 to 7 (sensor type 70 to 77)")->required();
-    const char* kPoint =
-        "Whole degrees Celsius and ohms, e.g. 25:10000 (write --low=-40:336000 "
-        "for a temperature below zero)";
+    const char* kPoint = "Whole degrees Celsius and ohms: 25:10000, -40:336000";
     sub.add_option("--hi", points_text_[0], kPoint)->required();
     sub.add_option("--mid", points_text_[1], kPoint)->required();
     sub.add_option("--low", points_text_[2], kPoint)->required();

@@ -105,7 +105,7 @@ TEST_F(cliCalibration, ThermistorReferenceCommandsPrintTheNewCount) {
 TEST_F(cliCalibration, UserCurveSavesThePointsAndPrintsWhatTheModuleHolds) {
   Module(sim::Model::Qn6);
   const Outcome o =
-      Zvk({"user-curve", "4", "--hi", "100:680", "--mid", "25:10000", "--low=-40:336000.05"});
+      Zvk({"user-curve", "4", "--hi", "100:680", "--mid", "25:10000", "--low", "-40:336000.05"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out.substr(o.out.rfind("User curve")),
             "User curve 4 saved: Hi 100:680.0, Mid 25:10000.0, Low -40:336000.0\n");

@@ -7,9 +7,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -144,6 +148,33 @@ TEST(CalibrationDialogs, ThermistorWindowSavesTypedPoints) {
   EXPECT_EQ(GetLe32(file->data() + 112), 326500u);
   EXPECT_NEAR(rig.system->app.sensors[13].A, 1.125294e-03, 1e-9);
   EXPECT_TRUE(rig.dialogs.errors.empty());
+}
+
+// scripts/screenshots takes the calibration windows this way.
+TEST(CalibrationDialogs, ProgramOpensAWindowForItsScreenshot) {
+  sim::Options options;
+  options.model = sim::Model::Qn6;
+  sim::Simulator sim(options);
+  const std::uint16_t port = sim.Start();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString shot = dir.filePath("window.png");
+  const auto run = [&](const QString& window) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(ZVK_ANALOG_PROGRAM),
+                  {"--host", "127.0.0.1", "--port", QString::number(port), "--skip-wifi-check",
+                   "--quit-after", "1500", "--screenshot", shot, "--open", window});
+    EXPECT_TRUE(program.waitForFinished(15000));
+    return program.exitCode();
+  };
+  EXPECT_EQ(run("no-such-window"), 2);
+  EXPECT_EQ(run("thermistor-calibration"), 0);
+  sim.Stop();
+  const QImage image(shot);
+  EXPECT_EQ(image.size(), QSize(412, 262));
 }
 
 }  // namespace
