@@ -21,6 +21,69 @@ QString Text(const std::string& s) {
 
 }  // namespace
 
+void BindCombo(QComboBox* combo, ComboBox& model, const RunEvent& run) {
+  combo->setEditable(true);
+  // Typed text is the model's business: no completion filling in items, no items added on Enter.
+  combo->setCompleter(nullptr);
+  combo->setInsertPolicy(QComboBox::NoInsert);
+  for (const std::string& item : model.items) combo->addItem(Text(item));
+  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
+  // `activated` comes only from the user (popup, arrow keys, Enter on a listed text);
+  // `textEdited` only from typing. Programmatic changes raise neither.
+  QObject::connect(combo, &QComboBox::activated, combo, [run, &model](int index) {
+    run([&model, index] {
+      // Enter on an unchanged text re-activates the shown item: no change, no event.
+      if (index < 0 || (index == model.item_index() &&
+                        model.text() == model.items[static_cast<std::size_t>(index)]))
+        return;
+      model.UserPick(index);
+    });
+  });
+  QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo,
+                   [run, &model](const QString& text) {
+                     run([&model, &text] { model.UserType(text.toStdString()); });
+                   });
+}
+
+void SyncGroup(QGroupBox* widget, const GroupBox& model) {
+  if (const QString caption = Text(model.caption); widget->title() != caption)
+    widget->setTitle(caption);
+  if (widget->isHidden() == model.visible) widget->setVisible(model.visible);
+}
+
+void SyncLabel(QLabel* widget, const Label& model) {
+  if (const QString caption = Text(model.caption); widget->text() != caption)
+    widget->setText(caption);
+  const QColor color(model.color.r, model.color.g, model.color.b);
+  if (widget->palette().color(QPalette::WindowText) != color) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    widget->setPalette(p);
+  }
+  // Some labels are drawn bold for legibility; the model's bold only ever adds to that.
+  if (model.bold && !widget->font().bold()) {
+    QFont bold = widget->font();
+    bold.setBold(true);
+    widget->setFont(bold);
+  }
+  if (widget->isEnabled() != model.enabled) widget->setEnabled(model.enabled);
+  if (widget->isHidden() == model.visible) widget->setVisible(model.visible);
+}
+
+void SyncCombo(QComboBox* widget, const ComboBox& model) {
+  const QSignalBlocker block(widget);
+  const QSignalBlocker block_edit(widget->lineEdit());
+  const QString text = Text(model.text());
+  if (widget->currentText() != text) {
+    if (model.item_index() >= 0) widget->setCurrentIndex(model.item_index());
+    if (widget->currentText() != text) widget->setEditText(text);
+    // Long item texts: show where the code is.
+    widget->lineEdit()->setCursorPosition(0);
+  } else if (model.item_index() >= 0 && widget->currentIndex() != model.item_index()) {
+    widget->setCurrentIndex(model.item_index());
+  }
+}
+
 QLabel* FormBinding::AddLabel(const Label& model, QWidget* parent, const char* name,
                               QRect geometry) {
   auto* label = new QLabel(parent);
@@ -49,26 +112,7 @@ QComboBox* FormBinding::AddCombo(ComboBox& model, QWidget* parent, const char* n
   auto* combo = new QComboBox(parent);
   combo->setObjectName(QString::fromLatin1(name));
   combo->setGeometry(geometry);
-  combo->setEditable(true);
-  // Typed text is the model's business: no completion, no items added on Enter.
-  combo->setCompleter(nullptr);
-  combo->setInsertPolicy(QComboBox::NoInsert);
-  for (const std::string& item : model.items) combo->addItem(Text(item));
-  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
-  // `activated` comes only from the user, `textEdited` only from typing; the model's own
-  // changes raise neither.
-  QObject::connect(combo, &QComboBox::activated, combo, [this, &model](int index) {
-    run_([&model, index] {
-      if (index < 0 || (index == model.item_index() &&
-                        model.text() == model.items[static_cast<std::size_t>(index)]))
-        return;  // Enter on the shown item: no change
-      model.UserPick(index);
-    });
-  });
-  QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo,
-                   [this, &model](const QString& text) {
-                     run_([&model, &text] { model.UserType(text.toStdString()); });
-                   });
+  BindCombo(combo, model, run_);
   combos_.emplace_back(&model, combo);
   return combo;
 }
@@ -94,23 +138,8 @@ QGroupBox* FormBinding::AddGroup(const GroupBox& model, QWidget* parent, const c
 }
 
 void FormBinding::Sync() {
-  for (auto& [model, widget] : groups_) {
-    if (const QString caption = Text(model->caption); widget->title() != caption)
-      widget->setTitle(caption);
-    if (widget->isHidden() == model->visible) widget->setVisible(model->visible);
-  }
-  for (auto& [model, widget] : labels_) {
-    if (const QString caption = Text(model->caption); widget->text() != caption)
-      widget->setText(caption);
-    const QColor color(model->color.r, model->color.g, model->color.b);
-    if (widget->palette().color(QPalette::WindowText) != color) {
-      QPalette p = widget->palette();
-      p.setColor(QPalette::WindowText, color);
-      widget->setPalette(p);
-    }
-    if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
-    if (widget->isHidden() == model->visible) widget->setVisible(model->visible);
-  }
+  for (auto& [model, widget] : groups_) SyncGroup(widget, *model);
+  for (auto& [model, widget] : labels_) SyncLabel(widget, *model);
   for (auto& [model, widget] : buttons_) {
     if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
     if (const QString caption = Text(model->caption); widget->text() != caption)
@@ -122,18 +151,7 @@ void FormBinding::Sync() {
       widget->setText(text);
     }
   }
-  for (auto& [model, widget] : combos_) {
-    const QSignalBlocker block(widget);
-    const QSignalBlocker block_edit(widget->lineEdit());
-    const QString text = Text(model->text());
-    if (widget->currentText() != text) {
-      if (model->item_index() >= 0) widget->setCurrentIndex(model->item_index());
-      if (widget->currentText() != text) widget->setEditText(text);
-      widget->lineEdit()->setCursorPosition(0);
-    } else if (model->item_index() >= 0 && widget->currentIndex() != model->item_index()) {
-      widget->setCurrentIndex(model->item_index());
-    }
-  }
+  for (auto& [model, widget] : combos_) SyncCombo(widget, *model);
 }
 
 }  // namespace zvk::gui

@@ -27,12 +27,23 @@ class ComboBox;
 
 namespace zvk::gui {
 
+// Runs a model event raised from a widget: it shows an error that escapes it and then brings
+// every view up to date.
+using RunEvent = std::function<void(const std::function<void()>&)>;
+
+// Makes `combo` an editable box over `model`: its items, and the user's picks and typing raised
+// as the model's events through `run`. The model's own changes raise none.
+void BindCombo(QComboBox* combo, ComboBox& model, const RunEvent& run);
+
+// Each copies a control's state onto its widget where the two differ, with the widget's signals
+// blocked.
+void SyncGroup(QGroupBox* widget, const GroupBox& model);
+void SyncLabel(QLabel* widget, const Label& model);
+void SyncCombo(QComboBox* widget, const ComboBox& model);
+
 class FormBinding {
  public:
-  // `run` runs a model event raised from a widget: it shows an error that escapes it and then
-  // brings every view up to date.
-  explicit FormBinding(std::function<void(const std::function<void()>&)> run)
-      : run_(std::move(run)) {}
+  explicit FormBinding(RunEvent run) : run_(std::move(run)) {}
 
   QLabel* AddLabel(const Label& model, QWidget* parent, const char* name, QRect geometry);
   QPushButton* AddButton(Button& model, QWidget* parent, const char* name, QRect geometry);
@@ -44,7 +55,7 @@ class FormBinding {
   void Sync();
 
  private:
-  std::function<void(const std::function<void()>&)> run_;
+  RunEvent run_;
   std::vector<std::pair<const Label*, QLabel*>> labels_;
   std::vector<std::pair<const Button*, QPushButton*>> buttons_;
   std::vector<std::pair<ComboBox*, QComboBox*>> combos_;

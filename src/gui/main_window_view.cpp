@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <exception>
 
+#include "gui/form_binding.h"
 #include "gui/icons.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
@@ -29,9 +30,6 @@ constexpr int kTickMs = 100;
 
 QString Text(const std::string& s) {
   return QString::fromStdString(s);
-}
-QColor Color(Rgb c) {
-  return QColor(c.r, c.g, c.b);
 }
 
 // Tahoma where it is installed, a plain sans face elsewhere.
@@ -142,28 +140,8 @@ QComboBox* MainWindowView::AddCombo(ComboBox& model, QWidget* parent, const char
   auto* combo = new QComboBox(parent);
   combo->setObjectName(QString::fromLatin1(name));
   combo->setGeometry(geometry);
-  combo->setEditable(true);
-  // Typed text is the model's business: no completion filling in items, no items added on Enter.
-  combo->setCompleter(nullptr);
-  combo->setInsertPolicy(QComboBox::NoInsert);
   combo->setMaxVisibleItems(22);
-  for (const std::string& item : model.items) combo->addItem(Text(item));
-  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
-
-  // `activated` comes only from the user (popup, arrow keys, Enter on a listed text);
-  // `textEdited` only from typing. Programmatic changes raise neither.
-  connect(combo, &QComboBox::activated, this, [this, &model](int index) {
-    Run([&model, index] {
-      // Enter on an unchanged text re-activates the shown item: no change, no event.
-      if (index < 0 || (index == model.item_index() &&
-                        model.text() == model.items[static_cast<std::size_t>(index)]))
-        return;
-      model.UserPick(index);
-    });
-  });
-  connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& text) {
-    Run([&model, &text] { model.UserType(text.toStdString()); });
-  });
+  BindCombo(combo, model, [this](const std::function<void()>& action) { Run(action); });
   combos_.push_back({&model, combo});
   return combo;
 }
@@ -378,31 +356,9 @@ void MainWindowView::BuildThermistorGroup() {
 // ---- model to widgets ----
 
 void MainWindowView::SyncFromModel() {
-  for (auto& [model, widget] : groups_) {
-    const QString caption = Text(model->caption);
-    if (widget->title() != caption) widget->setTitle(caption);
-    if (widget->isHidden() == model->visible) widget->setVisible(model->visible);
-  }
+  for (auto& [model, widget] : groups_) SyncGroup(widget, *model);
 
-  for (const LabelView& v : labels_) {
-    const Label& m = *v.model;
-    const QString caption = Text(m.caption);
-    if (v.widget->text() != caption) v.widget->setText(caption);
-    const QColor color = Color(m.color);
-    if (v.widget->palette().color(QPalette::WindowText) != color) {
-      QPalette p = v.widget->palette();
-      p.setColor(QPalette::WindowText, color);
-      v.widget->setPalette(p);
-    }
-    // Some labels are drawn bold for legibility; the model's bold only ever adds to that.
-    if (m.bold && !v.widget->font().bold()) {
-      QFont bold = v.widget->font();
-      bold.setBold(true);
-      v.widget->setFont(bold);
-    }
-    if (v.widget->isEnabled() != m.enabled) v.widget->setEnabled(m.enabled);
-    if (v.widget->isHidden() == m.visible) v.widget->setVisible(m.visible);
-  }
+  for (const LabelView& v : labels_) SyncLabel(v.widget, *v.model);
 
   for (auto& [model, widget] : buttons_) {
     if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
@@ -417,20 +373,7 @@ void MainWindowView::SyncFromModel() {
     edit2_->setText(text);
   }
 
-  for (const ComboView& v : combos_) {
-    const ComboBox& m = *v.model;
-    const QString text = Text(m.text());
-    const QSignalBlocker block(v.widget);
-    const QSignalBlocker block_edit(v.widget->lineEdit());
-    if (v.widget->currentText() != text) {
-      if (m.item_index() >= 0) v.widget->setCurrentIndex(m.item_index());
-      if (v.widget->currentText() != text) v.widget->setEditText(text);
-      // Long sensor names: show where the code is.
-      v.widget->lineEdit()->setCursorPosition(0);
-    } else if (m.item_index() >= 0 && v.widget->currentIndex() != m.item_index()) {
-      v.widget->setCurrentIndex(m.item_index());
-    }
-  }
+  for (const ComboView& v : combos_) SyncCombo(v.widget, *v.model);
 
   const MainForm& f = window_.form;
   if (radio1_->isChecked() != f.RadioButton1.checked() ||

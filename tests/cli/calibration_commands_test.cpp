@@ -2,16 +2,11 @@
 // what the module ends up holding, and how refusals end.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "cli/zvk_cli.h"
+#include "cli/cli_fixture.h"
 #include "link/wire.h"
-#include "sim/simulator.h"
-#include "support/rig.h"
-#include "support/test_seams.h"
 #include "util/byte_order.h"
 
 namespace zvk::cli {
@@ -19,53 +14,24 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-class cliCalibration : public ::testing::Test {
+class cliCalibration : public cliZvk {
  protected:
-  void Module(sim::Model model) {
-    sim::Options options;
-    options.model = model;
-    sim = std::make_unique<sim::Simulator>(options);
-    sim->Start();
+  // The command with its question answered by --yes (or, without, on the terminal).
+  Result Zvk(std::vector<std::string> args, bool yes = true) {
+    if (yes) args.insert(args.begin(), "--yes");
+    return Run(On(args));
   }
-  void TearDown() override {
-    if (sim) sim->Stop();
-  }
-
-  Outcome Zvk(std::vector<std::string> args, bool yes = true) {
-    std::vector<std::string> all{"--host", "127.0.0.1", "--port", std::to_string(sim->Port()),
-                                 "--skip-wifi-check"};
-    if (yes) all.push_back("--yes");
-    all.insert(all.end(), args.begin(), args.end());
-    CliEnv env{network, &hosts, answers};
-    std::ostringstream out, err;
-    Outcome o;
-    o.status = RunZvk(all, out, err, env);
-    o.out = out.str();
-    o.err = err.str();
-    return o;
-  }
-
   std::vector<int> Codes() const {
     std::vector<int> codes;
-    for (const Bytes& f : sim->Frames()) codes.push_back(f[wire::kReplyCode]);
+    for (const Bytes& f : Frames()) codes.push_back(f[wire::kReplyCode]);
     return codes;
   }
-
-  test::LoopbackOnlyNetwork network;
-  test::FakeHostInterfaces hosts;
-  AnswerReader answers;
-  std::unique_ptr<sim::Simulator> sim;
 };
 
 TEST_F(cliCalibration, CalibrateAnAnalogChannelWiredToVref) {
-  Module(sim::Model::Km3);
+  StartModule(sim::Model::Km3);
   sim->WireToVref(3, true);
-  const Outcome o = Zvk({"calibrate", "ai3"});
+  const Result o = Zvk({"calibrate", "ai3"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out,
             "Information\nAI3 calibration?\n    . 1. Please connect AI3+ to Vref pin\n"
@@ -80,8 +46,8 @@ TEST_F(cliCalibration, CalibrateAnAnalogChannelWiredToVref) {
 }
 
 TEST_F(cliCalibration, ResetAnAnalogReference) {
-  Module(sim::Model::Km3);
-  const Outcome o = Zvk({"reset-ref", "AI0"});
+  StartModule(sim::Model::Km3);
+  const Result o = Zvk({"reset-ref", "AI0"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out.substr(o.out.rfind("AI0:")), "AI0: Reference reset Done!\n");
   EXPECT_EQ(Codes(), (std::vector<int>{wire::CMD_GET_DEVICE, wire::CMD_WRITE_FILE,
@@ -89,9 +55,9 @@ TEST_F(cliCalibration, ResetAnAnalogReference) {
 }
 
 TEST_F(cliCalibration, ThermistorReferenceCommandsPrintTheNewCount) {
-  Module(sim::Model::Qn6);
+  StartModule(sim::Model::Qn6);
   sim->SetMeasuredThRefCount(0xC0DE);
-  Outcome o = Zvk({"calibrate-th"});
+  Result o = Zvk({"calibrate-th"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out.substr(o.out.rfind("TH0:")),
             "TH0: Reference calibration. Done!\nReference count: C0DE\n");
@@ -103,8 +69,8 @@ TEST_F(cliCalibration, ThermistorReferenceCommandsPrintTheNewCount) {
 }
 
 TEST_F(cliCalibration, UserCurveSavesThePointsAndPrintsWhatTheModuleHolds) {
-  Module(sim::Model::Qn6);
-  const Outcome o =
+  StartModule(sim::Model::Qn6);
+  const Result o =
       Zvk({"user-curve", "4", "--hi", "100:680", "--mid", "25:10000", "--low", "-40:336000.05"});
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out.substr(o.out.rfind("User curve")),
@@ -117,7 +83,7 @@ TEST_F(cliCalibration, UserCurveSavesThePointsAndPrintsWhatTheModuleHolds) {
 }
 
 TEST_F(cliCalibration, RefusalsEndWithOneLineAndTheirExitStatus) {
-  Module(sim::Model::Qn6);
+  StartModule(sim::Model::Qn6);
   const struct {
     std::vector<std::string> args;
     int status;
@@ -141,7 +107,7 @@ TEST_F(cliCalibration, RefusalsEndWithOneLineAndTheirExitStatus) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
     sim->ClearFrames();
-    const Outcome o = Zvk(c.args);
+    const Result o = Zvk(c.args);
     EXPECT_EQ(o.status, c.status);
     const std::string last_line = o.err.substr(o.err.rfind("zvk: "));
     EXPECT_EQ(last_line, std::string(c.says) + "\n");
@@ -150,12 +116,12 @@ TEST_F(cliCalibration, RefusalsEndWithOneLineAndTheirExitStatus) {
 }
 
 TEST_F(cliCalibration, QuestionsNeedYesOrATerminal) {
-  Module(sim::Model::Km3);
-  Outcome o = Zvk({"reset-ref", "AI0"}, /*yes=*/false);
+  StartModule(sim::Model::Km3);
+  Result o = Zvk({"reset-ref", "AI0"}, /*yes=*/false);
   EXPECT_EQ(o.status, 2);
   EXPECT_TRUE(sim->Frames().empty());
 
-  answers = [] { return std::optional<std::string>("n"); };
+  read_answer = [] { return std::optional<std::string>("n"); };
   o = Zvk({"reset-ref", "AI0"}, /*yes=*/false);
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "zvk: AI0 reference reset declined; nothing sent\n");
@@ -163,9 +129,9 @@ TEST_F(cliCalibration, QuestionsNeedYesOrATerminal) {
 }
 
 TEST_F(cliCalibration, AStoppedCalibrationSaysWhy) {
-  Module(sim::Model::Km3);
+  StartModule(sim::Model::Km3);
   sim->SetAnalogVolts(1, 0.0);
-  const Outcome o = Zvk({"calibrate", "AI1"});
+  const Result o = Zvk({"calibrate", "AI1"});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err,
             "zvk: AI1 calibration did not run: AI1 reads 0; please check that AI1+ is connected "

@@ -5,22 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
 #include "app/system.h"
+#include "gui/gui_test_wait.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "link/wire.h"
@@ -30,16 +24,6 @@
 
 namespace zvk::gui {
 namespace {
-
-bool WaitFor(const std::function<bool()>& done, int timeout_ms = 6000) {
-  QDeadlineTimer deadline(timeout_ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
-}
 
 class CalibrationRig {
  public:
@@ -73,7 +57,7 @@ class CalibrationRig {
   // Clicks a main window button that opens a modal window, runs `inside` in that window's event
   // loop, and closes the window. False when the window did not open.
   bool OpenAndRun(const char* button, const std::function<void(QDialog&)>& inside) {
-    EXPECT_TRUE(WaitFor([this] {
+    EXPECT_TRUE(WaitUntil([this] {
       return system->app.device.Identified && system->app.discovery.SupervisionTicks <= 20;
     }));
     bool opened = false;
@@ -148,33 +132,6 @@ TEST(CalibrationDialogs, ThermistorWindowSavesTypedPoints) {
   EXPECT_EQ(GetLe32(file->data() + 112), 326500u);
   EXPECT_NEAR(rig.system->app.sensors[13].A, 1.125294e-03, 1e-9);
   EXPECT_TRUE(rig.dialogs.errors.empty());
-}
-
-// scripts/screenshots takes the calibration windows this way.
-TEST(CalibrationDialogs, ProgramOpensAWindowForItsScreenshot) {
-  sim::Options options;
-  options.model = sim::Model::Qn6;
-  sim::Simulator sim(options);
-  const std::uint16_t port = sim.Start();
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString shot = dir.filePath("window.png");
-  const auto run = [&](const QString& window) {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ZVK_ANALOG_PROGRAM),
-                  {"--host", "127.0.0.1", "--port", QString::number(port), "--skip-wifi-check",
-                   "--quit-after", "1500", "--screenshot", shot, "--open", window});
-    EXPECT_TRUE(program.waitForFinished(15000));
-    return program.exitCode();
-  };
-  EXPECT_EQ(run("no-such-window"), 2);
-  EXPECT_EQ(run("thermistor-calibration"), 0);
-  sim.Stop();
-  const QImage image(shot);
-  EXPECT_EQ(image.size(), QSize(412, 262));
 }
 
 }  // namespace
