@@ -14,6 +14,7 @@
 #include "thermistor/sensor_table.h"
 #include "thermistor/user_curves.h"
 #include "util/format_fixed.h"
+#include "util/message_text.h"
 
 namespace zvk {
 
@@ -146,7 +147,7 @@ void ThermistorCalibrationWindow::ComboBox1Change() {
 bool ThermistorCalibrationWindow::ShowUserCurve() {
   const std::optional<std::uint8_t> curve = CurveOfText(form.ComboBox1.text());
   if (!curve) {
-    app_.seams.dialogs.ErrorBox("'" + form.ComboBox1.text().substr(0, 2) +
+    app_.seams.dialogs.ErrorBox("'" + ShortenedForMessage(form.ComboBox1.text()) +
                                 "' names no user curve: the text must start with 70 to 77");
     return false;
   }
@@ -171,7 +172,7 @@ bool ThermistorCalibrationWindow::StoreUserCurveEdits() {
     if (text == shown_[p]) continue;
     const std::optional<std::int32_t> degrees = ParseWholeNumber(text);
     if (!degrees) {
-      dialogs.ErrorBox(std::string(points[p].name) + " temperature: '" + text +
+      dialogs.ErrorBox(std::string(points[p].name) + " temperature: '" + ShortenedForMessage(text) +
                        "' is not a whole number of degrees");
       return false;
     }
@@ -181,7 +182,8 @@ bool ThermistorCalibrationWindow::StoreUserCurveEdits() {
   for (std::size_t p = 0; p < 3; ++p) {
     const std::string& text = *resistances[p];
     if (text == shown_[3 + p]) continue;
-    const std::string field = std::string(points[p].name) + " resistance: '" + text;
+    const std::string field =
+        std::string(points[p].name) + " resistance: '" + ShortenedForMessage(text);
     const std::optional<double> ohms = ParseNumber(text);
     if (!ohms) {
       dialogs.ErrorBox(field + "' is not a number of ohms");

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <exception>
+#include <utility>
 
 #include "app/system.h"
 #include "calibration/ad_cal.h"
@@ -29,13 +30,16 @@ void ModelDialog::ShowModal() {
 }
 
 void ModelDialog::Run(const std::function<void()>& action) {
+  ++running_;
   try {
     action();
   } catch (const std::exception& e) {
     app_.seams.dialogs.ErrorBox(e.what());
   }
+  --running_;
   SyncFromModel();
   if (after_event) after_event();
+  if (running_ == 0 && close_result_) done(*std::exchange(close_result_, std::nullopt));
 }
 
 void ModelDialog::showEvent(QShowEvent* e) {
@@ -44,6 +48,10 @@ void ModelDialog::showEvent(QShowEvent* e) {
 }
 
 void ModelDialog::done(int result) {
+  if (running_ > 0) {
+    close_result_ = result;
+    return;
+  }
   Run(close_);
   QDialog::done(result);
 }

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
 #include "gui/form_binding.h"
 
@@ -18,7 +19,8 @@ class ThermistorCalibrationWindow;
 namespace zvk::gui {
 
 // A modal dialog over a window model: showing it is the model's activation, closing it (the
-// title bar's button or Escape) its close event.
+// title bar's button or Escape) its close event. A close asked for while one of its events runs
+// (the event pump serves the window inside an exchange) waits until that event has ended.
 class ModelDialog : public QDialog {
   Q_OBJECT
 
@@ -43,6 +45,8 @@ class ModelDialog : public QDialog {
   App& app_;
   std::function<void()> activate_;
   std::function<void()> close_;
+  int running_ = 0;                  // events of this dialog on the stack
+  std::optional<int> close_result_;  // a close that waits for them
 };
 
 class AnalogCalibrationDialog final : public ModelDialog {

@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
     view.SyncFromModel();
     calibration.SyncFromModel();
   };
+  dialogs.before_box = pump.before_events;
   QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
 
   if (options.quit_after_ms) {

@@ -205,7 +205,7 @@ TEST_F(ThermistorCalibration, ComboTextNamingNoUserCurveIsRefused) {
 TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
   const struct {
     std::vector<std::string> six;
-    const char* error;
+    std::string error;
   } cases[] = {
       {{"25.5", "25", "0", "680", "10000", "32650"},
        "Hi temperature: '25.5' is not a whole number of degrees"},
@@ -217,6 +217,9 @@ TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
       {{"100", "25", "0", "214748364.8", "10000", "32650"},
        "Hi resistance: '214748364.8' is too large (at most 214748364.7 ohms)"},
       {{"100", "25", "0", "680", "nan", "32650"}, "Mid resistance: 'nan' is not a number of ohms"},
+      {{"100", "25", "0", std::string(100, '9'), "10000", "32650"},
+       "Hi resistance: '" + std::string(40, '9') +
+           "... (100 bytes)' is too large (at most 214748364.7 ohms)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);

@@ -66,7 +66,7 @@ class CalibrationRig {
       if (!dialog) return;
       opened = true;
       inside(*dialog);
-      dialog->reject();
+      if (dialog->isVisible()) dialog->reject();
     });
     QTest::mouseClick(view->findChild<QPushButton*>(button), Qt::LeftButton);
     return opened;
@@ -97,9 +97,17 @@ TEST(CalibrationDialogs, AnalogWindowCalibratesAChannelWiredToVref) {
     EXPECT_EQ(dialog.windowTitle(), "Analog Calibration");
     EXPECT_EQ(Child<QLabel>(dialog, "Label5")->text(), "AI2:");
     EXPECT_FALSE(rig.system->app.discovery.PollingEnabled);
+    // Closed while the calibration asks its question: the window stays until it has run.
+    rig.dialogs.on_box = [&] {
+      dialog.reject();
+      EXPECT_TRUE(dialog.isVisible());
+      EXPECT_FALSE(rig.system->app.discovery.PollingEnabled);
+    };
     QTest::mouseClick(Child<QPushButton>(dialog, "SpeedButton3"), Qt::LeftButton);
     EXPECT_EQ(Child<QLabel>(dialog, "Label6")->text(), "Calibration Done!");
     EXPECT_TRUE(Child<QPushButton>(dialog, "SpeedButton3")->isEnabled());
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(rig.system->app.discovery.PollingEnabled);
   });
   ASSERT_TRUE(opened);
   EXPECT_TRUE(rig.system->app.discovery.PollingEnabled);
