@@ -41,5 +41,7 @@ const std::vector<CommandEntry>& CommandTable();
 void AddMonitorCommands(std::vector<CommandEntry>& table);
 // The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
+// Recording the readings to a file over time (log).
+void AddRecordingCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/live_status.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 
@@ -19,5 +20,6 @@ int main(int argc, char** argv) {
       return line;
     };
   }
+  env.status_columns = zvk::cli::StderrTerminalColumns();
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

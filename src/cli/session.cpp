@@ -79,6 +79,7 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     : out(out),
       err(err),
       options_(options),
+      status_columns_(env.status_columns),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
   system_ = std::make_unique<System>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});

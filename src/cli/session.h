@@ -33,6 +33,7 @@ struct CliEnv {
   Network& network;
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
+  int status_columns = 0;           // width of the terminal on standard error; 0: none
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -90,6 +91,8 @@ class Session {
   MainWindow& window() { return system_->main_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
+  // Width of the terminal a live status line may use; 0 when there is none.
+  int status_columns() const { return status_columns_; }
 
   std::ostream& out;
   std::ostream& err;
@@ -98,6 +101,7 @@ class Session {
   HostInterfaces& Hosts(CliEnv& env);
 
   GlobalOptions options_;
+  int status_columns_ = 0;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;

@@ -49,6 +49,7 @@ const std::vector<CommandEntry>& CommandTable() {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
     AddCalibrationCommands(t);
+    AddRecordingCommands(t);
     return t;
   }();
   return table;

@@ -10,9 +10,11 @@
 
 #include "app/system.h"
 #include "gui/calibration_dialogs.h"
+#include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/startup_options.h"
+#include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
@@ -68,8 +70,10 @@ int main(int argc, char** argv) {
   }
 
   QApplication qt(argc, argv);
+  qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
   CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
+  WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
   pump.before_events = [&view, &calibration] {
     view.SyncFromModel();

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyle>
@@ -244,9 +245,15 @@ void MainWindowView::BuildStatusGroup() {
           [this](const QString& text) { window_.form.Edit2.text = text.toStdString(); });
 
   AddButton(f.SpeedButton5, group, "SpeedButton5", {400, 70, 100, 24})->setFont(plain);
-  AddImage(f.Image1, SetupIcon(), group, "Image1", {372, 14, 40, 40});
-  AddImage(f.Image2, RefreshIcon(), group, "Image2", {416, 14, 40, 40});
-  AddImage(f.Image3, FindMeIcon(), group, "Image3", {460, 14, 40, 40});
+  AddImage(f.Image1, SetupIcon(), group, "Image1", {344, 14, 40, 40});
+  AddImage(f.Image2, RefreshIcon(), group, "Image2", {384, 14, 40, 40});
+  AddImage(f.Image3, FindMeIcon(), group, "Image3", {424, 14, 40, 40});
+  AddImage(f.Image4, TrendIcon(), group, "Image4", {464, 14, 40, 40});
+  auto* trend_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+  connect(trend_key, &QShortcut::activated, this,
+          [this] { Run([this] { window_.form.Image4.UserClick(); }); });
+  auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+  connect(log_key, &QShortcut::activated, this, &MainWindowView::logRequested);
 }
 
 void MainWindowView::BuildAnalogGroup() {

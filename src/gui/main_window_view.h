@@ -54,6 +54,8 @@ class MainWindowView final : public QWidget {
 
  signals:
   void closed();
+  // Ctrl+L: the communication log window.
+  void logRequested();
 
  protected:
   bool event(QEvent* e) override;

@@ -32,6 +32,7 @@ class MainWindow {
   void Image1Click();
   void Image2Click();
   void Image3Click();
+  void Image4Click();
   void SpeedButton1Click();
   void SpeedButton2Click();
   void SpeedButton5Click();
@@ -43,6 +44,8 @@ class MainWindow {
   std::function<void()> show_setup_window;
   std::function<void()> show_analog_calibration;
   std::function<void()> show_thermistor_calibration;
+  // The trend window is not modal: the poll goes on while it is open.
+  std::function<void()> show_trend_window;
 
   MainForm form;
 

@@ -72,6 +72,7 @@ void DecodeDataReply(App& app, MainForm& f) {
     RefreshUserCurveOhms(app.curves);
   }
   RefreshReadings(app, f);
+  ++m.DataRepliesDecoded;
   app.link.PendingCommand = 0;
 }
 

@@ -22,6 +22,14 @@
 
 namespace zvk {
 
+// What became of a supervision tick's data poll, for observers that follow the readings over time.
+enum class PollOutcome {
+  Readings,    // the poll was answered: the window shows fresh values
+  NoReadings,  // the poll was due but brought nothing: not sent (module not found, not yet
+               // identified, an earlier command still pending) or sent and not answered
+  Paused,      // polling is paused while a modal window is open
+};
+
 struct Seams {
   Network& network;
   EventPump& pump;
@@ -58,6 +66,8 @@ class App final : public LinkReporter {
   // --verbose, the tests).
   std::function<void(const std::string&)> on_log;
   std::function<void(const std::string&)> on_status;
+  // Told after every supervision tick that was not put off by a busy link.
+  std::function<void(PollOutcome)> on_poll;
   // The window that shows the status line (the main window's StatusBar2 panel 0).
   std::function<void(const std::string&)> show_status;
   // Repaints the main window (and what it shows of the gauge) in the middle of a transfer.
