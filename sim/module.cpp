@@ -82,6 +82,7 @@ Module::Module(Model m, std::string files_dir)
     PutLe32(p + 80 + 4 * n, static_cast<std::uint32_t>(c.res_mid));
     PutLe32(p + 112 + 4 * n, static_cast<std::uint32_t>(c.res_low));
   }
+  Boot();
 }
 
 const std::array<Module::Handler, 256>& Module::Handlers() {
@@ -100,9 +101,10 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
     t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
     t[wire::CMD_RELOAD_AD_REF] = &Module::ReloadCalibration;
+    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
     // Firmware: accepted, the images are not kept yet.
     for (std::uint8_t code : {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT,
-                              wire::CMD_UPLOAD_STAGED_IMAGE, wire::CMD_MBPORT_CFG}) {
+                              wire::CMD_UPLOAD_STAGED_IMAGE}) {
       t[code] = &Module::Acknowledge;
     }
     return t;
@@ -306,6 +308,7 @@ std::optional<Bytes> Module::SetWifiMode(const Bytes& frame, double) {
   const std::uint8_t code = frame[wire::kReplyCode];
   if (frame.size() < 6) return ReplyHeader(code, wire::NAK);
   config.wifi_mode = frame[5];
+  reboot_requested = true;  // the new mode starts with the module
   return ReplyHeader(code, wire::ACK);
 }
 
@@ -317,12 +320,52 @@ std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
 }
 
 std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
+  for (const char* name : kConfigFiles) files.Remove(name);
   config = NetworkConfig{};
+  reboot_requested = true;
+  log.push_back("configuration reset to defaults");
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
 std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
+  reboot_requested = true;
   return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+std::optional<Bytes> Module::MbportNotice(const Bytes& frame, double) {
+  log.push_back("Modbus settings file noticed; it applies from the next start");
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+void Module::Boot() {
+  const std::uint8_t wifi_mode = config.wifi_mode;
+  const std::string web_key = config.web_key;
+  config = NetworkConfig{};
+  config.wifi_mode = wifi_mode;
+  config.web_key = web_key;
+  const auto text = [this](const char* name, std::string& into) {
+    if (auto content = files.Get(name)) into.assign(content->begin(), content->end());
+  };
+  text("/local/locate.cfg", config.location);
+  text("/local/ap_ssid.cfg", config.ap_ssid);
+  text("/local/sta_ssid.cfg", config.sta_ssid);
+  // The access point has no type file: a key means WPA/WPA2.
+  text("/local/ap_key.cfg", config.ap_key);
+  config.ap_key_type = files.Get("/local/ap_key.cfg") ? 2 : 0;
+  text("/local/sta_key.cfg", config.sta_key);
+  if (auto type = files.Get("/local/sta_keyT.cfg"); type && !type->empty())
+    config.sta_key_type = type->front();
+  if (auto ip = files.Get("/local/sta_ip.cfg"); ip && ip->size() >= 12) {
+    config.static_ip_enabled = 1;
+    std::copy_n(ip->begin(), 4, config.static_ip.begin());
+    std::copy_n(ip->begin() + 4, 4, config.subnet_mask.begin());
+    std::copy_n(ip->begin() + 8, 4, config.gateway.begin());
+  }
+  if (auto port = files.Get("/local/mbport.cfg"); port && port->size() >= 4) {
+    config.modbus_port = GetBe16(port->data());
+    config.idle_timeout = GetBe16(port->data() + 2);
+  }
+  LoadCalibrationFile();
 }
 
 namespace {
@@ -353,8 +396,11 @@ std::uint32_t ByteSum(const Bytes& content) {
 
 }  // namespace
 
-bool Module::AwaitingStream(double seconds) const {
-  return awaited && seconds - awaited->announced_at < kStreamWaitSeconds;
+std::optional<AwaitedStream> Module::ClaimStream(double seconds) {
+  std::optional<AwaitedStream> file;
+  if (awaited && seconds - awaited->announced_at < kStreamWaitSeconds) file = std::move(awaited);
+  awaited.reset();
+  return file;
 }
 
 void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum,
@@ -362,11 +408,7 @@ void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t 
   awaited = AwaitedStream{std::move(name), length, checksum, seconds};
 }
 
-std::string Module::ReceiveStream(const Bytes& content) {
-  if (!awaited)
-    return "content with no announce: " + std::to_string(content.size()) + " bytes dropped";
-  const AwaitedStream file = *awaited;
-  awaited.reset();
+std::string Module::ReceiveStream(const AwaitedStream& file, const Bytes& content) {
   const std::uint32_t sum = ByteSum(content);
   if (content.size() != file.length || sum != file.checksum) {
     return "file " + file.name + " not stored: announced " + std::to_string(file.length) +
@@ -393,16 +435,18 @@ std::optional<Bytes> Module::DeleteFile(const Bytes& frame, double) {
   return ReplyHeader(code, wire::ACK);
 }
 
-// The voltage module reloads its reference file, the thermistor module its user curves; a file
-// that is missing or of the wrong size leaves what the module holds and is refused.
+// The voltage module reloads its reference file, the thermistor module its user curves.
 std::optional<Bytes> Module::ReloadCalibration(const Bytes& frame, double) {
-  const std::uint8_t code = frame[wire::kReplyCode];
+  return ReplyHeader(frame[wire::kReplyCode], LoadCalibrationFile() ? wire::ACK : wire::NAK);
+}
+
+bool Module::LoadCalibrationFile() {
   const bool km3 = model == Model::Km3;
   const std::optional<Bytes> file = files.Get(km3 ? wire::kAnalogRefFile : wire::kUserCurveFile);
-  const std::size_t size = km3 ? analog_ref.size() : user_curves.size();
-  if (!file || file->size() != size) return ReplyHeader(code, wire::NAK);
+  // A file that is missing or of the wrong size leaves what the module holds.
+  if (!file || file->size() != (km3 ? analog_ref.size() : user_curves.size())) return false;
   std::copy(file->begin(), file->end(), km3 ? analog_ref.begin() : user_curves.begin());
-  return ReplyHeader(code, wire::ACK);
+  return true;
 }
 
 std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {

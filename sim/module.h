@@ -35,6 +35,11 @@ struct NetworkConfig {
   std::string web_key;
 };
 
+// The network configuration files: read when the module starts, removed by reset to defaults.
+inline constexpr const char* kConfigFiles[] = {
+    "/local/ap_ssid.cfg",  "/local/ap_key.cfg", "/local/sta_ssid.cfg", "/local/sta_key.cfg",
+    "/local/sta_keyT.cfg", "/local/sta_ip.cfg", "/local/locate.cfg",   "/local/mbport.cfg"};
+
 // A file announced by CMD_WRITE_FILE whose content is to come on the next connection.
 struct AwaitedStream {
   std::string name;
@@ -66,11 +71,16 @@ class Module {
 
   State Snapshot() const;
 
-  // Whether the next connection carries an announced file's content.
-  bool AwaitingStream(double seconds) const;
-  // Takes the content of the announced file: stored when its length and byte sum match the
+  // The announced file whose content a connection just accepted carries, if any: the first
+  // connection after the announce takes it, later ones are commands again.
+  std::optional<AwaitedStream> ClaimStream(double seconds);
+  // Takes the content of a claimed file: stored when its length and byte sum match the
   // announce, dropped otherwise. Returns the line the module logs about it.
-  std::string ReceiveStream(const Bytes& content);
+  std::string ReceiveStream(const AwaitedStream& file, const Bytes& content);
+  // Starts the module: the network settings from its configuration files, the factory values
+  // where a file is missing. The Wi-Fi mode and the web key are kept.
+  void Boot();
+
   // Announces content to come on the next connection (file writes, firmware images).
   void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 
@@ -113,6 +123,10 @@ class Module {
 
   FileStore files;
   std::optional<AwaitedStream> awaited;
+  // Set by the commands after which the module restarts; the server takes it off the network.
+  bool reboot_requested = false;
+  // Lines the module logs while handling a command, taken by the server.
+  std::vector<std::string> log;
 
  private:
   using Handler = std::optional<Bytes> (Module::*)(const Bytes& frame, double seconds);
@@ -131,6 +145,10 @@ class Module {
   std::optional<Bytes> WriteFile(const Bytes& frame, double seconds);
   std::optional<Bytes> DeleteFile(const Bytes& frame, double seconds);
   std::optional<Bytes> ReloadCalibration(const Bytes& frame, double seconds);
+  // The reference block (voltage module) or the user curves (thermistor module) from their
+  // file; false, holding what it held, when the file is missing or of the wrong size.
+  bool LoadCalibrationFile();
+  std::optional<Bytes> MbportNotice(const Bytes& frame, double seconds);
   std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;

@@ -1,38 +1,28 @@
 #include "sim/simulator.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 #include "link/wire.h"
 #include "sim/module.h"
+#include "sim/net.h"
+#include "sim/server.h"
 
 namespace zvk::sim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-constexpr int kQuietMs = 20;                // a frame is one write; a gap this long ends it
-constexpr int kFirstBytesTimeoutMs = 3000;  // a client that connects and never writes
-constexpr std::size_t kMaxFrameBytes = wire::kReplyBufferSize;
-constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024;  // the utility's transfer buffer
 constexpr std::size_t kOversizeBytes = 6000;
 constexpr std::size_t kResetAfterBytes = 3;
-constexpr int kSplitPauseMs = 50;
+constexpr milliseconds kSplitPause{50};
 
 struct PendingFault {
   Fault fault;
@@ -41,125 +31,61 @@ struct PendingFault {
   int delay_ms;
 };
 
-// Length of a complete frame from its first five bytes or more; 0 for a code of no fixed length.
-// Shorter frames are still accepted once the line goes quiet (a 5-byte 33 or 29, a 40-byte 95).
-std::size_t FullFrameLength(const Bytes& head) {
-  switch (head[wire::kReplyCode]) {
-    case wire::CMD_SET_LOCATOR:
-    case wire::CMD_GET_DEVICE:
-      return wire::kLenQueued;
-    case wire::CMD_READ_DATA:
-    case wire::CMD_RELOAD_AD_REF:
-    case wire::CMD_MBPORT_CFG:
-    case wire::CMD_RESET_MODULE:
-      return wire::kLenReadData;
-    case wire::CMD_SET_RANGE_CONFIG:
-      return wire::kLenRangeConfig;
-    case wire::CMD_SET_TH_CONFIG:
-      return wire::kLenThConfig;
-    case wire::CMD_SET_WIFI_MODE:
-    case wire::CMD_RESET_CONFIG:
-    case wire::CMD_CALIBRATE_TH_REF:
-      return 6;
-    case wire::CMD_GET_IMAGE_CHECKSUM:
-    case wire::CMD_STAGED_IMAGE_SENT:
-      return 9;
-    case wire::CMD_UPLOAD_STAGED_IMAGE:
-    case wire::CMD_DELETE_FILE:
-      return 40;
-    case wire::CMD_WRITE_FILE:
-      return 60;
-    case wire::CMD_SET_WEB_KEY:
-      return head.size() > 5 ? 6u + head[5] : 6u;
-    default:
-      return 0;
-  }
-}
-
 bool HasSignature(const Bytes& frame) {
   return frame.size() >= wire::kFrameSignature.size() &&
          std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), frame.begin());
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+// The reply as the fault shapes it: the parts to send and how the connection ends.
+ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
+  ReplyPlan plan;
+  if (!fault) {
+    plan.parts.push_back({milliseconds(0), std::move(reply)});
+    return plan;
+  }
+  switch (fault->fault) {
+    case Fault::NoReply:
+      plan.after = AfterReply::Hold;
+      return plan;
+    case Fault::WrongSignature:
+      reply[3] = 0xA4;
+      break;
+    case Fault::Refuse:
+      reply = ReplyHeader(reply[wire::kReplyCode], wire::NAK);
+      break;
+    case Fault::Truncate:
+      reply.resize(reply.size() / 2);
+      break;
+    case Fault::Oversize:
+      reply.resize(std::max(reply.size(), kOversizeBytes), 0);
+      break;
+    case Fault::Reset:
+      reply.resize(std::min(reply.size(), kResetAfterBytes));
+      plan.after = AfterReply::Reset;
+      break;
+    case Fault::Delay:
+      plan.parts.push_back({milliseconds(fault->delay_ms), std::move(reply)});
+      return plan;
+    case Fault::SplitReply: {
+      const auto half = reply.begin() + static_cast<std::ptrdiff_t>(reply.size() / 2);
+      plan.parts.push_back({milliseconds(0), Bytes(reply.begin(), half)});
+      plan.parts.push_back({kSplitPause, Bytes(half, reply.end())});
+      return plan;
+    }
+  }
+  plan.parts.push_back({milliseconds(0), std::move(reply)});
+  return plan;
 }
 
 }  // namespace
 
 struct Simulator::Impl {
-  explicit Impl(Options o) : options(std::move(o)), module(options.model, options.files_dir) {}
-
-  enum class Wait { Ready, Quiet, Stopped };
-
-  // Waits for `fd` to become readable (fd < 0: only for the stop signal or the timeout).
-  Wait WaitReadable(int fd, int timeout_ms) const {
-    pollfd fds[2] = {{stop_read, POLLIN, 0}, {fd, POLLIN, 0}};
-    while (true) {
-      const int rc = ::poll(fds, fd >= 0 ? 2 : 1, timeout_ms);
-      if (rc < 0 && errno == EINTR) continue;
-      if (rc < 0 || fds[0].revents != 0) return Wait::Stopped;
-      return rc == 0 ? Wait::Quiet : Wait::Ready;
-    }
-  }
-
-  // Sleeps unless stopped first; false when stopped.
-  bool Pause(int ms) const { return WaitReadable(-1, ms) == Wait::Quiet; }
+  explicit Impl(Options o)
+      : options(std::move(o)),
+        module(options.model, options.files_dir),
+        reboot_ms(options.reboot_ms) {}
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }
-
-  // Reads one command frame; nullopt when stopped.
-  std::optional<Bytes> ReadFrame(int fd) const {
-    Bytes frame;
-    const auto first_deadline = Clock::now() + std::chrono::milliseconds(kFirstBytesTimeoutMs);
-    std::uint8_t chunk[1024];
-    while (frame.size() < kMaxFrameBytes) {
-      int timeout_ms = kQuietMs;
-      if (frame.size() <= wire::kReplyCode) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(first_deadline - Clock::now());
-        if (left.count() <= 0) break;
-        timeout_ms = static_cast<int>(left.count());
-      } else if (const std::size_t full = FullFrameLength(frame); full && frame.size() >= full) {
-        break;
-      }
-      const Wait w = WaitReadable(fd, timeout_ms);
-      if (w == Wait::Stopped) return std::nullopt;
-      if (w == Wait::Quiet) {
-        if (frame.size() > wire::kReplyCode) break;
-        continue;
-      }
-      const ssize_t n = ::recv(fd, chunk, std::min(sizeof chunk, kMaxFrameBytes - frame.size()), 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // the peer closed or the connection failed: keep what came
-      frame.insert(frame.end(), chunk, chunk + n);
-    }
-    return frame;
-  }
-
-  static bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  static bool WriteAll(int fd, const Bytes& bytes) {
-    return WriteAll(fd, bytes.data(), bytes.size());
-  }
-
-  // Holds a connection silent until the peer closes it or the simulator stops.
-  void HoldOpen(int fd) const {
-    std::uint8_t sink[256];
-    while (WaitReadable(fd, -1) == Wait::Ready) {
-      const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
-      if (n == 0 || (n < 0 && errno != EINTR)) return;
-    }
-  }
 
   std::optional<PendingFault> TakeFault(std::uint8_t code) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
@@ -171,112 +97,74 @@ struct Simulator::Impl {
     return std::nullopt;
   }
 
-  // Sends the reply as the fault asks; true when the connection may be closed in order.
-  bool SendReply(int fd, Bytes reply, const std::optional<PendingFault>& fault) const {
-    if (!fault) return WriteAll(fd, reply);
-    switch (fault->fault) {
-      case Fault::NoReply:
-        HoldOpen(fd);
-        return true;
-      case Fault::WrongSignature:
-        reply[3] = 0xA4;
-        return WriteAll(fd, reply);
-      case Fault::Refuse:
-        return WriteAll(fd, ReplyHeader(reply[wire::kReplyCode], wire::NAK));
-      case Fault::Truncate:
-        reply.resize(reply.size() / 2);
-        return WriteAll(fd, reply);
-      case Fault::Oversize:
-        reply.resize(std::max(reply.size(), kOversizeBytes), 0);
-        return WriteAll(fd, reply);
-      case Fault::Reset:
-        WriteAll(fd, reply.data(), std::min(reply.size(), kResetAfterBytes));
-        return false;
-      case Fault::Delay:
-        return Pause(fault->delay_ms) && WriteAll(fd, reply);
-      case Fault::SplitReply: {
-        const std::size_t half = reply.size() / 2;
-        return WriteAll(fd, reply.data(), half) && Pause(kSplitPauseMs) &&
-               WriteAll(fd, reply.data() + half, reply.size() - half);
-      }
+  // Runs on the server thread for every frame: record it, and answer it unless the module stays
+  // silent (a frame too short to hold a code, a wrong signature, a command it closes on).
+  std::optional<ReplyPlan> Answer(const Bytes& frame) {
+    std::optional<Bytes> reply;
+    std::optional<PendingFault> fault;
+    {
+      std::lock_guard lock(mutex);
+      ++received;
+      frames.push_back(frame);
+      while (frames.size() > options.frame_record_limit) frames.pop_front();
+      frames_changed.notify_all();
+      if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return std::nullopt;
+      reply = module.Handle(frame, Seconds());
+      TakeModuleLog();
+      if (module.reboot_requested) Restart();
+      if (!reply) return std::nullopt;
+      fault = TakeFault(frame[wire::kReplyCode]);
     }
-    return true;
+    return PlanReply(std::move(*reply), fault);
   }
 
-  // Reads a file's content: everything until the peer closes, or the line has been quiet for
-  // as long as a client may take to send a frame. Nothing is answered.
-  std::optional<Bytes> ReadStream(int fd) const {
-    Bytes content;
-    std::uint8_t chunk[16384];
-    while (content.size() <= kMaxStreamBytes) {
-      const Wait w = WaitReadable(fd, kFirstBytesTimeoutMs);
-      if (w == Wait::Stopped) return std::nullopt;
-      if (w == Wait::Quiet) break;
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      content.insert(content.end(), chunk, chunk + n);
+  // Where the content goes when a connection just accepted carries an announced file's.
+  ContentSink ClaimStream() {
+    std::lock_guard lock(mutex);
+    std::optional<AwaitedStream> file = module.ClaimStream(Seconds());
+    if (!file) return nullptr;
+    return [this, file = std::move(*file)](Bytes content) {
+      std::lock_guard lock(mutex);
+      Log(module.ReceiveStream(file, content));
+      streams.push_back(std::move(content));
+      frames_changed.notify_all();
+    };
+  }
+
+  void TakeModuleLog() {
+    for (const std::string& line : module.log) Log(line);
+    module.log.clear();
+  }
+
+  // The module restarts: off the network for reboot_ms, then it starts from its files. On the
+  // server thread, with the mutex held.
+  void Restart() {
+    module.reboot_requested = false;
+    if (reboot_ms <= 0) {
+      module.Boot();
+      Log("restarted");
+      return;
     }
-    return content;
+    offline = true;
+    Log("restarting: off the network for " + std::to_string(reboot_ms) + " ms");
+    server->DropOff(
+        milliseconds(reboot_ms),
+        [this] {
+          std::uint16_t bound = 0;
+          return net::Listen(options.listen, port, &bound);
+        },
+        [this] {
+          std::lock_guard lock(mutex);
+          module.Boot();
+          offline = false;
+          Log("started");
+          frames_changed.notify_all();
+        });
   }
 
   void Log(const std::string& line) {
     log_lines.push_back(line);
     if (options.log) options.log(line);
-  }
-
-  void Serve(int fd) {
-    bool stream = false;
-    {
-      std::lock_guard lock(mutex);
-      stream = module.AwaitingStream(Seconds());
-    }
-    if (stream) {
-      const std::optional<Bytes> content = ReadStream(fd);
-      if (!content) return;
-      std::lock_guard lock(mutex);
-      Log(module.ReceiveStream(*content));
-      streams.push_back(*content);
-      frames_changed.notify_all();
-      return;
-    }
-    const std::optional<Bytes> frame = ReadFrame(fd);
-    if (!frame || frame->empty()) return;
-    std::optional<Bytes> reply;
-    std::optional<PendingFault> fault;
-    {
-      std::lock_guard lock(mutex);
-      frames.push_back(*frame);
-      frames_changed.notify_all();
-      if (frame->size() <= wire::kReplyCode || !HasSignature(*frame)) return;
-      reply = module.Handle(*frame, Seconds());
-      if (!reply) return;
-      fault = TakeFault((*frame)[wire::kReplyCode]);
-    }
-    if (!SendReply(fd, std::move(*reply), fault)) {
-      const linger reset{1, 0};  // close with RST instead of FIN
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-      return;
-    }
-    // Unread input would turn the close into a reset and could cost the peer our reply.
-    std::uint8_t sink[256];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-    }
-  }
-
-  void Run() {
-    while (true) {
-      const Wait w = WaitReadable(listen_fd, -1);
-      if (w == Wait::Stopped) return;
-      int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) {
-        // Out of descriptors and the like: back off instead of spinning on a readable socket.
-        if (errno != EINTR && errno != ECONNABORTED && errno != EAGAIN && !Pause(10)) return;
-        continue;
-      }
-      Serve(fd);
-      CloseFd(fd);
-    }
   }
 
   void CheckChannel(int channel, int count) const {
@@ -286,18 +174,19 @@ struct Simulator::Impl {
   const Options options;
   const Clock::time_point epoch = Clock::now();
 
-  mutable std::mutex mutex;
+  mutable std::mutex mutex;  // the module, the faults and the frame record
   mutable std::condition_variable frames_changed;
   Module module;
-  std::vector<Bytes> frames;
+  std::deque<Bytes> frames;
+  std::size_t received = 0;  // since the start or ClearFrames, kept or not
   std::vector<Bytes> streams;
   std::vector<std::string> log_lines;
+  int reboot_ms = 0;
+  bool offline = false;
   std::deque<PendingFault> faults;
 
   std::mutex lifecycle;  // Start and Stop
-  int listen_fd = -1;
-  int stop_read = -1;
-  int stop_write = -1;
+  std::unique_ptr<Server> server;
   std::uint16_t port = 0;
   std::thread thread;
 };
@@ -312,36 +201,12 @@ std::uint16_t Simulator::Start() {
   Impl& m = *impl_;
   std::lock_guard lifecycle(m.lifecycle);
   if (m.thread.joinable()) return m.port;
-
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(m.options.port);
-  if (::inet_pton(AF_INET, m.options.listen.c_str(), &addr.sin_addr) != 1) {
-    throw std::invalid_argument("not an IPv4 address: " + m.options.listen);
-  }
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-  const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  socklen_t len = sizeof addr;
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(fd, 16) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw std::system_error(error, std::generic_category(),
-                            "listen on " + m.options.listen + ":" + std::to_string(m.options.port));
-  }
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw std::system_error(error, std::generic_category(), "pipe");
-  }
-  m.listen_fd = fd;
-  m.stop_read = pipe_fds[0];
-  m.stop_write = pipe_fds[1];
-  m.port = ntohs(addr.sin_port);
-  m.thread = std::thread([&m] { m.Run(); });
+  net::Socket listener = net::Listen(m.options.listen, m.options.port, &m.port);
+  const ServerLimits limits{milliseconds(m.options.idle_timeout_ms), m.options.max_connections};
+  m.server = std::make_unique<Server>(std::move(listener), limits,
+                                      [&m](const Bytes& frame) { return m.Answer(frame); });
+  m.server->SetStreamClaim([&m] { return m.ClaimStream(); });
+  m.thread = std::thread([&m] { m.server->Run(); });
   return m.port;
 }
 
@@ -349,13 +214,9 @@ void Simulator::Stop() {
   Impl& m = *impl_;
   std::lock_guard lifecycle(m.lifecycle);
   if (!m.thread.joinable()) return;
-  const std::uint8_t byte = 1;
-  while (::write(m.stop_write, &byte, 1) < 0 && errno == EINTR) {
-  }
+  m.server->Stop();
   m.thread.join();
-  CloseFd(m.listen_fd);
-  CloseFd(m.stop_read);
-  CloseFd(m.stop_write);
+  m.server.reset();
 }
 
 std::uint16_t Simulator::Port() const {
@@ -376,17 +237,18 @@ void Simulator::ClearFaults() {
 
 std::vector<std::vector<std::uint8_t>> Simulator::Frames() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->frames;
+  return {impl_->frames.begin(), impl_->frames.end()};
 }
 
 void Simulator::ClearFrames() {
   std::lock_guard lock(impl_->mutex);
   impl_->frames.clear();
+  impl_->received = 0;
 }
 
 bool Simulator::WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(impl_->mutex);
-  return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->frames.size() >= n; });
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->received >= n; });
 }
 
 std::vector<std::vector<std::uint8_t>> Simulator::Streams() const {
@@ -511,10 +373,21 @@ void Simulator::SetDrift(bool on) {
   impl_->module.drift = on;
 }
 
+void Simulator::SetRebootMs(int ms) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->reboot_ms = ms;
+}
+
+bool Simulator::WaitUntilOnline(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return !impl_->offline; });
+}
+
 std::vector<std::uint8_t> Simulator::BuildReply(const std::vector<std::uint8_t>& frame) {
   std::lock_guard lock(impl_->mutex);
   if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return {};
   Module scratch = impl_->module;
+  scratch.log.clear();
   scratch.files = impl_->module.files.InMemoryCopy();  // nothing of it reaches the directory
   return scratch.Handle(frame, impl_->Seconds()).value_or(Bytes{});
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,17 @@ struct Options {
   std::string listen = "127.0.0.1";
   std::uint16_t port = 0;  // 0: ephemeral
   std::string files_dir;   // empty: files kept in memory
+  // A connection that has not sent its whole frame this long after it was accepted is served with
+  // what came (or closed when nothing usable came), so a silent or trickling client ends.
+  int idle_timeout_ms = 3000;
+  // Connections served at once; at the limit, the oldest one still sending its frame makes room.
+  std::size_t max_connections = 256;
+  // The newest frames kept for Frames(); older ones are dropped, so a long run stays bounded.
+  std::size_t frame_record_limit = 1000;
+  // How long the module is off the network when it restarts (reboot, Wi-Fi mode, reset to
+  // defaults): connects are refused meanwhile. 0: it restarts in place, never off the network
+  // (the in-process default; zvk-sim takes a few seconds, as a module does).
+  int reboot_ms = 0;
   // Receives the module's log lines (files stored or dropped), on the serving thread.
   std::function<void(const std::string&)> log;
 };
@@ -69,10 +81,12 @@ class Simulator {
   void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0);
   void ClearFaults();
 
-  // Every frame received on a command connection, in order, exactly as received.
+  // The frames received on command connections, oldest first, exactly as received: all of them
+  // since the start or ClearFrames, up to the newest Options::frame_record_limit.
   std::vector<std::vector<std::uint8_t>> Frames() const;
   void ClearFrames();
-  // Waits until at least n frames were received or the timeout passed.
+  // Waits until at least n frames were received since the start or ClearFrames (whether still
+  // kept or not), or the timeout passed.
   bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
 
   // The content received on each data connection (the one after a file's announce), in order.
@@ -111,6 +125,10 @@ class Simulator {
   void SetMeasuredThRefCount(std::uint16_t count);
   // Holds the simulated inputs still (tests) or lets them drift slowly (demo).
   void SetDrift(bool on);
+  // How long the next restarts keep the module off the network.
+  void SetRebootMs(int ms);
+  // Waits until the module, after a restart, is back on the network or the timeout passed.
+  bool WaitUntilOnline(std::chrono::milliseconds timeout) const;
 
   // The reply the module would send to this frame right now (no faults applied, nothing changed).
   // Empty when the module would close without replying.

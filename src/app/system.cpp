@@ -10,9 +10,11 @@ namespace zvk {
 System::System(Seams seams)
     : app(seams),
       main_window(app),
+      setup_window(app),
       analog_calibration(app, {.SendRangeConfig = [this] { return SendRangeConfig(app); },
                                .SendDataPoll = [this] { return SendDataPoll(app); }}),
       thermistor_calibration(app) {
+  setup_window.FormCreate();
   main_window.RegisterReplyHandlers();
   RegisterAdminReplies(app);
   RegisterCalibrationReplies(app);

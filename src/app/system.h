@@ -3,6 +3,7 @@
 // the zvk command and the tests all build through it.
 #pragma once
 
+#include "admin/setup_window.h"
 #include "calibration/ad_cal.h"
 #include "calibration/th_cal.h"
 #include "monitor/main_window.h"
@@ -17,8 +18,10 @@ class System {
   System& operator=(const System&) = delete;
 
   App app;
-  MainWindow main_window;                              // TForm1
-  AnalogCalibrationWindow analog_calibration;          // TForm3
+  MainWindow main_window;                      // TForm1
+  SetupWindow setup_window;                    // TForm2, created hidden; the front end shows it for
+                                               // main_window.show_setup_window
+  AnalogCalibrationWindow analog_calibration;  // TForm3
   ThermistorCalibrationWindow thermistor_calibration;  // TForm4
 };
 

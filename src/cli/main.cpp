@@ -21,5 +21,6 @@ int main(int argc, char** argv) {
     };
   }
   env.status_columns = zvk::cli::StderrTerminalColumns();
+  env.progress_terminal = isatty(STDERR_FILENO) != 0;
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

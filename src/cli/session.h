@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/system.h"
@@ -34,6 +35,8 @@ struct CliEnv {
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
   int status_columns = 0;           // width of the terminal on standard error; 0: none
+  bool progress_terminal = false;   // standard error is a terminal: progress bars go there
+  Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -42,6 +45,8 @@ struct ExchangeRecord {
   std::vector<std::string> statuses;
   std::vector<std::string> logs;
   std::vector<std::string> errors;
+  // One entry per file write: the file's name and whether the module acknowledged its announce.
+  std::vector<std::pair<std::string, bool>> file_announces;
   bool sent() const { return connects > 0; }
 };
 
@@ -87,21 +92,28 @@ class Session {
   std::string NotFoundReason() const;
 
   System& system() { return *system_; }
+  // The main window's setup button, showing the setup window (activated) as the program does.
+  void OpenSetupWindow();
+
   App& app() { return system_->app; }
   MainWindow& window() { return system_->main_window; }
+  SetupWindow& setup() { return system_->setup_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
   // Width of the terminal a live status line may use; 0 when there is none.
   int status_columns() const { return status_columns_; }
+  bool progress_terminal() const { return progress_terminal_; }
 
   std::ostream& out;
   std::ostream& err;
 
  private:
   HostInterfaces& Hosts(CliEnv& env);
+  void NoteFileAnnounce(const std::string& status);
 
   GlobalOptions options_;
   int status_columns_ = 0;
+  bool progress_terminal_ = false;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;
@@ -110,6 +122,7 @@ class Session {
   CliDialogs dialogs_;
   std::unique_ptr<System> system_;
   ExchangeRecord* recording_ = nullptr;
+  std::string announcing_;  // the file whose announce is going out
 };
 
 }  // namespace zvk::cli

@@ -48,8 +48,9 @@ const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = [] {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
-    AddCalibrationCommands(t);
     AddRecordingCommands(t);
+    AddAdminCommands(t);
+    AddCalibrationCommands(t);
     return t;
   }();
   return table;

@@ -13,6 +13,7 @@
 #include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
+#include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
 #include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
@@ -72,22 +73,39 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
+  SetupWindowView setup_view(app, system.setup_window, &view);
   CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
   WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
-  pump.before_events = [&view, &calibration] {
+  window.show_setup_window = [&setup_view] { setup_view.Exec(); };
+  setup_view.after_event = [&view] { view.SyncFromModel(); };
+  pump.before_events = [&view, &setup_view, &calibration] {
     view.SyncFromModel();
+    setup_view.SyncFromModel();
     calibration.SyncFromModel();
   };
   dialogs.before_box = pump.before_events;
+  // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
+  app.repaint_main_window = [&view, &setup_view] {
+    view.SyncFromModel();
+    setup_view.SyncFromModel();
+    view.repaint();
+    if (setup_view.isVisible()) setup_view.repaint();
+  };
   QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
 
+  if (options.setup_after_ms) {
+    QTimer::singleShot(*options.setup_after_ms, &view,
+                       [&window] { window.form.Image1.UserClick(); });
+  }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options] {
+    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options] {
       int code = 0;
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
-        // The window on top: a dialog opened with --open, or the main window.
+        setup_view.SyncFromModel();
+        // The window on top: the setup window, a calibration window opened with --open, or
+        // the main window.
         QWidget* shown = QApplication::activeModalWidget();
         if (!shown) shown = &view;
         if (!shown->grab().save(options.screenshot)) {

@@ -48,13 +48,18 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("screenshot"),
       QStringLiteral("Save the window into FILE just before quitting (needs --quit-after)."),
       QStringLiteral("FILE"));
+  const QCommandLineOption setup_option(
+      QStringLiteral("setup-after"),
+      QStringLiteral("Click the setup button after MS milliseconds (with --screenshot, the setup "
+                     "window is saved)."),
+      QStringLiteral("MS"));
   const QCommandLineOption open_option(
       QStringLiteral("open"),
       QStringLiteral("Open WINDOW (analog-calibration or thermistor-calibration) from the main "
                      "window once the module is identified."),
       QStringLiteral("WINDOW"));
-  parser.addOptions(
-      {help_option, host_option, port_option, skip_option, quit_option, shot_option, open_option});
+  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
+                     setup_option, open_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -96,6 +101,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       return UsageError(QStringLiteral("--quit-after needs a number of milliseconds, not '%1'")
                             .arg(parser.value(quit_option)));
     options.quit_after_ms = ms;
+  }
+  if (parser.isSet(setup_option)) {
+    bool ok = false;
+    const int ms = parser.value(setup_option).toInt(&ok);
+    if (!ok || ms < 0)
+      return UsageError(QStringLiteral("--setup-after needs a number of milliseconds, not '%1'")
+                            .arg(parser.value(setup_option)));
+    options.setup_after_ms = ms;
   }
   if (parser.isSet(shot_option)) {
     options.screenshot = parser.value(shot_option);

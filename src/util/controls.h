@@ -42,6 +42,13 @@ struct GroupBox {
 
 struct Edit {
   std::string text;
+  std::string hint;
+  bool enabled = true;
+};
+
+// A plain container of other controls.
+struct Panel {
+  bool visible = true;
 };
 
 struct Button {
@@ -94,6 +101,7 @@ class ComboBox {
 class CheckBox {
  public:
   std::string caption;
+  std::string hint;
   std::function<void()> on_click;
 
   bool checked() const { return checked_; }

@@ -60,6 +60,7 @@ class AnalogCalibration : public ::testing::Test {
       : rig({.model = sim::Model::Km3, .skip_wifi_check = skip_wifi_check}) {}
 
   void SetUp() override {
+    rig.sleeper.on_sleep = [this](int) { test::WaitForAnnouncedContent(*rig.sim); };
     rig.sim->SetAnalogRefBlock(PatternedBlock());
     rig.Start();
     ASSERT_TRUE(rig.TickUntilIdentified());

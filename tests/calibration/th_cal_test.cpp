@@ -27,6 +27,7 @@ class ThermistorCalibration : public ::testing::Test {
       : rig({.model = sim::Model::Qn6, .skip_wifi_check = skip_wifi_check}) {}
 
   void SetUp() override {
+    rig.sleeper.on_sleep = [this](int) { test::WaitForAnnouncedContent(*rig.sim); };
     rig.sim->SetUserCurveRecord(std::array<std::uint8_t, 144>{});  // a table of zeros
     rig.Start();
     ASSERT_TRUE(rig.TickUntilIdentified());

@@ -43,6 +43,7 @@ TEST_F(cliCalibration, CalibrateAnAnalogChannelWiredToVref) {
   const auto file = sim->File(wire::kAnalogRefFile);
   ASSERT_TRUE(file);
   EXPECT_DOUBLE_EQ(GetLeDouble(file->data() + 104), 2.500001376 / 31957 / 2.0);
+  EXPECT_EQ(sleeper.sleeps, (std::vector<int>{300, 1500, 500}));
 }
 
 TEST_F(cliCalibration, ResetAnAnalogReference) {

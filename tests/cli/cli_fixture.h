@@ -45,6 +45,7 @@ class cliZvk : public ::testing::Test {
     options.model = model;
     sim = std::make_unique<sim::Simulator>(options);
     sim->Start();
+    sleeper.on_sleep = [this](int) { test::WaitForAnnouncedContent(*sim); };
   }
   void TearDown() override {
     if (sim) sim->Stop();
@@ -63,7 +64,8 @@ class cliZvk : public ::testing::Test {
   }
 
   Result Run(const std::vector<std::string>& args) {
-    CliEnv env{network, &hosts, read_answer};
+    CliEnv env{
+        .network = network, .hosts = &hosts, .read_answer = read_answer, .sleeper = &sleeper};
     std::ostringstream out, err;
     Result r;
     r.status = RunZvk(args, out, err, env);
@@ -80,6 +82,8 @@ class cliZvk : public ::testing::Test {
   // No interface at all unless a test adds some: nothing here ever scans the real host.
   test::FakeHostInterfaces hosts;
   AnswerReader read_answer;
+  // The protocol's fixed waits, recorded instead of slept.
+  test::RecordingSleeper sleeper;
   std::unique_ptr<sim::Simulator> sim;
   std::optional<std::uint16_t> closed_port;
 };

@@ -19,6 +19,7 @@
 #include "gui/qt_seams.h"
 #include "link/wire.h"
 #include "sim/simulator.h"
+#include "support/rig.h"
 #include "support/test_seams.h"
 #include "util/byte_order.h"
 
@@ -32,6 +33,7 @@ class CalibrationRig {
     options.model = model;
     sim = std::make_unique<sim::Simulator>(options);
     sim->Start();
+    sleeper.on_sleep = [this](int) { test::WaitForAnnouncedContent(*sim); };
     system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
     App& app = system->app;
     app.link.DeviceHost = "127.0.0.1";

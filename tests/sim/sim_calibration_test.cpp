@@ -58,6 +58,12 @@ TEST(SimCalibration, VoltageModuleReloadsItsReferenceFile) {
   // The converters keep their scale: the readings are what they were.
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch)
     EXPECT_EQ(Reading(after, ch), Reading(before, ch));
+
+  // A module that starts with the file reports it from the start.
+  Module restarted(Model::Km3);
+  restarted.files.Put(wire::kAnalogRefFile, file);
+  restarted.Boot();
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), restarted.analog_ref.begin()));
 }
 
 TEST(SimCalibration, ThermistorModuleReloadsItsUserCurves) {

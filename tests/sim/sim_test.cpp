@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -20,6 +22,7 @@
 #include "link/wire.h"
 #include "sim/fault_list.h"
 #include "sim/module.h"
+#include "sim/net.h"
 #include "sim/simulator.h"
 #include "util/byte_order.h"
 
@@ -47,44 +50,39 @@ struct Received {
 // A client connection to the simulator; loopback only.
 class Client {
  public:
-  explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      ::close(fd_);
-      throw std::runtime_error("connect to the simulator failed");
-    }
+  explicit Client(std::uint16_t port) : socket_(net::ConnectLoopback(port)) {
+    if (!socket_.valid()) throw std::runtime_error("connect to the simulator failed");
   }
-  ~Client() { ::close(fd_); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
 
   void Send(const Bytes& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const long n = net::Send(socket_, bytes.data() + sent, bytes.size() - sent);
+      ASSERT_GT(n, 0) << "send failed";
+      sent += static_cast<std::size_t>(n);
+    }
     sent_at_ = Clock::now();
   }
+  // Sends what the socket takes, whether or not the simulator still listens.
+  void SendQuietly(const Bytes& bytes) { net::Send(socket_, bytes.data(), bytes.size()); }
 
   // Reads until the simulator closes the connection or `window` has passed.
   Received Read(std::chrono::milliseconds window = 2000ms) {
     Received r;
     const auto deadline = Clock::now() + window;
     while (true) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return r;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return r;
+      std::vector<net::PollItem> wait{{socket_.get(), true}};
+      if (!net::Poll(wait, static_cast<int>(left.count())) || !wait[0].readable) return r;
       std::uint8_t buf[8192];
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      const long n = net::Receive(socket_, buf, sizeof buf);
+      if (n == net::kWouldBlock) continue;
       if (n == 0) {
         r.closed = true;
         return r;
       }
       if (n < 0) {
-        r.reset = errno == ECONNRESET;
+        r.reset = n == net::kReset;
         return r;
       }
       if (r.bytes.empty()) r.first_byte_after = Clock::now() - sent_at_;
@@ -94,7 +92,7 @@ class Client {
   }
 
  private:
-  int fd_;
+  net::Socket socket_;
   Clock::time_point sent_at_ = Clock::now();
 };
 
@@ -484,11 +482,6 @@ TEST(SimFaults, EachFaultShapesTheNextReply) {
          ASSERT_EQ(r.bytes.size(), 6000u);
          EXPECT_EQ(Bytes(r.bytes.begin(), r.bytes.begin() + 198), normal);
        }},
-      {"reset", Fault::Reset, 0,
-       [](const Received& r, const Bytes&) {
-         EXPECT_LE(r.bytes.size(), 3u);
-         EXPECT_TRUE(r.reset);
-       }},
       {"delay", Fault::Delay, 300,
        [](const Received& r, const Bytes& normal) {
          EXPECT_EQ(r.bytes, normal);
@@ -509,6 +502,15 @@ TEST(SimFaults, EachFaultShapesTheNextReply) {
     c.check(m.Ask(kReadData), normal);
     EXPECT_EQ(m.Ask(kReadData).bytes, normal) << "the fault outlived its count";
   }
+}
+
+TEST(SimFaults, ResetCutsTheReplyShort) {
+  Running m(Model::Qn6);
+  m.sim.InjectFault(Fault::Reset);
+  const Received r = m.Ask(kReadData);
+  EXPECT_EQ(r.bytes, (Bytes{0x5A, 0x35, 0x77}));
+  EXPECT_TRUE(r.reset);
+  EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
 }
 
 TEST(SimFaults, NoReplyHoldsTheConnectionUntilTheClientLeaves) {
@@ -573,6 +575,147 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
        {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",", "delay:1:-3"}) {
     EXPECT_THROW(ParseFaultList(bad), std::invalid_argument) << bad;
   }
+}
+
+// ---- connections ----
+
+// Another client's command is answered at once, whatever the client before it is doing.
+TEST(SimConnections, OneClientNeverHoldsUpAnother) {
+  struct Case {
+    const char* what;
+    std::function<void(Running&, Client&)> stall;
+  };
+  const Case cases[] = {
+      {"connected and silent", [](Running&, Client&) {}},
+      {"half a header",
+       [](Running&, Client& c) {
+         c.Send({0x5A, 0x35, 0x77});
+       }},
+      {"held without a reply",
+       [](Running& m, Client& c) {
+         m.sim.InjectFault(Fault::NoReply, 1, wire::CMD_GET_DEVICE);
+         c.Send(kGetDevice);
+       }},
+      {"a reply delayed by 2 s",
+       [](Running& m, Client& c) {
+         m.sim.InjectFault(Fault::Delay, 1, wire::CMD_GET_DEVICE, 2000);
+         c.Send(kGetDevice);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Running m(Model::Qn6);
+    Client staller(m.port);
+    c.stall(m, staller);
+    std::this_thread::sleep_for(50ms);  // let the server take the staller first
+    const auto start = Clock::now();
+    EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
+    EXPECT_LT(Clock::now() - start, 500ms);
+  }
+}
+
+// A client that keeps sending without end holds up no one, and is answered with what it sent by
+// the idle timeout.
+TEST(SimConnections, TricklingClientIsCutOffAndHoldsUpNoOne) {
+  Simulator sim({.model = Model::Qn6, .idle_timeout_ms = 400});
+  const std::uint16_t port = sim.Start();
+  Received trickled;
+  Clock::duration took{};
+  std::thread trickle([&] {
+    Client c(port);
+    const auto start = Clock::now();
+    c.Send(Frame({0x99}));  // a code of no fixed length: read until the line goes quiet
+    while (!trickled.closed && !trickled.reset && Clock::now() - start < 3s) {
+      c.SendQuietly({0x00});
+      const Received part = c.Read(5ms);
+      trickled.bytes.insert(trickled.bytes.end(), part.bytes.begin(), part.bytes.end());
+      trickled.closed = part.closed;
+      trickled.reset = part.reset;
+    }
+    took = Clock::now() - start;
+  });
+  std::this_thread::sleep_for(50ms);
+  const auto start = Clock::now();
+  EXPECT_EQ(Exchange(port, kReadData).bytes.size(), 198u);
+  EXPECT_LT(Clock::now() - start, 300ms);
+  trickle.join();
+  EXPECT_EQ(trickled.bytes, (Frame({0x99, wire::NAK})));
+  EXPECT_TRUE(trickled.closed);
+  EXPECT_GE(took, 350ms);
+  EXPECT_LT(took, 1500ms);
+}
+
+TEST(SimConnections, CrowdOfSilentClientsCannotLockOthersOut) {
+  Running m(Model::Qn6);
+  const std::size_t crowd = Options{}.max_connections + 40;
+  std::vector<std::unique_ptr<Client>> silent;
+  for (std::size_t i = 0; i < crowd; ++i) silent.push_back(std::make_unique<Client>(m.port));
+  std::this_thread::sleep_for(100ms);
+  const auto start = Clock::now();
+  EXPECT_EQ(m.Ask(kReadData).bytes.size(), 198u);
+  EXPECT_LT(Clock::now() - start, 1000ms);
+  // The newest silent clients are still being waited for; the oldest made room.
+  EXPECT_FALSE(silent.back()->Read(50ms).closed);
+  EXPECT_TRUE(silent.front()->Read(50ms).closed);
+}
+
+TEST(SimConnections, SilentOrUnfinishedFrameEndsAtTheIdleTimeout) {
+  struct Case {
+    const char* what;
+    Bytes sent;
+  };
+  const Case cases[] = {
+      {"nothing", {}},
+      {"part of a header", {0x5A, 0x35}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Simulator sim({.model = Model::Qn6, .idle_timeout_ms = 200});
+    Client client(sim.Start());
+    const auto start = Clock::now();
+    if (!c.sent.empty()) client.Send(c.sent);
+    const Received r = client.Read(3000ms);
+    const auto took = Clock::now() - start;
+    EXPECT_TRUE(r.closed);
+    EXPECT_GE(took, 150ms);
+    EXPECT_LT(took, 1500ms);
+    EXPECT_TRUE(r.bytes.empty());
+    std::vector<Bytes> recorded;
+    if (!c.sent.empty()) recorded.push_back(c.sent);
+    EXPECT_EQ(sim.Frames(), recorded);
+  }
+}
+
+TEST(SimConnections, ParallelClientsAreAllServedAgainstOneModuleState) {
+  Running m(Model::Km3);
+  constexpr int kClients = 8;
+  constexpr int kEach = 25;
+  std::atomic<int> acknowledged = 0;
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      for (int n = 0; n < kEach; ++n) {
+        if (m.Ask(kLocator).bytes == Frame({0x1D, wire::ACK})) ++acknowledged;
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(acknowledged, kClients * kEach);
+  EXPECT_EQ(m.sim.Snapshot().locator_count, kClients * kEach);
+  EXPECT_EQ(m.sim.Frames().size(), static_cast<std::size_t>(kClients * kEach));
+}
+
+TEST(SimFrames, RecordKeepsOnlyTheNewestFrames) {
+  Simulator sim({.model = Model::Qn6, .frame_record_limit = 3});
+  const std::uint16_t port = sim.Start();
+  for (std::uint8_t n = 1; n <= 5; ++n) Exchange(port, Frame({wire::CMD_SET_LOCATOR, n, 0}));
+  EXPECT_EQ(sim.Frames(), (std::vector<Bytes>{Frame({wire::CMD_SET_LOCATOR, 3, 0}),
+                                              Frame({wire::CMD_SET_LOCATOR, 4, 0}),
+                                              Frame({wire::CMD_SET_LOCATOR, 5, 0})}));
+  EXPECT_TRUE(sim.WaitForFrames(5, 0ms));  // counts every frame, kept or not
+  sim.ClearFrames();
+  EXPECT_FALSE(sim.WaitForFrames(1, 0ms));
+  EXPECT_GT(Options{}.frame_record_limit, 0u);
 }
 
 // ---- lifecycle ----

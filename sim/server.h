@@ -1,0 +1,88 @@
+// The simulator's connection server: one thread serves every command connection at once, so a
+// silent, trickling or held connection never delays another. It knows frames and replies only as
+// bytes; what to answer comes from the caller.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "sim/net.h"
+
+namespace zvk::sim {
+
+struct ReplyPart {
+  std::chrono::milliseconds pause_before{0};
+  std::vector<std::uint8_t> bytes;
+};
+
+// How a connection ends once its reply is out.
+enum class AfterReply {
+  Close,  // orderly close
+  Reset,  // close with RST
+  Hold,   // stay open, silent, until the peer closes or the server stops
+};
+
+struct ReplyPlan {
+  std::vector<ReplyPart> parts;
+  AfterReply after = AfterReply::Close;
+};
+
+struct ServerLimits {
+  // A connection that has not sent its whole frame this long after it was accepted is answered
+  // with what came.
+  std::chrono::milliseconds idle_timeout{3000};
+  // At the limit, the oldest connection still sending its frame is dropped to make room.
+  std::size_t max_connections = 256;
+};
+
+// Called on the server thread with every frame a connection sent (possibly short or malformed,
+// never empty); nullopt closes the connection without a reply.
+using Answerer = std::function<std::optional<ReplyPlan>(const std::vector<std::uint8_t>& frame)>;
+
+// Takes a file's content: everything its connection sent, once it closed or went idle.
+using ContentSink = std::function<void(std::vector<std::uint8_t> content)>;
+// Asked when a connection is accepted: a sink when the connection carries a file's content
+// instead of a command frame, else null.
+using StreamClaim = std::function<ContentSink()>;
+
+class Server {
+ public:
+  Server(net::Socket listener, ServerLimits limits, Answerer answer);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Before Run.
+  void SetStreamClaim(StreamClaim claim) { claim_stream_ = std::move(claim); }
+
+  // Serves until Stop; every open connection is closed on the way out.
+  void Run();
+
+  // Takes the listener down for `period`, so connects are refused (a rebooting module), then
+  // listens again through `reopen` and calls `back`. Connections already open are served to
+  // their end. Only on the server thread: from the answerer or a content sink.
+  void DropOff(std::chrono::milliseconds period, std::function<net::Socket()> reopen,
+               std::function<void()> back);
+  // Ends Run promptly; may be called from any thread, before or during Run.
+  void Stop();
+
+ private:
+  struct Connection;
+  class Loop;
+
+  net::Socket listener_;
+  ServerLimits limits_;
+  Answerer answer_;
+  StreamClaim claim_stream_;
+  net::Waker waker_;
+  // While dropped off: when to listen again, how, and what then.
+  std::optional<std::chrono::steady_clock::time_point> offline_until_;
+  std::function<net::Socket()> reopen_;
+  std::function<void()> back_;
+};
+
+}  // namespace zvk::sim
