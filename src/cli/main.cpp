@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
       return line;
     };
   }
-  env.status_columns = zvk::cli::StderrTerminalColumns();
   env.progress_terminal = isatty(STDERR_FILENO) != 0;
+  env.status_columns = zvk::cli::StderrTerminalColumns();
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

@@ -79,8 +79,8 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     : out(out),
       err(err),
       options_(options),
-      status_columns_(env.status_columns),
       progress_terminal_(env.progress_terminal),
+      status_columns_(env.status_columns),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
   Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);

@@ -34,9 +34,9 @@ struct CliEnv {
   Network& network;
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
-  int status_columns = 0;           // width of the terminal on standard error; 0: none
   bool progress_terminal = false;   // standard error is a terminal: progress bars go there
   Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
+  int status_columns = 0;           // width of the terminal on standard error; 0: none
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -100,9 +100,9 @@ class Session {
   SetupWindow& setup() { return system_->setup_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
+  bool progress_terminal() const { return progress_terminal_; }
   // Width of the terminal a live status line may use; 0 when there is none.
   int status_columns() const { return status_columns_; }
-  bool progress_terminal() const { return progress_terminal_; }
 
   std::ostream& out;
   std::ostream& err;
@@ -112,8 +112,8 @@ class Session {
   void NoteFileAnnounce(const std::string& status);
 
   GlobalOptions options_;
-  int status_columns_ = 0;
   bool progress_terminal_ = false;
+  int status_columns_ = 0;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;

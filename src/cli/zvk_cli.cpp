@@ -48,8 +48,8 @@ const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = [] {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
-    AddRecordingCommands(t);
     AddAdminCommands(t);
+    AddRecordingCommands(t);
     AddCalibrationCommands(t);
     return t;
   }();
