@@ -3,6 +3,7 @@
 // that a click or a tick started.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,6 +59,7 @@ class CountingNetwork final : public Network {
     ++count;
     return inner_.NewSocket();
   }
+  std::chrono::steady_clock::time_point Now() const override { return inner_.Now(); }
   int count = 0;
 
  private:

@@ -120,17 +120,30 @@ ThermistorCalibrationDialog::ThermistorCalibrationDialog(App& app,
 
 CalibrationDialogs::CalibrationDialogs(System& system, QWidget& main_view,
                                        std::function<void()> sync_main_view)
-    : analog(system.app, system.analog_calibration, &main_view),
-      thermistor(system.app, system.thermistor_calibration, &main_view) {
-  analog.after_event = sync_main_view;
-  thermistor.after_event = std::move(sync_main_view);
-  system.main_window.show_analog_calibration = [this] { analog.ShowModal(); };
-  system.main_window.show_thermistor_calibration = [this] { thermistor.ShowModal(); };
+    : system_(system), main_view_(main_view), sync_main_view_(std::move(sync_main_view)) {
+  system.main_window.show_analog_calibration = [this] { Show(analog, system_.analog_calibration); };
+  system.main_window.show_thermistor_calibration = [this] {
+    Show(thermistor, system_.thermistor_calibration);
+  };
+}
+
+CalibrationDialogs::~CalibrationDialogs() {
+  system_.main_window.show_analog_calibration = nullptr;
+  system_.main_window.show_thermistor_calibration = nullptr;
+}
+
+template <typename Dialog>
+void CalibrationDialogs::Show(std::unique_ptr<Dialog>& dialog, auto& model) {
+  if (!dialog) {
+    dialog = std::make_unique<Dialog>(system_.app, model, &main_view_);
+    dialog->after_event = sync_main_view_;
+  }
+  dialog->ShowModal();
 }
 
 void CalibrationDialogs::SyncFromModel() {
-  analog.SyncFromModel();
-  thermistor.SyncFromModel();
+  if (analog) analog->SyncFromModel();
+  if (thermistor) thermistor->SyncFromModel();
 }
 
 }  // namespace zvk::gui

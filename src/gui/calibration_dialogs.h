@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "gui/form_binding.h"
@@ -65,14 +66,25 @@ class ThermistorCalibrationDialog final : public ModelDialog {
 
 // Both calibration windows of `system`, opened modally by the main window's "Cal." and
 // "Cal./User Define" buttons; `main_view` is their parent and is brought up to date after each of
-// their events.
+// their events. Each window's widgets are made when it is first shown; the models live from the
+// start.
 class CalibrationDialogs {
  public:
   CalibrationDialogs(System& system, QWidget& main_view, std::function<void()> sync_main_view);
+  ~CalibrationDialogs();
   void SyncFromModel();
 
-  AnalogCalibrationDialog analog;
-  ThermistorCalibrationDialog thermistor;
+  // Null until first shown.
+  std::unique_ptr<AnalogCalibrationDialog> analog;
+  std::unique_ptr<ThermistorCalibrationDialog> thermistor;
+
+ private:
+  template <typename Dialog>
+  void Show(std::unique_ptr<Dialog>& dialog, auto& model);
+
+  System& system_;
+  QWidget& main_view_;
+  std::function<void()> sync_main_view_;
 };
 
 }  // namespace zvk::gui

@@ -39,6 +39,8 @@ class MainWindow {
 
   // Timer3 stops itself for the length of its own tick; the front end asks before ticking.
   bool Timer3Enabled() const { return timer3_enabled_; }
+  // The next Timer3 tick is a supervision tick.
+  bool SupervisionDue() const;
 
   // The modal windows opened from here; each sets PollingEnabled again when it closes.
   std::function<void()> show_setup_window;
@@ -51,7 +53,6 @@ class MainWindow {
 
  private:
   void ConnectHandlers();
-  bool SupervisionDue() const;
 
   App& app_;
   bool activated_ = false;

@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace zvk {
+#include "record/timestamp.h"
 
-// ISO-8601 local time with milliseconds and the UTC offset: 2024-03-01T14:05:09.120+01:00.
-std::string LocalTimestamp(std::chrono::system_clock::time_point now);
+namespace zvk {
 
 // A value as the window shows it, without its unit sign (V, degrees Celsius or Fahrenheit).
 std::string WithoutUnit(const std::string& text);

@@ -4,6 +4,7 @@
 // reference; tests build as many as they need.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,7 +60,9 @@ class App final : public LinkReporter {
   // CGauge1, and the transfers drive it whether that window is on screen or not.
   Gauge gauge;
 
-  // The hidden log (the main window's invisible memo Memo1): appended to, never shown.
+  // The hidden log (the main window's invisible memo Memo1): appended to, never shown. Only the
+  // newest kLogLines are kept, so a module polled for days does not fill the memory.
+  static constexpr std::size_t kLogLines = 10000;
   std::vector<std::string> log_lines;
 
   // Observers for a front end that mirrors the log and the status line (the command line's
@@ -75,6 +78,7 @@ class App final : public LinkReporter {
 
   void Log(const std::string& line) override {
     log_lines.push_back(line);
+    if (log_lines.size() > kLogLines) log_lines.erase(log_lines.begin());
     if (on_log) on_log(line);
   }
   void SetStatus(const std::string& text) override {

@@ -289,7 +289,8 @@ TEST(RemoteFiles, ChecksumWrapsAt32Bits) {
   EXPECT_EQ(ContentChecksum(abc, 3), 0x126u);
 }
 
-// Resident memory of this process in bytes (Linux).
+#ifdef __linux__
+// Resident memory of this process in bytes.
 std::size_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
   std::size_t pages = 0, resident = 0;
@@ -306,6 +307,7 @@ TEST(RemoteFiles, TransferBufferCostsNoResidentMemoryUntilUsed) {
   std::memset(buffers[0]->data(), 1, 4 * 1024 * 1024);
   EXPECT_GE(ResidentBytes(), after + 3 * 1024 * 1024);
 }
+#endif  // __linux__
 
 }  // namespace
 }  // namespace zvk
