@@ -50,6 +50,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddMonitorCommands(t);
     AddAdminCommands(t);
     AddRecordingCommands(t);
+    AddCalibrationCommands(t);
     return t;
   }();
   return table;

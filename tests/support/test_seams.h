@@ -49,8 +49,13 @@ class ScriptedPump final : public EventPump {
 
 class RecordingSleeper final : public Sleeper {
  public:
-  void SleepMs(int ms) override { sleeps.push_back(ms); }
+  void SleepMs(int ms) override {
+    sleeps.push_back(ms);
+    if (on_sleep) on_sleep(ms);
+  }
   std::vector<int> sleeps;
+  // Runs in place of each wait: what happens meanwhile.
+  std::function<void(int ms)> on_sleep;
 };
 
 struct Box {
@@ -70,6 +75,8 @@ class RecordingDialogs final : public Dialogs {
   std::vector<std::string> errors;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
   std::optional<std::string> next_file;
+  // Runs while each box is up, to see the window behind it.
+  std::function<void()> on_box;
 };
 
 class FakeHostInterfaces final : public HostInterfaces {
