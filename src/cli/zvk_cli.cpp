@@ -68,6 +68,9 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   CLI::App cli{"Monitor and configure zVK analog input modules over Wi-Fi.", "zvk"};
   cli.footer(kFooter);
+  // Module file names start with '/' ("/local/ad_ref.cfg"): never a Windows-style option, on
+  // Windows either. Set before the subcommands, which take it over.
+  cli.allow_windows_style_options(false);
   cli.require_subcommand(1);
   CLI::Option* host_option =
       cli.add_option("--host", host,
