@@ -27,8 +27,9 @@ int main(int argc, char** argv) {
   app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
   app.add_option("--files", options.files_dir, "directory that holds the module's files");
   app.add_option("--faults", fault_list,
-                 "faults for the next commands: name[:count[:delay_ms]],... with the names "
-                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply");
+                 "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
+                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
+                 "wrongsum (the image checksum); @code limits a fault to one command code");
   CLI11_PARSE(app, argc, argv);
   options.model = model_name == "km3" ? Model::Km3 : Model::Qn6;
 

@@ -98,10 +98,10 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
     t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
     t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
-    // Firmware: accepted, the images are not kept yet.
-    for (std::uint8_t code :
-         {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT, wire::CMD_UPLOAD_STAGED_IMAGE,
-          wire::CMD_RELOAD_AD_REF, wire::CMD_MBPORT_CFG}) {
+    t[wire::CMD_UPLOAD_STAGED_IMAGE] = &Module::UploadStagedImage;
+    t[wire::CMD_GET_IMAGE_CHECKSUM] = &Module::GetImageChecksum;
+    t[wire::CMD_STAGED_IMAGE_SENT] = &Module::StagedImageSent;
+    for (std::uint8_t code : {wire::CMD_RELOAD_AD_REF, wire::CMD_MBPORT_CFG}) {
       t[code] = &Module::Acknowledge;
     }
     return t;
@@ -334,6 +334,8 @@ constexpr std::size_t kFileNameLengthAt = 16;
 constexpr std::size_t kFileNameAt = 17;
 constexpr std::size_t kWriteNameLimit = 43;
 constexpr std::size_t kDeleteNameLimit = 23;
+constexpr std::size_t kImageNameLimit = 23;  // what fits the 40-byte image header
+constexpr std::size_t kImageSumAt = 5;       // in the final frames, 37 and 38
 
 // The name of a file frame (length at byte 16, the name from byte 17); nullopt when it does not
 // fit the frame or the store refuses it.
@@ -391,6 +393,40 @@ std::optional<Bytes> Module::DeleteFile(const Bytes& frame, double) {
   if (!name) return ReplyHeader(code, wire::NAK);
   files.Remove(*name);  // a file that is not there is as deleted as it gets
   return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::UploadStagedImage(const Bytes& frame, double seconds) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kImageNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  ExpectStream(*name, GetBe32(&frame[kFileLengthAt]), GetBe32(&frame[kFileChecksumAt]), seconds);
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::GetImageChecksum(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<Bytes> image = files.Get(kSystemImage);
+  if (!image) return ReplyHeader(code, wire::NAK);  // no image to sum
+  Bytes reply = ReplyHeader(code, wire::ACK);
+  reply.resize(wire::kReplyHeaderSize + 4);
+  PutBe32(&reply[wire::kReplyHeaderSize], ByteSum(*image));
+  return reply;
+}
+
+std::optional<Bytes> Module::StagedImageSent(const Bytes& frame, double) {
+  // The staged image is taken over without a word; only the log says how it checked.
+  const std::optional<Bytes> image = files.Get(kStagedImage);
+  if (!image) {
+    notes.push_back("staged image announced as sent, but none is stored");
+  } else if (frame.size() < kImageSumAt + 4) {
+    notes.push_back("staged image sent, the frame carries no checksum");
+  } else {
+    const std::uint32_t told = GetBe32(&frame[kImageSumAt]);
+    const std::uint32_t sum = ByteSum(*image);
+    notes.push_back(std::string("staged image sent: ") + std::to_string(image->size()) +
+                    " bytes, checksum " + (told == sum ? "matches" : "differs"));
+  }
+  return std::nullopt;
 }
 
 std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {

@@ -5,10 +5,12 @@
 
 namespace zvk {
 
-System::System(Seams seams) : app(seams), main_window(app), setup_window(app) {
+System::System(Seams seams) : app(seams), main_window(app), setup_window(app), firmware(app) {
   setup_window.FormCreate();
+  setup_window.run_firmware_update = [this] { firmware.Run(); };
   main_window.RegisterReplyHandlers();
   RegisterAdminReplies(app);
+  firmware.Register();
   RegisterCalibrationReplies(app);
 }
 

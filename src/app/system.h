@@ -3,6 +3,7 @@
 // the zvk command and the tests all build through it.
 #pragma once
 
+#include "admin/firmware.h"
 #include "admin/setup_window.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
@@ -19,6 +20,7 @@ class System {
   MainWindow main_window;    // TForm1
   SetupWindow setup_window;  // TForm2, created hidden; the front end shows it for
                              // main_window.show_setup_window
+  FirmwareUpdate firmware;   // started by the setup window's Image1
 };
 
 }  // namespace zvk

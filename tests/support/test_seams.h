@@ -46,8 +46,13 @@ class ScriptedPump final : public EventPump {
 
 class RecordingSleeper final : public Sleeper {
  public:
-  void SleepMs(int ms) override { sleeps.push_back(ms); }
+  void SleepMs(int ms) override {
+    sleeps.push_back(ms);
+    if (on_sleep) on_sleep(ms);
+  }
   std::vector<int> sleeps;
+  // Runs in place of the wait, after it was recorded.
+  std::function<void(int ms)> on_sleep;
 };
 
 struct Box {
@@ -61,9 +66,15 @@ class RecordingDialogs final : public Dialogs {
   MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                        MsgButtons buttons) override;
   void ErrorBox(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> OpenFile(const std::string&) override { return next_file; }
+  std::optional<std::string> OpenFile(const std::string& filter) override {
+    file_filters.push_back(filter);
+    return next_file;
+  }
 
   std::vector<Box> boxes;
+  std::vector<std::string> file_filters;  // the filter of each file dialog opened
+  // Runs while a box is open, before it is answered.
+  std::function<void(const Box&)> on_box;
   std::vector<std::string> errors;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
   std::optional<std::string> next_file;
