@@ -162,7 +162,9 @@ void FirmwareUpdate::Run() {
   app.gauge.fore_color = kRed;
   app.seams.sleeper.SleepMs(known ? kSystemImageSettleMs : kStagedImageSettleMs);
   StreamContent(app, ImageLength, GaugeRule::PieceStart);
+  // The whole image is out: the gauge shows it full through the wait that follows.
   app.gauge.SetProgress(app.gauge.max);
+  if (app.repaint_main_window) app.repaint_main_window();
   app.seams.sleeper.SleepMs(kAfterImageMs);
 
   if (known) {

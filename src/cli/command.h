@@ -39,5 +39,7 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// The firmware update (firmware FILE).
+void AddFirmwareCommand(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

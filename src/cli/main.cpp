@@ -11,6 +11,7 @@
 int main(int argc, char** argv) {
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
+  env.err_is_terminal = isatty(STDERR_FILENO);
   // Questions are asked only on a terminal; with none, a command that asks refuses.
   if (isatty(STDIN_FILENO)) {
     env.read_answer = []() -> std::optional<std::string> {

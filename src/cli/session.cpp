@@ -79,9 +79,11 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     : out(out),
       err(err),
       options_(options),
+      err_is_terminal_(env.err_is_terminal),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
-  system_ = std::make_unique<System>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});
+  Sleeper& sleeper = env.sleeper ? *env.sleeper : sleeper_;
+  system_ = std::make_unique<System>(Seams{network_, pump_, sleeper, Hosts(env), dialogs_});
   App& app = system_->app;
   app.on_log = [this](const std::string& line) {
     if (recording_) recording_->logs.push_back(line);

@@ -33,6 +33,8 @@ struct CliEnv {
   Network& network;
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
+  Sleeper* sleeper = nullptr;       // the protocol's plain waits; null: real sleeps
+  bool err_is_terminal = false;     // standard error shows progress bars
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -85,10 +87,12 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
+  System& system() { return *system_; }
   App& app() { return system_->app; }
   MainWindow& window() { return system_->main_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
+  bool err_is_terminal() const { return err_is_terminal_; }
 
   std::ostream& out;
   std::ostream& err;
@@ -97,6 +101,7 @@ class Session {
   HostInterfaces& Hosts(CliEnv& env);
 
   GlobalOptions options_;
+  bool err_is_terminal_;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;
