@@ -26,6 +26,11 @@ int main(int argc, char** argv) {
   app.add_option("--listen", options.listen, "IPv4 address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
   app.add_option("--files", options.files_dir, "directory that holds the module's files");
+  options.reboot_ms = 3000;
+  app.add_option("--reboot-ms", options.reboot_ms,
+                 "how long a restart keeps the module off the network; 0: restart in place")
+      ->check(CLI::Range(0, 600000))
+      ->capture_default_str();
   app.add_option("--faults", fault_list,
                  "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
                  "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "

@@ -81,6 +81,7 @@ Module::Module(Model m, std::string files_dir)
     PutLe32(p + 80 + 4 * n, static_cast<std::uint32_t>(c.res_mid));
     PutLe32(p + 112 + 4 * n, static_cast<std::uint32_t>(c.res_low));
   }
+  Boot();
 }
 
 const std::array<Module::Handler, 256>& Module::Handlers() {
@@ -101,9 +102,8 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_UPLOAD_STAGED_IMAGE] = &Module::UploadStagedImage;
     t[wire::CMD_GET_IMAGE_CHECKSUM] = &Module::GetImageChecksum;
     t[wire::CMD_STAGED_IMAGE_SENT] = &Module::StagedImageSent;
-    for (std::uint8_t code : {wire::CMD_RELOAD_AD_REF, wire::CMD_MBPORT_CFG}) {
-      t[code] = &Module::Acknowledge;
-    }
+    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
+    t[wire::CMD_RELOAD_AD_REF] = &Module::Acknowledge;
     return t;
   }();
   return table;
@@ -307,6 +307,7 @@ std::optional<Bytes> Module::SetWifiMode(const Bytes& frame, double) {
   const std::uint8_t code = frame[wire::kReplyCode];
   if (frame.size() < 6) return ReplyHeader(code, wire::NAK);
   config.wifi_mode = frame[5];
+  reboot_requested = true;  // the new mode starts with the module
   return ReplyHeader(code, wire::ACK);
 }
 
@@ -318,12 +319,51 @@ std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
 }
 
 std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
+  for (const char* name : kConfigFiles) files.Remove(name);
   config = NetworkConfig{};
+  reboot_requested = true;
+  log.push_back("configuration reset to defaults");
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
 std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
+  reboot_requested = true;
   return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+std::optional<Bytes> Module::MbportNotice(const Bytes& frame, double) {
+  log.push_back("Modbus settings file noticed; it applies from the next start");
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+void Module::Boot() {
+  const std::uint8_t wifi_mode = config.wifi_mode;
+  const std::string web_key = config.web_key;
+  config = NetworkConfig{};
+  config.wifi_mode = wifi_mode;
+  config.web_key = web_key;
+  const auto text = [this](const char* name, std::string& into) {
+    if (auto content = files.Get(name)) into.assign(content->begin(), content->end());
+  };
+  text("/local/locate.cfg", config.location);
+  text("/local/ap_ssid.cfg", config.ap_ssid);
+  text("/local/sta_ssid.cfg", config.sta_ssid);
+  // The access point has no type file: a key means WPA/WPA2.
+  text("/local/ap_key.cfg", config.ap_key);
+  config.ap_key_type = files.Get("/local/ap_key.cfg") ? 2 : 0;
+  text("/local/sta_key.cfg", config.sta_key);
+  if (auto type = files.Get("/local/sta_keyT.cfg"); type && !type->empty())
+    config.sta_key_type = type->front();
+  if (auto ip = files.Get("/local/sta_ip.cfg"); ip && ip->size() >= 12) {
+    config.static_ip_enabled = 1;
+    std::copy_n(ip->begin(), 4, config.static_ip.begin());
+    std::copy_n(ip->begin() + 4, 4, config.subnet_mask.begin());
+    std::copy_n(ip->begin() + 8, 4, config.gateway.begin());
+  }
+  if (auto port = files.Get("/local/mbport.cfg"); port && port->size() >= 4) {
+    config.modbus_port = GetBe16(port->data());
+    config.idle_timeout = GetBe16(port->data() + 2);
+  }
 }
 
 namespace {
@@ -417,14 +457,14 @@ std::optional<Bytes> Module::StagedImageSent(const Bytes& frame, double) {
   // The staged image is taken over without a word; only the log says how it checked.
   const std::optional<Bytes> image = files.Get(kStagedImage);
   if (!image) {
-    notes.push_back("staged image announced as sent, but none is stored");
+    log.push_back("staged image announced as sent, but none is stored");
   } else if (frame.size() < kImageSumAt + 4) {
-    notes.push_back("staged image sent, the frame carries no checksum");
+    log.push_back("staged image sent, the frame carries no checksum");
   } else {
     const std::uint32_t told = GetBe32(&frame[kImageSumAt]);
     const std::uint32_t sum = ByteSum(*image);
-    notes.push_back(std::string("staged image sent: ") + std::to_string(image->size()) +
-                    " bytes, checksum " + (told == sum ? "matches" : "differs"));
+    log.push_back(std::string("staged image sent: ") + std::to_string(image->size()) +
+                  " bytes, checksum " + (told == sum ? "matches" : "differs"));
   }
   return std::nullopt;
 }

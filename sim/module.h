@@ -35,6 +35,11 @@ struct NetworkConfig {
   std::string web_key;
 };
 
+// The network configuration files: read when the module starts, removed by reset to defaults.
+inline constexpr const char* kConfigFiles[] = {
+    "/local/ap_ssid.cfg",  "/local/ap_key.cfg", "/local/sta_ssid.cfg", "/local/sta_key.cfg",
+    "/local/sta_keyT.cfg", "/local/sta_ip.cfg", "/local/locate.cfg",   "/local/mbport.cfg"};
+
 // A file announced by CMD_WRITE_FILE (or a firmware image by CMD_UPLOAD_STAGED_IMAGE) whose
 // content is to come on the next connection.
 struct AwaitedStream {
@@ -75,6 +80,10 @@ class Module {
   // Takes the content of a claimed file: stored when its length and byte sum match the
   // announce, dropped otherwise. Returns the line the module logs about it.
   std::string ReceiveStream(const AwaitedStream& file, const Bytes& content);
+  // Starts the module: the network settings from its configuration files, the factory values
+  // where a file is missing. The Wi-Fi mode and the web key are kept.
+  void Boot();
+
   // Announces content to come on the next connection (file writes, firmware images).
   void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 
@@ -110,8 +119,10 @@ class Module {
 
   FileStore files;
   std::optional<AwaitedStream> awaited;
-  // Lines the module logged while answering a frame, for the simulator to take.
-  std::vector<std::string> notes;
+  // Set by the commands after which the module restarts; the server takes it off the network.
+  bool reboot_requested = false;
+  // Lines the module logs while handling a command, taken by the server.
+  std::vector<std::string> log;
 
  private:
   using Handler = std::optional<Bytes> (Module::*)(const Bytes& frame, double seconds);
@@ -132,6 +143,7 @@ class Module {
   std::optional<Bytes> UploadStagedImage(const Bytes& frame, double seconds);
   std::optional<Bytes> GetImageChecksum(const Bytes& frame, double seconds);
   std::optional<Bytes> StagedImageSent(const Bytes& frame, double seconds);
+  std::optional<Bytes> MbportNotice(const Bytes& frame, double seconds);
   std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;

@@ -1,6 +1,7 @@
 #include "sim/server.h"
 
 #include <algorithm>
+#include <exception>
 #include <list>
 
 #include "link/wire.h"
@@ -21,6 +22,8 @@ constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024 + 1;
 constexpr milliseconds kStalledWrite{5000};
 // After a lasting accept failure (out of descriptors), the listener rests this long.
 constexpr milliseconds kAcceptBackOff{10};
+// A listener that cannot be opened again after a drop-off is tried again this much later.
+constexpr milliseconds kReopenRetry{100};
 // The longest single wait, so a clock that jumps cannot hold the loop for long.
 constexpr milliseconds kLongestWait{60000};
 
@@ -97,11 +100,13 @@ class Server::Loop {
       for (Connection& c : connections_) OnTime(c, now);
       connections_.remove_if([](const Connection& c) { return c.phase == Phase::Done; });
       if (listener_rests_until_ && now >= *listener_rests_until_) listener_rests_until_.reset();
+      if (s_.offline_until_ && now >= *s_.offline_until_) ComeBack(now);
 
       items.assign(1, {s_.waker_.handle(), true});
-      const bool accepting = !listener_rests_until_ && HasRoom();
+      const bool accepting = !s_.offline_until_ && !listener_rests_until_ && HasRoom();
       if (accepting) items.push_back({s_.listener_.get(), true});
       std::optional<Clock::time_point> next = listener_rests_until_;
+      if (s_.offline_until_ && (!next || *s_.offline_until_ < *next)) next = s_.offline_until_;
       polled.clear();
       for (Connection& c : connections_) {
         const bool read =
@@ -135,11 +140,24 @@ class Server::Loop {
         }
         if (items[i].writable && c.phase == Phase::Writing && now >= c.resume_at) Write(c, now);
       }
-      if (accepting && items[1].readable) Accept(now);
+      // A connection served just now may have taken the module off the network.
+      if (accepting && items[1].readable && !s_.offline_until_) Accept(now);
     }
   }
 
  private:
+  // The end of a drop-off: listening again, or trying again shortly when the port is not free.
+  void ComeBack(Clock::time_point now) {
+    try {
+      s_.listener_ = s_.reopen_();
+    } catch (const std::exception&) {
+      s_.offline_until_ = now + kReopenRetry;
+      return;
+    }
+    s_.offline_until_.reset();
+    if (s_.back_) s_.back_();
+  }
+
   bool HasRoom() const {
     return connections_.size() < s_.limits_.max_connections ||
            std::any_of(connections_.begin(), connections_.end(),
@@ -322,6 +340,14 @@ Server::~Server() = default;
 
 void Server::Run() {
   Loop(*this).Run();
+}
+
+void Server::DropOff(milliseconds period, std::function<net::Socket()> reopen,
+                     std::function<void()> back) {
+  listener_.Close();
+  offline_until_ = Clock::now() + period;
+  reopen_ = std::move(reopen);
+  back_ = std::move(back);
 }
 
 void Server::Stop() {

@@ -61,6 +61,12 @@ class Server {
 
   // Serves until Stop; every open connection is closed on the way out.
   void Run();
+
+  // Takes the listener down for `period`, so connects are refused (a rebooting module), then
+  // listens again through `reopen` and calls `back`. Connections already open are served to
+  // their end. Only on the server thread: from the answerer or a content sink.
+  void DropOff(std::chrono::milliseconds period, std::function<net::Socket()> reopen,
+               std::function<void()> back);
   // Ends Run promptly; may be called from any thread, before or during Run.
   void Stop();
 
@@ -73,6 +79,10 @@ class Server {
   Answerer answer_;
   StreamClaim claim_stream_;
   net::Waker waker_;
+  // While dropped off: when to listen again, how, and what then.
+  std::optional<std::chrono::steady_clock::time_point> offline_until_;
+  std::function<net::Socket()> reopen_;
+  std::function<void()> back_;
 };
 
 }  // namespace zvk::sim

@@ -86,7 +86,10 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
 }  // namespace
 
 struct Simulator::Impl {
-  explicit Impl(Options o) : options(std::move(o)), module(options.model, options.files_dir) {}
+  explicit Impl(Options o)
+      : options(std::move(o)),
+        module(options.model, options.files_dir),
+        reboot_ms(options.reboot_ms) {}
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }
 
@@ -114,8 +117,8 @@ struct Simulator::Impl {
       frames_changed.notify_all();
       if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return std::nullopt;
       reply = module.Handle(frame, Seconds());
-      for (const std::string& note : module.notes) Log(note);
-      module.notes.clear();
+      TakeModuleLog();
+      if (module.reboot_requested) Restart();
       if (!reply) return std::nullopt;
       fault = TakeFault(frame[wire::kReplyCode]);
     }
@@ -133,6 +136,37 @@ struct Simulator::Impl {
       streams.push_back(std::move(content));
       frames_changed.notify_all();
     };
+  }
+
+  void TakeModuleLog() {
+    for (const std::string& line : module.log) Log(line);
+    module.log.clear();
+  }
+
+  // The module restarts: off the network for reboot_ms, then it starts from its files. On the
+  // server thread, with the mutex held.
+  void Restart() {
+    module.reboot_requested = false;
+    if (reboot_ms <= 0) {
+      module.Boot();
+      Log("restarted");
+      return;
+    }
+    offline = true;
+    Log("restarting: off the network for " + std::to_string(reboot_ms) + " ms");
+    server->DropOff(
+        milliseconds(reboot_ms),
+        [this] {
+          std::uint16_t bound = 0;
+          return net::Listen(options.listen, port, &bound);
+        },
+        [this] {
+          std::lock_guard lock(mutex);
+          module.Boot();
+          offline = false;
+          Log("started");
+          frames_changed.notify_all();
+        });
   }
 
   void Log(const std::string& line) {
@@ -154,6 +188,8 @@ struct Simulator::Impl {
   std::size_t received = 0;  // since the start or ClearFrames, kept or not
   std::vector<Bytes> streams;
   std::vector<std::string> log_lines;
+  int reboot_ms = 0;
+  bool offline = false;
   std::deque<PendingFault> faults;
 
   std::mutex lifecycle;  // Start and Stop
@@ -318,10 +354,21 @@ void Simulator::SetDrift(bool on) {
   impl_->module.drift = on;
 }
 
+void Simulator::SetRebootMs(int ms) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->reboot_ms = ms;
+}
+
+bool Simulator::WaitUntilOnline(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return !impl_->offline; });
+}
+
 std::vector<std::uint8_t> Simulator::BuildReply(const std::vector<std::uint8_t>& frame) {
   std::lock_guard lock(impl_->mutex);
   if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return {};
   Module scratch = impl_->module;
+  scratch.log.clear();
   scratch.files = impl_->module.files.InMemoryCopy();  // nothing of it reaches the directory
   return scratch.Handle(frame, impl_->Seconds()).value_or(Bytes{});
 }

@@ -41,6 +41,10 @@ struct Options {
   std::size_t max_connections = 256;
   // The newest frames kept for Frames(); older ones are dropped, so a long run stays bounded.
   std::size_t frame_record_limit = 1000;
+  // How long the module is off the network when it restarts (reboot, Wi-Fi mode, reset to
+  // defaults): connects are refused meanwhile. 0: it restarts in place, never off the network
+  // (the in-process default; zvk-sim takes a few seconds, as a module does).
+  int reboot_ms = 0;
   // Receives the module's log lines (files stored or dropped), on the serving thread.
   std::function<void(const std::string&)> log;
 };
@@ -111,6 +115,10 @@ class Simulator {
   void SetRangeCode(int channel, std::uint8_t code);
   // Holds the simulated inputs still (tests) or lets them drift slowly (demo).
   void SetDrift(bool on);
+  // How long the next restarts keep the module off the network.
+  void SetRebootMs(int ms);
+  // Waits until the module, after a restart, is back on the network or the timeout passed.
+  bool WaitUntilOnline(std::chrono::milliseconds timeout) const;
 
   // The reply the module would send to this frame right now (no faults applied, nothing changed).
   // Empty when the module would close without replying.

@@ -643,6 +643,23 @@ TEST(SetupWindow, ResultBoxSaysNotSentWhenTheCommandDidNotGoOut) {
   }
 }
 
+TEST(SetupWindow, NewLocationShowsOnceTheRebootedModuleIsBack) {
+  SetupRig rig;
+  rig.sim->SetRebootMs(300);
+  rig.f().Edit5.text = "Boiler room";
+  rig.Click(rig.f().Image6);
+  rig.Click(rig.f().Image8);
+  EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
+  ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // the reboot was taken
+  rig.CloseSetupWindow();
+  rig.Timer3();  // the identity request finds the module gone
+  EXPECT_EQ(rig.app->Status(), "Connect Timeout");
+  ASSERT_TRUE(rig.sim->WaitUntilOnline(std::chrono::seconds(3)));
+  rig.form().Image2.UserClick();  // Refresh
+  rig.Timer3();
+  EXPECT_EQ(rig.form().Label5.caption, "Locate: Boiler room");
+}
+
 TEST(SetupWindow, LostRebootIsIssuedAgainThroughItsIssuer) {
   SetupRig rig;
   rig.app->link.PendingCommand = wire::CMD_RESET_MODULE;

@@ -25,6 +25,18 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
+// Whether the simulator takes a connection on `port` now.
+bool Connects(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return connected;
+}
+
 // Sends `bytes` on a new loopback connection and reads until the simulator closes it.
 Bytes SendAndRead(std::uint16_t port, const Bytes& bytes) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -138,6 +150,72 @@ TEST(SimFiles, DirectoryHoldsTheFilesUnderTheirNames) {
     EXPECT_FALSE(std::filesystem::exists(dir / "local" / "locate.cfg"));
   }
   std::filesystem::remove_all(dir);
+}
+
+namespace dev = wire::devinfo;
+
+std::string Field(const Bytes& record, std::size_t offset, std::size_t width) {
+  std::string text(record.begin() + offset, record.begin() + offset + width);
+  return text.substr(0, text.find('\0'));
+}
+
+const Bytes kGetDevice = {0x5A, 0x35, 0x77, 0xA5, wire::CMD_GET_DEVICE, 0, 0};
+
+TEST(SimFiles, RestartTakesTheModuleOffTheNetworkThenStartsFromItsFiles) {
+  Simulator sim({.reboot_ms = 300});
+  const std::uint16_t port = sim.Start();
+  sim.PutFile("/local/locate.cfg", {'R', 'o', 'o', 'f'});
+  sim.PutFile("/local/ap_ssid.cfg", {'P', 'l', 'a', 'n', 't'});
+  sim.PutFile("/local/ap_key.cfg", Bytes(8, 'k'));
+  sim.PutFile("/local/sta_ssid.cfg", {'O', 'f', 'f', 'i', 'c', 'e'});
+  sim.PutFile("/local/sta_key.cfg", Bytes(8, 's'));
+  sim.PutFile("/local/sta_keyT.cfg", {1});
+  sim.PutFile("/local/sta_ip.cfg", {192, 168, 1, 10, 255, 255, 255, 0, 192, 168, 1, 1});
+  sim.PutFile("/local/mbport.cfg", {0x01, 0xF6, 0x00, 0x1E, 0, 0, 0, 0, 0, 0});
+  // Files change nothing until the module starts again.
+  EXPECT_EQ(Field(SendAndRead(port, kGetDevice), dev::kLocation, dev::kLocationWidth),
+            "Lab bench 1");
+
+  EXPECT_TRUE(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_MODULE}).empty());
+  EXPECT_FALSE(Connects(port));
+  ASSERT_TRUE(sim.WaitUntilOnline(2s));
+  const Bytes id = SendAndRead(port, kGetDevice);
+  ASSERT_EQ(id.size(), 389u);
+  EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Roof");
+  EXPECT_EQ(Field(id, dev::kApSsid, dev::kSsidWidth), "Plant");
+  EXPECT_EQ(id[dev::kApKeyType], 2);
+  EXPECT_EQ(Field(id, dev::kApKey, dev::kKeyWidth), "kkkkkkkk");
+  EXPECT_EQ(Field(id, dev::kStaSsid, dev::kSsidWidth), "Office");
+  EXPECT_EQ(id[dev::kStaKeyType], 1);
+  EXPECT_EQ(Field(id, dev::kStaKey, dev::kKeyWidth), "ssssssss");
+  EXPECT_EQ(id[dev::kStaticIpEnabled], 1);
+  EXPECT_EQ(Bytes(id.begin() + dev::kStaticIp, id.begin() + dev::kStaticIp + 12),
+            (Bytes{192, 168, 1, 10, 255, 255, 255, 0, 192, 168, 1, 1}));
+  EXPECT_EQ(GetBe16(&id[dev::kModbusPort]), 502);
+  EXPECT_EQ(GetBe16(&id[dev::kIdleTimeout]), 30);
+}
+
+TEST(SimFiles, WifiModeAndResetRestartTheModule) {
+  Simulator sim({});
+  const std::uint16_t port = sim.Start();
+  sim.PutFile("/local/locate.cfg", {'R', 'o', 'o', 'f'});
+  sim.PutFile("/local/th_user.cfg", Bytes(144, 1));
+  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_SET_WIFI_MODE, 0})),
+            wire::ACK);
+  Bytes id = SendAndRead(port, kGetDevice);
+  EXPECT_EQ(id[dev::kWifiMode], 0);  // the mode survives the restart it causes
+  EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Roof");
+
+  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_CONFIG, 1})),
+            wire::ACK);
+  id = SendAndRead(port, kGetDevice);
+  EXPECT_EQ(id[dev::kWifiMode], 1);
+  EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Lab bench 1");
+  // Only the network settings go; calibration data stays.
+  EXPECT_EQ(sim.FileNames(), std::vector<std::string>{"/local/th_user.cfg"});
+
+  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_MBPORT_CFG})), wire::ACK);
+  EXPECT_NE(sim.LogLines().back().find("Modbus"), std::string::npos);
 }
 
 }  // namespace
