@@ -117,6 +117,8 @@ void FirmwareUpdate::Run() {
   App& app = app_;
   Link& link = app.link;
   Dialogs& dialogs = app.seams.dialogs;
+  outcome = FirmwareOutcome::None;  // until the update gets somewhere
+  reboot_sent = false;
   if (dialogs.MessageBox("Confirm", kUpdateQuestion, MsgIcon::Question, MsgButtons::YesNo) !=
       MsgResult::Yes) {
     outcome = FirmwareOutcome::Declined;
@@ -200,7 +202,6 @@ void FirmwareUpdate::ChecksumReply() {
     app_.SetStatus(kUpdateComplete);
     dialogs.MessageBox(kUpdateComplete, kUpdateComplete, MsgIcon::None, MsgButtons::Ok);
     outcome = FirmwareOutcome::Verified;
-    reboot_sent = false;
     // The handler runs while this exchange holds the link: the reboot goes out once it is free.
     AfterExchange(link, [this] { reboot_sent = static_cast<bool>(SendReboot(app_)); });
   } else {
