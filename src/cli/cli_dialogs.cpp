@@ -19,6 +19,7 @@ bool IsYes(std::string answer) {
 
 MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                                  MsgButtons buttons) {
+  last_box_ = {caption, text};
   std::ostream& to = (icon == MsgIcon::Warning || icon == MsgIcon::Error) ? err_ : out_;
   to << caption << '\n' << text << '\n' << std::flush;
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;

@@ -39,6 +39,9 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
+// delete-file).
+void AddAdminCommands(std::vector<CommandEntry>& table);
 // The firmware update (firmware FILE).
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
 

@@ -29,7 +29,7 @@ std::string Hex(unsigned value, int digits) {
 class ProgressBar {
  public:
   ProgressBar(Session& s, std::size_t length) : s_(s), length_(length) {
-    if (s.err_is_terminal()) s.app().repaint_main_window = [this] { Draw(); };
+    if (s.progress_terminal()) s.app().repaint_main_window = [this] { Draw(); };
   }
   ~ProgressBar() {
     s_.app().repaint_main_window = nullptr;
@@ -88,11 +88,13 @@ class FirmwareCommand final : public Command {
       not_identified = e.what();
     }
     s.dialogs().file_argument = file_;
+    s.OpenSetupWindow();
     ExchangeRecord record;
     {
       ProgressBar bar(s, length_);
-      record = s.Observe([&s] { s.system().setup_window.Image1Click(); });
+      record = s.Observe([&s] { s.setup().form.Image1.UserClick(); });
     }
+    s.setup().FormClose();
     Report(s, record, not_identified);
   }
 
@@ -100,7 +102,7 @@ class FirmwareCommand final : public Command {
   void Report(Session& s, const ExchangeRecord& record,
               const std::optional<std::string>& not_identified) {
     const App& app = s.app();
-    const FirmwareUpdate& fw = s.system().firmware;
+    const FirmwareUpdate& fw = s.firmware();
     const std::uint8_t* reply = app.link.ReplyBuffer.data();
     const std::string sum = Hex(static_cast<unsigned>(fw.ImageChecksum), 8);
     switch (fw.outcome) {

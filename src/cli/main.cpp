@@ -11,7 +11,6 @@
 int main(int argc, char** argv) {
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
-  env.err_is_terminal = isatty(STDERR_FILENO);
   // Questions are asked only on a terminal; with none, a command that asks refuses.
   if (isatty(STDIN_FILENO)) {
     env.read_answer = []() -> std::optional<std::string> {
@@ -20,5 +19,6 @@ int main(int argc, char** argv) {
       return line;
     };
   }
+  env.progress_terminal = isatty(STDERR_FILENO) != 0;
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

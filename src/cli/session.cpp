@@ -79,10 +79,10 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     : out(out),
       err(err),
       options_(options),
-      err_is_terminal_(env.err_is_terminal),
+      progress_terminal_(env.progress_terminal),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
-  Sleeper& sleeper = env.sleeper ? *env.sleeper : sleeper_;
+  Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);
   system_ = std::make_unique<System>(Seams{network_, pump_, sleeper, Hosts(env), dialogs_});
   App& app = system_->app;
   app.on_log = [this](const std::string& line) {
@@ -90,12 +90,35 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     if (options_.verbose) this->err << "log: " << line << '\n' << std::flush;
   };
   app.on_status = [this](const std::string& text) {
-    if (recording_) recording_->statuses.push_back(text);
+    if (recording_) {
+      recording_->statuses.push_back(text);
+      NoteFileAnnounce(text);
+    }
     if (options_.verbose) this->err << "status: " << text << '\n' << std::flush;
   };
 }
 
 Session::~Session() = default;
+
+// A file write shows "Send FileName: NAME" before its announce and "Transfer Length => N" right
+// after it, when the reply buffer holds the announce's reply (or nothing, when none came).
+void Session::NoteFileAnnounce(const std::string& status) {
+  static const std::string kSending = "Send FileName: ";
+  static const std::string kSent = "Transfer Length => ";
+  if (status.rfind(kSending, 0) == 0) {
+    announcing_ = status.substr(kSending.size());
+  } else if (status.rfind(kSent, 0) == 0) {
+    const auto& reply = app().link.ReplyBuffer;
+    recording_->file_announces.emplace_back(
+        announcing_,
+        reply[wire::kReplyCode] == wire::CMD_WRITE_FILE && reply[wire::kReplyStatus] == wire::ACK);
+  }
+}
+
+void Session::OpenSetupWindow() {
+  if (!window().show_setup_window) window().show_setup_window = [this] { setup().FormActivate(); };
+  window().Image1Click();
+}
 
 HostInterfaces& Session::Hosts(CliEnv& env) {
   if (options_.skip_wifi_check) return skip_hosts_;

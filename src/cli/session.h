@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/system.h"
@@ -33,8 +34,8 @@ struct CliEnv {
   Network& network;
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
-  Sleeper* sleeper = nullptr;       // the protocol's plain waits; null: real sleeps
-  bool err_is_terminal = false;     // standard error shows progress bars
+  bool progress_terminal = false;   // standard error is a terminal: progress bars go there
+  Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -43,6 +44,8 @@ struct ExchangeRecord {
   std::vector<std::string> statuses;
   std::vector<std::string> logs;
   std::vector<std::string> errors;
+  // One entry per file write: the file's name and whether the module acknowledged its announce.
+  std::vector<std::pair<std::string, bool>> file_announces;
   bool sent() const { return connects > 0; }
 };
 
@@ -87,21 +90,26 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
-  System& system() { return *system_; }
+  FirmwareUpdate& firmware() { return system_->firmware; }
+  // The main window's setup button, showing the setup window (activated) as the program does.
+  void OpenSetupWindow();
+
   App& app() { return system_->app; }
   MainWindow& window() { return system_->main_window; }
+  SetupWindow& setup() { return system_->setup_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
-  bool err_is_terminal() const { return err_is_terminal_; }
+  bool progress_terminal() const { return progress_terminal_; }
 
   std::ostream& out;
   std::ostream& err;
 
  private:
   HostInterfaces& Hosts(CliEnv& env);
+  void NoteFileAnnounce(const std::string& status);
 
   GlobalOptions options_;
-  bool err_is_terminal_;
+  bool progress_terminal_ = false;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;
@@ -110,6 +118,7 @@ class Session {
   CliDialogs dialogs_;
   std::unique_ptr<System> system_;
   ExchangeRecord* recording_ = nullptr;
+  std::string announcing_;  // the file whose announce is going out
 };
 
 }  // namespace zvk::cli

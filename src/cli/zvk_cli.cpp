@@ -48,6 +48,7 @@ const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = [] {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
+    AddAdminCommands(t);
     AddFirmwareCommand(t);
     return t;
   }();

@@ -2,11 +2,20 @@
 #pragma once
 
 #include <QIcon>
+#include <QSize>
 
 namespace zvk::gui {
 
 QIcon SetupIcon();
 QIcon RefreshIcon();
 QIcon FindMeIcon();
+
+// The setup window's pictures: the small write button of each group, and the three wide
+// buttons (firmware update, reset to defaults, reboot), kWideImageSize each.
+inline constexpr QSize kWideImageSize{112, 36};
+QIcon WriteIcon();
+QIcon FirmwareImage();
+QIcon DefaultsImage();
+QIcon RebootImage();
 
 }  // namespace zvk::gui

@@ -11,6 +11,7 @@
 #include "app/system.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
+#include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
@@ -68,16 +69,35 @@ int main(int argc, char** argv) {
 
   QApplication qt(argc, argv);
   MainWindowView view(app, window);
+  SetupWindowView setup_view(app, system.setup_window, &view);
   dialogs.SetParent(&view);
-  pump.before_events = [&view] { view.SyncFromModel(); };
+  window.show_setup_window = [&setup_view] { setup_view.Exec(); };
+  setup_view.after_event = [&view] { view.SyncFromModel(); };
+  pump.before_events = [&view, &setup_view] {
+    view.SyncFromModel();
+    setup_view.SyncFromModel();
+  };
+  // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
+  app.repaint_main_window = [&view, &setup_view] {
+    view.SyncFromModel();
+    setup_view.SyncFromModel();
+    view.repaint();
+    if (setup_view.isVisible()) setup_view.repaint();
+  };
   QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
 
+  if (options.setup_after_ms) {
+    QTimer::singleShot(*options.setup_after_ms, &view,
+                       [&window] { window.form.Image1.UserClick(); });
+  }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options] {
+    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options] {
       int code = 0;
       if (!options.screenshot.isEmpty()) {
         view.SyncFromModel();
-        if (!view.grab().save(options.screenshot)) {
+        setup_view.SyncFromModel();
+        QWidget& shown = setup_view.isVisible() ? static_cast<QWidget&>(setup_view) : view;
+        if (!shown.grab().save(options.screenshot)) {
           std::cerr << "zvk-analog: cannot write the screenshot to "
                     << options.screenshot.toLocal8Bit().toStdString() << "\n";
           code = 1;

@@ -48,7 +48,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("screenshot"),
       QStringLiteral("Save the window into FILE just before quitting (needs --quit-after)."),
       QStringLiteral("FILE"));
-  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option});
+  const QCommandLineOption setup_option(
+      QStringLiteral("setup-after"),
+      QStringLiteral("Click the setup button after MS milliseconds (with --screenshot, the setup "
+                     "window is saved)."),
+      QStringLiteral("MS"));
+  parser.addOptions(
+      {help_option, host_option, port_option, skip_option, quit_option, shot_option, setup_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -90,6 +96,14 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       return UsageError(QStringLiteral("--quit-after needs a number of milliseconds, not '%1'")
                             .arg(parser.value(quit_option)));
     options.quit_after_ms = ms;
+  }
+  if (parser.isSet(setup_option)) {
+    bool ok = false;
+    const int ms = parser.value(setup_option).toInt(&ok);
+    if (!ok || ms < 0)
+      return UsageError(QStringLiteral("--setup-after needs a number of milliseconds, not '%1'")
+                            .arg(parser.value(setup_option)));
+    options.setup_after_ms = ms;
   }
   if (parser.isSet(shot_option)) {
     options.screenshot = parser.value(shot_option);

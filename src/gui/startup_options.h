@@ -15,7 +15,8 @@ struct StartupOptions {
   std::optional<std::uint16_t> port;
   bool skip_wifi_check = false;
   std::optional<int> quit_after_ms;
-  QString screenshot;  // empty: none
+  std::optional<int> setup_after_ms;  // clicks the setup button then
+  QString screenshot;                 // empty: none
 };
 
 struct ParsedCommandLine {

@@ -95,7 +95,7 @@ class cliFirmware : public ::testing::Test {
                                  std::to_string(sim ? sim->Port() : closed_port),
                                  "--skip-wifi-check"};
     all.insert(all.end(), args.begin(), args.end());
-    CliEnv env{network, &hosts, read_answer, &sleeper, terminal};
+    CliEnv env{network, &hosts, read_answer, terminal, &sleeper};
     connects_before_ = network.connects;
     std::ostringstream out, err;
     Result r;
