@@ -68,11 +68,13 @@ class RecordingDialogs final : public Dialogs {
   void ErrorBox(const std::string& text) override { errors.push_back(text); }
   std::optional<std::string> OpenFile(const std::string& filter) override {
     file_filters.push_back(filter);
-    return next_file;
+    return open_file ? open_file(filter) : next_file;
   }
 
   std::vector<Box> boxes;
   std::vector<std::string> file_filters;  // the filter of each file dialog opened
+  // Answers the file dialogs in place of next_file (a real dialog, in the Qt tests).
+  std::function<std::optional<std::string>(const std::string& filter)> open_file;
   // Runs while a box is open, before it is answered.
   std::function<void(const Box&)> on_box;
   std::vector<std::string> errors;
