@@ -19,11 +19,6 @@ namespace zvk {
 
 namespace {
 
-constexpr std::size_t kLengthAt = 5;
-constexpr std::size_t kChecksumAt = 9;
-constexpr std::size_t kNameLengthAt = 16;
-constexpr std::size_t kNameAt = 17;
-
 std::string Hex8(std::uint32_t value) {
   char text[9];
   std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
@@ -142,10 +137,10 @@ void FirmwareUpdate::Run() {
   const bool known = link.device.ModelKnown;
   const std::string name = known ? kSystemImageName : kStagedImageName;
   std::fill_n(link.CommandFrame.begin(), kImageHeaderLength, 0);
-  PutBe32(&link.CommandFrame[kLengthAt], static_cast<std::uint32_t>(ImageLength));
-  PutBe32(&link.CommandFrame[kChecksumAt], Low32(ImageChecksum));
-  link.CommandFrame[kNameLengthAt] = static_cast<std::uint8_t>(name.size());
-  std::copy(name.begin(), name.end(), link.CommandFrame.begin() + kNameAt);
+  PutBe32(&link.CommandFrame[wire::filecmd::kLength], static_cast<std::uint32_t>(ImageLength));
+  PutBe32(&link.CommandFrame[wire::filecmd::kChecksum], Low32(ImageChecksum));
+  link.CommandFrame[wire::filecmd::kNameLength] = static_cast<std::uint8_t>(name.size());
+  std::copy(name.begin(), name.end(), link.CommandFrame.begin() + wire::filecmd::kName);
   link.CommandFrame[wire::kReplyCode] =
       known ? wire::CMD_WRITE_FILE : wire::CMD_UPLOAD_STAGED_IMAGE;
   link.PendingCommand = 0;
@@ -182,7 +177,7 @@ bool FirmwareUpdate::SendFinal(std::uint8_t code) {
   Link& link = app_.link;
   link.PendingCommand = code;
   link.CommandFrame[wire::kReplyCode] = code;
-  PutBe32(&link.CommandFrame[kLengthAt], Low32(ImageChecksum));
+  PutBe32(&link.CommandFrame[wire::image::kFrameChecksum], Low32(ImageChecksum));
   const auto length = static_cast<std::uint8_t>(kImageFinalLength);
   return code == wire::CMD_GET_IMAGE_CHECKSUM ? Transact(link, length) : SendOnly(link, length);
 }
@@ -196,7 +191,7 @@ void FirmwareUpdate::ChecksumReply() {
     outcome = FirmwareOutcome::Refused;
     return;
   }
-  const std::uint64_t module_sum = GetBe32(&reply[wire::kReplyHeaderSize]);
+  const std::uint64_t module_sum = GetBe32(&reply[wire::image::kReplyChecksum]);
   Dialogs& dialogs = app_.seams.dialogs;
   if (module_sum == ImageChecksum) {
     app_.SetStatus(kUpdateComplete);

@@ -123,7 +123,8 @@ class FirmwareCommand final : public Command {
         return;
       case FirmwareOutcome::Mismatch:
         throw Failed("the module's checksum of the stored image is " +
-                     Hex(GetBe32(reply + wire::kReplyHeaderSize), 8) + ", the file's is " + sum);
+                     Hex(GetBe32(reply + wire::image::kReplyChecksum), 8) + ", the file's is " +
+                     sum);
       case FirmwareOutcome::Refused:
         throw Failed("the module refused the image checksum request (reply code 0x" +
                      Hex(reply[wire::kReplyCode], 2) + ", status 0x" +

@@ -152,6 +152,8 @@ TEST(Firmware, BothPathsSendHeaderImageAndFinalFrame) {
     ImageFiles files;
     Update u(c.known);
     u.Run(files.Put("app.bin", image));
+    // 38 goes out without waiting for the module.
+    ASSERT_TRUE(u.rig.sim->WaitForFrames(2, std::chrono::seconds(2)));
 
     const auto frames = u.rig.Frames();
     ASSERT_GE(frames.size(), 2u);

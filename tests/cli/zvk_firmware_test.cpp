@@ -179,6 +179,7 @@ TEST_F(cliFirmware, ModuleOfUnknownModelGetsTheStagedImageUnverified) {
       "a module of unknown model gives no verification of it\n");
   EXPECT_EQ(r.err.rfind("zvk: the module did not identify itself (unsupported module", 0), 0u)
       << r.err;
+  ASSERT_TRUE(sim->WaitForFrames(3, 2s));  // 38 goes out without waiting for the module
   EXPECT_EQ(Codes(Frames()).back(), 0x26);
   EXPECT_EQ(Frames().back(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x26, 0, 0, 0x12, 0x34}));
   EXPECT_EQ(Frames()[Frames().size() - 2][4], 0x5A);

@@ -183,11 +183,11 @@ TEST(SetupWindowView, FirmwareButtonUpdatesTheModuleWithTheFileChosenInTheDialog
   bool scripted = false;
   QTimer::singleShot(0, p.setup.get(), [&] {
     scripted = true;
+    // However the checks end, the window closes and the test goes on.
+    const std::unique_ptr<SetupWindowView, void (*)(SetupWindowView*)> close(
+        p.setup.get(), [](SetupWindowView* w) { w->reject(); });
     frames_before = p.sim->Frames().size();
-    AnswerNextFileDialog([&](QFileDialog& d) {
-      d.selectFile(image_path);
-      static_cast<QDialog&>(d).accept();
-    });
+    AnswerNextFileDialog([&](QFileDialog& d) { ChooseFile(d, image_path); });
     QTest::mouseClick(p.InSetup<QToolButton>("Image1"), Qt::LeftButton);
 
     ASSERT_EQ(p.dialogs.boxes.size(), 2u);
@@ -205,7 +205,6 @@ TEST(SetupWindowView, FirmwareButtonUpdatesTheModuleWithTheFileChosenInTheDialog
     EXPECT_EQ(frames[frames_before + 1],
               (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0x25, 0, 0, 0x12, 0x34}));
     EXPECT_EQ(frames[frames_before + 2], (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
-    p.setup->reject();
   });
   QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
   EXPECT_TRUE(scripted);
