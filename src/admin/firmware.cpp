@@ -109,6 +109,11 @@ bool FirmwareUpdate::LoadImage(const std::string& path) {
 }
 
 void FirmwareUpdate::Run() {
+  // A click that comes through the event pump while an update waits for the module would load
+  // another image under the header already sent: it does nothing.
+  if (running_) return;
+  running_ = true;
+  const std::unique_ptr<bool, void (*)(bool*)> done(&running_, [](bool* flag) { *flag = false; });
   App& app = app_;
   Link& link = app.link;
   Dialogs& dialogs = app.seams.dialogs;

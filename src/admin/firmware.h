@@ -66,9 +66,10 @@ class FirmwareUpdate {
   // with the link; called once when the system is assembled.
   void Register();
 
-  // The whole update, as the setup window's Image1 click runs it. A data connection that cannot
-  // be opened or breaks raises RemoteFileError out of here (after the gauge stopped), as file
-  // writes do; the front end shows it in its error box.
+  // The whole update, as the setup window's Image1 click runs it; while it runs, another Run
+  // does nothing. A data connection that cannot be opened or breaks raises RemoteFileError out
+  // of here (after the gauge stopped), as file writes do; the front end shows it in its error
+  // box.
   void Run();
 
   // The byte sum of the last image, kept for the re-issues of the final command.
@@ -87,6 +88,7 @@ class FirmwareUpdate {
   void ChecksumReply();
 
   App& app_;
+  bool running_ = false;
 };
 
 }  // namespace zvk

@@ -430,6 +430,24 @@ TEST(Firmware, HeaderThatIsNotSentStopsTheUpdate) {
   EXPECT_TRUE(u.rig.app->link.LinkBusy);
 }
 
+TEST(Firmware, ClickDuringAnUpdateDoesNothing) {
+  ImageFiles files;
+  Update u(true);
+  const Bytes image = Image4660();
+  const std::string first = files.Put("app.bin", image);
+  const std::string second = files.Put("other.bin", Pattern(100));
+  // The header's connect runs the event pump: the button is clicked again, with another file.
+  u.rig.pump.Then([&] {
+    u.rig.dialogs.next_file = second;
+    u.rig.system->setup_window.form.Image1.UserClick();
+  });
+  u.Run(first);
+
+  EXPECT_EQ(u.Captions(), (std::vector<std::string>{"Confirm", kUpdateComplete}));
+  EXPECT_EQ(u.rig.sim->File("/sys/mcuimg.bin"), image);
+  EXPECT_EQ(u.firmware().outcome, FirmwareOutcome::Verified);
+}
+
 TEST(Firmware, BrokenImageStreamEndsTheUpdateWithoutAFinalCommand) {
   ImageFiles files;
   Update u(true);
