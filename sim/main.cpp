@@ -1,8 +1,5 @@
-// zvk-sim: serves one simulated module until SIGINT or SIGTERM.
-#include <pthread.h>
-
+// zvk-sim: serves one simulated module until asked to stop (SIGINT, SIGTERM, Ctrl+C).
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -11,6 +8,7 @@
 #include "link/wire.h"
 #include "sim/fault_list.h"
 #include "sim/simulator.h"
+#include "sim/stop_request.h"
 
 int main(int argc, char** argv) {
   using zvk::sim::Model;
@@ -47,12 +45,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Blocked before the server thread starts, so only sigwait below ever takes them.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // Before the server thread starts, so only the wait below takes the stop request.
+  zvk::sim::StopRequests stop_requests;
 
   options.log = [](const std::string& line) { std::cerr << "zvk-sim: " << line << std::endl; };
   zvk::sim::Simulator simulator(options);
@@ -68,8 +62,7 @@ int main(int argc, char** argv) {
   std::cout << "zvk-sim: " << model_name << " listening on " << options.listen << ":" << port
             << std::endl;
 
-  int signal = 0;
-  sigwait(&stop_signals, &signal);
+  stop_requests.Wait();
   simulator.Stop();
   return 0;
 }

@@ -2,9 +2,12 @@
 // one poll over many of them, and a waker another thread trips to end a poll at once.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zvk::sim::net {
@@ -19,7 +22,13 @@ class Socket {
   Socket() = default;
   explicit Socket(Handle handle) : handle_(handle) {}
   Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, kNoHandle);
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   ~Socket() { Close(); }
@@ -33,6 +42,9 @@ class Socket {
  private:
   Handle handle_ = kNoHandle;
 };
+
+// The octets of IPv4 text as the system reads it (inet_pton); nullopt when it is not IPv4 text.
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text);
 
 // A non-blocking listening socket on an IPv4 address; port 0 takes an ephemeral one. The port it
 // got goes to *bound_port. Throws std::invalid_argument for an address that is not IPv4 text and

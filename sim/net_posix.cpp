@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -29,15 +30,6 @@ long ErrorCode() {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
   handle_ = kNoHandle;
@@ -48,6 +40,15 @@ void Socket::Abort() {
   const linger reset{1, 0};
   ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   Close();
+}
+
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
+  in_addr addr{};
+  if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
+  std::array<std::uint8_t, 4> octets;
+  static_assert(sizeof addr == octets.size());
+  std::memcpy(octets.data(), &addr, octets.size());  // network order: first octet first
+  return octets;
 }
 
 Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_port) {

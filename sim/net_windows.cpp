@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 // clang-format on
 
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -24,6 +25,13 @@ SOCKET Raw(const Socket& socket) {
 
 Socket Own(SOCKET raw) {
   return raw == INVALID_SOCKET ? Socket() : Socket(static_cast<Handle>(raw));
+}
+
+// Not inherited by child processes, as SOCK_CLOEXEC on POSIX: a program a test starts must not
+// keep the simulator's port open.
+Socket NewSocket() {
+  return Own(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
 }
 
 // Winsock is started once for the process and left running until it exits.
@@ -57,15 +65,6 @@ std::system_error LastError(const std::string& what) {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (handle_ != kNoHandle) ::closesocket(static_cast<SOCKET>(handle_));
   handle_ = kNoHandle;
@@ -79,6 +78,16 @@ void Socket::Abort() {
   Close();
 }
 
+std::optional<std::array<std::uint8_t, 4>> ParseIpv4(const std::string& text) {
+  Startup();
+  in_addr addr{};
+  if (::inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
+  std::array<std::uint8_t, 4> octets;
+  static_assert(sizeof addr == octets.size());
+  std::memcpy(octets.data(), &addr, octets.size());  // network order: first octet first
+  return octets;
+}
+
 Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_port) {
   Startup();
   sockaddr_in addr{};
@@ -87,7 +96,7 @@ Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_
   if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) {
     throw std::invalid_argument("not an IPv4 address: " + ipv4);
   }
-  Socket listener = Own(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  Socket listener = NewSocket();
   if (!listener.valid()) throw LastError("socket");
   // Without it a second server could take the port while this one listens.
   const BOOL on = TRUE;
@@ -107,6 +116,7 @@ Socket Listen(const std::string& ipv4, std::uint16_t port, std::uint16_t* bound_
 Socket Accept(const Socket& listener, bool* back_off) {
   Socket accepted = Own(::accept(Raw(listener), nullptr, nullptr));
   if (accepted.valid()) {
+    ::SetHandleInformation(reinterpret_cast<HANDLE>(Raw(accepted)), HANDLE_FLAG_INHERIT, 0);
     SetNonBlocking(accepted);
     *back_off = false;
   } else {
@@ -118,7 +128,7 @@ Socket Accept(const Socket& listener, bool* back_off) {
 
 Socket ConnectLoopback(std::uint16_t port) {
   Startup();
-  Socket socket = Own(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  Socket socket = NewSocket();
   if (!socket.valid()) return socket;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

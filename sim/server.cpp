@@ -90,7 +90,7 @@ class Server::Loop {
  public:
   using Phase = Connection::Phase;
 
-  Loop(Server& server) : s_(server) {}
+  explicit Loop(Server& server) : s_(server) {}
 
   void Run() {
     std::vector<net::PollItem> items;
@@ -211,7 +211,14 @@ class Server::Loop {
   void OnTime(Connection& c, Clock::time_point now) {
     if (c.phase == Phase::Reading) {
       const bool idle_over = now >= c.accepted + s_.limits_.idle_timeout;
-      const bool quiet = c.frame.size() > wire::kReplyCode && now >= c.last_byte + kQuiet;
+      bool quiet = c.frame.size() > wire::kReplyCode && now >= c.last_byte + kQuiet;
+      // Bytes may be waiting that this thread, woken late, has not read yet: then it was not quiet.
+      if (quiet && !idle_over) {
+        const std::size_t before = c.frame.size();
+        Read(c, now);
+        if (c.phase != Phase::Reading) return;
+        quiet = c.frame.size() == before;
+      }
       if (idle_over || quiet) Answer(c, now);
     } else if (c.phase == Phase::Writing && now >= c.stalled_at) {
       Drop(c);

@@ -32,9 +32,11 @@ void PutName(Link& link, const std::string& name) {
 void SendOrThrow(App& app, std::uint8_t length, const std::string& what) {
   const bool was_busy = app.link.LinkBusy;
   if (Transact(app.link, length)) return;
-  // Transact has put the reason on the status line ("Connect Timeout", "Link error, ...").
-  throw RemoteFileError(what + " not sent: " +
-                        (was_busy ? std::string("another command is in progress") : app.Status()));
+  // Otherwise Transact has put the reason on the status line ("Connect Timeout", "Link error").
+  std::string why = app.Status();
+  if (was_busy) why = "another command is in progress";
+  if (app.seams.pump.QuitRequested()) why = "the program is ending";
+  throw RemoteFileError(what + " not sent: " + why);
 }
 
 // Holds the link for the stream, so nothing the event pump runs meanwhile goes out between the

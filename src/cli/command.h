@@ -42,6 +42,8 @@ void AddMonitorCommands(std::vector<CommandEntry>& table);
 // The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
 // delete-file).
 void AddAdminCommands(std::vector<CommandEntry>& table);
+// Recording the readings to a file over time (log).
+void AddRecordingCommands(std::vector<CommandEntry>& table);
 // The firmware update (firmware FILE).
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
 

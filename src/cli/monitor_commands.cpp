@@ -4,7 +4,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +15,8 @@
 #include "cli/terminal_text.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
+#include "record/csv_format.h"
+#include "record/sample.h"
 
 namespace zvk::cli {
 
@@ -68,25 +69,6 @@ void RequireThermistorModule(Session& s, const std::string& command) {
                  s.window().form.Label4.caption);
 }
 
-// The channel captions and value labels of the group the window shows.
-struct ChannelView {
-  const Label* caption;
-  const Label* value;
-};
-
-std::vector<ChannelView> ShownChannels(Session& s) {
-  const MainForm& f = s.window().form;
-  std::vector<ChannelView> channels;
-  if (ShowsVoltageGroup(s)) {
-    for (std::size_t ch = 0; ch < f.AnalogValue.size(); ++ch)
-      channels.push_back({&f.AnalogCaption[ch], &f.AnalogValue[ch]});
-  } else {
-    for (std::size_t ch = 0; ch < f.ThermistorValue.size(); ++ch)
-      channels.push_back({&f.ThermistorCaption[ch], &f.ThermistorValue[ch]});
-  }
-  return channels;
-}
-
 void PrintThermistorChannel(Session& s, int ch) {
   const MainForm& f = s.window().form;
   s.out << f.ThermistorCaption[ch].caption << ' ' << f.ThermistorValue[ch].caption << '\n';
@@ -95,33 +77,6 @@ void PrintThermistorChannel(Session& s, int ch) {
 // A setting that already has the asked value: the window sends nothing for it either.
 void NothingToSend(Session& s, const std::string& what) {
   s.err << "zvk: " << what << "; nothing sent\n";
-}
-
-// The value text without its unit sign, for CSV.
-std::string WithoutUnit(const std::string& text) {
-  for (const char* unit : {"V", "\u2103", "\u2109"}) {
-    const std::string u = unit;
-    if (text.size() > u.size() && text.compare(text.size() - u.size(), u.size(), u) == 0)
-      return text.substr(0, text.size() - u.size());
-  }
-  return text;
-}
-
-// ISO-8601 local time with milliseconds and the UTC offset: 2024-03-01T14:05:09.120+01:00.
-std::string LocalTimestamp(std::chrono::system_clock::time_point now) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  std::tm local{};
-  localtime_r(&t, &local);
-  char date[32];
-  char zone[8];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms.count()), zone,
-                zone + 3);
-  return text;
 }
 
 class InfoCommand final : public Command {
@@ -177,27 +132,22 @@ class ReadCommand final : public Command {
                        interval_text_);
   }
   void Run(Session& s) override {
-    const std::vector<ChannelView> channels = ShownChannels(s);
     const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(interval_));
     auto due = std::chrono::steady_clock::now();
+    std::vector<std::string> names, texts;
     for (std::int64_t poll = 0; poll < count_; ++poll) {
       if (poll > 0) std::this_thread::sleep_until(due);
       due = std::chrono::steady_clock::now() + interval;
       Poll(s);
+      ShownChannels(s.window().form, names, texts);
       if (csv_) {
-        if (poll == 0) {
-          s.out << "time";
-          for (const ChannelView& c : channels) s.out << ',' << c.caption->caption;
-          s.out << '\n';
-        }
-        s.out << LocalTimestamp(std::chrono::system_clock::now());
-        for (const ChannelView& c : channels) s.out << ',' << WithoutUnit(c.value->caption);
-        s.out << '\n';
+        if (poll == 0) s.out << CsvHeader(names) << '\n';
+        s.out << CsvRow(std::chrono::system_clock::now(), texts, names.size()) << '\n';
       } else {
         if (poll > 0) s.out << '\n';
-        for (const ChannelView& c : channels)
-          s.out << c.caption->caption << ' ' << c.value->caption << '\n';
+        for (std::size_t ch = 0; ch < names.size(); ++ch)
+          s.out << names[ch] << ' ' << texts[ch] << '\n';
       }
       s.out << std::flush;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli_error.h"
+#include "link/exchange.h"
 #include "monitor/supervision.h"
 
 namespace zvk::cli {
@@ -44,6 +45,11 @@ enum class Outcome { Unreachable, NoReply, BadHeader, LinkError, ShortReply, Ref
 struct ExchangeFault {
   Outcome outcome;
   std::string reason;
+  // The window sends a refused command, or one answered too short, again through its queue.
+  bool AskedAgain(const App& app, std::uint8_t code) const {
+    return (outcome == Outcome::Refused || outcome == Outcome::ShortReply) &&
+           app.link.QueuedCommand == code;
+  }
 };
 
 // Why an exchange that was sent did not end in an acknowledgement of `code`; none when it did.
@@ -53,9 +59,13 @@ std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, st
     return ExchangeFault{Outcome::Unreachable, "module not reachable at " + app.link.DeviceHost +
                                                    ":" + std::to_string(app.link.DevicePort) +
                                                    " (" + kConnectTimeout + ")"};
-  if (app.link.ReplyTimedOut)
+  if (app.link.ReplyTimedOut) {
+    if (Contains(r.logs, kClosedWithoutReplyLog))
+      return ExchangeFault{Outcome::NoReply,
+                           "the module closed the connection without replying to " + what};
     return ExchangeFault{Outcome::NoReply,
                          "no reply from the module to " + what + " (Wait RX Timeout!)"};
+  }
   if (Contains(r.statuses, kInvalidHeader))
     return ExchangeFault{Outcome::BadHeader, "the reply to " + what +
                                                  " does not start with the frame signature (" +
@@ -80,6 +90,7 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
       err(err),
       options_(options),
       progress_terminal_(env.progress_terminal),
+      status_columns_(env.status_columns),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
   Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);
@@ -189,9 +200,7 @@ void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
     if (!r.sent()) throw Failed(what + " was not sent: the link is busy");
     auto fault = FaultOf(app(), r, code, what);
     if (!fault) return;
-    if (fault->outcome == Outcome::Refused && app().link.QueuedCommand == code &&
-        attempt < kIdentityAttempts)
-      continue;
+    if (fault->AskedAgain(app(), code) && attempt < kIdentityAttempts) continue;
     throw Failed(fault->reason);
   }
 }
@@ -214,7 +223,7 @@ void Session::Identify() {
     }
     if (auto fault = FaultOf(app, r, wire::CMD_GET_DEVICE, what)) {
       // Asked again by the queue or by the next supervision tick, as the window does.
-      if (fault->outcome == Outcome::Refused && ++refusals < kIdentityAttempts) continue;
+      if (fault->AskedAgain(app, wire::CMD_GET_DEVICE) && ++refusals < kIdentityAttempts) continue;
       throw Failed(fault->reason);
     }
     const std::uint8_t* reply = app.link.ReplyBuffer.data();

@@ -3,6 +3,7 @@
 // that a click or a tick started.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,7 @@ struct CliEnv {
   AnswerReader read_answer;         // null: no terminal to ask on
   bool progress_terminal = false;   // standard error is a terminal: progress bars go there
   Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
+  int status_columns = 0;           // width of the terminal on standard error; 0: none
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
@@ -57,6 +59,7 @@ class CountingNetwork final : public Network {
     ++count;
     return inner_.NewSocket();
   }
+  std::chrono::steady_clock::time_point Now() const override { return inner_.Now(); }
   int count = 0;
 
  private:
@@ -100,6 +103,8 @@ class Session {
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
   bool progress_terminal() const { return progress_terminal_; }
+  // Width of the terminal a live status line may use; 0 when there is none.
+  int status_columns() const { return status_columns_; }
 
   std::ostream& out;
   std::ostream& err;
@@ -110,6 +115,7 @@ class Session {
 
   GlobalOptions options_;
   bool progress_terminal_ = false;
+  int status_columns_ = 0;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;

@@ -49,6 +49,7 @@ const std::vector<CommandEntry>& CommandTable() {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
     AddAdminCommands(t);
+    AddRecordingCommands(t);
     AddFirmwareCommand(t);
     return t;
   }();

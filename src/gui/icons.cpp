@@ -152,4 +152,35 @@ QIcon FindMeIcon() {
   });
 }
 
+QIcon TrendIcon() {
+  return Draw([](QPainter& p) {
+    p.setPen(QPen(QColor(60, 60, 70), 2, Qt::SolidLine, Qt::SquareCap));
+    p.drawLine(QPointF(5, 4), QPointF(5, 27));
+    p.drawLine(QPointF(5, 27), QPointF(29, 27));
+    QPolygonF line;
+    line << QPointF(7, 22) << QPointF(12, 15) << QPointF(17, 19) << QPointF(22, 9)
+         << QPointF(28, 12);
+    p.setPen(QPen(QColor(30, 110, 200), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(line);
+  });
+}
+
+QIcon AppIcon() {
+  return Draw([](QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(25, 60, 110));
+    p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    // Radio waves above a trace: a Wi-Fi module's readings over time.
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(120, 200, 255), 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(QRectF(16, 3, 12, 12), 0, 90 * 16);
+    p.drawArc(QRectF(19, 6, 6, 6), 0, 90 * 16);
+    QPolygonF trace;
+    trace << QPointF(5, 23) << QPointF(10, 23) << QPointF(13, 14) << QPointF(17, 26)
+          << QPointF(20, 19) << QPointF(27, 19);
+    p.setPen(QPen(QColor(255, 200, 60), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(trace);
+  });
+}
+
 }  // namespace zvk::gui

@@ -1,4 +1,4 @@
-// The three clickable images of the main window, drawn at start-up.
+// The clickable images of the main window and the program's own icon, drawn at start-up.
 #pragma once
 
 #include <QIcon>
@@ -9,6 +9,9 @@ namespace zvk::gui {
 QIcon SetupIcon();
 QIcon RefreshIcon();
 QIcon FindMeIcon();
+QIcon TrendIcon();
+// The program's icon (the installed zvk-analog.svg draws the same picture).
+QIcon AppIcon();
 
 // The setup window's pictures: the small write button of each group, and the three wide
 // buttons (firmware update, reset to defaults, reboot), kWideImageSize each.

@@ -4,19 +4,31 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/system.h"
+#include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
+#include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
 #include "util/message_text.h"
+
+namespace {
+
+// Plain stdio: the program has no other use for iostreams, whose start-up would add a few
+// hundred KiB to its resident memory.
+void Print(std::FILE* to, const std::string& text) {
+  std::fputs(text.c_str(), to);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace zvk;
@@ -27,8 +39,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.options) {
-    (parsed.exit_code == 0 ? std::cout : std::cerr)
-        << parsed.message.toLocal8Bit().toStdString() << (parsed.exit_code == 0 ? "" : "\n");
+    Print(parsed.exit_code == 0 ? stdout : stderr,
+          parsed.message.toLocal8Bit().toStdString() + (parsed.exit_code == 0 ? "" : "\n"));
     return parsed.exit_code;
   }
   const StartupOptions& options = *parsed.options;
@@ -60,51 +72,66 @@ int main(int argc, char** argv) {
     const bool applied = ApplyStaticIp(app, window.form);
     dialogs.error_sink = nullptr;
     if (!applied) {
-      std::cerr << WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
-                                          {*options.host})
-                << "\n";
+      Print(stderr, WithArgumentsShortened("zvk-analog: --host " + *options.host + ": " + error,
+                                           {*options.host}) +
+                        "\n");
       return 2;
     }
   }
 
   QApplication qt(argc, argv);
+  qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
-  SetupWindowView setup_view(app, system.setup_window, &view);
+  WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
-  window.show_setup_window = [&setup_view] { setup_view.Exec(); };
-  setup_view.after_event = [&view] { view.SyncFromModel(); };
-  pump.before_events = [&view, &setup_view] {
-    view.SyncFromModel();
-    setup_view.SyncFromModel();
+  // The setup window's widgets are made when it is first shown; its model lives from the start.
+  std::unique_ptr<SetupWindowView> setup_view;
+  window.show_setup_window = [&] {
+    if (!setup_view) {
+      setup_view = std::make_unique<SetupWindowView>(app, system.setup_window, &view);
+      setup_view->after_event = [&view] { view.SyncFromModel(); };
+    }
+    setup_view->Exec();
   };
+  const auto sync_views = [&view, &setup_view] {
+    view.SyncFromModel();
+    if (setup_view) setup_view->SyncFromModel();
+  };
+  pump.before_events = sync_views;
   // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
-  app.repaint_main_window = [&view, &setup_view] {
-    view.SyncFromModel();
-    setup_view.SyncFromModel();
+  app.repaint_main_window = [&view, &setup_view, sync_views] {
+    sync_views();
     view.repaint();
-    if (setup_view.isVisible()) setup_view.repaint();
+    if (setup_view && setup_view->isVisible()) setup_view->repaint();
   };
-  QObject::connect(&view, &MainWindowView::closed, &qt, [] { QCoreApplication::exit(0); });
+  // Closing the window, or the end of a timed run, may come while an exchange waits inside a
+  // handler: the pump tells the link, which gives up the wait so the program ends at once.
+  auto quit = [&pump](int code) {
+    pump.RequestQuit();
+    QCoreApplication::exit(code);
+  };
+  QObject::connect(&view, &MainWindowView::closed, &qt, [quit] { quit(0); });
 
   if (options.setup_after_ms) {
     QTimer::singleShot(*options.setup_after_ms, &view,
                        [&window] { window.form.Image1.UserClick(); });
   }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &setup_view, &options] {
-      int code = 0;
-      if (!options.screenshot.isEmpty()) {
-        view.SyncFromModel();
-        setup_view.SyncFromModel();
-        QWidget& shown = setup_view.isVisible() ? static_cast<QWidget&>(setup_view) : view;
-        if (!shown.grab().save(options.screenshot)) {
-          std::cerr << "zvk-analog: cannot write the screenshot to "
-                    << options.screenshot.toLocal8Bit().toStdString() << "\n";
-          code = 1;
-        }
-      }
-      QCoreApplication::exit(code);
-    });
+    QTimer::singleShot(
+        *options.quit_after_ms, &view, [&view, &setup_view, &options, quit, sync_views] {
+          int code = 0;
+          if (!options.screenshot.isEmpty()) {
+            sync_views();
+            const bool setup_shown = setup_view && setup_view->isVisible();
+            QWidget& shown = setup_shown ? static_cast<QWidget&>(*setup_view) : view;
+            if (!shown.grab().save(options.screenshot)) {
+              Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                                options.screenshot.toLocal8Bit().toStdString() + "\n");
+              code = 1;
+            }
+          }
+          quit(code);
+        });
   }
 
   view.CentreOnScreen();

@@ -5,16 +5,20 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStringList>
 #include <QStyle>
 #include <QToolButton>
+#include <algorithm>
 #include <exception>
 
 #include "gui/icons.h"
@@ -50,6 +54,42 @@ QFont CalibriBold(int pixels) {
   return font;
 }
 
+// Every digit in each place of `pattern` ('d'): whichever digit is widest in the font.
+QStringList Numbers(const QString& pattern) {
+  QStringList numbers;
+  for (char d = '0'; d <= '9'; ++d) numbers << QString(pattern).replace(u'd', QChar(d));
+  return numbers;
+}
+
+// The widest texts a value label shows. Volts: five significant digits, four decimals, about
+// 10.25 V at most. Temperatures: tenths of a degree with an offset of up to 12.7, -62.7 to
+// 212.7 degrees Celsius and -70.7 to 404.7 Fahrenheit.
+QStringList WidestVoltTexts() {
+  return Numbers(QStringLiteral("-dd.ddddV")) << QStringLiteral("Range?");
+}
+QStringList WidestTemperatureTexts() {
+  QStringList texts{QStringLiteral("Under Range"), QStringLiteral("Over Range"),
+                    QStringLiteral("Disable")};
+  for (const QString& unit : {QStringLiteral("\u2103"), QStringLiteral("\u2109")})
+    texts << Numbers(QStringLiteral("-dd.d") + unit) << Numbers(QStringLiteral("ddd.d") + unit);
+  return texts;
+}
+
+// The layout leaves room for these texts in the window's preferred fonts and in the common
+// fallbacks; a font wider still is made smaller until every text fits its label.
+void FitFont(QLabel* label, const QStringList& texts) {
+  QFont font = label->font();
+  const int room = label->contentsRect().width();
+  auto widest = [&texts](const QFont& f) {
+    const QFontMetrics metrics(f);
+    int width = 0;
+    for (const QString& text : texts) width = std::max(width, metrics.horizontalAdvance(text));
+    return width;
+  };
+  while (font.pixelSize() > 8 && widest(font) > room) font.setPixelSize(font.pixelSize() - 1);
+  label->setFont(font);
+}
+
 // Thermistor rows: the channel captions and values line up with the controls of the three
 // column groups.
 constexpr int kThColumnsTop = 36;
@@ -70,17 +110,29 @@ MainWindowView::MainWindowView(App& app, MainWindow& window, QWidget* parent)
   white.setColor(QPalette::Window, Qt::white);
   setPalette(white);
   setAutoFillBackground(true);
+  // The window itself holds the focus at first, not "Device IP:": no caret blinks (and repaints
+  // every half second) in a window that is mostly watched; Tab or a click reaches the field.
+  setFocusPolicy(Qt::StrongFocus);
+  setFocus();
 
   Build();
   SyncFromModel();
 
   timer1_.setInterval(kTickMs);
   timer3_.setInterval(kTickMs);
-  connect(&timer1_, &QTimer::timeout, this, [this] { Run([this] { window_.Timer1Timer(); }); });
+  // Most ticks change nothing on screen: Timer1's retry step does nothing while no reply is
+  // overdue, and an ordinary Timer3 tick with nothing queued only counts towards the next
+  // supervision tick. Those skip the mirroring; every other tick is followed by it.
+  connect(&timer1_, &QTimer::timeout, this, [this] {
+    const bool idle = !app_.link.ReplyTimedOut;
+    Run([this] { window_.Timer1Timer(); }, !idle);
+  });
   // The model stops Timer3 for the length of its own tick; a tick that comes due inside it
   // (through the event pump) is skipped.
   connect(&timer3_, &QTimer::timeout, this, [this] {
-    if (window_.Timer3Enabled()) Run([this] { window_.Timer3Timer(); });
+    if (!window_.Timer3Enabled()) return;
+    const bool idle = !window_.SupervisionDue() && app_.link.QueuedCommand == 0;
+    Run([this] { window_.Timer3Timer(); }, !idle);
   });
 }
 
@@ -117,13 +169,14 @@ void MainWindowView::Activate() {
   Run([this] { window_.FormActivate(); });
 }
 
-void MainWindowView::Run(const std::function<void()>& action) {
+void MainWindowView::Run(const std::function<void()>& action, bool mirror) {
   try {
     action();
   } catch (const std::exception& e) {
     app_.seams.dialogs.ErrorBox(e.what());
+    mirror = true;
   }
-  SyncFromModel();
+  if (mirror) SyncFromModel();
 }
 
 // ---- building ----
@@ -134,6 +187,16 @@ QLabel* MainWindowView::AddLabel(const Label& model, QWidget* parent, const char
   label->setObjectName(QString::fromLatin1(name));
   label->setGeometry(geometry);
   labels_.push_back({&model, label});
+  return label;
+}
+
+QLabel* MainWindowView::AddValueLabel(const Label& model, QWidget* parent, const char* name,
+                                      QRect geometry, const QFont& font) {
+  QLabel* label = AddLabel(model, parent, name, geometry);
+  label->setFont(font);
+  // A value changes with every poll; painting its own (white) background spares the group box
+  // behind it a repaint each time.
+  label->setAutoFillBackground(true);
   return label;
 }
 
@@ -153,6 +216,7 @@ QComboBox* MainWindowView::AddCombo(ComboBox& model, QWidget* parent, const char
   // `activated` comes only from the user (popup, arrow keys, Enter on a listed text);
   // `textEdited` only from typing. Programmatic changes raise neither.
   connect(combo, &QComboBox::activated, this, [this, &model](int index) {
+    user_acted_ = true;
     Run([&model, index] {
       // Enter on an unchanged text re-activates the shown item: no change, no event.
       if (index < 0 || (index == model.item_index() &&
@@ -162,6 +226,7 @@ QComboBox* MainWindowView::AddCombo(ComboBox& model, QWidget* parent, const char
     });
   });
   connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& text) {
+    user_acted_ = true;
     Run([&model, &text] { model.UserType(text.toStdString()); });
   });
   combos_.push_back({&model, combo});
@@ -177,7 +242,7 @@ QPushButton* MainWindowView::AddButton(Button& model, QWidget* parent, const cha
   button->setFocusPolicy(Qt::NoFocus);  // speed buttons take no focus
   connect(button, &QPushButton::clicked, this,
           [this, &model] { Run([&model] { model.UserClick(); }); });
-  buttons_.emplace_back(&model, button);
+  buttons_.push_back({&model, button});
   return button;
 }
 
@@ -194,7 +259,7 @@ QToolButton* MainWindowView::AddImage(Button& model, const QIcon& icon, QWidget*
   image->setFocusPolicy(Qt::NoFocus);
   connect(image, &QToolButton::clicked, this,
           [this, &model] { Run([&model] { model.UserClick(); }); });
-  buttons_.emplace_back(&model, image);
+  buttons_.push_back({&model, image});
   return image;
 }
 
@@ -203,7 +268,7 @@ QGroupBox* MainWindowView::AddGroup(const GroupBox& model, QWidget* parent, cons
   auto* group = new QGroupBox(Text(model.caption), parent);
   group->setObjectName(QString::fromLatin1(name));
   group->setGeometry(geometry);
-  groups_.emplace_back(&model, group);
+  groups_.push_back({&model, group});
   return group;
 }
 
@@ -262,13 +327,21 @@ void MainWindowView::BuildStatusGroup() {
   edit2_->setGeometry(244, 71, 150, 22);
   edit2_->setFont(plain);
   // Edit2 raises no event; the model reads its text when "Static IP" is clicked.
-  connect(edit2_, &QLineEdit::textEdited, this,
-          [this](const QString& text) { window_.form.Edit2.text = text.toStdString(); });
+  connect(edit2_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    user_acted_ = true;
+    window_.form.Edit2.text = text.toStdString();
+  });
 
   AddButton(f.SpeedButton5, group, "SpeedButton5", {400, 70, 100, 24})->setFont(plain);
-  AddImage(f.Image1, SetupIcon(), group, "Image1", {372, 14, 40, 40});
-  AddImage(f.Image2, RefreshIcon(), group, "Image2", {416, 14, 40, 40});
-  AddImage(f.Image3, FindMeIcon(), group, "Image3", {460, 14, 40, 40});
+  AddImage(f.Image1, SetupIcon(), group, "Image1", {344, 14, 40, 40});
+  AddImage(f.Image2, RefreshIcon(), group, "Image2", {384, 14, 40, 40});
+  AddImage(f.Image3, FindMeIcon(), group, "Image3", {424, 14, 40, 40});
+  AddImage(f.Image4, TrendIcon(), group, "Image4", {464, 14, 40, 40});
+  auto* trend_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+  connect(trend_key, &QShortcut::activated, this,
+          [this] { Run([this] { window_.form.Image4.UserClick(); }); });
+  auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+  connect(log_key, &QShortcut::activated, this, &MainWindowView::logRequested);
 }
 
 void MainWindowView::BuildAnalogGroup() {
@@ -290,7 +363,9 @@ void MainWindowView::BuildAnalogGroup() {
   for (std::size_t ch = 0; ch < 5; ++ch) {
     const int y = 52 + static_cast<int>(ch) * 38;
     AddLabel(f.AnalogCaption[ch], group, kCaptionNames[ch], {24, y + 3, 40, 18});
-    AddLabel(f.AnalogValue[ch], group, kValueNames[ch], {70, y, 130, 24})->setFont(value_font);
+    QLabel* value =
+        AddValueLabel(f.AnalogValue[ch], group, kValueNames[ch], {70, y, 130, 24}, value_font);
+    FitFont(value, WidestVoltTexts());
     AddCombo(f.RangeCombo[ch], group, kComboNames[ch], {210, y, 130, 24});
   }
 
@@ -305,10 +380,14 @@ void MainWindowView::BuildAnalogGroup() {
   for (QRadioButton* radio : {radio1_, radio2_}) radio->resize(radio->sizeHint().width(), 20);
   // `clicked` comes only from the user; the model raises the click event when the button was
   // not checked before.
-  connect(radio1_, &QRadioButton::clicked, this,
-          [this] { Run([this] { window_.form.RadioButton1.UserClick(); }); });
-  connect(radio2_, &QRadioButton::clicked, this,
-          [this] { Run([this] { window_.form.RadioButton2.UserClick(); }); });
+  connect(radio1_, &QRadioButton::clicked, this, [this] {
+    user_acted_ = true;
+    Run([this] { window_.form.RadioButton1.UserClick(); });
+  });
+  connect(radio2_, &QRadioButton::clicked, this, [this] {
+    user_acted_ = true;
+    Run([this] { window_.form.RadioButton2.UserClick(); });
+  });
 
   AddButton(f.SpeedButton1, group, "SpeedButton1", {372, 52 + 4 * 38, 110, 26});
 }
@@ -329,7 +408,7 @@ void MainWindowView::BuildThermistorGroup() {
 
   constexpr int kColumnHeight = kThRowTop + 8 * kThRowPitch + 24;
   QGroupBox* sensors =
-      AddGroup(f.GroupBox4, group, "GroupBox4", {140, kThColumnsTop, 242, kColumnHeight});
+      AddGroup(f.GroupBox4, group, "GroupBox4", {144, kThColumnsTop, 238, kColumnHeight});
   QGroupBox* units =
       AddGroup(f.GroupBox5, group, "GroupBox5", {386, kThColumnsTop, 32, kColumnHeight});
   QGroupBox* offsets =
@@ -341,18 +420,21 @@ void MainWindowView::BuildThermistorGroup() {
   for (std::size_t ch = 0; ch < 8; ++ch) {
     const int row = kThRowTop + static_cast<int>(ch) * kThRowPitch;
     const int y = kThColumnsTop + row;
-    AddLabel(f.ThermistorCaption[ch], group, kCaptionNames[ch], {14, y + 3, 34, 18});
-    AddLabel(f.ThermistorValue[ch], group, kValueNames[ch], {48, y + 2, 90, 20})
-        ->setFont(value_font);
-    AddCombo(f.SensorCombo[ch], sensors, kComboNames[ch], {6, row, 230, 22});
+    AddLabel(f.ThermistorCaption[ch], group, kCaptionNames[ch], {12, y + 3, 32, 18});
+    QLabel* value = AddValueLabel(f.ThermistorValue[ch], group, kValueNames[ch],
+                                  {44, y + 2, 98, 20}, value_font);
+    FitFont(value, WidestTemperatureTexts());
+    AddCombo(f.SensorCombo[ch], sensors, kComboNames[ch], {6, row, 226, 22});
 
     auto* check = new QCheckBox(units);
     check->setObjectName(QStringLiteral("CheckBox%1").arg(ch + 1));
     check->setGeometry(8, row + 2, 18, 18);
     CheckBox& check_model = f.FahrenheitCheck[ch];
     // `clicked` comes only from the user; the model toggles and raises the click event itself.
-    connect(check, &QCheckBox::clicked, this,
-            [this, &check_model] { Run([&check_model] { check_model.UserClick(); }); });
+    connect(check, &QCheckBox::clicked, this, [this, &check_model] {
+      user_acted_ = true;
+      Run([&check_model] { check_model.UserClick(); });
+    });
     fahrenheit_[ch] = check;
 
     auto* spin = new QSpinBox(offsets);
@@ -364,6 +446,7 @@ void MainWindowView::BuildThermistorGroup() {
     spin->setKeyboardTracking(false);
     SpinEdit& spin_model = f.OffsetSpin[ch];
     connect(spin, &QSpinBox::valueChanged, this, [this, &spin_model](int value) {
+      user_acted_ = true;
       Run([&spin_model, value] { spin_model.UserSetValue(value); });
     });
     offsets_[ch] = spin;
@@ -378,14 +461,25 @@ void MainWindowView::BuildThermistorGroup() {
 // ---- model to widgets ----
 
 void MainWindowView::SyncFromModel() {
-  for (auto& [model, widget] : groups_) {
-    const QString caption = Text(model->caption);
-    if (widget->title() != caption) widget->setTitle(caption);
-    if (widget->isHidden() == model->visible) widget->setVisible(model->visible);
+  const bool all = !mirrored_;
+  const bool editors = all || user_acted_;
+  mirrored_ = true;
+  user_acted_ = false;
+
+  for (GroupView& v : groups_) {
+    const GroupBox& m = *v.model;
+    if (!all && m.caption == v.shown.caption && m.visible == v.shown.visible) continue;
+    const QString caption = Text(m.caption);
+    if (v.widget->title() != caption) v.widget->setTitle(caption);
+    if (v.widget->isHidden() == m.visible) v.widget->setVisible(m.visible);
+    v.shown = m;
   }
 
-  for (const LabelView& v : labels_) {
+  for (LabelView& v : labels_) {
     const Label& m = *v.model;
+    if (!all && m.caption == v.shown.caption && m.color == v.shown.color &&
+        m.enabled == v.shown.enabled && m.visible == v.shown.visible && m.bold == v.shown.bold)
+      continue;
     const QString caption = Text(m.caption);
     if (v.widget->text() != caption) v.widget->setText(caption);
     const QColor color = Color(m.color);
@@ -402,23 +496,34 @@ void MainWindowView::SyncFromModel() {
     }
     if (v.widget->isEnabled() != m.enabled) v.widget->setEnabled(m.enabled);
     if (v.widget->isHidden() == m.visible) v.widget->setVisible(m.visible);
+    v.shown = m;
   }
 
-  for (auto& [model, widget] : buttons_) {
-    if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
-    if (auto* push = qobject_cast<QPushButton*>(widget)) {
-      const QString caption = Text(model->caption);
+  for (ButtonView& v : buttons_) {
+    const Button& m = *v.model;
+    if (!all && m.caption == v.shown_caption && m.enabled == v.shown_enabled) continue;
+    if (v.widget->isEnabled() != m.enabled) v.widget->setEnabled(m.enabled);
+    if (auto* push = qobject_cast<QPushButton*>(v.widget)) {
+      const QString caption = Text(m.caption);
       if (push->text() != caption) push->setText(caption);
     }
+    v.shown_caption = m.caption;
+    v.shown_enabled = m.enabled;
   }
 
-  if (const QString text = Text(window_.form.Edit2.text); edit2_->text() != text) {
-    const QSignalBlocker block(edit2_);
-    edit2_->setText(text);
+  const MainForm& f = window_.form;
+  EditorsShown& shown = editors_shown_;
+  if (editors || f.Edit2.text != shown.edit2) {
+    if (const QString text = Text(f.Edit2.text); edit2_->text() != text) {
+      const QSignalBlocker block(edit2_);
+      edit2_->setText(text);
+    }
+    shown.edit2 = f.Edit2.text;
   }
 
-  for (const ComboView& v : combos_) {
+  for (ComboView& v : combos_) {
     const ComboBox& m = *v.model;
+    if (!editors && m.text() == v.shown_text && m.item_index() == v.shown_index) continue;
     const QString text = Text(m.text());
     const QSignalBlocker block(v.widget);
     const QSignalBlocker block_edit(v.widget->lineEdit());
@@ -430,38 +535,50 @@ void MainWindowView::SyncFromModel() {
     } else if (m.item_index() >= 0 && v.widget->currentIndex() != m.item_index()) {
       v.widget->setCurrentIndex(m.item_index());
     }
+    v.shown_text = m.text();
+    v.shown_index = m.item_index();
   }
 
-  const MainForm& f = window_.form;
-  if (radio1_->isChecked() != f.RadioButton1.checked() ||
-      radio2_->isChecked() != f.RadioButton2.checked()) {
+  const bool radio1 = f.RadioButton1.checked();
+  const bool radio2 = f.RadioButton2.checked();
+  if ((editors || radio1 != shown.radio1 || radio2 != shown.radio2) &&
+      (radio1_->isChecked() != radio1 || radio2_->isChecked() != radio2)) {
     const QSignalBlocker block1(radio1_);
     const QSignalBlocker block2(radio2_);
     // The two buttons exclude each other; with both unchecked in the model, lift that for a
     // moment so the widgets can show it.
     radio1_->setAutoExclusive(false);
     radio2_->setAutoExclusive(false);
-    radio1_->setChecked(f.RadioButton1.checked());
-    radio2_->setChecked(f.RadioButton2.checked());
+    radio1_->setChecked(radio1);
+    radio2_->setChecked(radio2);
     radio1_->setAutoExclusive(true);
     radio2_->setAutoExclusive(true);
   }
+  shown.radio1 = radio1;
+  shown.radio2 = radio2;
 
   for (std::size_t ch = 0; ch < 8; ++ch) {
-    if (fahrenheit_[ch]->isChecked() != f.FahrenheitCheck[ch].checked()) {
+    const bool checked = f.FahrenheitCheck[ch].checked();
+    if ((editors || checked != shown.fahrenheit[ch]) && fahrenheit_[ch]->isChecked() != checked) {
       const QSignalBlocker block(fahrenheit_[ch]);
-      fahrenheit_[ch]->setChecked(f.FahrenheitCheck[ch].checked());
+      fahrenheit_[ch]->setChecked(checked);
     }
-    if (offsets_[ch]->value() != f.OffsetSpin[ch].value()) {
+    shown.fahrenheit[ch] = checked;
+    const int offset = f.OffsetSpin[ch].value();
+    if ((editors || offset != shown.offset[ch]) && offsets_[ch]->value() != offset) {
       const QSignalBlocker block(offsets_[ch]);
-      offsets_[ch]->setValue(f.OffsetSpin[ch].value());
+      offsets_[ch]->setValue(offset);
     }
+    shown.offset[ch] = offset;
   }
 
-  for (const StatusBarView& bar : status_bars_) {
+  for (StatusBarView& bar : status_bars_) {
     for (std::size_t i = 0; i < 2; ++i) {
-      const QString text = Text(bar.model->panels[i]);
-      if (bar.panels[i]->text() != text) bar.panels[i]->setText(text);
+      const std::string& model = bar.model->panels[i];
+      if (!all && model == bar.shown[i]) continue;
+      if (const QString text = Text(model); bar.panels[i]->text() != text)
+        bar.panels[i]->setText(text);
+      bar.shown[i] = model;
     }
   }
 }

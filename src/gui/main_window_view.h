@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
-#include <utility>
+#include <string>
 #include <vector>
 
 class QCheckBox;
@@ -22,14 +22,11 @@ class QRadioButton;
 class QSpinBox;
 class QToolButton;
 
+#include "util/controls.h"
+
 namespace zvk {
 class App;
 class MainWindow;
-struct Button;
-struct GroupBox;
-struct Label;
-struct StatusBar;
-class ComboBox;
 }  // namespace zvk
 
 namespace zvk::gui {
@@ -42,8 +39,9 @@ class MainWindowView final : public QWidget {
   MainWindowView(App& app, MainWindow& window, QWidget* parent = nullptr);
   ~MainWindowView() override;
 
-  // Copies every control's state onto its widget where the two differ, so an unchanged widget
-  // keeps its caret, selection and open popup.
+  // Copies each control's state onto its widget where the control changed since it was last
+  // copied, or the user acted on the widget since; an unchanged widget is not touched, so it
+  // keeps its caret, selection and open popup, and a tick that changed nothing costs little.
   void SyncFromModel();
 
   // Starts Timer1 and Timer3 and runs FormActivate once the window is first active.
@@ -54,23 +52,48 @@ class MainWindowView final : public QWidget {
 
  signals:
   void closed();
+  // Ctrl+L: the communication log window.
+  void logRequested();
 
  protected:
   bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  // Each view keeps the state it last copied onto its widget ("shown"), so a tick compares plain
+  // values and touches no widget whose control did not change.
   struct LabelView {
     const Label* model;
     QLabel* widget;
+    Label shown{};
+  };
+  struct GroupView {
+    const GroupBox* model;
+    QGroupBox* widget;
+    GroupBox shown{};
+  };
+  struct ButtonView {
+    const Button* model;
+    QWidget* widget;
+    std::string shown_caption;
+    bool shown_enabled = true;
   };
   struct ComboView {
     ComboBox* model;
     QComboBox* widget;
+    std::string shown_text;
+    int shown_index = -1;
   };
   struct StatusBarView {
     const StatusBar* model;
     std::array<QLabel*, 2> panels;
+    std::array<std::string, 2> shown;
+  };
+  struct EditorsShown {
+    bool radio1 = false, radio2 = false;
+    std::array<bool, 8> fahrenheit{};
+    std::array<int, 8> offset{};
+    std::string edit2;
   };
 
   void Build();
@@ -78,6 +101,8 @@ class MainWindowView final : public QWidget {
   void BuildAnalogGroup();
   void BuildThermistorGroup();
   QLabel* AddLabel(const Label& model, QWidget* parent, const char* name, QRect geometry);
+  QLabel* AddValueLabel(const Label& model, QWidget* parent, const char* name, QRect geometry,
+                        const QFont& font);
   QComboBox* AddCombo(ComboBox& model, QWidget* parent, const char* name, QRect geometry);
   QPushButton* AddButton(Button& model, QWidget* parent, const char* name, QRect geometry);
   QToolButton* AddImage(Button& model, const QIcon& icon, QWidget* parent, const char* name,
@@ -86,8 +111,9 @@ class MainWindowView final : public QWidget {
   StatusBarView AddStatusBar(const StatusBar& model, const char* name, int y);
 
   // Runs a model event from a widget or a timer: an error that escapes it is shown in the error
-  // box and the program goes on; the widgets then show what the event changed.
-  void Run(const std::function<void()>& action);
+  // box and the program goes on; the widgets then show what the event changed (unless `mirror`
+  // is false: an event known to change nothing on screen).
+  void Run(const std::function<void()>& action, bool mirror = true);
   void Activate();
 
   App& app_;
@@ -99,10 +125,16 @@ class MainWindowView final : public QWidget {
 
   std::vector<LabelView> labels_;
   std::vector<ComboView> combos_;
-  std::vector<std::pair<const GroupBox*, QGroupBox*>> groups_;
-  std::vector<std::pair<const Button*, QWidget*>> buttons_;
+  std::vector<GroupView> groups_;
+  std::vector<ButtonView> buttons_;
   std::array<StatusBarView, 2> status_bars_{};
   QLineEdit* edit2_ = nullptr;
+  EditorsShown editors_shown_;
+  // Nothing mirrored yet: every widget is written once.
+  bool mirrored_ = false;
+  // The user acted on an editable widget, which may now show what its control does not (a
+  // refused pick, a typed text): the next mirroring compares each editable widget itself.
+  bool user_acted_ = false;
   QRadioButton* radio1_ = nullptr;
   QRadioButton* radio2_ = nullptr;
   std::array<QCheckBox*, 8> fahrenheit_{};

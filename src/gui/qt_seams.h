@@ -20,6 +20,13 @@ class QtEventPump final : public EventPump {
   std::function<void()> before_events;
 
   void ProcessEvents() override;
+  bool QuitRequested() const override { return quit_requested_; }
+  // The program is ending: an exchange waiting inside a handler gives up at once, so control
+  // gets back to the event loop that ends.
+  void RequestQuit() { quit_requested_ = true; }
+
+ private:
+  bool quit_requested_ = false;
 };
 
 // "bin|*.bin|all|*.*" becomes "bin (*.bin);;all (*.*)".

@@ -67,7 +67,8 @@ void SetupWindowView::Run(const std::function<void()>& action) {
   try {
     action();
   } catch (const std::exception& e) {
-    app_.seams.dialogs.ErrorBox(e.what());
+    // A file given up because the program is ending needs no box.
+    if (!app_.seams.pump.QuitRequested()) app_.seams.dialogs.ErrorBox(e.what());
   }
   SyncFromModel();
   if (after_event) after_event();

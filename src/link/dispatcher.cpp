@@ -16,7 +16,9 @@ void DispatchReply(Link& link, std::uint32_t length) {
   link.ReplyLength = length;
   if (length == 0) return;
   const auto& reply = link.ReplyBuffer;
-  if (!std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply.begin())) {
+  // A reply too short to hold the signature is refused like one whose signature differs.
+  if (length < wire::kFrameSignature.size() ||
+      !std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), reply.begin())) {
     link.reporter.SetStatus("InValid Header package!");
     return;
   }

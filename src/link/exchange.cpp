@@ -14,35 +14,42 @@ namespace {
 
 constexpr const char* kConnectTimeoutText = "Connect Timeout";
 
-// Connects to the module, keeping the event pump running. Null when the connect failed, with
-// the reason in *error when asked.
-std::unique_ptr<TcpSocket> Connect(Link& link, std::string* error) {
-  auto socket = link.seams.network.NewSocket();
-  IoStatus status = socket->BeginConnect(link.DeviceHost, link.DevicePort);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-  while (status == IoStatus::Pending) {
-    link.seams.pump.ProcessEvents();
-    if (std::chrono::steady_clock::now() >= deadline) {
-      status = IoStatus::Failed;
-      break;
-    }
-    status = socket->PollConnect(kReplyPollMs);
-  }
-  if (status != IoStatus::Done) {
-    if (error) *error = socket->LastError().empty() ? kConnectTimeoutText : socket->LastError();
-    socket->Close();
-    return nullptr;
-  }
-  return socket;
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Now(const Link& link) {
+  return link.seams.network.Now();
 }
 
-// Connects for an exchange; on failure reports it and releases the link, returning null.
+bool Quitting(const Link& link) {
+  return link.seams.pump.QuitRequested();
+}
+
+// How a wait of the link ended.
+enum class Wait { Done, TimedOut, Error, Abandoned };
+
+// Connects to the module, keeping the event pump running.
+Wait Connect(Link& link, TcpSocket& socket) {
+  IoStatus status = socket.BeginConnect(link.DeviceHost, link.DevicePort);
+  const auto deadline = Now(link) + std::chrono::milliseconds(kConnectTimeoutMs);
+  while (status == IoStatus::Pending) {
+    link.seams.pump.ProcessEvents();
+    if (Quitting(link)) return Wait::Abandoned;
+    if (Now(link) >= deadline) return Wait::TimedOut;
+    status = socket.PollConnect(kReplyPollMs);
+  }
+  return status == IoStatus::Done ? Wait::Done : Wait::Error;
+}
+
+// Connects for an exchange; on failure reports it and releases the link, returning null. A
+// connect given up because the program is quitting reports nothing.
 std::unique_ptr<TcpSocket> OpenLink(Link& link) {
-  auto socket = Connect(link, nullptr);
-  if (!socket) {
-    link.reporter.SetStatus(kConnectTimeoutText);
+  auto socket = link.seams.network.NewSocket();
+  const Wait connected = Connect(link, *socket);
+  if (connected != Wait::Done) {
+    socket->Close();
     link.LinkBusy = false;
+    if (connected == Wait::Abandoned) return nullptr;
+    link.reporter.SetStatus(kConnectTimeoutText);
     link.PendingCommand = 0;
     return nullptr;
   }
@@ -60,6 +67,20 @@ void LinkError(Link& link, TcpSocket& socket, const std::string& what) {
   link.reporter.Log("Link error, " + reason);
 }
 
+// No reply came: the pending command stays for the retry step.
+void NoReply(Link& link, TcpSocket& socket) {
+  link.reporter.Log("Wait RX Timeout!");
+  socket.Close();
+  link.ReplyTimedOut = true;
+  link.LinkBusy = false;
+}
+
+// The program is quitting: the exchange ends where it stands, with nothing reported.
+void Abandon(Link& link, TcpSocket& socket) {
+  socket.Close();
+  link.LinkBusy = false;
+}
+
 void RunAfterExchange(Link& link) {
   auto actions = std::move(link.after_exchange);
   link.after_exchange.clear();
@@ -70,8 +91,6 @@ void CopySignature(Link& link) {
   std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), link.CommandFrame.begin());
 }
 
-enum class Wait { Data, TimedOut, Error };
-
 // One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
 // counts, and the wait fails once kReplyPolls have counted.
 Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
@@ -79,53 +98,67 @@ Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
     IoStatus s = socket.WaitReadable(0);
     if (s == IoStatus::Pending) {
       link.seams.pump.ProcessEvents();
+      if (Quitting(link)) return Wait::Abandoned;
       s = socket.WaitReadable(kReplyPollMs);
       if (s == IoStatus::Pending) {
         ++polls;
         continue;
       }
     }
-    return s == IoStatus::Done ? Wait::Data : Wait::Error;
+    return s == IoStatus::Done ? Wait::Done : Wait::Error;
   }
   return Wait::TimedOut;
 }
 
 struct ReplyRead {
+  enum class End { Open, Closed, Broken, Abandoned };
   std::size_t received = 0;  // bytes in ReplyBuffer
   std::size_t dropped = 0;   // bytes past its end, read and discarded
-  bool failed = false;
+  End end = End::Open;       // Open: complete, or its wait ran out with the connection open
 };
 
-// Reads the reply that has started to arrive until it holds what its handler reads, the module
-// closes, or one more reply wait has passed. An oversized reply is drained to its end so that
-// nothing of it is taken for a later reply.
-ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
+// Reads the reply that has started to arrive until it holds what its handler reads, the
+// connection ends, or one more reply wait has passed. That wait is the reply's own, counted from
+// its first byte; its deadline also bounds a reply that trickles in so steadily that no poll
+// ever counts. An oversized reply is drained to its end so that nothing of it is taken for a
+// later reply.
+ReplyRead ReadReply(Link& link, TcpSocket& socket) {
+  int polls = 0;
+  const auto deadline = Now(link) + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
   ReplyRead read;
   std::uint8_t scratch[1024];
   for (;;) {
     const bool full = read.received == link.ReplyBuffer.size();
-    long n = full ? socket.ReadSome(scratch, sizeof scratch)
-                  : socket.ReadSome(link.ReplyBuffer.data() + read.received,
-                                    link.ReplyBuffer.size() - read.received);
+    const std::size_t asked = full ? sizeof scratch : link.ReplyBuffer.size() - read.received;
+    const long n = socket.ReadSome(full ? scratch : link.ReplyBuffer.data() + read.received, asked);
     if (n == -1) {
-      read.failed = true;
+      read.end = ReplyRead::End::Broken;
       return read;
     }
-    if (n == 0) return read;  // the module closed: nothing more can come
+    if (n == 0) {
+      read.end = ReplyRead::End::Closed;
+      return read;
+    }
     if (n > 0) (full ? read.dropped : read.received) += static_cast<std::size_t>(n);
-    const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
-                                                   link.ReplyBuffer.data(), read.received);
-    if (read.received >= needed && read.received < link.ReplyBuffer.size() &&
-        socket.WaitReadable(0) != IoStatus::Done)
+    // A read that did not fill what it asked for took everything buffered so far.
+    const bool drained = n < static_cast<long>(asked);
+    if (drained && read.received < link.ReplyBuffer.size() &&
+        read.received >= RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
+                                             link.ReplyBuffer.data(), read.received))
       return read;
-    if (std::chrono::steady_clock::now() >= deadline) return read;
-    const Wait wait = WaitForData(link, socket, polls);
-    if (wait == Wait::TimedOut) return read;
-    if (wait == Wait::Error) {
-      read.failed = true;
-      return read;
+    if (Now(link) >= deadline) return read;
+    if (!drained) continue;
+    switch (WaitForData(link, socket, polls)) {
+      case Wait::Done:
+        break;
+      case Wait::TimedOut:
+        return read;
+      case Wait::Error:
+        read.end = ReplyRead::End::Broken;
+        return read;
+      case Wait::Abandoned:
+        read.end = ReplyRead::End::Abandoned;
+        return read;
     }
   }
 }
@@ -133,7 +166,19 @@ ReplyRead ReadReply(Link& link, TcpSocket& socket, int& polls) {
 }  // namespace
 
 std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error) {
-  return Connect(link, error);
+  auto socket = link.seams.network.NewSocket();
+  const Wait connected = Connect(link, *socket);
+  if (connected == Wait::Done) return socket;
+  if (error) {
+    if (connected == Wait::Abandoned)
+      *error = "the program is ending";
+    else if (connected == Wait::TimedOut || socket->LastError().empty())
+      *error = kConnectTimeoutText;
+    else
+      *error = socket->LastError();
+  }
+  socket->Close();
+  return nullptr;
 }
 
 std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
@@ -162,7 +207,7 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
 }
 
 bool Transact(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return false;
+  if (link.LinkBusy || Quitting(link)) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
@@ -187,18 +232,38 @@ bool Transact(Link& link, std::uint8_t length) {
   }
 
   int polls = 0;
-  const Wait wait = WaitForData(link, *socket, polls);
-  if (wait == Wait::TimedOut) {
-    link.reporter.Log("Wait RX Timeout!");
-    socket->Close();
-    link.ReplyTimedOut = true;
-    link.LinkBusy = false;
-    return true;
+  switch (WaitForData(link, *socket, polls)) {
+    case Wait::Done:
+      break;
+    case Wait::TimedOut:
+      NoReply(link, *socket);
+      return true;
+    case Wait::Error:
+      LinkError(link, *socket, "connection lost while waiting for the reply");
+      return true;
+    case Wait::Abandoned:
+      Abandon(link, *socket);
+      return true;
   }
 
-  const ReplyRead read =
-      wait == Wait::Data ? ReadReply(link, *socket, polls) : ReplyRead{.failed = true};
-  if (read.failed) {
+  const ReplyRead read = ReadReply(link, *socket);
+  if (read.end == ReplyRead::End::Abandoned) {
+    Abandon(link, *socket);
+    return true;
+  }
+  const std::size_t received = read.received;
+  if (received == 0) {
+    // A module that ends the connection without a byte has not answered: it is retried like
+    // a silent one, without sitting out the rest of the wait.
+    if (read.end != ReplyRead::End::Open) link.reporter.Log(kClosedWithoutReplyLog);
+    NoReply(link, *socket);
+    return true;
+  }
+  const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
+                                                 link.ReplyBuffer.data(), received);
+  // A reply that holds what its handler reads is decoded whatever became of the connection
+  // after it; only one still incomplete when the connection broke is a link error.
+  if (read.end == ReplyRead::End::Broken && received < needed) {
     LinkError(link, *socket, "connection lost while reading the reply");
     return true;
   }
@@ -207,15 +272,17 @@ bool Transact(Link& link, std::uint8_t length) {
     link.reporter.Log("Reply longer than " + std::to_string(link.ReplyBuffer.size()) + " bytes, " +
                       std::to_string(read.dropped) + " bytes dropped");
 
-  const std::size_t received = read.received;
-  const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
-                                                 link.ReplyBuffer.data(), received);
-  if (received > 0 && received < needed) {
+  // Fewer bytes than the signature go to the dispatcher, which refuses them on the signature.
+  if (received < needed && received >= wire::kFrameSignature.size()) {
     link.ReplyTimedOut = false;
     link.ReplyLength = static_cast<std::uint32_t>(received);
     link.reporter.Log("Short reply: " + std::to_string(received) + " of " + std::to_string(needed) +
                       " bytes, not decoded");
-  } else if (received > 0) {
+    // Counted as a refusal: the locator and identity handlers send their command again on
+    // one, every other handler does nothing.
+    if (link.PendingCommand == wire::CMD_SET_LOCATOR || link.PendingCommand == wire::CMD_GET_DEVICE)
+      ReissuePending(link);
+  } else {
     try {
       DispatchReply(link, static_cast<std::uint32_t>(received));
     } catch (...) {
@@ -230,7 +297,7 @@ bool Transact(Link& link, std::uint8_t length) {
 }
 
 bool SendOnly(Link& link, std::uint8_t length) {
-  if (link.LinkBusy) return false;
+  if (link.LinkBusy || Quitting(link)) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;

@@ -15,14 +15,19 @@ inline constexpr int kConnectTimeoutMs = 3000;
 inline constexpr int kReplyPolls = 100;
 inline constexpr int kReplyPollMs = 10;
 
+// Logged, before "Wait RX Timeout!", when the module ended the connection without a reply byte.
+inline constexpr const char* kClosedWithoutReplyLog =
+    "Module closed the connection without replying";
+
 // Both return true when the whole frame was written to the module (whatever the reply), false
-// when nothing went out: the link was busy, the connect failed or the write failed.
+// when nothing went out: the link was busy, the program is quitting, the connect failed or the
+// write failed.
 bool Transact(Link& link, std::uint8_t length);
 bool SendOnly(Link& link, std::uint8_t length);
 
 // Connects to DeviceHost:DevicePort with the exchange's connect timeout, keeping the event pump
 // running; the content stream of a file write opens its second connection with it. Null when the
-// connect failed, with the reason in *error.
+// connect failed (or was given up because the program is quitting), with the reason in *error.
 std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error = nullptr);
 
 // Queues CMD_GET_DEVICE or CMD_SET_LOCATOR for the next Timer3 tick.

@@ -12,6 +12,9 @@ class EventPump {
   virtual ~EventPump() = default;
   // Runs pending ticks and clicks; called inside every blocking wait of an exchange.
   virtual void ProcessEvents() = 0;
+  // True once the program is ending (its window closed, a timed run over): a wait of the link
+  // gives up at once instead of running out, and nothing more is sent.
+  virtual bool QuitRequested() const { return false; }
 };
 
 class NullPump final : public EventPump {

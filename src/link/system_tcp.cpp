@@ -42,8 +42,6 @@ class PosixSocket final : public TcpSocket {
     }
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd_ < 0) return Fail();
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
       return IoStatus::Done;
     }
@@ -56,6 +54,8 @@ class PosixSocket final : public TcpSocket {
     int n = ::poll(&p, 1, timeout_ms);
     if (n < 0) return errno == EINTR ? IoStatus::Pending : Fail();
     if (n == 0) return IoStatus::Pending;
+    // Writable with no error flag: connected. Only a failed connect needs asking why.
+    if (!(p.revents & (POLLERR | POLLHUP))) return IoStatus::Done;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) < 0) return Fail();
@@ -67,6 +67,12 @@ class PosixSocket final : public TcpSocket {
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t length) override {
+    // A lone command frame goes out at once anyway; a stream of chunks must not wait for the
+    // acknowledgement of the previous one, so the delay is switched off from the second write on.
+    if (++writes_ == 2) {
+      int one = 1;
+      ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
     std::size_t sent = 0;
     while (sent < length) {
       ssize_t n = ::send(fd_, data + sent, length - sent, MSG_NOSIGNAL);
@@ -118,6 +124,7 @@ class PosixSocket final : public TcpSocket {
   }
 
   int fd_ = -1;
+  int writes_ = 0;
   std::string error_;
 };
 

@@ -2,6 +2,7 @@
 // buffered, close. Waiting is done in short slices by the caller so the event pump keeps running.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,11 @@ class Network {
  public:
   virtual ~Network() = default;
   virtual std::unique_ptr<TcpSocket> NewSocket() = 0;
+  // The clock the link times its connect and reply waits by. A scripted network in the tests
+  // keeps its own, moved on by the waits of its sockets instead of by sleeping.
+  virtual std::chrono::steady_clock::time_point Now() const {
+    return std::chrono::steady_clock::now();
+  }
 };
 
 // POSIX sockets (Winsock under _WIN32).

@@ -10,5 +10,11 @@ namespace zvk {
 // whose integer part needs more than `precision` digits is written in exponent form
 // ("1.2346E+05"). Non-finite values give "NAN", "INF" or "-INF".
 std::string FormatFixed(double value, int precision, int digits);
+// The same text appended to `out`, for lines that hold a value among other text.
+void AppendFormatFixed(std::string& out, double value, int precision, int digits);
+
+// The same text, always worked out from the value's full decimal expansion. FormatFixed takes a
+// shorter road wherever it leads to the same text; this is the reference it is checked against.
+std::string FormatFixedExact(double value, int precision, int digits);
 
 }  // namespace zvk

@@ -27,6 +27,7 @@ struct MainForm {
   Button Image1{.hint = "Setup"};
   Button Image2{.hint = "Refresh"};
   Button Image3{.hint = "Find me"};
+  Button Image4{.hint = "Trend"};  // the trend window, beside the three images of the window
 
   // Voltage module channels.
   GroupBox GroupBox1{.visible = false};

@@ -70,6 +70,7 @@ void MainWindow::ConnectHandlers() {
   f.Image1.on_click = [this] { Image1Click(); };
   f.Image2.on_click = [this] { Image2Click(); };
   f.Image3.on_click = [this] { Image3Click(); };
+  f.Image4.on_click = [this] { Image4Click(); };
   f.SpeedButton1.on_click = [this] { SpeedButton1Click(); };
   f.SpeedButton2.on_click = [this] { SpeedButton2Click(); };
   f.SpeedButton5.on_click = [this] { SpeedButton5Click(); };
@@ -147,6 +148,10 @@ void MainWindow::Image2Click() {
 void MainWindow::Image3Click() {
   if (SupervisionDue()) return;
   QueueCommand(app_.link, wire::CMD_SET_LOCATOR);
+}
+
+void MainWindow::Image4Click() {
+  if (show_trend_window) show_trend_window();
 }
 
 void MainWindow::SpeedButton1Click() {

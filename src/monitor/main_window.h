@@ -32,23 +32,27 @@ class MainWindow {
   void Image1Click();
   void Image2Click();
   void Image3Click();
+  void Image4Click();
   void SpeedButton1Click();
   void SpeedButton2Click();
   void SpeedButton5Click();
 
   // Timer3 stops itself for the length of its own tick; the front end asks before ticking.
   bool Timer3Enabled() const { return timer3_enabled_; }
+  // The next Timer3 tick is a supervision tick.
+  bool SupervisionDue() const;
 
   // The modal windows opened from here; each sets PollingEnabled again when it closes.
   std::function<void()> show_setup_window;
   std::function<void()> show_analog_calibration;
   std::function<void()> show_thermistor_calibration;
+  // The trend window is not modal: the poll goes on while it is open.
+  std::function<void()> show_trend_window;
 
   MainForm form;
 
  private:
   void ConnectHandlers();
-  bool SupervisionDue() const;
 
   App& app_;
   bool activated_ = false;

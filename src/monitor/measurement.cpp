@@ -1,7 +1,7 @@
 #include "monitor/measurement.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <string>
 
 #include "link/exchange.h"
@@ -20,12 +20,21 @@ namespace {
 constexpr const char* kDegreeCelsius = "\u2103";
 constexpr const char* kDegreeFahrenheit = "\u2109";
 
+// "AD0 => -2 : FFFFFFFE": the reading as signed decimal, then sign-extended to 32 bits in
+// upper-case hexadecimal of at least four digits.
 void LogReading(App& app, int ch) {
   const auto value = static_cast<std::int16_t>(app.meas.RawReading[ch]);
-  char line[48];
-  std::snprintf(line, sizeof line, "AD%d => %d : %04X", ch, int{value},
-                static_cast<unsigned>(static_cast<std::int32_t>(value)));
-  app.Log(line);
+  char line[32] = "AD0 => ";
+  line[2] = static_cast<char>('0' + ch);
+  char* p = std::to_chars(line + 7, line + 14, int{value}).ptr;
+  p = std::copy_n(" : ", 3, p);
+  char hex[8];
+  char* hex_end =
+      std::to_chars(hex, hex + sizeof hex, static_cast<std::uint32_t>(std::int32_t{value}), 16).ptr;
+  p = std::fill_n(p, std::max<std::ptrdiff_t>(4 - (hex_end - hex), 0), '0');
+  p = std::transform(hex, hex_end, p,
+                     [](char c) { return c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c; });
+  app.Log(std::string(line, p));
 }
 
 }  // namespace
@@ -72,6 +81,7 @@ void DecodeDataReply(App& app, MainForm& f) {
     RefreshUserCurveOhms(app.curves);
   }
   RefreshReadings(app, f);
+  ++m.DataRepliesDecoded;
   app.link.PendingCommand = 0;
 }
 
@@ -85,7 +95,9 @@ void RebuildRangeTable(App& app) {
   MeasurementState& m = app.meas;
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
     m.RangeTable[ch][3] = GetLeDouble(m.AnalogRefBlock.data() + wire::kActiveRefOffset + 8 * ch);
-    app.Log("range_div[" + std::to_string(ch) + "] : " + FormatFixed(m.RangeTable[ch][3], 16, 14));
+    std::string line = "range_div[" + std::to_string(ch) + "] : ";
+    AppendFormatFixed(line, m.RangeTable[ch][3], 16, 14);
+    app.Log(std::move(line));
   }
   DeriveRanges(m);
 }

@@ -1,6 +1,7 @@
 #include "monitor/supervision.h"
 
 #include <charconv>
+#include <cstdint>
 #include <string>
 
 #include "link/exchange.h"
@@ -28,6 +29,7 @@ void ShowDeviceSearch(App& app, MainForm& f, DeviceSearch found) {
 
 void SupervisionStep(App& app) {
   DiscoveryState& d = app.discovery;
+  PollOutcome outcome = PollOutcome::NoReadings;
   if (SelectDevice(app.link)) {
     if (!app.device.Identified) {
       app.Log("Re-Get Device..");
@@ -42,11 +44,16 @@ void SupervisionStep(App& app) {
       } else if (app.link.LinkBusy) {
         return;  // the next tick is a supervision tick again
       } else {
+        const std::uint64_t decoded = app.meas.DataRepliesDecoded;
         SendDataPoll(app);
+        if (app.meas.DataRepliesDecoded != decoded) outcome = PollOutcome::Readings;
       }
+    } else {
+      outcome = PollOutcome::Paused;
     }
   }
   d.SupervisionTicks = 0;
+  if (app.on_poll) app.on_poll(outcome);
 }
 
 bool ApplyStaticIp(App& app, const MainForm& f) {

@@ -4,6 +4,7 @@
 // reference; tests build as many as they need.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,14 @@
 #include "util/controls.h"
 
 namespace zvk {
+
+// What became of a supervision tick's data poll, for observers that follow the readings over time.
+enum class PollOutcome {
+  Readings,    // the poll was answered: the window shows fresh values
+  NoReadings,  // the poll was due but brought nothing: not sent (module not found, not yet
+               // identified, an earlier command still pending) or sent and not answered
+  Paused,      // polling is paused while a modal window is open
+};
 
 struct Seams {
   Network& network;
@@ -51,13 +60,17 @@ class App final : public LinkReporter {
   // CGauge1, and the transfers drive it whether that window is on screen or not.
   Gauge gauge;
 
-  // The hidden log (the main window's invisible memo Memo1): appended to, never shown.
+  // The hidden log (the main window's invisible memo Memo1): appended to, never shown. Only the
+  // newest kLogLines are kept, so a module polled for days does not fill the memory.
+  static constexpr std::size_t kLogLines = 10000;
   std::vector<std::string> log_lines;
 
   // Observers for a front end that mirrors the log and the status line (the command line's
   // --verbose, the tests).
   std::function<void(const std::string&)> on_log;
   std::function<void(const std::string&)> on_status;
+  // Told after every supervision tick that was not put off by a busy link.
+  std::function<void(PollOutcome)> on_poll;
   // The window that shows the status line (the main window's StatusBar2 panel 0).
   std::function<void(const std::string&)> show_status;
   // Repaints the main window (and what it shows of the gauge) in the middle of a transfer.
@@ -65,6 +78,7 @@ class App final : public LinkReporter {
 
   void Log(const std::string& line) override {
     log_lines.push_back(line);
+    if (log_lines.size() > kLogLines) log_lines.erase(log_lines.begin());
     if (on_log) on_log(line);
   }
   void SetStatus(const std::string& text) override {

@@ -21,6 +21,8 @@ struct MeasurementState {
   std::array<std::uint8_t, 8> Fahrenheit{};
   std::array<std::int8_t, 8> TempOffset{};
   std::array<std::int32_t, 8> ThermistorResult{};
+  // Data replies decoded so far; tells a poll that was answered from one that was not.
+  std::uint64_t DataRepliesDecoded = 0;
 
   MeasurementState() {
     for (auto& row : RangeTable) row[3] = 3.911556659e-05;

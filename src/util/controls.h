@@ -164,15 +164,17 @@ class SpinEdit {
 
   int value() const { return value_; }
   const std::string& text() const { return text_; }
-  // A change of value raises the change event when the shown text changes.
+  // A value is kept within the limits, as the toolkit's spin edit keeps it (a reported offset of
+  // -128 shows -127, the same as the box on screen). A change of value raises the change event
+  // when the shown text changes.
   void SetValue(int v) {
-    value_ = v;
-    std::string t = std::to_string(v);
+    value_ = v < min_value ? min_value : v > max_value ? max_value : v;
+    std::string t = std::to_string(value_);
     if (t == text_) return;
     text_ = std::move(t);
     if (on_change) on_change();
   }
-  void UserSetValue(int v) { SetValue(v < min_value ? min_value : v > max_value ? max_value : v); }
+  void UserSetValue(int v) { SetValue(v); }
 
  private:
   int value_ = 0;

@@ -289,7 +289,8 @@ TEST(RemoteFiles, ChecksumWrapsAt32Bits) {
   EXPECT_EQ(ContentChecksum(abc, 3), 0x126u);
 }
 
-// Resident memory of this process in bytes (Linux).
+#ifdef __linux__
+// Resident memory of this process in bytes.
 std::size_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
   std::size_t pages = 0, resident = 0;
@@ -308,6 +309,7 @@ TEST(RemoteFiles, TransferBufferCostsNoResidentMemoryUntilUsed) {
   for (auto& buffer : buffers) std::memset(buffer->data(), 1, kTransferBufferSize);
   EXPECT_GE(ResidentBytes(), after + 2 * kTransferBufferSize);
 }
+#endif  // __linux__
 
 }  // namespace
 }  // namespace zvk

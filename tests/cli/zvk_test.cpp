@@ -16,6 +16,7 @@
 #include "cli/zvk_cli.h"
 #include "sim/simulator.h"
 #include "support/rig.h"
+#include "support/scripted_network.h"
 #include "support/test_seams.h"
 
 namespace zvk::cli {
@@ -403,12 +404,33 @@ TEST_F(cliZvk, SettingThatIsAlreadyInPlaceSendsNothing) {
   }
 }
 
-TEST_F(cliZvk, RefusedIdentityIsAskedForAgainAsTheWindowDoes) {
-  StartModule(sim::Model::Qn6);
-  sim->InjectFault(sim::Fault::Refuse, 2, 0x21);
-  Result r = Run(On({"info"}));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Frames(), (std::vector<Bytes>{kGetDevice, kGetDevice, kGetDevice}));
+TEST_F(cliZvk, RefusedOrCutIdentityIsAskedForAgainAsTheWindowDoes) {
+  struct Case {
+    sim::Fault fault;
+    int count;
+  };
+  for (Case c : {Case{sim::Fault::Refuse, 2}, Case{sim::Fault::Truncate, 1}}) {
+    SCOPED_TRACE(c.count);
+    StartModule(sim::Model::Qn6);
+    sim->InjectFault(c.fault, c.count, 0x21);
+    Result r = Run(On({"info"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Frames(), std::vector<Bytes>(static_cast<std::size_t>(c.count) + 1, kGetDevice));
+    sim->Stop();
+    sim.reset();
+  }
+}
+
+TEST_F(cliZvk, ModuleClosingWithoutAReplyIsNoRefusal) {
+  test::ScriptedNetwork module;
+  module.scripts = {{0, {test::CloseAt(0)}}};
+  CliEnv env{module, &hosts, read_answer};
+  std::ostringstream out, err;
+  const int status = RunZvk(On({"info"}), out, err, env);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err.str(),
+            "zvk: the module closed the connection without replying to the identity request\n");
+  EXPECT_EQ(module.frames, std::vector<Bytes>{kGetDevice});
 }
 
 TEST_F(cliZvk, HostSetsTheSubnetThatTheConnectionCheckLooksFor) {

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "app/system.h"
 #include "gui/qt_seams.h"
@@ -134,6 +135,24 @@ TEST(MainWindowView, FindMeClickQueuesTheLocatorAndShowsItsResult) {
   EXPECT_EQ(rig.FramesWithCode(wire::CMD_SET_LOCATOR).size(), 1u);
 }
 
+TEST(MainWindowView, Timer3IsNotReenteredWhileItsOwnExchangeWaits) {
+  ViewRig rig(sim::Model::Qn6);
+  rig.sim->InjectFault(sim::Fault::Delay, 1, wire::CMD_GET_DEVICE, 600);
+  // Timer3's counter as seen inside the wait: a tick run there would move it on.
+  std::set<int> ticks_inside;
+  int passes_inside = 0;
+  rig.pump.before_events = [&] {
+    rig.view->SyncFromModel();
+    if (!rig.app->link.LinkBusy) return;
+    ++passes_inside;
+    ticks_inside.insert(rig.app->discovery.SupervisionTicks);
+  };
+  ASSERT_TRUE(rig.WaitIdentified());
+  EXPECT_GT(passes_inside, 20);  // the timers came due many times during the 600 ms
+  EXPECT_EQ(ticks_inside.size(), 1u);
+  EXPECT_EQ(rig.FramesWithCode(wire::CMD_GET_DEVICE).size(), 1u);
+}
+
 TEST(MainWindowView, ThermistorModuleShowsLiveValuesAndMirrorsItsSettingsWithoutEcho) {
   ViewRig rig(sim::Model::Qn6);
   ASSERT_TRUE(rig.WaitIdentified());
@@ -240,6 +259,34 @@ TEST(MainWindowView, VoltageWidgetChangesSendOneRangeFrameEach) {
   EXPECT_TRUE(rig.FramesWithCode(wire::CMD_SET_RANGE_CONFIG).empty());
   EXPECT_EQ(rig.Find<QComboBox>("ComboBox2")->currentText(), "1:-/+5V");
   EXPECT_TRUE(rig.Find<QRadioButton>("RadioButton2")->isChecked());
+}
+
+TEST(MainWindowView, TicksCopyOnlyWhatChangedAndBringBackAWidgetTheUserMovedAway) {
+  ViewRig rig(sim::Model::Qn6);
+  ASSERT_TRUE(rig.WaitIdentified());
+  RunEventsFor(200);
+
+  // A widget whose control does not change is left alone by the ticks and the mirroring ...
+  QLabel* caption = rig.Find<QLabel>("Label6");
+  caption->setText("written elsewhere");
+  RunEventsFor(300);
+  rig.view->SyncFromModel();
+  EXPECT_EQ(caption->text().toStdString(), "written elsewhere");
+  // ... and shows its control again as soon as that changes.
+  rig.window->form.Label6.caption = "Device  IP: (new)";
+  rig.view->SyncFromModel();
+  EXPECT_EQ(caption->text().toStdString(), "Device  IP: (new)");
+
+  // A pick that the control does not keep: the box shows the control's item, not the pick.
+  ComboBox& sensor = rig.window->form.SensorCombo[7];
+  sensor.on_change = [&sensor] { sensor.SetItemIndex(0); };
+  rig.WaitClearOfSupervision();
+  QComboBox* box = rig.Find<QComboBox>("ComboBox13");
+  QTest::keyClick(box, Qt::Key_Down);
+  RunEventsFor(200);
+  EXPECT_EQ(sensor.item_index(), 0);
+  EXPECT_EQ(box->currentIndex(), 0);
+  EXPECT_EQ(box->currentText().toStdString(), "00:Disable");
 }
 
 TEST(MainWindowView, StaticIpTakesTheTypedAddress) {

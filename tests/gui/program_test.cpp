@@ -1,10 +1,19 @@
 // The zvk-analog program as scripts run it: its command line and a timed run with a screenshot.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "link/wire.h"
 #include "monitor/main_form.h"
@@ -17,6 +26,7 @@ struct ProgramRun {
   int exit_code = -1;
   QString err;
   QString out;
+  qint64 elapsed_ms = 0;
 };
 
 ProgramRun RunProgram(const QStringList& arguments, int timeout_ms = 15000) {
@@ -24,6 +34,8 @@ ProgramRun RunProgram(const QStringList& arguments, int timeout_ms = 15000) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
   process.setProcessEnvironment(env);
+  QElapsedTimer clock;
+  clock.start();
   process.start(QStringLiteral(ZVK_ANALOG_PROGRAM), arguments);
   if (!process.waitForFinished(timeout_ms)) {
     process.kill();
@@ -32,7 +44,7 @@ ProgramRun RunProgram(const QStringList& arguments, int timeout_ms = 15000) {
   }
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
           QString::fromLocal8Bit(process.readAllStandardError()),
-          QString::fromLocal8Bit(process.readAllStandardOutput())};
+          QString::fromLocal8Bit(process.readAllStandardOutput()), clock.elapsed()};
 }
 
 TEST(Program, UsageErrorsExitWithTwoAndOneLine) {
@@ -102,6 +114,102 @@ TEST(Program, TimedRunIdentifiesTheModuleAndSavesTheWindow) {
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.width(), kMainClientWidth);
   EXPECT_EQ(image.height(), kMainClientHeight);
+}
+
+// A listening socket on loopback that nobody serves. Silent: it takes the first connection, reads
+// the frame and then holds the connection without a reply, timing how long the peer stays.
+// Hanging: its accept queue is full, so a further connect gets no answer at all.
+class QuietModule {
+ public:
+  enum class Mode { Silent, Hanging };
+
+  explicit QuietModule(Mode mode) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_fd_, 0) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      ADD_FAILURE() << "cannot listen on loopback";
+    port_ = ntohs(addr.sin_port);
+    if (mode == Mode::Hanging) {
+      filler_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+      if (::connect(filler_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        ADD_FAILURE() << "cannot fill the accept queue";
+      return;
+    }
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~QuietModule() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (int fd : {listen_fd_, filler_fd_})
+      if (fd >= 0) ::close(fd);
+  }
+
+  std::uint16_t port() const { return port_; }
+  // From the frame's arrival to the peer's close; negative when either did not happen.
+  long held_ms() const { return held_ms_; }
+
+ private:
+  // Waits for `fd` to become readable, giving up when stopped.
+  bool Readable(int fd) const {
+    pollfd p{fd, POLLIN, 0};
+    while (!stop_)
+      if (::poll(&p, 1, 20) > 0) return true;
+    return false;
+  }
+
+  void Serve() {
+    if (!Readable(listen_fd_)) return;
+    const int fd = ::accept(listen_fd_, nullptr, nullptr);
+    std::uint8_t buffer[64];
+    if (fd < 0 || !Readable(fd) || ::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
+    const auto frame_at = std::chrono::steady_clock::now();
+    while (Readable(fd) && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+    if (!stop_)
+      held_ms_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - frame_at)
+                     .count();
+    ::close(fd);
+  }
+
+  int listen_fd_ = -1;
+  int filler_fd_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<long> held_ms_{-1};
+  std::thread thread_;
+};
+
+QStringList TimedRunOn(std::uint16_t port, int quit_after_ms) {
+  return {"--host",
+          "127.0.0.1",
+          "--port",
+          QString::number(port),
+          "--skip-wifi-check",
+          "--quit-after",
+          QString::number(quit_after_ms)};
+}
+
+TEST(Program, TimedRunEndsPromptlyWhileTheLinkWaitsForAReply) {
+  // The identity request goes out on the first tick, 100 ms in; the run ends 300 ms into the
+  // module's silence, long before the 1 s reply wait would.
+  QuietModule module(QuietModule::Mode::Silent);
+  const ProgramRun run = RunProgram(TimedRunOn(module.port(), 400));
+  EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
+  ASSERT_GE(module.held_ms(), 0);
+  EXPECT_LT(module.held_ms(), 900);
+}
+
+TEST(Program, TimedRunEndsPromptlyWhileTheLinkConnects) {
+  QuietModule module(QuietModule::Mode::Hanging);
+  const ProgramRun run = RunProgram(TimedRunOn(module.port(), 400));
+  EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
+  EXPECT_LT(run.elapsed_ms, 2500);  // the connect alone may take 3000 ms
 }
 
 }  // namespace

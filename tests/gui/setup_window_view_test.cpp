@@ -40,6 +40,17 @@ bool WaitFor(const std::function<bool()>& done, int timeout_ms = 5000) {
   return true;
 }
 
+// Runs `script` inside the dialog's own event loop, once the dialog is up.
+void WhenShown(QDialog& dialog, const std::function<void()>& script) {
+  QTimer::singleShot(0, &dialog, [&dialog, script] {
+    if (dialog.isVisible()) {
+      script();
+    } else {
+      WhenShown(dialog, script);
+    }
+  });
+}
+
 // The program's two windows over a simulated thermistor module, wired as the program wires them.
 struct Program {
   Program() {
@@ -92,8 +103,7 @@ TEST(SetupWindowView, SetupButtonOpensItAndANewLocationReachesTheModule) {
   ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
 
   bool scripted = false;
-  // Runs inside the dialog's own event loop, once it is up.
-  QTimer::singleShot(0, p.setup.get(), [&] {
+  WhenShown(*p.setup, [&] {
     scripted = true;
     EXPECT_TRUE(p.setup->isVisible());
     EXPECT_EQ(p.setup->windowTitle(), "zVK.Setup");
@@ -135,7 +145,7 @@ TEST(SetupWindowView, AnErrorEscapingAnActionIsShownAndTheWindowGoesOn) {
   App& app = p.system->app;
   ASSERT_TRUE(WaitFor([&] { return app.device.Identified; }));
   ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
-  QTimer::singleShot(0, p.setup.get(), [&] {
+  WhenShown(*p.setup, [&] {
     p.sim->Stop();  // gone after the question
     QTest::mouseClick(p.InSetup<QToolButton>("Image6"), Qt::LeftButton);
     EXPECT_EQ(p.dialogs.errors,

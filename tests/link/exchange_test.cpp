@@ -191,7 +191,7 @@ TEST(Exchange, OversizedReplyKeepsTheFirst4096BytesAndIsStillDecoded) {
   EXPECT_FALSE(app.link.LinkBusy);
 }
 
-TEST(Exchange, ShortReplyIsLoggedAndNotDecoded) {
+TEST(Exchange, ShortReplyIsLoggedNotDecodedAndAskedForAgain) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::Truncate, 1, wire::CMD_GET_DEVICE);
@@ -201,6 +201,7 @@ TEST(Exchange, ShortReplyIsLoggedAndNotDecoded) {
   EXPECT_EQ(rig.form().Label4.caption, "");
   EXPECT_TRUE(Logged(app, "Short reply: 194 of 389 bytes, not decoded"));
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_GET_DEVICE);
+  EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);  // asked again, as after a refusal
   EXPECT_FALSE(app.link.LinkBusy);
 }
 

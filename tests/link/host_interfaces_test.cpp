@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "link/host_interfaces_linux.h"
+#include "support/interface_lists.h"
 
 namespace zvk {
 
@@ -24,26 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Plain pairs compare and print well in failures, and keep comparison operators for the
-// interface records out of a binary that other tests share.
-using Adapters = std::vector<std::pair<std::string, std::string>>;
-using Wifi = std::vector<std::pair<std::string, bool>>;
-
-Adapters Flat(const std::vector<AdapterInfo>& list) {
-  Adapters out;
-  for (const AdapterInfo& a : list) out.emplace_back(a.name, a.address);
-  return out;
-}
-Wifi Flat(const std::vector<WirelessInterface>& list) {
-  Wifi out;
-  for (const WirelessInterface& w : list) out.emplace_back(w.id, w.connected);
-  return out;
-}
-template <typename T>
-auto Flat(const std::optional<std::vector<T>>& list) {
-  EXPECT_TRUE(list.has_value());
-  return Flat(list.value_or(std::vector<T>{}));
-}
+using test::Adapters;
+using test::Flat;
+using test::Wifi;
 
 // A throwaway /sys/class/net look-alike.
 class SysfsNet : public testing::Test {

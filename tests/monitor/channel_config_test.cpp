@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "link/dispatcher.h"
 #include "link/wire.h"
 #include "support/rig.h"
 
@@ -82,6 +85,7 @@ TEST(RangeConfig, TypedTextThatIsNoNumberShowsTheConversionErrorAndSendsNothing)
 TEST(ThermistorConfig, SensorTypeFahrenheitAndOffsetGoOutInOneFrame) {
   Identified m(sim::Model::Qn6);
   const sim::State before = m.rig.sim->Snapshot();
+  m.app.discovery.SupervisionTicks = 17;
   m.f.SensorCombo[3].UserPick(13);  // "6C:YSI H Mix 30000 @25°C -10°C ~ 200°C"
   ASSERT_EQ(m.rig.Frames().size(), 1u);
   Bytes expected = Header(0xD7);
@@ -90,7 +94,7 @@ TEST(ThermistorConfig, SensorTypeFahrenheitAndOffsetGoOutInOneFrame) {
   for (int ch = 0; ch < 8; ++ch) expected.push_back(static_cast<std::uint8_t>(before.offsets[ch]));
   EXPECT_EQ(m.rig.Frames()[0], expected);
   EXPECT_EQ(m.rig.Frames()[0].size(), 29u);
-  EXPECT_EQ(m.app.discovery.SupervisionTicks, 0);
+  EXPECT_EQ(m.app.discovery.SupervisionTicks, 0);  // the next poll a full period later
   // The reply is a data block: the new setting shows at once and nothing is echoed.
   EXPECT_EQ(m.f.SensorCombo[3].item_index(), 13);
   EXPECT_EQ(m.app.link.PendingCommand, 0);
@@ -113,9 +117,11 @@ TEST(ThermistorConfig, ClickWhileACommandIsPendingIsRestoredByTheNextReply) {
   Identified m(sim::Model::Qn6);
   const bool was = m.f.FahrenheitCheck[2].checked();
   m.app.link.PendingCommand = wire::CMD_SET_WIFI_MODE;
+  m.app.discovery.SupervisionTicks = 17;
   m.f.FahrenheitCheck[2].UserClick();
   EXPECT_EQ(m.app.meas.Fahrenheit[2], was ? 0 : 1);
   EXPECT_TRUE(m.rig.Frames().empty());
+  EXPECT_EQ(m.app.discovery.SupervisionTicks, 17);  // nothing sent: the counter is left alone
   m.app.link.PendingCommand = 0;
   m.app.discovery.SupervisionTicks = 30;
   m.rig.Timer3();  // the poll's reply restores box and flag, and sends nothing back
@@ -142,6 +148,68 @@ TEST(ThermistorConfig, UnlistedReportedTypesSelectDisableAndTypedCodesGoOutUncha
   m.rig.sim->ClearFrames();
   m.f.SensorCombo[6].UserType("Q1:nothing");
   EXPECT_EQ(m.rig.dialogs.errors.back(), "'0xQ1' is not a valid integer value");
+  EXPECT_TRUE(m.rig.Frames().empty());
+}
+
+TEST(ChannelConfig, NothingIsSentWhenTheConnectionCheckFails) {
+  struct Case {
+    sim::Model model;
+    std::function<void(MainForm&)> change;
+  };
+  const Case cases[] = {
+      {sim::Model::Km3, [](MainForm& f) { f.RangeCombo[1].UserPick(2); }},
+      {sim::Model::Km3, [](MainForm& f) { f.RadioButton2.UserClick(); }},
+      {sim::Model::Qn6, [](MainForm& f) { f.FahrenheitCheck[0].UserClick(); }},
+      {sim::Model::Qn6, [](MainForm& f) { f.OffsetSpin[1].UserSetValue(7); }},
+  };
+  for (const Case& c : cases) {
+    Rig rig({.model = c.model, .skip_wifi_check = false});
+    rig.Start();
+    ASSERT_TRUE(rig.TickUntilIdentified());
+    rig.sim->ClearFrames();
+    rig.app->discovery.SupervisionTicks = 0;
+    rig.fake_hosts->adapter_scans = {{}};  // the Wi-Fi connection is gone
+    c.change(rig.form());
+    EXPECT_TRUE(rig.Frames().empty());
+    EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+    EXPECT_FALSE(rig.app->device.Identified);
+  }
+}
+
+TEST(SpinEdit, KeepsItsValueWithinTheLimitsAsTheToolkitDoes) {
+  struct Case {
+    int set;
+    int value;
+  };
+  for (Case c :
+       {Case{-128, -127}, Case{-127, -127}, Case{127, 127}, Case{128, 127}, Case{-5, -5}}) {
+    SpinEdit spin;
+    spin.min_value = -127;
+    spin.max_value = 127;
+    int changes = 0;
+    spin.on_change = [&changes] { ++changes; };
+    spin.SetValue(c.set);
+    EXPECT_EQ(spin.value(), c.value) << c.set;
+    EXPECT_EQ(spin.text(), std::to_string(c.value)) << c.set;
+    EXPECT_EQ(changes, 1) << c.set;
+    spin.SetValue(c.set);  // the same report again: no change, no event
+    EXPECT_EQ(changes, 1) << c.set;
+  }
+}
+
+TEST(ThermistorConfig, ReportedOffsetOfMinus128ShowsTheLimitAndSendsNothing) {
+  Identified m(sim::Model::Qn6);
+  // A data block whose TH4 offset is 0x80, as the module may report it.
+  auto reply = m.rig.sim->BuildReply({0x5A, 0x35, 0x77, 0xA5, 0xD8});
+  reply[wire::data::kQn6Offsets + 4] = 0x80;
+  for (int poll = 0; poll < 2; ++poll) {
+    std::copy(reply.begin(), reply.end(), m.app.link.ReplyBuffer.begin());
+    m.app.link.PendingCommand = wire::CMD_READ_DATA;
+    m.app.link.LinkBusy = true;
+    DispatchReply(m.app.link, static_cast<std::uint32_t>(reply.size()));
+    m.app.link.LinkBusy = false;
+    EXPECT_EQ(m.f.OffsetSpin[4].value(), -127);
+  }
   EXPECT_TRUE(m.rig.Frames().empty());
 }
 

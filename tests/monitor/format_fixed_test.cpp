@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -112,6 +116,62 @@ TEST(FormatFixedTest, ExtremeMagnitudes) {
       {std::numeric_limits<double>::denorm_min(), 5, 4, "0.0000"},
       {std::numeric_limits<double>::max(), 5, 0, "1.7977E+308"},
   });
+}
+
+// FormatFixed only takes the full decimal expansion near a rounding tie; everywhere else it must
+// give exactly what the expansion gives.
+TEST(FormatFixedTest, ShortRoadGivesTheExactText) {
+  // The callers' limits, a wide precision, integers only, and decimals far past any digit.
+  constexpr int kLimits[][2] = {{5, 4}, {4, 1}, {16, 14}, {3, 8}, {1, 0},
+                                {7, 1}, {2, 4}, {17, 20}, {1, 2}, {37, 40}};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::lowest()};
+  std::mt19937_64 rng(20200213);
+  // Any bit pattern: every magnitude, both signs.
+  for (int i = 0; i < 3000; ++i) {
+    const std::uint64_t bits = rng();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v)) values.push_back(v);
+  }
+  // m / 2^k ends in a 5 at the k-th decimal: an exact tie there (integers ending in 5 tie in
+  // exponent form); their neighbours lie just off it.
+  for (int i = 0; i < 3000; ++i) {
+    std::uint64_t width = 10;  // m has 1 to 7 digits
+    for (auto digits = rng() % 7; digits > 0; --digits) width *= 10;
+    const double tie =
+        std::ldexp(static_cast<double>(1 + rng() % width), -static_cast<int>(rng() % 21));
+    for (double v : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, HUGE_VAL)})
+      values.insert(values.end(), {v, -v});
+  }
+  // Decimal literals that look like ties, and carries into a new digit.
+  for (int i = -20; i <= 20; ++i) {
+    const double p = std::pow(10.0, i);
+    for (double v : {p, 5 * p, 9.5 * p, 9.9995 * p, 0.99995 * p, 1.005 * p, 2.675 * p})
+      values.insert(values.end(), {v, std::nextafter(v, 0.0), std::nextafter(v, HUGE_VAL), -v});
+  }
+  // Readings of the voltage module at every range, and Fahrenheit texts with their offsets.
+  for (int raw = -32768; raw < 32768; raw += 23)
+    for (int range = 0; range < 4; ++range) values.push_back(raw * (8 >> range) * kRef);
+  for (int tenths = -400; tenths <= 1500; tenths += 7)
+    for (int offset = -127; offset <= 127; offset += 17)
+      values.push_back(tenths / 10.0 * 1.8 + 32 + offset * 0.1);
+
+  int mismatches = 0;
+  for (double v : values) {
+    for (const auto& limit : kLimits) {
+      const std::string fast = FormatFixed(v, limit[0], limit[1]);
+      const std::string exact = FormatFixedExact(v, limit[0], limit[1]);
+      if (fast != exact && ++mismatches <= 10)
+        ADD_FAILURE() << std::hexfloat << v << " P=" << limit[0] << " D=" << limit[1] << ": fast "
+                      << fast << ", exact " << exact;
+    }
+  }
+  EXPECT_EQ(mismatches, 0) << "of " << values.size() * std::size(kLimits) << " texts";
 }
 
 }  // namespace

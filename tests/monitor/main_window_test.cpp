@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -46,7 +49,17 @@ TEST(MainWindow, CreatedWithItsControlsInTheirStartStates) {
 TEST(MainWindow, FirstActivationWithoutModuleWarnsOnce) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
   rig.fake_hosts->adapter_scans = {{}};
+  LinkState& link = rig.app->link;
+  link.PendingCommand = 48;
+  link.RetryCount = 2;
+  link.RetryTicks = 17;
+  link.ReplyTimedOut = true;
   rig.Start();
+  // The link state starts afresh whether or not the module is found.
+  EXPECT_EQ(link.PendingCommand, 0);
+  EXPECT_EQ(link.RetryCount, 0);
+  EXPECT_EQ(link.RetryTicks, 0u);
+  EXPECT_FALSE(link.ReplyTimedOut);
   ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
   const test::Box& box = rig.dialogs.boxes[0];
   EXPECT_EQ(box.caption, "Device not found");
@@ -80,21 +93,34 @@ TEST(MainWindow, FirstActivationQueuesTheIdentityForTheNextTick) {
 TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
   Rig rig;
   App& app = *rig.app;
-  bool setup_shown = false;
-  rig.window->show_setup_window = [&] { setup_shown = true; };
+  MainForm& f = rig.form();
+  std::vector<std::string> shown;
+  rig.window->show_setup_window = [&] { shown.push_back("setup"); };
+  rig.window->show_analog_calibration = [&] { shown.push_back("analog"); };
+  rig.window->show_thermistor_calibration = [&] { shown.push_back("thermistor"); };
+  app.discovery.PollingEnabled = true;
   app.discovery.SupervisionTicks = 30;
-  rig.form().Image1.UserClick();
-  rig.form().Image2.UserClick();
-  rig.form().Image3.UserClick();
-  EXPECT_FALSE(setup_shown);
+  for (Button* b : {&f.Image1, &f.Image2, &f.Image3, &f.SpeedButton1, &f.SpeedButton2})
+    b->UserClick();
+  EXPECT_TRUE(shown.empty());
+  EXPECT_TRUE(app.discovery.PollingEnabled);
   EXPECT_EQ(app.link.QueuedCommand, 0);
   EXPECT_EQ(app.log_lines, std::vector<std::string>{"Boom.."});
 
+  // One tick earlier each opens its window, with polling paused while it is open.
   app.discovery.SupervisionTicks = 29;
-  app.discovery.PollingEnabled = true;
-  rig.form().Image1.UserClick();
-  EXPECT_TRUE(setup_shown);
-  EXPECT_FALSE(app.discovery.PollingEnabled);
+  struct Case {
+    Button* button;
+    const char* window;
+  };
+  for (Case c : {Case{&f.Image1, "setup"}, Case{&f.SpeedButton1, "analog"},
+                 Case{&f.SpeedButton2, "thermistor"}}) {
+    app.discovery.PollingEnabled = true;
+    shown.clear();
+    c.button->UserClick();
+    EXPECT_EQ(shown, std::vector<std::string>{c.window});
+    EXPECT_FALSE(app.discovery.PollingEnabled) << c.window;
+  }
 }
 
 TEST(MainWindow, RefreshQueuesTheIdentityAndMovesTheSupervisionTick) {
@@ -156,6 +182,176 @@ TEST(MainWindow, ErrorEscapingAReplyHandlerLeavesTimer3AndTheLinkUsable) {
   EXPECT_THROW(rig.window->Timer3Timer(), std::runtime_error);
   EXPECT_TRUE(rig.window->Timer3Enabled());
   EXPECT_FALSE(app.link.LinkBusy);
+}
+
+TEST(MainWindow, Timer3IsStoppedWhileItsOwnExchangeRuns) {
+  Rig rig;
+  std::vector<bool> enabled_inside;
+  rig.pump.every_call = [&] { enabled_inside.push_back(rig.window->Timer3Enabled()); };
+  rig.Start();   // queues the identity request
+  rig.Timer3();  // the queue step's exchange
+  rig.app->discovery.SupervisionTicks = 30;
+  rig.Timer3();  // the supervision step's data poll
+  EXPECT_EQ(rig.Frames().size(), 2u);
+  ASSERT_FALSE(enabled_inside.empty());
+  EXPECT_EQ(std::count(enabled_inside.begin(), enabled_inside.end(), true), 0);
+  EXPECT_TRUE(rig.window->Timer3Enabled());
+}
+
+TEST(MainWindow, IdentifiedModuleIsPolledEvery31Ticks) {
+  Rig rig;
+  rig.Start();
+  ASSERT_TRUE(rig.TickUntilIdentified());
+  rig.sim->ClearFrames();
+  std::vector<int> polled_at;
+  for (int tick = 1; tick <= 100; ++tick) {
+    const std::size_t before = rig.Frames().size();
+    rig.Tick();
+    if (rig.Frames().size() > before) polled_at.push_back(tick);
+  }
+  ASSERT_EQ(polled_at.size(), 3u);
+  EXPECT_EQ(polled_at[1] - polled_at[0], 31);
+  EXPECT_EQ(polled_at[2] - polled_at[1], 31);
+  EXPECT_EQ(rig.Frames(),
+            (std::vector<std::vector<std::uint8_t>>(3, {0x5A, 0x35, 0x77, 0xA5, 0xD8})));
+}
+
+TEST(MainWindow, HiddenLogKeepsTheNewest10000Lines) {
+  Rig rig({.model = std::nullopt});
+  App& app = *rig.app;
+  int observed = 0;
+  app.on_log = [&observed](const std::string&) { ++observed; };
+  for (int i = 0; i < 10005; ++i) app.Log("line " + std::to_string(i));
+  EXPECT_EQ(app.log_lines.size(), 10000u);
+  EXPECT_EQ(app.log_lines.front(), "line 5");
+  EXPECT_EQ(app.log_lines.back(), "line 10004");
+  EXPECT_EQ(observed, 10005);
+}
+
+// What a control shows: caption, hint, font colour and whether it is on screen (its own flag and
+// that of the channel group it sits in).
+struct Shown {
+  std::string caption;
+  std::string hint;
+  std::optional<Rgb> color;
+  bool visible = true;
+  friend bool operator==(const Shown&, const Shown&) = default;
+};
+
+void PrintTo(const Shown& s, std::ostream* os) {
+  *os << '"' << s.caption << "\" hint \"" << s.hint << "\" ";
+  if (s.color) *os << "rgb " << int{s.color->r} << "," << int{s.color->g} << "," << int{s.color->b};
+  *os << (s.visible ? " visible" : " hidden");
+}
+
+Shown Of(const Label& l, bool group_visible) {
+  return {l.caption, "", l.color, l.visible && group_visible};
+}
+Shown Of(const GroupBox& g, bool group_visible) {
+  return {g.caption, "", std::nullopt, g.visible && group_visible};
+}
+Shown Of(const Button& b, bool group_visible) {
+  return {b.caption, b.hint, std::nullopt, group_visible};
+}
+Shown Of(const RadioButton& r, bool group_visible) {
+  return {r.caption, "", std::nullopt, group_visible};
+}
+
+TEST(MainWindow, ControlTablePerModel) {
+  enum class In { Window, Voltage, Thermistor };
+  struct Row {
+    std::string name;
+    In in;
+    std::function<Shown(const MainForm&, bool)> shown;
+    Shown expected;  // as shown when its group is on screen
+  };
+  auto label = [](const Label MainForm::*l) {
+    return [l](const MainForm& f, bool g) { return Of(f.*l, g); };
+  };
+  auto group = [](const GroupBox MainForm::*b) {
+    return [b](const MainForm& f, bool g) { return Of(f.*b, g); };
+  };
+  auto button = [](const Button MainForm::*b) {
+    return [b](const MainForm& f, bool g) { return Of(f.*b, g); };
+  };
+  const Rgb navy{0, 0, 128}, red{255, 0, 0}, pink{255, 64, 129};
+  std::vector<Row> rows = {
+      {"GroupBox3", In::Window, group(&MainForm::GroupBox3), {"Status"}},
+      {"Label4", In::Window, label(&MainForm::Label4), {"", "", red}},
+      {"Label5", In::Window, label(&MainForm::Label5), {"", "", navy}},
+      {"Label12", In::Window, label(&MainForm::Label12), {"RSSI:", "", pink}},
+      {"Label6", In::Window, label(&MainForm::Label6), {"Device  IP:", "", kBlack}},
+      {"SpeedButton5", In::Window, button(&MainForm::SpeedButton5), {"Static IP"}},
+      {"Image1", In::Window, button(&MainForm::Image1), {"", "Setup"}},
+      {"Image2", In::Window, button(&MainForm::Image2), {"", "Refresh"}},
+      {"Image3", In::Window, button(&MainForm::Image3), {"", "Find me"}},
+      {"GroupBox1", In::Voltage, group(&MainForm::GroupBox1), {""}},
+      {"Label14", In::Voltage, label(&MainForm::Label14), {"Analog Input", "", kBlack}},
+      {"Label21", In::Voltage, label(&MainForm::Label21), {"Sampling Rate:", "", kBlack}},
+      {"RadioButton1",
+       In::Voltage,
+       [](const MainForm& f, bool g) { return Of(f.RadioButton1, g); },
+       {"Normal"}},
+      {"RadioButton2",
+       In::Voltage,
+       [](const MainForm& f, bool g) { return Of(f.RadioButton2, g); },
+       {"Fast"}},
+      {"SpeedButton1", In::Voltage, button(&MainForm::SpeedButton1), {"Cal."}},
+      {"GroupBox2", In::Thermistor, group(&MainForm::GroupBox2), {""}},
+      {"Label27", In::Thermistor, label(&MainForm::Label27), {"Thermistor Input", "", kBlack}},
+      {"GroupBox4", In::Thermistor, group(&MainForm::GroupBox4), {"Sensor Type"}},
+      {"GroupBox5", In::Thermistor, group(&MainForm::GroupBox5), {"\u2109"}},
+      {"GroupBox6", In::Thermistor, group(&MainForm::GroupBox6), {"Offset"}},
+      {"Label36", In::Thermistor, label(&MainForm::Label36), {"x 0.1\u00B0", "", red}},
+      {"SpeedButton2", In::Thermistor, button(&MainForm::SpeedButton2), {"Cal./User Define"}},
+  };
+  static constexpr const char* kAnalog[5] = {"AI0", "AI1", "AI2", "AI3", "AI4"};
+  for (std::size_t ch = 0; ch < 5; ++ch) {
+    rows.push_back({kAnalog[ch],
+                    In::Voltage,
+                    [ch](const MainForm& f, bool g) { return Of(f.AnalogCaption[ch], g); },
+                    {kAnalog[ch], "", kBlack}});
+    rows.push_back({std::string("value of ") + kAnalog[ch],
+                    In::Voltage,
+                    [ch](const MainForm& f, bool g) { return Of(f.AnalogValue[ch], g); },
+                    {"0", "", navy}});
+  }
+  for (std::size_t ch = 0; ch < 8; ++ch) {
+    const std::string name = "TH" + std::to_string(ch);
+    rows.push_back({name,
+                    In::Thermistor,
+                    [ch](const MainForm& f, bool g) { return Of(f.ThermistorCaption[ch], g); },
+                    {name, "", kBlack}});
+    rows.push_back({"value of " + name,
+                    In::Thermistor,
+                    [ch](const MainForm& f, bool g) { return Of(f.ThermistorValue[ch], g); },
+                    {"0", "", navy}});
+  }
+
+  for (std::uint8_t model : {std::uint8_t{0}, wire::kModelKm3, wire::kModelQn6}) {
+    SCOPED_TRACE("model " + std::to_string(model));
+    Rig rig({.model = std::nullopt});
+    rig.window->FormCreate();
+    ApplyModelLayout(rig.form(), model);
+    const MainForm& f = rig.form();
+    for (const Row& row : rows) {
+      const bool group_visible = row.in == In::Window ||
+                                 (row.in == In::Voltage && f.GroupBox1.visible) ||
+                                 (row.in == In::Thermistor && f.GroupBox2.visible);
+      Shown expected = row.expected;
+      expected.visible = row.in == In::Window ||
+                         (row.in == In::Voltage && model == wire::kModelKm3) ||
+                         (row.in == In::Thermistor && model == wire::kModelQn6);
+      EXPECT_EQ(row.shown(f, group_visible), expected) << row.name;
+    }
+    EXPECT_EQ(f.Caption, "zVK-Analog V1.00(20200213)");
+    EXPECT_TRUE(f.Label4.bold);
+    EXPECT_TRUE(f.Label5.bold);
+    for (const StatusBar* bar : {&f.StatusBar1, &f.StatusBar2}) {
+      EXPECT_EQ(bar->widths[0], 300);
+      EXPECT_EQ(bar->widths[1], 200);
+    }
+  }
 }
 
 }  // namespace

@@ -60,11 +60,22 @@ INSTANTIATE_TEST_SUITE_P(Values, ThermistorTextTest,
 TEST(RefreshReadings, LogsTheFirstTwoReadingsAsSignedAndHex) {
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
-  app.meas.RawReading[0] = 4660;
-  app.meas.RawReading[1] = static_cast<std::uint16_t>(-2);
-  RefreshReadings(app, rig.form());
-  EXPECT_EQ(app.log_lines,
-            (std::vector<std::string>{"AD0 => 4660 : 1234", "AD1 => -2 : FFFFFFFE"}));
+  // Pairs of AD0 and AD1: hex sign-extended to 32 bits, upper case, at least four digits.
+  const struct {
+    std::int16_t ad0, ad1;
+    std::vector<std::string> lines;
+  } kCases[] = {
+      {4660, -2, {"AD0 => 4660 : 1234", "AD1 => -2 : FFFFFFFE"}},
+      {0, 10, {"AD0 => 0 : 0000", "AD1 => 10 : 000A"}},
+      {32767, -32768, {"AD0 => 32767 : 7FFF", "AD1 => -32768 : FFFF8000"}},
+  };
+  for (const auto& c : kCases) {
+    app.log_lines.clear();
+    app.meas.RawReading[0] = static_cast<std::uint16_t>(c.ad0);
+    app.meas.RawReading[1] = static_cast<std::uint16_t>(c.ad1);
+    RefreshReadings(app, rig.form());
+    EXPECT_EQ(app.log_lines, c.lines);
+  }
 }
 
 // A measurement block of the voltage module: status ACK, default references.

@@ -1,10 +1,5 @@
 // The simulated module's file system: an announce and the content that follows it on the next
 // connection, length and byte-sum checks, deletes, names that cannot leave the directory.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +11,7 @@
 #include "gtest/gtest.h"
 #include "link/wire.h"
 #include "sim/file_store.h"
+#include "sim/net.h"
 #include "sim/simulator.h"
 #include "util/byte_order.h"
 
@@ -27,32 +23,41 @@ using namespace std::chrono_literals;
 
 // Whether the simulator takes a connection on `port` now.
 bool Connects(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return connected;
+  return net::ConnectLoopback(port).valid();
 }
 
-// Sends `bytes` on a new loopback connection and reads until the simulator closes it.
-Bytes SendAndRead(std::uint16_t port, const Bytes& bytes) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  if (!bytes.empty()) ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  ::shutdown(fd, SHUT_WR);
+void SendAll(const net::Socket& socket, const Bytes& bytes) {
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const long n = net::Send(socket, bytes.data() + sent, bytes.size() - sent);
+    ASSERT_GT(n, 0) << "send failed";
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+// Sends a frame on a new loopback connection and reads until the simulator closes it.
+Bytes Ask(std::uint16_t port, const Bytes& frame) {
+  const net::Socket socket = net::ConnectLoopback(port);
+  EXPECT_TRUE(socket.valid());
+  if (!socket.valid()) return {};
+  SendAll(socket, frame);
   Bytes reply;
-  std::uint8_t buf[512];
-  for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+  for (;;) {
+    std::vector<net::PollItem> wait{{socket.get(), true}};
+    if (!net::Poll(wait, 2000) || !wait[0].readable) break;
+    std::uint8_t buf[512];
+    const long n = net::Receive(socket, buf, sizeof buf);
+    if (n == net::kWouldBlock) continue;
+    if (n <= 0) break;
     reply.insert(reply.end(), buf, buf + n);
-  ::close(fd);
+  }
   return reply;
+}
+
+// Sends a file's content on a new loopback connection and closes it, as the utility does.
+void Stream(std::uint16_t port, const Bytes& content) {
+  const net::Socket socket = net::ConnectLoopback(port);
+  ASSERT_TRUE(socket.valid());
+  SendAll(socket, content);
 }
 
 // A file frame: 60 bytes for a write announce, 40 for a delete.
@@ -88,18 +93,16 @@ TEST(SimFiles, ContentIsStoredOnlyWhenLengthAndSumMatch) {
     SCOPED_TRACE(c.name);
     Simulator sim({});
     const std::uint16_t port = sim.Start();
-    EXPECT_EQ(
-        Status(SendAndRead(port, FileFrame(wire::CMD_WRITE_FILE, "/local/locate.cfg", 3, 0x126))),
-        wire::ACK);
-    SendAndRead(port, c.content);
+    EXPECT_EQ(Status(Ask(port, FileFrame(wire::CMD_WRITE_FILE, "/local/locate.cfg", 3, 0x126))),
+              wire::ACK);
+    Stream(port, c.content);
     ASSERT_TRUE(sim.WaitForStreams(1, 2s));
     EXPECT_EQ(sim.File("/local/locate.cfg").has_value(), c.stored);
     ASSERT_EQ(sim.LogLines().size(), 1u);
     EXPECT_EQ(sim.LogLines()[0].find("not stored") != std::string::npos, !c.stored)
         << sim.LogLines()[0];
     // The next connection is a command again.
-    EXPECT_EQ(Status(SendAndRead(port, FileFrame(wire::CMD_DELETE_FILE, "/local/locate.cfg"))),
-              wire::ACK);
+    EXPECT_EQ(Status(Ask(port, FileFrame(wire::CMD_DELETE_FILE, "/local/locate.cfg"))), wire::ACK);
     EXPECT_FALSE(sim.File("/local/locate.cfg"));
     EXPECT_EQ(sim.Frames().size(), 2u);  // the content is no command frame
   }
@@ -115,22 +118,19 @@ TEST(SimFiles, NamesThatDoNotFitOrLeaveTheStoreAreRefused) {
 
   Simulator sim({});
   const std::uint16_t port = sim.Start();
-  EXPECT_EQ(Status(SendAndRead(port, FileFrame(wire::CMD_WRITE_FILE, "/../escape", 1, 1))),
-            wire::NAK);
-  EXPECT_EQ(Status(SendAndRead(port, FileFrame(wire::CMD_DELETE_FILE, std::string(24, 'a')))),
-            wire::NAK);
+  EXPECT_EQ(Status(Ask(port, FileFrame(wire::CMD_WRITE_FILE, "/../escape", 1, 1))), wire::NAK);
+  EXPECT_EQ(Status(Ask(port, FileFrame(wire::CMD_DELETE_FILE, std::string(24, 'a')))), wire::NAK);
   EXPECT_TRUE(sim.FileNames().empty());
 }
 
 TEST(SimFiles, DirectoryHoldsTheFilesUnderTheirNames) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("zvk-sim-files-" + std::to_string(::getpid()));
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "zvk-sim-files";
   std::filesystem::remove_all(dir);
   {
     Simulator sim({.files_dir = dir.string()});
     const std::uint16_t port = sim.Start();
-    SendAndRead(port, FileFrame(wire::CMD_WRITE_FILE, "/local/locate.cfg", 2, 'h' + 'i'));
-    SendAndRead(port, {'h', 'i'});
+    Ask(port, FileFrame(wire::CMD_WRITE_FILE, "/local/locate.cfg", 2, 'h' + 'i'));
+    Stream(port, {'h', 'i'});
     ASSERT_TRUE(sim.WaitForStreams(1, 2s));
     std::ifstream in(dir / "local" / "locate.cfg", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "hi");
@@ -146,7 +146,7 @@ TEST(SimFiles, DirectoryHoldsTheFilesUnderTheirNames) {
     Simulator sim({.files_dir = dir.string()});
     EXPECT_EQ(sim.FileNames(), (std::vector<std::string>{"/local/locate.cfg", "mcuimg.bin"}));
     const std::uint16_t port = sim.Start();
-    SendAndRead(port, FileFrame(wire::CMD_DELETE_FILE, "/local/locate.cfg"));
+    Ask(port, FileFrame(wire::CMD_DELETE_FILE, "/local/locate.cfg"));
     EXPECT_FALSE(std::filesystem::exists(dir / "local" / "locate.cfg"));
   }
   std::filesystem::remove_all(dir);
@@ -173,13 +173,12 @@ TEST(SimFiles, RestartTakesTheModuleOffTheNetworkThenStartsFromItsFiles) {
   sim.PutFile("/local/sta_ip.cfg", {192, 168, 1, 10, 255, 255, 255, 0, 192, 168, 1, 1});
   sim.PutFile("/local/mbport.cfg", {0x01, 0xF6, 0x00, 0x1E, 0, 0, 0, 0, 0, 0});
   // Files change nothing until the module starts again.
-  EXPECT_EQ(Field(SendAndRead(port, kGetDevice), dev::kLocation, dev::kLocationWidth),
-            "Lab bench 1");
+  EXPECT_EQ(Field(Ask(port, kGetDevice), dev::kLocation, dev::kLocationWidth), "Lab bench 1");
 
-  EXPECT_TRUE(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_MODULE}).empty());
+  EXPECT_TRUE(Ask(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_MODULE}).empty());
   EXPECT_FALSE(Connects(port));
   ASSERT_TRUE(sim.WaitUntilOnline(2s));
-  const Bytes id = SendAndRead(port, kGetDevice);
+  const Bytes id = Ask(port, kGetDevice);
   ASSERT_EQ(id.size(), 389u);
   EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Roof");
   EXPECT_EQ(Field(id, dev::kApSsid, dev::kSsidWidth), "Plant");
@@ -200,21 +199,19 @@ TEST(SimFiles, WifiModeAndResetRestartTheModule) {
   const std::uint16_t port = sim.Start();
   sim.PutFile("/local/locate.cfg", {'R', 'o', 'o', 'f'});
   sim.PutFile("/local/th_user.cfg", Bytes(144, 1));
-  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_SET_WIFI_MODE, 0})),
-            wire::ACK);
-  Bytes id = SendAndRead(port, kGetDevice);
+  EXPECT_EQ(Status(Ask(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_SET_WIFI_MODE, 0})), wire::ACK);
+  Bytes id = Ask(port, kGetDevice);
   EXPECT_EQ(id[dev::kWifiMode], 0);  // the mode survives the restart it causes
   EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Roof");
 
-  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_CONFIG, 1})),
-            wire::ACK);
-  id = SendAndRead(port, kGetDevice);
+  EXPECT_EQ(Status(Ask(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_CONFIG, 1})), wire::ACK);
+  id = Ask(port, kGetDevice);
   EXPECT_EQ(id[dev::kWifiMode], 1);
   EXPECT_EQ(Field(id, dev::kLocation, dev::kLocationWidth), "Lab bench 1");
   // Only the network settings go; calibration data stays.
   EXPECT_EQ(sim.FileNames(), std::vector<std::string>{"/local/th_user.cfg"});
 
-  EXPECT_EQ(Status(SendAndRead(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_MBPORT_CFG})), wire::ACK);
+  EXPECT_EQ(Status(Ask(port, {0x5A, 0x35, 0x77, 0xA5, wire::CMD_MBPORT_CFG})), wire::ACK);
   EXPECT_NE(sim.LogLines().back().find("Modbus"), std::string::npos);
 }
 

@@ -1,11 +1,9 @@
 #include "support/rig.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "link/wire.h"
+#include "sim/net.h"
 
 namespace zvk::test {
 
@@ -18,12 +16,15 @@ Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
   }
   HostInterfaces& hosts =
       options.skip_wifi_check ? static_cast<HostInterfaces&>(skip_hosts) : *fake_hosts;
-  system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+  Network& net = options.network ? *options.network : network;
+  system = std::make_unique<System>(Seams{net, pump, sleeper, hosts, dialogs});
   app = &system->app;
   window = &system->main_window;
   setup = &system->setup_window;
   app->link.DeviceHost = "127.0.0.1";
-  app->link.DevicePort = sim ? sim->Port() : ClosedLoopbackPort();
+  app->link.DevicePort = sim               ? sim->Port()
+                         : options.network ? wire::kDefaultPort
+                                           : ClosedLoopbackPort();
 }
 
 Rig::~Rig() {
@@ -72,15 +73,9 @@ bool Logged(const App& app, const std::string& line) {
 }
 
 std::uint16_t ClosedLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  std::uint16_t port = 0;
+  sim::net::Listen("127.0.0.1", 0, &port);  // and closed again at once
+  return port;
 }
 
 }  // namespace zvk::test

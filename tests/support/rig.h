@@ -16,6 +16,7 @@ namespace zvk::test {
 struct RigOptions {
   std::optional<sim::Model> model = sim::Model::Qn6;  // nullopt: no simulator
   bool skip_wifi_check = true;                        // false: FakeHostInterfaces
+  Network* network = nullptr;  // a scripted module instead of the loopback network
 };
 
 class Rig {

@@ -1,14 +1,14 @@
 #include "support/test_seams.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+
+#include "sim/net.h"
 
 namespace zvk::test {
 
 bool IsLoopbackAddress(const std::string& host) {
-  in_addr addr{};
-  if (inet_pton(AF_INET, host.c_str(), &addr) != 1) return false;
-  return (ntohl(addr.s_addr) >> 24) == 127;
+  const auto octets = sim::net::ParseIpv4(host);
+  return octets && (*octets)[0] == 127;
 }
 
 namespace {
@@ -19,8 +19,7 @@ class GuardedSocket final : public TcpSocket {
       : inner_(std::move(inner)), network_(network) {}
 
   IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
-    in_addr addr{};
-    if (inet_pton(AF_INET, host.c_str(), &addr) == 1 && !IsLoopbackAddress(host)) {
+    if (sim::net::ParseIpv4(host) && !IsLoopbackAddress(host)) {
       ADD_FAILURE() << "test tried to connect to " << host << ":" << port
                     << "; tests reach loopback only";
       return IoStatus::Failed;

@@ -35,7 +35,10 @@ bool IsLoopbackAddress(const std::string& host);
 class ScriptedPump final : public EventPump {
  public:
   void ProcessEvents() override;
+  bool QuitRequested() const override { return quit; }
   void Then(std::function<void()> action) { actions_.push_back(std::move(action)); }
+  // Set (by a scripted action, say) when the program is to end.
+  bool quit = false;
   // Runs `action` on every call (after the scripted ones are used up).
   std::function<void()> every_call;
   int calls = 0;

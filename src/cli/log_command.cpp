@@ -1,0 +1,278 @@
+// `zvk log`: the readings recorded to a CSV file over hours or days, through the same recorder
+// as the trend window. Unlike `read` it never stops at a failed poll: the row becomes a gap, the
+// module is asked for its identity again until it answers, and the rows go on.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/cli_error.h"
+#include "cli/command.h"
+#include "cli/live_status.h"
+#include "cli/session.h"
+#include "cli/stop_request.h"
+#include "monitor/main_form.h"
+#include "record/csv_format.h"
+#include "record/recorder.h"
+#include "record/sample.h"
+
+namespace zvk::cli {
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+constexpr double kLongestInterval = 24 * 3600.0;
+constexpr double kLongestDuration = 366 * 24 * 3600.0;
+
+// "90", "90s", "15m", "2.5h", "7d" to seconds; none when the text is no such duration.
+std::optional<double> ParseDuration(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  double factor = 1;
+  std::string number = text;
+  switch (text.back()) {
+    case 's':
+      number.pop_back();
+      break;
+    case 'm':
+      factor = 60;
+      number.pop_back();
+      break;
+    case 'h':
+      factor = 3600;
+      number.pop_back();
+      break;
+    case 'd':
+      factor = 24 * 3600;
+      number.pop_back();
+      break;
+    default:
+      break;
+  }
+  double value = 0;
+  const char* last = number.data() + number.size();
+  const auto [end, ec] = std::from_chars(number.data(), last, value);
+  if (number.empty() || ec != std::errc() || end != last || !std::isfinite(value))
+    return std::nullopt;
+  return value * factor;
+}
+
+// The headers a recording of either module starts with.
+std::vector<std::string> KnownHeaders() {
+  const MainForm f;
+  std::vector<std::string> analog, thermistor;
+  for (const Label& l : f.AnalogCaption) analog.push_back(l.caption);
+  for (const Label& l : f.ThermistorCaption) thermistor.push_back(l.caption);
+  return {CsvHeader(analog), CsvHeader(thermistor)};
+}
+
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Why an exchange did not end in the acknowledgement of `code`; empty when it did.
+std::string FailureOf(Session& s, const ExchangeRecord& r, std::uint8_t code,
+                      const std::string& what) {
+  try {
+    s.RequireAcknowledged(r, code, what);
+    return "";
+  } catch (const CliError& e) {
+    return e.what();
+  }
+}
+
+class LogCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("file", file_, "CSV file; an existing one with the same header is continued")
+        ->required();
+    sub.add_option("--interval", interval_text_, "Seconds from the start of one poll to the next")
+        ->type_name("FLOAT")
+        ->capture_default_str();
+    CLI::Option* duration =
+        sub.add_option("--duration", duration_text_,
+                       "Stop after this long: seconds, or a number with s, m, h or d (e.g. 8h)");
+    CLI::Option* count =
+        sub.add_option("--count", count_text_, "Stop after this many polls")->type_name("INT");
+    duration->excludes(count);
+    sub.footer(
+        "Without --duration or --count the log runs until SIGINT (Ctrl+C) or SIGTERM; the file "
+        "is closed cleanly either way.");
+  }
+
+  void CheckArguments() override {
+    interval_ = ParseDecimal(interval_text_, "log: --interval");
+    if (interval_ < 0 || interval_ > kLongestInterval)
+      throw UsageError("log: --interval must be 0 to 86400 seconds, not " + interval_text_);
+    if (count_text_) {
+      count_ = ParseWholeNumber(*count_text_, "log: --count");
+      if (*count_ < 1) throw UsageError("log: --count must be 1 or more, not " + *count_text_);
+    }
+    if (duration_text_) {
+      duration_ = ParseDuration(*duration_text_);
+      if (!duration_ || *duration_ <= 0 || *duration_ > kLongestDuration)
+        throw UsageError(
+            "log: --duration is a time such as 90, 90s, 15m, 8h or 7d (at most 366d), "
+            "not '" +
+            *duration_text_ + "'");
+    }
+    // Refused before anything is sent: a file that can only belong to something else.
+    const std::filesystem::path path = PathFromUtf8(file_);
+    const std::filesystem::path folder = path.parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+      throw Failed("cannot record to \"" + file_ + "\": the folder does not exist");
+    std::optional<std::string> header;
+    try {
+      header = FirstLineOf(path);
+    } catch (const RecordError& e) {
+      throw Failed(e.what());
+    }
+    if (header) {
+      const std::vector<std::string> known = KnownHeaders();
+      if (std::find(known.begin(), known.end(), *header) == known.end())
+        throw Failed("\"" + file_ + "\" holds no recording of readings (its first line is not " +
+                     "a header such as \"" + known.back() + "\"); choose another file");
+    }
+  }
+
+  void Run(Session& s) override {
+    std::vector<std::string> names, texts;
+    ShownChannels(s.window().form, names, texts);
+    std::optional<CsvRecorder> recorder;
+    try {
+      recorder.emplace(PathFromUtf8(file_), names);
+    } catch (const RecordError& e) {
+      throw Failed(e.what());
+    }
+    StopRequest& stop = StopRequest::Install();
+    // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
+    LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
+    PollSampler sampler(s.app(), s.window().form, SystemWallClock(),
+                        [this](const Sample& taken) { last_sample_ = taken; });
+
+    const auto interval =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(interval_));
+    const auto start = std::chrono::steady_clock::now();
+    auto due = start;
+    std::size_t polls = 0;
+    bool foreign = false;
+    for (;;) {
+      if (count_ && polls >= static_cast<std::size_t>(*count_)) break;
+      if (duration_ && due - start >= Seconds(*duration_)) break;
+      if (polls > 0 && stop.WaitUntil(due)) break;
+      if (stop.requested()) break;
+      due = std::chrono::steady_clock::now() + interval;
+      ++polls;
+
+      const Sample sample = Poll(s, sampler, status);
+      try {
+        recorder->Append(sample);
+      } catch (const RecordError& e) {
+        status.Clear();
+        throw Failed(std::string(e.what()) + "; " + Summary(*recorder));
+      }
+      if (recorder->foreign_channels() != foreign) {
+        foreign = recorder->foreign_channels();
+        status.Clear();
+        s.err << "zvk: " << LocalTimestamp(sample.time) << ' '
+              << (foreign ? "the module shows other channels than the file holds (" +
+                                CsvHeader(sample.names) + "); its rows are gaps"
+                          : std::string("the module shows the file's channels again"))
+              << '\n';
+      }
+      status.Show(StatusLine(*recorder, sample));
+      // The log is never shown; a run of days must not keep every line of it.
+      s.app().log_lines.clear();
+    }
+    status.Clear();
+    s.out << Summary(*recorder) << '\n';
+  }
+
+ private:
+  // One poll of the window's supervision tick; while the module is lost, first its identity
+  // again, as the Refresh button asks for it.
+  Sample Poll(Session& s, PollSampler& sampler, LiveStatus& status) {
+    App& app = s.app();
+    // A lost reply of an earlier poll must not be taken for this one's.
+    app.link.ReplyTimedOut = false;
+    if (lost_) {
+      s.window().Image2Click();
+      const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
+      std::string why = FailureOf(s, r, wire::CMD_GET_DEVICE, "the identity request");
+      if (why.empty() && !app.device.Identified) why = "the module was not identified";
+      if (!why.empty()) {
+        Lost(s, status, why);
+        return sampler.Take(PollOutcome::NoReadings);
+      }
+      app.link.ReplyTimedOut = false;
+    }
+    last_sample_.reset();
+    app.discovery.SupervisionTicks = 30;
+    const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
+    // The sampler was told of the tick; one the link put off brought no readings either.
+    Sample taken = last_sample_ ? *last_sample_ : sampler.Take(PollOutcome::NoReadings);
+    if (taken.kind != SampleKind::Readings) {
+      const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
+      Lost(s, status, why.empty() ? "no readings" : why);
+    } else if (lost_) {
+      lost_ = false;
+      lost_reason_.clear();
+      status.Clear();
+      s.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
+            << s.window().form.Label4.caption << ")\n";
+    }
+    return taken;
+  }
+
+  void Lost(Session& s, LiveStatus& status, const std::string& why) {
+    lost_ = true;
+    if (why == lost_reason_) return;
+    lost_reason_ = why;
+    status.Clear();
+    s.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now()) << " no readings: " << why
+          << "; the rows are gaps until the module answers\n";
+  }
+
+  std::string StatusLine(const CsvRecorder& recorder, const Sample& last) const {
+    std::string line = Counted(recorder.rows(), "row", "rows") + ", " +
+                       Counted(recorder.gaps(), "gap", "gaps") + " |";
+    if (lost_) return line + " waiting for the module: " + lost_reason_;
+    for (std::size_t ch = 0; ch < last.names.size(); ++ch)
+      line += " " + last.names[ch] + " " + last.texts[ch];
+    return line;
+  }
+
+  std::string Summary(const CsvRecorder& recorder) const {
+    return "\"" + file_ + "\": " + Counted(recorder.rows(), "row", "rows") + " written (" +
+           Counted(recorder.gaps(), "gap", "gaps") + ")";
+  }
+
+  std::string file_;
+  std::string interval_text_ = "3.1";
+  double interval_ = 3.1;
+  std::optional<std::string> duration_text_;
+  std::optional<double> duration_;
+  std::optional<std::string> count_text_;
+  std::optional<std::int64_t> count_;
+  bool lost_ = false;
+  std::string lost_reason_;
+  std::optional<Sample> last_sample_;
+};
+
+}  // namespace
+
+void AddRecordingCommands(std::vector<CommandEntry>& table) {
+  table.push_back({"log", "Monitoring",
+                   "Record every poll to a CSV file (as read --csv), through dropouts, until "
+                   "stopped",
+                   true, false, [] { return std::unique_ptr<Command>(new LogCommand); }});
+}
+
+}  // namespace zvk::cli

@@ -1,0 +1,266 @@
+#include "gui/trend_window_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <set>
+
+#include "gui/icons.h"
+#include "record/recorder.h"
+#include "record/trend_model.h"
+
+namespace zvk::gui {
+
+namespace {
+
+const QColor kChannelColors[8] = {{31, 119, 180},  {255, 127, 14}, {44, 160, 44},   {214, 39, 40},
+                                  {148, 103, 189}, {140, 86, 75},  {227, 119, 194}, {90, 90, 90}};
+
+QString Text(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+SaveFileChooser DialogChooser(QWidget* parent) {
+  return [parent](const QString& caption, const QString& filter, bool continue_existing) {
+    return QFileDialog::getSaveFileName(
+        parent, caption, QString(), filter, nullptr,
+        continue_existing ? QFileDialog::DontConfirmOverwrite : QFileDialog::Options());
+  };
+}
+
+}  // namespace
+
+TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window), model_(model) {
+  setObjectName(QStringLiteral("TrendWindow"));
+  setWindowTitle(QStringLiteral("Trend"));
+  setWindowIcon(TrendIcon());
+  resize(760, 500);
+  choose_file = DialogChooser(this);
+  show_error = [this](const QString& caption, const QString& text) {
+    QMessageBox::warning(this, caption, text);
+  };
+
+  auto* top = new QHBoxLayout;
+  span_ = new QComboBox(this);
+  span_->setObjectName(QStringLiteral("SpanBox"));
+  for (const char* name : kTrendSpanNames) span_->addItem(QString::fromUtf8(name));
+  connect(span_, &QComboBox::currentIndexChanged, this, [this] { Refresh(); });
+  top->addWidget(span_);
+  channel_row_ = new QHBoxLayout;
+  top->addLayout(channel_row_);
+  top->addStretch();
+
+  chart_ = new QChart;
+  chart_->legend()->setAlignment(Qt::AlignBottom);
+  chart_->setMargins(QMargins(4, 4, 4, 4));
+  time_axis_ = new QDateTimeAxis;
+  time_axis_->setTickCount(7);
+  value_axis_ = new QValueAxis;
+  chart_->addAxis(time_axis_, Qt::AlignBottom);
+  chart_->addAxis(value_axis_, Qt::AlignLeft);
+  chart_view_ = new QChartView(chart_, this);
+  chart_view_->setObjectName(QStringLiteral("Chart"));
+  chart_view_->setRenderHint(QPainter::Antialiasing);
+
+  auto* bottom = new QHBoxLayout;
+  record_ = new QPushButton(this);
+  record_->setObjectName(QStringLiteral("RecordButton"));
+  connect(record_, &QPushButton::clicked, this, [this] { ToggleRecording(); });
+  record_status_ = new QLabel(this);
+  record_status_->setObjectName(QStringLiteral("RecordStatus"));
+  auto* png = new QPushButton(QStringLiteral("Export PNG\u2026"), this);
+  png->setObjectName(QStringLiteral("ExportPngButton"));
+  connect(png, &QPushButton::clicked, this, [this] { ExportPng(); });
+  auto* csv = new QPushButton(QStringLiteral("Export CSV\u2026"), this);
+  csv->setObjectName(QStringLiteral("ExportCsvButton"));
+  connect(csv, &QPushButton::clicked, this, [this] { ExportCsv(); });
+  auto* log = new QPushButton(QStringLiteral("Log\u2026"), this);
+  log->setObjectName(QStringLiteral("LogButton"));
+  log->setToolTip(QStringLiteral("The communication log (Ctrl+L)"));
+  connect(log, &QPushButton::clicked, this, &TrendWindowView::logRequested);
+  bottom->addWidget(record_);
+  bottom->addWidget(record_status_, 1);
+  bottom->addWidget(png);
+  bottom->addWidget(csv);
+  bottom->addWidget(log);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(chart_view_, 1);
+  layout->addLayout(bottom);
+
+  auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+  connect(log_key, &QShortcut::activated, this, &TrendWindowView::logRequested);
+
+  // A recording that fails is reported once the tick that wrote it is over.
+  model_.on_record_error = [this](const std::string& reason) {
+    QTimer::singleShot(0, this, [this, reason] {
+      UpdateRecording();
+      show_error(QStringLiteral("Recording stopped"), Text(reason));
+    });
+  };
+  UpdateChannelBoxes();
+  UpdateRecording();
+}
+
+TrendWindowView::~TrendWindowView() {
+  model_.on_record_error = nullptr;
+}
+
+void TrendWindowView::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  Refresh();
+}
+
+void TrendWindowView::Refresh() {
+  UpdateRecording();
+  if (!isVisible()) return;
+  UpdateChannelBoxes();
+  Draw();
+}
+
+void TrendWindowView::UpdateChannelBoxes() {
+  if (box_channels_ == model_.channels()) return;
+  for (QCheckBox* box : channel_boxes_) delete box;
+  channel_boxes_.clear();
+  box_channels_ = model_.channels();
+  for (std::size_t ch = 0; ch < box_channels_.size(); ++ch) {
+    auto* box = new QCheckBox(Text(box_channels_[ch]), this);
+    box->setObjectName(QStringLiteral("Channel_%1").arg(Text(box_channels_[ch])));
+    box->setChecked(true);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::WindowText, kChannelColors[ch % 8]);
+    box->setPalette(palette);
+    connect(box, &QCheckBox::toggled, this, [this] { Draw(); });
+    channel_row_->addWidget(box);
+    channel_boxes_.push_back(box);
+  }
+}
+
+void TrendWindowView::UpdateRecording() {
+  record_->setText(model_.recording() ? QStringLiteral("Stop recording")
+                                      : QStringLiteral("Record\u2026"));
+  // The file's columns are the channels, known from the first readings.
+  record_->setEnabled(model_.recording() || !model_.channels().empty());
+  record_status_->setText(Text(model_.RecordingStatus()));
+}
+
+void TrendWindowView::Draw() {
+  const TrendRange range = model_.Range(static_cast<TrendSpan>(span_->currentIndex()));
+  chart_->removeAllSeries();
+  const std::size_t max_points = static_cast<std::size_t>(std::max(400, 2 * chart_view_->width()));
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  std::set<std::string> units;
+  for (std::size_t ch = 0; ch < channel_boxes_.size(); ++ch) {
+    if (!channel_boxes_[ch]->isChecked()) continue;
+    const std::string unit = model_.Unit(ch);
+    if (!unit.empty()) units.insert(unit);
+    const QString name =
+        unit.empty() ? Text(box_channels_[ch]) : Text(box_channels_[ch] + " (" + unit + ")");
+    std::vector<TrendLine> lines = model_.Lines(ch, range, max_points);
+    // A channel with nothing to draw still has its entry in the legend.
+    if (lines.empty()) lines.emplace_back();
+    bool first = true;
+    for (const TrendLine& line : lines) {
+      auto* series = new QLineSeries;
+      series->setName(name);
+      QPen pen(kChannelColors[ch % 8]);
+      pen.setWidthF(1.6);
+      series->setPen(pen);
+      // A value between two gaps has no line to be drawn with.
+      series->setPointsVisible(line.size() == 1);
+      QList<QPointF> points;
+      points.reserve(static_cast<qsizetype>(line.size()));
+      for (const TrendPoint& p : line) {
+        points.append(QPointF(static_cast<qreal>(p.ms), p.value));
+        low = std::min(low, p.value);
+        high = std::max(high, p.value);
+      }
+      series->replace(points);
+      chart_->addSeries(series);
+      series->attachAxis(time_axis_);
+      series->attachAxis(value_axis_);
+      if (!first)
+        for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+      first = false;
+    }
+  }
+
+  const auto from =
+      std::chrono::duration_cast<std::chrono::milliseconds>(range.from.time_since_epoch()).count();
+  const auto to =
+      std::chrono::duration_cast<std::chrono::milliseconds>(range.to.time_since_epoch()).count();
+  time_axis_->setFormat(to - from <= 3'600'000 ? QStringLiteral("HH:mm:ss")
+                                               : QStringLiteral("MM-dd HH:mm"));
+  time_axis_->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
+  if (!std::isfinite(low)) {
+    low = 0;
+    high = 1;
+  }
+  const double margin = high > low ? (high - low) * 0.08 : std::max(0.5, std::abs(high) * 0.05);
+  value_axis_->setRange(low - margin, high + margin);
+  value_axis_->applyNiceNumbers();
+  QString title;
+  for (const std::string& unit : units) title += (title.isEmpty() ? "" : ", ") + Text(unit);
+  value_axis_->setTitleText(title);
+}
+
+void TrendWindowView::ToggleRecording() {
+  if (model_.recording()) {
+    model_.StopRecording();
+  } else {
+    const QString path = choose_file(QStringLiteral("Record to a CSV file"),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"), true);
+    if (path.isEmpty()) return;
+    try {
+      model_.StartRecording(PathFromUtf8(path.toStdString()));
+    } catch (const RecordError& e) {
+      show_error(QStringLiteral("Record"), Text(e.what()));
+    }
+  }
+  UpdateRecording();
+}
+
+void TrendWindowView::ExportPng() {
+  const QString path =
+      choose_file(QStringLiteral("Export the chart"), QStringLiteral("PNG images (*.png)"), false);
+  if (path.isEmpty()) return;
+  if (!chart_view_->grab().save(path, "PNG"))
+    show_error(QStringLiteral("Export PNG"), QStringLiteral("Cannot write \"%1\"").arg(path));
+}
+
+void TrendWindowView::ExportCsv() {
+  const QString path =
+      choose_file(QStringLiteral("Export the samples"), QStringLiteral("CSV files (*.csv)"), false);
+  if (path.isEmpty()) return;
+  const std::string csv = model_.Csv(model_.Range(static_cast<TrendSpan>(span_->currentIndex())));
+  std::ofstream out(PathFromUtf8(path.toStdString()), std::ios::binary | std::ios::trunc);
+  out << csv;
+  out.close();
+  if (!out)
+    show_error(QStringLiteral("Export CSV"), QStringLiteral("Cannot write \"%1\"").arg(path));
+}
+
+}  // namespace zvk::gui

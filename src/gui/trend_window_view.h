@@ -1,0 +1,78 @@
+// The trend window: every channel of the module over time, drawn from the samples the poll of
+// the main window leaves (TrendModel), with the recording to a CSV file. Not modal.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QCheckBox;
+class QComboBox;
+class QDateTimeAxis;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QValueAxis;
+
+namespace zvk {
+class TrendModel;
+}
+
+namespace zvk::gui {
+
+// Asks for a file to write: the caption, the filter, and whether an existing file is to be
+// continued (no question about replacing it). Empty when the user cancelled.
+using SaveFileChooser =
+    std::function<QString(const QString& caption, const QString& filter, bool continue_existing)>;
+// Shows an error: caption and text.
+using ErrorReporter = std::function<void(const QString& caption, const QString& text)>;
+
+class TrendWindowView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TrendWindowView(TrendModel& model, QWidget* parent = nullptr);
+  ~TrendWindowView() override;
+
+  // Draws the model's samples again; the poll calls it after every sample. Hidden, it waits
+  // until it is shown.
+  void Refresh();
+
+  // The file dialog and the error box; tests put their own here.
+  SaveFileChooser choose_file;
+  ErrorReporter show_error;
+
+  QChart* chart() const { return chart_; }
+
+ signals:
+  void logRequested();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void UpdateChannelBoxes();
+  void UpdateRecording();
+  void Draw();
+  void ToggleRecording();
+  void ExportPng();
+  void ExportCsv();
+
+  TrendModel& model_;
+  QComboBox* span_ = nullptr;
+  QHBoxLayout* channel_row_ = nullptr;
+  std::vector<QCheckBox*> channel_boxes_;
+  std::vector<std::string> box_channels_;
+  QChartView* chart_view_ = nullptr;
+  QChart* chart_ = nullptr;
+  QDateTimeAxis* time_axis_ = nullptr;
+  QValueAxis* value_axis_ = nullptr;
+  QPushButton* record_ = nullptr;
+  QLabel* record_status_ = nullptr;
+};
+
+}  // namespace zvk::gui

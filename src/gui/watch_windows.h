@@ -1,0 +1,42 @@
+// The windows that follow the module over time beside the main window: the trend window, fed by
+// a sample of what the main window shows after every poll, and the communication log window.
+// The main window opens the trend window from its "Trend" image and Ctrl+T; Ctrl+L in either
+// window, or the trend window's "Log…" button, opens the log.
+#pragma once
+
+#include "gui/log_window_view.h"
+#include "gui/trend_window_view.h"
+#include "record/sample.h"
+#include "record/trend_model.h"
+
+namespace zvk {
+class MainWindow;
+}
+
+namespace zvk::gui {
+
+class MainWindowView;
+
+class WatchWindows {
+ public:
+  // `clock` times the samples: the system clock, or one a test or a screenshot moves itself.
+  WatchWindows(App& app, MainWindow& window, MainWindowView& main_view,
+               WallClock clock = SystemWallClock());
+  ~WatchWindows();
+  WatchWindows(const WatchWindows&) = delete;
+  WatchWindows& operator=(const WatchWindows&) = delete;
+
+  void ShowTrend();
+  void ShowLog();
+
+  TrendModel trend;
+  TrendWindowView trend_view;
+  LogWindowView log_view;
+
+ private:
+  App& app_;
+  MainWindow& window_;
+  PollSampler sampler_;
+};
+
+}  // namespace zvk::gui

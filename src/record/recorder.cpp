@@ -1,0 +1,194 @@
+#include "record/recorder.h"
+
+#include <cerrno>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#include "record/csv_format.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace zvk {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A header longer than this is not one of ours.
+constexpr std::size_t kLongestHeader = 4096;
+constexpr std::size_t kLongestQuotedHeader = 120;
+
+std::string Quoted(const fs::path& path) {
+  return "\"" + PathToUtf8(path) + "\"";
+}
+
+// errno texts, the same on every platform's C runtime.
+std::string SystemMessage(int error) {
+  return std::generic_category().message(error);
+}
+
+// What the first line of an existing file shows in a message: itself when it is short plain
+// text, otherwise a description.
+std::string Shown(const std::string& line) {
+  bool plain = line.size() <= kLongestQuotedHeader;
+  for (unsigned char c : line) plain = plain && c >= 0x20 && c != 0x7F;
+  return plain ? "\"" + line + "\"" : "a first line that is no header of readings";
+}
+
+int OpenForAppend(const fs::path& path) {
+#ifdef _WIN32
+  return ::_wopen(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+#else
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+#endif
+}
+
+long WriteSome(int fd, const char* data, std::size_t size) {
+#ifdef _WIN32
+  return ::_write(fd, data, static_cast<unsigned>(size));
+#else
+  return static_cast<long>(::write(fd, data, size));
+#endif
+}
+
+// Past the operating system's cache: what has been written survives a power cut.
+bool SyncToDisk(int fd) {
+#ifdef _WIN32
+  return ::_commit(fd) == 0;
+#else
+  return ::fsync(fd) == 0;
+#endif
+}
+
+void CloseFile(int fd) {
+#ifdef _WIN32
+  ::_close(fd);
+#else
+  ::close(fd);
+#endif
+}
+
+// A new file's name is on the disk only once its folder is; Windows has nothing to do here.
+void SyncFolder([[maybe_unused]] const fs::path& file) {
+#ifndef _WIN32
+  fs::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+#endif
+}
+
+struct ExistingFile {
+  bool has_content = false;
+  std::string first_line;
+  bool ends_with_line_end = true;
+};
+
+ExistingFile Inspect(const fs::path& path) {
+  ExistingFile file;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return file;
+  if (!fs::is_regular_file(status)) throw RecordError(Quoted(path) + " is not a file");
+  const auto size = fs::file_size(path, ec);
+  if (ec) throw RecordError("cannot read " + Quoted(path) + ": " + ec.message());
+  if (size == 0) return file;
+
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw RecordError("cannot read " + Quoted(path));
+  file.has_content = true;
+  char c = 0;
+  while (file.first_line.size() <= kLongestHeader && in.get(c) && c != '\n') file.first_line += c;
+  if (!file.first_line.empty() && file.first_line.back() == '\r') file.first_line.pop_back();
+  in.clear();
+  in.seekg(-1, std::ios::end);
+  file.ends_with_line_end = in.get(c) && c == '\n';
+  return file;
+}
+
+}  // namespace
+
+std::optional<std::string> FirstLineOf(const fs::path& path) {
+  ExistingFile file = Inspect(path);
+  if (!file.has_content) return std::nullopt;
+  return std::move(file.first_line);
+}
+
+fs::path PathFromUtf8(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string PathToUtf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+CsvRecorder::CsvRecorder(const fs::path& path, std::vector<std::string> channels)
+    : path_(path), channels_(std::move(channels)) {
+  const std::string header = CsvHeader(channels_);
+  const ExistingFile existing = Inspect(path_);
+  if (existing.has_content && existing.first_line != header)
+    throw RecordError(Quoted(path_) + " holds other columns: " + Shown(existing.first_line) +
+                      ", not \"" + header + "\"; choose another file");
+  continued_ = existing.has_content;
+
+  fd_ = OpenForAppend(path_);
+  if (fd_ < 0)
+    throw RecordError("cannot open " + Quoted(path_) + " for writing: " + SystemMessage(errno));
+  try {
+    if (!continued_) {
+      WriteLine(header);
+      SyncFolder(path_);
+    } else if (!existing.ends_with_line_end) {
+      // The row being written when the last recording stopped: it stays a line of its own.
+      WriteLine("");
+    }
+  } catch (...) {
+    CloseFile(fd_);
+    throw;
+  }
+}
+
+CsvRecorder::~CsvRecorder() {
+  if (fd_ >= 0) CloseFile(fd_);
+}
+
+CsvRecorder::Written CsvRecorder::Append(const Sample& sample) {
+  if (sample.kind == SampleKind::Pause) return Written::Nothing;
+  const bool values = sample.kind == SampleKind::Readings && sample.names == channels_;
+  foreign_channels_ = sample.kind == SampleKind::Readings && !values;
+  static const std::vector<std::string> kNoValues;
+  WriteLine(CsvRow(sample.time, values ? sample.texts : kNoValues, channels_.size()));
+  ++rows_;
+  if (!values) ++gaps_;
+  return values ? Written::Row : Written::Gap;
+}
+
+void CsvRecorder::WriteLine(const std::string& text) {
+  // One write for the whole row: a process killed now leaves the row whole or not at all.
+  const std::string line = text + "\n";
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const long n = WriteSome(fd_, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw RecordError("cannot write to " + Quoted(path_) + ": " +
+                        SystemMessage(n < 0 ? errno : ENOSPC));
+    done += static_cast<std::size_t>(n);
+  }
+  if (!SyncToDisk(fd_))
+    throw RecordError("cannot write to " + Quoted(path_) + ": " + SystemMessage(errno));
+}
+
+}  // namespace zvk

@@ -1,0 +1,195 @@
+#include "record/trend_model.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "record/csv_format.h"
+
+namespace zvk {
+
+namespace {
+
+std::int64_t Ms(TimePoint t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+TimePoint FromMs(std::int64_t ms) {
+  return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::milliseconds(ms)));
+}
+
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Each slice of the range keeps its lowest and highest value, in their order in time.
+TrendLine Thin(const TrendLine& line, std::int64_t from_ms, std::int64_t slice_ms) {
+  TrendLine thin;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const std::int64_t slice = (line[i].ms - from_ms) / slice_ms;
+    std::size_t low = i, high = i;
+    for (; i < line.size() && (line[i].ms - from_ms) / slice_ms == slice; ++i) {
+      if (line[i].value < line[low].value) low = i;
+      if (line[i].value > line[high].value) high = i;
+    }
+    thin.push_back(line[std::min(low, high)]);
+    if (low != high) thin.push_back(line[std::max(low, high)]);
+  }
+  return thin;
+}
+
+}  // namespace
+
+TrendModel::TrendModel(WallClock clock) : clock_(std::move(clock)), start_(clock_()) {}
+
+TrendModel::Cell TrendModel::Parse(const std::string& text) {
+  static const std::pair<const char*, Sign> kSigns[] = {
+      {"V", Sign::Volt}, {"\u2103", Sign::Celsius}, {"\u2109", Sign::Fahrenheit}};
+  Cell cell{text, std::numeric_limits<double>::quiet_NaN(), Sign::None};
+  for (const auto& [sign, unit] : kSigns) {
+    const std::string s = sign;
+    if (text.size() <= s.size() || text.compare(text.size() - s.size(), s.size(), s) != 0) continue;
+    const char* first = text.data();
+    const char* last = text.data() + text.size() - s.size();
+    double value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec == std::errc() && end == last && std::isfinite(value)) {
+      cell.value = value;
+      cell.unit = unit;
+    }
+    break;
+  }
+  return cell;
+}
+
+void TrendModel::Add(const Sample& sample) {
+  if (sample.kind == SampleKind::Readings && sample.names != channels_) {
+    channels_ = sample.names;
+    samples_.clear();
+  }
+  // A long pause is one break in the lines, not one per supervision tick.
+  const bool repeated_pause = sample.kind == SampleKind::Pause && !samples_.empty() &&
+                              samples_.back().kind == SampleKind::Pause;
+  if (!repeated_pause) {
+    Stored stored{Ms(sample.time), sample.kind, {}};
+    if (sample.kind == SampleKind::Readings)
+      for (const std::string& text : sample.texts) stored.cells.push_back(Parse(text));
+    samples_.push_back(std::move(stored));
+  }
+  if (!recorder_) return;
+  try {
+    recorder_->Append(sample);
+  } catch (const RecordError& e) {
+    stopped_reason_ = e.what();
+    recorder_.reset();
+    if (on_record_error) on_record_error(stopped_reason_);
+  }
+}
+
+std::string TrendModel::Unit(std::size_t ch) const {
+  for (auto it = samples_.rbegin(); it != samples_.rend(); ++it) {
+    if (ch >= it->cells.size()) continue;
+    switch (it->cells[ch].unit) {
+      case Sign::Volt:
+        return "V";
+      case Sign::Celsius:
+        return "\u2103";
+      case Sign::Fahrenheit:
+        return "\u2109";
+      case Sign::None:
+        break;
+    }
+  }
+  return "";
+}
+
+TrendRange TrendModel::Range(TrendSpan span) const {
+  const TimePoint to = clock_();
+  switch (span) {
+    case TrendSpan::Last5Minutes:
+      return {to - std::chrono::minutes(5), to};
+    case TrendSpan::LastHour:
+      return {to - std::chrono::hours(1), to};
+    case TrendSpan::Everything:
+      break;
+  }
+  TimePoint from = samples_.empty() ? start_ : FromMs(samples_.front().ms);
+  if (from >= to) from = to - std::chrono::seconds(1);
+  return {from, to};
+}
+
+std::vector<TrendLine> TrendModel::Lines(std::size_t ch, TrendRange range,
+                                         std::size_t max_points) const {
+  const std::int64_t from = Ms(range.from);
+  const std::int64_t to = Ms(range.to);
+  auto it = std::lower_bound(samples_.begin(), samples_.end(), from,
+                             [](const Stored& s, std::int64_t ms) { return s.ms < ms; });
+  std::vector<TrendLine> lines;
+  TrendLine line;
+  Sign unit = Sign::None;
+  std::size_t points = 0;
+  auto close = [&] {
+    if (!line.empty()) lines.push_back(std::move(line));
+    line.clear();
+  };
+  for (; it != samples_.end() && it->ms <= to; ++it) {
+    if (ch >= it->cells.size() || std::isnan(it->cells[ch].value)) {
+      close();
+      continue;
+    }
+    const Cell& cell = it->cells[ch];
+    if (!line.empty() && cell.unit != unit) close();
+    unit = cell.unit;
+    line.push_back({it->ms, cell.value});
+    ++points;
+  }
+  close();
+  if (points <= max_points) return lines;
+
+  const std::int64_t slices = static_cast<std::int64_t>(std::max<std::size_t>(1, max_points / 2));
+  const std::int64_t slice_ms = std::max<std::int64_t>(1, (to - from + slices) / slices);
+  for (TrendLine& l : lines) l = Thin(l, from, slice_ms);
+  return lines;
+}
+
+std::string TrendModel::Csv(TrendRange range) const {
+  const std::int64_t from = Ms(range.from);
+  const std::int64_t to = Ms(range.to);
+  std::string csv = CsvHeader(channels_) + "\n";
+  static const std::vector<std::string> kNoValues;
+  for (const Stored& s : samples_) {
+    if (s.ms < from || s.ms > to || s.kind == SampleKind::Pause) continue;
+    std::vector<std::string> texts;
+    for (const Cell& cell : s.cells) texts.push_back(cell.text);
+    csv += CsvRow(FromMs(s.ms), texts, channels_.size()) + "\n";
+  }
+  return csv;
+}
+
+void TrendModel::StartRecording(const std::filesystem::path& path) {
+  if (channels_.empty())
+    throw RecordError("nothing to record yet: the channels are known from the first readings");
+  recorder_.reset();
+  recorder_ = std::make_unique<CsvRecorder>(path, channels_);
+  stopped_reason_.clear();
+}
+
+void TrendModel::StopRecording() {
+  recorder_.reset();
+  stopped_reason_.clear();
+}
+
+std::string TrendModel::RecordingStatus() const {
+  if (!recorder_)
+    return stopped_reason_.empty() ? "Not recording" : "Recording stopped: " + stopped_reason_;
+  std::string status = std::string(recorder_->continued() ? "Continuing " : "Recording to ") +
+                       PathToUtf8(recorder_->path().filename()) + ": " +
+                       Counted(recorder_->rows(), "row", "rows") + ", " +
+                       Counted(recorder_->gaps(), "gap", "gaps");
+  if (recorder_->foreign_channels()) status += " (the module shows other channels than the file)";
+  return status;
+}
+
+}  // namespace zvk

@@ -1,0 +1,93 @@
+// The trend window without its widgets: every sample since start, the series each channel draws
+// for a time span, the samples as CSV, and the recording to a file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "record/recorder.h"
+#include "record/sample.h"
+
+namespace zvk {
+
+enum class TrendSpan { Last5Minutes, LastHour, Everything };
+inline constexpr std::array<const char*, 3> kTrendSpanNames = {"Last 5 minutes", "Last hour",
+                                                               "Everything since start"};
+
+struct TrendPoint {
+  std::int64_t ms;  // since the epoch
+  double value;     // in the unit the channel was shown in
+};
+// A run of values drawn as one line: it ends where a value is missing (a gap, "Disable",
+// "Over Range", "Under Range", a pause) or the channel's unit changes.
+using TrendLine = std::vector<TrendPoint>;
+
+struct TrendRange {
+  TimePoint from;
+  TimePoint to;
+};
+
+class TrendModel {
+ public:
+  explicit TrendModel(WallClock clock = SystemWallClock());
+
+  // A sample from the poll. Readings of other channels than the last ones (another module)
+  // start the history anew; a recording goes on with gaps for them.
+  void Add(const Sample& sample);
+
+  const std::vector<std::string>& channels() const { return channels_; }
+  std::size_t size() const { return samples_.size(); }
+  // The unit sign the channel's last value was shown with ("V", "℃", "℉"); empty before one.
+  std::string Unit(std::size_t ch) const;
+
+  TimePoint Now() const { return clock_(); }
+  // What the chart shows for a span: the last 5 minutes or hour up to now, or everything from
+  // the first sample on.
+  TrendRange Range(TrendSpan span) const;
+  // The lines of one channel within the range. With more than `max_points` values in the range,
+  // each of max_points / 2 equal time slices keeps only its lowest and highest value.
+  std::vector<TrendLine> Lines(std::size_t ch, TrendRange range, std::size_t max_points) const;
+  // The samples within the range as `zvk read --csv` writes them (the header, rows, gap rows).
+  std::string Csv(TrendRange range) const;
+
+  // Recording: every later sample goes to the file as one row (see CsvRecorder). Needs the
+  // channels, known from the first readings. Throws RecordError when the file is refused.
+  void StartRecording(const std::filesystem::path& path);
+  void StopRecording();
+  bool recording() const { return recorder_ != nullptr; }
+  const CsvRecorder* recorder() const { return recorder_.get(); }
+  // "Recording to data.csv: 12 rows, 1 gap", "Not recording", or why the recording stopped.
+  std::string RecordingStatus() const;
+
+  // A row that could not be written ends the recording; the reason goes here.
+  std::function<void(const std::string&)> on_record_error;
+
+ private:
+  enum class Sign : std::uint8_t { None, Volt, Celsius, Fahrenheit };
+  struct Cell {
+    std::string text;  // as shown
+    double value;      // NaN when the text is no number
+    Sign unit;
+  };
+  struct Stored {
+    std::int64_t ms;
+    SampleKind kind;
+    std::vector<Cell> cells;  // Readings only
+  };
+  static Cell Parse(const std::string& text);
+
+  WallClock clock_;
+  TimePoint start_;
+  std::vector<std::string> channels_;
+  std::vector<Stored> samples_;
+  std::unique_ptr<CsvRecorder> recorder_;
+  std::string stopped_reason_;
+};
+
+}  // namespace zvk

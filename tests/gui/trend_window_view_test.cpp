@@ -1,0 +1,273 @@
+// The trend and log windows on the offscreen platform against the simulator on loopback, with
+// minutes of polls ticked through on a clock the test moves.
+#include "gui/trend_window_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QImage>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gui/log_window_view.h"
+#include "link/wire.h"
+#include "state/app.h"
+#include "watch_rig.h"
+
+namespace zvk::gui {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the chart draws for one legend name: its lines and their points.
+struct Drawn {
+  int lines = 0;
+  std::vector<int> points;
+  int legend_entries = 0;
+};
+
+Drawn DrawnAs(QChart* chart, const QString& name) {
+  Drawn drawn;
+  for (QAbstractSeries* series : chart->series()) {
+    auto* line = qobject_cast<QLineSeries*>(series);
+    if (!line || line->name() != name) continue;
+    ++drawn.lines;
+    drawn.points.push_back(static_cast<int>(line->count()));
+    for (QLegendMarker* marker : chart->legend()->markers(line))
+      drawn.legend_entries += marker->isVisible() ? 1 : 0;
+  }
+  return drawn;
+}
+
+std::vector<std::string> FileLines(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class TrendWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("zvk-trend-" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    rig = std::make_unique<WatchRig>(sim::Model::Qn6);
+    trend().choose_file = [this](const QString&, const QString&, bool) { return next_file; };
+    trend().show_error = [this](const QString& caption, const QString& text) {
+      errors.push_back((caption + ": " + text).toStdString());
+    };
+  }
+  void TearDown() override {
+    rig.reset();
+    fs::remove_all(dir);
+  }
+  TrendWindowView& trend() { return rig->watch->trend_view; }
+  template <typename W>
+  W* Find(QWidget* parent, const char* name) {
+    W* widget = parent->findChild<W*>(QString::fromLatin1(name));
+    if (!widget) ADD_FAILURE() << "no widget " << name;
+    return widget;
+  }
+  void RefuseNextPoll() { rig->sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_READ_DATA); }
+
+  std::unique_ptr<WatchRig> rig;
+  fs::path dir;
+  QString next_file;
+  std::vector<std::string> errors;
+};
+
+TEST_F(TrendWindow, TrendImageAndCtrlTOpenItWhileThePollGoesOn) {
+  QToolButton* image = Find<QToolButton>(rig->view.get(), "Image4");
+  EXPECT_EQ(image->toolTip(), "Trend");
+  EXPECT_FALSE(trend().isVisible());
+  QTest::mouseClick(image, Qt::LeftButton);
+  EXPECT_TRUE(trend().isVisible());
+  EXPECT_FALSE(trend().isModal());
+  EXPECT_TRUE(rig->app->discovery.PollingEnabled);
+  rig->Polls(2);
+  EXPECT_EQ(rig->watch->trend.size(), 2u);
+
+  trend().close();
+  rig->view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(rig->view.get()));
+  QTest::keyClick(rig->view.get(), Qt::Key_T, Qt::ControlModifier);
+  EXPECT_TRUE(trend().isVisible());
+}
+
+TEST_F(TrendWindow, DrawsEachChannelInItsUnitWithGapsWhereNoValueCame) {
+  rig->sim->SetFahrenheit(5, true);
+  rig->sim->SetSensorType(7, 0x00);
+  rig->sim->SetThermistorOhms(3, 1e8);  // far below any curve's range
+  rig->watch->ShowTrend();
+  rig->Polls(3);
+  RefuseNextPoll();
+  rig->Polls(5);  // refused, then the tick that clears the pending poll, then three more
+
+  QChart* chart = trend().chart();
+  const Drawn th0 = DrawnAs(chart, "TH0 (\u2103)");
+  EXPECT_EQ(th0.lines, 2);
+  EXPECT_EQ(th0.points, (std::vector<int>{3, 3}));
+  EXPECT_EQ(th0.legend_entries, 1);
+  EXPECT_EQ(DrawnAs(chart, "TH5 (\u2109)").points, (std::vector<int>{3, 3}));
+  // "Disable" and "Under Range" are no numbers: nothing is drawn, the legend still names them.
+  for (const char* name : {"TH3", "TH7"}) {
+    SCOPED_TRACE(name);
+    const Drawn none = DrawnAs(chart, name);
+    EXPECT_EQ(none.points, std::vector<int>{0});
+    EXPECT_EQ(none.legend_entries, 1);
+  }
+  auto* values = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
+  EXPECT_EQ(values->titleText(), "\u2103, \u2109");
+  EXPECT_EQ(rig->window->form.ThermistorValue[3].caption, "Under Range");
+}
+
+TEST_F(TrendWindow, ChannelBoxesAndTheSpanChooseWhatIsDrawn) {
+  rig->watch->ShowTrend();
+  rig->Polls(4);
+  QChart* chart = trend().chart();
+  ASSERT_EQ(DrawnAs(chart, "TH1 (\u2103)").lines, 1);
+  Find<QCheckBox>(&trend(), "Channel_TH1")->click();
+  EXPECT_EQ(DrawnAs(chart, "TH1 (\u2103)").lines, 0);
+  EXPECT_EQ(DrawnAs(chart, "TH0 (\u2103)").lines, 1);
+
+  auto* time = qobject_cast<QDateTimeAxis*>(chart->axes(Qt::Horizontal).front());
+  QComboBox* span = Find<QComboBox>(&trend(), "SpanBox");
+  const qint64 now =
+      std::chrono::duration_cast<std::chrono::milliseconds>(rig->now.time_since_epoch()).count();
+  struct Case {
+    int index;
+    qint64 span_ms;
+  } cases[] = {{0, 5 * 60'000}, {1, 60 * 60'000}, {2, 3 * 3100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(span->itemText(c.index).toStdString());
+    span->setCurrentIndex(c.index);
+    EXPECT_EQ(time->max().toMSecsSinceEpoch(), now);
+    EXPECT_EQ(time->max().toMSecsSinceEpoch() - time->min().toMSecsSinceEpoch(), c.span_ms);
+  }
+}
+
+TEST_F(TrendWindow, RecordWritesARowEveryPollAcrossGapsAndPausesAndRefusesOtherColumns) {
+  rig->watch->ShowTrend();
+  QPushButton* record = Find<QPushButton>(&trend(), "RecordButton");
+  QLabel* status = Find<QLabel>(&trend(), "RecordStatus");
+  EXPECT_FALSE(record->isEnabled());  // the channels come with the first readings
+  rig->Polls(1);
+  ASSERT_TRUE(record->isEnabled());
+  EXPECT_EQ(status->text(), "Not recording");
+
+  const fs::path file = dir / "run.csv";
+  next_file = QString::fromStdString(file.string());
+  record->click();
+  EXPECT_EQ(record->text(), "Stop recording");
+  EXPECT_EQ(status->text(), "Recording to run.csv: 0 rows, 0 gaps");
+  rig->Polls(1);
+  RefuseNextPoll();
+  rig->Polls(3);
+  // A modal window pauses the poll: no rows for it, and the recording goes on afterwards.
+  rig->app->discovery.PollingEnabled = false;
+  rig->Polls(2);
+  rig->app->discovery.PollingEnabled = true;
+  rig->Polls(1);
+  EXPECT_EQ(status->text(), "Recording to run.csv: 5 rows, 2 gaps");
+  record->click();
+  EXPECT_EQ(status->text(), "Not recording");
+  rig->Polls(1);
+
+  const auto lines = FileLines(file);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "time,TH0,TH1,TH2,TH3,TH4,TH5,TH6,TH7");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    SCOPED_TRACE(lines[i]);
+    EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ','), 8);
+    // Rows 2 and 3 are gaps: the time alone.
+    EXPECT_EQ(lines[i].find(",,,,,,,,") != std::string::npos, i == 2 || i == 3);
+  }
+
+  const fs::path other = dir / "voltages.csv";
+  std::ofstream(other) << "time,AI0,AI1,AI2,AI3,AI4\n";
+  next_file = QString::fromStdString(other.string());
+  record->click();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("Record: \"" + other.string() + "\" holds other columns"),
+            std::string::npos)
+      << errors[0];
+  EXPECT_EQ(record->text(), "Record\u2026");
+  EXPECT_EQ(FileLines(other), std::vector<std::string>{"time,AI0,AI1,AI2,AI3,AI4"});
+}
+
+TEST_F(TrendWindow, ExportsWriteTheChartAsAnImageAndTheSamplesAsCsv) {
+  rig->watch->ShowTrend();
+  rig->Polls(3);
+  const fs::path csv = dir / "samples.csv";
+  next_file = QString::fromStdString(csv.string());
+  Find<QPushButton>(&trend(), "ExportCsvButton")->click();
+  std::ifstream in(csv, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const TrendModel& model = rig->watch->trend;
+  EXPECT_EQ(text.str(), model.Csv(model.Range(TrendSpan::Last5Minutes)));
+  EXPECT_EQ(FileLines(csv).size(), 4u);
+
+  const fs::path png = dir / "chart.png";
+  next_file = QString::fromStdString(png.string());
+  Find<QPushButton>(&trend(), "ExportPngButton")->click();
+  const QImage image(QString::fromStdString(png.string()));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), Find<QChartView>(&trend(), "Chart")->size());
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(TrendWindow, LogWindowShowsTheHiddenLogLiveAndSavesIt) {
+  LogWindowView& log = rig->watch->log_view;
+  rig->view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(rig->view.get()));
+  QTest::keyClick(rig->view.get(), Qt::Key_L, Qt::ControlModifier);
+  ASSERT_TRUE(log.isVisible());
+  const App& app = *rig->app;
+  auto shown = [&] { return log.text()->toPlainText().split('\n'); };
+  EXPECT_EQ(shown().size(), static_cast<qsizetype>(app.log_lines.size()));
+  EXPECT_EQ(shown().back().toStdString(), app.log_lines.back());
+
+  const std::size_t before = app.log_lines.size();
+  rig->Polls(1);
+  ASSERT_GT(app.log_lines.size(), before);
+  EXPECT_EQ(shown().size(), static_cast<qsizetype>(app.log_lines.size()));
+  EXPECT_EQ(shown().back().toStdString(), app.log_lines.back());
+
+  const fs::path file = dir / "log.txt";
+  log.choose_file = [&](const QString&, const QString&, bool) {
+    return QString::fromStdString(file.string());
+  };
+  Find<QPushButton>(&log, "SaveLogButton")->click();
+  EXPECT_EQ(FileLines(file), std::vector<std::string>(app.log_lines.begin(), app.log_lines.end()));
+
+  // The trend window's button opens it too.
+  log.close();
+  rig->watch->ShowTrend();
+  Find<QPushButton>(&trend(), "LogButton")->click();
+  EXPECT_TRUE(log.isVisible());
+}
+
+}  // namespace
+}  // namespace zvk::gui

@@ -1,0 +1,56 @@
+#include "watch_rig.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <stdexcept>
+
+namespace zvk::gui {
+
+WatchRig::WatchRig(sim::Model model)
+    : now(std::chrono::system_clock::now() - std::chrono::hours(2)) {
+  sim::Options options;
+  options.model = model;
+  sim = std::make_unique<sim::Simulator>(options);
+  sim->Start();
+  system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+  app = &system->app;
+  window = &system->main_window;
+  app->link.DeviceHost = "127.0.0.1";
+  app->link.DevicePort = sim->Port();
+  window->FormCreate();
+  view = std::make_unique<MainWindowView>(*app, *window);
+  watch = std::make_unique<WatchWindows>(*app, *window, *view, [this] { return now; });
+  pump.before_events = [this] { view->SyncFromModel(); };
+  view->show();
+  window->FormActivate();
+  for (int i = 0; i < 40 && !app->device.Identified; ++i) Tick();
+  if (!app->device.Identified) throw std::runtime_error("the simulated module was not identified");
+}
+
+WatchRig::~WatchRig() {
+  watch.reset();
+  view.reset();
+  system.reset();
+  sim->Stop();
+}
+
+void WatchRig::Tick() {
+  now += std::chrono::milliseconds(100);
+  window->Timer1Timer();
+  window->Timer3Timer();
+  view->SyncFromModel();
+  QCoreApplication::processEvents();
+}
+
+void WatchRig::Polls(int count, const std::function<void()>& before_poll) {
+  for (int poll = 0; poll < count; ++poll) {
+    if (before_poll) before_poll();
+    bool supervision = false;
+    while (!supervision) {
+      supervision = app->discovery.SupervisionTicks == 30;
+      Tick();
+    }
+  }
+}
+
+}  // namespace zvk::gui

@@ -1,0 +1,95 @@
+// The sampler: one sample after every supervision tick, from what the main window shows, and no
+// traffic of its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "link/wire.h"
+#include "record/sample.h"
+#include "support/rig.h"
+
+namespace zvk {
+namespace {
+
+using test::Rig;
+
+struct Sampled {
+  Rig rig;
+  std::vector<Sample> samples;
+  TimePoint now = TimePoint(std::chrono::seconds(1'780'000'000));
+  PollSampler sampler{*rig.app, rig.form(), [this] { return now; },
+                      [this](const Sample& s) { samples.push_back(s); }};
+
+  explicit Sampled(sim::Model model) : rig({.model = model}) {}
+  // The supervision tick that comes every 3.1 s.
+  void SupervisionTick() {
+    rig.app->discovery.SupervisionTicks = 30;
+    rig.Timer3();
+    now += std::chrono::milliseconds(3100);
+  }
+};
+
+TEST(PollSampler, TakesWhatTheWindowShowsAfterEachSupervisionTick) {
+  Sampled s(sim::Model::Qn6);
+  s.rig.sim->SetSensorType(7, 0x00);
+  s.rig.sim->SetFahrenheit(5, true);
+  s.rig.Start();
+  ASSERT_TRUE(s.rig.TickUntilIdentified());
+  EXPECT_TRUE(s.samples.empty());  // the identity came through the queue, no supervision tick
+  s.rig.sim->ClearFrames();
+
+  s.SupervisionTick();
+  ASSERT_EQ(s.samples.size(), 1u);
+  const Sample& first = s.samples[0];
+  EXPECT_EQ(first.kind, SampleKind::Readings);
+  EXPECT_EQ(first.time, TimePoint(std::chrono::seconds(1'780'000'000)));
+  EXPECT_EQ(first.names,
+            (std::vector<std::string>{"TH0", "TH1", "TH2", "TH3", "TH4", "TH5", "TH6", "TH7"}));
+  for (std::size_t ch = 0; ch < 8; ++ch)
+    EXPECT_EQ(first.texts[ch], s.rig.form().ThermistorValue[ch].caption);
+  EXPECT_EQ(first.texts[5].substr(first.texts[5].size() - 3), "\u2109");
+  EXPECT_EQ(first.texts[7], "Disable");
+
+  // A refused poll leaves the previous values on the window: it is a gap, and so is the next
+  // tick, which only clears the command left pending.
+  s.rig.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_READ_DATA);
+  s.SupervisionTick();
+  s.SupervisionTick();
+  s.SupervisionTick();
+  // A modal window pauses the poll; a busy link puts the tick off without a sample.
+  s.rig.app->discovery.PollingEnabled = false;
+  s.SupervisionTick();
+  s.rig.app->discovery.PollingEnabled = true;
+  s.rig.app->link.LinkBusy = true;
+  s.SupervisionTick();
+  s.rig.app->link.LinkBusy = false;
+
+  std::vector<SampleKind> kinds;
+  for (const Sample& sample : s.samples) kinds.push_back(sample.kind);
+  EXPECT_EQ(kinds, (std::vector<SampleKind>{SampleKind::Readings, SampleKind::Gap, SampleKind::Gap,
+                                            SampleKind::Readings, SampleKind::Pause}));
+  // Only the window's own polls went out.
+  const std::vector<std::uint8_t> poll{0x5A, 0x35, 0x77, 0xA5, wire::CMD_READ_DATA};
+  EXPECT_EQ(s.rig.sim->Frames(), (std::vector<std::vector<std::uint8_t>>(3, poll)));
+}
+
+TEST(PollSampler, AModuleThatIsNotThereGivesGaps) {
+  Sampled s(sim::Model::Km3);
+  s.rig.Start();
+  ASSERT_TRUE(s.rig.TickUntilIdentified());
+  s.SupervisionTick();
+  s.rig.sim->Stop();
+  s.SupervisionTick();
+  s.SupervisionTick();
+  ASSERT_EQ(s.samples.size(), 3u);
+  EXPECT_EQ(s.samples[0].kind, SampleKind::Readings);
+  EXPECT_EQ(s.samples[0].names, (std::vector<std::string>{"AI0", "AI1", "AI2", "AI3", "AI4"}));
+  EXPECT_EQ(s.samples[1].kind, SampleKind::Gap);
+  EXPECT_EQ(s.samples[2].kind, SampleKind::Gap);
+  EXPECT_TRUE(s.samples[1].names.empty());
+}
+
+}  // namespace
+}  // namespace zvk

@@ -1,0 +1,185 @@
+// Recording to a CSV file: the rows of each kind of sample, continuing an existing file, and
+// refusing one that belongs to something else.
+#include "record/recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "record/csv_format.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
+namespace zvk {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+const std::vector<std::string> kTh = {"TH0", "TH1", "TH2"};
+const std::string kThHeader = "time,TH0,TH1,TH2";
+const TimePoint kT0 = TimePoint(seconds(1'780'000'000));
+
+Sample Readings(TimePoint t, std::vector<std::string> texts, std::vector<std::string> names = kTh) {
+  return {t, SampleKind::Readings, std::move(names), std::move(texts)};
+}
+Sample Gap(TimePoint t) {
+  return {t, SampleKind::Gap, {}, {}};
+}
+Sample Pause(TimePoint t) {
+  return {t, SampleKind::Pause, {}, {}};
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class Recorder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("zvk-recorder-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path dir;
+};
+
+TEST_F(Recorder, WritesTheHeaderThenOneRowPerPollWithGapsAsTimeAlone) {
+  const fs::path file = dir / "run.csv";
+  CsvRecorder recorder(file, kTh);
+  EXPECT_FALSE(recorder.continued());
+
+  using W = CsvRecorder::Written;
+  EXPECT_EQ(recorder.Append(Readings(kT0, {"24.9\u2103", "77.5\u2109", "Disable"})), W::Row);
+  EXPECT_EQ(recorder.Append(Gap(kT0 + seconds(3))), W::Gap);
+  EXPECT_EQ(recorder.Append(Pause(kT0 + seconds(6))), W::Nothing);
+  // Another module's channels do not fit the file's columns: the row is a gap.
+  EXPECT_EQ(recorder.Append(Readings(kT0 + seconds(9), {"1.2346V"}, {"AI0"})), W::Gap);
+  EXPECT_TRUE(recorder.foreign_channels());
+  EXPECT_EQ(recorder.Append(Readings(kT0 + seconds(12), {"Over Range", "-0.5\u2103", "0.0\u2103"})),
+            W::Row);
+  EXPECT_FALSE(recorder.foreign_channels());
+
+  EXPECT_EQ(recorder.rows(), 4u);
+  EXPECT_EQ(recorder.gaps(), 2u);
+  EXPECT_EQ(Read(file), kThHeader + "\n" +                                  //
+                            LocalTimestamp(kT0) + ",24.9,77.5,Disable\n" +  //
+                            LocalTimestamp(kT0 + seconds(3)) + ",,,\n" +    //
+                            LocalTimestamp(kT0 + seconds(9)) + ",,,\n" +    //
+                            LocalTimestamp(kT0 + seconds(12)) + ",Over Range,-0.5,0.0\n");
+}
+
+TEST_F(Recorder, ContinuesAFileWithTheSameHeader) {
+  const std::string row = LocalTimestamp(kT0) + ",1.0,2.0,3.0";
+  const std::string next = LocalTimestamp(kT0 + seconds(3)) + ",4.0,5.0,6.0";
+  struct Case {
+    const char* what;
+    std::string before;
+    std::string after;
+    bool continued;
+  } cases[] = {
+      {"empty file", "", kThHeader + "\n" + next + "\n", false},
+      {"earlier rows", kThHeader + "\n" + row + "\n", kThHeader + "\n" + row + "\n" + next + "\n",
+       true},
+      {"edited with CRLF line ends", kThHeader + "\r\n" + row + "\r\n",
+       kThHeader + "\r\n" + row + "\r\n" + next + "\n", true},
+      // A recording cut off mid-row: that row stays a broken line of its own.
+      {"cut-off last row", kThHeader + "\n" + row.substr(0, 20),
+       kThHeader + "\n" + row.substr(0, 20) + "\n" + next + "\n", true},
+      {"header alone without line end", kThHeader, kThHeader + "\n" + next + "\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path file = dir / "continued.csv";
+    Write(file, c.before);
+    CsvRecorder recorder(file, kTh);
+    EXPECT_EQ(recorder.continued(), c.continued);
+    recorder.Append(Readings(kT0 + seconds(3), {"4.0\u2103", "5.0\u2103", "6.0\u2103"}));
+    EXPECT_EQ(Read(file), c.after);
+  }
+}
+
+TEST_F(Recorder, RefusesWhatIsNoRecordingOfTheseChannelsAndLeavesItAlone) {
+  struct Case {
+    const char* what;
+    std::string content;
+    std::string message;
+  } cases[] = {
+      {"other module", "time,AI0,AI1,AI2,AI3,AI4\n1,2,3,4,5,6\n",
+       "holds other columns: \"time,AI0,AI1,AI2,AI3,AI4\", not \"time,TH0,TH1,TH2\"; choose "
+       "another file"},
+      {"fewer channels", "time,TH0,TH1\n", "holds other columns: \"time,TH0,TH1\""},
+      {"not a recording",
+       std::string("\x7F"
+                   "ELF\x02\x01",
+                   6),
+       "holds other columns: a first line that is no header of readings"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path file = dir / "other.csv";
+    Write(file, c.content);
+    try {
+      CsvRecorder recorder(file, kTh);
+      ADD_FAILURE() << "not refused";
+    } catch (const RecordError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()).rfind("\"" + file.string() + "\"", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(Read(file), c.content);
+  }
+
+  EXPECT_THROW(CsvRecorder(dir, kTh), RecordError);  // a folder
+  try {
+    CsvRecorder(dir / "missing" / "run.csv", kTh);
+    ADD_FAILURE() << "not refused";
+  } catch (const RecordError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot open"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+#ifndef _WIN32
+TEST_F(Recorder, ARowThatCannotBeWrittenIsReportedAndNoPartOfItIsKept) {
+  const fs::path file = dir / "full.csv";
+  CsvRecorder recorder(file, kTh);
+  const Sample row = Readings(kT0, {"24.9\u2103", "77.5\u2109", "Disable"});
+  recorder.Append(row);
+  const std::string before = Read(file);
+
+  // The disk is full: no byte more than the file has now.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limit = old;
+  limit.rlim_cur = static_cast<rlim_t>(before.size());
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_THROW(recorder.Append(row), RecordError);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+
+  EXPECT_EQ(Read(file), before);
+}
+#endif
+
+}  // namespace
+}  // namespace zvk

@@ -1,0 +1,175 @@
+// The trend window's model: the lines each channel draws, the spans, thinning, the CSV export and
+// the recording it feeds.
+#include "record/trend_model.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "record/csv_format.h"
+
+namespace zvk {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::minutes;
+using std::chrono::seconds;
+
+const std::vector<std::string> kTh = {"TH0", "TH1"};
+const TimePoint kT0 = TimePoint(seconds(1'780'000'000));
+
+// A model on a clock the test moves.
+struct Trend {
+  TimePoint now = kT0;
+  TrendModel model{[this] { return now; }};
+
+  void Readings(std::vector<std::string> texts, std::vector<std::string> names = kTh) {
+    model.Add({now, SampleKind::Readings, std::move(names), std::move(texts)});
+    now += seconds(3);
+  }
+  void Add(SampleKind kind) {
+    model.Add({now, kind, {}, {}});
+    now += seconds(3);
+  }
+  // Each line of the channel as its values, in the whole history.
+  std::vector<std::vector<double>> Values(std::size_t ch) {
+    std::vector<std::vector<double>> values;
+    for (const TrendLine& line : model.Lines(ch, model.Range(TrendSpan::Everything), 1000)) {
+      values.emplace_back();
+      for (const TrendPoint& p : line) values.back().push_back(p.value);
+    }
+    return values;
+  }
+};
+
+TEST(TrendModel, LinesEndWhereAValueIsMissingOrTheUnitChanges) {
+  Trend t;
+  t.Readings({"24.9\u2103", "1.5V"});
+  t.Readings({"25.0\u2103", "-10.2540V"});
+  t.Add(SampleKind::Gap);
+  t.Readings({"25.1\u2103", "Disable"});
+  t.Readings({"Over Range", "2.0V"});
+  t.Readings({"Under Range", "3.0V"});
+  t.Add(SampleKind::Pause);
+  t.Add(SampleKind::Pause);
+  t.Readings({"77.5\u2109", "4.0V"});
+  t.Readings({"77.7\u2109", "5.0V"});
+  t.Readings({"25.0\u2103", "6.0V"});
+
+  using Lines = std::vector<std::vector<double>>;
+  EXPECT_EQ(t.Values(0), (Lines{{24.9, 25.0}, {25.1}, {77.5, 77.7}, {25.0}}));
+  EXPECT_EQ(t.Values(1), (Lines{{1.5, -10.254}, {2.0, 3.0}, {4.0, 5.0, 6.0}}));
+  EXPECT_EQ(t.model.Unit(0), "\u2103");
+  EXPECT_EQ(t.model.Unit(1), "V");
+  // A long pause is kept as one break.
+  EXPECT_EQ(t.model.size(), 10u);
+}
+
+TEST(TrendModel, SpansEndNowAndEverythingStartsAtTheFirstSample) {
+  Trend t;
+  t.now += minutes(2);
+  const TimePoint first = t.now;
+  for (int i = 0; i < 200; ++i) t.Readings({"20.0\u2103", "21.0\u2103"});  // 10 minutes
+  const TimePoint now = t.now;
+
+  struct Case {
+    TrendSpan span;
+    TimePoint from;
+    std::size_t points;
+  } cases[] = {
+      {TrendSpan::Last5Minutes, now - minutes(5), 100},
+      {TrendSpan::LastHour, now - minutes(60), 200},
+      {TrendSpan::Everything, first, 200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kTrendSpanNames[static_cast<int>(c.span)]);
+    const TrendRange range = t.model.Range(c.span);
+    EXPECT_EQ(range.from, c.from);
+    EXPECT_EQ(range.to, now);
+    const auto lines = t.model.Lines(0, range, 1000);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), c.points);
+  }
+}
+
+TEST(TrendModel, ManyValuesAreThinnedToTheLowestAndHighestOfEachSlice) {
+  Trend t;
+  // A sawtooth of 1000 values, with one spike that must survive the thinning.
+  for (int i = 0; i < 1000; ++i) {
+    const std::string text = i == 637 ? "99.0\u2103" : std::to_string(i % 10) + ".0\u2103";
+    t.Readings({text, "0.0\u2103"});
+  }
+  const TrendRange range = t.model.Range(TrendSpan::Everything);
+  const auto lines = t.model.Lines(0, range, 100);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_LE(lines[0].size(), 102u);
+  EXPECT_GE(lines[0].size(), 90u);
+  double high = 0, low = 100;
+  for (std::size_t i = 0; i < lines[0].size(); ++i) {
+    high = std::max(high, lines[0][i].value);
+    low = std::min(low, lines[0][i].value);
+    if (i > 0) {
+      EXPECT_LT(lines[0][i - 1].ms, lines[0][i].ms);  // still in time order
+    }
+  }
+  EXPECT_EQ(high, 99.0);
+  EXPECT_EQ(low, 0.0);
+  // Few enough values are all drawn.
+  EXPECT_EQ(t.model.Lines(0, range, 1000)[0].size(), 1000u);
+}
+
+TEST(TrendModel, CsvHoldsTheSamplesOfTheRangeAsReadCsvPrintsThem) {
+  Trend t;
+  t.Readings({"24.9\u2103", "Disable"});
+  const TimePoint second = t.now;
+  t.Add(SampleKind::Gap);
+  t.Add(SampleKind::Pause);
+  const TimePoint third = t.now;
+  t.Readings({"77.5\u2109", "-0.5\u2103"});
+
+  EXPECT_EQ(t.model.Csv(t.model.Range(TrendSpan::Everything)),
+            "time,TH0,TH1\n" + LocalTimestamp(kT0) + ",24.9,Disable\n" + LocalTimestamp(second) +
+                ",,\n" + LocalTimestamp(third) + ",77.5,-0.5\n");
+  EXPECT_EQ(t.model.Csv({second, third - milliseconds(1)}),
+            "time,TH0,TH1\n" + LocalTimestamp(second) + ",,\n");
+}
+
+TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoesOnWithGaps) {
+  const fs::path file = fs::temp_directory_path() / "zvk-trend-model-other-module.csv";
+  fs::remove(file);
+  Trend t;
+  EXPECT_THROW(t.model.StartRecording(file), RecordError);  // no channels yet
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
+
+  t.Readings({"24.9\u2103", "25.0\u2103"});
+  t.model.StartRecording(file);
+  t.Readings({"25.0\u2103", "25.1\u2103"});
+  t.Add(SampleKind::Gap);
+  t.Readings({"1.0000V"}, {"AI0"});
+  EXPECT_EQ(t.model.channels(), std::vector<std::string>{"AI0"});
+  EXPECT_EQ(t.model.size(), 1u);
+  EXPECT_EQ(t.model.RecordingStatus(),
+            "Recording to zvk-trend-model-other-module.csv: 3 rows, 2 gaps (the module shows "
+            "other channels than the file)");
+  t.model.StopRecording();
+  t.Readings({"2.0000V"}, {"AI0"});
+  EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
+
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  EXPECT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "time,TH0,TH1");
+  EXPECT_EQ(lines[3], LocalTimestamp(kT0 + seconds(9)) + ",,");
+  fs::remove(file);
+}
+
+}  // namespace
+}  // namespace zvk

@@ -1,0 +1,53 @@
+// A network whose module follows a script in virtual time. The link's connect and reply waits
+// move the clock on instead of sleeping, so tests assert the link's timing exactly and at once.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/tcp.h"
+
+namespace zvk::test {
+
+// What the module does once the frame is written, at a time counted from the write.
+struct PeerStep {
+  enum class Kind { Send, Close, Reset };
+  int at_ms = 0;
+  Kind kind = Kind::Send;
+  std::vector<std::uint8_t> bytes;  // Send only
+};
+
+PeerStep SendAt(int at_ms, std::vector<std::uint8_t> bytes);
+PeerStep CloseAt(int at_ms);
+PeerStep ResetAt(int at_ms);
+
+// One connection: when its connect completes (never: the connect hangs), then the steps.
+struct PeerScript {
+  static constexpr int kNever = -1;
+  int connect_ms = 0;
+  std::vector<PeerStep> steps;
+};
+
+class ScriptedNetwork final : public Network {
+ public:
+  std::unique_ptr<TcpSocket> NewSocket() override;
+  std::chrono::steady_clock::time_point Now() const override;
+
+  // Successive connections take successive scripts; with none left a connect is refused.
+  std::deque<PeerScript> scripts;
+
+  // Virtual time, moved on by the sockets' waits only.
+  long now_ms = 0;
+  // Every frame written, and the timeout of every wait a socket was asked for.
+  std::vector<std::vector<std::uint8_t>> frames;
+  std::vector<int> connect_waits;
+  std::vector<int> read_waits;
+  int connects = 0;
+  int closes = 0;
+};
+
+}  // namespace zvk::test
