@@ -49,6 +49,9 @@ ImageFile OpenImageFile(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status status = fs::status(fs::path(path), ec);
+  // Not every library reports a missing file as an error.
+  if (status.type() == fs::file_type::not_found)
+    return refuse(std::make_error_code(std::errc::no_such_file_or_directory).message());
   if (ec) return refuse(ec.message());
   if (fs::is_directory(status)) return refuse("it is a folder");
   // A device or a pipe has no length to announce.

@@ -5,7 +5,6 @@
 #include "admin/firmware.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -60,7 +59,8 @@ class ImageFiles {
  public:
   ImageFiles()
       : dir_(fs::temp_directory_path() /
-             ("zvk-fw-" + std::to_string(::getpid()) + "-" + std::to_string(++serial_))) {
+             ("zvk-fw-" +
+              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()))) {
     fs::create_directories(dir_);
   }
   ~ImageFiles() {
@@ -77,7 +77,6 @@ class ImageFiles {
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
  private:
-  static inline int serial_ = 0;
   fs::path dir_;
 };
 

@@ -1,8 +1,6 @@
 // `zvk firmware FILE` in-process against the simulator: what it prints, what the module receives,
 // and the exit status of each way an update ends; and once as the built program.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include "link/wire.h"
 #include "sim/fault_list.h"
 #include "sim/simulator.h"
+#include "support/child_process.h"
 #include "support/rig.h"
 #include "support/test_seams.h"
 
@@ -58,8 +57,8 @@ class cliFirmware : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("zvk-cli-fw-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+           ("zvk-cli-fw-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(dir_);
     // The waits stand for the module's time: it has taken the header before the image comes, and
     // the image before the final command.
@@ -249,28 +248,24 @@ TEST_F(cliFirmware, ProgressBarOnlyOnATerminal) {
 }
 
 TEST(cliFirmwareBinary, UpdatesAModuleOfUnknownModel) {
-  const char* bin_dir = std::getenv("ZVK_BIN_DIR");
-  ASSERT_NE(bin_dir, nullptr) << "ZVK_BIN_DIR is set by CTest";
+  const auto zvk = test::BuiltProgram("zvk");
+  ASSERT_TRUE(zvk) << "ZVK_BIN_DIR is set by CTest";
   sim::Simulator module(sim::Options{});
   module.SetModelCode(0x00);
   const std::uint16_t port = module.Start();
-  const fs::path image = fs::temp_directory_path() / ("zvk-bin-fw-" + std::to_string(::getpid()));
+  const fs::path image =
+      fs::temp_directory_path() /
+      ("zvk-bin-fw-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+       ".bin");
   std::ofstream(image, std::ios::binary) << std::string(5000, 'x');
 
-  const std::string command = std::string(bin_dir) + "/zvk --host 127.0.0.1 --port " +
-                              std::to_string(port) + " --skip-wifi-check --yes firmware " +
-                              image.string() + " 2>/dev/null";
-  FILE* child = ::popen(command.c_str(), "r");
-  ASSERT_NE(child, nullptr);
-  std::string out;
-  char buffer[512];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, child)) out.append(buffer, n);
-  const int status = ::pclose(child);
+  test::ChildProcess child(*zvk, {"--host", "127.0.0.1", "--port", std::to_string(port),
+                                  "--skip-wifi-check", "--yes", "firmware", image.string()});
+  const std::string out = child.ReadAll();
+  EXPECT_EQ(child.Wait(), 0);
   module.Stop();
   fs::remove(image);
 
-  ASSERT_TRUE(WIFEXITED(status)) << command;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << command;
   EXPECT_NE(out.find("Image sent as mcuimg.bin: 5000 bytes, checksum 000927C0"), std::string::npos)
       << out;
   EXPECT_EQ(module.File("mcuimg.bin"), Bytes(5000, 'x'));

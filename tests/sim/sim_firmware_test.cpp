@@ -1,12 +1,6 @@
 // Firmware images on the simulated module: both announce forms store the image, the checksum
 // request is answered with its byte sum (or a fault), the staged-image notice is taken without
 // a word, and a command that comes while an image is still arriving waits for it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <numeric>
 #include <string>
@@ -15,6 +9,7 @@
 #include "gtest/gtest.h"
 #include "link/wire.h"
 #include "sim/fault_list.h"
+#include "sim/net.h"
 #include "sim/simulator.h"
 #include "util/byte_order.h"
 
@@ -24,48 +19,56 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-// One client connection to the simulator on loopback.
+// One client connection to the simulator on loopback, through the simulator's own socket calls.
 class Peer {
  public:
-  explicit Peer(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  explicit Peer(std::uint16_t port) : socket_(net::ConnectLoopback(port)) {
+    EXPECT_TRUE(socket_.valid());
   }
-  ~Peer() { ::close(fd_); }
-  Peer(const Peer&) = delete;
-  Peer& operator=(const Peer&) = delete;
 
   void Send(const Bytes& bytes) {
-    if (!bytes.empty()) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      const long n = net::Send(socket_, bytes.data() + sent, bytes.size() - sent);
+      if (n == net::kWouldBlock) continue;
+      ASSERT_GT(n, 0) << "send failed";
+      sent += static_cast<std::size_t>(n);
+    }
   }
-  // Says that nothing more comes, as the utility's close does.
-  void Finish() { ::shutdown(fd_, SHUT_WR); }
+  // Ends the connection, as the utility does after a content.
+  void Close() { socket_.Close(); }
   // Whether a reply byte (or the end) is there within the time.
   bool Readable(std::chrono::milliseconds within) {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, static_cast<int>(within.count())) == 1;
+    std::vector<net::PollItem> wait{{socket_.get(), true}};
+    return net::Poll(wait, static_cast<int>(within.count())) && wait[0].readable;
   }
+  // What comes until the simulator closes (or nothing comes for two seconds).
   Bytes ReadToEnd() {
     Bytes reply;
-    std::uint8_t buf[512];
-    for (ssize_t n; (n = ::recv(fd_, buf, sizeof buf, 0)) > 0;)
+    while (Readable(2s)) {
+      std::uint8_t buf[512];
+      const long n = net::Receive(socket_, buf, sizeof buf);
+      if (n == net::kWouldBlock) continue;
+      if (n <= 0) break;
       reply.insert(reply.end(), buf, buf + n);
+    }
     return reply;
   }
 
  private:
-  int fd_;
+  net::Socket socket_;
 };
 
-// A frame sent on its own connection, closed for sending at once; what came back.
+// A frame sent on its own connection; what came back before the simulator closed it.
 Bytes Exchange(std::uint16_t port, const Bytes& frame) {
   Peer peer(port);
   peer.Send(frame);
-  peer.Finish();
   return peer.ReadToEnd();
+}
+
+// A content sent on its own connection, which then ends.
+void Stream(std::uint16_t port, const Bytes& content) {
+  Peer peer(port);
+  peer.Send(content);
 }
 
 Bytes Header(std::uint8_t code, const std::string& name, const Bytes& image) {
@@ -109,7 +112,7 @@ std::uint32_t Sum(const Bytes& bytes) {
 void Upload(Simulator& sim, std::uint8_t code, const std::string& name, const Bytes& image) {
   const std::size_t streams = sim.Streams().size();
   Exchange(sim.Port(), Header(code, name, image));  // returns once the module has answered
-  Exchange(sim.Port(), image);
+  Stream(sim.Port(), image);
   ASSERT_TRUE(sim.WaitForStreams(streams + 1, 2s));
 }
 
@@ -163,10 +166,9 @@ TEST(SimFirmware, CommandWaitsForTheImageStillArriving) {
 
   Peer request(sim.Port());
   request.Send(Final(37, Sum(image)));
-  request.Finish();
   EXPECT_FALSE(request.Readable(200ms));
   stream.Send(Bytes(image.begin() + 1000, image.end()));
-  stream.Finish();
+  stream.Close();
   EXPECT_EQ(request.ReadToEnd(), ChecksumReply(Sum(image)));
   EXPECT_EQ(sim.File("/sys/mcuimg.bin"), image);
 }
