@@ -69,6 +69,9 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App cli{"Monitor and configure zVK analog input modules over Wi-Fi.", "zvk"};
   cli.footer(kFooter);
   cli.require_subcommand(1);
+  // Options are "--name" everywhere: module file names ("/local/locate.cfg") start with "/",
+  // which CLI11 would otherwise take for an option on Windows.
+  cli.allow_windows_style_options(false);
   CLI::Option* host_option =
       cli.add_option("--host", host,
                      "Module address, applied like the \"Static IP\" button (default " +

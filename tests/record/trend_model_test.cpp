@@ -162,9 +162,11 @@ TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoes
   t.Readings({"2.0000V"}, {"AI0"});
   EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
 
-  std::ifstream in(file);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  {
+    std::ifstream in(file);  // closed before the removal below, which Windows refuses otherwise
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
   EXPECT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "time,TH0,TH1");
   EXPECT_EQ(lines[3], LocalTimestamp(kT0 + seconds(9)) + ",,");
