@@ -25,11 +25,11 @@
 #include "clocks.h"
 #include "content_sink.h"
 #include "link/wire.h"
-#include "monitor/format_fixed.h"
 #include "monitor/measurement.h"
 #include "report.h"
 #include "side_by_side.h"
 #include "sim/simulator.h"
+#include "util/format_fixed.h"
 
 namespace zvk::bench {
 

@@ -33,7 +33,16 @@ int main(int argc, char** argv) {
                  "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
                  "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
                  "wrongsum (the image checksum); @code limits a fault to one command code");
+  std::vector<std::string> vref_inputs;
+  app.add_option("--vref", vref_inputs,
+                 "km3: analog inputs whose + side is wired to the Vref pin (AI0 to AI4), for "
+                 "calibrating them")
+      ->check(CLI::IsMember({"AI0", "AI1", "AI2", "AI3", "AI4"}, CLI::ignore_case));
   CLI11_PARSE(app, argc, argv);
+  if (!vref_inputs.empty() && model_name != "km3") {
+    std::cerr << "zvk-sim: --vref needs --model km3\n";
+    return 2;
+  }
   options.model = model_name == "km3" ? Model::Km3 : Model::Qn6;
 
   std::vector<zvk::sim::FaultRequest> faults;
@@ -52,6 +61,7 @@ int main(int argc, char** argv) {
   zvk::sim::Simulator simulator(options);
   simulator.SetDrift(true);
   for (const auto& f : faults) simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
+  for (const std::string& input : vref_inputs) simulator.WireToVref(input.back() - '0', true);
   std::uint16_t port = 0;
   try {
     port = simulator.Start();

@@ -70,6 +70,7 @@ Module::Module(Model m, std::string files_dir)
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
     PutLeDouble(&analog_ref[8 * ch], kDefaultAnalogRef);
     PutLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * ch], kDefaultAnalogRef);
+    converter_ref[ch] = kDefaultAnalogRef;
   }
   for (std::size_t n = 0; n < kDefaultUserCurves.size(); ++n) {
     const CurvePoints& c = kDefaultUserCurves[n];
@@ -99,11 +100,11 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
     t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
     t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
+    t[wire::CMD_RELOAD_AD_REF] = &Module::ReloadCalibration;
+    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
     t[wire::CMD_UPLOAD_STAGED_IMAGE] = &Module::UploadStagedImage;
     t[wire::CMD_GET_IMAGE_CHECKSUM] = &Module::GetImageChecksum;
     t[wire::CMD_STAGED_IMAGE_SENT] = &Module::StagedImageSent;
-    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
-    t[wire::CMD_RELOAD_AD_REF] = &Module::Acknowledge;
     return t;
   }();
   return table;
@@ -118,6 +119,7 @@ std::optional<Bytes> Module::Handle(const Bytes& frame, double seconds) {
 }
 
 double Module::Volts(int channel, double seconds) const {
+  if (on_vref[channel]) return vref_count * wire::kVrefVoltsPerCount;
   double v = volts[channel];
   if (drift) v += 0.02 * Wave(seconds, channel, 30.0);
   return v;
@@ -131,11 +133,10 @@ double Module::Ohms(int channel, double seconds) const {
 
 std::int16_t Module::AnalogReading(int channel, double seconds) const {
   CheckChannel(channel, wire::kAnalogChannels);
-  const double ref = GetLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * channel]);
-  // Range 3 counts the reference itself; each lower code doubles the span. Codes above 3 have
-  // no span of their own and measure as range 3.
+  // Range 3 counts at the converter's own scale; each lower code doubles the span. Codes above 3
+  // have no span of their own and measure as range 3.
   const int range = std::min<int>(range_codes[channel], 3);
-  const double per_count = ref * static_cast<double>(1 << (3 - range));
+  const double per_count = converter_ref[channel] * static_cast<double>(1 << (3 - range));
   if (!std::isfinite(per_count) || per_count == 0.0) return 0;
   const double count = std::round(Volts(channel, seconds) / per_count);
   return static_cast<std::int16_t>(std::clamp(count, -32768.0, 32767.0));
@@ -285,21 +286,19 @@ std::optional<Bytes> Module::SetThConfig(const Bytes& frame, double seconds) {
 }
 
 std::optional<Bytes> Module::CalibrateThRef(const Bytes& frame, double) {
-  constexpr std::uint8_t kCalibrate = 0;
-  constexpr std::uint8_t kResetToDefault = 2;
   const std::uint8_t code = frame[wire::kReplyCode];
-  const std::size_t option = wire::kReplyCode + 1;
-  if (model != Model::Qn6 || frame.size() <= option) return ReplyHeader(code, wire::NAK);
-  if (frame[option] == kCalibrate) {
-    th_ref_count = kMeasuredThRefCount;
-  } else if (frame[option] == kResetToDefault) {
+  if (model != Model::Qn6 || frame.size() <= wire::thref::kOption)
+    return ReplyHeader(code, wire::NAK);
+  if (frame[wire::thref::kOption] == wire::thref::kCalibrate) {
+    th_ref_count = measured_th_ref_count;
+  } else if (frame[wire::thref::kOption] == wire::thref::kResetToDefault) {
     th_ref_count = wire::kDefaultThermistorRefCount;
   } else {
     return ReplyHeader(code, wire::NAK);
   }
   Bytes reply = ReplyHeader(code, wire::ACK);
-  reply.resize(wire::kReplyHeaderSize + 2);
-  PutBe16(&reply[wire::kReplyHeaderSize], th_ref_count);
+  reply.resize(wire::thref::kReplyRefCount + 2);
+  PutBe16(&reply[wire::thref::kReplyRefCount], th_ref_count);
   return reply;
 }
 
@@ -364,6 +363,7 @@ void Module::Boot() {
     config.modbus_port = GetBe16(port->data());
     config.idle_timeout = GetBe16(port->data() + 2);
   }
+  LoadCalibrationFile();
 }
 
 namespace {
@@ -468,8 +468,18 @@ std::optional<Bytes> Module::StagedImageSent(const Bytes& frame, double) {
   return std::nullopt;
 }
 
-std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {
-  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+// The voltage module reloads its reference file, the thermistor module its user curves.
+std::optional<Bytes> Module::ReloadCalibration(const Bytes& frame, double) {
+  return ReplyHeader(frame[wire::kReplyCode], LoadCalibrationFile() ? wire::ACK : wire::NAK);
+}
+
+bool Module::LoadCalibrationFile() {
+  const bool km3 = model == Model::Km3;
+  const std::optional<Bytes> file = files.Get(km3 ? wire::kAnalogRefFile : wire::kUserCurveFile);
+  // A file that is missing or of the wrong size leaves what the module holds.
+  if (!file || file->size() != (km3 ? analog_ref.size() : user_curves.size())) return false;
+  std::copy(file->begin(), file->end(), km3 ? analog_ref.begin() : user_curves.begin());
+  return true;
 }
 
 }  // namespace zvk::sim

@@ -57,6 +57,9 @@ inline constexpr const char* kStagedImage = "mcuimg.bin";
 // How long an announce waits for its content: well beyond the utility's 1500 ms and 2500 ms.
 inline constexpr double kStreamWaitSeconds = 10.0;
 
+// The count the simulated converter reads from its reference pin when asked to calibrate TH0.
+inline constexpr std::uint16_t kMeasuredThRefCount = 49620;
+
 class Module {
  public:
   explicit Module(Model model, std::string files_dir = {});
@@ -105,11 +108,18 @@ class Module {
   std::array<std::uint8_t, 8> range_codes{};  // 0: +/-10 V, so every default input fits
   std::uint16_t vref_count = 0x1F44;          // 2.5 V at 0.000312344 V per count
   std::array<std::uint8_t, wire::kAnalogRefBlockSize> analog_ref{};
+  // Inputs whose + side is wired to the Vref pin: they read the reference voltage.
+  std::array<bool, wire::kAnalogChannels> on_vref{};
+  // Volts per count of each converter at range 3: the hardware, which the reported references
+  // (analog_ref) only describe. Calibration brings the two together.
+  std::array<double, wire::kAnalogChannels> converter_ref{};
 
   // Thermistor module.
   std::array<double, wire::kThermistorChannels> ohms{10000, 12000, 8000,  10500,
                                                      9000,  10000, 10000, 10000};
   std::uint16_t th_ref_count = wire::kDefaultThermistorRefCount;
+  // The count the converter reads from its reference pin when asked to calibrate TH0.
+  std::uint16_t measured_th_ref_count = kMeasuredThRefCount;
   std::array<std::uint8_t, 8> sensor_types{0x60, 0x60, 0x60, 0x60, 0x60, 0x60, 0x6A, 0x00};
   std::array<std::uint8_t, 8> fahrenheit{0, 0, 0, 0, 0, 1, 0, 0};
   std::array<std::int8_t, 8> offsets{};
@@ -143,8 +153,11 @@ class Module {
   std::optional<Bytes> UploadStagedImage(const Bytes& frame, double seconds);
   std::optional<Bytes> GetImageChecksum(const Bytes& frame, double seconds);
   std::optional<Bytes> StagedImageSent(const Bytes& frame, double seconds);
+  std::optional<Bytes> ReloadCalibration(const Bytes& frame, double seconds);
+  // The reference block (voltage module) or the user curves (thermistor module) from their
+  // file; false, holding what it held, when the file is missing or of the wrong size.
+  bool LoadCalibrationFile();
   std::optional<Bytes> MbportNotice(const Bytes& frame, double seconds);
-  std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;
   double Ohms(int channel, double seconds) const;
@@ -152,8 +165,5 @@ class Module {
 
 // The 6-byte reply header: signature, echoed code, status.
 Bytes ReplyHeader(std::uint8_t code, std::uint8_t status);
-
-// The count the simulated converter reads from its reference pin when asked to calibrate TH0.
-inline constexpr std::uint16_t kMeasuredThRefCount = 49620;
 
 }  // namespace zvk::sim

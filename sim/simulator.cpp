@@ -349,6 +349,32 @@ void Simulator::SetRangeCode(int channel, std::uint8_t code) {
   impl_->module.range_codes[channel] = code;
 }
 
+void Simulator::WireToVref(int channel, bool on) {
+  impl_->CheckChannel(channel, wire::kAnalogChannels);
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.on_vref[channel] = on;
+}
+
+void Simulator::SetVrefCount(std::uint16_t count) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.vref_count = count;
+}
+
+void Simulator::SetAnalogRefBlock(const std::array<std::uint8_t, 160>& block) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.analog_ref = block;
+}
+
+void Simulator::SetUserCurveRecord(const std::array<std::uint8_t, 144>& record) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.user_curves = record;
+}
+
+void Simulator::SetMeasuredThRefCount(std::uint16_t count) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.measured_th_ref_count = count;
+}
+
 void Simulator::SetDrift(bool on) {
   std::lock_guard lock(impl_->mutex);
   impl_->module.drift = on;

@@ -113,6 +113,17 @@ class Simulator {
   void SetFahrenheit(int channel, bool on);
   void SetLocation(const std::string& text);
   void SetRangeCode(int channel, std::uint8_t code);
+  // Calibration: an analog input wired to the Vref pin reads the reference voltage (the
+  // reference count times 0.000312344 V) through its range.
+  void WireToVref(int channel, bool on);
+  void SetVrefCount(std::uint16_t count);
+  // The reported reference block (the content of "/local/ad_ref.cfg"); the converters keep their
+  // own scale.
+  void SetAnalogRefBlock(const std::array<std::uint8_t, 160>& block);
+  // The reported user curve record (the content of "/local/th_user.cfg").
+  void SetUserCurveRecord(const std::array<std::uint8_t, 144>& record);
+  // What the thermistor module measures on its reference pin when asked to calibrate.
+  void SetMeasuredThRefCount(std::uint16_t count);
   // Holds the simulated inputs still (tests) or lets them drift slowly (demo).
   void SetDrift(bool on);
   // How long the next restarts keep the module off the network.

@@ -2,16 +2,29 @@
 
 #include "admin/replies.h"
 #include "calibration/replies.h"
+#include "monitor/channel_config.h"
+#include "monitor/measurement.h"
 
 namespace zvk {
 
-System::System(Seams seams) : app(seams), main_window(app), setup_window(app), firmware(app) {
+System::System(Seams seams)
+    : app(seams),
+      main_window(app),
+      setup_window(app),
+      analog_calibration(app, {.SendRangeConfig = [this] { return SendRangeConfig(app); },
+                               .SendDataPoll = [this] { return SendDataPoll(app); }}),
+      thermistor_calibration(app),
+      firmware(app) {
   setup_window.FormCreate();
   setup_window.run_firmware_update = [this] { firmware.Run(); };
   main_window.RegisterReplyHandlers();
   RegisterAdminReplies(app);
   firmware.Register();
   RegisterCalibrationReplies(app);
+  // Without a front end to show them, opening a calibration window is its activation; the
+  // desktop program shows them as modal dialogs instead.
+  main_window.show_analog_calibration = [this] { analog_calibration.FormActivate(); };
+  main_window.show_thermistor_calibration = [this] { thermistor_calibration.FormActivate(); };
 }
 
 }  // namespace zvk

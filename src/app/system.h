@@ -5,6 +5,8 @@
 
 #include "admin/firmware.h"
 #include "admin/setup_window.h"
+#include "calibration/ad_cal.h"
+#include "calibration/th_cal.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
 
@@ -17,10 +19,12 @@ class System {
   System& operator=(const System&) = delete;
 
   App app;
-  MainWindow main_window;    // TForm1
-  SetupWindow setup_window;  // TForm2, created hidden; the front end shows it for
-                             // main_window.show_setup_window
-  FirmwareUpdate firmware;   // started by the setup window's Image1
+  MainWindow main_window;                      // TForm1
+  SetupWindow setup_window;                    // TForm2, created hidden; the front end shows it for
+                                               // main_window.show_setup_window
+  AnalogCalibrationWindow analog_calibration;  // TForm3
+  ThermistorCalibrationWindow thermistor_calibration;  // TForm4
+  FirmwareUpdate firmware;                             // started by the setup window's Image1
 };
 
 }  // namespace zvk

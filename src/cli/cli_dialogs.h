@@ -37,6 +37,10 @@ class CliDialogs final : public Dialogs {
   const std::vector<std::string>& errors() const { return errors_; }
   // A question came with neither --yes nor a terminal to ask on; it was answered No.
   bool unanswered_question() const { return unanswered_question_; }
+  // How many questions were answered No on the terminal.
+  int declined() const { return declined_; }
+  // The text of the last box shown.
+  const std::string& last_text() const { return last_text_; }
 
  private:
   std::ostream& out_;
@@ -46,6 +50,8 @@ class CliDialogs final : public Dialogs {
   std::vector<std::string> errors_;
   std::pair<std::string, std::string> last_box_;
   bool unanswered_question_ = false;
+  int declined_ = 0;
+  std::string last_text_;
 };
 
 }  // namespace zvk::cli

@@ -46,5 +46,7 @@ void AddAdminCommands(std::vector<CommandEntry>& table);
 void AddRecordingCommands(std::vector<CommandEntry>& table);
 // The firmware update (firmware FILE).
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
+// The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
+void AddCalibrationCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

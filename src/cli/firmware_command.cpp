@@ -102,7 +102,7 @@ class FirmwareCommand final : public Command {
   void Report(Session& s, const ExchangeRecord& record,
               const std::optional<std::string>& not_identified) {
     const App& app = s.app();
-    const FirmwareUpdate& fw = s.firmware();
+    const FirmwareUpdate& fw = s.system().firmware;
     const std::uint8_t* reply = app.link.ReplyBuffer.data();
     const std::string sum = Hex(static_cast<unsigned>(fw.ImageChecksum), 8);
     switch (fw.outcome) {

@@ -3,12 +3,15 @@
 // module is asked for its identity again until it answers, and the rows go on.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/arguments.h"
@@ -27,6 +30,21 @@ namespace zvk::cli {
 namespace {
 
 using Seconds = std::chrono::duration<double>;
+
+// Opens the file for appending, as the recording will, so that a name the system refuses (too
+// long, no permission) is refused before the module is asked anything. A file the probe
+// created is removed again; an existing one is left as it was.
+void ProbeWritable(const std::filesystem::path& path, const std::string& shown) {
+  std::error_code ec;
+  const bool existed = std::filesystem::exists(path, ec);
+  errno = 0;
+  std::ofstream probe(path, std::ios::app | std::ios::binary);
+  const int error = errno != 0 ? errno : EACCES;
+  if (!probe)
+    throw Failed("cannot record to \"" + shown + "\": " + std::generic_category().message(error));
+  probe.close();
+  if (!existed) std::filesystem::remove(path, ec);
+}
 
 constexpr double kLongestInterval = 24 * 3600.0;
 constexpr double kLongestDuration = 366 * 24 * 3600.0;
@@ -123,6 +141,7 @@ class LogCommand final : public Command {
             *duration_text_ + "'");
     }
     // Refused before anything is sent: a file that can only belong to something else.
+    if (file_.empty()) throw UsageError("log: cannot record to a file without a name");
     const std::filesystem::path path = PathFromUtf8(file_);
     const std::filesystem::path folder = path.parent_path();
     std::error_code ec;
@@ -134,6 +153,7 @@ class LogCommand final : public Command {
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
+    ProbeWritable(path, file_);
     if (header) {
       const std::vector<std::string> known = KnownHeaders();
       if (std::find(known.begin(), known.end(), *header) == known.end())

@@ -93,7 +93,7 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
-  FirmwareUpdate& firmware() { return system_->firmware; }
+  System& system() { return *system_; }
   // The main window's setup button, showing the setup window (activated) as the program does.
   void OpenSetupWindow();
 

@@ -51,6 +51,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddAdminCommands(t);
     AddRecordingCommands(t);
     AddFirmwareCommand(t);
+    AddCalibrationCommands(t);
     return t;
   }();
   return table;

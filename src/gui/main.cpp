@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/calibration_dialogs.h"
 #include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
@@ -93,11 +94,15 @@ int main(int argc, char** argv) {
     }
     setup_view->Exec();
   };
-  const auto sync_views = [&view, &setup_view] {
+  // The calibration windows, also made when first shown.
+  CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
+  const auto sync_views = [&view, &setup_view, &calibration] {
     view.SyncFromModel();
     if (setup_view) setup_view->SyncFromModel();
+    calibration.SyncFromModel();
   };
   pump.before_events = sync_views;
+  dialogs.before_box = sync_views;
   // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
   app.repaint_main_window = [&view, &setup_view, sync_views] {
     sync_views();
@@ -122,9 +127,11 @@ int main(int argc, char** argv) {
           int code = 0;
           if (!options.screenshot.isEmpty()) {
             sync_views();
-            const bool setup_shown = setup_view && setup_view->isVisible();
-            QWidget& shown = setup_shown ? static_cast<QWidget&>(*setup_view) : view;
-            if (!shown.grab().save(options.screenshot)) {
+            // The window on top: the setup window or a calibration window (--setup-after,
+            // --open), or the main window.
+            QWidget* shown = QApplication::activeModalWidget();
+            if (!shown) shown = &view;
+            if (!shown->grab().save(options.screenshot)) {
               Print(stderr, "zvk-analog: cannot write the screenshot to " +
                                 options.screenshot.toLocal8Bit().toStdString() + "\n");
               code = 1;
@@ -132,6 +139,22 @@ int main(int argc, char** argv) {
           }
           quit(code);
         });
+  }
+
+  QTimer open_timer;
+  if (!options.open_window.isEmpty()) {
+    const bool analog = options.open_window == QLatin1String(kOpenAnalogCalibration);
+    // Clicked as a user would, once the module is identified and the button takes clicks; the
+    // click returns when the dialog closes.
+    QObject::connect(&open_timer, &QTimer::timeout, &view, [&, analog] {
+      if (!app.device.Identified || app.discovery.SupervisionTicks == 30) return;
+      open_timer.stop();
+      if (analog)
+        window.SpeedButton1Click();
+      else
+        window.SpeedButton2Click();
+    });
+    open_timer.start(100);
   }
 
   view.CentreOnScreen();

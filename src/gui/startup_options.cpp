@@ -53,8 +53,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Click the setup button after MS milliseconds (with --screenshot, the setup "
                      "window is saved)."),
       QStringLiteral("MS"));
-  parser.addOptions(
-      {help_option, host_option, port_option, skip_option, quit_option, shot_option, setup_option});
+  const QCommandLineOption open_option(
+      QStringLiteral("open"),
+      QStringLiteral("Open WINDOW (analog-calibration or thermistor-calibration) from the main "
+                     "window once the module is identified."),
+      QStringLiteral("WINDOW"));
+  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
+                     setup_option, open_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -111,6 +116,15 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       return UsageError(QStringLiteral("--screenshot needs a file name"));
     if (!options.quit_after_ms)
       return UsageError(QStringLiteral("--screenshot is taken on --quit-after; give both"));
+  }
+
+  if (parser.isSet(open_option)) {
+    options.open_window = parser.value(open_option);
+    if (options.open_window != QLatin1String(kOpenAnalogCalibration) &&
+        options.open_window != QLatin1String(kOpenThermistorCalibration))
+      return UsageError(QStringLiteral("--open needs %1 or %2, not '%3'")
+                            .arg(QLatin1String(kOpenAnalogCalibration),
+                                 QLatin1String(kOpenThermistorCalibration), options.open_window));
   }
 
   ParsedCommandLine result;

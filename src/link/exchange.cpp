@@ -91,13 +91,44 @@ void CopySignature(Link& link) {
   std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), link.CommandFrame.begin());
 }
 
+// The command an exchange sends: its code and first parameter bytes in the frame, and the
+// pending command that selects the handler of its reply.
+struct Sending {
+  std::uint8_t code = 0;
+  std::uint8_t byte5 = 0;
+  std::uint8_t byte6 = 0;
+  std::uint8_t pending = 0;
+};
+
+Sending Remember(const Link& link) {
+  return {link.CommandFrame[4], link.CommandFrame[5], link.CommandFrame[6], link.PendingCommand};
+}
+
+// A Timer3 tick or a click that runs while an exchange waits (the event pump runs them) queues
+// or sends the locator or identity request by writing it over the frame and the pending command
+// of the exchange in flight, and the busy link refuses to send it. Left so, a longer frame
+// would go out under that code with the other command's parameters, and a reply would be
+// decoded by that command's handler while the command itself was never sent. The exchange keeps
+// its own command instead, and the other one waits in the queue for the next tick.
+void KeepOwnCommand(Link& link, const Sending& own) {
+  const std::uint8_t other = link.CommandFrame[4];
+  if (other == own.code || (other != wire::CMD_SET_LOCATOR && other != wire::CMD_GET_DEVICE))
+    return;
+  link.CommandFrame[4] = own.code;
+  link.CommandFrame[5] = own.byte5;
+  link.CommandFrame[6] = own.byte6;
+  link.PendingCommand = own.pending;
+  link.QueuedCommand = other;
+}
+
 // One reply wait: polls of up to 10 ms with the pump between them; a poll that sees no data
 // counts, and the wait fails once kReplyPolls have counted.
-Wait WaitForData(Link& link, TcpSocket& socket, int& polls) {
+Wait WaitForData(Link& link, const Sending& own, TcpSocket& socket, int& polls) {
   while (polls < kReplyPolls) {
     IoStatus s = socket.WaitReadable(0);
     if (s == IoStatus::Pending) {
       link.seams.pump.ProcessEvents();
+      KeepOwnCommand(link, own);
       if (Quitting(link)) return Wait::Abandoned;
       s = socket.WaitReadable(kReplyPollMs);
       if (s == IoStatus::Pending) {
@@ -122,7 +153,7 @@ struct ReplyRead {
 // its first byte; its deadline also bounds a reply that trickles in so steadily that no poll
 // ever counts. An oversized reply is drained to its end so that nothing of it is taken for a
 // later reply.
-ReplyRead ReadReply(Link& link, TcpSocket& socket) {
+ReplyRead ReadReply(Link& link, const Sending& own, TcpSocket& socket) {
   int polls = 0;
   const auto deadline = Now(link) + std::chrono::milliseconds(kReplyPolls * kReplyPollMs);
   ReplyRead read;
@@ -148,7 +179,7 @@ ReplyRead ReadReply(Link& link, TcpSocket& socket) {
       return read;
     if (Now(link) >= deadline) return read;
     if (!drained) continue;
-    switch (WaitForData(link, socket, polls)) {
+    switch (WaitForData(link, own, socket, polls)) {
       case Wait::Done:
         break;
       case Wait::TimedOut:
@@ -211,6 +242,7 @@ bool Transact(Link& link, std::uint8_t length) {
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
+  Sending own = Remember(link);
 
   auto socket = OpenLink(link);
   if (!socket) return false;
@@ -225,14 +257,17 @@ bool Transact(Link& link, std::uint8_t length) {
     link.CommandFrame[6] = 0;
     length = 7;
     link.reporter.Log("Recover");
+  } else {
+    KeepOwnCommand(link, own);
   }
+  own = Remember(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");
     return false;
   }
 
   int polls = 0;
-  switch (WaitForData(link, *socket, polls)) {
+  switch (WaitForData(link, own, *socket, polls)) {
     case Wait::Done:
       break;
     case Wait::TimedOut:
@@ -246,7 +281,7 @@ bool Transact(Link& link, std::uint8_t length) {
       return true;
   }
 
-  const ReplyRead read = ReadReply(link, *socket);
+  const ReplyRead read = ReadReply(link, own, *socket);
   if (read.end == ReplyRead::End::Abandoned) {
     Abandon(link, *socket);
     return true;
@@ -302,9 +337,11 @@ bool SendOnly(Link& link, std::uint8_t length) {
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
   link.ReplyTimedOut = false;
+  const Sending own = Remember(link);
 
   auto socket = OpenLink(link);
   if (!socket) return false;
+  KeepOwnCommand(link, own);
   CopySignature(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");

@@ -7,6 +7,7 @@
 #include "link/exchange.h"
 #include "monitor/main_form.h"
 #include "state/app.h"
+#include "util/message_text.h"
 
 namespace zvk {
 
@@ -35,7 +36,7 @@ bool ReadAnalogControls(App& app, const MainForm& f) {
     const std::string& text = f.RangeCombo[ch].text();
     auto code = RangeCodeOfText(text);
     if (!code) {
-      ConversionError(app, text.substr(0, 1));
+      ConversionError(app, FirstCharacters(text, 1));
       return false;
     }
     m.RangeCode[ch] = static_cast<std::uint8_t>(*code);
@@ -57,11 +58,11 @@ void AnalogControlChanged(App& app, const MainForm& f) {
 }  // namespace
 
 std::optional<int> RangeCodeOfText(const std::string& text) {
-  return ParseInt(text.substr(0, 1), 10);
+  return ParseInt(FirstCharacters(text, 1), 10);
 }
 
 std::optional<int> SensorCodeOfText(const std::string& text) {
-  return ParseInt(text.substr(0, 2), 16);
+  return ParseInt(FirstCharacters(text, 2), 16);
 }
 
 int SensorItemIndex(std::uint8_t sensor_type) {
@@ -70,15 +71,15 @@ int SensorItemIndex(std::uint8_t sensor_type) {
   return 0;
 }
 
-void SendRangeConfig(App& app) {
-  if (!SelectDevice(app.link)) return;
+bool SendRangeConfig(App& app) {
+  if (!SelectDevice(app.link)) return false;
   auto& frame = app.link.CommandFrame;
   app.link.PendingCommand = wire::CMD_SET_RANGE_CONFIG;
   frame[4] = wire::CMD_SET_RANGE_CONFIG;
   frame[wire::rangecfg::kSamplingMode] = app.meas.SamplingMode;
   std::copy(app.meas.RangeCode.begin(), app.meas.RangeCode.end(),
             frame.begin() + wire::rangecfg::kRangeCodes);
-  Transact(app.link, wire::kLenRangeConfig);
+  return Transact(app.link, wire::kLenRangeConfig);
 }
 
 void SendChannelConfig(App& app) {
@@ -143,7 +144,7 @@ void ConnectChannelHandlers(App& app, MainForm& f) {
       const std::string& text = f.SensorCombo[ch].text();
       auto code = SensorCodeOfText(text);
       if (!code) {
-        ConversionError(app, "0x" + text.substr(0, 2));
+        ConversionError(app, "0x" + FirstCharacters(text, 2));
         return;
       }
       app.meas.SensorType[ch] = static_cast<std::uint8_t>(*code);

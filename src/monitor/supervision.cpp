@@ -9,6 +9,7 @@
 #include "monitor/main_window.h"
 #include "monitor/measurement.h"
 #include "state/app.h"
+#include "util/message_text.h"
 
 namespace zvk {
 
@@ -76,7 +77,9 @@ bool ApplyStaticIp(App& app, const MainForm& f) {
     if (!part.empty() && *first == '+') ++first;
     auto [end, ec] = std::from_chars(first, last, value);
     if (part.empty() || first == last || ec != std::errc() || end != last) {
-      app.seams.dialogs.ErrorBox("'" + part + "' is not a valid integer value");
+      // A pasted text may be any length; the box says which part, in one line.
+      app.seams.dialogs.ErrorBox("'" + ShortenedForMessage(part) +
+                                 "' is not a valid integer value");
       return false;
     }
   }

@@ -25,6 +25,7 @@ inline constexpr Rgb kBlack{0, 0, 0};
 inline constexpr Rgb kRed{255, 0, 0};
 inline constexpr Rgb kNavy{0, 0, 128};
 inline constexpr Rgb kPurple{128, 0, 128};
+inline constexpr Rgb kBlue{0, 0, 255};
 
 struct Label {
   std::string caption;

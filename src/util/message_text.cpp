@@ -21,6 +21,15 @@ std::string ShortenedForMessage(std::string_view text) {
   return std::string(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
+std::string FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t end = 0;
+  for (std::size_t n = 0; n < count && end < text.size(); ++n) {
+    ++end;
+    while (end < text.size() && IsContinuationByte(text[end])) ++end;
+  }
+  return std::string(text.substr(0, end));
+}
+
 std::string WithArgumentsShortened(std::string_view message,
                                    const std::vector<std::string>& arguments) {
   // Parsers echo an option without its dashes, or only the value of "--name=value".

@@ -15,6 +15,10 @@ inline constexpr std::size_t kEchoedTextLimit = 64;
 // its length: "xxxx... (100000 bytes)".
 std::string ShortenedForMessage(std::string_view text);
 
+// The first `count` characters of UTF-8 text (whole characters: a message that echoes the start
+// of a typed text never shows half of one).
+std::string FirstCharacters(std::string_view text, std::size_t count);
+
 // The message with every occurrence of an over-long argument shortened, for messages built by
 // code (a parser's) that echoes arguments whole, as they are or, for an option, without its
 // dashes and split at its "=".

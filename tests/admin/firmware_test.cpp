@@ -185,8 +185,8 @@ TEST(Firmware, VerifiedImageShowsSuccessThenRebootsOnItsOwnConnection) {
   ImageFiles files;
   Update u(true);
   int connects_at_box = -1;
-  u.rig.dialogs.on_box = [&](const test::Box& box) {
-    if (box.caption == kUpdateComplete) connects_at_box = u.connects();
+  u.rig.dialogs.on_box = [&] {
+    if (u.rig.dialogs.boxes.back().caption == kUpdateComplete) connects_at_box = u.connects();
   };
   const Bytes image = Pattern(5000);
   u.Run(files.Put("app.bin", image));

@@ -44,7 +44,10 @@ class cliAdmin : public ::testing::Test {
     std::vector<std::string> all{"--host", "127.0.0.1", "--port", std::to_string(sim->Port()),
                                  "--skip-wifi-check"};
     all.insert(all.end(), args.begin(), args.end());
-    CliEnv env{network, &hosts, nullptr, progress_terminal, &sleeper};
+    CliEnv env{.network = network,
+               .hosts = &hosts,
+               .progress_terminal = progress_terminal,
+               .sleeper = &sleeper};
     std::ostringstream out, err;
     Result r;
     r.status = RunZvk(all, out, err, env);

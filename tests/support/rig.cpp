@@ -67,6 +67,13 @@ std::vector<std::uint8_t> Rig::LastFrame() const {
   return frames.empty() ? std::vector<std::uint8_t>{} : frames.back();
 }
 
+bool WaitForAnnouncedContent(const sim::Simulator& sim, std::chrono::milliseconds timeout) {
+  std::size_t announces = 0;
+  for (const auto& frame : sim.Frames())
+    announces += frame.size() > wire::kReplyCode && frame[wire::kReplyCode] == wire::CMD_WRITE_FILE;
+  return sim.WaitForStreams(announces, timeout);
+}
+
 bool Logged(const App& app, const std::string& line) {
   const auto& lines = app.log_lines;
   return std::find(lines.begin(), lines.end(), line) != lines.end();

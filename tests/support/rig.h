@@ -1,6 +1,7 @@
 // A running utility wired to test seams and, when asked, to an in-process simulator on loopback.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -52,6 +53,12 @@ class Rig {
   SetupWindow* setup = nullptr;  // the system's setup window model
   MainForm& form() { return window->form; }
 };
+
+// Waits until the module has taken in the content of every file announced so far, as the
+// utility's fixed wait after a file write leaves a module time to do; a recording sleeper
+// returns at once. False when some content did not come within the timeout.
+bool WaitForAnnouncedContent(const sim::Simulator& sim,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
 // Whether the hidden log holds this line.
 bool Logged(const App& app, const std::string& line);

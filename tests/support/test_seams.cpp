@@ -89,7 +89,7 @@ void ScriptedPump::ProcessEvents() {
 MsgResult RecordingDialogs::MessageBox(const std::string& caption, const std::string& text,
                                        MsgIcon icon, MsgButtons buttons) {
   boxes.push_back({caption, text, icon, buttons});
-  if (on_box) on_box(boxes.back());
+  if (on_box) on_box();
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   if (answers.empty()) return MsgResult::Yes;
   MsgResult answer = answers.front();

@@ -54,7 +54,7 @@ class RecordingSleeper final : public Sleeper {
     if (on_sleep) on_sleep(ms);
   }
   std::vector<int> sleeps;
-  // Runs in place of the wait, after it was recorded.
+  // Runs in place of each wait: what happens meanwhile.
   std::function<void(int ms)> on_sleep;
 };
 
@@ -78,11 +78,11 @@ class RecordingDialogs final : public Dialogs {
   std::vector<std::string> file_filters;  // the filter of each file dialog opened
   // Answers the file dialogs in place of next_file (a real dialog, in the Qt tests).
   std::function<std::optional<std::string>(const std::string& filter)> open_file;
-  // Runs while a box is open, before it is answered.
-  std::function<void(const Box&)> on_box;
   std::vector<std::string> errors;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
   std::optional<std::string> next_file;
+  // Runs while each box is up, to see the window behind it.
+  std::function<void()> on_box;
 };
 
 class FakeHostInterfaces final : public HostInterfaces {

@@ -1,0 +1,84 @@
+// One whole exchange against a module that misbehaves as the input says: its connect is refused
+// or slow, the frame cannot be written, and the reply comes in chunks of any size, with stalls
+// between them, and ends in a close, a reset or silence.
+//
+// Input: [command index] [model index] [connect] [steps...]
+//   connect: 0 mod 8 refused, 1 mod 8 the write fails, 2 mod 8 never answered, otherwise
+//            accepted after (c >> 3) * 10 ms
+//   step 00-7F: the next step+1 input bytes arrive
+//        80-BF: nothing for ((step & 3F) + 1) * 20 ms
+//        C0-DF: a long chunk: (((step & 1F) << 8) | next) + 1 copies of the byte after
+//        E0-EF: the module closes; F0-FF: it resets the connection (both end the steps)
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/fuzz_support.h"
+#include "link/exchange.h"
+#include "state/app.h"
+
+namespace zvk::fuzz {
+
+namespace {
+
+std::vector<harness::PeerEvent> ReplySteps(Input& in) {
+  using Kind = harness::PeerEvent::Kind;
+  std::vector<harness::PeerEvent> events;
+  int at_ms = 1;
+  while (in.left() > 0) {
+    const std::uint8_t step = in.Byte();
+    if (step < 0x80) {
+      events.push_back({.at_ms = at_ms, .kind = Kind::Send, .bytes = in.Take(step + 1u)});
+    } else if (step < 0xC0) {
+      at_ms += ((step & 0x3F) + 1) * 20;
+    } else if (step < 0xE0) {
+      const std::size_t n = ((std::size_t{step & 0x1Fu} << 8) | in.Byte()) + 1;
+      events.push_back({.at_ms = at_ms, .kind = Kind::Send, .bytes = Bytes(n, in.Byte())});
+    } else {
+      events.push_back({.at_ms = at_ms, .kind = step < 0xF0 ? Kind::Close : Kind::Reset});
+      break;
+    }
+  }
+  return events;
+}
+
+}  // namespace
+
+int RunExchange(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  ScriptPeer peer;
+  harness::HarnessSystem h(peer);
+  std::vector<std::uint8_t> codes = h.handled_codes();
+  codes.push_back(h.UnhandledCode());
+  const std::uint8_t code = codes[in.Byte() % codes.size()];
+  h.window.FormCreate();
+  AssumeModel(h, kModels[in.Byte() % std::size(kModels)]);
+
+  const std::uint8_t connect = in.Byte();
+  harness::ConnectPlan plan;
+  if (connect % 8 == 0)
+    plan.kind = harness::ConnectPlan::Kind::Refuse;
+  else if (connect % 8 == 1)
+    plan.write_fails = true;
+  else if (connect % 8 == 2)
+    plan.kind = harness::ConnectPlan::Kind::Hang;
+  else
+    plan.after_ms = (connect >> 3) * 10;
+  peer.connects.push_back(plan);
+  peer.replies.push_back(ReplySteps(in));
+
+  Link& link = h.app.link;
+  link.PendingCommand = code;
+  link.CommandFrame[4] = code;
+  Transact(link, wire::kLenQueued);
+  h.CheckIdle("after the exchange");
+  Require(h.network.frames.size() <= 1, "the exchange sent more than its frame");
+  Require(link.ReplyLength <= link.ReplyBuffer.size(), "the reply length exceeds the buffer");
+  RequireNoViolations(h);
+  return 0;
+}
+
+}  // namespace zvk::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return zvk::fuzz::RunExchange(data, size);
+}
