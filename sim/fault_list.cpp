@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::array kAllFaults{Fault::NoReply,  Fault::WrongSignature, Fault::Refuse,
                                 Fault::Truncate, Fault::Oversize,       Fault::Reset,
-                                Fault::Delay,    Fault::SplitReply};
+                                Fault::Delay,    Fault::SplitReply,     Fault::WrongSum};
 
 std::vector<std::string_view> Split(std::string_view text, char sep) {
   std::vector<std::string_view> parts;
@@ -53,6 +53,8 @@ const char* FaultName(Fault fault) {
       return "delay";
     case Fault::SplitReply:
       return "splitreply";
+    case Fault::WrongSum:
+      return "wrongsum";
   }
   return "?";
 }
@@ -63,14 +65,22 @@ std::vector<FaultRequest> ParseFaultList(const std::string& list) {
   for (std::string_view item : Split(list, ',')) {
     const std::vector<std::string_view> fields = Split(item, ':');
     FaultRequest request;
+    std::string_view name = fields[0];
+    if (const std::size_t at = name.find('@'); at != std::string_view::npos) {
+      const int code = PositiveNumber(name.substr(at + 1), item);
+      if (code > 255)
+        throw std::invalid_argument("no command code in fault '" + std::string(item) + "'");
+      request.only_code = static_cast<std::uint8_t>(code);
+      name = name.substr(0, at);
+    }
     bool known = false;
     for (Fault fault : kAllFaults) {
-      if (fields[0] == FaultName(fault)) {
+      if (name == FaultName(fault)) {
         request.fault = fault;
         known = true;
       }
     }
-    if (!known) throw std::invalid_argument("unknown fault '" + std::string(fields[0]) + "'");
+    if (!known) throw std::invalid_argument("unknown fault '" + std::string(name) + "'");
     const std::size_t max_fields = request.fault == Fault::Delay ? 3 : 2;
     if (fields.size() > max_fields) {
       throw std::invalid_argument("too many fields in fault '" + std::string(item) + "'");

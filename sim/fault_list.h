@@ -1,4 +1,5 @@
-// Faults named on the command line: "noreply:2,refuse:1,delay:1:1500".
+// Faults named on the command line: "noreply:2,refuse:1,delay:1:1500", and for the replies to
+// one command only "refuse@37", "noreply@216:2".
 #pragma once
 
 #include <cstdint>
@@ -19,11 +20,13 @@ struct FaultRequest {
 // Longer than the utility's reply wait of about one second, so a delayed reply comes too late.
 inline constexpr int kDefaultFaultDelayMs = 2000;
 
-// Parses a comma list of name[:count[:delay_ms]]; throws std::invalid_argument with the reason.
-// delay_ms is accepted for "delay" only.
+// Parses a comma list of name[@code][:count[:delay_ms]] (code: the decimal command code whose
+// replies get the fault); throws std::invalid_argument with the reason. delay_ms is accepted for
+// "delay" only.
 std::vector<FaultRequest> ParseFaultList(const std::string& list);
 
-// "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply".
+// "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply",
+// "wrongsum".
 const char* FaultName(Fault fault);
 
 }  // namespace zvk::sim

@@ -30,8 +30,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
   app.add_option("--faults", fault_list,
-                 "faults for the next commands: name[:count[:delay_ms]],... with the names "
-                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply");
+                 "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
+                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
+                 "wrongsum (the image checksum); @code limits a fault to one command code");
   std::vector<std::string> vref_inputs;
   app.add_option("--vref", vref_inputs,
                  "km3: analog inputs whose + side is wired to the Vref pin (AI0 to AI4), for "

@@ -102,11 +102,9 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
     t[wire::CMD_RELOAD_AD_REF] = &Module::ReloadCalibration;
     t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
-    // Firmware: accepted, the images are not kept yet.
-    for (std::uint8_t code : {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT,
-                              wire::CMD_UPLOAD_STAGED_IMAGE}) {
-      t[code] = &Module::Acknowledge;
-    }
+    t[wire::CMD_UPLOAD_STAGED_IMAGE] = &Module::UploadStagedImage;
+    t[wire::CMD_GET_IMAGE_CHECKSUM] = &Module::GetImageChecksum;
+    t[wire::CMD_STAGED_IMAGE_SENT] = &Module::StagedImageSent;
     return t;
   }();
   return table;
@@ -370,20 +368,21 @@ void Module::Boot() {
 
 namespace {
 
-constexpr std::size_t kFileLengthAt = 5;
-constexpr std::size_t kFileChecksumAt = 9;
-constexpr std::size_t kFileNameLengthAt = 16;
-constexpr std::size_t kFileNameAt = 17;
+using wire::filecmd::kChecksum;
+using wire::filecmd::kLength;
+using wire::filecmd::kName;
+using wire::filecmd::kNameLength;
 constexpr std::size_t kWriteNameLimit = 43;
 constexpr std::size_t kDeleteNameLimit = 23;
+constexpr std::size_t kImageNameLimit = 23;  // what fits the 40-byte image header
 
 // The name of a file frame (length at byte 16, the name from byte 17); nullopt when it does not
 // fit the frame or the store refuses it.
 std::optional<std::string> FileName(const Bytes& frame, std::size_t limit) {
-  if (frame.size() <= kFileNameLengthAt) return std::nullopt;
-  const std::size_t n = frame[kFileNameLengthAt];
-  if (n > limit || frame.size() < kFileNameAt + n) return std::nullopt;
-  std::string name(frame.begin() + kFileNameAt, frame.begin() + kFileNameAt + n);
+  if (frame.size() <= kNameLength) return std::nullopt;
+  const std::size_t n = frame[kNameLength];
+  if (n > limit || frame.size() < kName + n) return std::nullopt;
+  std::string name(frame.begin() + kName, frame.begin() + kName + n);
   if (!FileStore::ValidName(name)) return std::nullopt;
   return name;
 }
@@ -423,7 +422,7 @@ std::optional<Bytes> Module::WriteFile(const Bytes& frame, double seconds) {
   const std::uint8_t code = frame[wire::kReplyCode];
   const std::optional<std::string> name = FileName(frame, kWriteNameLimit);
   if (!name) return ReplyHeader(code, wire::NAK);
-  ExpectStream(*name, GetBe32(&frame[kFileLengthAt]), GetBe32(&frame[kFileChecksumAt]), seconds);
+  ExpectStream(*name, GetBe32(&frame[kLength]), GetBe32(&frame[kChecksum]), seconds);
   return ReplyHeader(code, wire::ACK);
 }
 
@@ -433,6 +432,40 @@ std::optional<Bytes> Module::DeleteFile(const Bytes& frame, double) {
   if (!name) return ReplyHeader(code, wire::NAK);
   files.Remove(*name);  // a file that is not there is as deleted as it gets
   return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::UploadStagedImage(const Bytes& frame, double seconds) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kImageNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  ExpectStream(*name, GetBe32(&frame[kLength]), GetBe32(&frame[kChecksum]), seconds);
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::GetImageChecksum(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<Bytes> image = files.Get(kSystemImage);
+  if (!image) return ReplyHeader(code, wire::NAK);  // no image to sum
+  Bytes reply = ReplyHeader(code, wire::ACK);
+  reply.resize(wire::image::kReplyChecksum + 4);
+  PutBe32(&reply[wire::image::kReplyChecksum], ByteSum(*image));
+  return reply;
+}
+
+std::optional<Bytes> Module::StagedImageSent(const Bytes& frame, double) {
+  // The staged image is taken over without a word; only the log says how it checked.
+  const std::optional<Bytes> image = files.Get(kStagedImage);
+  if (!image) {
+    log.push_back("staged image announced as sent, but none is stored");
+  } else if (frame.size() < wire::image::kFrameChecksum + 4) {
+    log.push_back("staged image sent, the frame carries no checksum");
+  } else {
+    const std::uint32_t told = GetBe32(&frame[wire::image::kFrameChecksum]);
+    const std::uint32_t sum = ByteSum(*image);
+    log.push_back(std::string("staged image sent: ") + std::to_string(image->size()) +
+                  " bytes, checksum " + (told == sum ? "matches" : "differs"));
+  }
+  return std::nullopt;
 }
 
 // The voltage module reloads its reference file, the thermistor module its user curves.
@@ -447,10 +480,6 @@ bool Module::LoadCalibrationFile() {
   if (!file || file->size() != (km3 ? analog_ref.size() : user_curves.size())) return false;
   std::copy(file->begin(), file->end(), km3 ? analog_ref.begin() : user_curves.begin());
   return true;
-}
-
-std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {
-  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
 }  // namespace zvk::sim

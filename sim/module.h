@@ -40,13 +40,19 @@ inline constexpr const char* kConfigFiles[] = {
     "/local/ap_ssid.cfg",  "/local/ap_key.cfg", "/local/sta_ssid.cfg", "/local/sta_key.cfg",
     "/local/sta_keyT.cfg", "/local/sta_ip.cfg", "/local/locate.cfg",   "/local/mbport.cfg"};
 
-// A file announced by CMD_WRITE_FILE whose content is to come on the next connection.
+// A file announced by CMD_WRITE_FILE (or a firmware image by CMD_UPLOAD_STAGED_IMAGE) whose
+// content is to come on the next connection.
 struct AwaitedStream {
   std::string name;
   std::uint32_t length = 0;
   std::uint32_t checksum = 0;
   double announced_at = 0;  // module seconds
 };
+
+// Where the module keeps a firmware image: announced by CMD_WRITE_FILE under the first name, or
+// staged by CMD_UPLOAD_STAGED_IMAGE under the second.
+inline constexpr const char* kSystemImage = "/sys/mcuimg.bin";
+inline constexpr const char* kStagedImage = "mcuimg.bin";
 
 // How long an announce waits for its content: well beyond the utility's 1500 ms and 2500 ms.
 inline constexpr double kStreamWaitSeconds = 10.0;
@@ -144,12 +150,14 @@ class Module {
   std::optional<Bytes> ResetModule(const Bytes& frame, double seconds);
   std::optional<Bytes> WriteFile(const Bytes& frame, double seconds);
   std::optional<Bytes> DeleteFile(const Bytes& frame, double seconds);
+  std::optional<Bytes> UploadStagedImage(const Bytes& frame, double seconds);
+  std::optional<Bytes> GetImageChecksum(const Bytes& frame, double seconds);
+  std::optional<Bytes> StagedImageSent(const Bytes& frame, double seconds);
   std::optional<Bytes> ReloadCalibration(const Bytes& frame, double seconds);
   // The reference block (voltage module) or the user curves (thermistor module) from their
   // file; false, holding what it held, when the file is missing or of the wrong size.
   bool LoadCalibrationFile();
   std::optional<Bytes> MbportNotice(const Bytes& frame, double seconds);
-  std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;
   double Ohms(int channel, double seconds) const;

@@ -65,9 +65,11 @@ std::size_t FullFrameLength(const Bytes& head) {
 }  // namespace
 
 // One client connection: it sends its frame, the reply goes out as planned, then it ends. A
-// content connection (Streaming) is read to its end and never answered.
+// content connection (Streaming) is read to its end and never answered. A frame that comes while
+// a content is still coming in waits (Deferred) until the content has ended, as the module
+// takes a file or an image whole before it answers anything else.
 struct Server::Connection {
-  enum class Phase { Reading, Writing, Holding, Streaming, Done };
+  enum class Phase { Reading, Writing, Holding, Streaming, Deferred, Done };
 
   Connection(net::Socket s, Clock::time_point now) : socket(std::move(s)), accepted(now) {}
 
@@ -242,6 +244,15 @@ class Server::Loop {
     c.frame.clear();
     c.socket.Close();
     c.phase = Phase::Done;
+    if (Streaming()) return;
+    const auto now = Clock::now();
+    for (Connection& waiting : connections_)
+      if (waiting.phase == Phase::Deferred) Answer(waiting, now);
+  }
+
+  bool Streaming() const {
+    return std::any_of(connections_.begin(), connections_.end(),
+                       [](const Connection& c) { return c.phase == Phase::Streaming; });
   }
 
   void Read(Connection& c, Clock::time_point now) {
@@ -262,6 +273,10 @@ class Server::Loop {
   }
 
   void Answer(Connection& c, Clock::time_point now) {
+    if (!c.frame.empty() && Streaming()) {
+      c.phase = Phase::Deferred;
+      return;
+    }
     std::optional<ReplyPlan> plan;
     if (!c.frame.empty()) plan = s_.answer_(c.frame);
     if (!plan) {

@@ -66,6 +66,12 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
     case Fault::Delay:
       plan.parts.push_back({milliseconds(fault->delay_ms), std::move(reply)});
       return plan;
+    case Fault::WrongSum:
+      if (reply.size() >= wire::kReplyHeaderSize + 4 && reply[wire::kReplyStatus] == wire::ACK) {
+        std::uint8_t* sum = &reply[wire::kReplyHeaderSize];
+        for (int i = 0; i < 4; ++i) sum[i] = static_cast<std::uint8_t>(~sum[i]);
+      }
+      break;
     case Fault::SplitReply: {
       const auto half = reply.begin() + static_cast<std::ptrdiff_t>(reply.size() / 2);
       plan.parts.push_back({milliseconds(0), Bytes(reply.begin(), half)});
@@ -90,6 +96,7 @@ struct Simulator::Impl {
   std::optional<PendingFault> TakeFault(std::uint8_t code) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
       if (it->only_code != 0 && it->only_code != code) continue;
+      if (it->fault == Fault::WrongSum && code != wire::CMD_GET_IMAGE_CHECKSUM) continue;
       PendingFault taken = *it;
       if (--it->count <= 0) faults.erase(it);
       return taken;

@@ -26,6 +26,7 @@ enum class Fault {
   Reset,           // send the first 3 bytes, then reset the connection
   Delay,           // wait delay_ms before replying
   SplitReply,      // send the reply in two parts 50 ms apart
+  WrongSum,        // the image checksum reply (37) carries another sum; other commands unchanged
 };
 
 struct Options {

@@ -11,10 +11,10 @@ namespace zvk {
 
 namespace {
 
-constexpr std::size_t kLengthAt = 5;
-constexpr std::size_t kChecksumAt = 9;
-constexpr std::size_t kNameLengthAt = 16;
-constexpr std::size_t kNameAt = 17;
+using wire::filecmd::kChecksum;
+using wire::filecmd::kLength;
+using wire::filecmd::kName;
+using wire::filecmd::kNameLength;
 
 void CheckName(const std::string& name, std::size_t limit, const char* what) {
   if (name.size() > limit)
@@ -24,8 +24,8 @@ void CheckName(const std::string& name, std::size_t limit, const char* what) {
 
 // Byte 16: the name's length (its low 8 bits); from byte 17: the name, one byte a character.
 void PutName(Link& link, const std::string& name) {
-  link.CommandFrame[kNameLengthAt] = static_cast<std::uint8_t>(name.size() & 0xFF);
-  std::copy(name.begin(), name.end(), link.CommandFrame.begin() + kNameAt);
+  link.CommandFrame[kNameLength] = static_cast<std::uint8_t>(name.size() & 0xFF);
+  std::copy(name.begin(), name.end(), link.CommandFrame.begin() + kName);
 }
 
 // Runs Transact; when the frame did not go out, says why in the error.
@@ -95,8 +95,8 @@ void WriteRemoteFile(App& app, const std::string& name, std::size_t n) {
   Link& link = app.link;
   const std::uint32_t checksum = ContentChecksum(app.transfer.data(), n);
   std::fill_n(link.CommandFrame.begin(), kAnnounceLength, 0);
-  PutBe32(&link.CommandFrame[kLengthAt], static_cast<std::uint32_t>(n));
-  PutBe32(&link.CommandFrame[kChecksumAt], checksum);
+  PutBe32(&link.CommandFrame[kLength], static_cast<std::uint32_t>(n));
+  PutBe32(&link.CommandFrame[kChecksum], checksum);
   app.SetStatus("Send FileName: " + name);
   PutName(link, name);
   link.PendingCommand = 0;  // the announce's reply is never examined

@@ -13,10 +13,13 @@ System::System(Seams seams)
       setup_window(app),
       analog_calibration(app, {.SendRangeConfig = [this] { return SendRangeConfig(app); },
                                .SendDataPoll = [this] { return SendDataPoll(app); }}),
-      thermistor_calibration(app) {
+      thermistor_calibration(app),
+      firmware(app) {
   setup_window.FormCreate();
+  setup_window.run_firmware_update = [this] { firmware.Run(); };
   main_window.RegisterReplyHandlers();
   RegisterAdminReplies(app);
+  firmware.Register();
   RegisterCalibrationReplies(app);
   // Without a front end to show them, opening a calibration window is its activation; the
   // desktop program shows them as modal dialogs instead.

@@ -3,6 +3,7 @@
 // the zvk command and the tests all build through it.
 #pragma once
 
+#include "admin/firmware.h"
 #include "admin/setup_window.h"
 #include "calibration/ad_cal.h"
 #include "calibration/th_cal.h"
@@ -23,6 +24,7 @@ class System {
                                                // main_window.show_setup_window
   AnalogCalibrationWindow analog_calibration;  // TForm3
   ThermistorCalibrationWindow thermistor_calibration;  // TForm4
+  FirmwareUpdate firmware;                             // started by the setup window's Image1
 };
 
 }  // namespace zvk

@@ -44,6 +44,8 @@ void AddMonitorCommands(std::vector<CommandEntry>& table);
 void AddAdminCommands(std::vector<CommandEntry>& table);
 // Recording the readings to a file over time (log).
 void AddRecordingCommands(std::vector<CommandEntry>& table);
+// The firmware update (firmware FILE).
+void AddFirmwareCommand(std::vector<CommandEntry>& table);
 // The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
 

@@ -50,6 +50,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddMonitorCommands(t);
     AddAdminCommands(t);
     AddRecordingCommands(t);
+    AddFirmwareCommand(t);
     AddCalibrationCommands(t);
     return t;
   }();
@@ -72,6 +73,9 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // Windows either. Set before the subcommands, which take it over.
   cli.allow_windows_style_options(false);
   cli.require_subcommand(1);
+  // Options are "--name" everywhere: module file names ("/local/locate.cfg") start with "/",
+  // which CLI11 would otherwise take for an option on Windows.
+  cli.allow_windows_style_options(false);
   CLI::Option* host_option =
       cli.add_option("--host", host,
                      "Module address, applied like the \"Static IP\" button (default " +

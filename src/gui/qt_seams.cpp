@@ -58,11 +58,24 @@ void QtDialogs::ErrorBox(const std::string& text) {
   QMessageBox::critical(parent_, QStringLiteral("zVK-Analog"), QString::fromStdString(text));
 }
 
+QString DefaultSuffix(const std::string& filter) {
+  const QStringList parts = QString::fromStdString(filter).split(u'|');
+  if (parts.size() < 2) return {};
+  const QString pattern = parts[1].split(u';').first().trimmed();
+  if (!pattern.startsWith(QStringLiteral("*."))) return {};
+  const QString suffix = pattern.mid(2);
+  return suffix.contains(u'*') ? QString() : suffix;
+}
+
 std::optional<std::string> QtDialogs::OpenFile(const std::string& filter) {
-  const QString path =
-      QFileDialog::getOpenFileName(parent_, QString(), QString(), QtFileFilter(filter));
-  if (path.isEmpty()) return std::nullopt;
-  return QFile::encodeName(path).toStdString();
+  QFileDialog dialog(parent_);
+  dialog.setObjectName(QStringLiteral("OpenDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(QtFileFilter(filter).split(QStringLiteral(";;")));
+  dialog.setDefaultSuffix(DefaultSuffix(filter));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
 }
 
 }  // namespace zvk::gui

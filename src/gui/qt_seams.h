@@ -31,6 +31,8 @@ class QtEventPump final : public EventPump {
 
 // "bin|*.bin|all|*.*" becomes "bin (*.bin);;all (*.*)".
 QString QtFileFilter(const std::string& filter);
+// The extension a typed name without one gets: "bin" for "bin|*.bin"; none for "all|*.*".
+QString DefaultSuffix(const std::string& filter);
 
 class QtDialogs final : public Dialogs {
  public:
@@ -45,6 +47,8 @@ class QtDialogs final : public Dialogs {
   MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                        MsgButtons buttons) override;
   void ErrorBox(const std::string& text) override;
+  // A modal file dialog named "OpenDialog", for an existing file, with the filter's first
+  // pattern as the default extension.
   std::optional<std::string> OpenFile(const std::string& filter) override;
 
  private:

@@ -143,6 +143,22 @@ inline constexpr std::size_t kFahrenheit = 13;
 inline constexpr std::size_t kOffsets = 21;
 }  // namespace thcfg
 
+// File frames: the write announce (CMD_WRITE_FILE), the delete (CMD_DELETE_FILE) and the
+// firmware image header (CMD_WRITE_FILE or CMD_UPLOAD_STAGED_IMAGE).
+namespace filecmd {
+inline constexpr std::size_t kLength = 5;    // BE32, the content's length
+inline constexpr std::size_t kChecksum = 9;  // BE32, the content's byte sum
+inline constexpr std::size_t kNameLength = 16;
+inline constexpr std::size_t kName = 17;
+}  // namespace filecmd
+
+// The final frames of a firmware upload (CMD_GET_IMAGE_CHECKSUM, CMD_STAGED_IMAGE_SENT) and the
+// reply to the first.
+namespace image {
+inline constexpr std::size_t kFrameChecksum = 5;  // BE32, the image's byte sum
+inline constexpr std::size_t kReplyChecksum = 6;  // BE32, the module's sum of what it stored
+}  // namespace image
+
 // Thermistor reference command (CMD_CALIBRATE_TH_REF) and its reply.
 namespace thref {
 inline constexpr std::size_t kOption = 5;

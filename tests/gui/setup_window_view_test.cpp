@@ -6,10 +6,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -17,9 +19,11 @@
 #include <functional>
 #include <memory>
 
+#include "admin/firmware.h"
 #include "app/system.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
+#include "scripted_file_dialog.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 
@@ -151,6 +155,71 @@ TEST(SetupWindowView, AnErrorEscapingAnActionIsShownAndTheWindowGoesOn) {
   });
   QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
   EXPECT_EQ(p.dialogs.boxes.back().caption, "Confirm");
+}
+
+TEST(SetupWindowView, FirmwareButtonUpdatesTheModuleWithTheFileChosenInTheDialog) {
+  Program p;
+  App& app = p.system->app;
+  ASSERT_TRUE(WaitFor([&] { return app.device.Identified; }));
+  ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
+  QTemporaryDir dir;
+  const QString image_path = dir.filePath(QStringLiteral("app.bin"));
+  std::vector<std::uint8_t> image(3000, 1);  // sums to 4660
+  std::fill_n(image.begin(), 1660, 2);
+  {
+    QFile file(image_path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+  }
+  // The program's own file dialog, answered as a user would.
+  QtDialogs qt_dialogs;
+  p.dialogs.open_file = [&](const std::string& filter) { return qt_dialogs.OpenFile(filter); };
+  std::size_t frames_before = 0;
+  // The waits stand for the module's time: the header is taken before the image comes, and the
+  // image before the final command.
+  p.sleeper.on_sleep = [&](int) {
+    if (p.sleeper.sleeps.size() == 1)
+      p.sim->WaitForFrames(frames_before + 1, std::chrono::seconds(5));
+    else
+      p.sim->WaitForStreams(1, std::chrono::seconds(5));
+  };
+  const QProgressBar* gauge = p.InSetup<QProgressBar>("CGauge1");
+  std::vector<int> gauge_shown;  // at each repaint during the image
+  app.repaint_main_window = [&] {
+    p.setup->SyncFromModel();
+    gauge_shown.push_back(gauge->value());
+  };
+
+  bool scripted = false;
+  QTimer::singleShot(0, p.setup.get(), [&] {
+    scripted = true;
+    // However the checks end, the window closes and the test goes on.
+    const std::unique_ptr<SetupWindowView, void (*)(SetupWindowView*)> close(
+        p.setup.get(), [](SetupWindowView* w) { w->reject(); });
+    frames_before = p.sim->Frames().size();
+    AnswerNextFileDialog([&](QFileDialog& d) { ChooseFile(d, image_path); });
+    QTest::mouseClick(p.InSetup<QToolButton>("Image1"), Qt::LeftButton);
+
+    ASSERT_EQ(p.dialogs.boxes.size(), 2u);
+    EXPECT_EQ(p.dialogs.boxes[0].text, kUpdateQuestion);
+    EXPECT_EQ(p.dialogs.boxes[1].caption, kUpdateComplete);
+    EXPECT_EQ(gauge_shown, (std::vector<int>{0, 1976}));
+    EXPECT_EQ(gauge->maximum(), 1976);
+    EXPECT_EQ(gauge->value(), 1976);
+    EXPECT_TRUE(gauge->styleSheet().contains("rgb(255, 0, 0)"));
+    EXPECT_EQ(p.sim->File("/sys/mcuimg.bin"), image);
+    // The checksum request, then the reboot on its own connection.
+    EXPECT_TRUE(p.sim->WaitForFrames(frames_before + 3, std::chrono::seconds(2)));
+    const auto frames = p.sim->Frames();
+    ASSERT_GE(frames.size(), frames_before + 3);
+    EXPECT_EQ(frames[frames_before + 1],
+              (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0x25, 0, 0, 0x12, 0x34}));
+    EXPECT_EQ(frames[frames_before + 2], (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
+  });
+  QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
+  EXPECT_TRUE(scripted);
+  EXPECT_EQ(p.sleeper.sleeps, (std::vector<int>{2500, 2000}));
+  EXPECT_TRUE(p.dialogs.errors.empty());
 }
 
 }  // namespace

@@ -69,9 +69,15 @@ class RecordingDialogs final : public Dialogs {
   MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                        MsgButtons buttons) override;
   void ErrorBox(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> OpenFile(const std::string&) override { return next_file; }
+  std::optional<std::string> OpenFile(const std::string& filter) override {
+    file_filters.push_back(filter);
+    return open_file ? open_file(filter) : next_file;
+  }
 
   std::vector<Box> boxes;
+  std::vector<std::string> file_filters;  // the filter of each file dialog opened
+  // Answers the file dialogs in place of next_file (a real dialog, in the Qt tests).
+  std::function<std::optional<std::string>(const std::string& filter)> open_file;
   std::vector<std::string> errors;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
   std::optional<std::string> next_file;
