@@ -87,6 +87,7 @@ void SyncCombo(QComboBox* widget, const ComboBox& model) {
 QLabel* FormBinding::AddLabel(const Label& model, QWidget* parent, const char* name,
                               QRect geometry) {
   auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);  // module texts may hold '<' or '&'
   label->setObjectName(QString::fromLatin1(name));
   label->setGeometry(geometry);
   labels_.emplace_back(&model, label);

@@ -3,7 +3,6 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -11,6 +10,7 @@
 #include <QVBoxLayout>
 #include <fstream>
 
+#include "gui/qt_seams.h"
 #include "record/recorder.h"
 #include "state/app.h"
 
@@ -30,7 +30,7 @@ LogWindowView::LogWindowView(const App& app, QWidget* parent)
     return QFileDialog::getSaveFileName(this, caption, QString(), filter);
   };
   show_error = [this](const QString& caption, const QString& text) {
-    QMessageBox::warning(this, caption, text);
+    ShowBox(this, QMessageBox::Warning, caption, text);
   };
 
   text_ = new QPlainTextEdit(this);

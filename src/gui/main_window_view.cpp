@@ -184,6 +184,7 @@ void MainWindowView::Run(const std::function<void()>& action, bool mirror) {
 QLabel* MainWindowView::AddLabel(const Label& model, QWidget* parent, const char* name,
                                  QRect geometry) {
   auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);  // module texts may hold '<' or '&'
   label->setObjectName(QString::fromLatin1(name));
   label->setGeometry(geometry);
   labels_.push_back({&model, label});
@@ -282,6 +283,7 @@ MainWindowView::StatusBarView MainWindowView::AddStatusBar(const StatusBar& mode
   int x = 0;
   for (int i = 0; i < 2; ++i) {
     auto* panel = new QLabel(bar);
+    panel->setTextFormat(Qt::PlainText);  // file names and module texts reach the status line
     panel->setObjectName(QStringLiteral("%1_Panel%2").arg(QString::fromLatin1(name)).arg(i));
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
@@ -291,6 +293,7 @@ MainWindowView::StatusBarView MainWindowView::AddStatusBar(const StatusBar& mode
     view.panels[static_cast<std::size_t>(i)] = panel;
   }
   auto* rest = new QLabel(bar);
+  rest->setTextFormat(Qt::PlainText);
   rest->setFrameShape(QFrame::Panel);
   rest->setFrameShadow(QFrame::Sunken);
   rest->setGeometry(x, 1, kMainClientWidth - x, kHeight - 2);

@@ -21,6 +21,13 @@ QString QtFileFilter(const std::string& filter) {
   return entries.join(QStringLiteral(";;"));
 }
 
+int ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+            QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, caption, text, buttons, parent);
+  box.setTextFormat(Qt::PlainText);
+  return box.exec();
+}
+
 MsgResult QtDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                                 MsgButtons buttons) {
   QMessageBox::Icon qt_icon = QMessageBox::NoIcon;
@@ -43,9 +50,8 @@ MsgResult QtDialogs::MessageBox(const std::string& caption, const std::string& t
   if (before_box) before_box();
   const QMessageBox::StandardButtons qt_buttons =
       buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
-  QMessageBox box(qt_icon, QString::fromStdString(caption), QString::fromStdString(text),
-                  qt_buttons, parent_);
-  const int answer = box.exec();
+  const int answer = ShowBox(parent_, qt_icon, QString::fromStdString(caption),
+                             QString::fromStdString(text), qt_buttons);
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   return answer == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
 }
@@ -55,7 +61,8 @@ void QtDialogs::ErrorBox(const std::string& text) {
     error_sink(text);
     return;
   }
-  QMessageBox::critical(parent_, QStringLiteral("zVK-Analog"), QString::fromStdString(text));
+  ShowBox(parent_, QMessageBox::Critical, QStringLiteral("zVK-Analog"),
+          QString::fromStdString(text));
 }
 
 QString DefaultSuffix(const std::string& filter) {

@@ -2,6 +2,7 @@
 // blocking exchange, and the message boxes and file dialog.
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -28,6 +29,11 @@ class QtEventPump final : public EventPump {
  private:
   bool quit_requested_ = false;
 };
+
+// A modal box whose text is shown as it stands: module texts, typed texts and file names may
+// hold '<' or '&', which an automatic text format would take for markup.
+int ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
 // "bin|*.bin|all|*.*" becomes "bin (*.bin);;all (*.*)".
 QString QtFileFilter(const std::string& filter);

@@ -87,7 +87,9 @@ QGroupBox* SetupWindowView::AddGroup(const GroupBox& model, QWidget* parent, con
 
 QLabel* SetupWindowView::AddLabel(const Label& model, QWidget* parent, const char* name,
                                   QRect geometry) {
-  auto* label = new QLabel(Text(model.caption), parent);
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);  // module texts may hold '<' or '&'
+  label->setText(Text(model.caption));
   label->setObjectName(QString::fromLatin1(name));
   label->setGeometry(geometry);
   labels_.emplace_back(&model, label);

@@ -8,7 +8,6 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLegendMarker>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -26,6 +25,7 @@
 #include <set>
 
 #include "gui/icons.h"
+#include "gui/qt_seams.h"
 #include "record/recorder.h"
 #include "record/trend_model.h"
 
@@ -58,7 +58,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   resize(760, 500);
   choose_file = DialogChooser(this);
   show_error = [this](const QString& caption, const QString& text) {
-    QMessageBox::warning(this, caption, text);
+    ShowBox(this, QMessageBox::Warning, caption, text);
   };
 
   auto* top = new QHBoxLayout;
@@ -88,6 +88,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   record_->setObjectName(QStringLiteral("RecordButton"));
   connect(record_, &QPushButton::clicked, this, [this] { ToggleRecording(); });
   record_status_ = new QLabel(this);
+  record_status_->setTextFormat(Qt::PlainText);  // it names the file, which may hold '<' or '&'
   record_status_->setObjectName(QStringLiteral("RecordStatus"));
   auto* png = new QPushButton(QStringLiteral("Export PNG\u2026"), this);
   png->setObjectName(QStringLiteral("ExportPngButton"));

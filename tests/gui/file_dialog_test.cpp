@@ -1,10 +1,14 @@
 // The file dialog behind the dialog seam: its filter and default extension, and what a typed
-// path, a typed name without its extension and a cancel give back.
+// path, a typed name without its extension and a cancel give back; and the seam's boxes.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <optional>
 
 #include "gui/qt_seams.h"
 #include "scripted_file_dialog.h"
@@ -52,6 +56,45 @@ TEST(FileDialog, FilterDefaultExtensionAndAnswers) {
     EXPECT_EQ(suffix, QStringLiteral("bin"));
   }
   EXPECT_EQ(DefaultSuffix("all|*.*"), QString());
+}
+
+TEST(Boxes, ShowTheirTextAsItStandsNeverAsMarkup) {
+  const QString text = QStringLiteral("Write <b>Bay</b> 3 & 4?");
+  struct Case {
+    const char* what;
+    std::function<void(QtDialogs&)> show;
+  };
+  const Case cases[] = {
+      {"message box",
+       [](QtDialogs& d) {
+         EXPECT_EQ(d.MessageBox("Confirm", "Write <b>Bay</b> 3 & 4?", MsgIcon::Question,
+                                MsgButtons::YesNo),
+                   MsgResult::Yes);
+       }},
+      {"error box", [](QtDialogs& d) { d.ErrorBox("Write <b>Bay</b> 3 & 4?"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<Qt::TextFormat> format;
+    QString shown;
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      timer->stop();
+      timer->deleteLater();
+      format = box->textFormat();
+      shown = box->text();
+      QAbstractButton* yes = box->button(QMessageBox::Yes);
+      QTest::mouseClick(yes ? yes : box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    timer->start();
+    QtDialogs dialogs;
+    c.show(dialogs);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, text);
+  }
 }
 
 }  // namespace

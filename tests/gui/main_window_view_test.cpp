@@ -125,6 +125,15 @@ TEST(MainWindowView, FindMeClickQueuesTheLocatorAndShowsItsResult) {
   EXPECT_EQ(rig.FramesWithCode(wire::CMD_SET_LOCATOR).size(), 1u);
 }
 
+TEST(MainWindowView, ModuleTextsAreShownAsTheyStandNeverAsMarkup) {
+  ViewRig rig(sim::Model::Km3);
+  rig.sim->SetLocation("<b>Bay</b> 3 & 4");
+  ASSERT_TRUE(rig.WaitIdentified());
+  EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label5") == "Locate: <b>Bay</b> 3 & 4"; }));
+  for (const QLabel* label : rig.view->findChildren<QLabel*>())
+    EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+}
+
 TEST(MainWindowView, Timer3IsNotReenteredWhileItsOwnExchangeWaits) {
   ViewRig rig(sim::Model::Qn6);
   rig.sim->InjectFault(sim::Fault::Delay, 1, wire::CMD_GET_DEVICE, 600);
