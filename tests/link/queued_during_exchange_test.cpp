@@ -70,9 +70,9 @@ TEST(QueuedDuringExchange, TheExchangeKeepsItsCommandAndTheQueuedOneFollows) {
     app.on_status = [&](const std::string& s) { statuses.push_back(s); };
 
     QueueCommand(app.link, c.queued);
+    bool ticked = false;
     if (c.while_waiting_for_the_reply) {
       rig.sim->InjectFault(sim::Fault::Delay, 1, 0, 100);
-      bool ticked = false;
       rig.pump.every_call = [&] {
         if (ticked || rig.Frames().empty()) return;
         ticked = true;

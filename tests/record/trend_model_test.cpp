@@ -168,6 +168,7 @@ TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoes
   EXPECT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "time,TH0,TH1");
   EXPECT_EQ(lines[3], LocalTimestamp(kT0 + seconds(9)) + ",,");
+  in.close();  // Windows removes no file that is still open
   fs::remove(file);
 }
 
