@@ -7,6 +7,42 @@
 
 namespace zvk::bench {
 
+namespace {
+
+// A connected socket to 127.0.0.1:`port`, or -1.
+int ConnectLoopback(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // loopback only, by construction
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool BareStream(std::uint16_t port, const std::uint8_t* data, std::size_t length,
+                std::size_t piece) {
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (std::size_t offset = 0; ok && offset < length; offset += piece) {
+    const std::size_t size = length - offset < piece ? length - offset : piece;
+    for (std::size_t sent = 0; ok && sent < size;) {
+      const ssize_t n = ::send(fd, data + offset + sent, size - sent, MSG_NOSIGNAL);
+      ok = n > 0;
+      if (ok) sent += static_cast<std::size_t>(n);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
 long BareExchange(std::uint16_t port, const std::uint8_t* frame, std::size_t length,
                   std::uint8_t* reply, std::size_t capacity, std::size_t expected) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

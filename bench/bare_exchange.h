@@ -13,4 +13,9 @@ namespace zvk::bench {
 long BareExchange(std::uint16_t port, const std::uint8_t* frame, std::size_t length,
                   std::uint8_t* reply, std::size_t capacity, std::size_t expected);
 
+// Connects to 127.0.0.1:`port`, writes `length` bytes in writes of at most `piece` bytes, and
+// closes, reading nothing: the bare form of a file's content stream. False on any error.
+bool BareStream(std::uint16_t port, const std::uint8_t* data, std::size_t length,
+                std::size_t piece);
+
 }  // namespace zvk::bench

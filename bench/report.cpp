@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace zvk::bench {
 
@@ -14,13 +15,25 @@ std::string Fixed(double value, int decimals, const char* unit) {
 
 }  // namespace
 
-Row WithCeiling(Row row, double ratio, double limit) {
+namespace {
+
+Row WithGoal(Row row, double ratio, double limit, const char* sign, bool met) {
   row.ratio = ratio;
   char goal[32];
-  std::snprintf(goal, sizeof goal, "\u2264 %.1f\u00D7", limit);
+  std::snprintf(goal, sizeof goal, "%s %.1f\u00D7", sign, limit);
   row.goal = goal;
-  row.met = ratio <= limit;
+  row.met = met;
   return row;
+}
+
+}  // namespace
+
+Row WithCeiling(Row row, double ratio, double limit) {
+  return WithGoal(std::move(row), ratio, limit, "\u2264", ratio <= limit);
+}
+
+Row WithFloor(Row row, double ratio, double limit) {
+  return WithGoal(std::move(row), ratio, limit, "\u2265", ratio >= limit);
 }
 
 std::string Micros(double seconds) {

@@ -19,6 +19,8 @@ struct Row {
 
 // "≤ 1.2×": met when the ratio is at most `limit`.
 Row WithCeiling(Row row, double ratio, double limit);
+// "≥ 0.8×": met when the ratio is at least `limit`.
+Row WithFloor(Row row, double ratio, double limit);
 
 std::string Micros(double seconds);
 std::string Millis(double seconds);

@@ -60,14 +60,17 @@ Bytes ReplyHeader(std::uint8_t code, std::uint8_t status) {
   return reply;
 }
 
-Module::Module(Model m)
-    : model(m), model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6) {
+Module::Module(Model m, std::string files_dir)
+    : model(m),
+      model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6),
+      files(std::move(files_dir)) {
   // Locally administered MACs spelling the model: "ZK3" and "ZQ6".
   mac = m == Model::Km3 ? std::array<std::uint8_t, 6>{0x02, 0x5A, 0x4B, 0x33, 0x00, 0x01}
                         : std::array<std::uint8_t, 6>{0x02, 0x5A, 0x51, 0x36, 0x00, 0x01};
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
     PutLeDouble(&analog_ref[8 * ch], kDefaultAnalogRef);
     PutLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * ch], kDefaultAnalogRef);
+    converter_ref[ch] = kDefaultAnalogRef;
   }
   for (std::size_t n = 0; n < kDefaultUserCurves.size(); ++n) {
     const CurvePoints& c = kDefaultUserCurves[n];
@@ -79,6 +82,7 @@ Module::Module(Model m)
     PutLe32(p + 80 + 4 * n, static_cast<std::uint32_t>(c.res_mid));
     PutLe32(p + 112 + 4 * n, static_cast<std::uint32_t>(c.res_low));
   }
+  Boot();
 }
 
 const std::array<Module::Handler, 256>& Module::Handlers() {
@@ -94,11 +98,13 @@ const std::array<Module::Handler, 256>& Module::Handlers() {
     t[wire::CMD_SET_WEB_KEY] = &Module::SetWebKey;
     t[wire::CMD_RESET_CONFIG] = &Module::ResetConfig;
     t[wire::CMD_RESET_MODULE] = &Module::ResetModule;
-    // Files and firmware: accepted, their data streams are not kept yet.
-    for (std::uint8_t code :
-         {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT, wire::CMD_UPLOAD_STAGED_IMAGE,
-          wire::CMD_DELETE_FILE, wire::CMD_WRITE_FILE, wire::CMD_RELOAD_AD_REF,
-          wire::CMD_MBPORT_CFG}) {
+    t[wire::CMD_WRITE_FILE] = &Module::WriteFile;
+    t[wire::CMD_DELETE_FILE] = &Module::DeleteFile;
+    t[wire::CMD_RELOAD_AD_REF] = &Module::ReloadCalibration;
+    t[wire::CMD_MBPORT_CFG] = &Module::MbportNotice;
+    // Firmware: accepted, the images are not kept yet.
+    for (std::uint8_t code : {wire::CMD_GET_IMAGE_CHECKSUM, wire::CMD_STAGED_IMAGE_SENT,
+                              wire::CMD_UPLOAD_STAGED_IMAGE}) {
       t[code] = &Module::Acknowledge;
     }
     return t;
@@ -115,6 +121,7 @@ std::optional<Bytes> Module::Handle(const Bytes& frame, double seconds) {
 }
 
 double Module::Volts(int channel, double seconds) const {
+  if (on_vref[channel]) return vref_count * wire::kVrefVoltsPerCount;
   double v = volts[channel];
   if (drift) v += 0.02 * Wave(seconds, channel, 30.0);
   return v;
@@ -128,11 +135,10 @@ double Module::Ohms(int channel, double seconds) const {
 
 std::int16_t Module::AnalogReading(int channel, double seconds) const {
   CheckChannel(channel, wire::kAnalogChannels);
-  const double ref = GetLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * channel]);
-  // Range 3 counts the reference itself; each lower code doubles the span. Codes above 3 have
-  // no span of their own and measure as range 3.
+  // Range 3 counts at the converter's own scale; each lower code doubles the span. Codes above 3
+  // have no span of their own and measure as range 3.
   const int range = std::min<int>(range_codes[channel], 3);
-  const double per_count = ref * static_cast<double>(1 << (3 - range));
+  const double per_count = converter_ref[channel] * static_cast<double>(1 << (3 - range));
   if (!std::isfinite(per_count) || per_count == 0.0) return 0;
   const double count = std::round(Volts(channel, seconds) / per_count);
   return static_cast<std::int16_t>(std::clamp(count, -32768.0, 32767.0));
@@ -282,21 +288,19 @@ std::optional<Bytes> Module::SetThConfig(const Bytes& frame, double seconds) {
 }
 
 std::optional<Bytes> Module::CalibrateThRef(const Bytes& frame, double) {
-  constexpr std::uint8_t kCalibrate = 0;
-  constexpr std::uint8_t kResetToDefault = 2;
   const std::uint8_t code = frame[wire::kReplyCode];
-  const std::size_t option = wire::kReplyCode + 1;
-  if (model != Model::Qn6 || frame.size() <= option) return ReplyHeader(code, wire::NAK);
-  if (frame[option] == kCalibrate) {
-    th_ref_count = kMeasuredThRefCount;
-  } else if (frame[option] == kResetToDefault) {
+  if (model != Model::Qn6 || frame.size() <= wire::thref::kOption)
+    return ReplyHeader(code, wire::NAK);
+  if (frame[wire::thref::kOption] == wire::thref::kCalibrate) {
+    th_ref_count = measured_th_ref_count;
+  } else if (frame[wire::thref::kOption] == wire::thref::kResetToDefault) {
     th_ref_count = wire::kDefaultThermistorRefCount;
   } else {
     return ReplyHeader(code, wire::NAK);
   }
   Bytes reply = ReplyHeader(code, wire::ACK);
-  reply.resize(wire::kReplyHeaderSize + 2);
-  PutBe16(&reply[wire::kReplyHeaderSize], th_ref_count);
+  reply.resize(wire::thref::kReplyRefCount + 2);
+  PutBe16(&reply[wire::thref::kReplyRefCount], th_ref_count);
   return reply;
 }
 
@@ -304,6 +308,7 @@ std::optional<Bytes> Module::SetWifiMode(const Bytes& frame, double) {
   const std::uint8_t code = frame[wire::kReplyCode];
   if (frame.size() < 6) return ReplyHeader(code, wire::NAK);
   config.wifi_mode = frame[5];
+  reboot_requested = true;  // the new mode starts with the module
   return ReplyHeader(code, wire::ACK);
 }
 
@@ -315,12 +320,133 @@ std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
 }
 
 std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
+  for (const char* name : kConfigFiles) files.Remove(name);
   config = NetworkConfig{};
+  reboot_requested = true;
+  log.push_back("configuration reset to defaults");
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
 std::optional<Bytes> Module::ResetModule(const Bytes&, double) {
+  reboot_requested = true;
   return std::nullopt;  // the module restarts at once; nobody waits for an answer
+}
+
+std::optional<Bytes> Module::MbportNotice(const Bytes& frame, double) {
+  log.push_back("Modbus settings file noticed; it applies from the next start");
+  return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
+}
+
+void Module::Boot() {
+  const std::uint8_t wifi_mode = config.wifi_mode;
+  const std::string web_key = config.web_key;
+  config = NetworkConfig{};
+  config.wifi_mode = wifi_mode;
+  config.web_key = web_key;
+  const auto text = [this](const char* name, std::string& into) {
+    if (auto content = files.Get(name)) into.assign(content->begin(), content->end());
+  };
+  text("/local/locate.cfg", config.location);
+  text("/local/ap_ssid.cfg", config.ap_ssid);
+  text("/local/sta_ssid.cfg", config.sta_ssid);
+  // The access point has no type file: a key means WPA/WPA2.
+  text("/local/ap_key.cfg", config.ap_key);
+  config.ap_key_type = files.Get("/local/ap_key.cfg") ? 2 : 0;
+  text("/local/sta_key.cfg", config.sta_key);
+  if (auto type = files.Get("/local/sta_keyT.cfg"); type && !type->empty())
+    config.sta_key_type = type->front();
+  if (auto ip = files.Get("/local/sta_ip.cfg"); ip && ip->size() >= 12) {
+    config.static_ip_enabled = 1;
+    std::copy_n(ip->begin(), 4, config.static_ip.begin());
+    std::copy_n(ip->begin() + 4, 4, config.subnet_mask.begin());
+    std::copy_n(ip->begin() + 8, 4, config.gateway.begin());
+  }
+  if (auto port = files.Get("/local/mbport.cfg"); port && port->size() >= 4) {
+    config.modbus_port = GetBe16(port->data());
+    config.idle_timeout = GetBe16(port->data() + 2);
+  }
+  LoadCalibrationFile();
+}
+
+namespace {
+
+constexpr std::size_t kFileLengthAt = 5;
+constexpr std::size_t kFileChecksumAt = 9;
+constexpr std::size_t kFileNameLengthAt = 16;
+constexpr std::size_t kFileNameAt = 17;
+constexpr std::size_t kWriteNameLimit = 43;
+constexpr std::size_t kDeleteNameLimit = 23;
+
+// The name of a file frame (length at byte 16, the name from byte 17); nullopt when it does not
+// fit the frame or the store refuses it.
+std::optional<std::string> FileName(const Bytes& frame, std::size_t limit) {
+  if (frame.size() <= kFileNameLengthAt) return std::nullopt;
+  const std::size_t n = frame[kFileNameLengthAt];
+  if (n > limit || frame.size() < kFileNameAt + n) return std::nullopt;
+  std::string name(frame.begin() + kFileNameAt, frame.begin() + kFileNameAt + n);
+  if (!FileStore::ValidName(name)) return std::nullopt;
+  return name;
+}
+
+std::uint32_t ByteSum(const Bytes& content) {
+  std::uint32_t sum = 0;
+  for (const std::uint8_t b : content) sum += b;
+  return sum;
+}
+
+}  // namespace
+
+std::optional<AwaitedStream> Module::ClaimStream(double seconds) {
+  std::optional<AwaitedStream> file;
+  if (awaited && seconds - awaited->announced_at < kStreamWaitSeconds) file = std::move(awaited);
+  awaited.reset();
+  return file;
+}
+
+void Module::ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum,
+                          double seconds) {
+  awaited = AwaitedStream{std::move(name), length, checksum, seconds};
+}
+
+std::string Module::ReceiveStream(const AwaitedStream& file, const Bytes& content) {
+  const std::uint32_t sum = ByteSum(content);
+  if (content.size() != file.length || sum != file.checksum) {
+    return "file " + file.name + " not stored: announced " + std::to_string(file.length) +
+           " bytes with sum " + std::to_string(file.checksum) + ", received " +
+           std::to_string(content.size()) + " bytes with sum " + std::to_string(sum);
+  }
+  if (!files.Put(file.name, content)) return "file " + file.name + " could not be stored";
+  return "file " + file.name + " stored: " + std::to_string(content.size()) + " bytes";
+}
+
+std::optional<Bytes> Module::WriteFile(const Bytes& frame, double seconds) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kWriteNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  ExpectStream(*name, GetBe32(&frame[kFileLengthAt]), GetBe32(&frame[kFileChecksumAt]), seconds);
+  return ReplyHeader(code, wire::ACK);
+}
+
+std::optional<Bytes> Module::DeleteFile(const Bytes& frame, double) {
+  const std::uint8_t code = frame[wire::kReplyCode];
+  const std::optional<std::string> name = FileName(frame, kDeleteNameLimit);
+  if (!name) return ReplyHeader(code, wire::NAK);
+  files.Remove(*name);  // a file that is not there is as deleted as it gets
+  return ReplyHeader(code, wire::ACK);
+}
+
+// The voltage module reloads its reference file, the thermistor module its user curves.
+std::optional<Bytes> Module::ReloadCalibration(const Bytes& frame, double) {
+  return ReplyHeader(frame[wire::kReplyCode], LoadCalibrationFile() ? wire::ACK : wire::NAK);
+}
+
+bool Module::LoadCalibrationFile() {
+  const bool km3 = model == Model::Km3;
+  const std::optional<Bytes> file = files.Get(km3 ? wire::kAnalogRefFile : wire::kUserCurveFile);
+  // A file that is missing or of the wrong size leaves what the module holds.
+  if (!file || file->size() != (km3 ? analog_ref.size() : user_curves.size())) return false;
+  std::copy(file->begin(), file->end(), km3 ? analog_ref.begin() : user_curves.begin());
+  return true;
 }
 
 std::optional<Bytes> Module::Acknowledge(const Bytes& frame, double) {

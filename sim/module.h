@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/wire.h"
+#include "sim/file_store.h"
 #include "sim/simulator.h"
 
 namespace zvk::sim {
@@ -34,9 +35,28 @@ struct NetworkConfig {
   std::string web_key;
 };
 
+// The network configuration files: read when the module starts, removed by reset to defaults.
+inline constexpr const char* kConfigFiles[] = {
+    "/local/ap_ssid.cfg",  "/local/ap_key.cfg", "/local/sta_ssid.cfg", "/local/sta_key.cfg",
+    "/local/sta_keyT.cfg", "/local/sta_ip.cfg", "/local/locate.cfg",   "/local/mbport.cfg"};
+
+// A file announced by CMD_WRITE_FILE whose content is to come on the next connection.
+struct AwaitedStream {
+  std::string name;
+  std::uint32_t length = 0;
+  std::uint32_t checksum = 0;
+  double announced_at = 0;  // module seconds
+};
+
+// How long an announce waits for its content: well beyond the utility's 1500 ms and 2500 ms.
+inline constexpr double kStreamWaitSeconds = 10.0;
+
+// The count the simulated converter reads from its reference pin when asked to calibrate TH0.
+inline constexpr std::uint16_t kMeasuredThRefCount = 49620;
+
 class Module {
  public:
-  explicit Module(Model model);
+  explicit Module(Model model, std::string files_dir = {});
 
   // Answers a frame whose signature was already checked; nullopt: close without a reply.
   // `seconds` is the module's running time, which moves the inputs when drift is on.
@@ -50,6 +70,19 @@ class Module {
   std::uint16_t ThermistorReading(int channel, double seconds) const;
 
   State Snapshot() const;
+
+  // The announced file whose content a connection just accepted carries, if any: the first
+  // connection after the announce takes it, later ones are commands again.
+  std::optional<AwaitedStream> ClaimStream(double seconds);
+  // Takes the content of a claimed file: stored when its length and byte sum match the
+  // announce, dropped otherwise. Returns the line the module logs about it.
+  std::string ReceiveStream(const AwaitedStream& file, const Bytes& content);
+  // Starts the module: the network settings from its configuration files, the factory values
+  // where a file is missing. The Wi-Fi mode and the web key are kept.
+  void Boot();
+
+  // Announces content to come on the next connection (file writes, firmware images).
+  void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 
   Model model;
   std::uint8_t model_code;
@@ -69,17 +102,31 @@ class Module {
   std::array<std::uint8_t, 8> range_codes{};  // 0: +/-10 V, so every default input fits
   std::uint16_t vref_count = 0x1F44;          // 2.5 V at 0.000312344 V per count
   std::array<std::uint8_t, wire::kAnalogRefBlockSize> analog_ref{};
+  // Inputs whose + side is wired to the Vref pin: they read the reference voltage.
+  std::array<bool, wire::kAnalogChannels> on_vref{};
+  // Volts per count of each converter at range 3: the hardware, which the reported references
+  // (analog_ref) only describe. Calibration brings the two together.
+  std::array<double, wire::kAnalogChannels> converter_ref{};
 
   // Thermistor module.
   std::array<double, wire::kThermistorChannels> ohms{10000, 12000, 8000,  10500,
                                                      9000,  10000, 10000, 10000};
   std::uint16_t th_ref_count = wire::kDefaultThermistorRefCount;
+  // The count the converter reads from its reference pin when asked to calibrate TH0.
+  std::uint16_t measured_th_ref_count = kMeasuredThRefCount;
   std::array<std::uint8_t, 8> sensor_types{0x60, 0x60, 0x60, 0x60, 0x60, 0x60, 0x6A, 0x00};
   std::array<std::uint8_t, 8> fahrenheit{0, 0, 0, 0, 0, 1, 0, 0};
   std::array<std::int8_t, 8> offsets{};
   std::array<std::uint8_t, wire::kUserCurveRecordSize> user_curves{};
 
   int locator_count = 0;
+
+  FileStore files;
+  std::optional<AwaitedStream> awaited;
+  // Set by the commands after which the module restarts; the server takes it off the network.
+  bool reboot_requested = false;
+  // Lines the module logs while handling a command, taken by the server.
+  std::vector<std::string> log;
 
  private:
   using Handler = std::optional<Bytes> (Module::*)(const Bytes& frame, double seconds);
@@ -95,6 +142,13 @@ class Module {
   std::optional<Bytes> SetWebKey(const Bytes& frame, double seconds);
   std::optional<Bytes> ResetConfig(const Bytes& frame, double seconds);
   std::optional<Bytes> ResetModule(const Bytes& frame, double seconds);
+  std::optional<Bytes> WriteFile(const Bytes& frame, double seconds);
+  std::optional<Bytes> DeleteFile(const Bytes& frame, double seconds);
+  std::optional<Bytes> ReloadCalibration(const Bytes& frame, double seconds);
+  // The reference block (voltage module) or the user curves (thermistor module) from their
+  // file; false, holding what it held, when the file is missing or of the wrong size.
+  bool LoadCalibrationFile();
+  std::optional<Bytes> MbportNotice(const Bytes& frame, double seconds);
   std::optional<Bytes> Acknowledge(const Bytes& frame, double seconds);
 
   double Volts(int channel, double seconds) const;
@@ -103,8 +157,5 @@ class Module {
 
 // The 6-byte reply header: signature, echoed code, status.
 Bytes ReplyHeader(std::uint8_t code, std::uint8_t status);
-
-// The count the simulated converter reads from its reference pin when asked to calibrate TH0.
-inline constexpr std::uint16_t kMeasuredThRefCount = 49620;
 
 }  // namespace zvk::sim

@@ -1,6 +1,7 @@
 #include "sim/server.h"
 
 #include <algorithm>
+#include <exception>
 #include <list>
 
 #include "link/wire.h"
@@ -15,10 +16,14 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kQuiet{20};  // a frame is one write; a gap this long ends it
 constexpr std::size_t kMaxFrameBytes = wire::kReplyBufferSize;
+// A content longer than the utility's transfer buffer is cut here (and then fails its check).
+constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024 + 1;
 // A peer that takes none of a reply for this long is given up.
 constexpr milliseconds kStalledWrite{5000};
 // After a lasting accept failure (out of descriptors), the listener rests this long.
 constexpr milliseconds kAcceptBackOff{10};
+// A listener that cannot be opened again after a drop-off is tried again this much later.
+constexpr milliseconds kReopenRetry{100};
 // The longest single wait, so a clock that jumps cannot hold the loop for long.
 constexpr milliseconds kLongestWait{60000};
 
@@ -59,9 +64,10 @@ std::size_t FullFrameLength(const Bytes& head) {
 
 }  // namespace
 
-// One client connection: it sends its frame, the reply goes out as planned, then it ends.
+// One client connection: it sends its frame, the reply goes out as planned, then it ends. A
+// content connection (Streaming) is read to its end and never answered.
 struct Server::Connection {
-  enum class Phase { Reading, Writing, Holding, Done };
+  enum class Phase { Reading, Writing, Holding, Streaming, Done };
 
   Connection(net::Socket s, Clock::time_point now) : socket(std::move(s)), accepted(now) {}
 
@@ -75,6 +81,7 @@ struct Server::Connection {
   std::size_t sent = 0;            // of that part
   Clock::time_point resume_at{};   // the pause before the part ends then
   Clock::time_point stalled_at{};  // the part has to move on by then
+  ContentSink content_sink;        // Streaming: where the content goes
 };
 
 class Server::Loop {
@@ -91,14 +98,17 @@ class Server::Loop {
       for (Connection& c : connections_) OnTime(c, now);
       connections_.remove_if([](const Connection& c) { return c.phase == Phase::Done; });
       if (listener_rests_until_ && now >= *listener_rests_until_) listener_rests_until_.reset();
+      if (s_.offline_until_ && now >= *s_.offline_until_) ComeBack(now);
 
       items.assign(1, {s_.waker_.handle(), true});
-      const bool accepting = !listener_rests_until_ && HasRoom();
+      const bool accepting = !s_.offline_until_ && !listener_rests_until_ && HasRoom();
       if (accepting) items.push_back({s_.listener_.get(), true});
       std::optional<Clock::time_point> next = listener_rests_until_;
+      if (s_.offline_until_ && (!next || *s_.offline_until_ < *next)) next = s_.offline_until_;
       polled.clear();
       for (Connection& c : connections_) {
-        const bool read = c.phase == Phase::Reading || c.phase == Phase::Holding;
+        const bool read =
+            c.phase == Phase::Reading || c.phase == Phase::Holding || c.phase == Phase::Streaming;
         const bool write = c.phase == Phase::Writing && now >= c.resume_at;
         if (read || write) {
           items.push_back({c.socket.get(), read, write});
@@ -121,16 +131,31 @@ class Server::Loop {
       const std::size_t first = accepting ? 2 : 1;
       for (std::size_t i = first; i < items.size(); ++i) {
         Connection& c = *polled[i - first];
-        if (items[i].readable && (c.phase == Phase::Reading || c.phase == Phase::Holding)) {
+        if (items[i].readable && c.phase == Phase::Streaming) {
+          ReadStream(c, now);
+        } else if (items[i].readable && (c.phase == Phase::Reading || c.phase == Phase::Holding)) {
           Read(c, now);
         }
         if (items[i].writable && c.phase == Phase::Writing && now >= c.resume_at) Write(c, now);
       }
-      if (accepting && items[1].readable) Accept(now);
+      // A connection served just now may have taken the module off the network.
+      if (accepting && items[1].readable && !s_.offline_until_) Accept(now);
     }
   }
 
  private:
+  // The end of a drop-off: listening again, or trying again shortly when the port is not free.
+  void ComeBack(Clock::time_point now) {
+    try {
+      s_.listener_ = s_.reopen_();
+    } catch (const std::exception&) {
+      s_.offline_until_ = now + kReopenRetry;
+      return;
+    }
+    s_.offline_until_.reset();
+    if (s_.back_) s_.back_();
+  }
+
   bool HasRoom() const {
     return connections_.size() < s_.limits_.max_connections ||
            std::any_of(connections_.begin(), connections_.end(),
@@ -155,6 +180,12 @@ class Server::Loop {
         return;
       }
       connections_.emplace_back(std::move(socket), now);
+      if (ContentSink sink = s_.claim_stream_ ? s_.claim_stream_() : nullptr) {
+        Connection& c = connections_.back();
+        c.phase = Phase::Streaming;
+        c.last_byte = now;
+        c.content_sink = std::move(sink);
+      }
     }
   }
 
@@ -168,6 +199,8 @@ class Server::Loop {
       }
       case Phase::Writing:
         return now < c.resume_at ? c.resume_at : c.stalled_at;
+      case Phase::Streaming:
+        return c.last_byte + s_.limits_.idle_timeout;
       default:
         return std::nullopt;
     }
@@ -187,7 +220,28 @@ class Server::Loop {
       if (idle_over || quiet) Answer(c, now);
     } else if (c.phase == Phase::Writing && now >= c.stalled_at) {
       Drop(c);
+    } else if (c.phase == Phase::Streaming && now >= c.last_byte + s_.limits_.idle_timeout) {
+      EndStream(c);
     }
+  }
+
+  // Takes a content in until its sender closes (or the connection fails, or is cut at the
+  // largest content there can be).
+  void ReadStream(Connection& c, Clock::time_point now) {
+    std::uint8_t chunk[16384];
+    const long n = net::Receive(c.socket, chunk, sizeof chunk);
+    if (n == net::kWouldBlock) return;
+    if (n <= 0) return EndStream(c);
+    c.frame.insert(c.frame.end(), chunk, chunk + n);
+    c.last_byte = now;
+    if (c.frame.size() >= kMaxStreamBytes) EndStream(c);
+  }
+
+  void EndStream(Connection& c) {
+    c.content_sink(std::move(c.frame));
+    c.frame.clear();
+    c.socket.Close();
+    c.phase = Phase::Done;
   }
 
   void Read(Connection& c, Clock::time_point now) {
@@ -278,6 +332,14 @@ Server::~Server() = default;
 
 void Server::Run() {
   Loop(*this).Run();
+}
+
+void Server::DropOff(milliseconds period, std::function<net::Socket()> reopen,
+                     std::function<void()> back) {
+  listener_.Close();
+  offline_until_ = Clock::now() + period;
+  reopen_ = std::move(reopen);
+  back_ = std::move(back);
 }
 
 void Server::Stop() {

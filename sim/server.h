@@ -43,6 +43,12 @@ struct ServerLimits {
 // never empty); nullopt closes the connection without a reply.
 using Answerer = std::function<std::optional<ReplyPlan>(const std::vector<std::uint8_t>& frame)>;
 
+// Takes a file's content: everything its connection sent, once it closed or went idle.
+using ContentSink = std::function<void(std::vector<std::uint8_t> content)>;
+// Asked when a connection is accepted: a sink when the connection carries a file's content
+// instead of a command frame, else null.
+using StreamClaim = std::function<ContentSink()>;
+
 class Server {
  public:
   Server(net::Socket listener, ServerLimits limits, Answerer answer);
@@ -50,8 +56,17 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
+  // Before Run.
+  void SetStreamClaim(StreamClaim claim) { claim_stream_ = std::move(claim); }
+
   // Serves until Stop; every open connection is closed on the way out.
   void Run();
+
+  // Takes the listener down for `period`, so connects are refused (a rebooting module), then
+  // listens again through `reopen` and calls `back`. Connections already open are served to
+  // their end. Only on the server thread: from the answerer or a content sink.
+  void DropOff(std::chrono::milliseconds period, std::function<net::Socket()> reopen,
+               std::function<void()> back);
   // Ends Run promptly; may be called from any thread, before or during Run.
   void Stop();
 
@@ -62,7 +77,12 @@ class Server {
   net::Socket listener_;
   ServerLimits limits_;
   Answerer answer_;
+  StreamClaim claim_stream_;
   net::Waker waker_;
+  // While dropped off: when to listen again, how, and what then.
+  std::optional<std::chrono::steady_clock::time_point> offline_until_;
+  std::function<net::Socket()> reopen_;
+  std::function<void()> back_;
 };
 
 }  // namespace zvk::sim

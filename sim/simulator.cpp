@@ -80,7 +80,10 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
 }  // namespace
 
 struct Simulator::Impl {
-  explicit Impl(Options o) : options(std::move(o)), module(options.model) {}
+  explicit Impl(Options o)
+      : options(std::move(o)),
+        module(options.model, options.files_dir),
+        reboot_ms(options.reboot_ms) {}
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }
 
@@ -107,10 +110,61 @@ struct Simulator::Impl {
       frames_changed.notify_all();
       if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return std::nullopt;
       reply = module.Handle(frame, Seconds());
+      TakeModuleLog();
+      if (module.reboot_requested) Restart();
       if (!reply) return std::nullopt;
       fault = TakeFault(frame[wire::kReplyCode]);
     }
     return PlanReply(std::move(*reply), fault);
+  }
+
+  // Where the content goes when a connection just accepted carries an announced file's.
+  ContentSink ClaimStream() {
+    std::lock_guard lock(mutex);
+    std::optional<AwaitedStream> file = module.ClaimStream(Seconds());
+    if (!file) return nullptr;
+    return [this, file = std::move(*file)](Bytes content) {
+      std::lock_guard lock(mutex);
+      Log(module.ReceiveStream(file, content));
+      streams.push_back(std::move(content));
+      frames_changed.notify_all();
+    };
+  }
+
+  void TakeModuleLog() {
+    for (const std::string& line : module.log) Log(line);
+    module.log.clear();
+  }
+
+  // The module restarts: off the network for reboot_ms, then it starts from its files. On the
+  // server thread, with the mutex held.
+  void Restart() {
+    module.reboot_requested = false;
+    if (reboot_ms <= 0) {
+      module.Boot();
+      Log("restarted");
+      return;
+    }
+    offline = true;
+    Log("restarting: off the network for " + std::to_string(reboot_ms) + " ms");
+    server->DropOff(
+        milliseconds(reboot_ms),
+        [this] {
+          std::uint16_t bound = 0;
+          return net::Listen(options.listen, port, &bound);
+        },
+        [this] {
+          std::lock_guard lock(mutex);
+          module.Boot();
+          offline = false;
+          Log("started");
+          frames_changed.notify_all();
+        });
+  }
+
+  void Log(const std::string& line) {
+    log_lines.push_back(line);
+    if (options.log) options.log(line);
   }
 
   void CheckChannel(int channel, int count) const {
@@ -125,6 +179,10 @@ struct Simulator::Impl {
   Module module;
   std::deque<Bytes> frames;
   std::size_t received = 0;  // since the start or ClearFrames, kept or not
+  std::vector<Bytes> streams;
+  std::vector<std::string> log_lines;
+  int reboot_ms = 0;
+  bool offline = false;
   std::deque<PendingFault> faults;
 
   std::mutex lifecycle;  // Start and Stop
@@ -147,6 +205,7 @@ std::uint16_t Simulator::Start() {
   const ServerLimits limits{milliseconds(m.options.idle_timeout_ms), m.options.max_connections};
   m.server = std::make_unique<Server>(std::move(listener), limits,
                                       [&m](const Bytes& frame) { return m.Answer(frame); });
+  m.server->SetStreamClaim([&m] { return m.ClaimStream(); });
   m.thread = std::thread([&m] { m.server->Run(); });
   return m.port;
 }
@@ -190,6 +249,37 @@ void Simulator::ClearFrames() {
 bool Simulator::WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(impl_->mutex);
   return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->received >= n; });
+}
+
+std::vector<std::vector<std::uint8_t>> Simulator::Streams() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->streams;
+}
+
+bool Simulator::WaitForStreams(std::size_t n, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return impl_->streams.size() >= n; });
+}
+
+std::vector<std::string> Simulator::LogLines() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->log_lines;
+}
+
+std::optional<std::vector<std::uint8_t>> Simulator::File(const std::string& name) const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->module.files.Get(name);
+}
+
+std::vector<std::string> Simulator::FileNames() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->module.files.Names();
+}
+
+void Simulator::PutFile(const std::string& name, const std::vector<std::uint8_t>& content) {
+  std::lock_guard lock(impl_->mutex);
+  if (!impl_->module.files.Put(name, content))
+    throw std::invalid_argument("zvk-sim: cannot store the file " + name);
 }
 
 State Simulator::Snapshot() const {
@@ -252,15 +342,53 @@ void Simulator::SetRangeCode(int channel, std::uint8_t code) {
   impl_->module.range_codes[channel] = code;
 }
 
+void Simulator::WireToVref(int channel, bool on) {
+  impl_->CheckChannel(channel, wire::kAnalogChannels);
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.on_vref[channel] = on;
+}
+
+void Simulator::SetVrefCount(std::uint16_t count) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.vref_count = count;
+}
+
+void Simulator::SetAnalogRefBlock(const std::array<std::uint8_t, 160>& block) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.analog_ref = block;
+}
+
+void Simulator::SetUserCurveRecord(const std::array<std::uint8_t, 144>& record) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.user_curves = record;
+}
+
+void Simulator::SetMeasuredThRefCount(std::uint16_t count) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.measured_th_ref_count = count;
+}
+
 void Simulator::SetDrift(bool on) {
   std::lock_guard lock(impl_->mutex);
   impl_->module.drift = on;
+}
+
+void Simulator::SetRebootMs(int ms) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->reboot_ms = ms;
+}
+
+bool Simulator::WaitUntilOnline(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->frames_changed.wait_for(lock, timeout, [&] { return !impl_->offline; });
 }
 
 std::vector<std::uint8_t> Simulator::BuildReply(const std::vector<std::uint8_t>& frame) {
   std::lock_guard lock(impl_->mutex);
   if (frame.size() <= wire::kReplyCode || !HasSignature(frame)) return {};
   Module scratch = impl_->module;
+  scratch.log.clear();
+  scratch.files = impl_->module.files.InMemoryCopy();  // nothing of it reaches the directory
   return scratch.Handle(frame, impl_->Seconds()).value_or(Bytes{});
 }
 

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,12 @@ struct Options {
   std::size_t max_connections = 256;
   // The newest frames kept for Frames(); older ones are dropped, so a long run stays bounded.
   std::size_t frame_record_limit = 1000;
+  // How long the module is off the network when it restarts (reboot, Wi-Fi mode, reset to
+  // defaults): connects are refused meanwhile. 0: it restarts in place, never off the network
+  // (the in-process default; zvk-sim takes a few seconds, as a module does).
+  int reboot_ms = 0;
+  // Receives the module's log lines (files stored or dropped), on the serving thread.
+  std::function<void(const std::string&)> log;
 };
 
 // A snapshot of what the module currently holds.
@@ -81,6 +89,18 @@ class Simulator {
   // kept or not), or the timeout passed.
   bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
 
+  // The content received on each data connection (the one after a file's announce), in order.
+  std::vector<std::vector<std::uint8_t>> Streams() const;
+  // Waits until at least n contents were received (and stored or dropped) or the timeout passed.
+  bool WaitForStreams(std::size_t n, std::chrono::milliseconds timeout) const;
+  // What the module logged: files stored, contents dropped for a wrong length or byte sum.
+  std::vector<std::string> LogLines() const;
+
+  // The module's files.
+  std::optional<std::vector<std::uint8_t>> File(const std::string& name) const;
+  std::vector<std::string> FileNames() const;
+  void PutFile(const std::string& name, const std::vector<std::uint8_t>& content);
+
   State Snapshot() const;
   void SetReportedAddress(std::array<std::uint8_t, 4> address);
   void SetModelCode(std::uint8_t code);  // e.g. 0x00 to act as an unknown model
@@ -92,8 +112,23 @@ class Simulator {
   void SetFahrenheit(int channel, bool on);
   void SetLocation(const std::string& text);
   void SetRangeCode(int channel, std::uint8_t code);
+  // Calibration: an analog input wired to the Vref pin reads the reference voltage (the
+  // reference count times 0.000312344 V) through its range.
+  void WireToVref(int channel, bool on);
+  void SetVrefCount(std::uint16_t count);
+  // The reported reference block (the content of "/local/ad_ref.cfg"); the converters keep their
+  // own scale.
+  void SetAnalogRefBlock(const std::array<std::uint8_t, 160>& block);
+  // The reported user curve record (the content of "/local/th_user.cfg").
+  void SetUserCurveRecord(const std::array<std::uint8_t, 144>& record);
+  // What the thermistor module measures on its reference pin when asked to calibrate.
+  void SetMeasuredThRefCount(std::uint16_t count);
   // Holds the simulated inputs still (tests) or lets them drift slowly (demo).
   void SetDrift(bool on);
+  // How long the next restarts keep the module off the network.
+  void SetRebootMs(int ms);
+  // Waits until the module, after a restart, is back on the network or the timeout passed.
+  bool WaitUntilOnline(std::chrono::milliseconds timeout) const;
 
   // The reply the module would send to this frame right now (no faults applied, nothing changed).
   // Empty when the module would close without replying.

@@ -1,6 +1,8 @@
 #include "admin/replies.h"
 
+#include "admin/device_control.h"
 #include "link/dispatcher.h"
+#include "link/exchange.h"
 #include "link/wire.h"
 #include "state/app.h"
 
@@ -25,6 +27,7 @@ void ResetConfigReply(App& app) {
 void RegisterAdminReplies(App& app) {
   SetReplyHandler(app.link, wire::CMD_DELETE_FILE, [&app] { DeleteFileReply(app); });
   SetReplyHandler(app.link, wire::CMD_RESET_CONFIG, [&app] { ResetConfigReply(app); });
+  SetReissuer(app.link, wire::CMD_RESET_MODULE, [&app] { SendReboot(app); });
 }
 
 }  // namespace zvk

@@ -1,5 +1,5 @@
-// Replies to the administration commands sent from the setup window: deleting a file on the
-// module and resetting its configuration.
+// Replies to the administration commands sent from the setup window (deleting a file on the
+// module, resetting its configuration) and the re-issue of the reboot.
 #pragma once
 
 namespace zvk {

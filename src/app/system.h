@@ -3,6 +3,9 @@
 // the zvk command and the tests all build through it.
 #pragma once
 
+#include "admin/setup_window.h"
+#include "calibration/ad_cal.h"
+#include "calibration/th_cal.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
 
@@ -15,7 +18,11 @@ class System {
   System& operator=(const System&) = delete;
 
   App app;
-  MainWindow main_window;  // TForm1
+  MainWindow main_window;                      // TForm1
+  SetupWindow setup_window;                    // TForm2, created hidden; the front end shows it for
+                                               // main_window.show_setup_window
+  AnalogCalibrationWindow analog_calibration;  // TForm3
+  ThermistorCalibrationWindow thermistor_calibration;  // TForm4
 };
 
 }  // namespace zvk

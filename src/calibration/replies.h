@@ -1,4 +1,5 @@
-// Replies to the calibration commands: reloading the analog reference configuration.
+// Replies to the calibration commands: the reload of the reference file and the thermistor
+// reference calibration.
 #pragma once
 
 namespace zvk {

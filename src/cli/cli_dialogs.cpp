@@ -19,8 +19,10 @@ bool IsYes(std::string answer) {
 
 MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                                  MsgButtons buttons) {
+  last_box_ = {caption, text};
   std::ostream& to = (icon == MsgIcon::Warning || icon == MsgIcon::Error) ? err_ : out_;
   to << caption << '\n' << text << '\n' << std::flush;
+  last_text_ = text;
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   if (yes_) return MsgResult::Yes;
   std::optional<std::string> answer;
@@ -32,7 +34,9 @@ MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& 
     unanswered_question_ = true;
     return MsgResult::No;
   }
-  return IsYes(*answer) ? MsgResult::Yes : MsgResult::No;
+  if (IsYes(*answer)) return MsgResult::Yes;
+  ++declined_;
+  return MsgResult::No;
 }
 
 void CliDialogs::ErrorBox(const std::string& text) {

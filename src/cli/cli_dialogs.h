@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/seams.h"
@@ -30,10 +31,16 @@ class CliDialogs final : public Dialogs {
   // While set, error boxes are collected here instead of printed (the caller reports them).
   std::vector<std::string>* capture_errors = nullptr;
 
+  // The last message box shown (not error boxes): its caption and text.
+  const std::pair<std::string, std::string>& last_box() const { return last_box_; }
   // Texts of the error boxes shown so far.
   const std::vector<std::string>& errors() const { return errors_; }
   // A question came with neither --yes nor a terminal to ask on; it was answered No.
   bool unanswered_question() const { return unanswered_question_; }
+  // How many questions were answered No on the terminal.
+  int declined() const { return declined_; }
+  // The text of the last box shown.
+  const std::string& last_text() const { return last_text_; }
 
  private:
   std::ostream& out_;
@@ -41,7 +48,10 @@ class CliDialogs final : public Dialogs {
   bool yes_;
   AnswerReader read_answer_;
   std::vector<std::string> errors_;
+  std::pair<std::string, std::string> last_box_;
   bool unanswered_question_ = false;
+  int declined_ = 0;
+  std::string last_text_;
 };
 
 }  // namespace zvk::cli

@@ -39,7 +39,12 @@ const std::vector<CommandEntry>& CommandTable();
 
 // The monitoring commands (info, read, locate, set-*).
 void AddMonitorCommands(std::vector<CommandEntry>& table);
+// The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
+// delete-file).
+void AddAdminCommands(std::vector<CommandEntry>& table);
 // Recording the readings to a file over time (log).
 void AddRecordingCommands(std::vector<CommandEntry>& table);
+// The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
+void AddCalibrationCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

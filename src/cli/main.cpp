@@ -20,5 +20,6 @@ int main(int argc, char** argv) {
     };
   }
   env.status_columns = zvk::cli::StderrTerminalColumns();
+  env.progress_terminal = env.status_columns > 0;
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

@@ -89,22 +89,47 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
     : out(out),
       err(err),
       options_(options),
+      progress_terminal_(env.progress_terminal),
       status_columns_(env.status_columns),
       network_(env.network),
       dialogs_(out, err, options.yes, env.read_answer) {
-  system_ = std::make_unique<System>(Seams{network_, pump_, sleeper_, Hosts(env), dialogs_});
+  Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);
+  system_ = std::make_unique<System>(Seams{network_, pump_, sleeper, Hosts(env), dialogs_});
   App& app = system_->app;
   app.on_log = [this](const std::string& line) {
     if (recording_) recording_->logs.push_back(line);
     if (options_.verbose) this->err << "log: " << line << '\n' << std::flush;
   };
   app.on_status = [this](const std::string& text) {
-    if (recording_) recording_->statuses.push_back(text);
+    if (recording_) {
+      recording_->statuses.push_back(text);
+      NoteFileAnnounce(text);
+    }
     if (options_.verbose) this->err << "status: " << text << '\n' << std::flush;
   };
 }
 
 Session::~Session() = default;
+
+// A file write shows "Send FileName: NAME" before its announce and "Transfer Length => N" right
+// after it, when the reply buffer holds the announce's reply (or nothing, when none came).
+void Session::NoteFileAnnounce(const std::string& status) {
+  static const std::string kSending = "Send FileName: ";
+  static const std::string kSent = "Transfer Length => ";
+  if (status.rfind(kSending, 0) == 0) {
+    announcing_ = status.substr(kSending.size());
+  } else if (status.rfind(kSent, 0) == 0) {
+    const auto& reply = app().link.ReplyBuffer;
+    recording_->file_announces.emplace_back(
+        announcing_,
+        reply[wire::kReplyCode] == wire::CMD_WRITE_FILE && reply[wire::kReplyStatus] == wire::ACK);
+  }
+}
+
+void Session::OpenSetupWindow() {
+  if (!window().show_setup_window) window().show_setup_window = [this] { setup().FormActivate(); };
+  window().Image1Click();
+}
 
 HostInterfaces& Session::Hosts(CliEnv& env) {
   if (options_.skip_wifi_check) return skip_hosts_;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/system.h"
@@ -34,6 +35,8 @@ struct CliEnv {
   Network& network;
   HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
   AnswerReader read_answer;         // null: no terminal to ask on
+  bool progress_terminal = false;   // standard error is a terminal: progress bars go there
+  Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
   int status_columns = 0;           // width of the terminal on standard error; 0: none
 };
 
@@ -43,6 +46,8 @@ struct ExchangeRecord {
   std::vector<std::string> statuses;
   std::vector<std::string> logs;
   std::vector<std::string> errors;
+  // One entry per file write: the file's name and whether the module acknowledged its announce.
+  std::vector<std::pair<std::string, bool>> file_announces;
   bool sent() const { return connects > 0; }
 };
 
@@ -88,10 +93,16 @@ class Session {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const;
 
+  System& system() { return *system_; }
+  // The main window's setup button, showing the setup window (activated) as the program does.
+  void OpenSetupWindow();
+
   App& app() { return system_->app; }
   MainWindow& window() { return system_->main_window; }
+  SetupWindow& setup() { return system_->setup_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
+  bool progress_terminal() const { return progress_terminal_; }
   // Width of the terminal a live status line may use; 0 when there is none.
   int status_columns() const { return status_columns_; }
 
@@ -100,8 +111,10 @@ class Session {
 
  private:
   HostInterfaces& Hosts(CliEnv& env);
+  void NoteFileAnnounce(const std::string& status);
 
   GlobalOptions options_;
+  bool progress_terminal_ = false;
   int status_columns_ = 0;
   CountingNetwork network_;
   std::unique_ptr<HostInterfaces> platform_hosts_;
@@ -111,6 +124,7 @@ class Session {
   CliDialogs dialogs_;
   std::unique_ptr<System> system_;
   ExchangeRecord* recording_ = nullptr;
+  std::string announcing_;  // the file whose announce is going out
 };
 
 }  // namespace zvk::cli

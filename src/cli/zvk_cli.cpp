@@ -48,7 +48,9 @@ const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = [] {
     std::vector<CommandEntry> t;
     AddMonitorCommands(t);
+    AddAdminCommands(t);
     AddRecordingCommands(t);
+    AddCalibrationCommands(t);
     return t;
   }();
   return table;

@@ -11,11 +11,12 @@ namespace zvk::gui {
 
 namespace {
 
-// Drawn on a 32 x 32 grid, rendered at two scales so high-density screens stay sharp.
-QIcon Draw(const std::function<void(QPainter&)>& paint) {
+// Drawn on a grid of `size` (32 x 32 unless told), rendered at two scales so high-density
+// screens stay sharp.
+QIcon Draw(const std::function<void(QPainter&)>& paint, QSize size = {32, 32}) {
   QIcon icon;
   for (int scale : {1, 2}) {
-    QPixmap pixmap(32 * scale, 32 * scale);
+    QPixmap pixmap(size * scale);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
@@ -27,7 +28,73 @@ QIcon Draw(const std::function<void(QPainter&)>& paint) {
   return icon;
 }
 
+// A wide picture: a round badge with `symbol` drawn in it, and the word beside it.
+QIcon Wide(const QColor& color, const QString& word, const std::function<void(QPainter&)>& symbol) {
+  return Draw(
+      [&](QPainter& p) {
+        p.setPen(QPen(color.darker(140), 1));
+        p.setBrush(QColor(246, 248, 251));
+        p.drawRoundedRect(QRectF(0.5, 0.5, kWideImageSize.width() - 1, 35), 5, 5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(4, 4, 28, 28));
+        p.setPen(QPen(Qt::white, 2.4, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        symbol(p);
+        QFont font = p.font();
+        font.setPixelSize(11);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(color.darker(150));
+        p.drawText(QRectF(36, 0, kWideImageSize.width() - 40, 36), Qt::AlignCenter, word);
+      },
+      kWideImageSize);
+}
+
 }  // namespace
+
+QIcon WriteIcon() {
+  return Draw([](QPainter& p) {
+    // A sheet with a pencil across it.
+    p.setPen(QPen(QColor(70, 80, 95), 1.2));
+    p.setBrush(QColor(250, 250, 245));
+    p.drawRect(QRectF(5, 3, 17, 24));
+    p.setPen(QPen(QColor(150, 160, 175), 1.2));
+    for (int y = 9; y <= 21; y += 4) p.drawLine(QPointF(8, y), QPointF(19, y));
+    p.translate(22, 20);
+    p.rotate(45);
+    p.setPen(QPen(QColor(120, 70, 20), 1));
+    p.setBrush(QColor(240, 170, 40));
+    p.drawRect(QRectF(-3, -12, 6, 17));
+    QPolygonF tip;
+    tip << QPointF(-3, 5) << QPointF(3, 5) << QPointF(0, 10);
+    p.setBrush(QColor(60, 60, 60));
+    p.drawPolygon(tip);
+  });
+}
+
+QIcon FirmwareImage() {
+  return Wide(QColor(40, 110, 190), QStringLiteral("F/W Update"), [](QPainter& p) {
+    p.drawLine(QPointF(18, 26), QPointF(18, 11));
+    p.drawLine(QPointF(12, 16), QPointF(18, 10));
+    p.drawLine(QPointF(24, 16), QPointF(18, 10));
+  });
+}
+
+QIcon DefaultsImage() {
+  return Wide(QColor(200, 120, 20), QStringLiteral("Default"), [](QPainter& p) {
+    p.drawArc(QRectF(11, 11, 14, 14), 90 * 16, 270 * 16);
+    p.drawLine(QPointF(18, 11), QPointF(14, 8));
+    p.drawLine(QPointF(18, 11), QPointF(14, 14));
+  });
+}
+
+QIcon RebootImage() {
+  return Wide(QColor(190, 40, 40), QStringLiteral("Reboot"), [](QPainter& p) {
+    p.drawArc(QRectF(11, 12, 14, 14), 120 * 16, 300 * 16);
+    p.drawLine(QPointF(18, 9), QPointF(18, 18));
+  });
+}
 
 QIcon SetupIcon() {
   return Draw([](QPainter& p) {

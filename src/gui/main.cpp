@@ -9,9 +9,11 @@
 #include <string>
 
 #include "app/system.h"
+#include "gui/calibration_dialogs.h"
 #include "gui/icons.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
+#include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
 #include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
@@ -83,7 +85,30 @@ int main(int argc, char** argv) {
   MainWindowView view(app, window);
   WatchWindows watch(app, window, view);
   dialogs.SetParent(&view);
-  pump.before_events = [&view] { view.SyncFromModel(); };
+  // The setup window's widgets are made when it is first shown; its model lives from the start.
+  std::unique_ptr<SetupWindowView> setup_view;
+  window.show_setup_window = [&] {
+    if (!setup_view) {
+      setup_view = std::make_unique<SetupWindowView>(app, system.setup_window, &view);
+      setup_view->after_event = [&view] { view.SyncFromModel(); };
+    }
+    setup_view->Exec();
+  };
+  // The calibration windows, also made when first shown.
+  CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
+  const auto sync_views = [&view, &setup_view, &calibration] {
+    view.SyncFromModel();
+    if (setup_view) setup_view->SyncFromModel();
+    calibration.SyncFromModel();
+  };
+  pump.before_events = sync_views;
+  dialogs.before_box = sync_views;
+  // A file write repaints the windows as it goes; nothing else is serviced meanwhile.
+  app.repaint_main_window = [&view, &setup_view, sync_views] {
+    sync_views();
+    view.repaint();
+    if (setup_view && setup_view->isVisible()) setup_view->repaint();
+  };
   // Closing the window, or the end of a timed run, may come while an exchange waits inside a
   // handler: the pump tells the link, which gives up the wait so the program ends at once.
   auto quit = [&pump](int code) {
@@ -92,19 +117,44 @@ int main(int argc, char** argv) {
   };
   QObject::connect(&view, &MainWindowView::closed, &qt, [quit] { quit(0); });
 
+  if (options.setup_after_ms) {
+    QTimer::singleShot(*options.setup_after_ms, &view,
+                       [&window] { window.form.Image1.UserClick(); });
+  }
   if (options.quit_after_ms) {
-    QTimer::singleShot(*options.quit_after_ms, &view, [&view, &options, quit] {
-      int code = 0;
-      if (!options.screenshot.isEmpty()) {
-        view.SyncFromModel();
-        if (!view.grab().save(options.screenshot)) {
-          Print(stderr, "zvk-analog: cannot write the screenshot to " +
-                            options.screenshot.toLocal8Bit().toStdString() + "\n");
-          code = 1;
-        }
-      }
-      quit(code);
+    QTimer::singleShot(
+        *options.quit_after_ms, &view, [&view, &setup_view, &options, quit, sync_views] {
+          int code = 0;
+          if (!options.screenshot.isEmpty()) {
+            sync_views();
+            // The window on top: the setup window or a calibration window (--setup-after,
+            // --open), or the main window.
+            QWidget* shown = QApplication::activeModalWidget();
+            if (!shown) shown = &view;
+            if (!shown->grab().save(options.screenshot)) {
+              Print(stderr, "zvk-analog: cannot write the screenshot to " +
+                                options.screenshot.toLocal8Bit().toStdString() + "\n");
+              code = 1;
+            }
+          }
+          quit(code);
+        });
+  }
+
+  QTimer open_timer;
+  if (!options.open_window.isEmpty()) {
+    const bool analog = options.open_window == QLatin1String(kOpenAnalogCalibration);
+    // Clicked as a user would, once the module is identified and the button takes clicks; the
+    // click returns when the dialog closes.
+    QObject::connect(&open_timer, &QTimer::timeout, &view, [&, analog] {
+      if (!app.device.Identified || app.discovery.SupervisionTicks == 30) return;
+      open_timer.stop();
+      if (analog)
+        window.SpeedButton1Click();
+      else
+        window.SpeedButton2Click();
     });
+    open_timer.start(100);
   }
 
   view.CentreOnScreen();

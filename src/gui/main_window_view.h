@@ -22,7 +22,7 @@ class QRadioButton;
 class QSpinBox;
 class QToolButton;
 
-#include "monitor/controls.h"
+#include "util/controls.h"
 
 namespace zvk {
 class App;

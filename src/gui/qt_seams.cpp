@@ -40,6 +40,7 @@ MsgResult QtDialogs::MessageBox(const std::string& caption, const std::string& t
       qt_icon = QMessageBox::Question;
       break;
   }
+  if (before_box) before_box();
   const QMessageBox::StandardButtons qt_buttons =
       buttons == MsgButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
   QMessageBox box(qt_icon, QString::fromStdString(caption), QString::fromStdString(text),

@@ -38,6 +38,9 @@ class QtDialogs final : public Dialogs {
   void SetParent(QWidget* parent) { parent_ = parent; }
   // While set, error boxes go here instead of the screen (the command line's --host check).
   std::function<void(const std::string&)> error_sink;
+  // Runs before a box is shown, so the windows behind it show what the model has changed
+  // (buttons disabled for the operation that asks).
+  std::function<void()> before_box;
 
   MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                        MsgButtons buttons) override;

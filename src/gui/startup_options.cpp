@@ -48,7 +48,18 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("screenshot"),
       QStringLiteral("Save the window into FILE just before quitting (needs --quit-after)."),
       QStringLiteral("FILE"));
-  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option});
+  const QCommandLineOption setup_option(
+      QStringLiteral("setup-after"),
+      QStringLiteral("Click the setup button after MS milliseconds (with --screenshot, the setup "
+                     "window is saved)."),
+      QStringLiteral("MS"));
+  const QCommandLineOption open_option(
+      QStringLiteral("open"),
+      QStringLiteral("Open WINDOW (analog-calibration or thermistor-calibration) from the main "
+                     "window once the module is identified."),
+      QStringLiteral("WINDOW"));
+  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
+                     setup_option, open_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -91,12 +102,29 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                             .arg(parser.value(quit_option)));
     options.quit_after_ms = ms;
   }
+  if (parser.isSet(setup_option)) {
+    bool ok = false;
+    const int ms = parser.value(setup_option).toInt(&ok);
+    if (!ok || ms < 0)
+      return UsageError(QStringLiteral("--setup-after needs a number of milliseconds, not '%1'")
+                            .arg(parser.value(setup_option)));
+    options.setup_after_ms = ms;
+  }
   if (parser.isSet(shot_option)) {
     options.screenshot = parser.value(shot_option);
     if (options.screenshot.isEmpty())
       return UsageError(QStringLiteral("--screenshot needs a file name"));
     if (!options.quit_after_ms)
       return UsageError(QStringLiteral("--screenshot is taken on --quit-after; give both"));
+  }
+
+  if (parser.isSet(open_option)) {
+    options.open_window = parser.value(open_option);
+    if (options.open_window != QLatin1String(kOpenAnalogCalibration) &&
+        options.open_window != QLatin1String(kOpenThermistorCalibration))
+      return UsageError(QStringLiteral("--open needs %1 or %2, not '%3'")
+                            .arg(QLatin1String(kOpenAnalogCalibration),
+                                 QLatin1String(kOpenThermistorCalibration), options.open_window));
   }
 
   ParsedCommandLine result;

@@ -15,8 +15,15 @@ struct StartupOptions {
   std::optional<std::uint16_t> port;
   bool skip_wifi_check = false;
   std::optional<int> quit_after_ms;
-  QString screenshot;  // empty: none
+  std::optional<int> setup_after_ms;  // clicks the setup button then
+  QString screenshot;                 // empty: none
+  // A window to open from the main window's button once the module is identified, as a user
+  // would (the screenshot then shows it): "analog-calibration" or "thermistor-calibration".
+  QString open_window;  // empty: none
 };
+
+inline constexpr const char* kOpenAnalogCalibration = "analog-calibration";
+inline constexpr const char* kOpenThermistorCalibration = "thermistor-calibration";
 
 struct ParsedCommandLine {
   std::optional<StartupOptions> options;  // set when the program should run

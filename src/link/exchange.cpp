@@ -196,6 +196,22 @@ ReplyRead ReadReply(Link& link, const Sending& own, TcpSocket& socket) {
 
 }  // namespace
 
+std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error) {
+  auto socket = link.seams.network.NewSocket();
+  const Wait connected = Connect(link, *socket);
+  if (connected == Wait::Done) return socket;
+  if (error) {
+    if (connected == Wait::Abandoned)
+      *error = "the program is ending";
+    else if (connected == Wait::TimedOut || socket->LastError().empty())
+      *error = kConnectTimeoutText;
+    else
+      *error = socket->LastError();
+  }
+  socket->Close();
+  return nullptr;
+}
+
 std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
                                 const std::uint8_t* reply, std::size_t received) {
   if (received >= 4 &&
@@ -221,15 +237,15 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
   }
 }
 
-void Transact(Link& link, std::uint8_t length) {
-  if (link.LinkBusy || Quitting(link)) return;
+bool Transact(Link& link, std::uint8_t length) {
+  if (link.LinkBusy || Quitting(link)) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
   Sending own = Remember(link);
 
   auto socket = OpenLink(link);
-  if (!socket) return;
+  if (!socket) return false;
 
   std::fill_n(link.ReplyBuffer.begin(), wire::kReplyClearBytes, 0);
   CopySignature(link);
@@ -247,7 +263,7 @@ void Transact(Link& link, std::uint8_t length) {
   own = Remember(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");
-    return;
+    return false;
   }
 
   int polls = 0;
@@ -256,19 +272,19 @@ void Transact(Link& link, std::uint8_t length) {
       break;
     case Wait::TimedOut:
       NoReply(link, *socket);
-      return;
+      return true;
     case Wait::Error:
       LinkError(link, *socket, "connection lost while waiting for the reply");
-      return;
+      return true;
     case Wait::Abandoned:
       Abandon(link, *socket);
-      return;
+      return true;
   }
 
   const ReplyRead read = ReadReply(link, own, *socket);
   if (read.end == ReplyRead::End::Abandoned) {
     Abandon(link, *socket);
-    return;
+    return true;
   }
   const std::size_t received = read.received;
   if (received == 0) {
@@ -276,7 +292,7 @@ void Transact(Link& link, std::uint8_t length) {
     // a silent one, without sitting out the rest of the wait.
     if (read.end != ReplyRead::End::Open) link.reporter.Log(kClosedWithoutReplyLog);
     NoReply(link, *socket);
-    return;
+    return true;
   }
   const std::size_t needed = RequiredReplyLength(link.PendingCommand, link.device.ModelCode,
                                                  link.ReplyBuffer.data(), received);
@@ -284,7 +300,7 @@ void Transact(Link& link, std::uint8_t length) {
   // after it; only one still incomplete when the connection broke is a link error.
   if (read.end == ReplyRead::End::Broken && received < needed) {
     LinkError(link, *socket, "connection lost while reading the reply");
-    return;
+    return true;
   }
   socket->Close();
   if (read.dropped > 0)
@@ -312,10 +328,11 @@ void Transact(Link& link, std::uint8_t length) {
   }
   link.LinkBusy = false;
   RunAfterExchange(link);
+  return true;
 }
 
-void SendOnly(Link& link, std::uint8_t length) {
-  if (link.LinkBusy || Quitting(link)) return;
+bool SendOnly(Link& link, std::uint8_t length) {
+  if (link.LinkBusy || Quitting(link)) return false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
@@ -323,16 +340,17 @@ void SendOnly(Link& link, std::uint8_t length) {
   const Sending own = Remember(link);
 
   auto socket = OpenLink(link);
-  if (!socket) return;
+  if (!socket) return false;
   KeepOwnCommand(link, own);
   CopySignature(link);
   if (!socket->WriteAll(link.CommandFrame.data(), length)) {
     LinkError(link, *socket, "write failed");
-    return;
+    return false;
   }
   socket->Close();
   link.LinkBusy = false;
   RunAfterExchange(link);
+  return true;
 }
 
 void QueueCommand(Link& link, std::uint8_t code) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "link/link.h"
 
@@ -17,8 +19,16 @@ inline constexpr int kReplyPollMs = 10;
 inline constexpr const char* kClosedWithoutReplyLog =
     "Module closed the connection without replying";
 
-void Transact(Link& link, std::uint8_t length);
-void SendOnly(Link& link, std::uint8_t length);
+// Both return true when the whole frame was written to the module (whatever the reply), false
+// when nothing went out: the link was busy, the program is quitting, the connect failed or the
+// write failed.
+bool Transact(Link& link, std::uint8_t length);
+bool SendOnly(Link& link, std::uint8_t length);
+
+// Connects to DeviceHost:DevicePort with the exchange's connect timeout, keeping the event pump
+// running; the content stream of a file write opens its second connection with it. Null when the
+// connect failed (or was given up because the program is quitting), with the reason in *error.
+std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error = nullptr);
 
 // Queues CMD_GET_DEVICE or CMD_SET_LOCATOR for the next Timer3 tick.
 void QueueCommand(Link& link, std::uint8_t code);

@@ -50,6 +50,8 @@ inline constexpr std::uint8_t kLenQueued = 7;  // CMD_SET_LOCATOR, CMD_GET_DEVIC
 inline constexpr std::uint8_t kLenReadData = 5;
 inline constexpr std::uint8_t kLenRangeConfig = 14;
 inline constexpr std::uint8_t kLenThConfig = 29;
+inline constexpr std::uint8_t kLenReloadAdRef = 5;
+inline constexpr std::uint8_t kLenCalibrateThRef = 6;
 
 inline constexpr std::uint8_t kModelKm3 = 0xB6;  // voltage module, AI0..AI4
 inline constexpr std::uint8_t kModelQn6 = 0xB7;  // thermistor module, TH0..TH7
@@ -57,6 +59,10 @@ inline constexpr int kAnalogChannels = 5;
 inline constexpr int kThermistorChannels = 8;
 inline constexpr std::size_t kUserCurveRecordSize = 144;
 inline constexpr std::size_t kAnalogRefBlockSize = 160;
+
+// The module's files that the calibration windows write and the module reloads.
+inline constexpr const char* kAnalogRefFile = "/local/ad_ref.cfg";   // AnalogRefBlock
+inline constexpr const char* kUserCurveFile = "/local/th_user.cfg";  // the user curve record
 
 // Identity record (reply to CMD_GET_DEVICE).
 namespace devinfo {
@@ -136,6 +142,17 @@ inline constexpr std::size_t kSensorTypes = 5;
 inline constexpr std::size_t kFahrenheit = 13;
 inline constexpr std::size_t kOffsets = 21;
 }  // namespace thcfg
+
+// Thermistor reference command (CMD_CALIBRATE_TH_REF) and its reply.
+namespace thref {
+inline constexpr std::size_t kOption = 5;
+inline constexpr std::uint8_t kCalibrate = 0;
+inline constexpr std::uint8_t kResetToDefault = 2;
+inline constexpr std::size_t kReplyRefCount = 6;  // BE16, the new reference count
+}  // namespace thref
+
+// Volts per count of the voltage module's reference reading (VrefCount).
+inline constexpr double kVrefVoltsPerCount = 0.000312344;
 
 // AnalogRefBlock: ActiveRef[0..4] are little-endian doubles at this offset of the block.
 inline constexpr std::size_t kActiveRefOffset = 80;

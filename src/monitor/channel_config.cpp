@@ -71,15 +71,15 @@ int SensorItemIndex(std::uint8_t sensor_type) {
   return 0;
 }
 
-void SendRangeConfig(App& app) {
-  if (!SelectDevice(app.link)) return;
+bool SendRangeConfig(App& app) {
+  if (!SelectDevice(app.link)) return false;
   auto& frame = app.link.CommandFrame;
   app.link.PendingCommand = wire::CMD_SET_RANGE_CONFIG;
   frame[4] = wire::CMD_SET_RANGE_CONFIG;
   frame[wire::rangecfg::kSamplingMode] = app.meas.SamplingMode;
   std::copy(app.meas.RangeCode.begin(), app.meas.RangeCode.end(),
             frame.begin() + wire::rangecfg::kRangeCodes);
-  Transact(app.link, wire::kLenRangeConfig);
+  return Transact(app.link, wire::kLenRangeConfig);
 }
 
 void SendChannelConfig(App& app) {

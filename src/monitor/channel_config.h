@@ -11,7 +11,8 @@ namespace zvk {
 class App;
 struct MainForm;
 
-void SendRangeConfig(App& app);
+// True when the frame went out.
+bool SendRangeConfig(App& app);
 void SendChannelConfig(App& app);
 // Stores the analog controls; false (after the error box) when a range text does not convert.
 bool ReadAnalogControls(App& app, const MainForm& f);

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "monitor/controls.h"
+#include "util/controls.h"
 
 namespace zvk {
 

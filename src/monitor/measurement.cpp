@@ -7,11 +7,11 @@
 #include "link/exchange.h"
 #include "monitor/channel_config.h"
 #include "monitor/device_info.h"
-#include "monitor/format_fixed.h"
 #include "monitor/main_form.h"
 #include "state/app.h"
 #include "thermistor/convert.h"
 #include "util/byte_order.h"
+#include "util/format_fixed.h"
 
 namespace zvk {
 
@@ -39,10 +39,10 @@ void LogReading(App& app, int ch) {
 
 }  // namespace
 
-void SendDataPoll(App& app) {
+bool SendDataPoll(App& app) {
   app.link.PendingCommand = wire::CMD_READ_DATA;
   app.link.CommandFrame[4] = wire::CMD_READ_DATA;
-  Transact(app.link, wire::kLenReadData);
+  return Transact(app.link, wire::kLenReadData);
 }
 
 void DecodeDataReply(App& app, MainForm& f) {

@@ -10,7 +10,8 @@ namespace zvk {
 class App;
 struct MainForm;
 
-void SendDataPoll(App& app);
+// True when the frame went out; the reply is decoded before it returns.
+bool SendDataPoll(App& app);
 void DecodeDataReply(App& app, MainForm& f);
 void DecodeStatusOnlyReply(App& app, MainForm& f);
 void RebuildRangeTable(App& app);

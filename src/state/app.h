@@ -16,8 +16,10 @@
 #include "link/seams.h"
 #include "link/tcp.h"
 #include "state/measurement_state.h"
+#include "state/transfer_buffer.h"
 #include "thermistor/sensor_table.h"
 #include "thermistor/user_curves.h"
+#include "util/controls.h"
 
 namespace zvk {
 
@@ -52,6 +54,11 @@ class App final : public LinkReporter {
   SensorTable sensors = DefaultSensorTable();
   UserCurvePoints curves{};
   double VoltsPerCount = kDefaultVoltsPerCount;
+  TransferBuffer transfer;  // TransferBuffer: the content of file writes and firmware uploads
+
+  // The progress gauge of file writes and firmware uploads: the setup window shows it as its
+  // CGauge1, and the transfers drive it whether that window is on screen or not.
+  Gauge gauge;
 
   // The hidden log (the main window's invisible memo Memo1): appended to, never shown. Only the
   // newest kLogLines are kept, so a module polled for days does not fill the memory.
@@ -66,6 +73,8 @@ class App final : public LinkReporter {
   std::function<void(PollOutcome)> on_poll;
   // The window that shows the status line (the main window's StatusBar2 panel 0).
   std::function<void(const std::string&)> show_status;
+  // Repaints the main window (and what it shows of the gauge) in the middle of a transfer.
+  std::function<void()> repaint_main_window;
 
   void Log(const std::string& line) override {
     log_lines.push_back(line);

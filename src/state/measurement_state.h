@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/wire.h"
+#include "state/analog_ref_block.h"
 
 namespace zvk {
 
@@ -13,7 +14,7 @@ struct MeasurementState {
   std::array<std::uint16_t, 8> RawReading{};
   std::uint8_t SamplingMode = 0;
   std::array<std::uint8_t, 8> RangeCode{};
-  std::array<std::uint8_t, wire::kAnalogRefBlockSize> AnalogRefBlock{};
+  zvk::AnalogRefBlock AnalogRefBlock{};
   std::array<std::array<double, 4>, 5> RangeTable{};
   std::int32_t VrefCount = 0;
   std::uint16_t ThermistorRefCount = 0;

@@ -22,10 +22,11 @@ using test::Rig;
 
 TEST(System, RegistersTheReplyHandlerOfEveryCommandWithAReply) {
   Rig rig({.model = std::nullopt});
-  const std::set<int> expected{
-      wire::CMD_NONE,          wire::CMD_SET_LOCATOR,  wire::CMD_GET_DEVICE,
-      wire::CMD_DELETE_FILE,   wire::CMD_RESET_CONFIG, wire::CMD_SET_RANGE_CONFIG,
-      wire::CMD_SET_TH_CONFIG, wire::CMD_READ_DATA,    wire::CMD_RELOAD_AD_REF};
+  const std::set<int> expected{wire::CMD_NONE,          wire::CMD_SET_LOCATOR,
+                               wire::CMD_GET_DEVICE,    wire::CMD_DELETE_FILE,
+                               wire::CMD_RESET_CONFIG,  wire::CMD_SET_RANGE_CONFIG,
+                               wire::CMD_SET_TH_CONFIG, wire::CMD_READ_DATA,
+                               wire::CMD_RELOAD_AD_REF, wire::CMD_CALIBRATE_TH_REF};
   std::set<int> registered;
   for (int code = 0; code < 256; ++code)
     if (rig.app->link.reply_handlers[code]) registered.insert(code);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_fixture.h"
 #include "cli/command.h"
 #include "cli/zvk_cli.h"
 #include "sim/simulator.h"
@@ -28,25 +29,6 @@ const Bytes kGetDevice{0x5A, 0x35, 0x77, 0xA5, 0x21, 0x00, 0x00};
 const Bytes kReadData{0x5A, 0x35, 0x77, 0xA5, 0xD8};
 const Bytes kSetLocator{0x5A, 0x35, 0x77, 0xA5, 0x1D, 0x00, 0x00};
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-
-  std::vector<std::string> ErrLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(err);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  std::vector<std::string> OutLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-};
-
 // The frame the window sends for the module's channel settings in `s`.
 Bytes SettingsFrame(sim::Model model, const sim::State& s) {
   Bytes frame{0x5A, 0x35, 0x77, 0xA5};
@@ -62,50 +44,6 @@ Bytes SettingsFrame(sim::Model model, const sim::State& s) {
   }
   return frame;
 }
-
-class cliZvk : public ::testing::Test {
- protected:
-  void StartModule(sim::Model model) {
-    sim::Options options;
-    options.model = model;
-    sim = std::make_unique<sim::Simulator>(options);
-    sim->Start();
-  }
-  void TearDown() override {
-    if (sim) sim->Stop();
-  }
-
-  std::uint16_t Port() {
-    if (!closed_port) closed_port = test::ClosedLoopbackPort();
-    return sim ? sim->Port() : *closed_port;
-  }
-  // The module on loopback, reached as a user reaches the simulator.
-  std::vector<std::string> On(std::vector<std::string> args, bool skip_wifi_check = true) {
-    std::vector<std::string> all{"--host", "127.0.0.1", "--port", std::to_string(Port())};
-    if (skip_wifi_check) all.push_back("--skip-wifi-check");
-    all.insert(all.end(), args.begin(), args.end());
-    return all;
-  }
-
-  Result Run(const std::vector<std::string>& args) {
-    CliEnv env{network, &hosts, read_answer};
-    std::ostringstream out, err;
-    Result r;
-    r.status = RunZvk(args, out, err, env);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-  }
-
-  std::vector<Bytes> Frames() const { return sim ? sim->Frames() : std::vector<Bytes>{}; }
-
-  test::LoopbackOnlyNetwork network;
-  // No interface at all unless a test adds some: nothing here ever scans the real host.
-  test::FakeHostInterfaces hosts;
-  AnswerReader read_answer;
-  std::unique_ptr<sim::Simulator> sim;
-  std::optional<std::uint16_t> closed_port;
-};
 
 std::string FieldText(const Bytes& record, std::size_t offset) {
   return std::string(reinterpret_cast<const char*>(&record[offset]));

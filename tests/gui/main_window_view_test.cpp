@@ -22,6 +22,7 @@
 #include <set>
 
 #include "app/system.h"
+#include "gui/gui_test_wait.h"
 #include "gui/qt_seams.h"
 #include "link/wire.h"
 #include "monitor/device_info.h"
@@ -34,17 +35,6 @@ namespace {
 using test::LoopbackOnlyNetwork;
 using test::RecordingDialogs;
 using test::RecordingSleeper;
-
-// Runs the event loop (and so the window's timers) until `done` holds or the time is up.
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-  QDeadlineTimer deadline(timeout_ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
-}
 
 void RunEventsFor(int ms) {
   WaitUntil([] { return false; }, ms);

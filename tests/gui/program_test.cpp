@@ -54,6 +54,7 @@ TEST(Program, UsageErrorsExitWithTwoAndOneLine) {
       {"--host", "127.0.0.1", "--port", "70000", "--skip-wifi-check"},
       {"--screenshot", "x.png"},
       {"--no-such-option"},
+      {"--open", "no-such-window"},
   };
   for (const QStringList& arguments : cases) {
     const ProgramRun run = RunProgram(arguments);
@@ -210,6 +211,24 @@ TEST(Program, TimedRunEndsPromptlyWhileTheLinkConnects) {
   const ProgramRun run = RunProgram(TimedRunOn(module.port(), 400));
   EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
   EXPECT_LT(run.elapsed_ms, 2500);  // the connect alone may take 3000 ms
+}
+
+// scripts/screenshots takes the calibration windows this way.
+TEST(Program, TimedRunOpensACalibrationWindowForTheScreenshot) {
+  sim::Options options;
+  options.model = sim::Model::Qn6;
+  sim::Simulator sim(options);
+  const std::uint16_t port = sim.Start();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString shot = dir.filePath("window.png");
+
+  const ProgramRun run = RunProgram({"--host", "127.0.0.1", "--port", QString::number(port),
+                                     "--skip-wifi-check", "--quit-after", "1500", "--screenshot",
+                                     shot, "--open", "thermistor-calibration"});
+  sim.Stop();
+  EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
+  EXPECT_EQ(QImage(shot).size(), QSize(412, 262));  // the thermistor window, not the main one
 }
 
 }  // namespace

@@ -254,7 +254,8 @@ TEST(Exchange, ReissueGoesThroughTheRegisteredIssuerOnly) {
   Rig rig;
   App& app = *rig.app;
   app.link.PendingCommand = wire::CMD_RESET_MODULE;
-  ReissuePending(app.link);  // no issuer registered: nothing is sent
+  app.link.reissuers[wire::CMD_RESET_MODULE] = nullptr;  // the one the assembly registered
+  ReissuePending(app.link);                              // no issuer registered: nothing is sent
   EXPECT_EQ(rig.network.connects, 0);
   SetReissuer(app.link, wire::CMD_RESET_MODULE, [&app] {
     app.link.CommandFrame[4] = wire::CMD_RESET_MODULE;

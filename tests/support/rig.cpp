@@ -20,6 +20,7 @@ Rig::Rig(RigOptions options) : fake_hosts(FakeHostInterfaces::OneMatch()) {
   system = std::make_unique<System>(Seams{net, pump, sleeper, hosts, dialogs});
   app = &system->app;
   window = &system->main_window;
+  setup = &system->setup_window;
   app->link.DeviceHost = "127.0.0.1";
   app->link.DevicePort = sim               ? sim->Port()
                          : options.network ? wire::kDefaultPort
@@ -52,9 +53,25 @@ bool Rig::TickUntilIdentified(int limit) {
   return app->device.Identified;
 }
 
+void Rig::OpenSetupWindow() {
+  if (!window->show_setup_window) window->show_setup_window = [this] { setup->FormActivate(); };
+  window->Image1Click();
+}
+
+void Rig::CloseSetupWindow() {
+  setup->FormClose();
+}
+
 std::vector<std::uint8_t> Rig::LastFrame() const {
   auto frames = sim->Frames();
   return frames.empty() ? std::vector<std::uint8_t>{} : frames.back();
+}
+
+bool WaitForAnnouncedContent(const sim::Simulator& sim, std::chrono::milliseconds timeout) {
+  std::size_t announces = 0;
+  for (const auto& frame : sim.Frames())
+    announces += frame.size() > wire::kReplyCode && frame[wire::kReplyCode] == wire::CMD_WRITE_FILE;
+  return sim.WaitForStreams(announces, timeout);
 }
 
 bool Logged(const App& app, const std::string& line) {

@@ -15,8 +15,8 @@ namespace {
 
 class GuardedSocket final : public TcpSocket {
  public:
-  GuardedSocket(std::unique_ptr<TcpSocket> inner, int& connects)
-      : inner_(std::move(inner)), connects_(connects) {}
+  GuardedSocket(std::unique_ptr<TcpSocket> inner, LoopbackOnlyNetwork& network)
+      : inner_(std::move(inner)), network_(network) {}
 
   IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
     if (sim::net::ParseIpv4(host) && !IsLoopbackAddress(host)) {
@@ -24,7 +24,12 @@ class GuardedSocket final : public TcpSocket {
                     << "; tests reach loopback only";
       return IoStatus::Failed;
     }
-    ++connects_;
+    number_ = ++network_.connects;
+    network_.writes.emplace_back();
+    if (network_.allow_connect && !network_.allow_connect(number_)) {
+      error_ = "Connection refused (test)";
+      return IoStatus::Failed;
+    }
     IoStatus status = inner_->BeginConnect(host, port);
     // Loopback often connects at once; report it as pending so every exchange runs the event
     // pump at least once while connecting, as it does against a module over Wi-Fi.
@@ -39,6 +44,13 @@ class GuardedSocket final : public TcpSocket {
     return inner_->PollConnect(timeout_ms);
   }
   bool WriteAll(const std::uint8_t* data, std::size_t length) override {
+    auto& writes = network_.writes[static_cast<std::size_t>(number_ - 1)];
+    if (network_.allow_write &&
+        !network_.allow_write(number_, static_cast<int>(writes.size()) + 1)) {
+      error_ = "Broken pipe (test)";
+      return false;
+    }
+    writes.push_back(length);
     return inner_->WriteAll(data, length);
   }
   IoStatus WaitReadable(int timeout_ms) override { return inner_->WaitReadable(timeout_ms); }
@@ -46,19 +58,21 @@ class GuardedSocket final : public TcpSocket {
     return inner_->ReadSome(out, capacity);
   }
   void Close() override { inner_->Close(); }
-  std::string LastError() const override { return inner_->LastError(); }
+  std::string LastError() const override { return error_.empty() ? inner_->LastError() : error_; }
 
  private:
   std::unique_ptr<TcpSocket> inner_;
-  int& connects_;
+  LoopbackOnlyNetwork& network_;
+  int number_ = 0;
   bool connected_early_ = false;
+  std::string error_;
 };
 
 }  // namespace
 
 std::unique_ptr<TcpSocket> LoopbackOnlyNetwork::NewSocket() {
   static SystemNetwork system;
-  return std::make_unique<GuardedSocket>(system.NewSocket(), connects);
+  return std::make_unique<GuardedSocket>(system.NewSocket(), *this);
 }
 
 void ScriptedPump::ProcessEvents() {
@@ -75,6 +89,7 @@ void ScriptedPump::ProcessEvents() {
 MsgResult RecordingDialogs::MessageBox(const std::string& caption, const std::string& text,
                                        MsgIcon icon, MsgButtons buttons) {
   boxes.push_back({caption, text, icon, buttons});
+  if (on_box) on_box();
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   if (answers.empty()) return MsgResult::Yes;
   MsgResult answer = answers.front();

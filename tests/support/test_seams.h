@@ -15,10 +15,18 @@
 namespace zvk::test {
 
 // Refuses any address outside 127.0.0.0/8: the test fails loudly and nothing is sent.
+// Records the writes of every connection and fails connects or writes on request.
 class LoopbackOnlyNetwork final : public Network {
  public:
   std::unique_ptr<TcpSocket> NewSocket() override;
   int connects = 0;
+  // The sizes of the writes of each connection, in connect order.
+  std::vector<std::vector<std::size_t>> writes;
+  // Asked before each connect with its number (1 for the first); false fails it as refused.
+  std::function<bool(int connect)> allow_connect;
+  // Asked before each write with the connection's number and the write's number on it (both
+  // from 1); false fails it as a broken connection would.
+  std::function<bool(int connect, int write)> allow_write;
 };
 
 bool IsLoopbackAddress(const std::string& host);
@@ -41,8 +49,13 @@ class ScriptedPump final : public EventPump {
 
 class RecordingSleeper final : public Sleeper {
  public:
-  void SleepMs(int ms) override { sleeps.push_back(ms); }
+  void SleepMs(int ms) override {
+    sleeps.push_back(ms);
+    if (on_sleep) on_sleep(ms);
+  }
   std::vector<int> sleeps;
+  // Runs in place of each wait: what happens meanwhile.
+  std::function<void(int ms)> on_sleep;
 };
 
 struct Box {
@@ -62,6 +75,8 @@ class RecordingDialogs final : public Dialogs {
   std::vector<std::string> errors;
   std::deque<MsgResult> answers;  // Yes/No answers in order; Yes when empty
   std::optional<std::string> next_file;
+  // Runs while each box is up, to see the window behind it.
+  std::function<void()> on_box;
 };
 
 class FakeHostInterfaces final : public HostInterfaces {

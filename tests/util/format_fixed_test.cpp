@@ -1,4 +1,4 @@
-#include "monitor/format_fixed.h"
+#include "util/format_fixed.h"
 
 #include <gtest/gtest.h>
 

@@ -25,6 +25,7 @@ inline constexpr Rgb kBlack{0, 0, 0};
 inline constexpr Rgb kRed{255, 0, 0};
 inline constexpr Rgb kNavy{0, 0, 128};
 inline constexpr Rgb kPurple{128, 0, 128};
+inline constexpr Rgb kBlue{0, 0, 255};
 
 struct Label {
   std::string caption;
@@ -41,6 +42,13 @@ struct GroupBox {
 
 struct Edit {
   std::string text;
+  std::string hint;
+  bool enabled = true;
+};
+
+// A plain container of other controls.
+struct Panel {
+  bool visible = true;
 };
 
 struct Button {
@@ -93,6 +101,7 @@ class ComboBox {
 class CheckBox {
  public:
   std::string caption;
+  std::string hint;
   std::function<void()> on_click;
 
   bool checked() const { return checked_; }
@@ -183,11 +192,18 @@ struct Memo {
   bool visible = false;
 };
 
+// A horizontal progress gauge. Like the toolkit's, it shows a position beyond its ends at the
+// nearer end.
 struct Gauge {
   int min = 0;
   int max = 100;
   int progress = 0;
   bool visible = true;
+  Rgb fore_color = kNavy;
+
+  void SetProgress(int position) {
+    progress = position > max ? max : position < min ? min : position;
+  }
 };
 
 }  // namespace zvk

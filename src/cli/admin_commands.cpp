@@ -1,0 +1,368 @@
+// The administration commands: the setup window's actions and buttons, and the module's files.
+// Each fills the window's controls as a user would and clicks, so the checks, questions, texts,
+// files and frames are the window's own.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "admin/remote_files.h"
+#include "admin/setup_window.h"
+#include "cli/cli_error.h"
+#include "cli/command.h"
+#include "cli/session.h"
+#include "state/app.h"
+#include "util/message_text.h"
+
+namespace zvk::cli {
+
+namespace {
+
+constexpr const char* kAdministration = "Administration";
+constexpr const char* kNoReply = "Wait RX Timeout!";
+constexpr const char* kDeleteDone = "Kill file in Flash Done!";
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// A box's text on one line: its "    . " rule marks and line breaks become spaces.
+std::string OneLine(std::string text) {
+  for (const std::string mark : {",\n    . ", "\n    . ", "\n    .", "    . ", "\n"}) {
+    const std::string with = mark.front() == ',' ? ": " : " ";
+    for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+      text.replace(at, mark.size(), at == 0 ? "" : with);
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+// Whether the window took the input: a refusal, a No, a failed connection check or something
+// that did not go out ends the command with its reason.
+void RequireDone(Session& s, const std::string& what) {
+  const auto& [caption, text] = s.dialogs().last_box();
+  switch (s.setup().last_outcome) {
+    case SetupOutcome::Done:
+      return;
+    case SetupOutcome::Refused:
+      throw Failed("input refused: " + OneLine(text) + " (" + caption + "); nothing sent");
+    case SetupOutcome::Declined:
+      throw Failed(what + " not confirmed; nothing sent");
+    case SetupOutcome::NotFound:
+      throw Failed(s.NotFoundReason());
+    case SetupOutcome::NotSent:
+      throw Failed(OneLine(text));
+    case SetupOutcome::None:
+      break;
+  }
+  throw Failed(what + " did not run");
+}
+
+// The module's answers to what the action sent: every exchange answered, every file announce
+// and delete acknowledged, and the last command (`code`, when not 0) acknowledged.
+void RequireAcknowledgements(Session& s, const ExchangeRecord& r, std::uint8_t code,
+                             const std::string& what) {
+  if (std::find(r.logs.begin(), r.logs.end(), kNoReply) != r.logs.end())
+    throw Failed("no reply from the module to " + what + " (" + kNoReply + ")");
+  for (const auto& [name, acknowledged] : r.file_announces)
+    if (!acknowledged) throw Failed("the module refused the file " + name);
+  const std::string kDeleting = "Del File: ";
+  for (std::size_t i = 0; i < r.statuses.size(); ++i) {
+    if (r.statuses[i].rfind(kDeleting, 0) != 0) continue;
+    if (i + 1 >= r.statuses.size() || r.statuses[i + 1] != kDeleteDone)
+      throw Failed("the module refused to delete " + r.statuses[i].substr(kDeleting.size()));
+  }
+  const auto& reply = s.app().link.ReplyBuffer;
+  if (code != 0 && (reply[wire::kReplyCode] != code || reply[wire::kReplyStatus] != wire::ACK))
+    throw Failed("the module refused " + what);
+}
+
+// Opens the setup window, lets `fill` set its controls, clicks `button` and closes the window.
+ExchangeRecord RunSetupAction(Session& s, const std::function<void(SetupForm&)>& fill,
+                              Button SetupForm::*button, const std::string& what) {
+  s.OpenSetupWindow();
+  SetupForm& f = s.setup().form;
+  fill(f);
+  ExchangeRecord r = s.Observe([&] { (f.*button).UserClick(); });
+  s.setup().FormClose();
+  RequireDone(s, what);
+  return r;
+}
+
+// File names are ASCII, one byte a character on the wire.
+void CheckFileName(const std::string& name, std::size_t limit, const std::string& command) {
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](unsigned char c) { return c > ' ' && c < 0x7F; });
+  if (name.empty() || !ascii || name.size() > limit)
+    throw UsageError(command + ": a file name is 1 to " + std::to_string(limit) +
+                     " printable ASCII characters, not '" + ShortenedForMessage(name) + "'");
+}
+
+// ---- setup ----
+
+class SetupCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.require_subcommand(1);
+    ap_ = sub.add_subcommand("ap", "Access point SSID and key: --ssid S (--key K | --open)");
+    ap_->add_option("--ssid", ssid_, "SSID, up to 31 characters")->required();
+    CLI::Option* key = ap_->add_option("--key", key_, "WPA/WPA2 key, 8 to 16 characters");
+    CLI::Option* open = ap_->add_flag("--open", open_, "No key (the key file is deleted)");
+    key->excludes(open);
+
+    station_ = sub.add_subcommand(
+        "station", "Station SSID, key and key type: --ssid S [--key K] --type open|wep|wpa");
+    station_->add_option("--ssid", ssid_, "SSID, up to 31 characters")->required();
+    station_->add_option("--key", key_, "Key, 8 to 16 characters (not for open)");
+    station_->add_option("--type", type_, "open, wep or wpa")
+        ->required()
+        ->check(CLI::IsMember({"open", "wep", "wpa"}, CLI::ignore_case));
+
+    static_ip_ = sub.add_subcommand("static-ip", "Station static address: IP MASK GATEWAY, or off");
+    static_ip_->add_option("address", addresses_, "IP MASK GATEWAY, or off")
+        ->required()
+        ->expected(1, 3);
+
+    web_key_ = sub.add_subcommand("web-key", "Web login key, 1 to 5 characters (at once)");
+    web_key_->add_option("key", text_, "The key")->required();
+
+    location_ = sub.add_subcommand("location", "Location text, up to 31 characters");
+    location_->add_option("text", text_, "The location")->required();
+
+    modbus_ = sub.add_subcommand("modbus", "Modbus TCP port and idle timeout: PORT TIMEOUT");
+    modbus_->add_option("port", port_, "1 to 65535, not 80 or 13577")->required();
+    modbus_->add_option("timeout", timeout_, "Idle timeout in seconds, 1 to 65000")->required();
+  }
+
+  void CheckArguments() override {
+    if (ap_->parsed() && key_.empty() && !open_)
+      throw UsageError("setup ap: give --key K or --open");
+    if (static_ip_->parsed() &&
+        !(addresses_.size() == 3 || (addresses_.size() == 1 && addresses_[0] == "off")))
+      throw UsageError("setup static-ip: give IP MASK GATEWAY, or off");
+  }
+
+  void Run(Session& s) override {
+    if (ap_->parsed()) {
+      RunAction(s, "the access point settings", &SetupForm::Image2, [this](SetupForm& f) {
+        f.Edit1.text = ssid_;
+        f.Edit2.text = open_ ? std::string() : key_;
+        (open_ ? f.RadioButton1 : f.RadioButton2).UserClick();
+      });
+    } else if (station_->parsed()) {
+      RunAction(s, "the station settings", &SetupForm::Image3, [this](SetupForm& f) {
+        f.Edit3.text = ssid_;
+        f.Edit4.text = key_;
+        const std::string type = Lower(type_);
+        (type == "open"  ? f.RadioButton3
+         : type == "wep" ? f.RadioButton4
+                         : f.RadioButton5)
+            .UserClick();
+      });
+    } else if (static_ip_->parsed()) {
+      RunAction(s, "the static IP settings", &SetupForm::Image10, [this](SetupForm& f) {
+        const bool on = addresses_.size() == 3;
+        if (f.CheckBox1.checked() != on) f.CheckBox1.UserClick();
+        if (!on) return;
+        f.Edit8.text = addresses_[0];
+        f.Edit9.text = addresses_[1];
+        f.Edit10.text = addresses_[2];
+      });
+    } else if (web_key_->parsed()) {
+      RunAction(
+          s, "the web key", &SetupForm::Image5, [this](SetupForm& f) { f.Edit6.text = text_; },
+          wire::CMD_SET_WEB_KEY);
+    } else if (location_->parsed()) {
+      RunAction(s, "the location", &SetupForm::Image6,
+                [this](SetupForm& f) { f.Edit5.text = text_; });
+    } else {
+      RunAction(
+          s, "the Modbus settings", &SetupForm::Image9,
+          [this](SetupForm& f) {
+            f.Edit7.text = port_;
+            f.Edit11.text = timeout_;
+          },
+          wire::CMD_MBPORT_CFG);
+    }
+  }
+
+ private:
+  static void RunAction(Session& s, const std::string& what, Button SetupForm::*button,
+                        const std::function<void(SetupForm&)>& fill, std::uint8_t code = 0) {
+    ExchangeRecord r = RunSetupAction(s, fill, button, what);
+    RequireAcknowledgements(s, r, code, what);
+  }
+
+  CLI::App* ap_ = nullptr;
+  CLI::App* station_ = nullptr;
+  CLI::App* static_ip_ = nullptr;
+  CLI::App* web_key_ = nullptr;
+  CLI::App* location_ = nullptr;
+  CLI::App* modbus_ = nullptr;
+  std::string ssid_, key_, type_, text_, port_, timeout_;
+  bool open_ = false;
+  std::vector<std::string> addresses_;
+};
+
+// ---- device control ----
+
+class WifiModeCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("mode", mode_, "ap or station")
+        ->required()
+        ->check(CLI::IsMember({"ap", "station"}, CLI::ignore_case));
+  }
+  void Run(Session& s) override {
+    const bool ap = Lower(mode_) == "ap";
+    ExchangeRecord r = RunSetupAction(
+        s, [ap](SetupForm& f) { (ap ? f.RadioButton6 : f.RadioButton7).UserClick(); },
+        &SetupForm::Image4, "the Wi-Fi mode");
+    RequireAcknowledgements(s, r, wire::CMD_SET_WIFI_MODE, "the Wi-Fi mode");
+  }
+
+ private:
+  std::string mode_;
+};
+
+class ResetDefaultsCommand final : public Command {
+ public:
+  void Define(CLI::App&) override {}
+  void Run(Session& s) override {
+    ExchangeRecord r = RunSetupAction(
+        s, [](SetupForm&) {}, &SetupForm::Image7, "the reset to defaults");
+    RequireAcknowledgements(s, r, wire::CMD_RESET_CONFIG, "the reset to defaults");
+  }
+};
+
+class RebootCommand final : public Command {
+ public:
+  void Define(CLI::App&) override {}
+  void Run(Session& s) override {
+    // The reboot is never answered: it is done once it went out.
+    RunSetupAction(
+        s, [](SetupForm&) {}, &SetupForm::Image8, "the reboot");
+  }
+};
+
+// ---- files ----
+
+// A bar on the terminal, redrawn where the main window would be repainted.
+class ProgressBar {
+ public:
+  ProgressBar(Session& s, std::size_t total) : s_(s), total_(total) {}
+  void Draw() {
+    const Gauge& g = s_.app().gauge;
+    const double done = g.max > 0 ? static_cast<double>(g.progress) / g.max : 1.0;
+    const int width = 40;
+    const int filled = static_cast<int>(done * width + 0.5);
+    char line[128];
+    std::snprintf(line, sizeof line, "\r[%s%s] %3d%% of %zu bytes",
+                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                  std::string(static_cast<std::size_t>(width - filled), ' ').c_str(),
+                  static_cast<int>(done * 100 + 0.5), total_);
+    s_.err << line << std::flush;
+    drawn_ = true;
+  }
+  void End() {
+    if (drawn_) s_.err << '\n' << std::flush;
+  }
+
+ private:
+  Session& s_;
+  std::size_t total_;
+  bool drawn_ = false;
+};
+
+class WriteFileCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("name", name_, "The file's name on the module, e.g. /local/locate.cfg")
+        ->required();
+    sub.add_option("localfile", local_, "The file on this computer whose bytes are written")
+        ->required();
+  }
+  void CheckArguments() override { CheckFileName(name_, kMaxWriteName, "write-file"); }
+  void Run(Session& s) override {
+    App& app = s.app();
+    std::ifstream in(local_, std::ios::binary | std::ios::ate);
+    if (!in) throw Failed("cannot read " + ShortenedForMessage(local_) + "; nothing sent");
+    const auto size = static_cast<std::size_t>(in.tellg());
+    if (size > app.transfer.size())
+      throw Failed(ShortenedForMessage(local_) + " has " + std::to_string(size) +
+                   " bytes, more than the 16777216 a transfer holds; nothing sent");
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(app.transfer.data()), static_cast<std::streamsize>(size)))
+      throw Failed("cannot read " + ShortenedForMessage(local_) + "; nothing sent");
+
+    ProgressBar bar(s, size);
+    if (s.progress_terminal()) app.repaint_main_window = [&bar] { bar.Draw(); };
+    ExchangeRecord r;
+    try {
+      r = s.Observe([&] { WriteRemoteFile(app, name_, size); });
+    } catch (...) {
+      bar.End();
+      app.repaint_main_window = nullptr;
+      throw;
+    }
+    if (s.progress_terminal()) bar.Draw();
+    bar.End();
+    app.repaint_main_window = nullptr;
+    RequireAcknowledgements(s, r, 0, "the file " + name_);
+    s.out << "Wrote " << size << " bytes to " << name_ << '\n';
+  }
+
+ private:
+  std::string name_;
+  std::string local_;
+};
+
+class DeleteFileCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("name", name_, "The file's name on the module")->required();
+  }
+  void CheckArguments() override { CheckFileName(name_, kMaxDeleteName, "delete-file"); }
+  void Run(Session& s) override {
+    ExchangeRecord r = s.Observe([&] { DeleteRemoteFile(s.app(), name_); });
+    s.RequireAcknowledged(r, wire::CMD_DELETE_FILE, "the delete of " + name_);
+    s.out << s.app().Status() << '\n';
+  }
+
+ private:
+  std::string name_;
+};
+
+template <typename T>
+std::unique_ptr<Command> Make() {
+  return std::make_unique<T>();
+}
+
+}  // namespace
+
+void AddAdminCommands(std::vector<CommandEntry>& table) {
+  const CommandEntry entries[] = {
+      {"setup", kAdministration,
+       "The setup window's settings: ap, station, static-ip, web-key, location, modbus", true, true,
+       Make<SetupCommand>},
+      {"wifi-mode", kAdministration, "Switch the module to its access point or to station mode",
+       true, true, Make<WifiModeCommand>},
+      {"reset-defaults", kAdministration, "Reset the module's settings to their defaults", true,
+       true, Make<ResetDefaultsCommand>},
+      {"reboot", kAdministration, "Restart the module", true, true, Make<RebootCommand>},
+      {"write-file", kAdministration, "Write a file on the module: write-file NAME LOCALFILE",
+       false, false, Make<WriteFileCommand>},
+      {"delete-file", kAdministration, "Delete a file on the module: delete-file NAME", false,
+       false, Make<DeleteFileCommand>},
+  };
+  table.insert(table.end(), std::begin(entries), std::end(entries));
+}
+
+}  // namespace zvk::cli

@@ -1,0 +1,683 @@
+// The setup window end to end against the simulator: what it shows of the module, the input
+// checks, questions, files, frames, waits, log lines and result boxes of every action.
+#include "admin/setup_window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "admin/remote_files.h"
+#include "admin/setup_input.h"
+#include "link/exchange.h"
+#include "link/wire.h"
+#include "state/app.h"
+#include "support/rig.h"
+
+namespace zvk {
+namespace {
+
+using test::Box;
+using test::Rig;
+using test::RigOptions;
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+Bytes Of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// A running utility whose module has described itself, with the setup window open and the
+// records of the start-up cleared.
+class SetupRig : public Rig {
+ public:
+  explicit SetupRig(RigOptions options = {}) : Rig(options) {
+    Start();
+    if (sim) {
+      EXPECT_TRUE(TickUntilIdentified());
+    }
+    OpenSetupWindow();
+    if (sim) sim->ClearFrames();
+    dialogs.boxes.clear();
+    app->log_lines.clear();
+    sleeper.sleeps.clear();
+  }
+
+  SetupForm& f() { return setup->form; }
+
+  // Clicks a picture button and waits until the simulator has taken in every file content.
+  void Click(Button& button) {
+    button.UserClick();
+    if (!sim) return;
+    const auto frames = sim->Frames();
+    const auto announces = std::count_if(frames.begin(), frames.end(), [](const Bytes& f) {
+      return f.size() > 4 && f[4] == wire::CMD_WRITE_FILE;
+    });
+    EXPECT_TRUE(sim->WaitForStreams(static_cast<std::size_t>(announces), std::chrono::seconds(5)));
+  }
+
+  // The command codes of the frames the module received, in order.
+  Bytes Codes() const {
+    Bytes codes;
+    for (const Bytes& frame : sim->Frames()) codes.push_back(frame.size() > 4 ? frame[4] : 0);
+    return codes;
+  }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> captions;
+    for (const Box& box : dialogs.boxes) captions.push_back(box.caption);
+    return captions;
+  }
+  const Box& LastBox() const { return dialogs.boxes.back(); }
+};
+
+constexpr const char* kSsidRules =
+    "    . SSID must less then 31 chars.\n    . Key must around chars  8~14.\n"
+    "    . If Open type selected, Key can be ignore.";
+
+// ---- showing the module's settings ----
+
+TEST(SetupWindow, ActivationShowsWhatTheModuleReported) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  EXPECT_EQ(f.Caption, "zVK.Setup");
+  EXPECT_EQ(f.Edit1.text, "zVK-Analog-0001");
+  EXPECT_TRUE(f.RadioButton1.checked());
+  EXPECT_EQ(f.Edit3.text, "");
+  EXPECT_TRUE(f.RadioButton3.checked());
+  EXPECT_EQ(f.Edit5.text, "Lab bench 1");
+  EXPECT_EQ(f.Edit7.text, "502");
+  EXPECT_EQ(f.Edit11.text, "120");
+  EXPECT_TRUE(f.RadioButton6.checked());  // the module runs its access point
+  // Static IP off: its controls disabled, IP and gateway empty, the mask keeps its text.
+  EXPECT_FALSE(f.CheckBox1.checked());
+  for (const Label* label : {&f.Label10, &f.Label11, &f.Label12}) EXPECT_FALSE(label->enabled);
+  for (const Edit* edit : {&f.Edit8, &f.Edit9, &f.Edit10}) EXPECT_FALSE(edit->enabled);
+  EXPECT_EQ(f.Edit8.text, "");
+  EXPECT_EQ(f.Edit9.text, "255.255.255.0");
+  EXPECT_EQ(f.Edit10.text, "");
+  EXPECT_EQ(f.CGauge1.progress, 0);
+  EXPECT_FALSE(rig.app->discovery.PollingEnabled);
+}
+
+TEST(SetupWindow, ActivationShowsKeyTypesStaticIpAndStationMode) {
+  SetupRig rig;
+  DeviceConfig& d = rig.app->device;
+  d.DevApKeyType = 2;
+  d.DevStaKeyType = 1;
+  d.DevStaSsid = "Caf\xE9";  // the module's 8-bit bytes
+  d.DevWifiMode = 0;
+  d.DevStaticIpEnabled = true;
+  d.DevStaticIp = {10, 0, 0, 7};
+  d.DevSubnetMask = {255, 255, 0, 0};
+  d.DevGateway = {10, 0, 0, 1};
+  SetupForm& f = rig.f();
+  f.Edit2.text = "typed key";
+  f.Edit4.text = "typed too";
+  rig.setup->FormActivate();
+  EXPECT_TRUE(f.RadioButton2.checked());
+  EXPECT_EQ(f.Edit2.text, "typed key");  // keys are never shown, only kept as typed
+  EXPECT_TRUE(f.RadioButton4.checked());
+  EXPECT_EQ(f.Edit4.text, "typed too");
+  EXPECT_EQ(f.Edit3.text, "Caf\u00E9");
+  EXPECT_TRUE(f.RadioButton7.checked());
+  EXPECT_TRUE(f.CheckBox1.checked());
+  EXPECT_TRUE(f.Edit8.enabled);
+  EXPECT_EQ(f.Edit8.text, "10.0.0.7");
+  EXPECT_EQ(f.Edit9.text, "255.255.0.0");
+  EXPECT_EQ(f.Edit10.text, "10.0.0.1");
+
+  d.DevStaKeyType = 7;
+  d.DevApKeyType = 0;
+  rig.setup->FormActivate();
+  EXPECT_TRUE(f.RadioButton5.checked());
+  EXPECT_TRUE(f.RadioButton1.checked());
+  EXPECT_EQ(f.Edit2.text, "");
+}
+
+TEST(SetupWindow, StaticIpCheckBoxEnablesItsControls) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.CheckBox1.UserClick();
+  EXPECT_TRUE(f.Label10.enabled && f.Label11.enabled && f.Label12.enabled);
+  EXPECT_TRUE(f.Edit8.enabled && f.Edit9.enabled && f.Edit10.enabled);
+  f.CheckBox1.UserClick();
+  EXPECT_FALSE(f.Edit8.enabled || f.Label12.enabled);
+}
+
+TEST(SetupWindow, ClosingHandsPollingBackOnlyAfterTheModuleDescribedItself) {
+  {
+    Rig rig({.model = std::nullopt});
+    rig.Start();
+    rig.app->link.QueuedCommand = 0;
+    rig.OpenSetupWindow();
+    rig.CloseSetupWindow();
+    EXPECT_FALSE(rig.app->discovery.PollingEnabled);
+    EXPECT_EQ(rig.app->link.QueuedCommand, 0);
+  }
+  SetupRig rig;
+  rig.CloseSetupWindow();
+  EXPECT_TRUE(rig.app->discovery.PollingEnabled);
+  EXPECT_EQ(rig.app->link.QueuedCommand, wire::CMD_GET_DEVICE);
+  rig.Timer3();
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x21, 0, 0}));
+}
+
+// ---- access point and station ----
+
+TEST(SetupWindow, AccessPointInputChecks) {
+  struct Case {
+    std::string ssid, key;
+    bool wpa;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {std::string(31, 's'), "12345678", true, true},
+      {std::string(32, 's'), "12345678", true, false},
+      {"", "12345678", true, false},
+      {"net", "1234567", true, false},
+      {"net", std::string(16, 'k'), true, true},
+      {"net", std::string(17, 'k'), true, false},
+      {"net", "", true, false},
+      {"net", "", false, true},
+      {"net", "x", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ssid + "/" + c.key + (c.wpa ? " WPA" : " Open"));
+    SetupRig rig;
+    SetupForm& f = rig.f();
+    f.Edit1.text = c.ssid;
+    f.Edit2.text = c.key;
+    (c.wpa ? f.RadioButton2 : f.RadioButton1).UserClick();
+    rig.Click(f.Image2);
+    if (c.accepted) {
+      EXPECT_EQ(rig.Captions(), (std::vector<std::string>{"Confirm", "Information"}));
+      EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
+    } else {
+      ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+      EXPECT_EQ(rig.LastBox().caption, "Error found!");
+      EXPECT_EQ(rig.LastBox().text, kSsidRules);
+      EXPECT_EQ(rig.LastBox().icon, MsgIcon::Error);
+      EXPECT_TRUE(rig.sim->Frames().empty());
+      EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Refused);
+    }
+  }
+}
+
+TEST(SetupWindow, AccessPointWithKeyWritesBothFiles) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.Edit1.text = "Plant-7";
+  f.Edit2.text = "secret99";
+  f.RadioButton2.UserClick();
+  rig.Click(f.Image2);
+  ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Modify AP SSID, execute?\n    . SSID: Plant-7\n    . Type: [2] WPA/WPA2\n"
+            "    . KEY: secret99");
+  EXPECT_EQ(rig.dialogs.boxes[0].icon, MsgIcon::Question);
+  EXPECT_EQ(rig.dialogs.boxes[0].buttons, MsgButtons::YesNo);
+  EXPECT_EQ(rig.LastBox().text, "AP SSID write complete,\n    . Manual Reboot to take effect!");
+  EXPECT_EQ(rig.LastBox().icon, MsgIcon::Information);
+  EXPECT_EQ(rig.sim->File("/local/ap_key.cfg"), Of("secret99"));
+  EXPECT_EQ(rig.sim->File("/local/ap_ssid.cfg"), Of("Plant-7"));
+  EXPECT_EQ(rig.Codes(), (Bytes{wire::CMD_WRITE_FILE, wire::CMD_WRITE_FILE}));
+  EXPECT_EQ(rig.app->log_lines, (Lines{"7", "8", "AP_KEY =secret99", "AP_SSID =Plant-7"}));
+  EXPECT_EQ(rig.sleeper.sleeps, (std::vector<int>{1500, 200, 1500}));
+}
+
+TEST(SetupWindow, OpenAccessPointDeletesTheKeyAndStillShowsTheEarlierOne) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.Edit1.text = "Plant-7";
+  f.Edit2.text = "secret99";
+  f.RadioButton2.UserClick();
+  rig.Click(f.Image2);
+  rig.dialogs.boxes.clear();
+  rig.sim->ClearFrames();
+
+  f.Edit2.text.clear();
+  f.RadioButton1.UserClick();
+  rig.Click(f.Image2);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Modify AP SSID, execute?\n    . SSID: Plant-7\n    . Type: [0] OPEN\n"
+            "    . KEY: secret99");
+  EXPECT_EQ(rig.Codes(), (Bytes{wire::CMD_DELETE_FILE, wire::CMD_WRITE_FILE}));
+  EXPECT_FALSE(rig.sim->File("/local/ap_key.cfg"));
+  EXPECT_EQ(rig.sim->File("/local/ap_ssid.cfg"), Of("Plant-7"));
+}
+
+TEST(SetupWindow, StationFilesForEachKeyType) {
+  struct Case {
+    int radio;  // 3 Open, 4 WEP, 5 WPA/WPA2
+    std::uint8_t type;
+    const char* name;
+  };
+  for (const Case& c : {Case{3, 0, "OPEN"}, Case{4, 1, "WEP"}, Case{5, 2, "WPA/WPA2"}}) {
+    SCOPED_TRACE(c.name);
+    SetupRig rig;
+    SetupForm& f = rig.f();
+    rig.sim->PutFile("/local/sta_key.cfg", Of("old key!"));
+    f.Edit3.text = "Office";
+    f.Edit4.text = "8charkey";
+    (c.radio == 3 ? f.RadioButton3 : c.radio == 4 ? f.RadioButton4 : f.RadioButton5).UserClick();
+    rig.Click(f.Image3);
+    EXPECT_EQ(rig.dialogs.boxes[0].text,
+              std::string("Modify STA SSID, execute?\n    . SSID: Office\n"
+                          "    . Type: [") +
+                  std::to_string(c.type) + "] " + c.name + "\n    . KEY: 8charkey");
+    EXPECT_EQ(rig.LastBox().text, "STA SSID write complete,\n    . Manual Reboot to take effect!");
+    EXPECT_EQ(rig.sim->File("/local/sta_keyT.cfg"), Bytes{c.type});
+    EXPECT_EQ(rig.sim->File("/local/sta_ssid.cfg"), Of("Office"));
+    if (c.type == 0) {
+      EXPECT_FALSE(rig.sim->File("/local/sta_key.cfg"));
+      EXPECT_EQ(rig.app->log_lines, (Lines{"6", "8", "STA_KTYPE =0", "STA_SSID =Office"}));
+    } else {
+      EXPECT_EQ(rig.sim->File("/local/sta_key.cfg"), Of("8charkey"));
+      EXPECT_EQ(rig.app->log_lines,
+                (Lines{"6", "8", "STA_KEY =8charkey", "STA_KTYPE =" + std::to_string(c.type),
+                       "STA_SSID =Office"}));
+    }
+    EXPECT_EQ(rig.sleeper.sleeps, c.type == 0 ? (std::vector<int>{200, 1500, 200, 1500})
+                                              : (std::vector<int>{1500, 200, 1500, 200, 1500}));
+  }
+}
+
+// ---- static IP ----
+
+TEST(SetupWindow, DottedQuads) {
+  for (const char* text :
+       {"192.168.1.10", "010.0.0.1", "0.0.0.0", "255.255.255.255", "00000000000000000001.2.3.4"})
+    EXPECT_TRUE(IsDottedQuad(text)) << text;
+  for (const char* text :
+       {"192.168.1", "192.168.1.256", "192..1.1", "1.2.3.4.", ".1.2.3", " 1.2.3.4", "1.2.3.4 ",
+        "1.2.3.a", "", "...", "1.2.3.-4", "1.2.3.+4", "99999999999.1.1.1"})
+    EXPECT_FALSE(IsDottedQuad(text)) << text;
+  EXPECT_EQ(DottedQuadBytes("010.0.0.1"), (std::array<std::uint8_t, 4>{10, 0, 0, 1}));
+}
+
+TEST(SetupWindow, StaticIpWritesTwelveBytes) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.CheckBox1.UserClick();
+  f.Edit8.text = "192.168.1.10";
+  f.Edit9.text = "255.255.255.0";
+  f.Edit10.text = "192.168.1.1";
+  rig.Click(f.Image10);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Modify Station Static IP, Mask, Gateway, execute?\n    . IP: 192.168.1.10\n"
+            "    . Mask: 255.255.255.0\n    . Gateway: 192.168.1.1");
+  EXPECT_EQ(rig.LastBox().text,
+            "Station Static IP write complete,\n    . Manual Reboot to take effect!");
+  EXPECT_EQ(rig.sim->File("/local/sta_ip.cfg"),
+            (Bytes{0xC0, 0xA8, 0x01, 0x0A, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8, 0x01, 0x01}));
+  EXPECT_TRUE(rig.app->log_lines.empty());
+}
+
+TEST(SetupWindow, StaticIpRefusesAnyBadField) {
+  for (int bad = 0; bad < 3; ++bad) {
+    SCOPED_TRACE(bad);
+    SetupRig rig;
+    SetupForm& f = rig.f();
+    f.CheckBox1.UserClick();
+    Edit* edits[] = {&f.Edit8, &f.Edit9, &f.Edit10};
+    for (Edit* edit : edits) edit->text = "10.0.0.1";
+    edits[bad]->text = "10.0.0";
+    rig.Click(f.Image10);
+    ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(rig.LastBox().caption, "Error found!");
+    EXPECT_EQ(rig.LastBox().text, "    . IP, Mask, Gateway input error.\n");
+    EXPECT_TRUE(rig.sim->Frames().empty());
+  }
+}
+
+TEST(SetupWindow, StaticIpOffDeletesTheFile) {
+  SetupRig rig;
+  rig.sim->PutFile("/local/sta_ip.cfg", Bytes(12, 1));
+  rig.Click(rig.f().Image10);
+  EXPECT_EQ(rig.dialogs.boxes[0].text, "Delete Station Static IP config, execute?\n");
+  EXPECT_EQ(rig.LastBox().text,
+            "Station Static IP delete complete,\n    . Manual Reboot to take effect!");
+  EXPECT_EQ(rig.Codes(), Bytes{wire::CMD_DELETE_FILE});
+  EXPECT_FALSE(rig.sim->File("/local/sta_ip.cfg"));
+}
+
+// ---- web key, location, Modbus ----
+
+TEST(SetupWindow, WebKeyGoesOutAsCommand50) {
+  SetupRig rig;
+  rig.f().Edit6.text = "abc";
+  rig.Click(rig.f().Image5);
+  EXPECT_EQ(rig.dialogs.boxes[0].text, "Modify WEB Key, execute?\n    . WEB Key: abc.\n");
+  EXPECT_EQ(rig.LastBox().text, "WEB Key write complete,\n    .Take effect immediately.");
+  EXPECT_EQ(rig.sim->Frames(),
+            (std::vector<Bytes>{{0x5A, 0x35, 0x77, 0xA5, 0x32, 3, 'a', 'b', 'c'}}));
+  EXPECT_EQ(rig.sim->Snapshot().web_key, "abc");
+  EXPECT_EQ(rig.app->log_lines, (Lines{"3", "WEB Key =abc"}));
+  EXPECT_EQ(rig.setup->WebKeyEntry, "abc");
+}
+
+TEST(SetupWindow, WebKeyOfSixOrNoneIsRefused) {
+  for (const char* key : {"abcdef", ""}) {
+    SetupRig rig;
+    rig.f().Edit6.text = key;
+    rig.Click(rig.f().Image5);
+    ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(rig.LastBox().text, "    . WEB Key must be 5 chars.");
+    EXPECT_TRUE(rig.sim->Frames().empty());
+  }
+}
+
+TEST(SetupWindow, LocationIsWrittenInTheModulesCodePage) {
+  SetupRig rig;
+  rig.f().Edit5.text = "Kühlraum 2";
+  rig.Click(rig.f().Image6);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Modify Location string, execute?\n    . Location: Kühlraum 2.\n");
+  EXPECT_EQ(rig.LastBox().text,
+            "Location string write complete,\n    . Manual Reboot to take effect!");
+  EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Of("K\xFChlraum 2"));
+  EXPECT_EQ(rig.app->log_lines, (Lines{"10", "Location =Kühlraum 2"}));
+}
+
+TEST(SetupWindow, TextsTheModuleCannotHoldAreRefusedBeforeAnythingIsSent) {
+  struct Case {
+    const char* name;
+    Edit SetupForm::*edit;
+    Button SetupForm::*button;
+    const char* field;
+  };
+  const Case cases[] = {
+      {"location", &SetupForm::Edit5, &SetupForm::Image6, "Location"},
+      {"AP SSID", &SetupForm::Edit1, &SetupForm::Image2, "SSID"},
+      {"station key", &SetupForm::Edit4, &SetupForm::Image3, "Key"},
+      {"web key", &SetupForm::Edit6, &SetupForm::Image5, "WEB Key"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetupRig rig;
+    rig.f().Edit3.text = "Office";
+    (rig.f().*c.edit).text = "ok\u2713";
+    rig.Click(rig.f().*c.button);
+    ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(rig.LastBox().caption, "Error found!");
+    EXPECT_EQ(rig.LastBox().text, std::string("    . ") + c.field +
+                                      ": the character \"\u2713\" (U+2713) is not in the "
+                                      "module's code page (Windows-1252).");
+    EXPECT_TRUE(rig.sim->Frames().empty());
+  }
+}
+
+TEST(SetupWindow, LocationLengthCountsTheModulesBytes) {
+  std::string umlauts;  // two UTF-8 bytes each, one byte for the module
+  for (int i = 0; i < 31; ++i) umlauts += "\u00FC";
+  struct Case {
+    std::string text;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {umlauts, true},
+      {umlauts + "x", false},
+      {std::string(32, 'x'), false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    SetupRig rig;
+    rig.f().Edit5.text = c.text;
+    rig.Click(rig.f().Image6);
+    if (c.accepted) {
+      EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Bytes(31, 0xFC));
+    } else {
+      EXPECT_EQ(rig.LastBox().text, "    . Location string must less then 31 chars.");
+      EXPECT_TRUE(rig.sim->Frames().empty());
+    }
+  }
+}
+
+TEST(SetupWindow, ModbusWritesItsFileThenTheNotice) {
+  SetupRig rig;
+  rig.f().Edit7.text = "502";
+  rig.f().Edit11.text = "30";
+  rig.Click(rig.f().Image9);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Modify Modbus Port & Idle Timeout, execute?\n    . Port: 502, Idle Timeout: 30.");
+  EXPECT_EQ(rig.LastBox().text,
+            "Modify Modbus Port, Timeout write complete,\n    . Manual Reboot to take effect!");
+  EXPECT_EQ(rig.sim->File("/local/mbport.cfg"), (Bytes{0x01, 0xF6, 0x00, 0x1E, 0, 0, 0, 0, 0, 0}));
+  ASSERT_EQ(rig.Codes(), (Bytes{wire::CMD_WRITE_FILE, wire::CMD_MBPORT_CFG}));
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0xDC}));
+  EXPECT_EQ(rig.sleeper.sleeps, (std::vector<int>{1500, 300}));
+  EXPECT_EQ(rig.app->log_lines, Lines{"Modbus Port =502, Idle Timeout: 30"});
+}
+
+TEST(SetupWindow, ModbusInputChecks) {
+  struct Case {
+    const char* port;
+    const char* timeout;
+    const char* caption;  // null: accepted
+    const char* text;
+  };
+  const Case cases[] = {
+      {"80", "30", "Modbus port input Error", "Port already used!"},
+      {"13577", "30", "Modbus port input Error", "Port already used!"},
+      {"0", "30", "Modbus port range Error", "Port number over range!"},
+      {"65536", "30", "Modbus port range Error", "Port number over range!"},
+      {"abc", "30", "Modbus port input Error", "'abc' is not a valid integer value"},
+      {"", "30", "Modbus port input Error", "'' is not a valid integer value"},
+      {"502", "0", "Modbus Idle Timeout input Error",
+       "Timeout range must in 1 ~ 65000 Sec! Recommend 30 Sec."},
+      {"502", "65001", "Modbus Idle Timeout input Error",
+       "Timeout range must in 1 ~ 65000 Sec! Recommend 30 Sec."},
+      {"502", "3e1", "Modbus Idle Timeout input Error", "'3e1' is not a valid integer value"},
+      {"502", "65000", nullptr, nullptr},
+      {"+1", "1", nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + " / " + c.timeout);
+    SetupRig rig;
+    rig.f().Edit7.text = c.port;
+    rig.f().Edit11.text = c.timeout;
+    rig.Click(rig.f().Image9);
+    if (!c.caption) {
+      EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
+      continue;
+    }
+    ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(rig.LastBox().caption, c.caption);
+    EXPECT_EQ(rig.LastBox().text, c.text);
+    EXPECT_EQ(rig.LastBox().icon, MsgIcon::None);
+    EXPECT_TRUE(rig.sim->Frames().empty());
+  }
+}
+
+// ---- what stops an action ----
+
+TEST(SetupWindow, NoAtTheQuestionSendsNothing) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.Edit2.text = "secret99";
+  f.RadioButton2.UserClick();
+  f.Edit3.text = "Office";
+  f.Edit6.text = "abc";
+  f.Edit7.text = "502";
+  f.Edit11.text = "30";
+  for (Button* button : {&f.Image2, &f.Image3, &f.Image4, &f.Image5, &f.Image6, &f.Image7,
+                         &f.Image8, &f.Image9, &f.Image10}) {
+    rig.dialogs.answers.push_back(MsgResult::No);
+    rig.dialogs.boxes.clear();
+    rig.Click(*button);
+    EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
+    EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Declined);
+  }
+  EXPECT_TRUE(rig.sim->Frames().empty());
+}
+
+TEST(SetupWindow, FailedConnectionCheckEndsAnActionWithoutABox) {
+  SetupRig rig({.skip_wifi_check = false});
+  rig.fake_hosts->adapter_scans = {{}};  // the module's subnet is gone
+  rig.f().Edit5.text = "Hall";
+  rig.Click(rig.f().Image6);
+  EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
+  EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotFound);
+  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+  EXPECT_TRUE(rig.sim->Frames().empty());
+}
+
+TEST(SetupWindow, FileThatDidNotGoOutStopsTheActionWithoutSuccess) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.Edit1.text = "Plant-7";
+  f.Edit2.text = "secret99";
+  f.RadioButton2.UserClick();
+  rig.sim->Stop();  // the module is gone after the question
+  EXPECT_THROW(rig.Click(f.Image2), RemoteFileError);
+  EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
+  EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
+  EXPECT_EQ(rig.app->Status(), "Connect Timeout");
+  // Only the first announce was tried; nothing streamed, the SSID file never attempted.
+  EXPECT_EQ(rig.network.writes.back(), std::vector<std::size_t>{});
+  EXPECT_EQ(rig.sleeper.sleeps, std::vector<int>{});
+}
+
+TEST(SetupWindow, BrokenDataConnectionKeepsEarlierFilesAndTheWindowUsable) {
+  SetupRig rig;
+  SetupForm& f = rig.f();
+  f.Edit3.text = "Office";
+  f.Edit4.text = "8charkey";
+  f.RadioButton5.UserClick();
+  // Connections: key announce, key content, type announce, type content (refused).
+  const int first = rig.network.connects;
+  rig.network.allow_connect = [first](int connect) { return connect != first + 4; };
+  EXPECT_THROW(rig.Click(f.Image3), RemoteFileError);
+  EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
+  ASSERT_TRUE(rig.sim->WaitForStreams(1, std::chrono::seconds(5)));
+  EXPECT_EQ(rig.sim->File("/local/sta_key.cfg"), Of("8charkey"));
+  EXPECT_FALSE(rig.sim->File("/local/sta_keyT.cfg"));
+  EXPECT_FALSE(rig.sim->File("/local/sta_ssid.cfg"));
+  EXPECT_EQ(f.CGauge1.max, 1);
+  EXPECT_EQ(rig.app->log_lines, (Lines{"6", "8", "STA_KEY =8charkey"}));
+
+  // The module still waits for the type file's content: an empty connection ends that wait
+  // (it keeps nothing of it), as the module would see from a utility that gave up.
+  rig.network.allow_connect = nullptr;
+  auto socket = rig.network.NewSocket();
+  socket->BeginConnect("127.0.0.1", rig.sim->Port());
+  socket->PollConnect(1000);
+  socket->Close();
+  ASSERT_TRUE(rig.sim->WaitForStreams(2, std::chrono::seconds(5)));
+  EXPECT_FALSE(rig.sim->File("/local/sta_keyT.cfg"));
+  rig.dialogs.boxes.clear();
+  f.Edit5.text = "Hall";
+  rig.Click(f.Image6);
+  EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
+  EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Of("Hall"));
+}
+
+// ---- device control ----
+
+TEST(SetupWindow, WifiModeFramesAndTexts) {
+  for (const bool ap : {false, true}) {
+    SetupRig rig;
+    (ap ? rig.f().RadioButton6 : rig.f().RadioButton7).UserClick();
+    rig.app->link.RetryCount = 2;
+    rig.Click(rig.f().Image4);
+    const std::string mode = ap ? "AP Mode" : "Station Mode";
+    EXPECT_EQ(rig.dialogs.boxes[0].text, "Modify Wi-Fi Mode, execute?\n    . Wi-Fi Mode: " + mode +
+                                             ".\n    . Device will Reboot immediately!");
+    EXPECT_EQ(rig.LastBox().caption, "Information");
+    EXPECT_EQ(rig.LastBox().text, "Wi-Fi Mode write complete,\n    . Reboot complete.");
+    EXPECT_EQ(rig.sim->Frames(),
+              (std::vector<Bytes>{{0x5A, 0x35, 0x77, 0xA5, 0x30, std::uint8_t(ap ? 2 : 0)}}));
+    EXPECT_EQ(rig.app->link.RetryCount, 0);
+    EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_SET_WIFI_MODE);  // no handler clears it
+  }
+}
+
+TEST(SetupWindow, ResetToDefaultsAndReboot) {
+  SetupRig rig;
+  rig.Click(rig.f().Image7);
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Reset to default setting, execute?\n    . Device will Reboot immediately!");
+  EXPECT_EQ(rig.LastBox().text, "Reset default complete,\n    . Reboot complete.");
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x5E, 0x01}));
+  EXPECT_EQ(rig.app->Status(), "Flash Config been kill!");
+  EXPECT_EQ(rig.app->link.PendingCommand, 0);
+
+  rig.dialogs.boxes.clear();
+  rig.Click(rig.f().Image8);
+  EXPECT_EQ(rig.dialogs.boxes[0].text, "Reboot device, execute?");
+  EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
+  ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // nobody waits for a reply
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
+  EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_RESET_MODULE);
+  EXPECT_FALSE(rig.app->link.ReplyTimedOut);  // nothing was waited for
+}
+
+TEST(SetupWindow, ResultBoxSaysNotSentWhenTheCommandDidNotGoOut) {
+  struct Case {
+    const char* name;
+    Button SetupForm::*button;
+    const char* what;
+  };
+  const Case cases[] = {
+      {"wifi", &SetupForm::Image4, "Wi-Fi Mode"},
+      {"reset", &SetupForm::Image7, "Reset to defaults"},
+      {"reboot", &SetupForm::Image8, "Reboot"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      SetupRig rig({.skip_wifi_check = false});
+      rig.fake_hosts->adapter_scans = {{}};
+      rig.Click(rig.f().*c.button);
+      EXPECT_EQ(rig.LastBox().text,
+                std::string(c.what) + " not sent,\n    . the module was not found");
+      EXPECT_EQ(rig.LastBox().icon, MsgIcon::Warning);
+      EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
+      EXPECT_TRUE(rig.sim->Frames().empty());
+    }
+    SetupRig rig;
+    rig.sim->Stop();
+    rig.Click(rig.f().*c.button);
+    EXPECT_EQ(rig.LastBox().text, std::string(c.what) + " not sent,\n    . Connect Timeout");
+  }
+}
+
+TEST(SetupWindow, NewLocationShowsOnceTheRebootedModuleIsBack) {
+  SetupRig rig;
+  rig.sim->SetRebootMs(300);
+  rig.f().Edit5.text = "Boiler room";
+  rig.Click(rig.f().Image6);
+  rig.Click(rig.f().Image8);
+  EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
+  ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // the reboot was taken
+  rig.CloseSetupWindow();
+  rig.Timer3();  // the identity request finds the module gone
+  EXPECT_EQ(rig.app->Status(), "Connect Timeout");
+  ASSERT_TRUE(rig.sim->WaitUntilOnline(std::chrono::seconds(3)));
+  rig.form().Image2.UserClick();  // Refresh
+  rig.Timer3();
+  EXPECT_EQ(rig.form().Label5.caption, "Locate: Boiler room");
+}
+
+TEST(SetupWindow, LostRebootIsIssuedAgainThroughItsIssuer) {
+  SetupRig rig;
+  rig.app->link.PendingCommand = wire::CMD_RESET_MODULE;
+  ReissuePending(rig.app->link);
+  ASSERT_TRUE(rig.sim->WaitForFrames(1, std::chrono::seconds(2)));
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x2D}));
+}
+
+TEST(SetupWindow, FirmwareButtonRunsWhatIsPluggedIn) {
+  SetupRig rig;
+  rig.f().Image1.UserClick();  // nothing plugged in: nothing happens
+  int runs = 0;
+  rig.setup->run_firmware_update = [&] { ++runs; };
+  rig.f().Image1.UserClick();
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+}  // namespace zvk

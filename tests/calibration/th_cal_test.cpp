@@ -1,0 +1,283 @@
+// The thermistor calibration window end to end against the simulated thermistor module: the
+// reference buttons, the user curve edits, the file they are saved to and the fit.
+#include "calibration/th_cal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "admin/remote_files.h"
+#include "app/system.h"
+#include "link/wire.h"
+#include "support/rig.h"
+#include "thermistor/sensor_table.h"
+
+namespace zvk {
+namespace {
+
+using test::Logged;
+using test::Rig;
+using Bytes = std::vector<std::uint8_t>;
+
+class ThermistorCalibration : public ::testing::Test {
+ protected:
+  explicit ThermistorCalibration(bool skip_wifi_check = true)
+      : rig({.model = sim::Model::Qn6, .skip_wifi_check = skip_wifi_check}) {}
+
+  void SetUp() override {
+    rig.sleeper.on_sleep = [this](int) { test::WaitForAnnouncedContent(*rig.sim); };
+    rig.sim->SetUserCurveRecord(std::array<std::uint8_t, 144>{});  // a table of zeros
+    rig.Start();
+    ASSERT_TRUE(rig.TickUntilIdentified());
+    rig.window->SpeedButton2Click();  // opens the window
+    ASSERT_FALSE(rig.app->discovery.PollingEnabled);
+    rig.sim->ClearFrames();
+    rig.app->log_lines.clear();
+  }
+
+  ThermistorCalibrationWindow& window() { return rig.system->thermistor_calibration; }
+  ThermistorCalibrationForm& form() { return window().form; }
+
+  void Type(const std::vector<std::string>& six) {
+    Edit* edits[6] = {&form().Edit1, &form().Edit2, &form().Edit3,
+                      &form().Edit4, &form().Edit5, &form().Edit6};
+    for (std::size_t i = 0; i < 6; ++i) edits[i]->text = six[i];
+  }
+  std::vector<std::string> Shown() {
+    return {form().Edit1.text, form().Edit2.text, form().Edit3.text,
+            form().Edit4.text, form().Edit5.text, form().Edit6.text};
+  }
+
+  Bytes UserFile() { return rig.sim->File(wire::kUserCurveFile).value_or(Bytes{}); }
+  std::vector<int> Codes() {
+    std::vector<int> codes;
+    for (const Bytes& f : rig.Frames()) codes.push_back(f[wire::kReplyCode]);
+    return codes;
+  }
+
+  Rig rig;
+};
+
+TEST_F(ThermistorCalibration, OpensWithItsControlsAndTheCurveTheComboNames) {
+  const ThermistorCalibrationForm& f = form();
+  EXPECT_EQ(f.Caption, "Thermistor Calibration/User Define");
+  ASSERT_EQ(f.ComboBox1.items.size(), 8u);
+  EXPECT_EQ(f.ComboBox1.items[0], "70:User-defined0 -50\u00B0C ~ 150\u00B0C");
+  EXPECT_EQ(f.ComboBox1.items[7], "77:User-defined7 -50\u00B0C ~ 150\u00B0C");
+  EXPECT_EQ(f.ComboBox1.text(), f.ComboBox1.items[0]);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"0", "0", "0", "0.0", "0.0", "0.0"}));
+  EXPECT_EQ(f.Label2.color, kBlue);
+}
+
+TEST_F(ThermistorCalibration, SavingTheWorkedExampleWritesTheFileReloadsAndFits) {
+  Type({"100", "25", "0", "680.0", "10000.0", "32650.0"});
+  form().SpeedButton2.UserClick();
+
+  ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.boxes[0].caption, "Information");
+  EXPECT_EQ(rig.dialogs.boxes[0].text, "Save User Define?\n    Press Yes when ready.");
+  Bytes expected(144, 0);
+  const std::pair<std::size_t, Bytes> fields[] = {
+      {0, {0x64, 0x00}},
+      {16, {0x19, 0x00}},
+      {48, {0x90, 0x1A, 0x00, 0x00}},
+      {80, {0xA0, 0x86, 0x01, 0x00}},
+      {112, {0x64, 0xFB, 0x04, 0x00}},
+  };
+  for (const auto& [offset, bytes] : fields)
+    std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<long>(offset));
+  EXPECT_EQ(UserFile(), expected);
+  EXPECT_EQ(Codes(), (std::vector<int>{wire::CMD_WRITE_FILE, wire::CMD_RELOAD_AD_REF}));
+  EXPECT_EQ(rig.sleeper.sleeps.back(), 500);
+  EXPECT_TRUE(Logged(*rig.app, "Reload AD REF Cfg Done!!"));
+
+  const SensorCurve& row = rig.app->sensors[13];
+  EXPECT_NEAR(row.A, 1.125294e-03, 1e-9);
+  EXPECT_NEAR(row.B, 2.347148e-04, 1e-10);
+  EXPECT_NEAR(row.C, 8.565019e-08, 1e-13);
+  // The seven curves of zeros have no fit; their rows keep what they had.
+  EXPECT_EQ(rig.app->sensors[14].A, DefaultSensorTable()[14].A);
+  EXPECT_TRUE(Logged(*rig.app, KeptCurvesLogLine(7)));
+  EXPECT_FALSE(Logged(*rig.app, KeptCurvesLogLine(0)));
+}
+
+TEST_F(ThermistorCalibration, NegativeDegreesAndTenthsAreWrittenAsTheModuleKeepsThem) {
+  form().ComboBox1.UserPick(2);
+  Type({"-40", "70000", "0", "1000", "12.34", "90"});
+  form().SpeedButton2.UserClick();
+
+  const Bytes file = UserFile();
+  ASSERT_EQ(file.size(), 144u);
+  EXPECT_EQ(Bytes(file.begin() + 4, file.begin() + 6), (Bytes{0xD8, 0xFF}));       // -40
+  EXPECT_EQ(Bytes(file.begin() + 20, file.begin() + 22), (Bytes{0x70, 0x11}));     // 70000: 4464
+  EXPECT_EQ(Bytes(file.begin() + 88, file.begin() + 92), (Bytes{0x7B, 0, 0, 0}));  // 12.34: 123
+  // Fitted on the ohms as typed.
+  EXPECT_EQ(rig.app->curves.OhmsMid[2], 12.34);
+
+  // The module reports the record back; the window shows what it holds.
+  window().FormClose();
+  rig.app->discovery.SupervisionTicks = 30;
+  rig.Timer3();
+  rig.window->SpeedButton2Click();
+  EXPECT_EQ(form().ComboBox1.text().substr(0, 2), "72");
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"-40", "4464", "0", "1000.0", "12.3", "90.0"}));
+}
+
+TEST_F(ThermistorCalibration, SwitchingCurvesKeepsTheEditsOfEach) {
+  Type({"100", "25", "0", "680", "10000", "32650"});
+  form().ComboBox1.UserPick(3);
+  EXPECT_EQ(window().SelectedUserCurve, 3);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"0", "0", "0", "0.0", "0.0", "0.0"}));
+  form().ComboBox1.UserPick(0);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"100", "25", "0", "680.0", "10000.0", "32650.0"}));
+
+  // No to the question: the shown curve's edits are in memory all the same, nothing is sent.
+  Type({"90", "25", "0", "680", "10000", "32650"});
+  rig.dialogs.answers = {MsgResult::No};
+  form().SpeedButton2.UserClick();
+  EXPECT_EQ(rig.app->curves.TempHi[0], 90);
+  EXPECT_TRUE(rig.Frames().empty());
+}
+
+TEST_F(ThermistorCalibration, AnEditLeftAsShownKeepsTheExactValue) {
+  // 1234567.8 ohms shows as 1234568.0 (seven digits); saving another curve keeps it exact.
+  rig.app->curves.ResLow[1] = 12345678;
+  rig.app->curves.OhmsLow[1] = 1234567.8;
+  form().ComboBox1.UserPick(1);
+  EXPECT_EQ(form().Edit6.text, "1234568.0");
+  form().ComboBox1.UserPick(0);
+  form().SpeedButton2.UserClick();
+  const Bytes file = UserFile();
+  ASSERT_EQ(file.size(), 144u);
+  EXPECT_EQ(Bytes(file.begin() + 116, file.begin() + 120), (Bytes{0x4E, 0x61, 0xBC, 0x00}));
+}
+
+TEST_F(ThermistorCalibration, ReferenceButtonsSendTheirOptionAndLogTheNewCount) {
+  rig.sim->SetMeasuredThRefCount(0xC0DE);
+  form().SpeedButton1.UserClick();
+  EXPECT_EQ(rig.dialogs.boxes[0].text,
+            "Thermistor Reference calibration?\n    . 1. Please connect TH0 to Vref pin\n"
+            "    . 2. Connect TH0's AGND to Vref's AGND pin\n    . 3. Press Yes when ready.");
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0xD5, 0x00}));
+  EXPECT_EQ(form().Label2.caption, "Reference calibration. Done!");
+  EXPECT_TRUE(Logged(*rig.app, "QN6 AD Cal. Done!! => C0DE"));
+  EXPECT_EQ(rig.app->meas.ThermistorRefCount, 0xC0DE);
+  EXPECT_EQ(rig.app->link.PendingCommand, 0);
+
+  form().SpeedButton6.UserClick();
+  EXPECT_EQ(rig.dialogs.boxes[1].text,
+            "Thermistor Reference reset to default?\n    . Press Yes when ready");
+  EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0xD5, 0x02}));
+  EXPECT_EQ(form().Label2.caption, "Reference reset Done!");
+  EXPECT_TRUE(Logged(*rig.app, "QN6 AD Cal. Done!! => C1BF"));
+
+  // Closing clears the result and hands the poll back.
+  window().FormClose();
+  EXPECT_EQ(form().Label2.caption, "");
+  EXPECT_TRUE(rig.app->discovery.PollingEnabled);
+}
+
+TEST_F(ThermistorCalibration, ARefusedReferenceReplyLogsNothing) {
+  rig.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_CALIBRATE_TH_REF);
+  form().SpeedButton1.UserClick();
+  EXPECT_EQ(form().Label2.caption, "Reference calibration. Done!");  // it went out
+  EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_CALIBRATE_TH_REF);
+  EXPECT_TRUE(rig.app->log_lines.empty());
+}
+
+TEST_F(ThermistorCalibration, ComboTextNamingNoUserCurveIsRefused) {
+  form().ComboBox1.UserPick(5);
+  Type({"1", "2", "3", "4", "5", "6"});
+  for (const char* text : {"6A:YSI", "78:User", "7", "", "zz:curve", "-1"}) {
+    SCOPED_TRACE(text);
+    rig.dialogs.errors.clear();
+    form().ComboBox1.UserType(text);
+    ASSERT_EQ(rig.dialogs.errors.size(), 1u);
+    EXPECT_NE(rig.dialogs.errors[0].find("names no user curve"), std::string::npos);
+    EXPECT_EQ(window().SelectedUserCurve, 5);
+  }
+  // The edits were stored into curve 5 and still show it.
+  EXPECT_EQ(rig.app->curves.OhmsLow[5], 6.0);
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+}
+
+TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
+  const struct {
+    std::vector<std::string> six;
+    std::string error;
+  } cases[] = {
+      {{"25.5", "25", "0", "680", "10000", "32650"},
+       "Hi temperature: '25.5' is not a whole number of degrees"},
+      {{"100", "", "0", "680", "10000", "32650"},
+       "Mid temperature: '' is not a whole number of degrees"},
+      {{"100", "25", "0", "abc", "10000", "32650"}, "Hi resistance: 'abc' is not a number of ohms"},
+      {{"100", "25", "0", "680", "0", "32650"}, "Mid resistance: '0' is not more than 0 ohms"},
+      {{"100", "25", "0", "680", "10000", "-5"}, "Low resistance: '-5' is not more than 0 ohms"},
+      {{"100", "25", "0", "214748364.8", "10000", "32650"},
+       "Hi resistance: '214748364.8' is too large (at most 214748364.7 ohms)"},
+      {{"100", "25", "0", "680", "nan", "32650"}, "Mid resistance: 'nan' is not a number of ohms"},
+      {{"100", "25", "0", std::string(100, '9'), "10000", "32650"},
+       "Hi resistance: '" + std::string(40, '9') +
+           "... (100 bytes)' is too large (at most 214748364.7 ohms)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    rig.dialogs.errors.clear();
+    rig.dialogs.boxes.clear();
+    Type(c.six);
+    form().SpeedButton2.UserClick();
+    EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{c.error});
+    EXPECT_TRUE(rig.dialogs.boxes.empty());  // no question
+    EXPECT_TRUE(rig.Frames().empty());
+  }
+  // Fields before the refused one keep their new values.
+  EXPECT_EQ(rig.app->curves.TempHi[0], 100);
+  EXPECT_EQ(rig.app->curves.OhmsHi[0], 680.0);
+  // The largest resistance the module's tenths can hold is taken.
+  Type({"100", "25", "0", "214748364.7", "10000", "32650"});
+  EXPECT_TRUE(window().StoreUserCurveEdits());
+}
+
+TEST(ThermistorCalibrationTenths, OhmsTimesTenTruncatedTowardZero) {
+  EXPECT_EQ(TenthsOfOhm(12.34), 123);
+  EXPECT_EQ(TenthsOfOhm(-12.34), -123);
+  EXPECT_EQ(TenthsOfOhm(214748364.7), 2147483647);
+  EXPECT_EQ(TenthsOfOhm(214748364.8), std::nullopt);
+  EXPECT_EQ(TenthsOfOhm(-214748364.8), -2147483648);
+  EXPECT_EQ(TenthsOfOhm(std::nan("")), std::nullopt);
+}
+
+TEST_F(ThermistorCalibration, AFailedFileWriteEndsTheSaveBeforeReloadAndFit) {
+  const double a_before = rig.app->sensors[13].A;
+  Type({"100", "25", "0", "680", "10000", "32650"});
+  rig.sim->Stop();
+  EXPECT_THROW(form().SpeedButton2.UserClick(), RemoteFileError);
+  EXPECT_EQ(rig.app->sensors[13].A, a_before);
+}
+
+class ThermistorCalibrationNoModule : public ThermistorCalibration {
+ protected:
+  ThermistorCalibrationNoModule() : ThermistorCalibration(/*skip_wifi_check=*/false) {}
+};
+
+TEST_F(ThermistorCalibrationNoModule, ReferenceButtonsSayDoneOnlyWhenTheCommandWentOut) {
+  rig.fake_hosts->adapter_scans = {{}};
+  form().SpeedButton1.UserClick();
+  EXPECT_EQ(form().Label2.caption, "");
+  ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
+  EXPECT_EQ(rig.dialogs.boxes[1].text,
+            "The reference calibration was not sent:\n    . the module could not be reached");
+  EXPECT_TRUE(rig.Frames().empty());
+
+  rig.sim->Stop();
+  rig.fake_hosts->adapter_scans = {test::FakeHostInterfaces::OneMatch()->adapter_scans.front()};
+  form().SpeedButton6.UserClick();
+  EXPECT_EQ(form().Label2.caption, "");
+  EXPECT_EQ(rig.dialogs.boxes.back().text,
+            "The reference reset was not sent:\n    . the module could not be reached");
+}
+
+}  // namespace
+}  // namespace zvk

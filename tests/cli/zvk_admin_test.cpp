@@ -1,0 +1,282 @@
+// The administration commands of zvk in-process against the simulator on loopback: the setup
+// window's actions, Wi-Fi mode, reset, reboot and the module's files, with their exit statuses.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/zvk_cli.h"
+#include "link/wire.h"
+#include "sim/simulator.h"
+#include "support/rig.h"
+#include "support/test_seams.h"
+
+namespace zvk::cli {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Bytes kGetDevice{0x5A, 0x35, 0x77, 0xA5, 0x21, 0x00, 0x00};
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Bytes Of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+class cliAdmin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim = std::make_unique<sim::Simulator>(sim::Options{});
+    sim->Start();
+  }
+  void TearDown() override { sim->Stop(); }
+
+  Result Run(std::vector<std::string> args, bool progress_terminal = false) {
+    std::vector<std::string> all{"--host", "127.0.0.1", "--port", std::to_string(sim->Port()),
+                                 "--skip-wifi-check"};
+    all.insert(all.end(), args.begin(), args.end());
+    CliEnv env{.network = network,
+               .hosts = &hosts,
+               .progress_terminal = progress_terminal,
+               .sleeper = &sleeper};
+    std::ostringstream out, err;
+    Result r;
+    r.status = RunZvk(all, out, err, env);
+    r.out = out.str();
+    r.err = err.str();
+    // Every announced content has been taken in by now.
+    std::size_t announces = 0;
+    for (const Bytes& frame : sim->Frames()) announces += frame.size() > 4 && frame[4] == 0x5F;
+    EXPECT_TRUE(sim->WaitForStreams(announces, std::chrono::seconds(5)));
+    return r;
+  }
+  Bytes Codes() const {
+    Bytes codes;
+    for (const Bytes& frame : sim->Frames()) codes.push_back(frame.size() > 4 ? frame[4] : 0);
+    return codes;
+  }
+
+  test::LoopbackOnlyNetwork network;
+  test::FakeHostInterfaces hosts;
+  test::RecordingSleeper sleeper;
+  std::unique_ptr<sim::Simulator> sim;
+};
+
+TEST_F(cliAdmin, SetupActionsWriteTheWindowsFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::optional<Bytes>>> files;  // nullopt: deleted
+    const char* success;
+  };
+  const Case cases[] = {
+      {{"setup", "ap", "--ssid", "Plant-7", "--key", "secret99"},
+       {{"/local/ap_key.cfg", Of("secret99")}, {"/local/ap_ssid.cfg", Of("Plant-7")}},
+       "AP SSID write complete,"},
+      {{"setup", "ap", "--ssid", "Plant-7", "--open"},
+       {{"/local/ap_key.cfg", std::nullopt}, {"/local/ap_ssid.cfg", Of("Plant-7")}},
+       "AP SSID write complete,"},
+      {{"setup", "station", "--ssid", "Office", "--key", "8charkey", "--type", "wep"},
+       {{"/local/sta_key.cfg", Of("8charkey")},
+        {"/local/sta_keyT.cfg", Bytes{1}},
+        {"/local/sta_ssid.cfg", Of("Office")}},
+       "STA SSID write complete,"},
+      {{"setup", "static-ip", "192.168.1.10", "255.255.255.0", "192.168.1.1"},
+       {{"/local/sta_ip.cfg", Bytes{192, 168, 1, 10, 255, 255, 255, 0, 192, 168, 1, 1}}},
+       "Station Static IP write complete,"},
+      {{"setup", "static-ip", "off"},
+       {{"/local/sta_ip.cfg", std::nullopt}},
+       "Station Static IP delete complete,"},
+      {{"setup", "location", "K\u00FChlraum"},
+       {{"/local/locate.cfg", Of("K\xFChlraum")}},
+       "Location string write complete,"},
+      {{"setup", "modbus", "502", "30"},
+       {{"/local/mbport.cfg", Bytes{0x01, 0xF6, 0x00, 0x1E, 0, 0, 0, 0, 0, 0}}},
+       "Modify Modbus Port, Timeout write complete,"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    sim->PutFile("/local/ap_key.cfg", Of("old key!"));
+    sim->PutFile("/local/sta_ip.cfg", Bytes(12, 1));
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(std::string("Confirm\n")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("Information\n") + c.success), std::string::npos) << r.out;
+    for (const auto& [name, content] : c.files) EXPECT_EQ(sim->File(name), content) << name;
+  }
+}
+
+TEST_F(cliAdmin, WebKeyWifiModeResetAndRebootSendTheirFrames) {
+  struct Case {
+    std::vector<std::string> args;
+    Bytes frame;
+  };
+  const Case cases[] = {
+      {{"setup", "web-key", "abc"}, {0x5A, 0x35, 0x77, 0xA5, 0x32, 3, 'a', 'b', 'c'}},
+      {{"wifi-mode", "station"}, {0x5A, 0x35, 0x77, 0xA5, 0x30, 0x00}},
+      {{"wifi-mode", "AP"}, {0x5A, 0x35, 0x77, 0xA5, 0x30, 0x02}},
+      {{"reset-defaults"}, {0x5A, 0x35, 0x77, 0xA5, 0x5E, 0x01}},
+      {{"reboot"}, {0x5A, 0x35, 0x77, 0xA5, 0x2D}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    sim->ClearFrames();
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(sim->WaitForFrames(2, std::chrono::seconds(2)));
+    EXPECT_EQ(sim->Frames(), (std::vector<Bytes>{kGetDevice, c.frame}));
+  }
+}
+
+TEST_F(cliAdmin, RefusedInputExitsOneAndSendsNothingAfterTheIdentity) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{"setup", "ap", "--ssid", "net", "--key", "short"},
+       "zvk: input refused: SSID must less then 31 chars. Key must around chars  8~14. If Open "
+       "type selected, Key can be ignore. (Error found!); nothing sent\n"},
+      {{"setup", "modbus", "80", "30"},
+       "zvk: input refused: Port already used! (Modbus port input Error); nothing sent\n"},
+      {{"setup", "modbus", "502", "x"},
+       "zvk: input refused: 'x' is not a valid integer value (Modbus Idle Timeout input "
+       "Error); nothing sent\n"},
+      {{"setup", "static-ip", "1.2.3", "255.0.0.0", "1.2.3.4"},
+       "zvk: input refused: IP, Mask, Gateway input error. (Error found!); nothing sent\n"},
+      {{"setup", "web-key", "abcdef"},
+       "zvk: input refused: WEB Key must be 5 chars. (Error found!); nothing sent\n"},
+      {{"setup", "location", "\u2603"},
+       "zvk: input refused: Location: the character \"\u2603\" (U+2603) is not in the module's "
+       "code page (Windows-1252). (Error found!); nothing sent\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    sim->ClearFrames();
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    const std::size_t last_line = r.err.rfind("zvk: ");
+    ASSERT_NE(last_line, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(last_line), c.reason);
+    EXPECT_EQ(sim->Frames(), std::vector<Bytes>{kGetDevice});
+  }
+}
+
+TEST_F(cliAdmin, ModuleThatRefusesOrKeepsSilentFailsTheCommand) {
+  struct Case {
+    sim::Fault fault;
+    std::uint8_t code;
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {sim::Fault::Refuse,
+       wire::CMD_WRITE_FILE,
+       {"setup", "location", "Hall"},
+       "zvk: the module refused the file /local/locate.cfg\n"},
+      {sim::Fault::Refuse,
+       wire::CMD_SET_WIFI_MODE,
+       {"wifi-mode", "ap"},
+       "zvk: the module refused the Wi-Fi mode\n"},
+      {sim::Fault::Refuse,
+       wire::CMD_DELETE_FILE,
+       {"setup", "static-ip", "off"},
+       "zvk: the module refused to delete /local/sta_ip.cfg\n"},
+      {sim::Fault::NoReply,
+       wire::CMD_SET_WEB_KEY,
+       {"setup", "web-key", "abc"},
+       "zvk: no reply from the module to the web key (Wait RX Timeout!)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    sim->InjectFault(c.fault, 1, c.code);
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind("zvk: ")), c.reason);
+  }
+}
+
+TEST_F(cliAdmin, QuestionsNeedYesOrATerminal) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"reboot"}, {"setup", "location", "Hall"}}) {
+    sim->ClearFrames();
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(sim->Frames().empty());
+  }
+}
+
+TEST_F(cliAdmin, WriteFileStreamsTheLocalFileWithAProgressBar) {
+  const std::string path = ::testing::TempDir() + "zvk-admin-write.bin";
+  Bytes content(200000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 13);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(content.data()),
+             static_cast<std::streamsize>(content.size()));
+
+  Result r = Run({"write-file", "/sys/big.bin", path}, true);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote 200000 bytes to /sys/big.bin\n");
+  EXPECT_EQ(sim->File("/sys/big.bin"), content);
+  EXPECT_NE(r.err.find("100% of 200000 bytes\n"), std::string::npos) << r.err;
+  EXPECT_EQ(Codes(), Bytes{wire::CMD_WRITE_FILE});  // no identification first
+
+  r = Run({"write-file", "/sys/again.bin", path});  // not on a terminal: no bar
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+
+  r = Run({"delete-file", "/sys/big.bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Kill file in Flash Done!\n");
+  EXPECT_FALSE(sim->File("/sys/big.bin"));
+  std::remove(path.c_str());
+}
+
+TEST_F(cliAdmin, FileCommandFailures) {
+  const std::string path = ::testing::TempDir() + "zvk-admin-small.bin";
+  std::ofstream(path) << "abc";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{"write-file", "/local/x.cfg", path + ".missing"}, 1, "cannot read "},
+      {{"write-file", std::string(44, 'n'), path}, 2, "write-file: a file name is 1 to 43"},
+      {{"write-file", "/local/\u00E9.cfg", path}, 2, "write-file: a file name is 1 to 43"},
+      {{"delete-file", std::string(24, 'n')}, 2, "delete-file: a file name is 1 to 23"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    sim->ClearFrames();
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err.rfind(std::string("zvk: ") + c.reason, 0), 0u) << r.err;
+    EXPECT_TRUE(sim->Frames().empty());
+  }
+  sim->Stop();
+  const Result r = Run({"write-file", "/local/x.cfg", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "zvk: File /local/x.cfg not sent: Connect Timeout\n");
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace zvk::cli

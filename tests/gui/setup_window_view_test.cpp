@@ -1,0 +1,157 @@
+// The setup window on screen: opened modally from the main window's setup button, bound to its
+// model, writing to the simulated module on loopback.
+#include "gui/setup_window_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+
+#include "app/system.h"
+#include "gui/main_window_view.h"
+#include "gui/qt_seams.h"
+#include "sim/simulator.h"
+#include "support/test_seams.h"
+
+namespace zvk::gui {
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms = 5000) {
+  QDeadlineTimer deadline(timeout_ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+// Runs `script` inside the dialog's own event loop, once the dialog is up.
+void WhenShown(QDialog& dialog, const std::function<void()>& script) {
+  QTimer::singleShot(0, &dialog, [&dialog, script] {
+    if (dialog.isVisible()) {
+      script();
+    } else {
+      WhenShown(dialog, script);
+    }
+  });
+}
+
+// The program's two windows over a simulated thermistor module, wired as the program wires them.
+struct Program {
+  Program() {
+    sim = std::make_unique<sim::Simulator>(sim::Options{});
+    sim->Start();
+    system = std::make_unique<System>(Seams{network, pump, sleeper, hosts, dialogs});
+    App& app = system->app;
+    app.link.DeviceHost = "127.0.0.1";
+    app.link.DevicePort = sim->Port();
+    system->main_window.FormCreate();
+    main = std::make_unique<MainWindowView>(app, system->main_window);
+    setup = std::make_unique<SetupWindowView>(app, system->setup_window, main.get());
+    system->main_window.show_setup_window = [this] { setup->Exec(); };
+    setup->after_event = [this] { main->SyncFromModel(); };
+    pump.before_events = [this] {
+      main->SyncFromModel();
+      setup->SyncFromModel();
+    };
+    main->show();
+    main->Start();
+  }
+  ~Program() {
+    setup.reset();
+    main.reset();
+    system.reset();
+    sim->Stop();
+  }
+  template <typename W>
+  W* InSetup(const char* name) const {
+    W* widget = setup->findChild<W*>(QString::fromLatin1(name));
+    if (!widget) ADD_FAILURE() << "no widget " << name;
+    return widget;
+  }
+
+  test::LoopbackOnlyNetwork network;
+  QtEventPump pump;
+  test::RecordingSleeper sleeper;
+  SkipWifiCheckInterfaces hosts;
+  test::RecordingDialogs dialogs;
+  std::unique_ptr<sim::Simulator> sim;
+  std::unique_ptr<System> system;
+  std::unique_ptr<MainWindowView> main;
+  std::unique_ptr<SetupWindowView> setup;
+};
+
+TEST(SetupWindowView, SetupButtonOpensItAndANewLocationReachesTheModule) {
+  Program p;
+  App& app = p.system->app;
+  ASSERT_TRUE(WaitFor([&] { return app.device.Identified; }));
+  ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
+
+  bool scripted = false;
+  WhenShown(*p.setup, [&] {
+    scripted = true;
+    EXPECT_TRUE(p.setup->isVisible());
+    EXPECT_EQ(p.setup->windowTitle(), "zVK.Setup");
+    EXPECT_FALSE(app.discovery.PollingEnabled);
+    QLineEdit* location = p.InSetup<QLineEdit>("Edit5");
+    EXPECT_EQ(location->text(), "Lab bench 1");
+    EXPECT_EQ(p.InSetup<QLineEdit>("Edit1")->text(), "zVK-Analog-0001");
+    EXPECT_TRUE(p.InSetup<QRadioButton>("RadioButton6")->isChecked());
+    EXPECT_FALSE(p.InSetup<QLineEdit>("Edit8")->isEnabled());
+    location->selectAll();
+    QTest::keyClicks(location, "Boiler room");
+    QTest::mouseClick(p.InSetup<QToolButton>("Image6"), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return p.sim->File("/local/locate.cfg").has_value(); }));
+    const QProgressBar* gauge = p.InSetup<QProgressBar>("CGauge1");
+    EXPECT_EQ(gauge->maximum(), 11);
+    EXPECT_EQ(gauge->value(), 11);
+    EXPECT_TRUE(gauge->styleSheet().contains("rgb(255, 0, 0)"));
+    p.setup->reject();
+  });
+  QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
+
+  EXPECT_TRUE(scripted);
+  EXPECT_FALSE(p.setup->isVisible());
+  const auto file = p.sim->File("/local/locate.cfg");
+  EXPECT_EQ(file,
+            (std::vector<std::uint8_t>{'B', 'o', 'i', 'l', 'e', 'r', ' ', 'r', 'o', 'o', 'm'}));
+  ASSERT_GE(p.dialogs.boxes.size(), 2u);
+  EXPECT_EQ(p.dialogs.boxes.back().text,
+            "Location string write complete,\n    . Manual Reboot to take effect!");
+  EXPECT_TRUE(p.dialogs.errors.empty());
+  // Closing hands polling back and asks the module to describe itself again.
+  EXPECT_TRUE(app.discovery.PollingEnabled);
+  EXPECT_TRUE(WaitFor(
+      [&] { return p.main->findChild<QLabel*>("Label5")->text() == "Locate: Lab bench 1"; }));
+}
+
+TEST(SetupWindowView, AnErrorEscapingAnActionIsShownAndTheWindowGoesOn) {
+  Program p;
+  App& app = p.system->app;
+  ASSERT_TRUE(WaitFor([&] { return app.device.Identified; }));
+  ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
+  WhenShown(*p.setup, [&] {
+    p.sim->Stop();  // gone after the question
+    QTest::mouseClick(p.InSetup<QToolButton>("Image6"), Qt::LeftButton);
+    EXPECT_EQ(p.dialogs.errors,
+              std::vector<std::string>{"File /local/locate.cfg not sent: Connect Timeout"});
+    EXPECT_TRUE(p.setup->isVisible());
+    p.setup->reject();
+  });
+  QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
+  EXPECT_EQ(p.dialogs.boxes.back().caption, "Confirm");
+}
+
+}  // namespace
+}  // namespace zvk::gui
