@@ -1,8 +1,10 @@
-// One whole exchange against a module that misbehaves as the input says: its connect is refused
-// or slow, the frame cannot be written, and the reply comes in chunks of any size, with stalls
-// between them, and ends in a close, a reset or silence.
+// One whole exchange against a module that misbehaves as the input says: its connect is refused,
+// slow or never answered, the frame cannot be written, and the reply comes in chunks of any size,
+// with stalls between them, and ends in a close, a reset or silence. The same misbehaviour meets
+// every command the system has a reply handler for, and one it has none for, under each model,
+// one after another in one running system.
 //
-// Input: [command index] [model index] [connect] [steps...]
+// Input: [connect] [steps...]
 //   connect: 0 mod 8 refused, 1 mod 8 the write fails, 2 mod 8 never answered, otherwise
 //            accepted after (c >> 3) * 10 ms
 //   step 00-7F: the next step+1 input bytes arrive
@@ -45,14 +47,6 @@ std::vector<harness::PeerEvent> ReplySteps(Input& in) {
 
 int RunExchange(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);
-  ScriptPeer peer;
-  harness::HarnessSystem h(peer);
-  std::vector<std::uint8_t> codes = h.handled_codes();
-  codes.push_back(h.UnhandledCode());
-  const std::uint8_t code = codes[in.Byte() % codes.size()];
-  h.window.FormCreate();
-  AssumeModel(h, kModels[in.Byte() % std::size(kModels)]);
-
   const std::uint8_t connect = in.Byte();
   harness::ConnectPlan plan;
   if (connect % 8 == 0)
@@ -63,17 +57,29 @@ int RunExchange(const std::uint8_t* data, std::size_t size) {
     plan.kind = harness::ConnectPlan::Kind::Hang;
   else
     plan.after_ms = (connect >> 3) * 10;
-  peer.connects.push_back(plan);
-  peer.replies.push_back(ReplySteps(in));
+  const std::vector<harness::PeerEvent> steps = ReplySteps(in);
 
+  ScriptPeer peer;
+  harness::HarnessSystem h(peer);
+  std::vector<std::uint8_t> codes = h.handled_codes();
+  codes.push_back(h.UnhandledCode());
+  h.window.FormCreate();
   Link& link = h.app.link;
-  link.PendingCommand = code;
-  link.CommandFrame[4] = code;
-  Transact(link, wire::kLenQueued);
-  h.CheckIdle("after the exchange");
-  Require(h.network.frames.size() <= 1, "the exchange sent more than its frame");
-  Require(link.ReplyLength <= link.ReplyBuffer.size(), "the reply length exceeds the buffer");
-  RequireNoViolations(h);
+  for (std::uint8_t model : kModels) {
+    for (std::uint8_t code : codes) {
+      AssumeModel(h, model);
+      peer.connects.assign(1, plan);
+      peer.replies.assign(1, steps);
+      const std::size_t frames = h.network.frames.size();
+      link.PendingCommand = code;
+      link.CommandFrame[4] = code;
+      Transact(link, wire::kLenQueued);
+      h.CheckIdle("after the exchange");
+      Require(h.network.frames.size() <= frames + 1, "the exchange sent more than its frame");
+      Require(link.ReplyLength <= link.ReplyBuffer.size(), "the reply length exceeds the buffer");
+      RequireNoViolations(h);
+    }
+  }
   return 0;
 }
 

@@ -19,10 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::uint8_t kModelIndexKm3 = 0;  // positions in kModels
-const std::uint8_t kModelIndexQn6 = 1;
-const std::uint8_t kModelIndexNone = 2;
-
 void Write(const fs::path& dir, const std::string& name, const Bytes& bytes) {
   fs::create_directories(dir);
   std::ofstream(dir / name, std::ios::binary)
@@ -84,23 +80,20 @@ void WriteSeeds(const fs::path& root) {
   const struct {
     const char* name;
     sim::Module& module;
-    std::uint8_t model_index;
-  } modules[] = {{"km3", km3, kModelIndexKm3}, {"qn6", qn6, kModelIndexQn6}};
+  } modules[] = {{"km3", km3}, {"qn6", qn6}};
 
-  for (std::size_t i = 0; i < codes.size(); ++i) {
-    const auto index = static_cast<std::uint8_t>(i);
+  // Every reply the module gives to a command the system handles, and its refusal; the targets
+  // try each on every command and model.
+  for (const std::uint8_t code : codes) {
     for (const auto& m : modules) {
-      const Bytes reply = ReplyOf(m.module, codes[i]);
-      const std::string name = std::to_string(codes[i]) + "-" + m.name;
-      Write(root / "reply", name, Cat({{index, m.model_index}, reply}));
-      Write(root / "exchange", name, Cat({{index, m.model_index, 0x13}, Steps(reply, false)}));
-      Write(root / "exchange", name + "-reset",
-            Cat({{index, m.model_index, 0x03}, Steps(reply, true)}));
+      const Bytes reply = ReplyOf(m.module, code);
+      const std::string name = std::to_string(code) + "-" + m.name;
+      Write(root / "reply", name, Cat({{0}, reply}));
+      Write(root / "exchange", name, Cat({{0x13}, Steps(reply, false)}));
+      Write(root / "exchange", name + "-reset", Cat({{0x03}, Steps(reply, true)}));
     }
-    Write(root / "reply", std::to_string(codes[i]) + "-none",
-          Cat({{index, kModelIndexNone}, ReplyOf(qn6, codes[i])}));
-    Write(root / "reply", std::to_string(codes[i]) + "-refused",
-          Cat({{index, kModelIndexQn6}, sim::ReplyHeader(codes[i], wire::NAK)}));
+    Write(root / "reply", std::to_string(code) + "-refused",
+          Cat({{1}, sim::ReplyHeader(code, wire::NAK)}));
   }
 
   for (const auto& m : modules) {
@@ -116,32 +109,47 @@ void WriteSeeds(const fs::path& root) {
 
   const struct {
     std::uint8_t conversion;
+    std::uint8_t channel;
     const char* text;
   } texts[] = {
-      {0, "Lab bench 1"},
-      {0, "B\xFCro \x80\x81\x9D"},
-      {1, "B\xC3\xBCro \xE2\x82\xAC"},
-      {1, "\xE4\xB8\xAD"},
-      {2, "127.0.0.1"},
-      {2, "10.0.0.5.7"},
-      {2, "192.168.077.1"},
-      {3, "2:-/+2.5V"},
-      {3, "9"},
-      {4,
+      {0, 0, "Lab bench 1"},
+      {0, 0, "B\xFCro \x80\x81\x9D"},
+      {1, 0, "B\xC3\xBCro \xE2\x82\xAC"},
+      {1, 0, "\xE4\xB8\xAD"},
+      {2, 0, "127.0.0.1"},
+      {2, 0, "10.0.0.5.7"},
+      {2, 0, "192.168.077.1"},
+      {3, 1, "2:-/+2.5V"},
+      {3, 4, "9"},
+      {4, 3,
        "6A:YSI B Mix 10000 @25\xC2\xB0"
        "C -30\xC2\xB0"
        "C ~ 150\xC2\xB0"
        "C"},
-      {4, "7F"},
-      {5, "-127"},
-      {5, "+18446744073709551621"},
-      {6, "3.1"},
-      {6, "2e-1"},
-      {7, "a text far longer than any message should echo back whole, pasted by mistake"},
+      {4, 7, "7F"},
+      {5, 0, "-127"},
+      {5, 0, "+18446744073709551621"},
+      {6, 0, "3.1"},
+      {6, 0, "2e-1"},
+      {7, 0, "a text far longer than any message should echo back whole, pasted by mistake"},
+      {8, 0, "192.168.1.10"},
+      {8, 0, "010.0.0.1"},
+      {9, 0, "+30"},
+      {9, 0, "-2147483648"},
+      {10, 0, "zVK-Analog-0001"},
+      {10, 1, "WPA-key-1234"},
+      {10, 4, "B\xC3\xBCro 3 \xE2\x82\xAC"},
+      {10, 6, "502"},
+      {10, 7, "10.0.0.50"},
+      {10, 10, "65000"},
+      {11, 0, "100"},
+      {11, 4, "10000.0"},
+      {11, 6, "71:User-defined1"},
   };
   int n = 0;
   for (const auto& t : texts)
-    Write(root / "texts", "text-" + std::to_string(n++), Cat({{t.conversion, 3}, Text(t.text)}));
+    Write(root / "texts", "text-" + std::to_string(n++),
+          Cat({{t.conversion, t.channel}, Text(t.text)}));
 }
 
 }  // namespace

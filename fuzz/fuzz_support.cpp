@@ -1,8 +1,10 @@
 #include "fuzz/fuzz_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/wire.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
 
@@ -20,6 +22,13 @@ std::vector<harness::PeerEvent> ScriptPeer::Frame(const Bytes&) {
   std::vector<harness::PeerEvent> events = std::move(replies.front());
   replies.pop_front();
   return events;
+}
+
+std::vector<harness::PeerEvent> AckPeer::Frame(const Bytes& frame) {
+  if (frame.size() <= wire::kReplyCode ||
+      !std::equal(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), frame.begin()))
+    return {};
+  return WholeReply({0x5A, 0x35, 0x77, 0xA5, frame[wire::kReplyCode], wire::ACK});
 }
 
 std::vector<harness::PeerEvent> WholeReply(Bytes reply, bool close) {

@@ -26,6 +26,14 @@ class ScriptPeer final : public harness::Peer {
   std::deque<std::vector<harness::PeerEvent>> replies;
 };
 
+// A module that takes every connection and acknowledges every command frame (its header with
+// ACK), and takes any other bytes (a file's content) in silence.
+class AckPeer final : public harness::Peer {
+ public:
+  harness::ConnectPlan Connect() override { return {}; }
+  std::vector<harness::PeerEvent> Frame(const Bytes& frame) override;
+};
+
 // The reply whole, then the module closes: the plainest way a reply arrives.
 std::vector<harness::PeerEvent> WholeReply(Bytes reply, bool close = true);
 

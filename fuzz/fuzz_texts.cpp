@@ -1,14 +1,20 @@
 // The texts a person types and the module's texts, through every conversion the windows and the
 // command line make of them: the 8-bit codec both ways, the "Static IP" edit, the range and
-// sensor type combo boxes, the numbers of the command line and the echo of long texts in
-// messages. Each conversion either gives what the text says or a clear, well-formed error, and
-// a refused text sends nothing.
+// sensor type combo boxes, the numbers of the command line, the echo of long texts in messages,
+// the setup window's dotted quads, numbers and every edit of its six actions, and the thermistor
+// calibration window's user curve box and points. Each conversion either gives what the text
+// says or a clear, well-formed error, and a refused text sends nothing.
 //
 // Input: [conversion] [channel] [text...]
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "admin/setup_input.h"
+#include "admin/setup_window.h"
+#include "calibration/th_cal.h"
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "fuzz/fuzz_support.h"
@@ -157,6 +163,127 @@ void Echo(const std::string& text) {
   Require(!IsUtf8(text) || IsUtf8(shown), "a shortened text is no longer UTF-8");
 }
 
+// Exactly three dots between four runs of digits, each at most 255, and those are the bytes.
+void DottedQuad(const std::string& text) {
+  const auto bytes = DottedQuadBytes(text);
+  Require(bytes.has_value() == IsDottedQuad(text), "the two dotted-quad checks disagree");
+  std::array<int, 4> parts{};
+  std::size_t part = 0;
+  std::string digits;
+  bool ok = true;
+  for (std::size_t i = 0; i <= text.size() && ok; ++i) {
+    if (i < text.size() && IsDigit(text[i])) {
+      digits += text[i];
+    } else if (i == text.size() || text[i] == '.') {
+      const std::size_t first = digits.find_first_not_of('0');
+      const std::string value = first == std::string::npos ? "0" : digits.substr(first);
+      ok = !digits.empty() && part < 4 && value.size() <= 3 && std::stoi(value) <= 255;
+      if (ok) parts[part++] = std::stoi(value);
+      digits.clear();
+    } else {
+      ok = false;
+    }
+  }
+  ok = ok && part == 4;
+  Require(ok == bytes.has_value(), "a dotted quad judged wrongly: " + text);
+  if (ok)
+    for (std::size_t i = 0; i < 4; ++i) Require((*bytes)[i] == parts[i], "a quad's bytes differ");
+}
+
+// A whole number within 32 bits with an optional sign, or the conversion's error, one line.
+void SetupNumber(const std::string& text) {
+  std::string error;
+  const auto value = StrToInt(text, &error);
+  if (value) {
+    const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    Require(text.size() > sign && AllOf(text.substr(sign), IsDigit), "not a number: " + text);
+    Require(std::to_string(*value) == std::to_string(std::stoll(text)), "a number misread");
+  } else {
+    Require(error.size() <= 200 && (!IsUtf8(text) || IsUtf8(error)), "an unclear error: " + error);
+  }
+}
+
+// One action of the setup window with the text in one of its edits (the others valid, every
+// question answered Yes): refused with its error box and nothing sent, or done with exactly the
+// module's 8-bit bytes of the text written.
+void SetupAction(std::uint8_t which, const std::string& text) {
+  AckPeer peer;
+  harness::HarnessSystem h(peer);
+  h.window.FormCreate();
+  AssumeModel(h, wire::kModelQn6);
+  SetupWindow& w = h.system.setup_window;
+  w.FormActivate();
+  SetupForm& f = w.form;
+  f.Edit1.text = f.Edit3.text = "zVK";
+  f.RadioButton2.UserClick();
+  f.RadioButton5.UserClick();
+  f.Edit2.text = f.Edit4.text = "12345678";
+  f.Edit5.text = "Lab";
+  f.Edit6.text = "key";
+  f.Edit7.text = "502";
+  f.Edit8.text = "192.168.1.10";
+  f.Edit9.text = "255.255.255.0";
+  f.Edit10.text = "192.168.1.1";
+  f.Edit11.text = "30";
+  f.CheckBox1.SetChecked(true);
+  struct Field {
+    Edit* edit;
+    void (SetupWindow::*action)();
+    bool module_text;  // written as the module's 8-bit bytes of the text
+  };
+  const Field fields[] = {
+      {&f.Edit1, &SetupWindow::Image2Click, true},   {&f.Edit2, &SetupWindow::Image2Click, true},
+      {&f.Edit3, &SetupWindow::Image3Click, true},   {&f.Edit4, &SetupWindow::Image3Click, true},
+      {&f.Edit5, &SetupWindow::Image6Click, true},   {&f.Edit6, &SetupWindow::Image5Click, false},
+      {&f.Edit7, &SetupWindow::Image9Click, false},  {&f.Edit8, &SetupWindow::Image10Click, false},
+      {&f.Edit9, &SetupWindow::Image10Click, false}, {&f.Edit10, &SetupWindow::Image10Click, false},
+      {&f.Edit11, &SetupWindow::Image9Click, false},
+  };
+  const Field& field = fields[which % std::size(fields)];
+  field.edit->text = text;
+  (w.*field.action)();
+  for (const std::string& box : h.dialogs.boxes)
+    Require(IsUtf8(box) && box.size() <= 400, "an unclear box: " + box);
+  if (w.last_outcome == SetupOutcome::Refused) {
+    Require(h.network.connects == 0, "a refused setup text sent something");
+  } else {
+    Require(w.last_outcome == SetupOutcome::Done, "a setup action neither refused nor done");
+    if (field.module_text) {
+      const std::string bytes = Utf8ToModuleText(text);
+      const Bytes content(bytes.begin(), bytes.end());
+      Require(std::find(h.network.frames.begin(), h.network.frames.end(), content) !=
+                  h.network.frames.end(),
+              "the text written is not the module's bytes of the typed one");
+    }
+  }
+  RequireNoViolations(h);
+}
+
+// The thermistor calibration window: the text in its user curve box or one of the six points,
+// then a save (answered Yes). Refused with an error box and nothing sent, or saved.
+void UserCurve(std::uint8_t which, const std::string& text) {
+  AckPeer peer;
+  harness::HarnessSystem h(peer);
+  h.window.FormCreate();
+  AssumeModel(h, wire::kModelQn6);
+  ThermistorCalibrationWindow& w = h.system.thermistor_calibration;
+  w.FormActivate();
+  ThermistorCalibrationForm& f = w.form;
+  Edit* edits[] = {&f.Edit1, &f.Edit2, &f.Edit3, &f.Edit4, &f.Edit5, &f.Edit6};
+  if (which % 7 == 6) {
+    f.ComboBox1.UserType(text);
+  } else {
+    edits[which % 7]->text = text;
+    w.SpeedButton2Click();
+  }
+  for (const std::string& e : h.dialogs.errors)
+    Require(IsUtf8(e) && e.size() <= 300, "an unclear error: " + e);
+  Require(w.SelectedUserCurve < 8, "a user curve outside the table");
+  if (!h.dialogs.errors.empty())
+    Require(h.network.connects == 0, "a refused curve text sent something");
+  RequireNoViolations(h);
+}
+
 }  // namespace
 
 int RunTexts(const std::uint8_t* data, std::size_t size) {
@@ -167,7 +294,7 @@ int RunTexts(const std::uint8_t* data, std::size_t size) {
   const std::string text(rest.begin(), rest.end());
   // The windows and the command line receive text as well-formed UTF-8.
   const bool typed = IsUtf8(text);
-  switch (which % 8) {
+  switch (which % 12) {
     case 0:
       ModuleBytes(text);
       break;
@@ -191,6 +318,18 @@ int RunTexts(const std::uint8_t* data, std::size_t size) {
       break;
     case 7:
       Echo(text);
+      break;
+    case 8:
+      DottedQuad(text);
+      break;
+    case 9:
+      SetupNumber(text);
+      break;
+    case 10:
+      if (typed) SetupAction(channel, text);
+      break;
+    case 11:
+      if (typed) UserCurve(channel, text);
       break;
   }
   return 0;

@@ -4,11 +4,13 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "admin/remote_files.h"
@@ -292,8 +294,12 @@ class WriteFileCommand final : public Command {
   void CheckArguments() override { CheckFileName(name_, kMaxWriteName, "write-file"); }
   void Run(Session& s) override {
     App& app = s.app();
+    errno = 0;
     std::ifstream in(local_, std::ios::binary | std::ios::ate);
-    if (!in) throw Failed("cannot read " + ShortenedForMessage(local_) + "; nothing sent");
+    // Quoted, with the reason: an empty or odd name still reads as a name.
+    if (!in)
+      throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " +
+                   std::generic_category().message(errno != 0 ? errno : EIO) + "; nothing sent");
     const auto size = static_cast<std::size_t>(in.tellg());
     if (size > app.transfer.size())
       throw Failed(ShortenedForMessage(local_) + " has " + std::to_string(size) +
