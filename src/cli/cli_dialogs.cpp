@@ -21,7 +21,10 @@ MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& 
                                  MsgButtons buttons) {
   last_box_ = {caption, text};
   std::ostream& to = (icon == MsgIcon::Warning || icon == MsgIcon::Error) ? err_ : out_;
-  to << caption << '\n' << text << '\n' << std::flush;
+  // A box whose caption is its text (the firmware results) shows it once.
+  to << caption << '\n';
+  if (text != caption) to << text << '\n';
+  to << std::flush;
   last_text_ = text;
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   if (yes_) return MsgResult::Yes;

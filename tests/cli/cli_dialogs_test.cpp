@@ -18,8 +18,10 @@ TEST(cliDialogs, BoxesArePrintedAsCaptionAndTextOnTheirStream) {
   EXPECT_EQ(dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
                                MsgIcon::Warning, MsgButtons::Ok),
             MsgResult::Ok);
+  dialogs.MessageBox("Reboot to take effect", "Reboot to take effect", MsgIcon::None,
+                     MsgButtons::Ok);  // its caption is its text: shown once
   dialogs.ErrorBox("'x' is not a valid integer value");
-  EXPECT_EQ(out.str(), "Information\nDone\n");
+  EXPECT_EQ(out.str(), "Information\nDone\nReboot to take effect\n");
   EXPECT_EQ(err.str(),
             "Device not found\nPlease check device whether in AP mode!\n"
             "Error\n'x' is not a valid integer value\n");
