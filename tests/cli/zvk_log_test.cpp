@@ -126,7 +126,7 @@ TEST_F(cliLog, KeepsRecordingWhileTheModuleStopsAndIdentifiesItAgainWhenItIsBack
 
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string kinds = RowKinds(file);
-  EXPECT_EQ(kinds.size(), 80u);
+  ASSERT_EQ(kinds.size(), 80u);
   EXPECT_TRUE(std::regex_match(kinds, std::regex("D{3,}G{3,}D+"))) << kinds;
   EXPECT_EQ(Lines(ReadFile(file))[0], kThHeader);
   // The module that came back was asked who it is before it was polled again.
