@@ -18,18 +18,17 @@ void Raise(QWidget& window) {
 
 WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_view, WallClock clock)
     : trend(clock),
-      trend_view(trend),
-      log_view(app),
       app_(app),
       window_(window),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
         trend.Add(sample);
-        trend_view.Refresh();
+        if (trend_view_) trend_view_->Refresh();
       }) {
   window_.show_trend_window = [this] { ShowTrend(); };
-  app_.on_log = [this](const std::string& line) { log_view.Append(line); };
-  QObject::connect(&main_view, &MainWindowView::logRequested, &log_view, [this] { ShowLog(); });
-  QObject::connect(&trend_view, &TrendWindowView::logRequested, &log_view, [this] { ShowLog(); });
+  app_.on_log = [this](const std::string& line) {
+    if (log_view_) log_view_->Append(line);
+  };
+  QObject::connect(&main_view, &MainWindowView::logRequested, &main_view, [this] { ShowLog(); });
 }
 
 WatchWindows::~WatchWindows() {
@@ -37,12 +36,26 @@ WatchWindows::~WatchWindows() {
   app_.on_log = nullptr;
 }
 
+TrendWindowView& WatchWindows::trend_view() {
+  if (!trend_view_) {
+    trend_view_ = std::make_unique<TrendWindowView>(trend);
+    QObject::connect(trend_view_.get(), &TrendWindowView::logRequested, trend_view_.get(),
+                     [this] { ShowLog(); });
+  }
+  return *trend_view_;
+}
+
+LogWindowView& WatchWindows::log_view() {
+  if (!log_view_) log_view_ = std::make_unique<LogWindowView>(app_);
+  return *log_view_;
+}
+
 void WatchWindows::ShowTrend() {
-  Raise(trend_view);
+  Raise(trend_view());
 }
 
 void WatchWindows::ShowLog() {
-  Raise(log_view);
+  Raise(log_view());
 }
 
 }  // namespace zvk::gui

@@ -4,6 +4,8 @@
 // window, or the trend window's "Log…" button, opens the log.
 #pragma once
 
+#include <memory>
+
 #include "gui/log_window_view.h"
 #include "gui/trend_window_view.h"
 #include "record/sample.h"
@@ -29,14 +31,19 @@ class WatchWindows {
   void ShowTrend();
   void ShowLog();
 
+  // Each window is built when it is first wanted: until then a sample only goes into the model,
+  // and a log line only into the log, and the chart costs no memory.
+  TrendWindowView& trend_view();
+  LogWindowView& log_view();
+
   TrendModel trend;
-  TrendWindowView trend_view;
-  LogWindowView log_view;
 
  private:
   App& app_;
   MainWindow& window_;
   PollSampler sampler_;
+  std::unique_ptr<TrendWindowView> trend_view_;
+  std::unique_ptr<LogWindowView> log_view_;
 };
 
 }  // namespace zvk::gui

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   zvk::gui::WatchRig rig(zvk::sim::Model::Qn6);
   rig.sim->SetFahrenheit(5, true);
   rig.sim->SetSensorType(7, 0x00);
-  auto& trend = rig.watch->trend_view;
+  auto& trend = rig.watch->trend_view();
   trend.resize(860, 520);
   rig.watch->ShowTrend();
 

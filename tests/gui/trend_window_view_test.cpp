@@ -21,6 +21,7 @@
 #include <QtCharts/QLegend>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -82,7 +83,7 @@ class TrendWindow : public ::testing::Test {
     rig.reset();
     fs::remove_all(dir);
   }
-  TrendWindowView& trend() { return rig->watch->trend_view; }
+  TrendWindowView& trend() { return rig->watch->trend_view(); }
   template <typename W>
   W* Find(QWidget* parent, const char* name) {
     W* widget = parent->findChild<W*>(QString::fromLatin1(name));
@@ -96,6 +97,25 @@ class TrendWindow : public ::testing::Test {
   QString next_file;
   std::vector<std::string> errors;
 };
+
+TEST(WatchWindows, AreBuiltWhenFirstOpenedAndThenShowWhatCameBefore) {
+  WatchRig rig(sim::Model::Qn6);
+  rig.Polls(2);
+  const auto exists = [](const char* name) {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const QWidget* w) { return w->objectName() == name; });
+  };
+  EXPECT_FALSE(exists("TrendWindow"));
+  EXPECT_FALSE(exists("LogWindow"));
+  EXPECT_EQ(rig.watch->trend.size(), 2u);
+
+  rig.watch->ShowTrend();
+  EXPECT_EQ(DrawnAs(rig.watch->trend_view().chart(), "TH0 (\u2103)").points, std::vector<int>{2});
+  rig.watch->ShowLog();
+  EXPECT_EQ(rig.watch->log_view().text()->toPlainText().split('\n').size(),
+            static_cast<qsizetype>(rig.app->log_lines.size()));
+}
 
 TEST_F(TrendWindow, TrendImageAndCtrlTOpenItWhileThePollGoesOn) {
   QToolButton* image = Find<QToolButton>(rig->view.get(), "Image4");
@@ -239,7 +259,7 @@ TEST_F(TrendWindow, ExportsWriteTheChartAsAnImageAndTheSamplesAsCsv) {
 }
 
 TEST_F(TrendWindow, LogWindowShowsTheHiddenLogLiveAndSavesIt) {
-  LogWindowView& log = rig->watch->log_view;
+  LogWindowView& log = rig->watch->log_view();
   rig->view->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(rig->view.get()));
   QTest::keyClick(rig->view.get(), Qt::Key_L, Qt::ControlModifier);
