@@ -15,6 +15,7 @@
 #include "gui/qt_seams.h"
 #include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
+#include "gui/trend_window_loader.h"
 #include "gui/watch_windows.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   qt.setWindowIcon(AppIcon());
   MainWindowView view(app, window);
-  WatchWindows watch(app, window, view);
+  WatchWindows watch(app, window, view, TrendWindowFromLibrary());
   dialogs.SetParent(&view);
   // The setup window's widgets are made when it is first shown; its model lives from the start.
   std::unique_ptr<SetupWindowView> setup_view;
@@ -128,8 +129,12 @@ int main(int argc, char** argv) {
           if (!options.screenshot.isEmpty()) {
             sync_views();
             // The window on top: the setup window or a calibration window (--setup-after,
-            // --open), or the main window.
+            // --open), the trend window (--open trend), or the main window.
             QWidget* shown = QApplication::activeModalWidget();
+            if (!shown && options.open_window == QLatin1String(kOpenTrend)) {
+              for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->objectName() == QLatin1String("TrendWindow")) shown = w;
+            }
             if (!shown) shown = &view;
             if (!shown->grab().save(options.screenshot)) {
               Print(stderr, "zvk-analog: cannot write the screenshot to " +
@@ -143,16 +148,17 @@ int main(int argc, char** argv) {
 
   QTimer open_timer;
   if (!options.open_window.isEmpty()) {
-    const bool analog = options.open_window == QLatin1String(kOpenAnalogCalibration);
     // Clicked as a user would, once the module is identified and the button takes clicks; the
     // click returns when the dialog closes.
-    QObject::connect(&open_timer, &QTimer::timeout, &view, [&, analog] {
+    QObject::connect(&open_timer, &QTimer::timeout, &view, [&] {
       if (!app.device.Identified || app.discovery.SupervisionTicks == 30) return;
       open_timer.stop();
-      if (analog)
+      if (options.open_window == QLatin1String(kOpenAnalogCalibration))
         window.SpeedButton1Click();
-      else
+      else if (options.open_window == QLatin1String(kOpenThermistorCalibration))
         window.SpeedButton2Click();
+      else
+        window.form.Image4.UserClick();
     });
     open_timer.start(100);
   }

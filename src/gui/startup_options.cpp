@@ -55,8 +55,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("MS"));
   const QCommandLineOption open_option(
       QStringLiteral("open"),
-      QStringLiteral("Open WINDOW (analog-calibration or thermistor-calibration) from the main "
-                     "window once the module is identified."),
+      QStringLiteral("Open WINDOW (analog-calibration, thermistor-calibration or trend) from the "
+                     "main window once the module is identified."),
       QStringLiteral("WINDOW"));
   parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
                      setup_option, open_option});
@@ -121,10 +121,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
   if (parser.isSet(open_option)) {
     options.open_window = parser.value(open_option);
     if (options.open_window != QLatin1String(kOpenAnalogCalibration) &&
-        options.open_window != QLatin1String(kOpenThermistorCalibration))
-      return UsageError(QStringLiteral("--open needs %1 or %2, not '%3'")
+        options.open_window != QLatin1String(kOpenThermistorCalibration) &&
+        options.open_window != QLatin1String(kOpenTrend))
+      return UsageError(QStringLiteral("--open needs %1, %2 or %3, not '%4'")
                             .arg(QLatin1String(kOpenAnalogCalibration),
-                                 QLatin1String(kOpenThermistorCalibration), options.open_window));
+                                 QLatin1String(kOpenThermistorCalibration),
+                                 QLatin1String(kOpenTrend), options.open_window));
   }
 
   ParsedCommandLine result;

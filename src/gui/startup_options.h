@@ -18,12 +18,14 @@ struct StartupOptions {
   std::optional<int> setup_after_ms;  // clicks the setup button then
   QString screenshot;                 // empty: none
   // A window to open from the main window's button once the module is identified, as a user
-  // would (the screenshot then shows it): "analog-calibration" or "thermistor-calibration".
+  // would (the screenshot then shows it): "analog-calibration", "thermistor-calibration" or
+  // "trend".
   QString open_window;  // empty: none
 };
 
 inline constexpr const char* kOpenAnalogCalibration = "analog-calibration";
 inline constexpr const char* kOpenThermistorCalibration = "thermistor-calibration";
+inline constexpr const char* kOpenTrend = "trend";
 
 struct ParsedCommandLine {
   std::optional<StartupOptions> options;  // set when the program should run

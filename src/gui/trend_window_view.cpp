@@ -129,6 +129,10 @@ TrendWindowView::~TrendWindowView() {
   model_.on_record_error = nullptr;
 }
 
+void TrendWindowView::OnLogRequested(std::function<void()> action) {
+  connect(this, &TrendWindowView::logRequested, this, std::move(action));
+}
+
 void TrendWindowView::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   Refresh();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/trend_window.h"
+
 class QChart;
 class QChartView;
 class QCheckBox;
@@ -31,16 +33,18 @@ using SaveFileChooser =
 // Shows an error: caption and text.
 using ErrorReporter = std::function<void(const QString& caption, const QString& text)>;
 
-class TrendWindowView final : public QWidget {
+class TrendWindowView final : public QWidget, public TrendWindow {
   Q_OBJECT
 
  public:
   explicit TrendWindowView(TrendModel& model, QWidget* parent = nullptr);
   ~TrendWindowView() override;
 
+  QWidget& widget() override { return *this; }
   // Draws the model's samples again; the poll calls it after every sample. Hidden, it waits
   // until it is shown.
-  void Refresh();
+  void Refresh() override;
+  void OnLogRequested(std::function<void()> action) override;
 
   // The file dialog and the error box; tests put their own here.
   SaveFileChooser choose_file;

@@ -16,10 +16,12 @@ void Raise(QWidget& window) {
 
 }  // namespace
 
-WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_view, WallClock clock)
+WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_view,
+                           TrendWindowMaker make_trend, WallClock clock)
     : trend(clock),
       app_(app),
       window_(window),
+      make_trend_(std::move(make_trend)),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
         trend.Add(sample);
         if (trend_view_) trend_view_->Refresh();
@@ -36,13 +38,17 @@ WatchWindows::~WatchWindows() {
   app_.on_log = nullptr;
 }
 
-TrendWindowView& WatchWindows::trend_view() {
+TrendWindow* WatchWindows::trend_view() {
   if (!trend_view_) {
-    trend_view_ = std::make_unique<TrendWindowView>(trend);
-    QObject::connect(trend_view_.get(), &TrendWindowView::logRequested, trend_view_.get(),
-                     [this] { ShowLog(); });
+    std::string error;
+    trend_view_ = make_trend_(trend, &error);
+    if (!trend_view_) {
+      app_.seams.dialogs.ErrorBox(error);
+      return nullptr;
+    }
+    trend_view_->OnLogRequested([this] { ShowLog(); });
   }
-  return *trend_view_;
+  return trend_view_.get();
 }
 
 LogWindowView& WatchWindows::log_view() {
@@ -51,7 +57,7 @@ LogWindowView& WatchWindows::log_view() {
 }
 
 void WatchWindows::ShowTrend() {
-  Raise(trend_view());
+  if (TrendWindow* view = trend_view()) Raise(view->widget());
 }
 
 void WatchWindows::ShowLog() {

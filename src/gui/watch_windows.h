@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "gui/log_window_view.h"
-#include "gui/trend_window_view.h"
+#include "gui/trend_window.h"
 #include "record/sample.h"
 #include "record/trend_model.h"
 
@@ -21,8 +21,10 @@ class MainWindowView;
 
 class WatchWindows {
  public:
-  // `clock` times the samples: the system clock, or one a test or a screenshot moves itself.
-  WatchWindows(App& app, MainWindow& window, MainWindowView& main_view,
+  // `make_trend` makes the trend window (the program loads it from its library; tests and the
+  // screenshot make it directly). `clock` times the samples: the system clock, or one a test or
+  // a screenshot moves itself.
+  WatchWindows(App& app, MainWindow& window, MainWindowView& main_view, TrendWindowMaker make_trend,
                WallClock clock = SystemWallClock());
   ~WatchWindows();
   WatchWindows(const WatchWindows&) = delete;
@@ -32,8 +34,9 @@ class WatchWindows {
   void ShowLog();
 
   // Each window is built when it is first wanted: until then a sample only goes into the model,
-  // and a log line only into the log, and the chart costs no memory.
-  TrendWindowView& trend_view();
+  // and a log line only into the log, and the chart costs no memory. The trend window is null
+  // when it could not be made (the error box has said why).
+  TrendWindow* trend_view();
   LogWindowView& log_view();
 
   TrendModel trend;
@@ -41,8 +44,9 @@ class WatchWindows {
  private:
   App& app_;
   MainWindow& window_;
+  TrendWindowMaker make_trend_;
   PollSampler sampler_;
-  std::unique_ptr<TrendWindowView> trend_view_;
+  std::unique_ptr<TrendWindow> trend_view_;
   std::unique_ptr<LogWindowView> log_view_;
 };
 

@@ -231,5 +231,22 @@ TEST(Program, TimedRunOpensACalibrationWindowForTheScreenshot) {
   EXPECT_EQ(QImage(shot).size(), QSize(412, 262));  // the thermistor window, not the main one
 }
 
+TEST(Program, TrendWindowComesFromItsLibraryWhenFirstOpened) {
+  sim::Options options;
+  options.model = sim::Model::Km3;
+  sim::Simulator sim(options);
+  const std::uint16_t port = sim.Start();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString shot = dir.filePath("window.png");
+
+  const ProgramRun run =
+      RunProgram({"--host", "127.0.0.1", "--port", QString::number(port), "--skip-wifi-check",
+                  "--quit-after", "1500", "--screenshot", shot, "--open", "trend"});
+  sim.Stop();
+  EXPECT_EQ(run.exit_code, 0) << run.err.toStdString();
+  EXPECT_EQ(QImage(shot).size(), QSize(760, 500));  // the trend window, not the main one
+}
+
 }  // namespace
 }  // namespace zvk::gui

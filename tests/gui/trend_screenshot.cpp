@@ -13,6 +13,7 @@
 #include <numbers>
 #include <string>
 
+#include "gui/trend_window_view.h"
 #include "link/wire.h"
 #include "record/recorder.h"
 #include "watch_rig.h"
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
   zvk::gui::WatchRig rig(zvk::sim::Model::Qn6);
   rig.sim->SetFahrenheit(5, true);
   rig.sim->SetSensorType(7, 0x00);
-  auto& trend = rig.watch->trend_view();
+  auto& trend = dynamic_cast<zvk::gui::TrendWindowView&>(*rig.watch->trend_view());
   trend.resize(860, 520);
   rig.watch->ShowTrend();
 

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "gui/log_window_view.h"
+#include "gui/trend_window_loader.h"
 #include "link/wire.h"
 #include "state/app.h"
 #include "watch_rig.h"
@@ -83,7 +84,7 @@ class TrendWindow : public ::testing::Test {
     rig.reset();
     fs::remove_all(dir);
   }
-  TrendWindowView& trend() { return rig->watch->trend_view(); }
+  TrendWindowView& trend() { return dynamic_cast<TrendWindowView&>(*rig->watch->trend_view()); }
   template <typename W>
   W* Find(QWidget* parent, const char* name) {
     W* widget = parent->findChild<W*>(QString::fromLatin1(name));
@@ -111,10 +112,48 @@ TEST(WatchWindows, AreBuiltWhenFirstOpenedAndThenShowWhatCameBefore) {
   EXPECT_EQ(rig.watch->trend.size(), 2u);
 
   rig.watch->ShowTrend();
-  EXPECT_EQ(DrawnAs(rig.watch->trend_view().chart(), "TH0 (\u2103)").points, std::vector<int>{2});
+  EXPECT_EQ(
+      DrawnAs(dynamic_cast<TrendWindowView*>(rig.watch->trend_view())->chart(), "TH0 (\u2103)")
+          .points,
+      std::vector<int>{2});
   rig.watch->ShowLog();
   EXPECT_EQ(rig.watch->log_view().text()->toPlainText().split('\n').size(),
             static_cast<qsizetype>(rig.app->log_lines.size()));
+}
+
+TEST(WatchWindows, TheProgramsTrendWindowComesFromItsLibrary) {
+  struct Case {
+    const char* what;
+    QString folder;
+    bool made;
+  };
+  const Case cases[] = {
+      {"the library beside the program", TrendWindowLibraryFolder(), true},
+      {"no library there", QStringLiteral("/nonexistent-zvk-folder"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WatchRig rig(sim::Model::Qn6, TrendWindowFromLibrary(c.folder));
+    rig.Polls(2);
+    rig.watch->ShowTrend();
+    if (c.made) {
+      EXPECT_TRUE(rig.dialogs.errors.empty()) << rig.dialogs.errors.front();
+      zvk::gui::TrendWindow* window = rig.watch->trend_view();
+      ASSERT_NE(window, nullptr);
+      EXPECT_TRUE(window->widget().isVisible());
+      const auto* chart = window->widget().findChild<QChartView*>();
+      ASSERT_NE(chart, nullptr);
+      EXPECT_FALSE(chart->chart()->series().isEmpty());
+    } else {
+      ASSERT_EQ(rig.dialogs.errors.size(), 1u);
+      EXPECT_EQ(rig.dialogs.errors[0].rfind("The trend window cannot be opened: ", 0), 0u)
+          << rig.dialogs.errors[0];
+      EXPECT_NE(rig.dialogs.errors[0].find("/nonexistent-zvk-folder/"), std::string::npos)
+          << rig.dialogs.errors[0];
+    }
+    rig.Polls(1);  // the poll goes on, with or without the window
+    EXPECT_EQ(rig.watch->trend.size(), 3u);
+  }
 }
 
 TEST_F(TrendWindow, TrendImageAndCtrlTOpenItWhileThePollGoesOn) {

@@ -4,9 +4,15 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "gui/trend_window_view.h"
+
 namespace zvk::gui {
 
-WatchRig::WatchRig(sim::Model model)
+TrendWindowMaker DirectTrendWindow() {
+  return [](TrendModel& model, std::string*) { return std::make_unique<TrendWindowView>(model); };
+}
+
+WatchRig::WatchRig(sim::Model model, TrendWindowMaker make_trend)
     : now(std::chrono::system_clock::now() - std::chrono::hours(2)) {
   sim::Options options;
   options.model = model;
@@ -19,7 +25,8 @@ WatchRig::WatchRig(sim::Model model)
   app->link.DevicePort = sim->Port();
   window->FormCreate();
   view = std::make_unique<MainWindowView>(*app, *window);
-  watch = std::make_unique<WatchWindows>(*app, *window, *view, [this] { return now; });
+  watch = std::make_unique<WatchWindows>(*app, *window, *view, std::move(make_trend),
+                                         [this] { return now; });
   pump.before_events = [this] { view->SyncFromModel(); };
   view->show();
   window->FormActivate();

@@ -15,9 +15,12 @@
 
 namespace zvk::gui {
 
+// The trend window made in the process, without its library.
+TrendWindowMaker DirectTrendWindow();
+
 class WatchRig {
  public:
-  explicit WatchRig(sim::Model model);
+  explicit WatchRig(sim::Model model, TrendWindowMaker make_trend = DirectTrendWindow());
   ~WatchRig();
 
   // One Timer1 and Timer3 tick, 100 ms later on the clock.

@@ -30,6 +30,7 @@ done
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in ./usr/bin/zvk-analog ./usr/bin/zvk ./usr/bin/zvk-sim \
+  ./usr/lib/zvk-analog/libzvk-analog-trend.so \
   ./usr/share/applications/zvk-analog.desktop \
   ./usr/share/icons/hicolor/scalable/apps/zvk-analog.svg; do
   grep -qx -- "$file" <<<"$contents" || fail "the package lacks $file"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder as a package would (prefix /usr) and checks what lands
-# there: the three programs, running from their new place, the icon and the menu entry, and
-# nothing else.
+# there: the three programs, running from their new place, the trend window's library, found by
+# the installed program, the icon and the menu entry, and nothing else.
 set -euo pipefail
 build=$1
 stage=$(mktemp -d)
@@ -16,6 +16,7 @@ DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 expected="usr/bin/zvk
 usr/bin/zvk-analog
 usr/bin/zvk-sim
+usr/lib/zvk-analog/libzvk-analog-trend.so
 usr/share/applications/zvk-analog.desktop
 usr/share/icons/hicolor/scalable/apps/zvk-analog.svg"
 installed=$(cd "$stage" && find . -type f -o -type l | sed 's|^\./||' | sort)
@@ -29,6 +30,25 @@ done
 "$stage/usr/bin/zvk-sim" --help >/dev/null || fail "the installed zvk-sim does not run"
 QT_QPA_PLATFORM=offscreen "$stage/usr/bin/zvk-analog" --help >/dev/null ||
   fail "the installed zvk-analog does not run"
+
+# The installed program opens its trend window from the installed library (a simulated module
+# on loopback; the screenshot is the trend window's size only when the window was made).
+"$stage/usr/bin/zvk-sim" --model km3 --listen 127.0.0.1 --port 0 >"$stage/sim.out" 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null || true; rm -rf "$stage"' EXIT
+for _ in $(seq 50); do
+  port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$stage/sim.out")
+  [[ -n $port ]] && break
+  sleep 0.1
+done
+[[ -n $port ]] || fail "the installed zvk-sim did not start"
+QT_QPA_PLATFORM=offscreen "$stage/usr/bin/zvk-analog" --host 127.0.0.1 --port "$port" \
+  --skip-wifi-check --quit-after 1500 --screenshot "$stage/trend.png" --open trend ||
+  fail "the installed zvk-analog did not open its trend window"
+file "$stage/trend.png" | grep -q '760 x 500' || fail "the screenshot is not the trend window"
+kill $sim
+wait $sim 2>/dev/null || true
+rm -f "$stage/sim.out" "$stage/trend.png"
 
 desktop=$stage/usr/share/applications/zvk-analog.desktop
 desktop-file-validate "$desktop" || fail "the menu entry is not valid"

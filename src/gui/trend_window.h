@@ -1,0 +1,36 @@
+// The trend window as the rest of the program sees it. Its chart is drawn with Qt Charts, which
+// lives in a library of its own (trend_window_module.cpp) that the program loads only when the
+// window is first opened: until then neither that library nor Qt Charts takes any memory.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QWidget;
+
+namespace zvk {
+class TrendModel;
+}
+
+namespace zvk::gui {
+
+class TrendWindow {
+ public:
+  virtual ~TrendWindow() = default;
+  virtual QWidget& widget() = 0;
+  // Draws the model's samples again (and follows a recording); called after every sample.
+  virtual void Refresh() = 0;
+  // Called when the user asks for the log window from the trend window.
+  virtual void OnLogRequested(std::function<void()> action) = 0;
+};
+
+// Makes the trend window over `model`; null, with `error` set, when it cannot be made.
+using TrendWindowMaker =
+    std::function<std::unique_ptr<TrendWindow>(TrendModel& model, std::string* error)>;
+
+// The name of the library's maker, and its type.
+inline constexpr const char* kTrendWindowMakerSymbol = "zvk_make_trend_window";
+using TrendWindowMakerFunction = TrendWindow* (*)(TrendModel& model);
+
+}  // namespace zvk::gui

@@ -1,0 +1,29 @@
+#include "gui/trend_window_loader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
+
+namespace zvk::gui {
+
+QString TrendWindowLibraryFolder() {
+  return QDir(QCoreApplication::applicationDirPath())
+      .absoluteFilePath(QStringLiteral("../lib/zvk-analog"));
+}
+
+TrendWindowMaker TrendWindowFromLibrary(const QString& folder) {
+  return [folder](TrendModel& model, std::string* error) -> std::unique_ptr<TrendWindow> {
+    // Loaded once; Qt keeps it loaded for the rest of the run.
+    QLibrary library(QDir(folder).absoluteFilePath(QStringLiteral("zvk-analog-trend")));
+    auto make =
+        reinterpret_cast<TrendWindowMakerFunction>(library.resolve(kTrendWindowMakerSymbol));
+    if (!make) {
+      if (error)
+        *error = "The trend window cannot be opened: " + library.errorString().toStdString();
+      return nullptr;
+    }
+    return std::unique_ptr<TrendWindow>(make(model));
+  };
+}
+
+}  // namespace zvk::gui

@@ -1,0 +1,17 @@
+// Finds the trend window's library beside the program (`../lib/zvk-analog/` from the folder of
+// the executable, in the build tree and once installed alike) and makes its windows.
+#pragma once
+
+#include <QString>
+
+#include "gui/trend_window.h"
+
+namespace zvk::gui {
+
+// The folder the program looks in.
+QString TrendWindowLibraryFolder();
+// A maker that loads the library from `folder` when it is first called. A library that is
+// missing or lacks the maker gives null and an error naming the file and the reason.
+TrendWindowMaker TrendWindowFromLibrary(const QString& folder = TrendWindowLibraryFolder());
+
+}  // namespace zvk::gui
