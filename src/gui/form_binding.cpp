@@ -122,6 +122,7 @@ QLineEdit* FormBinding::AddEdit(Edit& model, QWidget* parent, const char* name, 
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setGeometry(geometry);
+  edit->setToolTip(Text(model.hint));
   // An edit raises no event; the model reads its text when an action needs it.
   QObject::connect(edit, &QLineEdit::textEdited, edit,
                    [&model](const QString& text) { model.text = text.toStdString(); });
@@ -151,6 +152,7 @@ void FormBinding::Sync() {
       const QSignalBlocker block(widget);
       widget->setText(text);
     }
+    if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
   }
   for (auto& [model, widget] : combos_) SyncCombo(widget, *model);
 }

@@ -3,8 +3,6 @@
 #include <QCheckBox>
 #include <QFont>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -38,7 +36,10 @@ constexpr int kGaugeHeight = 16;
 }  // namespace
 
 SetupWindowView::SetupWindowView(App& app, SetupWindow& window, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), app_(app), window_(window) {
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+      app_(app),
+      window_(window),
+      binding_([this](const std::function<void()>& action) { Run(action); }) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(Text(window_.form.Caption));
   setModal(true);
@@ -76,39 +77,6 @@ void SetupWindowView::Run(const std::function<void()>& action) {
 
 // ---- building ----
 
-QGroupBox* SetupWindowView::AddGroup(const GroupBox& model, QWidget* parent, const char* name,
-                                     QRect geometry) {
-  auto* group = new QGroupBox(Text(model.caption), parent);
-  group->setObjectName(QString::fromLatin1(name));
-  group->setGeometry(geometry);
-  groups_.emplace_back(&model, group);
-  return group;
-}
-
-QLabel* SetupWindowView::AddLabel(const Label& model, QWidget* parent, const char* name,
-                                  QRect geometry) {
-  auto* label = new QLabel(parent);
-  label->setTextFormat(Qt::PlainText);  // module texts may hold '<' or '&'
-  label->setText(Text(model.caption));
-  label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(geometry);
-  labels_.emplace_back(&model, label);
-  return label;
-}
-
-QLineEdit* SetupWindowView::AddEdit(Edit& model, QWidget* parent, const char* name,
-                                    QRect geometry) {
-  auto* edit = new QLineEdit(parent);
-  edit->setObjectName(QString::fromLatin1(name));
-  edit->setGeometry(geometry);
-  edit->setToolTip(Text(model.hint));
-  // An edit raises no event; the actions read its text when their button is clicked.
-  connect(edit, &QLineEdit::textEdited, this,
-          [&model](const QString& text) { model.text = text.toStdString(); });
-  edits_.emplace_back(&model, edit);
-  return edit;
-}
-
 QRadioButton* SetupWindowView::AddRadio(RadioButton& model, QWidget* parent, const char* name,
                                         QRect geometry) {
   auto* radio = new QRadioButton(Text(model.caption), parent);
@@ -144,25 +112,25 @@ void SetupWindowView::Build() {
   const QIcon write = WriteIcon();
   const auto small = [](int x, int y) { return QRect(QPoint(x, y), kSmallImage); };
 
-  QGroupBox* ap = AddGroup(f.GroupBox1, this, "GroupBox1", {8, 6, 270, 112});
-  AddLabel(f.Label1, ap, "Label1", {10, 24, 76, 18});
-  AddEdit(f.Edit1, ap, "Edit1", {88, 22, 130, 22});
-  AddLabel(f.Label3, ap, "Label3", {10, 52, 76, 18});
+  QGroupBox* ap = binding_.AddGroup(f.GroupBox1, this, "GroupBox1", {8, 6, 270, 112});
+  binding_.AddLabel(f.Label1, ap, "Label1", {10, 24, 76, 18});
+  binding_.AddEdit(f.Edit1, ap, "Edit1", {88, 22, 130, 22});
+  binding_.AddLabel(f.Label3, ap, "Label3", {10, 52, 76, 18});
   AddRadio(f.RadioButton1, ap, "RadioButton1", {88, 52, 60, 18});
   AddRadio(f.RadioButton2, ap, "RadioButton2", {146, 52, 80, 18});
-  AddLabel(f.Label2, ap, "Label2", {10, 80, 76, 18});
-  AddEdit(f.Edit2, ap, "Edit2", {88, 78, 130, 22});
+  binding_.AddLabel(f.Label2, ap, "Label2", {10, 80, 76, 18});
+  binding_.AddEdit(f.Edit2, ap, "Edit2", {88, 78, 130, 22});
   AddImage(f.Image2, write, ap, "Image2", small(226, 20));
 
-  QGroupBox* station = AddGroup(f.GroupBox2, this, "GroupBox2", {284, 6, 270, 250});
-  AddLabel(f.Label4, station, "Label4", {10, 24, 76, 18});
-  AddEdit(f.Edit3, station, "Edit3", {88, 22, 130, 22});
-  AddLabel(f.Label5, station, "Label5", {10, 52, 60, 18});
+  QGroupBox* station = binding_.AddGroup(f.GroupBox2, this, "GroupBox2", {284, 6, 270, 250});
+  binding_.AddLabel(f.Label4, station, "Label4", {10, 24, 76, 18});
+  binding_.AddEdit(f.Edit3, station, "Edit3", {88, 22, 130, 22});
+  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 60, 18});
   AddRadio(f.RadioButton3, station, "RadioButton3", {64, 52, 56, 18});
   AddRadio(f.RadioButton4, station, "RadioButton4", {122, 52, 50, 18});
   AddRadio(f.RadioButton5, station, "RadioButton5", {176, 52, 80, 18});
-  AddLabel(f.Label6, station, "Label6", {10, 80, 76, 18});
-  AddEdit(f.Edit4, station, "Edit4", {88, 78, 130, 22});
+  binding_.AddLabel(f.Label6, station, "Label6", {10, 80, 76, 18});
+  binding_.AddEdit(f.Edit4, station, "Edit4", {88, 78, 130, 22});
   AddImage(f.Image3, write, station, "Image3", small(226, 20));
   check_box1_ = new QCheckBox(Text(f.CheckBox1.caption), station);
   check_box1_->setObjectName(QStringLiteral("CheckBox1"));
@@ -174,35 +142,35 @@ void SetupWindowView::Build() {
   auto* panel = new QWidget(station);
   panel->setObjectName(QStringLiteral("Panel1"));
   panel->setGeometry(6, 130, 258, 112);
-  AddLabel(f.Label10, panel, "Label10", {4, 8, 76, 18});
-  AddEdit(f.Edit8, panel, "Edit8", {82, 6, 130, 22});
-  AddLabel(f.Label11, panel, "Label11", {4, 38, 76, 18});
-  AddEdit(f.Edit9, panel, "Edit9", {82, 36, 130, 22});
-  AddLabel(f.Label12, panel, "Label12", {4, 68, 76, 18});
-  AddEdit(f.Edit10, panel, "Edit10", {82, 66, 130, 22});
+  binding_.AddLabel(f.Label10, panel, "Label10", {4, 8, 76, 18});
+  binding_.AddEdit(f.Edit8, panel, "Edit8", {82, 6, 130, 22});
+  binding_.AddLabel(f.Label11, panel, "Label11", {4, 38, 76, 18});
+  binding_.AddEdit(f.Edit9, panel, "Edit9", {82, 36, 130, 22});
+  binding_.AddLabel(f.Label12, panel, "Label12", {4, 68, 76, 18});
+  binding_.AddEdit(f.Edit10, panel, "Edit10", {82, 66, 130, 22});
   AddImage(f.Image10, write, panel, "Image10", small(220, 4));
 
-  QGroupBox* wifi = AddGroup(f.GroupBox5, this, "GroupBox5", {8, 124, 270, 60});
+  QGroupBox* wifi = binding_.AddGroup(f.GroupBox5, this, "GroupBox5", {8, 124, 270, 60});
   AddRadio(f.RadioButton6, wifi, "RadioButton6", {12, 28, 60, 18});
   AddRadio(f.RadioButton7, wifi, "RadioButton7", {88, 28, 80, 18});
   AddImage(f.Image4, write, wifi, "Image4", small(226, 16));
 
-  QGroupBox* web = AddGroup(f.GroupBox4, this, "GroupBox4", {8, 190, 270, 60});
-  AddLabel(f.Label7, web, "Label7", {10, 28, 76, 18});
-  AddEdit(f.Edit6, web, "Edit6", {88, 26, 100, 22});
+  QGroupBox* web = binding_.AddGroup(f.GroupBox4, this, "GroupBox4", {8, 190, 270, 60});
+  binding_.AddLabel(f.Label7, web, "Label7", {10, 28, 76, 18});
+  binding_.AddEdit(f.Edit6, web, "Edit6", {88, 26, 100, 22});
   AddImage(f.Image5, write, web, "Image5", small(226, 16));
 
-  QGroupBox* location = AddGroup(f.GroupBox3, this, "GroupBox3", {8, 256, 270, 60});
-  AddLabel(f.Label8, location, "Label8", {10, 28, 48, 18});
-  AddEdit(f.Edit5, location, "Edit5", {60, 26, 158, 22});
+  QGroupBox* location = binding_.AddGroup(f.GroupBox3, this, "GroupBox3", {8, 256, 270, 60});
+  binding_.AddLabel(f.Label8, location, "Label8", {10, 28, 48, 18});
+  binding_.AddEdit(f.Edit5, location, "Edit5", {60, 26, 158, 22});
   AddImage(f.Image6, write, location, "Image6", small(226, 16));
 
-  QGroupBox* modbus = AddGroup(f.GroupBox6, this, "GroupBox6", {284, 262, 270, 88});
-  AddLabel(f.Label9, modbus, "Label9", {10, 26, 76, 18});
-  AddEdit(f.Edit7, modbus, "Edit7", {88, 24, 70, 22});
-  AddLabel(f.Label13, modbus, "Label13", {10, 56, 76, 18});
-  AddEdit(f.Edit11, modbus, "Edit11", {88, 54, 70, 22});
-  AddLabel(f.Label14, modbus, "Label14", {164, 56, 30, 18});
+  QGroupBox* modbus = binding_.AddGroup(f.GroupBox6, this, "GroupBox6", {284, 262, 270, 88});
+  binding_.AddLabel(f.Label9, modbus, "Label9", {10, 26, 76, 18});
+  binding_.AddEdit(f.Edit7, modbus, "Edit7", {88, 24, 70, 22});
+  binding_.AddLabel(f.Label13, modbus, "Label13", {10, 56, 76, 18});
+  binding_.AddEdit(f.Edit11, modbus, "Edit11", {88, 54, 70, 22});
+  binding_.AddLabel(f.Label14, modbus, "Label14", {164, 56, 30, 18});
   AddImage(f.Image9, write, modbus, "Image9", small(226, 20));
 
   const QSize wide = kWideImageSize + QSize(4, 4);
@@ -219,21 +187,7 @@ void SetupWindowView::Build() {
 // ---- model to widgets ----
 
 void SetupWindowView::SyncFromModel() {
-  for (auto& [model, widget] : groups_) {
-    if (widget->title() != Text(model->caption)) widget->setTitle(Text(model->caption));
-    if (widget->isHidden() == model->visible) widget->setVisible(model->visible);
-  }
-  for (auto& [model, widget] : labels_) {
-    if (widget->text() != Text(model->caption)) widget->setText(Text(model->caption));
-    if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
-  }
-  for (auto& [model, widget] : edits_) {
-    if (widget->text() != Text(model->text)) {
-      const QSignalBlocker block(widget);
-      widget->setText(Text(model->text));
-    }
-    if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
-  }
+  binding_.Sync();
   // Radio buttons exclude each other within their group box; with none checked in the model,
   // that is lifted for a moment so the widgets can show it.
   for (auto& [model, widget] : radios_) {

@@ -9,10 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "gui/form_binding.h"
+
 class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QProgressBar;
 class QRadioButton;
 class QToolButton;
@@ -22,9 +21,6 @@ namespace zvk {
 class App;
 class SetupWindow;
 struct Button;
-struct Edit;
-struct GroupBox;
-struct Label;
 class RadioButton;
 }  // namespace zvk
 
@@ -51,9 +47,6 @@ class SetupWindowView final : public QDialog {
 
  private:
   void Build();
-  QGroupBox* AddGroup(const GroupBox& model, QWidget* parent, const char* name, QRect geometry);
-  QLabel* AddLabel(const Label& model, QWidget* parent, const char* name, QRect geometry);
-  QLineEdit* AddEdit(Edit& model, QWidget* parent, const char* name, QRect geometry);
   QRadioButton* AddRadio(RadioButton& model, QWidget* parent, const char* name, QRect geometry);
   QToolButton* AddImage(Button& model, const QIcon& icon, QWidget* parent, const char* name,
                         QRect geometry);
@@ -62,9 +55,7 @@ class SetupWindowView final : public QDialog {
 
   App& app_;
   SetupWindow& window_;
-  std::vector<std::pair<const GroupBox*, QGroupBox*>> groups_;
-  std::vector<std::pair<const Label*, QLabel*>> labels_;
-  std::vector<std::pair<const Edit*, QLineEdit*>> edits_;
+  FormBinding binding_;  // group boxes, labels and edits
   std::vector<std::pair<const RadioButton*, QRadioButton*>> radios_;
   std::vector<std::pair<const Button*, QToolButton*>> images_;
   QCheckBox* check_box1_ = nullptr;
