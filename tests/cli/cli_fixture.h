@@ -30,6 +30,10 @@ struct Result {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
+  std::string LastErrLine() const {
+    const std::vector<std::string> lines = ErrLines();
+    return lines.empty() ? std::string() : lines.back();
+  }
   std::vector<std::string> OutLines() const {
     std::vector<std::string> lines;
     std::istringstream in(out);
@@ -64,8 +68,11 @@ class cliZvk : public ::testing::Test {
   }
 
   Result Run(const std::vector<std::string>& args) {
-    CliEnv env{
-        .network = network, .hosts = &hosts, .read_answer = read_answer, .sleeper = &sleeper};
+    CliEnv env{.network = network,
+               .hosts = &hosts,
+               .read_answer = read_answer,
+               .progress_terminal = terminal,
+               .sleeper = &sleeper};
     std::ostringstream out, err;
     Result r;
     r.status = RunZvk(args, out, err, env);
@@ -82,6 +89,7 @@ class cliZvk : public ::testing::Test {
   // No interface at all unless a test adds some: nothing here ever scans the real host.
   test::FakeHostInterfaces hosts;
   AnswerReader read_answer;
+  bool terminal = false;  // standard error taken for a terminal: progress bars shown
   // The protocol's fixed waits, recorded instead of slept.
   test::RecordingSleeper sleeper;
   std::unique_ptr<sim::Simulator> sim;

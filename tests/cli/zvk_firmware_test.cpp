@@ -14,6 +14,7 @@
 
 #include "admin/firmware.h"
 #include "cli/zvk_cli.h"
+#include "cli_fixture.h"
 #include "link/wire.h"
 #include "sim/fault_list.h"
 #include "sim/simulator.h"
@@ -28,18 +29,6 @@ using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::string LastErrLine() const {
-    std::istringstream in(err);
-    std::string line, last;
-    while (std::getline(in, line)) last = line;
-    return last;
-  }
-};
-
 // 3000 bytes that sum to 4660 (0x1234).
 Bytes Image4660() {
   Bytes image(3000, 1);
@@ -53,32 +42,30 @@ std::vector<std::uint8_t> Codes(const std::vector<Bytes>& frames) {
   return codes;
 }
 
-class cliFirmware : public ::testing::Test {
+// The module's waits: it has taken the header before the image comes, and the image before the
+// final command.
+class cliFirmware : public cliZvk {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
            ("zvk-cli-fw-" +
             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(dir_);
-    // The waits stand for the module's time: it has taken the header before the image comes, and
-    // the image before the final command.
-    sleeper.on_sleep = [this](int) {
-      if (!sim) return;
-      if (sleeper.sleeps.size() == 1)
-        sim->WaitForFrames(static_cast<std::size_t>(network.connects - connects_before_), 5s);
-      else
-        sim->WaitForStreams(1, 5s);
-    };
   }
   void TearDown() override {
-    if (sim) sim->Stop();
+    cliZvk::TearDown();
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
 
   void StartModule() {
-    sim = std::make_unique<sim::Simulator>(sim::Options{});
-    sim->Start();
+    cliZvk::StartModule(sim::Model::Qn6);
+    sleeper.on_sleep = [this](int) {
+      if (sleeper.sleeps.size() == 1)
+        sim->WaitForFrames(static_cast<std::size_t>(network.connects - connects_before_), 5s);
+      else
+        sim->WaitForStreams(1, 5s);
+    };
   }
   std::string Put(const std::string& name, const Bytes& content) {
     const fs::path path = dir_ / name;
@@ -89,30 +76,9 @@ class cliFirmware : public ::testing::Test {
   }
 
   Result Run(std::vector<std::string> args) {
-    if (!closed_port) closed_port = test::ClosedLoopbackPort();
-    std::vector<std::string> all{"--host", "127.0.0.1", "--port",
-                                 std::to_string(sim ? sim->Port() : closed_port),
-                                 "--skip-wifi-check"};
-    all.insert(all.end(), args.begin(), args.end());
-    CliEnv env{network, &hosts, read_answer, terminal, &sleeper};
     connects_before_ = network.connects;
-    std::ostringstream out, err;
-    Result r;
-    r.status = RunZvk(all, out, err, env);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return cliZvk::Run(On(std::move(args)));
   }
-
-  std::vector<Bytes> Frames() const { return sim ? sim->Frames() : std::vector<Bytes>{}; }
-
-  test::LoopbackOnlyNetwork network;
-  test::FakeHostInterfaces hosts;
-  test::RecordingSleeper sleeper;
-  AnswerReader read_answer;
-  bool terminal = false;
-  std::unique_ptr<sim::Simulator> sim;
-  std::uint16_t closed_port = 0;
 
  private:
   fs::path dir_;

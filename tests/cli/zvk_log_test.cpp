@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/zvk_cli.h"
+#include "cli_fixture.h"
 #include "sim/simulator.h"
 #include "support/rig.h"
 #include "support/test_seams.h"
@@ -62,12 +63,6 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
   }
   return true;
 }
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 class cliLog : public ::testing::Test {
  protected:
