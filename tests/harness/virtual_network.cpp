@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 namespace zvk::harness {
 
@@ -68,53 +67,22 @@ class VirtualSocket final : public TcpSocket {
       error_ = "Broken pipe";
       return false;
     }
-    written_at_ = net_.now_ms;
-    events_ = net_.peer().Frame(frame);
-    std::stable_sort(events_.begin(), events_.end(),
+    std::vector<PeerEvent> events = net_.peer().Frame(frame);
+    std::stable_sort(events.begin(), events.end(),
                      [](const PeerEvent& a, const PeerEvent& b) { return a.at_ms < b.at_ms; });
+    reply_.Start(net_.now_ms, std::move(events));
     net_.watch.Expect();
     return true;
   }
 
-  IoStatus WaitReadable(int timeout_ms) override {
-    if (ended_) return IoStatus::Done;
-    if (written_at_ >= 0 && next_ < events_.size()) {
-      const long due = written_at_ + events_[next_].at_ms;
-      if (due <= net_.now_ms + timeout_ms) {
-        net_.now_ms = std::max(net_.now_ms, due);
-        return IoStatus::Done;
-      }
-    }
-    net_.now_ms += timeout_ms;
-    return IoStatus::Pending;
-  }
+  IoStatus WaitReadable(int timeout_ms) override { return reply_.Wait(net_.now_ms, timeout_ms); }
 
   long ReadSome(std::uint8_t* out, std::size_t capacity) override {
-    if (ended_) return reset_ ? -1 : 0;
-    std::size_t copied = 0;
-    while (written_at_ >= 0 && next_ < events_.size() && copied < capacity &&
-           written_at_ + events_[next_].at_ms <= net_.now_ms) {
-      const PeerEvent& event = events_[next_];
-      if (event.kind != PeerEvent::Kind::Send) {
-        if (copied > 0) break;  // the bytes before it first, as a socket gives them
-        ++next_;
-        ended_ = true;
-        reset_ = event.kind == PeerEvent::Kind::Reset;
-        if (reset_) error_ = "Connection reset by peer";
-        return reset_ ? -1 : 0;
-      }
-      const std::size_t n = std::min(capacity - copied, event.bytes.size() - offset_);
-      net_.watch.Arrived(out + copied, n);
-      if (n > 0) std::memcpy(out + copied, event.bytes.data() + offset_, n);
-      net_.delivered.insert(net_.delivered.end(), event.bytes.begin() + offset_,
-                            event.bytes.begin() + offset_ + n);
-      copied += n;
-      offset_ += n;
-      if (offset_ < event.bytes.size()) break;
-      offset_ = 0;
-      ++next_;
-    }
-    return copied > 0 ? static_cast<long>(copied) : -2;
+    return reply_.Read(net_.now_ms, out, capacity, error_,
+                       [this](const std::uint8_t* from, std::uint8_t* to, std::size_t n) {
+                         net_.watch.Arrived(to, n);
+                         net_.delivered.insert(net_.delivered.end(), from, from + n);
+                       });
   }
 
   void Close() override {
@@ -128,13 +96,8 @@ class VirtualSocket final : public TcpSocket {
   VirtualNetwork& net_;
   ConnectPlan plan_;
   long connect_at_ = 0;
-  long written_at_ = -1;
-  std::vector<PeerEvent> events_;
-  std::size_t next_ = 0;
-  std::size_t offset_ = 0;
+  TimedReply reply_;
   bool open_ = false;
-  bool ended_ = false;
-  bool reset_ = false;
   std::string error_;
 };
 

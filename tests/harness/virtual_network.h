@@ -12,19 +12,10 @@
 #include <vector>
 
 #include "harness/reply_watch.h"
+#include "harness/timed_reply.h"
 #include "link/tcp.h"
 
 namespace zvk::harness {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// One thing the far end does after it got the frame, `at_ms` after it arrived.
-struct PeerEvent {
-  enum class Kind { Send, Close, Reset };
-  int at_ms = 0;
-  Kind kind = Kind::Send;
-  Bytes bytes;  // Send only
-};
 
 struct ConnectPlan {
   enum class Kind { Accept, Refuse, Hang };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "support/test_seams.h"
 
@@ -39,6 +38,7 @@ class ScriptedSocket final : public TcpSocket {
     script_ = net_.scripts.front();
     net_.scripts.pop_front();
     connect_at_ = net_.now_ms + script_.connect_ms;
+    reply_.Start(-1, script_.steps);
     // As over Wi-Fi, the connect takes at least one pass of the event pump.
     return IoStatus::Pending;
   }
@@ -55,47 +55,17 @@ class ScriptedSocket final : public TcpSocket {
 
   bool WriteAll(const std::uint8_t* data, std::size_t length) override {
     net_.frames.emplace_back(data, data + length);
-    written_at_ = net_.now_ms;
+    reply_.Retime(net_.now_ms);
     return true;
   }
 
   IoStatus WaitReadable(int timeout_ms) override {
     if (timeout_ms > 0) net_.read_waits.push_back(timeout_ms);
-    if (ended_) return IoStatus::Done;
-    if (written_at_ >= 0 && next_ < script_.steps.size()) {
-      const long due = written_at_ + script_.steps[next_].at_ms;
-      if (due <= net_.now_ms + timeout_ms) {
-        net_.now_ms = std::max(net_.now_ms, due);
-        return IoStatus::Done;
-      }
-    }
-    net_.now_ms += timeout_ms;
-    return IoStatus::Pending;
+    return reply_.Wait(net_.now_ms, timeout_ms);
   }
 
   long ReadSome(std::uint8_t* out, std::size_t capacity) override {
-    if (ended_) return reset_ ? -1 : 0;
-    std::size_t copied = 0;
-    while (written_at_ >= 0 && next_ < script_.steps.size() &&
-           written_at_ + script_.steps[next_].at_ms <= net_.now_ms) {
-      const PeerStep& step = script_.steps[next_];
-      if (step.kind != PeerStep::Kind::Send) {
-        if (copied > 0) break;  // the bytes before it first, as a socket gives them
-        ++next_;
-        ended_ = true;
-        reset_ = step.kind == PeerStep::Kind::Reset;
-        if (reset_) error_ = "Connection reset by peer";
-        return reset_ ? -1 : 0;
-      }
-      const std::size_t n = std::min(capacity - copied, step.bytes.size() - offset_);
-      std::memcpy(out + copied, step.bytes.data() + offset_, n);
-      copied += n;
-      offset_ += n;
-      if (offset_ < step.bytes.size()) break;  // the caller's buffer is full
-      offset_ = 0;
-      ++next_;
-    }
-    return copied > 0 ? static_cast<long>(copied) : -2;
+    return reply_.Read(net_.now_ms, out, capacity, error_);
   }
 
   void Close() override {
@@ -109,11 +79,7 @@ class ScriptedSocket final : public TcpSocket {
   ScriptedNetwork& net_;
   PeerScript script_;
   long connect_at_ = 0;
-  long written_at_ = -1;
-  std::size_t next_ = 0;
-  std::size_t offset_ = 0;
-  bool ended_ = false;
-  bool reset_ = false;
+  harness::TimedReply reply_;
   bool closed_ = false;
   std::string error_;
 };

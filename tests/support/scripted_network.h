@@ -9,17 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "harness/timed_reply.h"
 #include "link/tcp.h"
 
 namespace zvk::test {
 
 // What the module does once the frame is written, at a time counted from the write.
-struct PeerStep {
-  enum class Kind { Send, Close, Reset };
-  int at_ms = 0;
-  Kind kind = Kind::Send;
-  std::vector<std::uint8_t> bytes;  // Send only
-};
+using PeerStep = harness::PeerEvent;
 
 PeerStep SendAt(int at_ms, std::vector<std::uint8_t> bytes);
 PeerStep CloseAt(int at_ms);
