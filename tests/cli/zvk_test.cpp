@@ -15,6 +15,7 @@
 #include "cli/cli_fixture.h"
 #include "cli/command.h"
 #include "cli/zvk_cli.h"
+#include "harness/virtual_network.h"
 #include "sim/simulator.h"
 #include "support/rig.h"
 #include "support/scripted_network.h"
@@ -122,7 +123,7 @@ class CannedModule final : public Network {
    public:
     explicit Socket(const Bytes& reply) : reply_(reply) {}
     IoStatus BeginConnect(const std::string& host, std::uint16_t) override {
-      EXPECT_TRUE(test::IsLoopbackAddress(host)) << host;
+      EXPECT_TRUE(harness::IsLoopbackHost(host)) << host;
       return IoStatus::Done;
     }
     IoStatus PollConnect(int) override { return IoStatus::Done; }

@@ -48,7 +48,6 @@ class VirtualNetwork final : public Network {
   std::vector<Bytes> frames;
   int connects = 0;
   int open_sockets = 0;
-  int foreign_hosts = 0;  // connects asked for an address outside 127.0.0.0/8
   // The bytes the far end delivered on the latest connection, in order.
   Bytes delivered;
 

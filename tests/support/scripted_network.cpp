@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "support/test_seams.h"
+#include "harness/virtual_network.h"
 
 namespace zvk::test {
 
@@ -25,7 +25,7 @@ class ScriptedSocket final : public TcpSocket {
   explicit ScriptedSocket(ScriptedNetwork& net) : net_(net) {}
 
   IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
-    if (!IsLoopbackAddress(host)) {
+    if (!harness::IsLoopbackHost(host)) {
       ADD_FAILURE() << "test tried to connect to " << host << ":" << port
                     << "; tests reach loopback only";
       return IoStatus::Failed;

@@ -2,14 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/virtual_network.h"
 #include "sim/net.h"
 
 namespace zvk::test {
-
-bool IsLoopbackAddress(const std::string& host) {
-  const auto octets = sim::net::ParseIpv4(host);
-  return octets && (*octets)[0] == 127;
-}
 
 namespace {
 
@@ -19,7 +15,7 @@ class GuardedSocket final : public TcpSocket {
       : inner_(std::move(inner)), network_(network) {}
 
   IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
-    if (sim::net::ParseIpv4(host) && !IsLoopbackAddress(host)) {
+    if (sim::net::ParseIpv4(host) && !harness::IsLoopbackHost(host)) {
       ADD_FAILURE() << "test tried to connect to " << host << ":" << port
                     << "; tests reach loopback only";
       return IoStatus::Failed;

@@ -29,8 +29,6 @@ class LoopbackOnlyNetwork final : public Network {
   std::function<bool(int connect, int write)> allow_write;
 };
 
-bool IsLoopbackAddress(const std::string& host);
-
 // Runs the scripted actions, one per call, while an exchange waits; then does nothing.
 class ScriptedPump final : public EventPump {
  public:
