@@ -19,15 +19,37 @@ QString Text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+// An editable box whose popup list is built when it first opens, not with the box: a window of
+// many boxes would otherwise carry a list view with its scroll bars and frame for each from the
+// start, though most are never opened.
+class ListBox final : public QComboBox {
+ public:
+  explicit ListBox(QWidget* parent) : QComboBox(parent) {
+    // Not setEditable(true): that builds the popup at once.
+    setLineEdit(new QLineEdit(this));
+    // Typed text is the model's business: no completion filling in items, no items added on
+    // Enter.
+    setCompleter(nullptr);
+    setInsertPolicy(QComboBox::NoInsert);
+  }
+
+  void showPopup() override {
+    if (!popup_sized_) {
+      popup_sized_ = true;
+      view()->setMinimumWidth(view()->sizeHintForColumn(0) + 24);
+    }
+    QComboBox::showPopup();
+  }
+
+ private:
+  bool popup_sized_ = false;
+};
+
 }  // namespace
 
-void BindCombo(QComboBox* combo, ComboBox& model, const RunEvent& run) {
-  combo->setEditable(true);
-  // Typed text is the model's business: no completion filling in items, no items added on Enter.
-  combo->setCompleter(nullptr);
-  combo->setInsertPolicy(QComboBox::NoInsert);
+QComboBox* NewBoundCombo(ComboBox& model, QWidget* parent, const RunEvent& run) {
+  QComboBox* combo = new ListBox(parent);
   for (const std::string& item : model.items) combo->addItem(Text(item));
-  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
   // `activated` comes only from the user (popup, arrow keys, Enter on a listed text);
   // `textEdited` only from typing. Programmatic changes raise neither.
   QObject::connect(combo, &QComboBox::activated, combo, [run, &model](int index) {
@@ -43,6 +65,7 @@ void BindCombo(QComboBox* combo, ComboBox& model, const RunEvent& run) {
                    [run, &model](const QString& text) {
                      run([&model, &text] { model.UserType(text.toStdString()); });
                    });
+  return combo;
 }
 
 void SyncGroup(QGroupBox* widget, const GroupBox& model) {
@@ -110,10 +133,9 @@ QPushButton* FormBinding::AddButton(Button& model, QWidget* parent, const char* 
 
 QComboBox* FormBinding::AddCombo(ComboBox& model, QWidget* parent, const char* name,
                                  QRect geometry) {
-  auto* combo = new QComboBox(parent);
+  QComboBox* combo = NewBoundCombo(model, parent, run_);
   combo->setObjectName(QString::fromLatin1(name));
   combo->setGeometry(geometry);
-  BindCombo(combo, model, run_);
   combos_.emplace_back(&model, combo);
   return combo;
 }

@@ -31,9 +31,9 @@ namespace zvk::gui {
 // every view up to date.
 using RunEvent = std::function<void(const std::function<void()>&)>;
 
-// Makes `combo` an editable box over `model`: its items, and the user's picks and typing raised
-// as the model's events through `run`. The model's own changes raise none.
-void BindCombo(QComboBox* combo, ComboBox& model, const RunEvent& run);
+// A new editable box over `model`: its items, and the user's picks and typing raised as the
+// model's events through `run`. The model's own changes raise none.
+QComboBox* NewBoundCombo(ComboBox& model, QWidget* parent, const RunEvent& run);
 
 // Each copies a control's state onto its widget where the two differ, with the widget's signals
 // blocked.

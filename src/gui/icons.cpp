@@ -1,37 +1,94 @@
 #include "gui/icons.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOption>
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <utility>
+#include <vector>
 
 namespace zvk::gui {
 
 namespace {
 
-// Drawn on a grid of `size` (32 x 32 unless told), rendered at two scales so high-density
-// screens stay sharp.
-QIcon Draw(const std::function<void(QPainter&)>& paint, QSize size = {32, 32}) {
-  QIcon icon;
-  for (int scale : {1, 2}) {
-    QPixmap pixmap(size * scale);
+// A picture drawn on a grid of its natural size when a size of it is first asked for, and kept
+// at that size. It answers as an icon holding the picture at its natural size and at twice that
+// would: the one of the two that serves a wanted size best, made smaller to fit it. Nothing is
+// drawn before the picture is shown, and only at the sizes and scales the screen asks for.
+class DrawnIcon final : public QIconEngine {
+ public:
+  DrawnIcon(std::function<void(QPainter&)> paint, QSize natural)
+      : paint_(std::move(paint)), natural_(natural) {}
+
+  QSize actualSize(const QSize& wanted, QIcon::Mode, QIcon::State) override {
+    auto area = [](QSize s) { return qint64{s.width()} * s.height(); };
+    QSize shown = area(natural_) >= area(wanted) ? natural_ : natural_ * 2;
+    if (shown.width() > wanted.width() || shown.height() > wanted.height())
+      shown.scale(wanted, Qt::KeepAspectRatio);
+    return shown;
+  }
+
+  QPixmap pixmap(const QSize& wanted, QIcon::Mode mode, QIcon::State state) override {
+    const QSize shown = actualSize(wanted, mode, state);
+    if (shown.isEmpty()) return {};
+    for (const Drawn& d : drawn_)
+      if (d.size == shown && d.mode == mode) return d.pixmap;
+    QPixmap pixmap(shown);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.scale(scale, scale);
-    paint(p);
+    p.scale(static_cast<double>(shown.width()) / natural_.width(),
+            static_cast<double>(shown.height()) / natural_.height());
+    paint_(p);
     p.end();
-    icon.addPixmap(pixmap);
+    // Greyed out or selected as the style shows a picture in that state.
+    if (mode == QIcon::Disabled || mode == QIcon::Selected) {
+      const QStyleOption option;
+      if (QPixmap styled = QApplication::style()->generatedIconPixmap(mode, pixmap, &option);
+          !styled.isNull())
+        pixmap = styled;
+    }
+    drawn_.push_back({shown, mode, pixmap});
+    return pixmap;
   }
-  return icon;
+
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    const qreal scale = painter->device() != nullptr ? painter->device()->devicePixelRatio()
+                                                     : qApp->devicePixelRatio();
+    painter->drawPixmap(rect, pixmap(rect.size() * scale, mode, state));
+  }
+
+  QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+    return {natural_, natural_ * 2};
+  }
+
+  QIconEngine* clone() const override { return new DrawnIcon(*this); }
+
+ private:
+  struct Drawn {
+    QSize size;
+    QIcon::Mode mode;
+    QPixmap pixmap;
+  };
+  std::function<void(QPainter&)> paint_;
+  QSize natural_;
+  std::vector<Drawn> drawn_;
+};
+
+QIcon Draw(std::function<void(QPainter&)> paint, QSize size = {32, 32}) {
+  return QIcon(new DrawnIcon(std::move(paint), size));
 }
 
 // A wide picture: a round badge with `symbol` drawn in it, and the word beside it.
 QIcon Wide(const QColor& color, const QString& word, const std::function<void(QPainter&)>& symbol) {
   return Draw(
-      [&](QPainter& p) {
+      [color, word, symbol](QPainter& p) {
         p.setPen(QPen(color.darker(140), 1));
         p.setBrush(QColor(246, 248, 251));
         p.drawRoundedRect(QRectF(0.5, 0.5, kWideImageSize.width() - 1, 35), 5, 5);

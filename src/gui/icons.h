@@ -1,4 +1,4 @@
-// The clickable images of the main window and the program's own icon, drawn at start-up.
+// The clickable images of the windows and the program's own icon, each drawn when first shown.
 #pragma once
 
 #include <QIcon>

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "gui/form_binding.h"
 #include "gui/icons.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
@@ -203,33 +204,13 @@ QLabel* MainWindowView::AddValueLabel(const Label& model, QWidget* parent, const
 
 QComboBox* MainWindowView::AddCombo(ComboBox& model, QWidget* parent, const char* name,
                                     QRect geometry) {
-  auto* combo = new QComboBox(parent);
+  QComboBox* combo = NewBoundCombo(model, parent, [this](const std::function<void()>& event) {
+    user_acted_ = true;
+    Run(event);
+  });
   combo->setObjectName(QString::fromLatin1(name));
   combo->setGeometry(geometry);
-  combo->setEditable(true);
-  // Typed text is the model's business: no completion filling in items, no items added on Enter.
-  combo->setCompleter(nullptr);
-  combo->setInsertPolicy(QComboBox::NoInsert);
   combo->setMaxVisibleItems(22);
-  for (const std::string& item : model.items) combo->addItem(Text(item));
-  combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 24);
-
-  // `activated` comes only from the user (popup, arrow keys, Enter on a listed text);
-  // `textEdited` only from typing. Programmatic changes raise neither.
-  connect(combo, &QComboBox::activated, this, [this, &model](int index) {
-    user_acted_ = true;
-    Run([&model, index] {
-      // Enter on an unchanged text re-activates the shown item: no change, no event.
-      if (index < 0 || (index == model.item_index() &&
-                        model.text() == model.items[static_cast<std::size_t>(index)]))
-        return;
-      model.UserPick(index);
-    });
-  });
-  connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& text) {
-    user_acted_ = true;
-    Run([&model, &text] { model.UserType(text.toStdString()); });
-  });
   combos_.push_back({&model, combo});
   return combo;
 }

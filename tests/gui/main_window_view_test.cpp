@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -258,6 +259,22 @@ TEST(MainWindowView, VoltageWidgetChangesSendOneRangeFrameEach) {
   EXPECT_TRUE(rig.FramesWithCode(wire::CMD_SET_RANGE_CONFIG).empty());
   EXPECT_EQ(rig.Find<QComboBox>("ComboBox2")->currentText(), "1:-/+5V");
   EXPECT_TRUE(rig.Find<QRadioButton>("RadioButton2")->isChecked());
+
+  // A pick from the list, which the box builds when it first opens, wide enough for its items.
+  QComboBox* box = rig.Find<QComboBox>("ComboBox2");
+  EXPECT_EQ(box->findChild<QAbstractItemView*>(), nullptr);
+  rig.WaitClearOfSupervision();
+  rig.sim->ClearFrames();
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  ASSERT_TRUE(WaitUntil([&] { return list->isVisible(); }));
+  EXPECT_EQ(list->minimumWidth(), list->sizeHintForColumn(0) + 24);
+  list->setCurrentIndex(box->model()->index(2, 0));
+  QTest::keyClick(list, Qt::Key_Return);
+  frames = rig.SettledFrames(wire::CMD_SET_RANGE_CONFIG);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0][wire::rangecfg::kRangeCodes + 1], 2);
+  EXPECT_FALSE(list->isVisible());
 }
 
 TEST(MainWindowView, TicksCopyOnlyWhatChangedAndBringBackAWidgetTheUserMovedAway) {
