@@ -18,9 +18,9 @@ namespace zvk::gui {
 namespace {
 
 // A picture drawn on a grid of its natural size when a size of it is first asked for, and kept
-// at that size. It answers as an icon holding the picture at its natural size and at twice that
-// would: the one of the two that serves a wanted size best, made smaller to fit it. Nothing is
-// drawn before the picture is shown, and only at the sizes and scales the screen asks for.
+// at that size. Its sizes are those of an icon holding the picture at its natural size and at
+// twice that: the one of the two that serves a wanted size best, made smaller to fit it. Nothing
+// is drawn before the picture is shown, and only at the sizes and scales the screen asks for.
 class DrawnIcon final : public QIconEngine {
  public:
   DrawnIcon(std::function<void(QPainter&)> paint, QSize natural)
