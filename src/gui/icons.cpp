@@ -37,6 +37,8 @@ class DrawnIcon final : public QIconEngine {
   QPixmap pixmap(const QSize& wanted, QIcon::Mode mode, QIcon::State state) override {
     const QSize shown = actualSize(wanted, mode, state);
     if (shown.isEmpty()) return {};
+    // A picture under the pointer looks as it does at rest: one drawing serves both.
+    if (mode == QIcon::Active) mode = QIcon::Normal;
     for (const Drawn& d : drawn_)
       if (d.size == shown && d.mode == mode) return d.pixmap;
     QPixmap pixmap(shown);

@@ -55,8 +55,9 @@ TEST(DrawnIcons, DrawAtTheScaleOfTheScreenAndGreyOutWhenDisabled) {
     const QImage disabled = icon.pixmap(QSize(32, 32), QIcon::Disabled).toImage();
     ASSERT_EQ(disabled.size(), normal.size());
     EXPECT_NE(disabled, normal);
-    // Asked again, the same picture.
+    // Asked again, or under the pointer, the same picture.
     EXPECT_EQ(icon.pixmap(QSize(32, 32)).toImage(), normal);
+    EXPECT_EQ(icon.pixmap(QSize(32, 32), QIcon::Active).toImage(), normal);
   }
 }
 
