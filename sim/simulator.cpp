@@ -83,6 +83,19 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
   return plan;
 }
 
+bool SpoilsReply(Fault fault) {
+  switch (fault) {
+    case Fault::NoReply:
+    case Fault::WrongSignature:
+    case Fault::Refuse:
+    case Fault::Truncate:
+    case Fault::Reset:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 struct Simulator::Impl {
@@ -121,6 +134,11 @@ struct Simulator::Impl {
       if (module.reboot_requested) Restart();
       if (!reply) return std::nullopt;
       fault = TakeFault(frame[wire::kReplyCode]);
+      // An announce answered with anything but a whole acknowledgement gets no content from the
+      // utility: the module stops waiting for it, or it would take the next command's
+      // connection for the content.
+      if (fault && frame[wire::kReplyCode] == wire::CMD_WRITE_FILE && SpoilsReply(fault->fault))
+        module.ClaimStream(Seconds());
     }
     return PlanReply(std::move(*reply), fault);
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "link/acknowledgement.h"
 #include "link/discovery.h"
 #include "link/exchange.h"
 #include "link/wire.h"
@@ -23,7 +24,12 @@ Sent Issue(App& app, std::uint8_t code, std::uint8_t length, Way way,
   link.PendingCommand = code;
   link.CommandFrame[wire::kReplyCode] = code;
   const bool was_busy = link.LinkBusy;
-  if (way == Way::Transact ? Transact(link, length) : SendOnly(link, length)) return {true, {}};
+  if (way == Way::SendOnly ? SendOnly(link, length) : Transact(link, length)) {
+    if (way == Way::SendOnly) return {true, {}, true};
+    std::string refused = NotAcknowledgedReason(link, code);
+    if (refused.empty()) return {true, {}, true};
+    return {false, std::move(refused), true};
+  }
   // The exchange has put its reason on the status line ("Connect Timeout", "Link error, ...").
   return {false, was_busy ? std::string("another command is in progress") : app.Status()};
 }

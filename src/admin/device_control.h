@@ -11,10 +11,12 @@ namespace zvk {
 
 class App;
 
-// Whether a command went out, and when it did not, why (for the result box).
+// Whether a command is done: it went out and, where the module answers, the module
+// acknowledged it. When it is not, why (for the result box).
 struct Sent {
   bool ok = false;
-  std::string why;  // "the module was not found", "Connect Timeout", ...
+  std::string why;        // "the module was not found", "Connect Timeout", ...
+  bool went_out = false;  // the frame was written, but the answer was not an acknowledgement
   explicit operator bool() const { return ok; }
 };
 

@@ -209,7 +209,7 @@ void FirmwareUpdate::ChecksumReply() {
     AfterExchange(link, [this] { reboot_sent = static_cast<bool>(SendReboot(app_)); });
   } else {
     app_.SetStatus(kUpdateFailed);
-    dialogs.MessageBox(kUpdateFailed, kUpdateFailed, MsgIcon::Error, MsgButtons::Ok);
+    dialogs.FailureBox(kUpdateFailed, kUpdateFailed, MsgIcon::Error);
     outcome = FirmwareOutcome::Mismatch;
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "link/acknowledgement.h"
 #include "link/exchange.h"
 #include "state/app.h"
 #include "util/byte_order.h"
@@ -99,10 +100,16 @@ void WriteRemoteFile(App& app, const std::string& name, std::size_t n) {
   PutBe32(&link.CommandFrame[kChecksum], checksum);
   app.SetStatus("Send FileName: " + name);
   PutName(link, name);
-  link.PendingCommand = 0;  // the announce's reply is never examined
+  link.PendingCommand = 0;  // no handler acts on the announce's reply
   link.CommandFrame[wire::kReplyCode] = wire::CMD_WRITE_FILE;
   SendOrThrow(app, kAnnounceLength, "File " + name);
+  const std::string refused = NotAcknowledgedReason(link, wire::CMD_WRITE_FILE);
   link.ReplyTimedOut = false;  // a lost reply to the announce is never retried
+  // A module that did not take the announce does not expect the content: streaming it anyway
+  // would report a file written that the module never stored.
+  if (!refused.empty())
+    throw RemoteFileError("File " + name + " not written: its announce was not acknowledged, " +
+                          refused + "; the content was not sent");
 
   app.gauge.SetProgress(0);
   const int count = static_cast<int>(n);
@@ -121,6 +128,9 @@ void DeleteRemoteFile(App& app, const std::string& name) {
   link.PendingCommand = wire::CMD_DELETE_FILE;
   link.CommandFrame[wire::kReplyCode] = wire::CMD_DELETE_FILE;
   SendOrThrow(app, kDeleteLength, "Delete of " + name);
+  const std::string refused = NotAcknowledgedReason(link, wire::CMD_DELETE_FILE);
+  if (!refused.empty())
+    throw RemoteFileError("Delete of " + name + " not acknowledged: " + refused);
 }
 
 }  // namespace zvk

@@ -13,9 +13,9 @@ namespace zvk {
 
 class App;
 
-// A file operation that did not reach the module: the announce or the delete could not be sent,
-// or the content's connection could not be opened or broke. Raised out of the user action that
-// called it, which stops there; the front end shows the text in its error box.
+// A file operation that did not reach the module: the announce or the delete could not be sent
+// or was not acknowledged, or the content's connection could not be opened or broke. Raised out of
+// the user action that called it, which stops there; the front end shows the text in its error box.
 class RemoteFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -48,13 +48,14 @@ void StreamContent(App& app, std::size_t n, GaugeRule rule);
 // announce (60 bytes, pending command 0, a missing reply is never retried), gauge and status,
 // the 1500 ms wait, then StreamContent. Throws RemoteFileError, before anything is sent, for a
 // name longer than 43 bytes or n beyond the buffer; when the announce could not be sent (no
-// connection, or the link busy with another exchange) nothing is streamed; and as
-// StreamContent does.
+// connection, or the link busy with another exchange) or was not acknowledged (refused,
+// unanswered, a wrong signature or code), with nothing streamed; and as StreamContent does.
 void WriteRemoteFile(App& app, const std::string& name, std::size_t n);
 
 // Asks the module to delete the file `name` (40 bytes, pending command 93; the frame bytes it
 // does not write keep what the previous command left). Throws RemoteFileError, before anything
-// is sent, for a name longer than 23 bytes, and when the frame could not be sent.
+// is sent, for a name longer than 23 bytes, and when the frame could not be sent or was not
+// acknowledged.
 void DeleteRemoteFile(App& app, const std::string& name);
 
 }  // namespace zvk

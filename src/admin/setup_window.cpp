@@ -26,6 +26,7 @@ constexpr std::int32_t kMaxIdleTimeout = 65000;
 constexpr const char* kConfirm = "Confirm";
 constexpr const char* kInformation = "Information";
 constexpr const char* kErrorFound = "Error found!";
+constexpr const char* kNotDone = "Error";
 constexpr const char* kReboot = ",\n    . Manual Reboot to take effect!";
 
 std::string Utf8(const std::string& module_text) {
@@ -130,26 +131,38 @@ void SetupWindow::FormActivate() {
 }
 
 void SetupWindow::FormClose() {
-  // Polling comes back only for a module that has described itself before.
-  if (!app_.device.DeviceInfoLoaded) return;
-  QueueCommand(app_.link, wire::CMD_GET_DEVICE);
+  // The settings may have changed: a module that has described itself is asked again. One that
+  // has not is found by the supervision tick, which needs polling back to run at all.
+  if (app_.device.DeviceInfoLoaded) QueueCommand(app_.link, wire::CMD_GET_DEVICE);
   app_.discovery.PollingEnabled = true;
 }
 
 // ---- the steps every action shares ----
 
 std::optional<std::string> SetupWindow::ModuleText(const Edit& edit, const std::string& field) {
+  std::string bytes;
   try {
-    return Utf8ToModuleText(edit.text);
+    bytes = Utf8ToModuleText(edit.text);
   } catch (const TextCodecError& e) {
     InputError("    . " + field + ": " + e.what() + ".");
     return std::nullopt;
   }
+  // A line break or another control character in a name or a key is a typing or pasting
+  // accident; the module would keep it and show it back garbled.
+  const auto control = std::find_if(bytes.begin(), bytes.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  if (control != bytes.end()) {
+    InputError("    . " + field + ": control characters (line breaks, tabs) are not allowed.");
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 void SetupWindow::InputError(const std::string& text) {
   last_outcome = SetupOutcome::Refused;
-  app_.seams.dialogs.MessageBox(kErrorFound, text, MsgIcon::Error, MsgButtons::Ok);
+  app_.seams.dialogs.FailureBox(kErrorFound, text, MsgIcon::Error);
 }
 
 bool SetupWindow::Confirm(const std::string& text) {
@@ -191,8 +204,8 @@ void SetupWindow::Result(const Sent& sent, const std::string& success, const std
     return;
   }
   last_outcome = SetupOutcome::NotSent;
-  app_.seams.dialogs.MessageBox(kInformation, what + " not sent,\n    . " + sent.why,
-                                MsgIcon::Warning, MsgButtons::Ok);
+  const char* outcome = sent.went_out ? " not acknowledged,\n    . " : " not sent,\n    . ";
+  app_.seams.dialogs.FailureBox(kNotDone, what + outcome + sent.why, MsgIcon::Error);
 }
 
 // ---- the write actions ----
@@ -312,7 +325,7 @@ void SetupWindow::Image6Click() {
 void SetupWindow::Image9Click() {
   const auto refuse = [this](const std::string& caption, const std::string& text) {
     last_outcome = SetupOutcome::Refused;
-    app_.seams.dialogs.MessageBox(caption, text, MsgIcon::None, MsgButtons::Ok);
+    app_.seams.dialogs.FailureBox(caption, text, MsgIcon::None);
   };
   constexpr const char* kPortInput = "Modbus port input Error";
   constexpr const char* kTimeoutInput = "Modbus Idle Timeout input Error";

@@ -103,14 +103,12 @@ bool AnalogCalibrationWindow::Stop(const std::string& operation, const std::stri
   return false;
 }
 
-void AnalogCalibrationWindow::WriteRefFile() {
+std::string AnalogCalibrationWindow::WriteRefFile() {
   const AnalogRefBlock& block = app_.meas.AnalogRefBlock;
   std::copy(block.begin(), block.end(), app_.transfer.data());
   for (std::size_t at = 0; at < block.size(); at += kBlockLineBytes)
     app_.Log(HexBytes(block.data() + at, kBlockLineBytes));
-  WriteRemoteFile(app_, wire::kAnalogRefFile, block.size());
-  app_.seams.sleeper.SleepMs(kReloadAfterWriteMs);
-  SendReloadRefConfig(app_);
+  return WriteAndReload(app_, wire::kAnalogRefFile, block.size());
 }
 
 bool AnalogCalibrationWindow::CalibrateAnalogChannel(std::uint8_t n) {
@@ -152,7 +150,10 @@ bool AnalogCalibrationWindow::CalibrateAnalogChannel(std::uint8_t n) {
   std::uint8_t bytes[8];
   PutLeDouble(bytes, ref);
   app_.Log(HexBytes(bytes, sizeof bytes));
-  WriteRefFile();
+  if (const std::string why = WriteRefFile(); !why.empty()) {
+    ShowCalibrationFailure(app_, operation, why);
+    return false;
+  }
   return true;
 }
 
@@ -166,7 +167,10 @@ bool AnalogCalibrationWindow::ResetAnalogReference(std::uint8_t n) {
     return Stop(ch + " reference reset",
                 "no reference block has been read from the voltage module yet");
   block.ResetActiveRef(n);
-  WriteRefFile();
+  if (const std::string why = WriteRefFile(); !why.empty()) {
+    ShowCalibrationFailure(app_, ch + " reference reset", why);
+    return false;
+  }
   return true;
 }
 

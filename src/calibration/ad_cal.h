@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "calibration/commands.h"
 #include "util/controls.h"
 
 namespace zvk {
@@ -32,7 +33,6 @@ struct AnalogCalibrationUses {
 };
 
 inline constexpr int kRangeSettleMs = 300;
-inline constexpr int kReloadAfterWriteMs = 500;
 
 class AnalogCalibrationWindow {
  public:
@@ -58,7 +58,8 @@ class AnalogCalibrationWindow {
   void SetButtonsEnabled(bool enabled);
   bool Ask(const std::string& question);
   bool Stop(const std::string& operation, const std::string& why);
-  void WriteRefFile();
+  // Writes the block and has the module reload it; the reason when the module did not take both.
+  std::string WriteRefFile();
 
   App& app_;
   AnalogCalibrationUses uses_;

@@ -4,11 +4,13 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
 
 #include "admin/remote_files.h"
 #include "calibration/ad_cal.h"
 #include "calibration/commands.h"
+#include "link/acknowledgement.h"
 #include "link/wire.h"
 #include "state/app.h"
 #include "thermistor/sensor_table.h"
@@ -117,13 +119,12 @@ void ThermistorCalibrationWindow::ReferenceCommand(std::uint8_t option, const st
                                                    const std::string& done,
                                                    const std::string& what) {
   if (!Ask(question)) return;
-  if (SendThermistorCal(app_, option)) {
-    form.Label2.caption = done;
-    return;
-  }
-  app_.seams.dialogs.MessageBox("Information",
-                                what + " was not sent:\n    . the module could not be reached",
-                                MsgIcon::Information, MsgButtons::Ok);
+  if (!SendThermistorCal(app_, option))
+    return ShowCalibrationFailure(app_, what, "it was not sent: the module could not be reached");
+  const std::string refused = NotAcknowledgedReason(app_.link, wire::CMD_CALIBRATE_TH_REF);
+  if (!refused.empty())
+    return ShowCalibrationFailure(app_, what, "the module did not acknowledge it: " + refused);
+  form.Label2.caption = done;
 }
 
 void ThermistorCalibrationWindow::SpeedButton1Click() {
@@ -176,8 +177,13 @@ bool ThermistorCalibrationWindow::StoreUserCurveEdits() {
                        "' is not a whole number of degrees");
       return false;
     }
-    // The module keeps 16 bits; the edit takes any whole number.
-    points[p].temp = static_cast<std::int16_t>(static_cast<std::uint16_t>(*degrees));
+    // The module's file keeps 16 bits: a number beyond them would be saved as another one.
+    if (*degrees < INT16_MIN || *degrees > INT16_MAX) {
+      dialogs.ErrorBox(std::string(points[p].name) + " temperature: '" + ShortenedForMessage(text) +
+                       "' is outside -32768 to 32767 degrees");
+      return false;
+    }
+    points[p].temp = static_cast<std::int16_t>(*degrees);
   }
   for (std::size_t p = 0; p < 3; ++p) {
     const std::string& text = *resistances[p];
@@ -193,8 +199,14 @@ bool ThermistorCalibrationWindow::StoreUserCurveEdits() {
       dialogs.ErrorBox(field + "' is not more than 0 ohms");
       return false;
     }
-    if (!TenthsOfOhm(*ohms)) {
+    const std::optional<std::int32_t> tenths = TenthsOfOhm(*ohms);
+    if (!tenths) {
       dialogs.ErrorBox(field + "' is too large (at most 214748364.7 ohms)");
+      return false;
+    }
+    // The file keeps tenths of an ohm: less than one would be saved as 0 ohms.
+    if (*tenths == 0) {
+      dialogs.ErrorBox(field + "' is less than 0.1 ohms, the smallest the module keeps");
       return false;
     }
     points[p].ohms = *ohms;
@@ -216,11 +228,20 @@ void ThermistorCalibrationWindow::SpeedButton2Click() {
   }
   const auto record = SerializeUserCurves(c);
   std::copy(record.begin(), record.end(), app_.transfer.data());
-  WriteRemoteFile(app_, wire::kUserCurveFile, record.size());
-  app_.seams.sleeper.SleepMs(kReloadAfterWriteMs);
-  SendReloadRefConfig(app_);
+  if (const std::string why = WriteAndReload(app_, wire::kUserCurveFile, record.size());
+      !why.empty())
+    return ShowCalibrationFailure(app_, "Saving the user curves", why);
   // Fitted on the ohms as typed, not on the tenths just written.
-  for (int curve : FitUserCurves(c, app_.sensors)) app_.Log(KeptCurvesLogLine(curve));
+  bool shown_kept = false;
+  for (int curve : FitUserCurves(c, app_.sensors)) {
+    app_.Log(KeptCurvesLogLine(curve));
+    shown_kept = shown_kept || curve == SelectedUserCurve;
+  }
+  // The curve being edited was saved but converts nothing: the user must know it.
+  if (shown_kept)
+    ShowCalibrationFailure(app_, "Fitting user curve " + std::to_string(SelectedUserCurve),
+                           "its three points admit no curve (two equal resistances or "
+                           "temperatures?); the points were saved, the old curve is kept");
 }
 
 }  // namespace zvk

@@ -18,6 +18,7 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
+#include "link/acknowledgement.h"
 #include "state/app.h"
 #include "util/message_text.h"
 
@@ -81,9 +82,9 @@ void RequireAcknowledgements(Session& s, const ExchangeRecord& r, std::uint8_t c
     if (i + 1 >= r.statuses.size() || r.statuses[i + 1] != kDeleteDone)
       throw Failed("the module refused to delete " + r.statuses[i].substr(kDeleting.size()));
   }
-  const auto& reply = s.app().link.ReplyBuffer;
-  if (code != 0 && (reply[wire::kReplyCode] != code || reply[wire::kReplyStatus] != wire::ACK))
-    throw Failed("the module refused " + what);
+  if (code == 0) return;
+  if (const std::string refused = NotAcknowledgedReason(s.app().link, code); !refused.empty())
+    throw Failed(what + " not acknowledged: " + refused);
 }
 
 // Opens the setup window, lets `fill` set its controls, clicks `button` and closes the window.

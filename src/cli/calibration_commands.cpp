@@ -2,6 +2,7 @@
 // clicks what the user would click there, and closes the window again (which hands the periodic
 // poll back), however the command ends.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <functional>
@@ -13,7 +14,7 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "link/wire.h"
-#include "util/format_fixed.h"
+#include "thermistor/user_curves.h"
 
 namespace zvk::cli {
 
@@ -54,12 +55,21 @@ class OpenWindow {
 
 // Why an action of a window did not reach its "Done" result: the user said No, or the window
 // told why in its last box ("... stopped, nothing written:\n    . why").
-[[noreturn]] void NotDone(Session& s, int declined_before, const std::string& what) {
+[[noreturn]] void NotDone(Session& s, const ExchangeRecord& r, int declined_before,
+                          const std::string& what) {
   if (s.dialogs().declined() > declined_before) throw Failed(what + " declined; nothing sent");
   std::string why = s.dialogs().last_text();
   if (const std::size_t item = why.rfind("\n    . "); item != std::string::npos)
     why = why.substr(item + 7);
-  throw Failed(what + " did not run: " + why);
+  throw Failed(what + (r.failures.empty() ? " did not run: " : " failed: ") + why);
+}
+
+// Tenths of an ohm exactly as the file holds them: 3360001.9, not a rounded double.
+std::string TenthsText(std::int32_t tenths) {
+  const std::int64_t value = tenths;
+  const std::int64_t magnitude = value < 0 ? -value : value;
+  return (value < 0 ? "-" : "") + std::to_string(magnitude / 10) + "." +
+         std::to_string(magnitude % 10);
 }
 
 class AnalogReferenceCommand final : public Command {
@@ -80,7 +90,7 @@ class AnalogReferenceCommand final : public Command {
     const std::string& result = w.form.ResultLabel[channel_].caption;
     const std::string what =
         "AI" + std::to_string(channel_) + (reset_ ? " reference reset" : " calibration");
-    if (result.empty()) NotDone(s, declined, what);
+    if (result.empty()) NotDone(s, r, declined, what);
     s.RequireAcknowledged(r, wire::CMD_RELOAD_AD_REF, "the reference reload");
     s.out << w.form.ChannelLabel[channel_].caption << ' ' << result << '\n';
   }
@@ -107,7 +117,7 @@ class ThermistorReferenceCommand final : public Command {
     Button& button = reset_ ? w.form.SpeedButton6 : w.form.SpeedButton1;
     const ExchangeRecord r = s.Observe([&button] { button.UserClick(); });
     const std::string what = reset_ ? "the reference reset" : "the reference calibration";
-    if (w.form.Label2.caption.empty()) NotDone(s, declined, what);
+    if (w.form.Label2.caption.empty()) NotDone(s, r, declined, what);
     s.RequireAcknowledged(r, wire::CMD_CALIBRATE_TH_REF, what);
     char count[8];
     std::snprintf(count, sizeof count, "%04X", unsigned{s.app().meas.ThermistorRefCount});
@@ -168,17 +178,26 @@ class UserCurveCommand final : public Command {
     if (!r.errors.empty()) throw Failed("input refused: " + r.errors.front() + "; nothing sent");
     if (s.dialogs().declined() > declined)
       throw Failed("saving user curve " + curve_text_ + " declined; nothing sent");
+    const std::string fit = KeptCurvesLogLine(curve_);
+    const bool fitted = std::find(r.logs.begin(), r.logs.end(), fit) == r.logs.end();
+    // The save's own failure (the announce, the reload); a refused fit comes after the save.
+    if (!r.failures.empty() && fitted) NotDone(s, r, declined, "saving user curve " + curve_text_);
     s.RequireAcknowledged(r, wire::CMD_RELOAD_AD_REF, "the reload of the user curves");
 
     // What the module now holds: whole degrees and tenths of an ohm.
     const UserCurvePoints& c = s.app().curves;
     const std::size_t i = static_cast<std::size_t>(curve_);
     const auto point = [](std::int16_t t, std::int32_t tenths) {
-      return std::to_string(t) + ":" + FormatFixed(tenths / 10.0, 7, 1);
+      return std::to_string(t) + ":" + TenthsText(tenths);
     };
     s.out << "User curve " << curve_ << " saved: Hi " << point(c.TempHi[i], c.ResHi[i]) << ", Mid "
           << point(c.TempMid[i], c.ResMid[i]) << ", Low " << point(c.TempLow[i], c.ResLow[i])
           << '\n';
+    if (!fitted)
+      throw Failed("user curve " + curve_text_ +
+                   " was saved but cannot be fitted: its three points admit no curve (two equal "
+                   "resistances or temperatures?), so sensor type 7" +
+                   curve_text_ + " has no curve to convert with");
   }
 
  private:

@@ -17,10 +17,10 @@ bool IsYes(std::string answer) {
 
 }  // namespace
 
-MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
+MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& text, MsgIcon,
                                  MsgButtons buttons) {
   last_box_ = {caption, text};
-  std::ostream& to = (icon == MsgIcon::Warning || icon == MsgIcon::Error) ? err_ : out_;
+  std::ostream& to = failure_ ? err_ : out_;
   // A box whose caption is its text (the firmware results) shows it once.
   to << caption << '\n';
   if (text != caption) to << text << '\n';
@@ -40,6 +40,13 @@ MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& 
   if (IsYes(*answer)) return MsgResult::Yes;
   ++declined_;
   return MsgResult::No;
+}
+
+void CliDialogs::FailureBox(const std::string& caption, const std::string& text, MsgIcon icon) {
+  failures_.push_back(text);
+  failure_ = true;
+  MessageBox(caption, text, icon, MsgButtons::Ok);
+  failure_ = false;
 }
 
 void CliDialogs::ErrorBox(const std::string& text) {

@@ -1,5 +1,6 @@
-// Message boxes on a terminal: each box is printed as its caption and its text; questions are
-// answered by --yes or asked on the terminal.
+// Message boxes on a terminal: each box is printed as its caption and its text, on standard
+// output, or on standard error for a box that tells of a failure; questions are answered by --yes
+// or asked on the terminal.
 #pragma once
 
 #include <functional>
@@ -23,6 +24,7 @@ class CliDialogs final : public Dialogs {
 
   MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                        MsgButtons buttons) override;
+  void FailureBox(const std::string& caption, const std::string& text, MsgIcon icon) override;
   void ErrorBox(const std::string& text) override;
   // There is no file dialog on a command line: a command that needs a file names it itself.
   std::optional<std::string> OpenFile(const std::string&) override { return file_argument; }
@@ -33,6 +35,8 @@ class CliDialogs final : public Dialogs {
 
   // The last message box shown (not error boxes): its caption and text.
   const std::pair<std::string, std::string>& last_box() const { return last_box_; }
+  // Texts of the failure boxes shown so far.
+  const std::vector<std::string>& failures() const { return failures_; }
   // Texts of the error boxes shown so far.
   const std::vector<std::string>& errors() const { return errors_; }
   // A question came with neither --yes nor a terminal to ask on; it was answered No.
@@ -48,10 +52,12 @@ class CliDialogs final : public Dialogs {
   bool yes_;
   AnswerReader read_answer_;
   std::vector<std::string> errors_;
+  std::vector<std::string> failures_;
   std::pair<std::string, std::string> last_box_;
   bool unanswered_question_ = false;
   int declined_ = 0;
   std::string last_text_;
+  bool failure_ = false;  // the box being shown tells of a failure
 };
 
 }  // namespace zvk::cli

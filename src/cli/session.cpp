@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli_error.h"
+#include "link/acknowledgement.h"
 #include "link/exchange.h"
 #include "monitor/supervision.h"
 
@@ -80,6 +81,10 @@ std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, st
     return ExchangeFault{Outcome::Refused, "the module refused " + what + " (status " +
                                                Hex2(app.link.ReplyBuffer[wire::kReplyStatus]) +
                                                ")"};
+  // A handler that acts on the status alone clears the pending command for a reply to another
+  // command too; only the whole header makes an acknowledgement.
+  if (const std::string refused = NotAcknowledgedReason(app.link, code); !refused.empty())
+    return ExchangeFault{Outcome::Refused, what + " was not acknowledged: " + refused};
   return std::nullopt;
 }
 
@@ -119,10 +124,8 @@ void Session::NoteFileAnnounce(const std::string& status) {
   if (status.rfind(kSending, 0) == 0) {
     announcing_ = status.substr(kSending.size());
   } else if (status.rfind(kSent, 0) == 0) {
-    const auto& reply = app().link.ReplyBuffer;
-    recording_->file_announces.emplace_back(
-        announcing_,
-        reply[wire::kReplyCode] == wire::CMD_WRITE_FILE && reply[wire::kReplyStatus] == wire::ACK);
+    recording_->file_announces.emplace_back(announcing_,
+                                            Acknowledged(app().link, wire::CMD_WRITE_FILE));
   }
 }
 
@@ -167,6 +170,7 @@ ExchangeRecord Session::Observe(const std::function<void()>& action) {
   ExchangeRecord record;
   const int connects_before = network_.count;
   const std::size_t errors_before = dialogs_.errors().size();
+  const std::size_t failures_before = dialogs_.failures().size();
   recording_ = &record;
   try {
     action();
@@ -178,6 +182,8 @@ ExchangeRecord Session::Observe(const std::function<void()>& action) {
   record.connects = network_.count - connects_before;
   record.errors.assign(dialogs_.errors().begin() + static_cast<std::ptrdiff_t>(errors_before),
                        dialogs_.errors().end());
+  record.failures.assign(dialogs_.failures().begin() + static_cast<std::ptrdiff_t>(failures_before),
+                         dialogs_.failures().end());
   return record;
 }
 

@@ -46,6 +46,7 @@ struct ExchangeRecord {
   std::vector<std::string> statuses;
   std::vector<std::string> logs;
   std::vector<std::string> errors;
+  std::vector<std::string> failures;  // texts of the failure boxes (a step not done)
   // One entry per file write: the file's name and whether the module acknowledged its announce.
   std::vector<std::pair<std::string, bool>> file_announces;
   bool sent() const { return connects > 0; }

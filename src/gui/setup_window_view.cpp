@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFont>
 #include <QGroupBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -125,10 +126,12 @@ void SetupWindowView::Build() {
   QGroupBox* station = binding_.AddGroup(f.GroupBox2, this, "GroupBox2", {284, 6, 270, 250});
   binding_.AddLabel(f.Label4, station, "Label4", {10, 24, 76, 18});
   binding_.AddEdit(f.Edit3, station, "Edit3", {88, 22, 130, 22});
-  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 60, 18});
-  AddRadio(f.RadioButton3, station, "RadioButton3", {64, 52, 56, 18});
-  AddRadio(f.RadioButton4, station, "RadioButton4", {122, 52, 50, 18});
-  AddRadio(f.RadioButton5, station, "RadioButton5", {176, 52, 80, 18});
+  // Three choices share the row: the label is narrower than the AP group's, with a gap before
+  // "Open" so the two never read as one.
+  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 54, 18});
+  AddRadio(f.RadioButton3, station, "RadioButton3", {70, 52, 52, 18});
+  AddRadio(f.RadioButton4, station, "RadioButton4", {124, 52, 48, 18});
+  AddRadio(f.RadioButton5, station, "RadioButton5", {174, 52, 80, 18});
   binding_.AddLabel(f.Label6, station, "Label6", {10, 80, 76, 18});
   binding_.AddEdit(f.Edit4, station, "Edit4", {88, 78, 130, 22});
   AddImage(f.Image3, write, station, "Image3", small(226, 20));
@@ -178,6 +181,12 @@ void SetupWindowView::Build() {
   AddImage(f.Image7, DefaultsImage(), this, "Image7", {QPoint(144, 360), wide});
   AddImage(f.Image8, RebootImage(), this, "Image8", {QPoint(274, 360), wide});
 
+  // The modal window covers the main window's status line, where a file transfer reports its
+  // steps ("Send FileName: ...", "Transfer Length => ..."): they show here too.
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("StatusLine"));
+  status_->setGeometry(6, kSetupClientHeight - kGaugeHeight - 19, kSetupClientWidth - 12, 18);
+
   gauge_ = new QProgressBar(this);
   gauge_->setObjectName(QStringLiteral("CGauge1"));
   gauge_->setGeometry(0, kSetupClientHeight - kGaugeHeight, kSetupClientWidth, kGaugeHeight);
@@ -203,6 +212,9 @@ void SetupWindowView::SyncFromModel() {
   }
   for (auto& [model, widget] : images_)
     if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
+
+  const QString status = Text(app_.Status());
+  if (status_->text() != status) status_->setText(status);
 
   const Gauge& g = window_.form.CGauge1;
   // An empty range would turn the bar into a busy indicator; it shows empty instead.

@@ -12,6 +12,7 @@
 #include "gui/form_binding.h"
 
 class QCheckBox;
+class QLabel;
 class QProgressBar;
 class QRadioButton;
 class QToolButton;
@@ -59,6 +60,7 @@ class SetupWindowView final : public QDialog {
   std::vector<std::pair<const RadioButton*, QRadioButton*>> radios_;
   std::vector<std::pair<const Button*, QToolButton*>> images_;
   QCheckBox* check_box1_ = nullptr;
+  QLabel* status_ = nullptr;  // the main window's transient status text
   QProgressBar* gauge_ = nullptr;
 };
 

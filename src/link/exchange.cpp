@@ -239,6 +239,7 @@ std::size_t RequiredReplyLength(std::uint8_t pending, std::uint8_t model_code,
 
 bool Transact(Link& link, std::uint8_t length) {
   if (link.LinkBusy || Quitting(link)) return false;
+  link.ReplyDispatched = false;
   link.LinkBusy = true;
   link.RetryTicks = 0;
   link.RetryTickLimit = 40;
@@ -319,6 +320,7 @@ bool Transact(Link& link, std::uint8_t length) {
       ReissuePending(link);
   } else {
     try {
+      link.ReplyDispatched = true;
       DispatchReply(link, static_cast<std::uint32_t>(received));
     } catch (...) {
       // An error that escapes a handler goes to the error box; the link must not stay busy.

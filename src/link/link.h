@@ -54,6 +54,10 @@ struct Link : LinkState {
   std::array<LinkCallback, 256> reply_handlers;
   std::array<LinkCallback, 256> reissuers;
   std::vector<LinkCallback> after_exchange;
+  // Set by Transact when the reply it read went to the dispatcher, cleared when it starts: a
+  // reply left in the buffer by an earlier exchange is never taken for this one's
+  // (Acknowledged).
+  bool ReplyDispatched = false;
   // What the connection check found, for the window that shows it (SelectDevice).
   std::function<void(DeviceSearch)> on_device_search;
 };

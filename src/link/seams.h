@@ -42,6 +42,11 @@ class Dialogs {
   virtual ~Dialogs() = default;
   virtual MsgResult MessageBox(const std::string& caption, const std::string& text, MsgIcon icon,
                                MsgButtons buttons) = 0;
+  // An OK box telling that something failed: an input refused, a command the module did not
+  // take. A front end without windows sends these to its error stream, whatever their icon.
+  virtual void FailureBox(const std::string& caption, const std::string& text, MsgIcon icon) {
+    MessageBox(caption, text, icon, MsgButtons::Ok);
+  }
   // The toolkit's box for an error that escaped a handler (conversion errors and the like).
   virtual void ErrorBox(const std::string& text) = 0;
   virtual std::optional<std::string> OpenFile(const std::string& filter) = 0;

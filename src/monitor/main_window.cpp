@@ -104,8 +104,8 @@ void MainWindow::FormActivate() {
     f.Edit2.text = link.DeviceHost;
     QueueCommand(app_.link, wire::CMD_GET_DEVICE);
   } else {
-    app_.seams.dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
-                                  MsgIcon::Warning, MsgButtons::Ok);
+    app_.seams.dialogs.FailureBox("Device not found", "Please check device whether in AP mode!",
+                                  MsgIcon::Warning);
   }
 }
 

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "link/acknowledgement.h"
 #include "link/exchange.h"
 #include "link/wire.h"
+#include "sim/fault_list.h"
 #include "state/app.h"
 #include "support/rig.h"
 
@@ -153,7 +155,7 @@ TEST(RemoteFiles, UnansweredDeleteIsNeverSentAgain) {
   Rig rig;
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::NoReply, 1, wire::CMD_DELETE_FILE);
-  DeleteRemoteFile(app, "/local/ap_key.cfg");
+  EXPECT_THROW(DeleteRemoteFile(app, "/local/ap_key.cfg"), RemoteFileError);
   EXPECT_TRUE(app.link.ReplyTimedOut);
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_DELETE_FILE);
   for (int tick = 0; tick < 40; ++tick) rig.window->Timer1Timer();
@@ -166,18 +168,78 @@ TEST(RemoteFiles, RefusedDeleteShowsNothingAndStaysPending) {
   App& app = *rig.app;
   rig.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_DELETE_FILE);
   app.SetStatus("before");
-  DeleteRemoteFile(app, "/local/ap_key.cfg");
+  try {
+    DeleteRemoteFile(app, "/local/ap_key.cfg");
+    ADD_FAILURE() << "a refused delete passed for done";
+  } catch (const RemoteFileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Delete of /local/ap_key.cfg not acknowledged: the module refused it (status 0x15)");
+  }
   EXPECT_EQ(app.Status(), "Del File: /local/ap_key.cfg");
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_DELETE_FILE);
 }
 
-TEST(RemoteFiles, UnansweredAnnounceStillStreamsAndIsNotRetried) {
+// Only an acknowledgement of the announce (signature, code 95, ACK) lets the content go: the
+// module would not store it, and the write would pass for done. A lost reply is not retried.
+TEST(RemoteFiles, AnAnnounceTheModuleDidNotTakeStreamsNothing) {
+  struct Case {
+    sim::Fault fault;
+    const char* why;
+  };
+  const Case cases[] = {
+      {sim::Fault::Refuse, "the module refused it (status 0x15)"},
+      {sim::Fault::NoReply, "no reply came (Wait RX Timeout!)"},
+      {sim::Fault::WrongSignature,
+       "the reply does not start with the frame signature (InValid Header package!)"},
+      {sim::Fault::Reset, "no whole reply came (the connection broke or the reply was cut short)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(sim::FaultName(c.fault));
+    Rig rig;
+    App& app = *rig.app;
+    rig.sim->InjectFault(c.fault, 1, wire::CMD_WRITE_FILE);
+    app.transfer.data()[0] = 'x';
+    try {
+      WriteRemoteFile(app, "/local/locate.cfg", 1);
+      ADD_FAILURE() << "the write passed for done";
+    } catch (const RemoteFileError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                std::string("File /local/locate.cfg not written: its announce was not "
+                            "acknowledged, ") +
+                    c.why + "; the content was not sent");
+    }
+    EXPECT_EQ(rig.network.connects, 1);  // the announce's only
+    EXPECT_TRUE(rig.sleeper.sleeps.empty());
+    EXPECT_FALSE(app.link.ReplyTimedOut);
+    EXPECT_FALSE(app.link.LinkBusy);
+    EXPECT_NE(rig.sim->File("/local/locate.cfg"), Bytes{'x'});
+  }
+}
+
+// A reply to another command, even with a good signature and ACK, acknowledges nothing here.
+TEST(RemoteFiles, AnAcknowledgementMustNameTheAnnounce) {
   Rig rig;
   App& app = *rig.app;
-  rig.sim->InjectFault(sim::Fault::NoReply, 1, wire::CMD_WRITE_FILE);
-  Write(rig, "/local/locate.cfg", {'x'});
-  EXPECT_FALSE(app.link.ReplyTimedOut);
-  EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Bytes{'x'});
+  Link& link = app.link;
+  link.ReplyDispatched = true;
+  link.ReplyLength = 6;
+  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), link.ReplyBuffer.begin());
+  link.ReplyBuffer[wire::kReplyStatus] = wire::ACK;
+  struct Case {
+    std::uint8_t code;
+    bool dispatched;
+    bool acknowledged;
+  };
+  const Case cases[] = {
+      {wire::CMD_WRITE_FILE, true, true},
+      {wire::CMD_READ_DATA, true, false},
+      {wire::CMD_WRITE_FILE, false, false},  // left from an earlier exchange
+  };
+  for (const Case& c : cases) {
+    link.ReplyBuffer[wire::kReplyCode] = c.code;
+    link.ReplyDispatched = c.dispatched;
+    EXPECT_EQ(Acknowledged(link, wire::CMD_WRITE_FILE), c.acknowledged) << int{c.code};
+  }
 }
 
 TEST(RemoteFiles, NothingIsStreamedWhenTheAnnounceDidNotGoOut) {

@@ -13,6 +13,7 @@
 #include "admin/setup_input.h"
 #include "link/exchange.h"
 #include "link/wire.h"
+#include "sim/fault_list.h"
 #include "state/app.h"
 #include "support/rig.h"
 
@@ -146,14 +147,16 @@ TEST(SetupWindow, StaticIpCheckBoxEnablesItsControls) {
   EXPECT_FALSE(f.Edit8.enabled || f.Label12.enabled);
 }
 
-TEST(SetupWindow, ClosingHandsPollingBackOnlyAfterTheModuleDescribedItself) {
+TEST(SetupWindow, ClosingAlwaysHandsPollingBackAndAsksOnlyADescribedModuleAgain) {
   {
+    // Opened before the module described itself: polling comes back, so the supervision tick
+    // goes on looking for it; no identity request is queued for a module not yet seen.
     Rig rig({.model = std::nullopt});
     rig.Start();
     rig.app->link.QueuedCommand = 0;
     rig.OpenSetupWindow();
     rig.CloseSetupWindow();
-    EXPECT_FALSE(rig.app->discovery.PollingEnabled);
+    EXPECT_TRUE(rig.app->discovery.PollingEnabled);
     EXPECT_EQ(rig.app->link.QueuedCommand, 0);
   }
   SetupRig rig;
@@ -162,6 +165,25 @@ TEST(SetupWindow, ClosingHandsPollingBackOnlyAfterTheModuleDescribedItself) {
   EXPECT_EQ(rig.app->link.QueuedCommand, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0x21, 0, 0}));
+}
+
+TEST(SetupWindow, PollingGoesOnWhenTheWindowClosedBeforeTheModuleFirstAnswered) {
+  Rig rig;
+  bool reachable = false;
+  rig.network.allow_connect = [&](int) { return reachable; };
+  rig.Start();
+  rig.Timer3();  // the first identity request finds nobody
+  ASSERT_FALSE(rig.app->device.DeviceInfoLoaded);
+  rig.OpenSetupWindow();
+  rig.CloseSetupWindow();
+  reachable = true;
+  ASSERT_TRUE(rig.TickUntilIdentified(70));
+  rig.sim->ClearFrames();
+  rig.Timer3(31);  // a whole supervision period
+  const auto frames = rig.sim->Frames();
+  EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const Bytes& f) {
+    return f.size() > 4 && f[4] == wire::CMD_READ_DATA;
+  }));
 }
 
 // ---- access point and station ----
@@ -292,7 +314,7 @@ TEST(SetupWindow, DottedQuads) {
     EXPECT_TRUE(IsDottedQuad(text)) << text;
   for (const char* text :
        {"192.168.1", "192.168.1.256", "192..1.1", "1.2.3.4.", ".1.2.3", " 1.2.3.4", "1.2.3.4 ",
-        "1.2.3.a", "", "...", "1.2.3.-4", "1.2.3.+4", "99999999999.1.1.1"})
+        "1.2.3.a", "", "...", "1.2.3.-4", "1.2.3.+4", "99999999999.1.1.1", "1.2.3.4.5", "1.2.3..4"})
     EXPECT_FALSE(IsDottedQuad(text)) << text;
   EXPECT_EQ(DottedQuadBytes("010.0.0.1"), (std::array<std::uint8_t, 4>{10, 0, 0, 1}));
 }
@@ -365,6 +387,46 @@ TEST(SetupWindow, WebKeyOfSixOrNoneIsRefused) {
     rig.Click(rig.f().Image5);
     ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
     EXPECT_EQ(rig.LastBox().text, "    . WEB Key must be 5 chars.");
+    EXPECT_TRUE(rig.sim->Frames().empty());
+  }
+  // The limit itself is a key.
+  SetupRig rig;
+  rig.f().Edit6.text = "abcde";
+  rig.Click(rig.f().Image5);
+  EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
+  EXPECT_EQ(rig.sim->Snapshot().web_key, "abcde");
+}
+
+TEST(SetupWindow, ControlCharactersAreRefusedInNamesAndKeys) {
+  struct Case {
+    const char* name;
+    Edit SetupForm::*edit;
+    Button SetupForm::*button;
+    const char* field;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"location, line break", &SetupForm::Edit5, &SetupForm::Image6, "Location", "two\nlines"},
+      {"location, delete", &SetupForm::Edit5, &SetupForm::Image6, "Location", "del\x7f"},
+      {"AP SSID, tab", &SetupForm::Edit1, &SetupForm::Image2, "SSID", "Plant\t7"},
+      {"station key, 0x01", &SetupForm::Edit4, &SetupForm::Image3, "Key",
+       "secret\x01"
+       "99"},
+      {"web key, carriage return", &SetupForm::Edit6, &SetupForm::Image5, "WEB Key", "ab\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetupRig rig;
+    rig.f().Edit3.text = "Office";
+    rig.f().RadioButton5.UserClick();
+    rig.f().Edit4.text = "8charkey";
+    (rig.f().*c.edit).text = c.text;
+    rig.Click(rig.f().*c.button);
+    ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+    EXPECT_EQ(rig.LastBox().caption, "Error found!");
+    EXPECT_EQ(rig.LastBox().text, std::string("    . ") + c.field +
+                                      ": control characters (line breaks, tabs) are not allowed.");
+    EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Refused);
     EXPECT_TRUE(rig.sim->Frames().empty());
   }
 }
@@ -472,6 +534,7 @@ TEST(SetupWindow, ModbusInputChecks) {
        "Timeout range must in 1 ~ 65000 Sec! Recommend 30 Sec."},
       {"502", "3e1", "Modbus Idle Timeout input Error", "'3e1' is not a valid integer value"},
       {"502", "65000", nullptr, nullptr},
+      {"65535", "30", nullptr, nullptr},
       {"+1", "1", nullptr, nullptr},
   };
   for (const Case& c : cases) {
@@ -634,7 +697,8 @@ TEST(SetupWindow, ResultBoxSaysNotSentWhenTheCommandDidNotGoOut) {
       rig.Click(rig.f().*c.button);
       EXPECT_EQ(rig.LastBox().text,
                 std::string(c.what) + " not sent,\n    . the module was not found");
-      EXPECT_EQ(rig.LastBox().icon, MsgIcon::Warning);
+      EXPECT_EQ(rig.LastBox().caption, "Error");
+      EXPECT_EQ(rig.LastBox().icon, MsgIcon::Error);
       EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
       EXPECT_TRUE(rig.sim->Frames().empty());
     }
@@ -642,6 +706,102 @@ TEST(SetupWindow, ResultBoxSaysNotSentWhenTheCommandDidNotGoOut) {
     rig.sim->Stop();
     rig.Click(rig.f().*c.button);
     EXPECT_EQ(rig.LastBox().text, std::string(c.what) + " not sent,\n    . Connect Timeout");
+  }
+}
+
+// A module that refuses, does not answer, answers with a wrong signature or resets the
+// connection at one step of an action: the action stops there, sends nothing after it (no
+// content after an announce it did not take, no later file or command) and shows no success.
+TEST(SetupWindow, AnActionStopsAtTheFirstStepTheModuleDidNotTake) {
+  struct Action {
+    const char* name;
+    Button SetupForm::*button;
+    std::uint8_t failing;  // the command whose reply is spoiled
+    Bytes sent;            // every frame that goes out, up to the failing one
+    bool file_step;        // a file's announce or delete fails: it raises out of the click
+    int contents = 0;      // files whose content went out before the failing step
+  };
+  const Action actions[] = {
+      {"station", &SetupForm::Image3, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
+      {"location", &SetupForm::Image6, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
+      {"static IP off", &SetupForm::Image10, wire::CMD_DELETE_FILE, {wire::CMD_DELETE_FILE}, true},
+      {"web key", &SetupForm::Image5, wire::CMD_SET_WEB_KEY, {wire::CMD_SET_WEB_KEY}, false},
+      {"Modbus notice",
+       &SetupForm::Image9,
+       wire::CMD_MBPORT_CFG,
+       {wire::CMD_WRITE_FILE, wire::CMD_MBPORT_CFG},
+       false,
+       1},
+      {"Wi-Fi mode", &SetupForm::Image4, wire::CMD_SET_WIFI_MODE, {wire::CMD_SET_WIFI_MODE}, false},
+      {"reset to defaults",
+       &SetupForm::Image7,
+       wire::CMD_RESET_CONFIG,
+       {wire::CMD_RESET_CONFIG},
+       false},
+  };
+  const sim::Fault faults[] = {sim::Fault::Refuse, sim::Fault::NoReply, sim::Fault::WrongSignature,
+                               sim::Fault::Reset};
+  for (const Action& a : actions) {
+    for (const sim::Fault fault : faults) {
+      SCOPED_TRACE(std::string(a.name) + " / " + sim::FaultName(fault));
+      SetupRig rig;
+      SetupForm& f = rig.f();
+      f.Edit3.text = "Office";
+      f.Edit4.text = "8charkey";
+      f.RadioButton5.UserClick();
+      f.Edit5.text = "Hall";
+      f.Edit6.text = "abc";
+      f.Edit7.text = "502";
+      f.Edit11.text = "30";
+      rig.sim->InjectFault(fault, 1, a.failing);
+      const int connects_before = rig.network.connects;
+      if (a.file_step) {
+        EXPECT_THROW((f.*a.button).UserClick(), RemoteFileError);
+      } else {
+        (f.*a.button).UserClick();
+        EXPECT_EQ(rig.LastBox().caption, "Error");
+        EXPECT_EQ(rig.LastBox().icon, MsgIcon::Error);
+        EXPECT_NE(rig.LastBox().text.find(" not acknowledged,\n    . "), std::string::npos)
+            << rig.LastBox().text;
+      }
+      EXPECT_EQ(rig.Codes(), a.sent);
+      // One connection a frame: no content stream followed a failed announce.
+      EXPECT_EQ(rig.network.connects - connects_before,
+                static_cast<int>(a.sent.size()) + a.contents);
+      const std::vector<std::string> captions = rig.Captions();
+      EXPECT_EQ(std::count(captions.begin(), captions.end(), "Information"), 0);
+      EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
+      EXPECT_FALSE(rig.sim->File("/local/sta_ssid.cfg"));
+      EXPECT_FALSE(rig.sim->File("/local/locate.cfg") == Of("Hall"));
+    }
+  }
+}
+
+TEST(SetupWindow, WebKeyAndModbusNoticeThatDidNotGoOutAreNoSuccess) {
+  struct Case {
+    const char* name;
+    Button SetupForm::*button;
+    int refused_connect;  // counted from the click: the command's own connection
+    const char* text;
+  };
+  const Case cases[] = {
+      {"web key", &SetupForm::Image5, 1, "WEB Key not sent,\n    . Connect Timeout"},
+      {"Modbus notice", &SetupForm::Image9, 3,
+       "Modbus settings written, but their notice not sent,\n    . Connect Timeout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetupRig rig;
+    rig.f().Edit6.text = "abc";
+    rig.f().Edit7.text = "502";
+    rig.f().Edit11.text = "30";
+    const int first = rig.network.connects;
+    rig.network.allow_connect = [&](int connect) { return connect != first + c.refused_connect; };
+    rig.Click(rig.f().*c.button);
+    EXPECT_EQ(rig.LastBox().caption, "Error");
+    EXPECT_EQ(rig.LastBox().text, c.text);
+    EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
+    EXPECT_NE(rig.app->log_lines.back(), "WEB Key =abc");
   }
 }
 

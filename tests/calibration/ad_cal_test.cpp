@@ -13,6 +13,7 @@
 #include "admin/remote_files.h"
 #include "app/system.h"
 #include "link/wire.h"
+#include "sim/fault_list.h"
 #include "support/rig.h"
 #include "util/byte_order.h"
 
@@ -216,13 +217,90 @@ TEST_F(AnalogCalibration, AFailedFileWriteEnablesTheButtonsAgainAndLeavesTheLabe
     if (ms == kAnnounceSettleMs) rig.sim->Stop();
   };
   rig.sim->WireToVref(2, true);
-  for (Button* button : {&form().CalButton[2], &form().RstButton[3]}) {
-    EXPECT_THROW(button->UserClick(), RemoteFileError);
+  const std::pair<Button*, std::string> clicks[] = {
+      {&form().CalButton[2], "AI2 calibration failed:\n    . Data connection to 127.0.0.1:"},
+      {&form().RstButton[3],
+       "AI3 reference reset failed:\n    . File /local/ad_ref.cfg not sent: Connect Timeout"},
+  };
+  for (const auto& [button, says] : clicks) {
+    button->UserClick();
+    EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
+    EXPECT_EQ(rig.dialogs.boxes.back().text.rfind(says, 0), 0u) << rig.dialogs.boxes.back().text;
     EXPECT_TRUE(AllButtonsEnabled());
   }
   EXPECT_EQ(form().ResultLabel[2].caption, "");
   EXPECT_EQ(form().ResultLabel[3].caption, "");
   for (int code : Codes(rig.Frames())) EXPECT_NE(code, wire::CMD_RELOAD_AD_REF);
+}
+
+// A module that does not take the reference file's announce gets nothing more: no content, no
+// reload; one that does not take the reload leaves the new reference unused. Neither is done.
+TEST_F(AnalogCalibration, AStepTheModuleDidNotTakeIsAFailureNotDone) {
+  struct Case {
+    sim::Fault fault;
+    std::uint8_t code;
+    const char* why;  // the end of the failure box
+  };
+  const Case cases[] = {
+      {sim::Fault::Refuse, wire::CMD_WRITE_FILE,
+       "its announce was not acknowledged, the module refused it (status 0x15); the content was "
+       "not sent"},
+      {sim::Fault::NoReply, wire::CMD_WRITE_FILE,
+       "its announce was not acknowledged, no reply came (Wait RX Timeout!); the content was not "
+       "sent"},
+      {sim::Fault::WrongSignature, wire::CMD_WRITE_FILE,
+       "its announce was not acknowledged, the reply does not start with the frame signature "
+       "(InValid Header package!); the content was not sent"},
+      {sim::Fault::Reset, wire::CMD_WRITE_FILE,
+       "its announce was not acknowledged, no whole reply came (the connection broke or the reply "
+       "was cut short); the content was not sent"},
+      {sim::Fault::Refuse, wire::CMD_RELOAD_AD_REF,
+       "the module did not acknowledge the reload of /local/ad_ref.cfg: the module refused it "
+       "(status 0x15)"},
+      {sim::Fault::WrongSignature, wire::CMD_RELOAD_AD_REF,
+       "the module did not acknowledge the reload of /local/ad_ref.cfg: the reply does not start "
+       "with the frame signature (InValid Header package!)"},
+  };
+  rig.sim->WireToVref(2, true);
+  for (const Case& c : cases) {
+    for (const bool reset : {false, true}) {
+      SCOPED_TRACE(std::string(sim::FaultName(c.fault)) + "@" + std::to_string(c.code) +
+                   (reset ? " reset" : " calibration"));
+      rig.sim->ClearFrames();
+      rig.dialogs.boxes.clear();
+      const int streams = static_cast<int>(rig.sim->Streams().size());
+      rig.sim->InjectFault(c.fault, 1, c.code);
+      Label& result = form().ResultLabel[2];
+      result.caption.clear();
+      (reset ? form().RstButton[2] : form().CalButton[2]).UserClick();
+      EXPECT_EQ(result.caption, "");
+      const test::Box& box = rig.dialogs.boxes.back();
+      EXPECT_EQ(box.caption, "Error");
+      EXPECT_EQ(box.icon, MsgIcon::Error);
+      const std::string operation = reset ? "AI2 reference reset" : "AI2 calibration";
+      const std::string file =
+          c.code == wire::CMD_WRITE_FILE ? "File /local/ad_ref.cfg not written: " : "";
+      EXPECT_EQ(box.text, operation + " failed:\n    . " + file + c.why);
+      if (c.code == wire::CMD_WRITE_FILE) {
+        EXPECT_EQ(Codes(rig.Frames()).back(), wire::CMD_WRITE_FILE);  // nothing after it
+        EXPECT_EQ(static_cast<int>(rig.sim->Streams().size()), streams);
+      }
+      EXPECT_TRUE(AllButtonsEnabled());
+    }
+  }
+}
+
+// Inputs wired the other way round read negative: the reference is negative too, and written so.
+TEST_F(AnalogCalibration, ANegativeReadingGivesANegativeReference) {
+  rig.sim->SetAnalogVolts(2, -1.25);
+  form().CalButton[2].UserClick();
+  const auto& log = rig.app->log_lines;
+  const auto reading = std::find_if(log.begin(), log.end(),
+                                    [](const std::string& l) { return l.rfind("ii=>", 0) == 0; });
+  ASSERT_NE(reading, log.end());
+  EXPECT_LT(std::stoi(reading->substr(4)), 0) << *reading;
+  EXPECT_LT(GetLeDouble(&RefFile()[96]), 0.0);
+  EXPECT_EQ(form().ResultLabel[2].caption, "Calibration Done!");
 }
 
 // The calibration stops before writing whenever its reading is not its own at range 2.

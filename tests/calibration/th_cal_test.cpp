@@ -11,8 +11,10 @@
 #include "admin/remote_files.h"
 #include "app/system.h"
 #include "link/wire.h"
+#include "sim/fault_list.h"
 #include "support/rig.h"
 #include "thermistor/sensor_table.h"
+#include "thermistor/user_curves.h"
 
 namespace zvk {
 namespace {
@@ -105,13 +107,13 @@ TEST_F(ThermistorCalibration, SavingTheWorkedExampleWritesTheFileReloadsAndFits)
 
 TEST_F(ThermistorCalibration, NegativeDegreesAndTenthsAreWrittenAsTheModuleKeepsThem) {
   form().ComboBox1.UserPick(2);
-  Type({"-40", "70000", "0", "1000", "12.34", "90"});
+  Type({"-40", "-32768", "0", "1000", "12.34", "90"});
   form().SpeedButton2.UserClick();
 
   const Bytes file = UserFile();
   ASSERT_EQ(file.size(), 144u);
   EXPECT_EQ(Bytes(file.begin() + 4, file.begin() + 6), (Bytes{0xD8, 0xFF}));       // -40
-  EXPECT_EQ(Bytes(file.begin() + 20, file.begin() + 22), (Bytes{0x70, 0x11}));     // 70000: 4464
+  EXPECT_EQ(Bytes(file.begin() + 20, file.begin() + 22), (Bytes{0x00, 0x80}));     // -32768
   EXPECT_EQ(Bytes(file.begin() + 88, file.begin() + 92), (Bytes{0x7B, 0, 0, 0}));  // 12.34: 123
   // Fitted on the ohms as typed.
   EXPECT_EQ(rig.app->curves.OhmsMid[2], 12.34);
@@ -122,7 +124,7 @@ TEST_F(ThermistorCalibration, NegativeDegreesAndTenthsAreWrittenAsTheModuleKeeps
   rig.Timer3();
   rig.window->SpeedButton2Click();
   EXPECT_EQ(form().ComboBox1.text().substr(0, 2), "72");
-  EXPECT_EQ(Shown(), (std::vector<std::string>{"-40", "4464", "0", "1000.0", "12.3", "90.0"}));
+  EXPECT_EQ(Shown(), (std::vector<std::string>{"-40", "-32768", "0", "1000.0", "12.3", "90.0"}));
 }
 
 TEST_F(ThermistorCalibration, SwitchingCurvesKeepsTheEditsOfEach) {
@@ -179,12 +181,30 @@ TEST_F(ThermistorCalibration, ReferenceButtonsSendTheirOptionAndLogTheNewCount) 
   EXPECT_TRUE(rig.app->discovery.PollingEnabled);
 }
 
-TEST_F(ThermistorCalibration, ARefusedReferenceReplyLogsNothing) {
-  rig.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_CALIBRATE_TH_REF);
-  form().SpeedButton1.UserClick();
-  EXPECT_EQ(form().Label2.caption, "Reference calibration. Done!");  // it went out
-  EXPECT_EQ(rig.app->link.PendingCommand, wire::CMD_CALIBRATE_TH_REF);
-  EXPECT_TRUE(rig.app->log_lines.empty());
+TEST_F(ThermistorCalibration, AReferenceCommandTheModuleDidNotTakeIsNotDone) {
+  struct Case {
+    sim::Fault fault;
+    const char* why;
+  };
+  const Case cases[] = {
+      {sim::Fault::Refuse, "the module refused it (status 0x15)"},
+      {sim::Fault::WrongSignature,
+       "the reply does not start with the frame signature (InValid Header package!)"},
+      {sim::Fault::NoReply, "no reply came (Wait RX Timeout!)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(sim::FaultName(c.fault));
+    rig.app->log_lines.clear();
+    rig.sim->InjectFault(c.fault, 1, wire::CMD_CALIBRATE_TH_REF);
+    form().SpeedButton1.UserClick();
+    EXPECT_EQ(form().Label2.caption, "");
+    EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
+    EXPECT_EQ(rig.dialogs.boxes.back().text,
+              std::string("The reference calibration failed:\n    . the module did not "
+                          "acknowledge it: ") +
+                  c.why);
+    EXPECT_FALSE(Logged(*rig.app, "QN6 AD Cal. Done!! => C1BF"));
+  }
 }
 
 TEST_F(ThermistorCalibration, ComboTextNamingNoUserCurveIsRefused) {
@@ -218,6 +238,14 @@ TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
       {{"100", "25", "0", "214748364.8", "10000", "32650"},
        "Hi resistance: '214748364.8' is too large (at most 214748364.7 ohms)"},
       {{"100", "25", "0", "680", "nan", "32650"}, "Mid resistance: 'nan' is not a number of ohms"},
+      {{"70000", "25", "0", "680", "10000", "32650"},
+       "Hi temperature: '70000' is outside -32768 to 32767 degrees"},
+      {{"100", "25", "-40000", "680", "10000", "32650"},
+       "Low temperature: '-40000' is outside -32768 to 32767 degrees"},
+      {{"100", "25", "0", "0.01", "10000", "32650"},
+       "Hi resistance: '0.01' is less than 0.1 ohms, the smallest the module keeps"},
+      {{"100", "25", "0", "680", "10000", "1e-9"},
+       "Low resistance: '1e-9' is less than 0.1 ohms, the smallest the module keeps"},
       {{"100", "25", "0", std::string(100, '9'), "10000", "32650"},
        "Hi resistance: '" + std::string(40, '9') +
            "... (100 bytes)' is too large (at most 214748364.7 ohms)"},
@@ -238,6 +266,9 @@ TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
   // The largest resistance the module's tenths can hold is taken.
   Type({"100", "25", "0", "214748364.7", "10000", "32650"});
   EXPECT_TRUE(window().StoreUserCurveEdits());
+  // And so are the ends of what the file holds.
+  Type({"32767", "-32768", "0", "0.1", "10000", "32650"});
+  EXPECT_TRUE(window().StoreUserCurveEdits());
 }
 
 TEST(ThermistorCalibrationTenths, OhmsTimesTenTruncatedTowardZero) {
@@ -253,8 +284,59 @@ TEST_F(ThermistorCalibration, AFailedFileWriteEndsTheSaveBeforeReloadAndFit) {
   const double a_before = rig.app->sensors[13].A;
   Type({"100", "25", "0", "680", "10000", "32650"});
   rig.sim->Stop();
-  EXPECT_THROW(form().SpeedButton2.UserClick(), RemoteFileError);
+  form().SpeedButton2.UserClick();
+  EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
+  EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Saving the user curves failed:\n    . File "
+                                                "/local/th_user.cfg not sent: ",
+                                                0),
+            0u)
+      << rig.dialogs.boxes.back().text;
   EXPECT_EQ(rig.app->sensors[13].A, a_before);
+}
+
+// An announce of the curve file that the module did not take ends the save there: no content,
+// no reload, no fit; a reload it did not take, no fit either.
+TEST_F(ThermistorCalibration, ASaveStopsAtTheFirstStepTheModuleDidNotTake) {
+  struct Case {
+    sim::Fault fault;
+    std::uint8_t code;
+    std::vector<int> sent;
+  };
+  const Case cases[] = {
+      {sim::Fault::Refuse, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}},
+      {sim::Fault::NoReply, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}},
+      {sim::Fault::WrongSignature, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}},
+      {sim::Fault::Reset, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}},
+      {sim::Fault::Refuse,
+       wire::CMD_RELOAD_AD_REF,
+       {wire::CMD_WRITE_FILE, wire::CMD_RELOAD_AD_REF}},
+  };
+  const double a_before = rig.app->sensors[13].A;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(sim::FaultName(c.fault)) + "@" + std::to_string(c.code));
+    rig.sim->ClearFrames();
+    const std::size_t streams = rig.sim->Streams().size();
+    rig.sim->InjectFault(c.fault, 1, c.code);
+    Type({"100", "25", "0", "680", "10000", "32650"});
+    form().SpeedButton2.UserClick();
+    EXPECT_EQ(Codes(), c.sent);
+    EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
+    EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Saving the user curves failed:\n    . ", 0), 0u);
+    if (c.code == wire::CMD_WRITE_FILE) {
+      EXPECT_EQ(rig.sim->Streams().size(), streams);
+      EXPECT_NE(UserFile().size(), 144u);
+    }
+    EXPECT_EQ(rig.app->sensors[13].A, a_before);
+  }
+}
+
+TEST_F(ThermistorCalibration, ACurveThatCannotBeFittedIsSaidAfterTheSave) {
+  Type({"100", "25", "0", "680", "680", "32650"});  // two equal resistances
+  form().SpeedButton2.UserClick();
+  EXPECT_EQ(UserFile().size(), 144u);
+  EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
+  EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Fitting user curve 0 failed:\n    . ", 0), 0u);
+  EXPECT_TRUE(Logged(*rig.app, KeptCurvesLogLine(0)));
 }
 
 class ThermistorCalibrationNoModule : public ThermistorCalibration {
@@ -268,7 +350,8 @@ TEST_F(ThermistorCalibrationNoModule, ReferenceButtonsSayDoneOnlyWhenTheCommandW
   EXPECT_EQ(form().Label2.caption, "");
   ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
   EXPECT_EQ(rig.dialogs.boxes[1].text,
-            "The reference calibration was not sent:\n    . the module could not be reached");
+            "The reference calibration failed:\n    . it was not sent: the module could not be "
+            "reached");
   EXPECT_TRUE(rig.Frames().empty());
 
   rig.sim->Stop();
@@ -276,7 +359,7 @@ TEST_F(ThermistorCalibrationNoModule, ReferenceButtonsSayDoneOnlyWhenTheCommandW
   form().SpeedButton6.UserClick();
   EXPECT_EQ(form().Label2.caption, "");
   EXPECT_EQ(rig.dialogs.boxes.back().text,
-            "The reference reset was not sent:\n    . the module could not be reached");
+            "The reference reset failed:\n    . it was not sent: the module could not be reached");
 }
 
 }  // namespace

@@ -15,16 +15,21 @@ TEST(cliDialogs, BoxesArePrintedAsCaptionAndTextOnTheirStream) {
   CliDialogs dialogs(out, err, false, nullptr);
   EXPECT_EQ(dialogs.MessageBox("Information", "Done", MsgIcon::Information, MsgButtons::Ok),
             MsgResult::Ok);
-  EXPECT_EQ(dialogs.MessageBox("Device not found", "Please check device whether in AP mode!",
-                               MsgIcon::Warning, MsgButtons::Ok),
-            MsgResult::Ok);
-  dialogs.MessageBox("Reboot to take effect", "Reboot to take effect", MsgIcon::None,
+  dialogs.FailureBox("Device not found", "Please check device whether in AP mode!",
+                     MsgIcon::Warning);
+  // A failure goes to standard error by what it says, also without an icon (the Modbus input
+  // boxes); a report goes to standard output whatever its icon.
+  dialogs.FailureBox("Modbus port input Error", "Port already used!", MsgIcon::None);
+  dialogs.MessageBox("Reboot to take effect", "Reboot to take effect", MsgIcon::Warning,
                      MsgButtons::Ok);  // its caption is its text: shown once
   dialogs.ErrorBox("'x' is not a valid integer value");
   EXPECT_EQ(out.str(), "Information\nDone\nReboot to take effect\n");
   EXPECT_EQ(err.str(),
             "Device not found\nPlease check device whether in AP mode!\n"
+            "Modbus port input Error\nPort already used!\n"
             "Error\n'x' is not a valid integer value\n");
+  EXPECT_EQ(dialogs.failures(), (std::vector<std::string>{"Please check device whether in AP mode!",
+                                                          "Port already used!"}));
   EXPECT_EQ(dialogs.errors(), std::vector<std::string>{"'x' is not a valid integer value"});
 }
 

@@ -11,6 +11,7 @@
 
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
+#include "sim/fault_list.h"
 #include "sim/simulator.h"
 #include "support/rig.h"
 #include "support/test_seams.h"
@@ -53,10 +54,12 @@ class cliAdmin : public ::testing::Test {
     r.status = RunZvk(all, out, err, env);
     r.out = out.str();
     r.err = err.str();
-    // Every announced content has been taken in by now.
+    // Every announced content has been taken in by now (a failed run may have sent none).
     std::size_t announces = 0;
     for (const Bytes& frame : sim->Frames()) announces += frame.size() > 4 && frame[4] == 0x5F;
-    EXPECT_TRUE(sim->WaitForStreams(announces, std::chrono::seconds(5)));
+    if (r.status == 0) {
+      EXPECT_TRUE(sim->WaitForStreams(announces, std::chrono::seconds(5)));
+    }
     return r;
   }
   Bytes Codes() const {
@@ -162,6 +165,15 @@ TEST_F(cliAdmin, RefusedInputExitsOneAndSendsNothingAfterTheIdentity) {
       {{"setup", "location", "\u2603"},
        "zvk: input refused: Location: the character \"\u2603\" (U+2603) is not in the module's "
        "code page (Windows-1252). (Error found!); nothing sent\n"},
+      {{"setup", "location", "two\nlines"},
+       "zvk: input refused: Location: control characters (line breaks, tabs) are not allowed. "
+       "(Error found!); nothing sent\n"},
+      {{"setup", "web-key", "a\x01"},
+       "zvk: input refused: WEB Key: control characters (line breaks, tabs) are not allowed. "
+       "(Error found!); nothing sent\n"},
+      {{"setup", "station", "--ssid", "Off\x7f", "--type", "open"},
+       "zvk: input refused: SSID: control characters (line breaks, tabs) are not allowed. "
+       "(Error found!); nothing sent\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -173,6 +185,8 @@ TEST_F(cliAdmin, RefusedInputExitsOneAndSendsNothingAfterTheIdentity) {
     const std::size_t last_line = r.err.rfind("zvk: ");
     ASSERT_NE(last_line, std::string::npos) << r.err;
     EXPECT_EQ(r.err.substr(last_line), c.reason);
+    // The refusal's box, whatever its icon (the Modbus boxes have none), is an error message.
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(sim->Frames(), std::vector<Bytes>{kGetDevice});
   }
 }
@@ -188,28 +202,71 @@ TEST_F(cliAdmin, ModuleThatRefusesOrKeepsSilentFailsTheCommand) {
       {sim::Fault::Refuse,
        wire::CMD_WRITE_FILE,
        {"setup", "location", "Hall"},
-       "zvk: the module refused the file /local/locate.cfg\n"},
+       "zvk: File /local/locate.cfg not written: its announce was not acknowledged, the module "
+       "refused it (status 0x15); the content was not sent\n"},
       {sim::Fault::Refuse,
        wire::CMD_SET_WIFI_MODE,
        {"wifi-mode", "ap"},
-       "zvk: the module refused the Wi-Fi mode\n"},
+       "zvk: Wi-Fi Mode not acknowledged: the module refused it (status 0x15)\n"},
       {sim::Fault::Refuse,
        wire::CMD_DELETE_FILE,
        {"setup", "static-ip", "off"},
-       "zvk: the module refused to delete /local/sta_ip.cfg\n"},
+       "zvk: Delete of /local/sta_ip.cfg not acknowledged: the module refused it (status 0x15)\n"},
       {sim::Fault::NoReply,
        wire::CMD_SET_WEB_KEY,
        {"setup", "web-key", "abc"},
-       "zvk: no reply from the module to the web key (Wait RX Timeout!)\n"},
+       "zvk: WEB Key not acknowledged: no reply came (Wait RX Timeout!)\n"},
+      {sim::Fault::WrongSignature,
+       wire::CMD_RESET_CONFIG,
+       {"reset-defaults"},
+       "zvk: Reset to defaults not acknowledged: the reply does not start with the frame "
+       "signature (InValid Header package!)\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    SCOPED_TRACE(c.args[0]);
     sim->InjectFault(c.fault, 1, c.code);
     std::vector<std::string> args{"--yes"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Result r = Run(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.substr(r.err.rfind("zvk: ")), c.reason);
+  }
+}
+
+// Every misbehaviour of the module at one step of every action: the action stops at that step
+// (nothing goes out after it), prints no success box and exits 1.
+TEST_F(cliAdmin, EveryMisbehaviourAtEveryStepFailsTheCommandThere) {
+  struct Command {
+    std::vector<std::string> args;
+    std::uint8_t failing;
+  };
+  const Command commands[] = {
+      {{"setup", "station", "--ssid", "Office", "--key", "8charkey", "--type", "wpa"},
+       wire::CMD_WRITE_FILE},
+      {{"setup", "location", "Hall"}, wire::CMD_WRITE_FILE},
+      {{"setup", "static-ip", "off"}, wire::CMD_DELETE_FILE},
+      {{"setup", "web-key", "abc"}, wire::CMD_SET_WEB_KEY},
+      {{"setup", "modbus", "502", "30"}, wire::CMD_MBPORT_CFG},
+      {{"wifi-mode", "station"}, wire::CMD_SET_WIFI_MODE},
+      {{"reset-defaults"}, wire::CMD_RESET_CONFIG},
+  };
+  const sim::Fault faults[] = {sim::Fault::Refuse, sim::Fault::NoReply, sim::Fault::WrongSignature,
+                               sim::Fault::Reset};
+  for (const Command& c : commands) {
+    for (const sim::Fault fault : faults) {
+      SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "") + " / " +
+                   sim::FaultName(fault));
+      sim->ClearFrames();
+      sim->InjectFault(fault, 1, c.failing);
+      std::vector<std::string> args{"--yes"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      const Result r = Run(args);
+      EXPECT_EQ(r.status, 1) << r.out;
+      EXPECT_EQ(r.out.find("complete"), std::string::npos) << r.out;
+      EXPECT_EQ(Codes().back(), c.failing);
+      EXPECT_FALSE(sim->File("/local/sta_ssid.cfg"));
+      sim->ClearFaults();
+    }
   }
 }
 
