@@ -128,10 +128,10 @@ void SetupWindowView::Build() {
   binding_.AddEdit(f.Edit3, station, "Edit3", {88, 22, 130, 22});
   // Three choices share the row: the label is narrower than the AP group's, with a gap before
   // "Open" so the two never read as one.
-  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 54, 18});
-  AddRadio(f.RadioButton3, station, "RadioButton3", {70, 52, 52, 18});
-  AddRadio(f.RadioButton4, station, "RadioButton4", {124, 52, 48, 18});
-  AddRadio(f.RadioButton5, station, "RadioButton5", {174, 52, 80, 18});
+  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 58, 18});
+  AddRadio(f.RadioButton3, station, "RadioButton3", {72, 52, 52, 18});
+  AddRadio(f.RadioButton4, station, "RadioButton4", {126, 52, 48, 18});
+  AddRadio(f.RadioButton5, station, "RadioButton5", {176, 52, 80, 18});
   binding_.AddLabel(f.Label6, station, "Label6", {10, 80, 76, 18});
   binding_.AddEdit(f.Edit4, station, "Edit4", {88, 78, 130, 22});
   AddImage(f.Image3, write, station, "Image3", small(226, 20));

@@ -528,6 +528,8 @@ TEST(SetupWindow, ModbusInputChecks) {
       {"65536", "30", "Modbus port range Error", "Port number over range!"},
       {"abc", "30", "Modbus port input Error", "'abc' is not a valid integer value"},
       {"", "30", "Modbus port input Error", "'' is not a valid integer value"},
+      {"+-5", "30", "Modbus port input Error", "'+-5' is not a valid integer value"},
+      {"502", "+-30", "Modbus Idle Timeout input Error", "'+-30' is not a valid integer value"},
       {"502", "0", "Modbus Idle Timeout input Error",
        "Timeout range must in 1 ~ 65000 Sec! Recommend 30 Sec."},
       {"502", "65001", "Modbus Idle Timeout input Error",

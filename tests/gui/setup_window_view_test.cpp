@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "admin/firmware.h"
 #include "app/system.h"
@@ -121,6 +122,10 @@ TEST(SetupWindowView, SetupButtonOpensItAndANewLocationReachesTheModule) {
     EXPECT_EQ(gauge->maximum(), 11);
     EXPECT_EQ(gauge->value(), 11);
     EXPECT_TRUE(gauge->styleSheet().contains("rgb(255, 0, 0)"));
+    // The main window's status line is behind the modal window: its texts show here too.
+    const QLabel* status = p.InSetup<QLabel>("StatusLine");
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), "Transfer Length => 11");
     p.setup->reject();
   });
   QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
@@ -138,6 +143,20 @@ TEST(SetupWindowView, SetupButtonOpensItAndANewLocationReachesTheModule) {
   EXPECT_TRUE(app.discovery.PollingEnabled);
   EXPECT_TRUE(WaitFor(
       [&] { return p.main->findChild<QLabel*>("Label5")->text() == "Locate: Lab bench 1"; }));
+}
+
+// Each "Key Type:" label ends, text included, before its first radio button begins.
+TEST(SetupWindowView, KeyTypeLabelsKeepClearOfTheirRadioButtons) {
+  Program p;
+  for (const auto& [label_name, radio_name] :
+       {std::pair{"Label3", "RadioButton1"}, std::pair{"Label5", "RadioButton3"}}) {
+    SCOPED_TRACE(label_name);
+    const QLabel* label = p.InSetup<QLabel>(label_name);
+    const QRadioButton* radio = p.InSetup<QRadioButton>(radio_name);
+    const int text_end = label->x() + label->fontMetrics().horizontalAdvance(label->text());
+    EXPECT_LT(label->geometry().right(), radio->x());
+    EXPECT_GE(radio->x() - text_end, 4);
+  }
 }
 
 TEST(SetupWindowView, AnErrorEscapingAnActionIsShownAndTheWindowGoesOn) {
