@@ -24,6 +24,7 @@
 #include "app/system.h"
 #include "gui/main_window_view.h"
 #include "gui/qt_seams.h"
+#include "link/wire.h"
 #include "scripted_file_dialog.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
@@ -174,6 +175,34 @@ TEST(SetupWindowView, AnErrorEscapingAnActionIsShownAndTheWindowGoesOn) {
   });
   QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
   EXPECT_EQ(p.dialogs.boxes.back().caption, "Confirm");
+}
+
+// The user sees what the module did not take, never "write complete".
+TEST(SetupWindowView, AStepTheModuleRefusedIsShownInsteadOfSuccess) {
+  Program p;
+  App& app = p.system->app;
+  ASSERT_TRUE(WaitFor([&] { return app.device.Identified; }));
+  ASSERT_TRUE(WaitFor([&] { return app.discovery.SupervisionTicks <= 20; }));
+  WhenShown(*p.setup, [&] {
+    p.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_WRITE_FILE);
+    QTest::mouseClick(p.InSetup<QToolButton>("Image6"), Qt::LeftButton);
+    p.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_SET_WEB_KEY);
+    QLineEdit* key = p.InSetup<QLineEdit>("Edit6");
+    QTest::keyClicks(key, "abc");
+    QTest::mouseClick(p.InSetup<QToolButton>("Image5"), Qt::LeftButton);
+    p.setup->reject();
+  });
+  QTest::mouseClick(p.main->findChild<QToolButton*>("Image1"), Qt::LeftButton);
+  EXPECT_EQ(p.dialogs.errors,
+            std::vector<std::string>{"File /local/locate.cfg not written: its announce was not "
+                                     "acknowledged, the module refused it (status 0x15); the "
+                                     "content was not sent"});
+  ASSERT_FALSE(p.dialogs.boxes.empty());
+  EXPECT_EQ(p.dialogs.boxes.back().caption, "Error");
+  EXPECT_EQ(p.dialogs.boxes.back().text,
+            "WEB Key not acknowledged,\n    . the module refused it (status 0x15)");
+  for (const test::Box& box : p.dialogs.boxes)
+    EXPECT_EQ(box.text.find("write complete"), std::string::npos) << box.text;
 }
 
 TEST(SetupWindowView, FirmwareButtonUpdatesTheModuleWithTheFileChosenInTheDialog) {
