@@ -232,10 +232,14 @@ void ThermistorCalibrationWindow::SpeedButton2Click() {
       !why.empty())
     return ShowCalibrationFailure(app_, "Saving the user curves", why);
   // Fitted on the ohms as typed, not on the tenths just written.
+  // A curve left at zero ohms is one never defined: not fitting it is no news.
+  const std::size_t shown = SelectedUserCurve;
+  const bool shown_defined =
+      c.OhmsHi[shown] != 0.0 || c.OhmsMid[shown] != 0.0 || c.OhmsLow[shown] != 0.0;
   bool shown_kept = false;
   for (int curve : FitUserCurves(c, app_.sensors)) {
     app_.Log(KeptCurvesLogLine(curve));
-    shown_kept = shown_kept || curve == SelectedUserCurve;
+    shown_kept = shown_kept || (shown_defined && curve == SelectedUserCurve);
   }
   // The curve being edited was saved but converts nothing: the user must know it.
   if (shown_kept)

@@ -337,6 +337,13 @@ TEST_F(ThermistorCalibration, ACurveThatCannotBeFittedIsSaidAfterTheSave) {
   EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
   EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Fitting user curve 0 failed:\n    . ", 0), 0u);
   EXPECT_TRUE(Logged(*rig.app, KeptCurvesLogLine(0)));
+
+  // A curve never defined (all zero) is not fitted either, and that is no failure to report.
+  form().ComboBox1.UserPick(6);
+  rig.dialogs.boxes.clear();
+  form().SpeedButton2.UserClick();
+  ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
+  EXPECT_EQ(rig.dialogs.boxes[0].caption, "Information");  // the question only
 }
 
 class ThermistorCalibrationNoModule : public ThermistorCalibration {

@@ -67,9 +67,11 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 class cliLog : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Unique to this run: test runs of other checkouts on the machine share the temp folder.
     dir =
         fs::temp_directory_path() /
-        ("zvk-log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        ("zvk-log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+         "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     file = (dir / "run.csv").string();
