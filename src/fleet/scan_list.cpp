@@ -36,8 +36,7 @@ int ScanList::IndexOf(const std::string& address) const {
   return -1;
 }
 
-std::string ScanList::StateText(const ListedModule& module, const std::string& watched_host,
-                                bool watched_identified) {
+std::string ScanList::StateText(const ListedModule& module, const std::string& watched_host) {
   std::string state;
   switch (module.state) {
     case ListedState::Online:
@@ -50,8 +49,7 @@ std::string ScanList::StateText(const ListedModule& module, const std::string& w
       state = "not answering";
       break;
   }
-  if (module.row.address == watched_host)
-    return watched_identified ? "Watched, identified" : "Watched, " + state;
+  if (module.row.address == watched_host) return "Watched, " + state;
   state[0] = static_cast<char>(state[0] - 'a' + 'A');
   return state;
 }

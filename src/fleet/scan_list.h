@@ -35,10 +35,8 @@ class ScanList {
   int IndexOf(const std::string& address) const;
 
   // "Online", "Checking…", "Not answering"; "Watched, online" and so on for the module the main
-  // window watches (`watched_host`), which is "Watched, identified" once the main window has
-  // identified it.
-  static std::string StateText(const ListedModule& module, const std::string& watched_host,
-                               bool watched_identified);
+  // window watches (`watched_host`).
+  static std::string StateText(const ListedModule& module, const std::string& watched_host);
 
  private:
   std::vector<ListedModule> modules_;

@@ -216,8 +216,7 @@ void ModulesWindowView::ShowRow(const ListedModule& m) {
                  ? new KeyedItem(QString::number(*m.row.rssi_dbm) + " dBm", *m.row.rssi_dbm)
                  : new KeyedItem(QStringLiteral("-"), -1e9));
   put(kWifi, new QTableWidgetItem(Text(m.row.wifi_mode)));
-  put(kState, new QTableWidgetItem(
-                  Text(ScanList::StateText(m, app_.link.DeviceHost, app_.device.Identified))));
+  put(kState, new QTableWidgetItem(Text(ScanList::StateText(m, app_.link.DeviceHost))));
   table_->setSortingEnabled(true);
 }
 
@@ -228,7 +227,7 @@ void ModulesWindowView::RefreshStates() {
     const int index = list_.IndexOf(item->text().toStdString());
     if (index < 0) continue;
     const QString state = Text(ScanList::StateText(list_.modules()[static_cast<std::size_t>(index)],
-                                                   app_.link.DeviceHost, app_.device.Identified));
+                                                   app_.link.DeviceHost));
     if (table_->item(r, kState) && table_->item(r, kState)->text() != state)
       table_->item(r, kState)->setText(state);
   }

@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
   for (int row = 0; row < table.rowCount(); ++row) {
     if (table.item(row, gui::ModulesWindowView::kAddress)->text() != "127.0.0.4") continue;
     table.selectRow(row);
-    QTest::mouseDClick(table.viewport(), Qt::LeftButton, {},
-                       table.visualItemRect(table.item(row, 0)).center());
+    const QPoint at = table.visualItemRect(table.item(row, 0)).center();
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, at);
   }
   for (int i = 0; i < 40 && !rig.app->device.Identified; ++i) rig.Tick();
   table.resizeColumnsToContents();
