@@ -1,6 +1,7 @@
 // zvk-sim: serves one simulated module, or a fleet of them, until asked to stop (SIGINT, SIGTERM,
 // Ctrl+C).
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -70,12 +71,12 @@ int main(int argc, char** argv) {
   try {
     for (const std::string& entry : module_faults) {
       const std::size_t equals = entry.find('=');
-      std::size_t used = 0;
       int unit = 0;
-      if (equals != std::string::npos && equals > 0)
-        unit = std::stoi(entry.substr(0, equals), &used);
-      if (equals == std::string::npos || used != equals)
-        throw std::invalid_argument("--module-faults takes K=LIST, not '" + entry + "'");
+      const char* end = entry.data() + (equals == std::string::npos ? 0 : equals);
+      if (equals == std::string::npos || equals == 0 ||
+          std::from_chars(entry.data(), end, unit).ptr != end)
+        throw std::invalid_argument("--module-faults takes K=LIST (K the module's number), not '" +
+                                    entry + "'");
       fleet_request.module_faults[unit] = entry.substr(equals + 1);
     }
     fleet = zvk::sim::PlanFleet(fleet_request);
