@@ -154,6 +154,18 @@ bool ModulesWindowView::StartScan() {
   options.port = app_.link.DevicePort;
   options.cancelled = [this] { return stop_.load(); };
   QPointer<ModulesWindowView> self(this);
+  // A line of progress now and then, not one posted event per address.
+  options.on_progress = [self, described](std::size_t done, std::size_t total) {
+    if (done % 32 != 0 || done == total) return;
+    QMetaObject::invokeMethod(
+        self,
+        [self, done, total, described] {
+          if (self && self->scanning())
+            self->status_->setText(Text("Scanning " + described + ": " + std::to_string(done) +
+                                        " of " + std::to_string(total) + " addresses …"));
+        },
+        Qt::QueuedConnection);
+  };
   options.on_module = [self](const ScanRow& row) {
     QMetaObject::invokeMethod(
         self,
