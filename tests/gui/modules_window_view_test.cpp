@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 #include <vector>
@@ -114,6 +116,18 @@ TEST_F(ModulesWindow, ARescanMarksModulesThatNoLongerAnswer) {
   ASSERT_EQ(view_->table().rowCount(), 2);
   EXPECT_EQ(Cell(1, ModulesWindowView::kAddress), "127.0.0.2");
   EXPECT_EQ(Cell(1, ModulesWindowView::kState), "Not answering");
+}
+
+// The main window opens it from its context menu and Ctrl+M, with nothing else of it changed.
+TEST_F(ModulesWindow, TheMainWindowsContextMenuAndCtrlMAskForIt) {
+  QSignalSpy asked(rig_->view.get(), &MainWindowView::modulesRequested);
+  auto* action = rig_->view->findChild<QAction*>("ModulesAction");
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(rig_->view->contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_EQ(action->text(), "Modules…");
+  EXPECT_EQ(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+  action->trigger();
+  EXPECT_EQ(asked.count(), 1);
 }
 
 TEST_F(ModulesWindow, SaysWhyItCannotScan) {
