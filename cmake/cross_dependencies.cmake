@@ -1,7 +1,7 @@
 # Test and argument libraries for a cross build, where the build machine's packages cannot be
 # used: GoogleTest built for the target from the sources Debian ships (package googletest), and
 # CLI11's headers alone (its CMake package points at the build machine's include directory, which
-# would pull glibc headers into the build).
+# would pull glibc headers into the build); the same for the JSON library's headers.
 set(ZVK_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
 set(ZVK_CLI11_INCLUDE /usr/include CACHE PATH "Directory that holds CLI/CLI.hpp")
 
@@ -23,3 +23,12 @@ file(COPY ${ZVK_CLI11_INCLUDE}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11/include
 add_library(zvk_cli11 INTERFACE)
 target_include_directories(zvk_cli11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11/include)
 add_library(CLI11::CLI11 ALIAS zvk_cli11)
+
+set(ZVK_JSON_INCLUDE /usr/include CACHE PATH "Directory that holds nlohmann/json.hpp")
+if(NOT EXISTS ${ZVK_JSON_INCLUDE}/nlohmann/json.hpp)
+  message(FATAL_ERROR "JSON library headers not found in ${ZVK_JSON_INCLUDE}/nlohmann")
+endif()
+file(COPY ${ZVK_JSON_INCLUDE}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/json/include)
+add_library(zvk_json INTERFACE)
+target_include_directories(zvk_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/json/include)
+add_library(nlohmann_json::nlohmann_json ALIAS zvk_json)

@@ -1,78 +1,134 @@
-// zvk-sim: serves one simulated module until asked to stop (SIGINT, SIGTERM, Ctrl+C).
+// zvk-sim: serves one simulated module, or a fleet of them, until asked to stop (SIGINT, SIGTERM,
+// Ctrl+C).
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "link/wire.h"
 #include "sim/fault_list.h"
+#include "sim/fleet.h"
 #include "sim/simulator.h"
 #include "sim/stop_request.h"
 
-int main(int argc, char** argv) {
-  using zvk::sim::Model;
+namespace {
 
+// A lone module keeps its files in the directory itself; each module of a fleet in a folder of it
+// named for its address.
+std::string FilesOf(const std::string& dir, const zvk::sim::FleetMember& member, bool one) {
+  return one ? dir : (std::filesystem::path(dir) / member.address).string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   CLI::App app{"zvk-sim: a stand-in for a zVK analog input module on a TCP port"};
-  std::string model_name;
+  zvk::sim::FleetRequest fleet_request;
   zvk::sim::Options options;
   options.port = zvk::wire::kDefaultPort;
-  std::string fault_list;
-  app.add_option("--model", model_name, "km3 (analog inputs) or qn6 (thermistor inputs)")
+  app.add_option("--model", fleet_request.models,
+                 "km3 (analog inputs) or qn6 (thermistor inputs); with --count, one model for "
+                 "all or a comma list of one per module")
       ->required()
-      ->check(CLI::IsMember({"km3", "qn6"}));
-  app.add_option("--listen", options.listen, "IPv4 address to listen on")->capture_default_str();
+      ->delimiter(',');
+  app.add_option("--listen", fleet_request.listen,
+                 "IPv4 address to listen on (default 127.0.0.1); repeated, one module per "
+                 "address");
+  app.add_option("--count", fleet_request.count,
+                 "serve N modules at once, on N consecutive addresses from the --listen address "
+                 "(127.0.0.1, 127.0.0.2, ...), all on the same port")
+      ->check(CLI::Range(1, zvk::sim::kMaxFleet));
   app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
-  app.add_option("--files", options.files_dir, "directory that holds the module's files");
+  app.add_option("--files", options.files_dir,
+                 "directory that holds the module's files; in a fleet, each module's are in a "
+                 "folder named for its address");
   options.reboot_ms = 3000;
   app.add_option("--reboot-ms", options.reboot_ms,
                  "how long a restart keeps the module off the network; 0: restart in place")
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
-  app.add_option("--faults", fault_list,
+  app.add_option("--faults", fleet_request.faults,
                  "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
                  "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
-                 "wrongsum (the image checksum); @code limits a fault to one command code");
+                 "wrongsum (the image checksum); @code limits a fault to one command code; in a "
+                 "fleet, for every module");
+  std::vector<std::string> module_faults;
+  app.add_option("--module-faults", module_faults,
+                 "K=LIST: faults of fleet module K (from 1) alone, in the form of --faults; "
+                 "repeated for several modules");
   std::vector<std::string> vref_inputs;
   app.add_option("--vref", vref_inputs,
                  "km3: analog inputs whose + side is wired to the Vref pin (AI0 to AI4), for "
                  "calibrating them")
       ->check(CLI::IsMember({"AI0", "AI1", "AI2", "AI3", "AI4"}, CLI::ignore_case));
   CLI11_PARSE(app, argc, argv);
-  if (!vref_inputs.empty() && model_name != "km3") {
-    std::cerr << "zvk-sim: --vref needs --model km3\n";
-    return 2;
-  }
-  options.model = model_name == "km3" ? Model::Km3 : Model::Qn6;
 
-  std::vector<zvk::sim::FaultRequest> faults;
+  std::vector<zvk::sim::FleetMember> fleet;
   try {
-    faults = zvk::sim::ParseFaultList(fault_list);
-    if (!options.files_dir.empty()) std::filesystem::create_directories(options.files_dir);
+    for (const std::string& entry : module_faults) {
+      const std::size_t equals = entry.find('=');
+      int unit = 0;
+      const char* end = entry.data() + (equals == std::string::npos ? 0 : equals);
+      if (equals == std::string::npos || equals == 0 ||
+          std::from_chars(entry.data(), end, unit).ptr != end)
+        throw std::invalid_argument("--module-faults takes K=LIST (K the module's number), not '" +
+                                    entry + "'");
+      fleet_request.module_faults[unit] = entry.substr(equals + 1);
+    }
+    fleet = zvk::sim::PlanFleet(fleet_request);
+    if (!options.files_dir.empty()) {
+      for (const auto& member : fleet)
+        std::filesystem::create_directories(FilesOf(options.files_dir, member, fleet.size() == 1));
+    }
   } catch (const std::exception& e) {
     std::cerr << "zvk-sim: " << e.what() << "\n";
     return 2;
   }
+  for (const auto& member : fleet) {
+    if (!vref_inputs.empty() && member.model != zvk::sim::Model::Km3) {
+      std::cerr << "zvk-sim: --vref needs --model km3\n";
+      return 2;
+    }
+  }
+  const bool one = fleet.size() == 1;
 
-  // Before the server thread starts, so only the wait below takes the stop request.
+  // Before the server threads start, so only the wait below takes the stop request.
   zvk::sim::StopRequests stop_requests;
 
-  options.log = [](const std::string& line) { std::cerr << "zvk-sim: " << line << std::endl; };
-  zvk::sim::Simulator simulator(options);
-  simulator.SetDrift(true);
-  for (const auto& f : faults) simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
-  for (const std::string& input : vref_inputs) simulator.WireToVref(input.back() - '0', true);
-  std::uint16_t port = 0;
-  try {
-    port = simulator.Start();
-  } catch (const std::exception& e) {
-    std::cerr << "zvk-sim: " << e.what() << "\n";
-    return 1;
+  std::vector<std::unique_ptr<zvk::sim::Simulator>> simulators;
+  std::uint16_t port = options.port;
+  for (const auto& member : fleet) {
+    zvk::sim::Options own = options;
+    own.model = member.model;
+    own.listen = member.address;
+    own.port = port;
+    own.unit = member.unit;
+    const std::string prefix = one ? "zvk-sim: " : "zvk-sim " + member.address + ": ";
+    own.log = [prefix](const std::string& line) { std::cerr << prefix << line << std::endl; };
+    try {
+      if (!options.files_dir.empty()) own.files_dir = FilesOf(options.files_dir, member, one);
+      auto simulator = std::make_unique<zvk::sim::Simulator>(own);
+      simulator->SetDrift(true);
+      // A module of a fleet reports the address it listens on, as each module reports its own.
+      if (!one) simulator->SetReportedAddress(member.octets);
+      for (const auto& f : member.faults)
+        simulator->InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
+      for (const std::string& input : vref_inputs) simulator->WireToVref(input.back() - '0', true);
+      port = simulator->Start();
+      std::cout << "zvk-sim: " << member.model_name << " listening on " << member.address << ":"
+                << port << std::endl;
+      simulators.push_back(std::move(simulator));
+    } catch (const std::exception& e) {
+      std::cerr << "zvk-sim: " << e.what() << "\n";
+      return 1;
+    }
   }
-  std::cout << "zvk-sim: " << model_name << " listening on " << options.listen << ":" << port
-            << std::endl;
 
   stop_requests.Wait();
-  simulator.Stop();
+  for (auto& simulator : simulators) simulator->Stop();
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <stdexcept>
 
@@ -60,13 +61,15 @@ Bytes ReplyHeader(std::uint8_t code, std::uint8_t status) {
   return reply;
 }
 
-Module::Module(Model m, std::string files_dir)
+Module::Module(Model m, std::string files_dir, int unit_number)
     : model(m),
+      unit(unit_number),
       model_code(m == Model::Km3 ? wire::kModelKm3 : wire::kModelQn6),
       files(std::move(files_dir)) {
   // Locally administered MACs spelling the model: "ZK3" and "ZQ6".
   mac = m == Model::Km3 ? std::array<std::uint8_t, 6>{0x02, 0x5A, 0x4B, 0x33, 0x00, 0x01}
                         : std::array<std::uint8_t, 6>{0x02, 0x5A, 0x51, 0x36, 0x00, 0x01};
+  PutBe16(&mac[4], static_cast<std::uint16_t>(unit));
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
     PutLeDouble(&analog_ref[8 * ch], kDefaultAnalogRef);
     PutLeDouble(&analog_ref[wire::kActiveRefOffset + 8 * ch], kDefaultAnalogRef);
@@ -319,7 +322,7 @@ std::optional<Bytes> Module::SetWebKey(const Bytes& frame, double) {
 
 std::optional<Bytes> Module::ResetConfig(const Bytes& frame, double) {
   for (const char* name : kConfigFiles) files.Remove(name);
-  config = NetworkConfig{};
+  config = FactoryConfig();
   reboot_requested = true;
   log.push_back("configuration reset to defaults");
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
@@ -335,10 +338,21 @@ std::optional<Bytes> Module::MbportNotice(const Bytes& frame, double) {
   return ReplyHeader(frame[wire::kReplyCode], wire::ACK);
 }
 
+NetworkConfig Module::FactoryConfig() const {
+  NetworkConfig factory;
+  if (unit != 1) {
+    char name[32];
+    std::snprintf(name, sizeof name, "zVK-Analog-%04d", unit);
+    factory.ap_ssid = name;
+    factory.location = "Lab bench " + std::to_string(unit);
+  }
+  return factory;
+}
+
 void Module::Boot() {
   const std::uint8_t wifi_mode = config.wifi_mode;
   const std::string web_key = config.web_key;
-  config = NetworkConfig{};
+  config = FactoryConfig();
   config.wifi_mode = wifi_mode;
   config.web_key = web_key;
   const auto text = [this](const char* name, std::string& into) {

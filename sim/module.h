@@ -62,7 +62,7 @@ inline constexpr std::uint16_t kMeasuredThRefCount = 49620;
 
 class Module {
  public:
-  explicit Module(Model model, std::string files_dir = {});
+  explicit Module(Model model, std::string files_dir = {}, int unit = 1);
 
   // Answers a frame whose signature was already checked; nullopt: close without a reply.
   // `seconds` is the module's running time, which moves the inputs when drift is on.
@@ -90,7 +90,12 @@ class Module {
   // Announces content to come on the next connection (file writes, firmware images).
   void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);
 
+  // The settings of a module fresh from the factory (or reset to defaults): the name and location
+  // carry the unit number.
+  NetworkConfig FactoryConfig() const;
+
   Model model;
+  int unit = 1;
   std::uint8_t model_code;
   std::array<std::uint8_t, 4> address{127, 0, 0, 1};
   std::array<std::uint8_t, 6> mac{};

@@ -101,7 +101,7 @@ bool SpoilsReply(Fault fault) {
 struct Simulator::Impl {
   explicit Impl(Options o)
       : options(std::move(o)),
-        module(options.model, options.files_dir),
+        module(options.model, options.files_dir, options.unit),
         reboot_ms(options.reboot_ms) {}
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }

@@ -45,6 +45,10 @@ struct Options {
   // defaults): connects are refused meanwhile. 0: it restarts in place, never off the network
   // (the in-process default; zvk-sim takes a few seconds, as a module does).
   int reboot_ms = 0;
+  // The module's number in a fleet (1 to 65535): its factory access-point name
+  // ("zVK-Analog-0002"), location ("Lab bench 2") and the last two bytes of its MAC are this
+  // number, so every module of a fleet tells itself apart.
+  int unit = 1;
   // Receives the module's log lines (files stored or dropped), on the serving thread.
   std::function<void(const std::string&)> log;
 };

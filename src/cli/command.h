@@ -48,5 +48,7 @@ void AddRecordingCommands(std::vector<CommandEntry>& table);
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
 // The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
+// Finding the modules on a network (scan).
+void AddScanCommand(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

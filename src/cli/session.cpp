@@ -97,6 +97,7 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
       progress_terminal_(env.progress_terminal),
       status_columns_(env.status_columns),
       network_(env.network),
+      env_hosts_(env.hosts),
       dialogs_(out, err, options.yes, env.read_answer) {
   Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);
   system_ = std::make_unique<System>(Seams{network_, pump_, sleeper, Hosts(env), dialogs_});
@@ -138,6 +139,12 @@ HostInterfaces& Session::Hosts(CliEnv& env) {
   if (options_.skip_wifi_check) return skip_hosts_;
   if (env.hosts) return *env.hosts;
   platform_hosts_ = MakePlatformHostInterfaces();
+  return *platform_hosts_;
+}
+
+HostInterfaces& Session::host_interfaces() {
+  if (env_hosts_) return *env_hosts_;
+  if (!platform_hosts_) platform_hosts_ = MakePlatformHostInterfaces();
   return *platform_hosts_;
 }
 

@@ -95,6 +95,11 @@ class Session {
   std::string NotFoundReason() const;
 
   System& system() { return *system_; }
+  // The network every connection of the run goes through (counted).
+  Network& network() { return network_; }
+  // The host's interfaces as they are (the scan's default ranges), whatever --skip-wifi-check
+  // makes the connection check count.
+  HostInterfaces& host_interfaces();
   // The main window's setup button, showing the setup window (activated) as the program does.
   void OpenSetupWindow();
 
@@ -118,6 +123,7 @@ class Session {
   bool progress_terminal_ = false;
   int status_columns_ = 0;
   CountingNetwork network_;
+  HostInterfaces* env_hosts_ = nullptr;
   std::unique_ptr<HostInterfaces> platform_hosts_;
   SkipWifiCheckInterfaces skip_hosts_;
   NullPump pump_;

@@ -52,6 +52,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddRecordingCommands(t);
     AddFirmwareCommand(t);
     AddCalibrationCommands(t);
+    AddScanCommand(t);
     return t;
   }();
   return table;

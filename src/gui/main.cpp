@@ -12,6 +12,7 @@
 #include "gui/calibration_dialogs.h"
 #include "gui/icons.h"
 #include "gui/main_window_view.h"
+#include "gui/modules_window_view.h"
 #include "gui/qt_seams.h"
 #include "gui/setup_window_view.h"
 #include "gui/startup_options.h"
@@ -95,6 +96,22 @@ int main(int argc, char** argv) {
     }
     setup_view->Exec();
   };
+  // The Modules window, made when first opened (Ctrl+M, the context menu). Its scan runs on a
+  // thread of its own, with sockets of its own, beside the main window's polling.
+  SystemNetwork scan_network;
+  std::unique_ptr<HostInterfaces> scan_hosts;
+  std::unique_ptr<ModulesWindowView> modules_view;
+  QObject::connect(&view, &MainWindowView::modulesRequested, &view, [&] {
+    if (!modules_view) {
+      scan_hosts = MakePlatformHostInterfaces();
+      modules_view = std::make_unique<ModulesWindowView>(
+          app, scan_network, *scan_hosts,
+          [&view](const std::string& address) { view.WatchModule(address); }, &view);
+    }
+    modules_view->show();
+    modules_view->raise();
+    modules_view->activateWindow();
+  });
   // The calibration windows, also made when first shown.
   CalibrationDialogs calibration(system, view, [&view] { view.SyncFromModel(); });
   const auto sync_views = [&view, &setup_view, &calibration] {

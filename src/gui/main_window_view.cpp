@@ -1,6 +1,7 @@
 #include "gui/main_window_view.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -326,6 +327,22 @@ void MainWindowView::BuildStatusGroup() {
           [this] { Run([this] { window_.form.Image4.UserClick(); }); });
   auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
   connect(log_key, &QShortcut::activated, this, &MainWindowView::logRequested);
+  // The Modules window has no picture of its own, so the window's layout stays as it is: a
+  // shortcut and the window's context menu open it.
+  auto* modules = new QAction(QStringLiteral("Modules…"), this);
+  modules->setObjectName(QStringLiteral("ModulesAction"));
+  modules->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  modules->setShortcutContext(Qt::WindowShortcut);
+  connect(modules, &QAction::triggered, this, &MainWindowView::modulesRequested);
+  addAction(modules);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MainWindowView::WatchModule(const std::string& address) {
+  Run([this, address] {
+    window_.form.Edit2.text = address;
+    window_.form.SpeedButton5.UserClick();
+  });
 }
 
 void MainWindowView::BuildAnalogGroup() {

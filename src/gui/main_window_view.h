@@ -50,10 +50,16 @@ class MainWindowView final : public QWidget {
   // Centres the window on its screen's available area.
   void CentreOnScreen();
 
+  // Makes `address` the module this window watches: typed into "Device IP:" and applied with
+  // "Static IP", as a user would.
+  void WatchModule(const std::string& address);
+
  signals:
   void closed();
   // Ctrl+L: the communication log window.
   void logRequested();
+  // Ctrl+M or "Modules…" of the window's context menu: the Modules window.
+  void modulesRequested();
 
  protected:
   bool event(QEvent* e) override;

@@ -355,6 +355,13 @@ bool SendOnly(Link& link, std::uint8_t length) {
   return true;
 }
 
+std::array<std::uint8_t, wire::kLenQueued> IdentityRequestFrame() {
+  std::array<std::uint8_t, wire::kLenQueued> frame{};
+  std::copy(wire::kFrameSignature.begin(), wire::kFrameSignature.end(), frame.begin());
+  frame[wire::kReplyCode] = wire::CMD_GET_DEVICE;
+  return frame;
+}
+
 void QueueCommand(Link& link, std::uint8_t code) {
   link.PendingCommand = code;
   link.CommandFrame[4] = code;

@@ -2,12 +2,14 @@
 // queue sent by the Timer3 tick, and the retry policy for replies that never came.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "link/link.h"
+#include "link/wire.h"
 
 namespace zvk {
 
@@ -29,6 +31,10 @@ bool SendOnly(Link& link, std::uint8_t length);
 // running; the content stream of a file write opens its second connection with it. Null when the
 // connect failed (or was given up because the program is quitting), with the reason in *error.
 std::unique_ptr<TcpSocket> ConnectToModule(Link& link, std::string* error = nullptr);
+
+// The identity request exactly as the queue sends it: the signature, CMD_GET_DEVICE and two zero
+// bytes.
+std::array<std::uint8_t, wire::kLenQueued> IdentityRequestFrame();
 
 // Queues CMD_GET_DEVICE or CMD_SET_LOCATOR for the next Timer3 tick.
 void QueueCommand(Link& link, std::uint8_t code);

@@ -1,5 +1,6 @@
 // The host's network interfaces, as the connection check needs them: IPv4 adapters with their
-// first address, and the wireless interfaces with whether each is connected.
+// first address, and the wireless interfaces with whether each is connected. The network scan
+// takes its default ranges from the adapters' prefix lengths and states.
 #pragma once
 
 #include <memory>
@@ -10,8 +11,11 @@
 namespace zvk {
 
 struct AdapterInfo {
-  std::string name;     // identifier that pairs the adapter with a wireless interface
-  std::string address;  // first IPv4 address as dotted text, empty when it has none
+  std::string name;        // identifier that pairs the adapter with a wireless interface
+  std::string address;     // first IPv4 address as dotted text, empty when it has none
+  int prefix_length = -1;  // of that address's subnet; -1 when not known
+  bool up = true;          // administratively up
+  bool loopback = false;   // the host's own loopback interface
 };
 
 struct WirelessInterface {

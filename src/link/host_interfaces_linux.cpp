@@ -4,11 +4,13 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,18 @@
 namespace zvk {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The number of leading one bits of a netmask; -1 when the ones are not contiguous.
+int PrefixLength(std::uint32_t mask) {
+  int ones = 0;
+  while (ones < 32 && (mask & (0x80000000u >> ones)) != 0) ++ones;
+  const std::uint32_t expected = ones == 0 ? 0 : ~std::uint32_t{0} << (32 - ones);
+  return mask == expected ? ones : -1;
+}
+
+}  // namespace
 
 std::vector<AdapterInfo> Ipv4AdaptersFromList(const ifaddrs* head) {
   std::vector<AdapterInfo> adapters;
@@ -35,7 +49,15 @@ std::vector<AdapterInfo> Ipv4AdaptersFromList(const ifaddrs* head) {
     char text[INET_ADDRSTRLEN] = {};
     std::string address;
     if (::inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text) != nullptr) address = text;
-    adapters.push_back({std::move(name), std::move(address)});
+    AdapterInfo adapter{std::move(name), std::move(address)};
+    if (it->ifa_netmask != nullptr && it->ifa_netmask->sa_family == AF_INET) {
+      sockaddr_in mask{};
+      std::memcpy(&mask, it->ifa_netmask, sizeof mask);
+      adapter.prefix_length = PrefixLength(ntohl(mask.sin_addr.s_addr));
+    }
+    adapter.up = (it->ifa_flags & IFF_UP) != 0;
+    adapter.loopback = (it->ifa_flags & IFF_LOOPBACK) != 0;
+    adapters.push_back(std::move(adapter));
   }
   return adapters;
 }

@@ -41,7 +41,11 @@ std::optional<std::vector<AdapterInfo>> WindowsHostInterfaces::Adapters(std::str
   for (WinAdapter& a : listed) {
     for (char& c : a.adapter_name)
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    adapters.push_back({std::move(a.adapter_name), std::move(a.first_ipv4)});
+    AdapterInfo adapter{std::move(a.adapter_name), std::move(a.first_ipv4)};
+    adapter.prefix_length = a.prefix_length;
+    adapter.up = a.up;
+    adapter.loopback = a.loopback;
+    adapters.push_back(std::move(adapter));
   }
   return adapters;
 }

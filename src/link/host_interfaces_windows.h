@@ -32,6 +32,9 @@ struct WinGuid {
 struct WinAdapter {
   std::string adapter_name;  // the GUID in braces, as the system reports it
   std::string first_ipv4;    // dotted text of the first unicast address; empty when none
+  int prefix_length = -1;    // its on-link prefix length; -1 when none
+  bool up = true;            // operational status up
+  bool loopback = false;     // the software loopback interface
 };
 
 struct WinWlanInterface {

@@ -92,8 +92,13 @@ class SystemWindowsNetApi final : public WindowsNetApi {
     if (code != NO_ERROR) return code;
     WinsockSession winsock;  // getnameinfo needs it
     for (const IP_ADAPTER_ADDRESSES* a = buffer.get(); a != nullptr; a = a->Next) {
-      adapters->push_back({a->AdapterName != nullptr ? a->AdapterName : std::string(),
-                           DottedAddress(a->FirstUnicastAddress)});
+      WinAdapter entry{a->AdapterName != nullptr ? a->AdapterName : std::string(),
+                       DottedAddress(a->FirstUnicastAddress)};
+      if (a->FirstUnicastAddress != nullptr)
+        entry.prefix_length = a->FirstUnicastAddress->OnLinkPrefixLength;
+      entry.up = a->OperStatus == IfOperStatusUp;
+      entry.loopback = a->IfType == IF_TYPE_SOFTWARE_LOOPBACK;
+      adapters->push_back(std::move(entry));
     }
     return NO_ERROR;
   }

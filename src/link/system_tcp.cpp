@@ -116,6 +116,7 @@ class PosixSocket final : public TcpSocket {
   }
 
   std::string LastError() const override { return error_; }
+  std::int64_t PollHandle() const override { return fd_; }
 
  private:
   IoStatus Fail() {
@@ -223,6 +224,9 @@ class WinsockSocket final : public TcpSocket {
   }
 
   std::string LastError() const override { return error_; }
+  std::int64_t PollHandle() const override {
+    return fd_ == INVALID_SOCKET ? -1 : static_cast<std::int64_t>(fd_);
+  }
 
  private:
   IoStatus Fail() {

@@ -28,6 +28,9 @@ class TcpSocket {
   virtual void Close() = 0;
   // Text of the last error, for the status line and the log.
   virtual std::string LastError() const = 0;
+  // The system's handle of the socket, for a caller that waits on many sockets at once (the
+  // network scan); -1 when it has none (nothing open, or a socket that only stands for one).
+  virtual std::int64_t PollHandle() const { return -1; }
 };
 
 class Network {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link/exchange.h"
+#include "link/identity_record.h"
 #include "link/wire.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
@@ -16,21 +17,6 @@
 #include "util/text_codec.h"
 
 namespace zvk {
-
-namespace {
-
-std::string Hex2(std::uint8_t v) {
-  char buf[3];
-  std::snprintf(buf, sizeof buf, "%02X", v);
-  return buf;
-}
-
-}  // namespace
-
-std::string FieldText(const std::uint8_t* field, std::size_t width) {
-  const std::uint8_t* end = std::find(field, field + width, 0);
-  return std::string(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
-}
 
 std::string RssiText(std::uint16_t raw) {
   return "RSSI: " + std::to_string(int{raw} - 65536) + "dBm";
@@ -47,12 +33,13 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
     return;
   }
   app.link.PendingCommand = 0;
+  const IdentityRecord rec = ReadIdentityRecord(r);
   f.Label4.color = kNavy;
   f.StatusBar1.panels[0] = "Get Device Linked!!";
 
   dev.ModelKnown = false;
   std::string model_text = kUnknownModelText;
-  dev.ModelCode = r[d::kModel];
+  dev.ModelCode = rec.model_code;
   if (dev.ModelCode == wire::kModelKm3) {
     model_text = kKm3ModelText;
     ApplyModelLayout(f, wire::kModelKm3);
@@ -67,39 +54,33 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   f.Label4.caption = model_text;
   if (dev.ModelCode == 0) return;
 
-  const std::string address =
-      std::to_string(r[d::kAddress + 3]) + "." + std::to_string(r[d::kAddress + 2]) + "." +
-      std::to_string(r[d::kAddress + 1]) + "." + std::to_string(r[d::kAddress]);
-  if (address != app.link.DeviceHost) return;
+  if (rec.address != app.link.DeviceHost) return;
 
-  std::string mac;
-  for (std::size_t i = 0; i < 6; ++i) mac += (i ? ":" : "") + Hex2(r[d::kMac + i]);
-  f.StatusBar1.panels[0] = "Dev MAC: " + mac;
+  f.StatusBar1.panels[0] = "Dev MAC: " + rec.mac;
 
-  dev.DeviceLocation = FieldText(r + d::kLocation, d::kLocationWidth);
+  dev.DeviceLocation = rec.location;
   f.Label5.color = Rgb{64, 132, 118};
   f.Label5.caption = "Locate: " + ModuleTextToUtf8(dev.DeviceLocation);
 
-  f.StatusBar2.panels[1] = "FW: V" + Hex2(r[d::kFwMajor]) + "." + Hex2(r[d::kFwMinor]);
+  f.StatusBar2.panels[1] = "FW: V" + rec.firmware;
   app.SetStatus("Get Device");
 
-  dev.DevApSsid = FieldText(r + d::kApSsid, d::kSsidWidth);
-  dev.DevApKeyType = r[d::kApKeyType];
-  if (dev.DevApKeyType != 0) dev.DevApKey = FieldText(r + d::kApKey, d::kKeyWidth);
-  dev.DevStaSsid = FieldText(r + d::kStaSsid, d::kSsidWidth);
-  dev.DevStaKeyType = r[d::kStaKeyType];
-  if (dev.DevStaKeyType != 0) dev.DevStaKey = FieldText(r + d::kStaKey, d::kKeyWidth);
+  dev.DevApSsid = rec.ap_ssid;
+  dev.DevApKeyType = rec.ap_key_type;
+  if (dev.DevApKeyType != 0) dev.DevApKey = rec.ap_key;
+  dev.DevStaSsid = rec.sta_ssid;
+  dev.DevStaKeyType = rec.sta_key_type;
+  if (dev.DevStaKeyType != 0) dev.DevStaKey = rec.sta_key;
 
-  dev.DevWifiMode = r[d::kWifiMode];
-  dev.DevModbusPort = GetBe16(r + d::kModbusPort);
-  dev.DevStaticIpEnabled = r[d::kStaticIpEnabled] != 0;
-  std::copy_n(r + d::kStaticIp, 4, dev.DevStaticIp.begin());
-  std::copy_n(r + d::kSubnetMask, 4, dev.DevSubnetMask.begin());
-  std::copy_n(r + d::kGateway, 4, dev.DevGateway.begin());
+  dev.DevWifiMode = rec.wifi_mode;
+  dev.DevModbusPort = rec.modbus_port;
+  dev.DevStaticIpEnabled = rec.static_ip_enabled;
+  dev.DevStaticIp = rec.static_ip;
+  dev.DevSubnetMask = rec.subnet_mask;
+  dev.DevGateway = rec.gateway;
 
-  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0)
-    f.Label12.caption = RssiText(rssi);
-  dev.DevIdleTimeout = GetBe16(r + d::kIdleTimeout);
+  if (rec.rssi_raw != 0) f.Label12.caption = RssiText(rec.rssi_raw);
+  dev.DevIdleTimeout = rec.idle_timeout;
 
   if (dev.ModelCode == wire::kModelKm3) {
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/device_config.h"
+#include "link/identity_record.h"
 
 namespace zvk {
 
@@ -17,9 +18,6 @@ struct MainForm;
 inline constexpr const char* kKm3ModelText = "zVK-KM3 Analog Input Module";
 inline constexpr const char* kQn6ModelText = "zVK-QN6 Thermistor Input Module";
 inline constexpr const char* kUnknownModelText = "Unknow Device??";
-
-// A text field: up to the first zero byte, never past its width.
-std::string FieldText(const std::uint8_t* field, std::size_t width);
 
 void DecodeDeviceInfo(App& app, MainForm& f);
 // "RSSI: -61dBm" for the raw value 0xFFC3 (the value minus 65536).

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -131,6 +132,15 @@ class IfaddrsList {
     sin6.sin6_family = AF_INET6;
     Link(name, reinterpret_cast<sockaddr*>(&sin6));
   }
+  // An address with its netmask and interface flags, as the scan's default ranges need them.
+  void AddWithMask(const char* name, const char* ipv4, const char* mask, unsigned flags) {
+    Add(name, ipv4);
+    sockaddr_in& m = v4_.emplace_back();
+    m.sin_family = AF_INET;
+    ::inet_pton(AF_INET, mask, &m.sin_addr);
+    nodes_.back().ifa_netmask = reinterpret_cast<sockaddr*>(&m);
+    nodes_.back().ifa_flags = flags;
+  }
   void AddWithoutAddress(const char* name) { Link(name, nullptr); }
   const ifaddrs* head() const { return nodes_.empty() ? nullptr : &nodes_.front(); }
 
@@ -161,6 +171,34 @@ TEST(Ipv4AdaptersFromList, KeepsHostOrderAndFirstIpv4AddressPerName) {
   EXPECT_EQ(Flat(Ipv4AdaptersFromList(nullptr)), Adapters{});
 }
 
+TEST(Ipv4AdaptersFromList, ReadsPrefixLengthAndStateOfTheFirstAddress) {
+  IfaddrsList list;
+  list.AddWithMask("wlan0", "192.168.1.23", "255.255.255.0", IFF_UP | IFF_RUNNING);
+  list.AddWithMask("eth0", "10.1.2.3", "255.255.0.0", 0);
+  list.AddWithMask("lo", "127.0.0.1", "255.0.0.0", IFF_UP | IFF_LOOPBACK);
+  list.AddWithMask("odd0", "172.16.0.1", "255.0.255.0", IFF_UP);  // not a prefix
+  list.Add("tun0", "10.8.0.1");                                   // no netmask reported
+  struct Expected {
+    const char* name;
+    int prefix_length;
+    bool up;
+    bool loopback;
+  };
+  const Expected expected[] = {{"wlan0", 24, true, false},
+                               {"eth0", 16, false, false},
+                               {"lo", 8, true, true},
+                               {"odd0", -1, true, false},
+                               {"tun0", -1, false, false}};
+  const std::vector<AdapterInfo> adapters = Ipv4AdaptersFromList(list.head());
+  ASSERT_EQ(adapters.size(), std::size(expected));
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    EXPECT_EQ(adapters[i].name, expected[i].name);
+    EXPECT_EQ(adapters[i].prefix_length, expected[i].prefix_length) << expected[i].name;
+    EXPECT_EQ(adapters[i].up, expected[i].up) << expected[i].name;
+    EXPECT_EQ(adapters[i].loopback, expected[i].loopback) << expected[i].name;
+  }
+}
+
 TEST(Getifaddrs, ListsEachIpv4InterfaceOnceWithDottedAddress) {
   std::string error;
   auto adapters = ListIpv4AdaptersFromGetifaddrs(&error);
@@ -177,6 +215,8 @@ TEST(Getifaddrs, ListsEachIpv4InterfaceOnceWithDottedAddress) {
                          [](const AdapterInfo& a) { return a.name == "lo"; });
   if (lo != adapters->end()) {
     EXPECT_EQ(lo->address, "127.0.0.1");
+    EXPECT_TRUE(lo->loopback);
+    EXPECT_EQ(lo->prefix_length, 8);
   }
 
   std::unique_ptr<HostInterfaces> platform = MakePlatformHostInterfaces();

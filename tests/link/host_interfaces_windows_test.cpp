@@ -154,6 +154,25 @@ TEST(WindowsHostInterfaces, AdapterAndItsWirelessInterfaceShareTheIdentifier) {
   }
 }
 
+// The scan's default ranges come from each adapter's prefix length and state.
+TEST(WindowsHostInterfaces, AdaptersKeepPrefixLengthStateAndLoopback) {
+  FakeCalls calls;
+  WinAdapter wifi{"{A}", "192.168.1.23", 24, true, false};
+  WinAdapter down{"{B}", "10.0.0.2", 16, false, false};
+  WinAdapter loopback{"{C}", "127.0.0.1", 8, true, true};
+  calls.adapter_answers = {{kWinNoError, 0, {wifi, down, loopback}}};
+  WindowsHostInterfaces hosts(std::make_unique<FakeWindowsNetApi>(calls));
+  std::string error;
+  const std::vector<AdapterInfo> adapters = hosts.Adapters(&error).value();
+  ASSERT_EQ(adapters.size(), 3u);
+  EXPECT_EQ(adapters[0].prefix_length, 24);
+  EXPECT_TRUE(adapters[0].up);
+  EXPECT_FALSE(adapters[1].up);
+  EXPECT_EQ(adapters[1].prefix_length, 16);
+  EXPECT_TRUE(adapters[2].loopback);
+  EXPECT_FALSE(adapters[0].loopback);
+}
+
 #ifdef _WIN32
 // The real calls. Under wine the adapter list works and the Wi-Fi API lists no interface; on a
 // Windows machine without the Wi-Fi service it cannot be opened.

@@ -55,6 +55,7 @@ class GuardedSocket final : public TcpSocket {
   }
   void Close() override { inner_->Close(); }
   std::string LastError() const override { return error_.empty() ? inner_->LastError() : error_; }
+  std::int64_t PollHandle() const override { return inner_->PollHandle(); }
 
  private:
   std::unique_ptr<TcpSocket> inner_;

@@ -1,0 +1,81 @@
+// The "Modules" window: scans the network for modules, lists them in a sortable table with a live
+// state, and on a double click makes a module the one the main window watches, as typing its
+// address and pressing "Static IP" does. The scan runs on a worker thread of its own (with a
+// network of its own), so the window and the main window's polling go on meanwhile; each module
+// found is posted back to the window as it answers.
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fleet/scan.h"
+#include "fleet/scan_list.h"
+#include "link/host_interfaces.h"
+#include "link/tcp.h"
+
+namespace zvk {
+class App;
+}  // namespace zvk
+
+namespace zvk::gui {
+
+class ModulesWindowView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `network` carries the scan's connections (used on the worker thread only); `hosts` gives
+  // the default ranges. `watch` makes an address the main window's module.
+  ModulesWindowView(App& app, Network& network, HostInterfaces& hosts,
+                    std::function<void(const std::string& address)> watch,
+                    QWidget* parent = nullptr);
+  ~ModulesWindowView() override;
+
+  // Starts a scan of the ranges typed (default: the host's subnets); false with the reason on
+  // the status line when there is nothing to scan or a scan is running.
+  bool StartScan();
+  void StopScan();
+  bool scanning() const { return worker_.joinable() && !finished_; }
+
+  const ScanList& list() const { return list_; }
+  QTableWidget& table() { return *table_; }
+  QLineEdit& ranges() { return *ranges_; }
+  QLabel& status() { return *status_; }
+
+  // Column of each field in the table.
+  enum Column { kAddress, kModel, kName, kLocation, kFirmware, kMac, kRssi, kWifi, kState };
+
+ signals:
+  void scanFinished();
+
+ private:
+  void Build();
+  void ShowRow(const ListedModule& module);
+  void RefreshStates();
+  void Finished(ScanResult result, std::string ranges);
+
+  App& app_;
+  Network& network_;
+  HostInterfaces& hosts_;
+  std::function<void(const std::string&)> watch_;
+  ScanList list_;
+  QLineEdit* ranges_ = nullptr;
+  QPushButton* scan_button_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QLabel* status_ = nullptr;
+  QTimer state_timer_;
+  std::thread worker_;
+  std::atomic<bool> stop_{false};
+  bool finished_ = true;
+};
+
+}  // namespace zvk::gui

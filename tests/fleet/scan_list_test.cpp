@@ -1,0 +1,62 @@
+#include "fleet/scan_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zvk {
+namespace {
+
+ScanRow Row(const std::string& address, const std::string& location = "Lab bench 1") {
+  ScanRow row;
+  row.address = address;
+  row.location = location;
+  return row;
+}
+
+std::vector<std::string> States(const ScanList& list, const std::string& watched = "") {
+  std::vector<std::string> states;
+  for (const ListedModule& m : list.modules())
+    states.push_back(m.row.address + " " + ScanList::StateText(m, watched));
+  return states;
+}
+
+TEST(ScanList, KeepsModulesAcrossScansWithWhatTheLatestScanSaw) {
+  ScanList list;
+  list.BeginScan();
+  list.Found(Row("10.0.0.5"));
+  list.Found(Row("10.0.0.9"));
+  list.EndScan(true);
+  EXPECT_EQ(States(list, "10.0.0.9"),
+            (std::vector<std::string>{"10.0.0.5 Online", "10.0.0.9 Watched, online"}));
+
+  list.BeginScan();
+  EXPECT_EQ(States(list), (std::vector<std::string>{"10.0.0.5 Checking…", "10.0.0.9 Checking…"}));
+  list.Found(Row("10.0.0.9", "moved"));  // a module found again brings its row up to date
+  list.Found(Row("10.0.0.2"));
+  list.EndScan(true);
+  EXPECT_EQ(States(list, "10.0.0.5"),
+            (std::vector<std::string>{"10.0.0.5 Watched, not answering", "10.0.0.9 Online",
+                                      "10.0.0.2 Online"}));
+  EXPECT_EQ(list.modules()[1].row.location, "moved");
+  EXPECT_EQ(list.IndexOf("10.0.0.2"), 2);
+  EXPECT_EQ(list.IndexOf("10.0.0.3"), -1);
+}
+
+TEST(ScanList, AStoppedScanLeavesWhatItDidNotReachAsItWas) {
+  ScanList list;
+  list.BeginScan();
+  list.Found(Row("10.0.0.5"));
+  list.Found(Row("10.0.0.9"));
+  list.EndScan(true);
+  list.BeginScan();
+  list.Found(Row("10.0.0.9"));
+  list.EndScan(true);  // 10.0.0.5 no longer answers
+  list.BeginScan();
+  list.EndScan(false);  // stopped before reaching anything
+  EXPECT_EQ(States(list), (std::vector<std::string>{"10.0.0.5 Not answering", "10.0.0.9 Online"}));
+}
+
+}  // namespace
+}  // namespace zvk

@@ -1,0 +1,83 @@
+// Saves a picture of the Modules window over the main window after a scan of a fleet of simulated
+// modules on 127.0.0.0/27: six modules of both models (one of them silent, so not listed), with
+// the one on 127.0.0.4 double-clicked and so watched by the main window.
+//
+//   modules_screenshot OUT.png
+#include <QApplication>
+#include <QTest>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/modules_window_view.h"
+#include "gui_test_wait.h"
+#include "sim/simulator.h"
+#include "support/test_seams.h"
+#include "watch_rig.h"
+
+int main(int argc, char** argv) {
+  using namespace zvk;
+  if (argc < 2) {
+    std::cerr << "usage: modules_screenshot OUT.png\n";
+    return 2;
+  }
+  QApplication qt(argc, argv);
+  gui::WatchRig rig(sim::Model::Qn6);
+  rig.sim->SetLocation("Boiler house");
+  struct Member {
+    int address;
+    sim::Model model;
+    const char* location;
+    std::uint16_t rssi;
+  };
+  const Member members[] = {{4, sim::Model::Km3, "Press line 2", 0xFFB5},
+                            {9, sim::Model::Qn6, "Cold store", 0xFFC9},
+                            {12, sim::Model::Km3, "Dryer", 0xFFAE},
+                            {17, sim::Model::Qn6, "Kiln east", 0xFFBD},
+                            {23, sim::Model::Qn6, "", 0xFFC1}};
+  std::vector<std::unique_ptr<sim::Simulator>> fleet;
+  int unit = 2;
+  for (const Member& m : members) {
+    sim::Options options;
+    options.model = m.model;
+    options.unit = unit++;
+    options.listen = "127.0.0." + std::to_string(m.address);
+    options.port = rig.sim->Port();
+    fleet.push_back(std::make_unique<sim::Simulator>(options));
+    fleet.back()->SetLocation(m.location);
+    fleet.back()->SetRssi(m.rssi);
+    if (m.address == 23) fleet.back()->InjectFault(sim::Fault::NoReply, 1000);
+    fleet.back()->Start();
+  }
+
+  test::LoopbackOnlyNetwork network;
+  test::FakeHostInterfaces hosts;
+  gui::ModulesWindowView view(
+      *rig.app, network, hosts,
+      [&rig](const std::string& address) { rig.view->WatchModule(address); }, rig.view.get());
+  view.ranges().setText(QStringLiteral("127.0.0.0/27"));
+  view.show();
+  if (!view.StartScan() || !gui::WaitUntil([&] { return !view.scanning(); }, 10000)) {
+    std::cerr << "modules_screenshot: the scan did not finish\n";
+    return 1;
+  }
+  QTableWidget& table = view.table();
+  for (int row = 0; row < table.rowCount(); ++row) {
+    if (table.item(row, gui::ModulesWindowView::kAddress)->text() != "127.0.0.4") continue;
+    table.selectRow(row);
+    const QPoint at = table.visualItemRect(table.item(row, 0)).center();
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, at);
+  }
+  for (int i = 0; i < 40 && !rig.app->device.Identified; ++i) rig.Tick();
+  table.resizeColumnsToContents();
+  gui::WaitUntil([] { return false; }, 700);  // the state column catches up
+  const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
+  for (auto& m : fleet) m->Stop();
+  if (!saved) {
+    std::cerr << "modules_screenshot: cannot write " << argv[1] << "\n";
+    return 1;
+  }
+  return 0;
+}

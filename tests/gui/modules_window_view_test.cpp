@@ -1,0 +1,151 @@
+// The Modules window over a fleet of simulated modules on 127.0.0.x: a scan that leaves the main
+// window running, the sortable table, and the double click that hands a module to the main window.
+#include "gui/modules_window_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "gui/main_window_view.h"
+#include "gui_test_wait.h"
+#include "monitor/main_window.h"
+#include "sim/simulator.h"
+#include "support/test_seams.h"
+#include "watch_rig.h"
+
+namespace zvk::gui {
+namespace {
+
+class ModulesWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    rig_ = std::make_unique<WatchRig>(sim::Model::Qn6);  // module 1, watched, on 127.0.0.1
+    for (int unit = 2; unit <= 3; ++unit) {
+      sim::Options options;
+      options.model = unit == 2 ? sim::Model::Km3 : sim::Model::Qn6;
+      options.unit = unit;
+      options.listen = "127.0.0." + std::to_string(unit);
+      options.port = rig_->sim->Port();
+      fleet_.push_back(std::make_unique<sim::Simulator>(options));
+      fleet_.back()->Start();
+    }
+    fleet_.back()->InjectFault(sim::Fault::Refuse, 100);  // .3 is no module to list
+    view_ = std::make_unique<ModulesWindowView>(
+        *rig_->app, scan_network_, hosts_,
+        [this](const std::string& address) { rig_->view->WatchModule(address); });
+    view_->show();
+  }
+  void TearDown() override {
+    view_.reset();
+    for (auto& m : fleet_) m->Stop();
+    rig_.reset();
+  }
+
+  QString Cell(int row, int column) {
+    const QTableWidgetItem* item = view_->table().item(row, column);
+    return item ? item->text() : QString();
+  }
+  bool Scan() {
+    if (!view_->StartScan()) return false;
+    return WaitUntil([this] { return !view_->scanning(); });
+  }
+
+  std::unique_ptr<WatchRig> rig_;
+  std::vector<std::unique_ptr<sim::Simulator>> fleet_;
+  test::LoopbackOnlyNetwork scan_network_;
+  test::FakeHostInterfaces hosts_;
+  std::unique_ptr<ModulesWindowView> view_;
+};
+
+TEST_F(ModulesWindow, ListsTheModulesAndWatchesTheOneDoubleClicked) {
+  view_->ranges().setText(QStringLiteral("127.0.0.0/29"));
+  // The main window keeps polling while the scan runs on its worker.
+  ASSERT_TRUE(view_->StartScan());
+  EXPECT_TRUE(view_->scanning());
+  rig_->Polls(1);
+  ASSERT_TRUE(WaitUntil([this] { return !view_->scanning(); }));
+
+  QTableWidget& table = view_->table();
+  ASSERT_EQ(table.rowCount(), 2);
+  using V = ModulesWindowView;
+  EXPECT_EQ(Cell(0, V::kAddress), "127.0.0.1");
+  EXPECT_EQ(Cell(0, V::kModel), "zVK-QN6");
+  EXPECT_EQ(Cell(0, V::kName), "zVK-Analog-0001");
+  EXPECT_EQ(Cell(0, V::kRssi), "-61 dBm");
+  EXPECT_EQ(Cell(0, V::kState), "Watched, online");
+  EXPECT_EQ(Cell(1, V::kAddress), "127.0.0.2");
+  EXPECT_EQ(Cell(1, V::kModel), "zVK-KM3");
+  EXPECT_EQ(Cell(1, V::kLocation), "Lab bench 2");
+  EXPECT_EQ(Cell(1, V::kMac), "02:5A:4B:33:00:02");
+  EXPECT_EQ(Cell(1, V::kFirmware), "V01.12");
+  EXPECT_EQ(Cell(1, V::kWifi), "AP");
+  EXPECT_EQ(Cell(1, V::kState), "Online");
+  EXPECT_EQ(view_->status().text(), "Scanned 6 addresses (127.0.0.0/29): 2 modules answered.");
+
+  table.sortByColumn(V::kModel, Qt::AscendingOrder);
+  EXPECT_EQ(Cell(0, V::kModel), "zVK-KM3");
+  table.sortByColumn(V::kAddress, Qt::DescendingOrder);
+  EXPECT_EQ(Cell(0, V::kAddress), "127.0.0.2");
+
+  const QRect cell = table.visualItemRect(table.item(0, V::kName));
+  // A double click as the platform delivers it: a press and release, then the double click.
+  QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_EQ(rig_->app->link.DeviceHost, "127.0.0.2");
+  EXPECT_EQ(rig_->window->form.Edit2.text, "127.0.0.2");
+  EXPECT_EQ(rig_->view->findChild<QLineEdit*>("Edit2")->text(), "127.0.0.2");
+  EXPECT_EQ(rig_->app->link.QueuedCommand, wire::CMD_GET_DEVICE);  // asks the new module
+  EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, online"; }));
+  EXPECT_EQ(Cell(1, V::kState), "Online");
+  // The main window's next tick asks the new module who it is, and shows it.
+  for (int i = 0; i < 40 && rig_->window->form.Label4.caption.empty(); ++i) rig_->Tick();
+  EXPECT_EQ(rig_->window->form.Label4.caption, "zVK-KM3 Analog Input Module");
+}
+
+TEST_F(ModulesWindow, ARescanMarksModulesThatNoLongerAnswer) {
+  view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2"));
+  ASSERT_TRUE(Scan());
+  ASSERT_EQ(view_->table().rowCount(), 2);
+  fleet_[0]->Stop();  // 127.0.0.2 goes away
+  ASSERT_TRUE(Scan());
+  ASSERT_EQ(view_->table().rowCount(), 2);
+  EXPECT_EQ(Cell(1, ModulesWindowView::kAddress), "127.0.0.2");
+  EXPECT_EQ(Cell(1, ModulesWindowView::kState), "Not answering");
+}
+
+// The main window opens it from its context menu and Ctrl+M, with nothing else of it changed.
+TEST_F(ModulesWindow, TheMainWindowsContextMenuAndCtrlMAskForIt) {
+  QSignalSpy asked(rig_->view.get(), &MainWindowView::modulesRequested);
+  auto* action = rig_->view->findChild<QAction*>("ModulesAction");
+  ASSERT_NE(action, nullptr);
+  EXPECT_EQ(rig_->view->contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_EQ(action->text(), "Modules…");
+  EXPECT_EQ(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+  action->trigger();
+  EXPECT_EQ(asked.count(), 1);
+}
+
+TEST_F(ModulesWindow, SaysWhyItCannotScan) {
+  const struct {
+    const char* ranges;
+    const char* status;
+  } cases[] = {
+      {"10.0.0.0/8", "'10.0.0.0/8' is wider than a /16; scan at most 65,536 addresses at once"},
+      {"127.0.0.1/33", "'127.0.0.1/33' is not an IPv4 range such as 192.168.1.0/24"},
+      {"", "No network interface with a subnet to scan; type a range."},
+  };
+  for (const auto& c : cases) {
+    view_->ranges().setText(QString::fromUtf8(c.ranges));
+    EXPECT_FALSE(view_->StartScan()) << c.ranges;
+    EXPECT_EQ(view_->status().text(), c.status);
+  }
+  EXPECT_EQ(scan_network_.connects, 0);
+}
+
+}  // namespace
+}  // namespace zvk::gui
