@@ -24,6 +24,8 @@ class Command {
   // "input refused" failures.
   virtual void CheckInput(Session&) {}
   virtual void Run(Session& session) = 0;
+  // True when, with the arguments given, the command only looks and asks nothing (a dry run).
+  virtual bool LooksOnly() const { return false; }
 };
 
 struct CommandEntry {
@@ -48,5 +50,7 @@ void AddRecordingCommands(std::vector<CommandEntry>& table);
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
 // The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
+// Saving a module's settings to a profile and restoring them (backup, restore).
+void AddProfileCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli
