@@ -23,3 +23,13 @@ file(COPY ${ZVK_CLI11_INCLUDE}/CLI DESTINATION ${CMAKE_BINARY_DIR}/cli11/include
 add_library(zvk_cli11 INTERFACE)
 target_include_directories(zvk_cli11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11/include)
 add_library(CLI11::CLI11 ALIAS zvk_cli11)
+
+# nlohmann-json's headers alone, for the same reason as CLI11's.
+set(ZVK_NLOHMANN_INCLUDE /usr/include CACHE PATH "Directory that holds nlohmann/json.hpp")
+if(NOT EXISTS ${ZVK_NLOHMANN_INCLUDE}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann-json headers not found in ${ZVK_NLOHMANN_INCLUDE}/nlohmann")
+endif()
+file(COPY ${ZVK_NLOHMANN_INCLUDE}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/nlohmann/include)
+add_library(zvk_nlohmann_json INTERFACE)
+target_include_directories(zvk_nlohmann_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/nlohmann/include)
+add_library(nlohmann_json::nlohmann_json ALIAS zvk_nlohmann_json)

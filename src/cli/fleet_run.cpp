@@ -14,21 +14,6 @@ namespace zvk::cli {
 
 namespace {
 
-// The waits of many modules' runs go through one sleeper a test may have given; a test's
-// sleeper keeps a record and is not made for several threads.
-class LockedSleeper final : public Sleeper {
- public:
-  explicit LockedSleeper(Sleeper& inner) : inner_(inner) {}
-  void SleepMs(int ms) override {
-    std::lock_guard lock(mutex_);
-    inner_.SleepMs(ms);
-  }
-
- private:
-  Sleeper& inner_;
-  std::mutex mutex_;
-};
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -84,6 +69,17 @@ void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shar
 }
 
 }  // namespace
+
+void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&] {
+    for (std::size_t i = next++; i < count; i = next++) work(i);
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t w = 1; w < std::min(count, kFleetWorkers); ++w) workers.emplace_back(worker);
+  worker();
+  for (std::thread& t : workers) t.join();
+}
 
 void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out) {
   std::size_t width = std::string("module").size();

@@ -3,6 +3,8 @@
 // inventory's order and the run ends with one table of the results.
 #pragma once
 
+#include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,6 +16,24 @@ namespace zvk::cli {
 
 // How many modules are worked on at once; the rest wait for a free worker.
 inline constexpr std::size_t kFleetWorkers = 64;
+
+// The waits of many modules' runs go through one sleeper a test may have given; a test's
+// sleeper keeps a record and is not made for several threads.
+class LockedSleeper final : public Sleeper {
+ public:
+  explicit LockedSleeper(Sleeper& inner) : inner_(inner) {}
+  void SleepMs(int ms) override {
+    std::lock_guard lock(mutex_);
+    inner_.SleepMs(ms);
+  }
+
+ private:
+  Sleeper& inner_;
+  std::mutex mutex_;
+};
+
+// Runs work(i) for i in 0..count-1 on at most kFleetWorkers threads; returns when all are done.
+void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t)>& work);
 
 struct FleetPlan {
   std::vector<InventoryEntry> modules;

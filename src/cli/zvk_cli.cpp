@@ -87,8 +87,8 @@ bool IsCommand(const std::string& name) {
 
 // The command on every listed module: one question for all of them first, then a run for each.
 int RunOverMany(const CLI::App& cli, int argc, const char* const* argv, const CommandEntry& entry,
-                bool asks, const std::vector<InventoryEntry>& modules, const GlobalOptions& options,
-                std::ostream& out, std::ostream& err, CliEnv& env) {
+                Command& command, bool asks, const std::vector<InventoryEntry>& modules,
+                const GlobalOptions& options, std::ostream& out, std::ostream& err, CliEnv& env) {
   if (!RunsOverMany(entry.name))
     throw UsageError(std::string(entry.name) + " runs on one module at a time, not on " +
                      std::to_string(modules.size()));
@@ -115,6 +115,26 @@ int RunOverMany(const CLI::App& cli, int argc, const char* const* argv, const Co
     if (answer != MsgResult::Yes)
       throw Failed(std::string(entry.name) + " not confirmed; nothing sent");
     plan.options.yes = true;
+  }
+  if (command.RunsOnManyTogether()) {
+    std::optional<LockedSleeper> locked;
+    if (env.sleeper) locked.emplace(*env.sleeper);
+    CliEnv shared{.network = env.network,
+                  .hosts = env.hosts,
+                  .sleeper = locked ? &*locked : nullptr,
+                  .status_columns = env.status_columns};
+    std::vector<std::string> labels;
+    for (const InventoryEntry& module : modules) labels.push_back(module.Label());
+    const auto open = [&](std::size_t i, std::ostream& module_out, std::ostream& module_err) {
+      GlobalOptions o = plan.options;
+      o.host = modules[i].host;
+      o.port = modules[i].port.value_or(options.port);
+      o.verbose = false;  // many modules' exchanges interleaved would tell nothing
+      auto session = std::make_unique<Session>(shared, o, module_out, module_err);
+      session->Open();
+      return session;
+    };
+    return command.RunOnMany(labels, open, out, err);
   }
   return RunFleet(plan, out, err, env);
 }
@@ -213,15 +233,16 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::int64_t port = ParseWholeNumber(port_text, "--port");
     if (port < 1 || port > 65535) throw UsageError("--port must be 1 to 65535, not " + port_text);
     options.port = static_cast<std::uint16_t>(port);
-    command.CheckArguments();
     const std::vector<InventoryEntry> modules =
         ListedModules(hosts, hosts_file, hosts_option->count() > 0);
+    command.set_module_count(std::max<std::size_t>(modules.size(), 1));
+    command.CheckArguments();
     const bool asks = entry.asks_confirmation && !command.LooksOnly();
     if (asks && !options.yes && !env.read_answer)
       throw UsageError(std::string(entry.name) +
                        " asks for confirmation and there is no terminal to ask on; give --yes");
     if (modules.size() > 1)
-      return RunOverMany(cli, argc, argv, entry, asks, modules, options, out, err, env);
+      return RunOverMany(cli, argc, argv, entry, command, asks, modules, options, out, err, env);
     if (modules.size() == 1) {
       options.host = modules.front().host;
       if (modules.front().port) options.port = *modules.front().port;

@@ -315,6 +315,9 @@ Profile ProfileFromJson(std::string_view text) {
     p.mac = text_of("mac");
     p.firmware = text_of("firmware");
     p.rssi = text_of("rssi");
+    if (r.contains("reference_count") && r["reference_count"].is_number_unsigned() &&
+        r["reference_count"].get<std::uint64_t>() <= 0xFFFF)
+      p.reference_count = r["reference_count"].get<std::uint16_t>();
   }
 
   namespace d = wire::devinfo;
@@ -352,7 +355,7 @@ Profile ProfileFromJson(std::string_view text) {
     const std::string unit = Text(channels[ch], "unit", where);
     if (unit != "C" && unit != "F") Bad(where + ".unit", "is \"C\" or \"F\"");
     p.fahrenheit[ch] = unit == "F" ? 1 : 0;
-    p.offsets[ch] = static_cast<std::int8_t>(Whole(channels[ch], "offset", where, -127, 127));
+    p.offsets[ch] = static_cast<std::int8_t>(Whole(channels[ch], "offset", where, -128, 127));
   }
   if (voltage) {
     const std::string sampling = Text(j, "sampling", root);
