@@ -58,7 +58,10 @@ void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shar
   if (run.result.status == kExitOk) {
     const auto last = std::find_if(out_lines.rbegin(), out_lines.rend(),
                                    [](const std::string& line) { return !line.empty(); });
-    run.result.message = last == out_lines.rend() ? "done" : *last;
+    std::string message = last == out_lines.rend() ? "done" : *last;
+    // A box's text lines are indented ("    . Manual Reboot to take effect!").
+    message.erase(0, message.find_first_not_of(" ."));
+    run.result.message = message;
   } else {
     static const std::string kPrefix = "zvk: ";
     const auto reason =

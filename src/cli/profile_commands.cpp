@@ -321,8 +321,9 @@ class RestoreCommand final : public Command {
                  std::to_string(total) + " settings: " + reason);
   }
 
-  // Identifies the module again (after its restart, as soon as it answers) and compares what
-  // it reports with the profile.
+  // Identifies the module again and compares what it reports with the profile. After a
+  // restart the module may still answer from before it went down, or not at all for a while:
+  // it is asked again, once a second, until it reports the profile or the time is up.
   void Verify(Session& s, bool restarted) const {
     GlobalOptions options = s.options();
     options.host = s.app().link.DeviceHost;
@@ -333,31 +334,29 @@ class RestoreCommand final : public Command {
     const auto deadline = env.network.Now() + kRestartTimeout;
     std::string last;
     for (int attempt = 1; attempt <= kMaxIdentifyTries; ++attempt) {
+      if (attempt > 1) sleeper.SleepMs(kRetryPauseMs);
       std::ostringstream sink;
       Session again(env, options, sink, sink);
       again.Open();
       try {
         again.Identify();
+        const Profile now = ProfileOfModule(again.app(), again.window().form, true);
+        const std::vector<ProfileChange> left = DiffProfiles(now, file_);
+        if (left.empty()) {
+          s.out << "Restored: the module" << (restarted ? " restarted and" : "")
+                << " reports every setting of \"" << path_ << "\"\n";
+          return;
+        }
+        last.clear();
+        for (const ProfileChange& c : left)
+          last += (last.empty() ? "" : "; ") + c.setting + " is " + c.module_value;
+        last = "the module still differs from the profile: " + last;
       } catch (const CliError& e) {
-        last = e.what();
-        if (!restarted || env.network.Now() >= deadline) break;
-        sleeper.SleepMs(kRetryPauseMs);
-        continue;
+        last = std::string("the module did not answer again: ") + e.what();
       }
-      const Profile now = ProfileOfModule(again.app(), again.window().form, true);
-      const std::vector<ProfileChange> left = DiffProfiles(now, file_);
-      if (left.empty()) {
-        s.out << "Restored: the module" << (restarted ? " restarted and" : "")
-              << " reports every setting of \"" << path_ << "\"\n";
-        return;
-      }
-      std::string list;
-      for (const ProfileChange& c : left)
-        list += (list.empty() ? "" : "; ") + c.setting + " is " + c.module_value;
-      throw Failed("written, but the module still differs from the profile: " + list);
+      if (!restarted || env.network.Now() >= deadline) break;
     }
-    throw Failed("written, but the module did not answer again" +
-                 std::string(restarted ? " after its restart" : "") + ": " + last);
+    throw Failed("written, but " + last);
   }
 
   std::string path_;

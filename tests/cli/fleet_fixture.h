@@ -39,11 +39,9 @@ class FleetTest : public ::testing::Test {
   std::string Label(std::size_t index) const {
     return Label(*modules[index], static_cast<int>(index) + 2);
   }
-  void SetUp() override {
-    // A file's content is taken in before the protocol's wait after its announce is over.
-    sleeper.on_sleep = [this](int) {
-      for (const auto& module : modules) test::WaitForAnnouncedContent(*module);
-    };
+  // Every module has taken in the content of every file announced to it.
+  void WaitForFiles() {
+    for (const auto& module : modules) EXPECT_TRUE(test::WaitForAnnouncedContent(*module));
   }
   void TearDown() override {
     for (const auto& module : modules) module->Stop();
@@ -91,12 +89,14 @@ class FleetTest : public ::testing::Test {
     r.status = RunZvk(args, out, err, env);
     r.out = out.str();
     r.err = err.str();
+    WaitForFiles();
     return r;
   }
 
   test::LoopbackOnlyNetwork network;
   test::FakeHostInterfaces hosts;
   AnswerReader read_answer;
+  // The protocol's fixed waits, recorded instead of slept.
   test::RecordingSleeper sleeper;
   std::vector<std::unique_ptr<sim::Simulator>> modules;
 

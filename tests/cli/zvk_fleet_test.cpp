@@ -64,7 +64,7 @@ TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
        "TH2 ",
        [](const sim::Simulator& m) { EXPECT_EQ(m.Snapshot().offsets[2], -5); }},
       {{"--yes", "setup", "location", "Tank 4"},
-       "    . Manual Reboot to take effect!",
+       "Manual Reboot to take effect!",
        [](const sim::Simulator& m) {
          EXPECT_EQ(m.File("/local/locate.cfg"), Bytes({'T', 'a', 'n', 'k', ' ', '4'}));
        }},
@@ -148,7 +148,14 @@ TEST_F(fleetInventory, OneQuestionForAllBeforeAnythingIsSent) {
               std::string::npos)
         << r.out;
     for (const auto& module : modules) {
-      EXPECT_EQ(module->Frames().empty(), !c.sent);
+      if (c.sent) {
+        // The identity request and the reboot, which nobody waits for: the module may take it
+        // in after the run has ended.
+        EXPECT_TRUE(module->WaitForFrames(2, std::chrono::seconds(5)));
+        EXPECT_EQ(Codes(*module), Bytes({wire::CMD_GET_DEVICE, wire::CMD_RESET_MODULE}));
+      } else {
+        EXPECT_TRUE(module->Frames().empty());
+      }
       module->ClearFrames();
     }
   }
@@ -162,7 +169,7 @@ TEST_F(fleetInventory, OneQuestionForAllBeforeAnythingIsSent) {
 TEST_F(fleetInventory, OneModuleRunsExactlyAsWithHost) {
   sim::Simulator& module = AddModule(sim::Model::Qn6);
   const std::string inventory = WriteFile("one.txt", "# just one\n" + Label(0) + "\n");
-  for (const std::vector<std::string> args :
+  for (const std::vector<std::string>& args :
        {std::vector<std::string>{"info"}, {"set-unit", "TH0", "X"}, {"--yes", "reboot"}}) {
     std::vector<std::string> by_host{"--host", "127.0.0.2", "--port", std::to_string(module.Port()),
                                      "--skip-wifi-check"};
