@@ -48,8 +48,8 @@ class fleetInventory : public FleetTest {};
 
 TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
   for (int i = 0; i < 4; ++i) AddModule(sim::Model::Qn6);
-  // The second module refuses everything: its identity request is refused three times.
-  modules[1]->InjectFault(sim::Fault::Refuse, 1000);
+  // The second module is gone: nothing listens on its port any more.
+  modules[1]->Stop();
   const std::string inventory = Inventory();
 
   struct Case {
@@ -68,7 +68,6 @@ TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
        [](const sim::Simulator& m) {
          EXPECT_EQ(m.File("/local/locate.cfg"), Bytes({'T', 'a', 'n', 'k', ' ', '4'}));
        }},
-      {{"--yes", "reboot"}, "Reboot complete.", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -81,10 +80,10 @@ TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
     ASSERT_EQ(rows.size(), 5u) << r.out;
     for (std::size_t i = 0; i < 4; ++i) {
       if (i == 1) {
-        EXPECT_TRUE(RowIs(rows[i], Label(i), "failed",
-                          "the module refused the identity request (status 0x15)"))
+        // The reason is the command's own: no connection could be made.
+        EXPECT_TRUE(RowIs(rows[i], Label(i), "failed", "") &&
+                    rows[i].find("(Connect Timeout)") != std::string::npos)
             << rows[i];
-        EXPECT_EQ(Codes(*modules[i]), Bytes(3, wire::CMD_GET_DEVICE));
         continue;
       }
       EXPECT_TRUE(RowIs(rows[i], Label(i), "ok", c.ok_message)) << rows[i];
@@ -99,9 +98,7 @@ TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
       at = r.out.find("== " + Label(i) + " ==\n", at);
       ASSERT_NE(at, std::string::npos) << r.out;
     }
-    EXPECT_NE(r.err.find(Label(1) + ": zvk: the module refused the identity request"),
-              std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(Label(1) + ": zvk: "), std::string::npos) << r.err;
   }
 }
 
