@@ -14,8 +14,10 @@
 
 namespace zvk::cli {
 
-// How many modules are worked on at once; the rest wait for a free worker.
-inline constexpr std::size_t kFleetWorkers = 64;
+// How many modules are worked on at once; the rest wait for a free worker. On a real network a
+// run waits on the modules, so 50 modules take two turns of their time; on loopback, where it
+// is the processor that limits, starting a thread for each module cost more than it gained.
+inline constexpr std::size_t kFleetWorkers = 32;
 
 // The waits of many modules' runs go through one sleeper a test may have given; a test's
 // sleeper keeps a record and is not made for several threads.

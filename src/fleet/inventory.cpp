@@ -108,10 +108,11 @@ std::vector<InventoryEntry> ParseInventory(std::string_view text) {
 std::vector<InventoryEntry> LoadInventory(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InventoryError("cannot read the inventory \"" + path + "\"");
-  std::string content(kMaxInventoryBytes + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
+  std::string content;
+  char piece[4096];
+  while (content.size() <= kMaxInventoryBytes && in.read(piece, sizeof piece).gcount() > 0)
+    content.append(piece, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw InventoryError("cannot read the inventory \"" + path + "\"");
-  content.resize(static_cast<std::size_t>(in.gcount()));
   if (content.size() > kMaxInventoryBytes)
     throw InventoryError("the inventory \"" + path + "\" is larger than 4 MiB");
   try {
