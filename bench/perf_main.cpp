@@ -1,7 +1,7 @@
 // zvk_bench: the performance table. Every row runs the utility and its bare baseline side by
 // side in this one run, against simulated modules on loopback, and prints their ratio.
 //
-//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk] [--gui-seconds N]
+//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet] [--gui-seconds N]
 //             [--bin-dir DIR]
 //             [--benchmark_...]
 #include <benchmark/benchmark.h>
@@ -37,7 +37,7 @@ namespace {
 
 struct Settings {
   bool quick = false;
-  std::string rows = "poll,stream,format,micro,desktop,zvk";
+  std::string rows = "poll,stream,format,micro,desktop,zvk,fleet";
   int gui_seconds = 30;
   std::filesystem::path bin_dir;
 };
@@ -250,6 +250,52 @@ Row ZvkReadRow(const Settings& settings) {
   return WithCeiling(row, ratio, 1.5);
 }
 
+// `zvk read --hosts` over 50 simulated modules, one poll each, beside one module's `zvk read`:
+// the goal is a round within twice one module's wall time plus the slowest module's.
+Row FleetReadRow(const Settings& settings) {
+  constexpr int kModules = 50;
+  std::vector<std::unique_ptr<LoopbackModule>> modules;
+  std::string inventory_text;
+  for (int i = 0; i < kModules; ++i) {
+    modules.push_back(std::make_unique<LoopbackModule>(
+        i % 2 == 0 ? sim::Model::Km3 : sim::Model::Qn6));
+    inventory_text += "127.0.0.1:" + std::to_string(modules.back()->port()) + "\n";
+  }
+  const std::filesystem::path inventory =
+      std::filesystem::temp_directory_path() / "zvk-bench-fleet.txt";
+  std::ofstream(inventory) << inventory_text;
+  const auto one = [&](std::size_t i) {
+    return std::vector<std::string>{Bin(settings, "zvk"), "--host",
+                                    "127.0.0.1", "--port",
+                                    std::to_string(modules[i]->port()), "--skip-wifi-check",
+                                    "read", "--count", "1"};
+  };
+  const std::vector<std::string> fleet = {Bin(settings, "zvk"), "--hosts", inventory.string(),
+                                          "--skip-wifi-check", "read"};
+  const auto wall = [](const std::vector<std::string>& command) {
+    const ProcessRun run = RunProgram(command);
+    if (run.exit_code != 0) throw std::runtime_error(command[0] + " failed against the fleet");
+    return run.wall_seconds;
+  };
+  // Each module once on its own: the slowest of them.
+  double slowest = 0;
+  for (std::size_t i = 0; i < modules.size(); ++i) slowest = std::max(slowest, wall(one(i)));
+  std::vector<double> single, round;
+  const int runs = settings.quick ? 3 : 15;
+  for (int i = 0; i < runs; ++i) {
+    single.push_back(wall(one(static_cast<std::size_t>(i) % modules.size())));
+    round.push_back(wall(fleet));
+  }
+  std::filesystem::remove(inventory);
+  const double ratio = Median(round) / Median(single);
+  Row row{"`zvk read --hosts`, 50 modules, one round, whole process (wall)",
+          Millis(Median(round)),
+          Millis(Median(single)) + " (one module's `zvk read --count 1`; slowest module " +
+              Millis(slowest) + ")"};
+  // Within 2x one module plus the slowest module, as a multiple of one module.
+  return WithCeiling(row, ratio, 2.0 + slowest / Median(single));
+}
+
 // The desktop app and the bare window, each against its own simulated module, all four at once:
 // the same seconds of the same machine for each. Start-up (loading, building the window, the
 // identity exchange) is shown apart; the goal is about the polling that follows.
@@ -364,7 +410,7 @@ int Main(int argc, char** argv) {
     } else if (arg.rfind("--benchmark_", 0) == 0) {
       passed.push_back(argv[i]);
     } else {
-      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk] "
+      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet] "
                    "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n";
       return 2;
     }
@@ -403,6 +449,10 @@ int Main(int argc, char** argv) {
     if (wanted("zvk")) {
       std::cerr << "zvk_bench: zvk read\n";
       rows.push_back(ZvkReadRow(settings));
+    }
+    if (wanted("fleet")) {
+      std::cerr << "zvk_bench: zvk read --hosts\n";
+      rows.push_back(FleetReadRow(settings));
     }
   } catch (const std::exception& e) {
     std::cerr << "zvk_bench: " << e.what() << "\n";

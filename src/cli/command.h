@@ -2,7 +2,11 @@
 // administration and calibration). Each command drives the window models of the core.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace CLI {
@@ -24,6 +28,28 @@ class Command {
   // "input refused" failures.
   virtual void CheckInput(Session&) {}
   virtual void Run(Session& session) = 0;
+  // True when, with the arguments given, the command only looks and asks nothing (a dry run).
+  virtual bool LooksOnly() const { return false; }
+
+  // A command that works on many modules together (one file for all) rather than once per
+  // module: RunOnMany gets a session for each module, made by `open(i, out, err)` (the i-th
+  // module of `labels`), and returns the exit status.
+  virtual bool RunsOnManyTogether() const { return false; }
+  using SessionMaker =
+      std::function<std::unique_ptr<Session>(std::size_t i, std::ostream& out, std::ostream& err)>;
+  virtual int RunOnMany(const std::vector<std::string>& /*labels*/, const SessionMaker& /*open*/,
+                        std::ostream& /*out*/, std::ostream& /*err*/) {
+    return 2;
+  }
+
+  // How many modules the command is to run on; set before CheckArguments.
+  void set_module_count(std::size_t n) { module_count_ = n; }
+
+ protected:
+  std::size_t module_count() const { return module_count_; }
+
+ private:
+  std::size_t module_count_ = 1;
 };
 
 struct CommandEntry {
@@ -50,5 +76,7 @@ void AddFirmwareCommand(std::vector<CommandEntry>& table);
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
 // Finding the modules on a network (scan).
 void AddScanCommand(std::vector<CommandEntry>& table);
+// Saving a module's settings to a profile and restoring them (backup, restore).
+void AddProfileCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

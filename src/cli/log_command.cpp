@@ -9,7 +9,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/fleet_run.h"
 #include "cli/live_status.h"
 #include "cli/session.h"
 #include "cli/stop_request.h"
@@ -105,6 +108,78 @@ std::string FailureOf(Session& s, const ExchangeRecord& r, std::uint8_t code,
   }
 }
 
+// The polls of one module over a recording: its session, the sampler on its window, and
+// whether it is lost (then each poll first asks for its identity again, as the Refresh button
+// does). What it has to tell goes to its session's standard error.
+class ModulePoller {
+ public:
+  explicit ModulePoller(Session& s)
+      : s_(s), sampler_(s.app(), s.window().form, SystemWallClock(), [this](const Sample& taken) {
+          last_sample_ = taken;
+        }) {}
+
+  // One poll of the window's supervision tick.
+  Sample Poll(LiveStatus& status) {
+    App& app = s_.app();
+    // A lost reply of an earlier poll must not be taken for this one's.
+    app.link.ReplyTimedOut = false;
+    if (lost_) {
+      s_.window().Image2Click();
+      const ExchangeRecord r = s_.Observe([this] { s_.window().Timer3Timer(); });
+      std::string why = FailureOf(s_, r, wire::CMD_GET_DEVICE, "the identity request");
+      if (why.empty() && !app.device.Identified) why = "the module was not identified";
+      if (!why.empty()) {
+        Lost(status, why);
+        return sampler_.Take(PollOutcome::NoReadings);
+      }
+      app.link.ReplyTimedOut = false;
+    }
+    last_sample_.reset();
+    app.discovery.SupervisionTicks = 30;
+    const ExchangeRecord r = s_.Observe([this] { s_.window().Timer3Timer(); });
+    // The sampler was told of the tick; one the link put off brought no readings either.
+    Sample taken = last_sample_ ? *last_sample_ : sampler_.Take(PollOutcome::NoReadings);
+    if (taken.kind != SampleKind::Readings) {
+      const std::string why = FailureOf(s_, r, wire::CMD_READ_DATA, "the data poll");
+      Lost(status, why.empty() ? "no readings" : why);
+    } else if (lost_) {
+      lost_ = false;
+      lost_reason_.clear();
+      status.Clear();
+      s_.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
+             << s_.window().form.Label4.caption << ")\n";
+    }
+    // The log is never shown; a run of days must not keep every line of it.
+    s_.app().log_lines.clear();
+    return taken;
+  }
+
+  // The module did not answer at the start: its rows are gaps until it does.
+  void StartLost(const std::string& why) {
+    LiveStatus none(s_.err, 0);
+    Lost(none, why);
+  }
+
+  bool lost() const { return lost_; }
+  const std::string& lost_reason() const { return lost_reason_; }
+
+ private:
+  void Lost(LiveStatus& status, const std::string& why) {
+    lost_ = true;
+    if (why == lost_reason_) return;
+    lost_reason_ = why;
+    status.Clear();
+    s_.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now()) << " no readings: " << why
+           << "; the rows are gaps until the module answers\n";
+  }
+
+  Session& s_;
+  PollSampler sampler_;
+  bool lost_ = false;
+  std::string lost_reason_;
+  std::optional<Sample> last_sample_;
+};
+
 class LogCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
@@ -121,7 +196,8 @@ class LogCommand final : public Command {
     duration->excludes(count);
     sub.footer(
         "Without --duration or --count the log runs until SIGINT (Ctrl+C) or SIGTERM; the file "
-        "is closed cleanly either way.");
+        "is closed cleanly either way. With many modules (--hosts) the file is in long form: "
+        "time,module,channel,value,unit.");
   }
 
   void CheckArguments() override {
@@ -154,12 +230,17 @@ class LogCommand final : public Command {
       throw Failed(e.what());
     }
     ProbeWritable(path, file_);
-    if (header) {
-      const std::vector<std::string> known = KnownHeaders();
-      if (std::find(known.begin(), known.end(), *header) == known.end())
-        throw Failed("\"" + file_ + "\" holds no recording of readings (its first line is not " +
-                     "a header such as \"" + known.back() + "\"); choose another file");
+    if (!header) return;
+    if (module_count() > 1) {
+      if (*header != kLongCsvHeader)
+        throw Failed("\"" + file_ + "\" holds no recording of many modules (its first line is " +
+                     "not \"" + kLongCsvHeader + "\"); choose another file");
+      return;
     }
+    const std::vector<std::string> known = KnownHeaders();
+    if (std::find(known.begin(), known.end(), *header) == known.end())
+      throw Failed("\"" + file_ + "\" holds no recording of readings (its first line is not " +
+                   "a header such as \"" + known.back() + "\"); choose another file");
   }
 
   void Run(Session& s) override {
@@ -174,26 +255,13 @@ class LogCommand final : public Command {
     StopRequest& stop = StopRequest::Install();
     // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
     LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
-    PollSampler sampler(s.app(), s.window().form, SystemWallClock(),
-                        [this](const Sample& taken) { last_sample_ = taken; });
-
-    const auto interval =
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(interval_));
-    const auto start = std::chrono::steady_clock::now();
-    auto due = start;
-    std::size_t polls = 0;
+    ModulePoller poller(s);
+    Sample last;
     bool foreign = false;
-    for (;;) {
-      if (count_ && polls >= static_cast<std::size_t>(*count_)) break;
-      if (duration_ && due - start >= Seconds(*duration_)) break;
-      if (polls > 0 && stop.WaitUntil(due)) break;
-      if (stop.requested()) break;
-      due = std::chrono::steady_clock::now() + interval;
-      ++polls;
-
-      const Sample sample = Poll(s, sampler, status);
+    RunRounds(stop, [&] {
+      last = poller.Poll(status);
       try {
-        recorder->Append(sample);
+        recorder->Append(last);
       } catch (const RecordError& e) {
         status.Clear();
         throw Failed(std::string(e.what()) + "; " + Summary(*recorder));
@@ -201,69 +269,100 @@ class LogCommand final : public Command {
       if (recorder->foreign_channels() != foreign) {
         foreign = recorder->foreign_channels();
         status.Clear();
-        s.err << "zvk: " << LocalTimestamp(sample.time) << ' '
+        s.err << "zvk: " << LocalTimestamp(last.time) << ' '
               << (foreign ? "the module shows other channels than the file holds (" +
-                                CsvHeader(sample.names) + "); its rows are gaps"
+                                CsvHeader(last.names) + "); its rows are gaps"
                           : std::string("the module shows the file's channels again"))
               << '\n';
       }
-      status.Show(StatusLine(*recorder, sample));
-      // The log is never shown; a run of days must not keep every line of it.
-      s.app().log_lines.clear();
-    }
+      status.Show(StatusLine(*recorder, poller, last));
+    });
     status.Clear();
     s.out << Summary(*recorder) << '\n';
   }
 
- private:
-  // One poll of the window's supervision tick; while the module is lost, first its identity
-  // again, as the Refresh button asks for it.
-  Sample Poll(Session& s, PollSampler& sampler, LiveStatus& status) {
-    App& app = s.app();
-    // A lost reply of an earlier poll must not be taken for this one's.
-    app.link.ReplyTimedOut = false;
-    if (lost_) {
-      s.window().Image2Click();
-      const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
-      std::string why = FailureOf(s, r, wire::CMD_GET_DEVICE, "the identity request");
-      if (why.empty() && !app.device.Identified) why = "the module was not identified";
-      if (!why.empty()) {
-        Lost(s, status, why);
-        return sampler.Take(PollOutcome::NoReadings);
+  bool RunsOnManyTogether() const override { return true; }
+
+  // Every module polled in each round, all at once; their samples appended in the inventory's
+  // order, so the file reads round by round.
+  int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
+                std::ostream& err) override {
+    const std::size_t n = labels.size();
+    std::optional<CsvRecorder> recorder;
+    try {
+      recorder.emplace(PathFromUtf8(file_), CsvRecorder::LongForm{});
+    } catch (const RecordError& e) {
+      throw Failed(e.what());
+    }
+    std::vector<std::ostringstream> outs(n), errs(n);
+    std::vector<std::unique_ptr<Session>> sessions(n);
+    std::vector<std::unique_ptr<ModulePoller>> pollers(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      sessions[i] = open(i, outs[i], errs[i]);
+      pollers[i] = std::make_unique<ModulePoller>(*sessions[i]);
+    }
+    // Told on standard error as each module said it, named by the module.
+    const auto tell = [&] {
+      for (std::size_t i = 0; i < n; ++i) {
+        std::istringstream lines(errs[i].str());
+        for (std::string line; std::getline(lines, line);) err << labels[i] << ": " << line << '\n';
+        errs[i].str("");
+        outs[i].str("");
       }
-      app.link.ReplyTimedOut = false;
-    }
-    last_sample_.reset();
-    app.discovery.SupervisionTicks = 30;
-    const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
-    // The sampler was told of the tick; one the link put off brought no readings either.
-    Sample taken = last_sample_ ? *last_sample_ : sampler.Take(PollOutcome::NoReadings);
-    if (taken.kind != SampleKind::Readings) {
-      const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
-      Lost(s, status, why.empty() ? "no readings" : why);
-    } else if (lost_) {
-      lost_ = false;
-      lost_reason_.clear();
-      status.Clear();
-      s.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
-            << s.window().form.Label4.caption << ")\n";
-    }
-    return taken;
+      err.flush();
+    };
+    ForEachConcurrently(n, [&](std::size_t i) {
+      try {
+        sessions[i]->Identify();
+      } catch (const CliError& e) {
+        pollers[i]->StartLost(e.what());
+      }
+    });
+    tell();
+    StopRequest& stop = StopRequest::Install();
+    std::vector<std::unique_ptr<LiveStatus>> statuses;
+    for (std::size_t i = 0; i < n; ++i)
+      statuses.push_back(std::make_unique<LiveStatus>(errs[i], 0));
+    std::vector<Sample> samples(n);
+    RunRounds(stop, [&] {
+      ForEachConcurrently(n, [&](std::size_t i) { samples[i] = pollers[i]->Poll(*statuses[i]); });
+      tell();
+      for (std::size_t i = 0; i < n; ++i) {
+        try {
+          recorder->AppendLong(labels[i], samples[i]);
+        } catch (const RecordError& e) {
+          throw Failed(std::string(e.what()) + "; " + Summary(*recorder));
+        }
+      }
+    });
+    out << Summary(*recorder) << '\n';
+    return kExitOk;
   }
 
-  void Lost(Session& s, LiveStatus& status, const std::string& why) {
-    lost_ = true;
-    if (why == lost_reason_) return;
-    lost_reason_ = why;
-    status.Clear();
-    s.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now()) << " no readings: " << why
-          << "; the rows are gaps until the module answers\n";
+ private:
+  // Calls `round` once per interval until the count, the duration or a stop request ends it.
+  void RunRounds(StopRequest& stop, const std::function<void()>& round) const {
+    const auto interval =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(interval_));
+    const auto start = std::chrono::steady_clock::now();
+    auto due = start;
+    std::size_t polls = 0;
+    for (;;) {
+      if (count_ && polls >= static_cast<std::size_t>(*count_)) break;
+      if (duration_ && due - start >= Seconds(*duration_)) break;
+      if (polls > 0 && stop.WaitUntil(due)) break;
+      if (stop.requested()) break;
+      due = std::chrono::steady_clock::now() + interval;
+      ++polls;
+      round();
+    }
   }
 
-  std::string StatusLine(const CsvRecorder& recorder, const Sample& last) const {
+  std::string StatusLine(const CsvRecorder& recorder, const ModulePoller& poller,
+                         const Sample& last) const {
     std::string line = Counted(recorder.rows(), "row", "rows") + ", " +
                        Counted(recorder.gaps(), "gap", "gaps") + " |";
-    if (lost_) return line + " waiting for the module: " + lost_reason_;
+    if (poller.lost()) return line + " waiting for the module: " + poller.lost_reason();
     for (std::size_t ch = 0; ch < last.names.size(); ++ch)
       line += " " + last.names[ch] + " " + last.texts[ch];
     return line;
@@ -281,9 +380,6 @@ class LogCommand final : public Command {
   std::optional<double> duration_;
   std::optional<std::string> count_text_;
   std::optional<std::int64_t> count_;
-  bool lost_ = false;
-  std::string lost_reason_;
-  std::optional<Sample> last_sample_;
 };
 
 }  // namespace

@@ -93,6 +93,7 @@ std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, st
 Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err)
     : out(out),
       err(err),
+      env_(env),
       options_(options),
       progress_terminal_(env.progress_terminal),
       status_columns_(env.status_columns),

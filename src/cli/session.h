@@ -108,6 +108,8 @@ class Session {
   SetupWindow& setup() { return system_->setup_window; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
+  // The outside world this run was given, for a command that starts runs of its own.
+  CliEnv& env() { return env_; }
   bool progress_terminal() const { return progress_terminal_; }
   // Width of the terminal a live status line may use; 0 when there is none.
   int status_columns() const { return status_columns_; }
@@ -119,6 +121,7 @@ class Session {
   HostInterfaces& Hosts(CliEnv& env);
   void NoteFileAnnounce(const std::string& status);
 
+  CliEnv& env_;
   GlobalOptions options_;
   bool progress_terminal_ = false;
   int status_columns_ = 0;

@@ -1,6 +1,7 @@
 #include "cli/zvk_cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -9,6 +10,8 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/fleet_run.h"
+#include "fleet/inventory.h"
 #include "util/message_text.h"
 
 namespace zvk::cli {
@@ -19,11 +22,12 @@ constexpr const char* kFooter =
     "Exit status: 0 done (and acknowledged where the module acknowledges); 1 module not found,\n"
     "unreachable, silent or refusing, or input refused; 2 usage error.";
 
-// The first argument that is neither an option nor an option's value: the command asked for.
-std::optional<std::string> NamedCommand(const CLI::App& cli, int argc, const char* const* argv) {
+// The index of the first argument that is neither an option nor an option's value: the
+// command asked for.
+std::optional<int> CommandIndex(const CLI::App& cli, int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--") return i + 1 < argc ? std::optional<std::string>(argv[i + 1]) : std::nullopt;
+    if (arg == "--") return i + 1 < argc ? std::optional<int>(i + 1) : std::nullopt;
     if (arg.size() > 1 && arg[0] == '-') {
       if (arg.rfind("--", 0) == 0 && arg.find('=') == std::string::npos) {
         const CLI::Option* option = cli.get_option_no_throw(arg);
@@ -31,15 +35,108 @@ std::optional<std::string> NamedCommand(const CLI::App& cli, int argc, const cha
       }
       continue;
     }
-    return arg;
+    return i;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> NamedCommand(const CLI::App& cli, int argc, const char* const* argv) {
+  const std::optional<int> index = CommandIndex(cli, argc, argv);
+  return index ? std::optional<std::string>(argv[*index]) : std::nullopt;
+}
+
+// Commands that make sense for one module at a time: a calibration needs a wire on the module
+// being calibrated, and a backup is the profile of one module.
+bool RunsOverMany(const std::string& name) {
+  for (const char* single : {"calibrate", "calibrate-th", "backup"})
+    if (name == single) return false;
+  return true;
+}
+
+// The modules named by --host (repeated) and --hosts FILE, in that order.
+std::vector<InventoryEntry> ListedModules(const std::vector<std::string>& hosts,
+                                          const std::string& hosts_file, bool file_given) {
+  std::vector<InventoryEntry> modules;
+  for (const std::string& host : hosts) {
+    // A malformed --host is reported by the "Static IP" check of the run itself.
+    std::optional<InventoryEntry> entry = ParseModuleAddress(host);
+    if (!entry) entry = InventoryEntry{host, std::nullopt};
+    if (std::find(modules.begin(), modules.end(), *entry) != modules.end())
+      throw UsageError("--host " + host + " is given twice");
+    modules.push_back(*entry);
+  }
+  if (file_given) {
+    try {
+      for (const InventoryEntry& entry : LoadInventory(hosts_file)) {
+        if (std::find(modules.begin(), modules.end(), entry) != modules.end())
+          throw UsageError("--hosts: " + entry.Label() + " is also given with --host");
+        modules.push_back(entry);
+      }
+    } catch (const InventoryError& e) {
+      throw UsageError(std::string("--hosts: ") + e.what());
+    }
+  }
+  return modules;
 }
 
 bool IsCommand(const std::string& name) {
   for (const CommandEntry& entry : CommandTable())
     if (name == entry.name) return true;
   return false;
+}
+
+// The command on every listed module: one question for all of them first, then a run for each.
+int RunOverMany(const CLI::App& cli, int argc, const char* const* argv, const CommandEntry& entry,
+                Command& command, bool asks, const std::vector<InventoryEntry>& modules,
+                const GlobalOptions& options, std::ostream& out, std::ostream& err, CliEnv& env) {
+  if (!RunsOverMany(entry.name))
+    throw UsageError(std::string(entry.name) + " runs on one module at a time, not on " +
+                     std::to_string(modules.size()));
+  for (const InventoryEntry& module : modules)
+    if (!ParseModuleAddress(module.Label()))
+      throw UsageError("--host " + module.host + ": not a module address (IPv4, optionally :PORT)");
+  FleetPlan plan;
+  plan.modules = modules;
+  plan.default_port = options.port;
+  plan.options = options;
+  const std::optional<int> index = CommandIndex(cli, argc, argv);
+  if (!index) throw UsageError("no command given (see zvk --help)");
+  plan.command_args.assign(argv + *index, argv + argc);
+  if (asks && !options.yes) {
+    CliDialogs dialogs(out, err, false, env.read_answer);
+    std::string list;
+    for (const InventoryEntry& module : modules)
+      list += (list.empty() ? "" : ", ") + module.Label();
+    const MsgResult answer =
+        dialogs.MessageBox("Confirm",
+                           std::string(entry.name) + " on " + std::to_string(modules.size()) +
+                               " modules (" + list + "), execute?",
+                           MsgIcon::Question, MsgButtons::YesNo);
+    if (answer != MsgResult::Yes)
+      throw Failed(std::string(entry.name) + " not confirmed; nothing sent");
+    plan.options.yes = true;
+  }
+  if (command.RunsOnManyTogether()) {
+    std::optional<LockedSleeper> locked;
+    if (env.sleeper) locked.emplace(*env.sleeper);
+    CliEnv shared{.network = env.network,
+                  .hosts = env.hosts,
+                  .sleeper = locked ? &*locked : nullptr,
+                  .status_columns = env.status_columns};
+    std::vector<std::string> labels;
+    for (const InventoryEntry& module : modules) labels.push_back(module.Label());
+    const auto open = [&](std::size_t i, std::ostream& module_out, std::ostream& module_err) {
+      GlobalOptions o = plan.options;
+      o.host = modules[i].host;
+      o.port = modules[i].port.value_or(options.port);
+      o.verbose = false;  // many modules' exchanges interleaved would tell nothing
+      auto session = std::make_unique<Session>(shared, o, module_out, module_err);
+      session->Open();
+      return session;
+    };
+    return command.RunOnMany(labels, open, out, err);
+  }
+  return RunFleet(plan, out, err, env);
 }
 
 }  // namespace
@@ -53,6 +150,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddFirmwareCommand(t);
     AddCalibrationCommands(t);
     AddScanCommand(t);
+    AddProfileCommands(t);
     return t;
   }();
   return table;
@@ -60,7 +158,8 @@ const std::vector<CommandEntry>& CommandTable() {
 
 int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
   GlobalOptions options;
-  std::string host;
+  std::vector<std::string> hosts;
+  std::string hosts_file;
   std::string port_text = std::to_string(wire::kDefaultPort);
   // Error messages echo arguments; one pasted by mistake may be megabytes long.
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -78,16 +177,22 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // which CLI11 would otherwise take for an option on Windows.
   cli.allow_windows_style_options(false);
   CLI::Option* host_option =
-      cli.add_option("--host", host,
+      cli.add_option("--host", hosts,
                      "Module address, applied like the \"Static IP\" button (default " +
-                         std::string(wire::kDefaultHost) + ")");
+                         std::string(wire::kDefaultHost) +
+                         "); ADDR:PORT for another port; repeated: run on each module")
+          ->type_name("ADDR")
+          ->expected(1)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option* hosts_option = cli.add_option(
+      "--hosts", hosts_file,
+      "Inventory file: one module address a line, or the CSV of zvk scan; run on each module");
   cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
       ->type_name("INT")
       ->capture_default_str();
   cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
                "Count the connection check as one match without scanning the interfaces "
-               "(a module on loopback); needs --host")
-      ->needs(host_option);
+               "(a module on loopback); needs --host or --hosts");
   cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
   cli.add_flag("--verbose", options.verbose,
                "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
@@ -124,14 +229,25 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   Command& command = *commands[selected];
 
   try {
-    if (host_option->count() > 0) options.host = host;
+    if (options.skip_wifi_check && host_option->count() == 0 && hosts_option->count() == 0)
+      throw UsageError("--skip-wifi-check needs --host or --hosts");
     const std::int64_t port = ParseWholeNumber(port_text, "--port");
     if (port < 1 || port > 65535) throw UsageError("--port must be 1 to 65535, not " + port_text);
     options.port = static_cast<std::uint16_t>(port);
+    const std::vector<InventoryEntry> modules =
+        ListedModules(hosts, hosts_file, hosts_option->count() > 0);
+    command.set_module_count(std::max<std::size_t>(modules.size(), 1));
     command.CheckArguments();
-    if (entry.asks_confirmation && !options.yes && !env.read_answer)
+    const bool asks = entry.asks_confirmation && !command.LooksOnly();
+    if (asks && !options.yes && !env.read_answer)
       throw UsageError(std::string(entry.name) +
                        " asks for confirmation and there is no terminal to ask on; give --yes");
+    if (modules.size() > 1)
+      return RunOverMany(cli, argc, argv, entry, command, asks, modules, options, out, err, env);
+    if (modules.size() == 1) {
+      options.host = modules.front().host;
+      if (modules.front().port) options.port = *modules.front().port;
+    }
     Session session(env, options, out, err);
     session.Open();
     command.CheckInput(session);

@@ -30,4 +30,10 @@ std::string CsvRow(std::chrono::system_clock::time_point time,
   return line;
 }
 
+std::pair<std::string, std::string> ValueAndUnit(const std::string& shown) {
+  std::string value = WithoutUnit(shown);
+  std::string unit = shown.rfind(value, 0) == 0 ? shown.substr(value.size()) : std::string();
+  return {std::move(value), std::move(unit)};
+}
+
 }  // namespace zvk

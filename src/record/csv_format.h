@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record/timestamp.h"
@@ -12,6 +13,12 @@ namespace zvk {
 
 // A value as the window shows it, without its unit sign (V, degrees Celsius or Fahrenheit).
 std::string WithoutUnit(const std::string& text);
+
+// The long form of a recording of many modules: one line per channel and poll.
+inline constexpr const char* kLongCsvHeader = "time,module,channel,value,unit";
+
+// "24.9℃" to {"24.9", "℃"}; a text without a unit sign ("Disable") has an empty unit.
+std::pair<std::string, std::string> ValueAndUnit(const std::string& shown);
 
 // "time,AI0,AI1,..." without the line end.
 std::string CsvHeader(const std::vector<std::string>& channels);

@@ -136,7 +136,14 @@ std::string PathToUtf8(const fs::path& path) {
 
 CsvRecorder::CsvRecorder(const fs::path& path, std::vector<std::string> channels)
     : path_(path), channels_(std::move(channels)) {
-  const std::string header = CsvHeader(channels_);
+  Open(CsvHeader(channels_));
+}
+
+CsvRecorder::CsvRecorder(const fs::path& path, LongForm) : path_(path) {
+  Open(kLongCsvHeader);
+}
+
+void CsvRecorder::Open(const std::string& header) {
   const ExistingFile existing = Inspect(path_);
   if (existing.has_content && existing.first_line != header)
     throw RecordError(Quoted(path_) + " holds other columns: " + Shown(existing.first_line) +
@@ -170,6 +177,23 @@ CsvRecorder::Written CsvRecorder::Append(const Sample& sample) {
   foreign_channels_ = sample.kind == SampleKind::Readings && !values;
   static const std::vector<std::string> kNoValues;
   WriteLine(CsvRow(sample.time, values ? sample.texts : kNoValues, channels_.size()));
+  ++rows_;
+  if (!values) ++gaps_;
+  return values ? Written::Row : Written::Gap;
+}
+
+CsvRecorder::Written CsvRecorder::AppendLong(const std::string& module, const Sample& sample) {
+  if (sample.kind == SampleKind::Pause) return Written::Nothing;
+  const std::string time = CsvRow(sample.time, {}, 0);
+  const bool values = sample.kind == SampleKind::Readings && !sample.names.empty();
+  std::string lines;
+  if (!values) lines = time + "," + module + ",,,";
+  for (std::size_t ch = 0; values && ch < sample.names.size(); ++ch) {
+    const auto [value, unit] = ValueAndUnit(sample.texts[ch]);
+    if (!lines.empty()) lines += '\n';
+    lines += time + "," + module + "," + sample.names[ch] + "," + value + "," + unit;
+  }
+  WriteLine(lines);
   ++rows_;
   if (!values) ++gaps_;
   return values ? Written::Row : Written::Gap;

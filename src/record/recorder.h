@@ -32,6 +32,9 @@ class CsvRecorder {
   // file whose first line is the same header is continued; any other file is refused with a
   // RecordError naming both headers, and nothing is written to it.
   CsvRecorder(const std::filesystem::path& path, std::vector<std::string> channels);
+  // The long form of many modules (kLongCsvHeader): continued and refused by the same rules.
+  struct LongForm {};
+  CsvRecorder(const std::filesystem::path& path, LongForm);
   ~CsvRecorder();
   CsvRecorder(const CsvRecorder&) = delete;
   CsvRecorder& operator=(const CsvRecorder&) = delete;
@@ -41,6 +44,9 @@ class CsvRecorder {
   // (also for readings of other channels than the file's, say another module). A pause writes
   // nothing. Throws RecordError when the row could not be written.
   Written Append(const Sample& sample);
+  // Long form: one line per channel of the module's sample, in one write put on the disk; a
+  // poll that brought nothing is one line with the time and the module alone.
+  Written AppendLong(const std::string& module, const Sample& sample);
 
   const std::filesystem::path& path() const { return path_; }
   const std::vector<std::string>& channels() const { return channels_; }
@@ -51,6 +57,7 @@ class CsvRecorder {
   bool foreign_channels() const { return foreign_channels_; }
 
  private:
+  void Open(const std::string& header);
   void WriteLine(const std::string& line);
 
   std::filesystem::path path_;

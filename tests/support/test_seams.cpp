@@ -20,11 +20,14 @@ class GuardedSocket final : public TcpSocket {
                     << "; tests reach loopback only";
       return IoStatus::Failed;
     }
-    number_ = ++network_.connects;
-    network_.writes.emplace_back();
-    if (network_.allow_connect && !network_.allow_connect(number_)) {
-      error_ = "Connection refused (test)";
-      return IoStatus::Failed;
+    {
+      std::lock_guard lock(network_.mutex);
+      number_ = ++network_.connects;
+      network_.writes.emplace_back();
+      if (network_.allow_connect && !network_.allow_connect(number_)) {
+        error_ = "Connection refused (test)";
+        return IoStatus::Failed;
+      }
     }
     IoStatus status = inner_->BeginConnect(host, port);
     // Loopback often connects at once; report it as pending so every exchange runs the event
@@ -40,13 +43,16 @@ class GuardedSocket final : public TcpSocket {
     return inner_->PollConnect(timeout_ms);
   }
   bool WriteAll(const std::uint8_t* data, std::size_t length) override {
-    auto& writes = network_.writes[static_cast<std::size_t>(number_ - 1)];
-    if (network_.allow_write &&
-        !network_.allow_write(number_, static_cast<int>(writes.size()) + 1)) {
-      error_ = "Broken pipe (test)";
-      return false;
+    {
+      std::lock_guard lock(network_.mutex);
+      auto& writes = network_.writes[static_cast<std::size_t>(number_ - 1)];
+      if (network_.allow_write &&
+          !network_.allow_write(number_, static_cast<int>(writes.size()) + 1)) {
+        error_ = "Broken pipe (test)";
+        return false;
+      }
+      writes.push_back(length);
     }
-    writes.push_back(length);
     return inner_->WriteAll(data, length);
   }
   IoStatus WaitReadable(int timeout_ms) override { return inner_->WaitReadable(timeout_ms); }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace zvk::test {
 class LoopbackOnlyNetwork final : public Network {
  public:
   std::unique_ptr<TcpSocket> NewSocket() override;
+  // Held while a connect or a write is counted: runs over many modules share the network.
+  std::mutex mutex;
   int connects = 0;
   // The sizes of the writes of each connection, in connect order.
   std::vector<std::vector<std::size_t>> writes;

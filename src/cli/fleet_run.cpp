@@ -1,0 +1,152 @@
+#include "cli/fleet_run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli/cli_error.h"
+#include "cli/zvk_cli.h"
+
+namespace zvk::cli {
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct ModuleRun {
+  ModuleResult result;
+  std::string out;
+  std::string err;
+  bool done = false;
+};
+
+std::vector<std::string> ModuleArgs(const FleetPlan& plan, const InventoryEntry& module) {
+  const GlobalOptions& o = plan.options;
+  std::vector<std::string> args{"--host", module.host, "--port",
+                                std::to_string(module.port.value_or(plan.default_port))};
+  if (o.skip_wifi_check) args.push_back("--skip-wifi-check");
+  if (o.yes) args.push_back("--yes");
+  if (o.verbose) args.push_back("--verbose");
+  args.insert(args.end(), plan.command_args.begin(), plan.command_args.end());
+  return args;
+}
+
+void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shared,
+               Sleeper* sleeper, ModuleRun& run) {
+  // Nothing is asked per module: the one question was asked before anything was sent.
+  CliEnv env{.network = shared.network, .hosts = shared.hosts, .sleeper = sleeper};
+  std::ostringstream out, err;
+  run.result.module = module.Label();
+  try {
+    run.result.status = RunZvk(ModuleArgs(plan, module), out, err, env);
+  } catch (const std::exception& e) {
+    err << "zvk: " << e.what() << '\n';
+    run.result.status = kExitFailed;
+  }
+  run.out = out.str();
+  run.err = err.str();
+  const std::vector<std::string> out_lines = Lines(run.out);
+  const std::vector<std::string> err_lines = Lines(run.err);
+  if (run.result.status == kExitOk) {
+    const auto last = std::find_if(out_lines.rbegin(), out_lines.rend(),
+                                   [](const std::string& line) { return !line.empty(); });
+    std::string message = last == out_lines.rend() ? "done" : *last;
+    // A box's text lines are indented ("    . Manual Reboot to take effect!").
+    message.erase(0, message.find_first_not_of(" ."));
+    run.result.message = message;
+  } else {
+    static const std::string kPrefix = "zvk: ";
+    const auto reason =
+        std::find_if(err_lines.rbegin(), err_lines.rend(),
+                     [](const std::string& line) { return line.rfind(kPrefix, 0) == 0; });
+    run.result.message = reason == err_lines.rend() ? "failed" : reason->substr(kPrefix.size());
+  }
+}
+
+}  // namespace
+
+void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&] {
+    for (std::size_t i = next++; i < count; i = next++) work(i);
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t w = 1; w < std::min(count, kFleetWorkers); ++w) workers.emplace_back(worker);
+  worker();
+  for (std::thread& t : workers) t.join();
+}
+
+void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out) {
+  std::size_t width = std::string("module").size();
+  for (const ModuleResult& r : results) width = std::max(width, r.module.size());
+  const auto row = [&](const std::string& module, const std::string& result,
+                       const std::string& message) {
+    out << module << std::string(width - module.size() + 2, ' ') << result
+        << std::string(8 - result.size(), ' ') << message << '\n';
+  };
+  row("module", "result", "message");
+  std::size_t failed = 0;
+  for (const ModuleResult& r : results) {
+    const bool ok = r.status == kExitOk;
+    failed += !ok;
+    row(r.module, ok ? "ok" : "failed", r.message);
+  }
+  out << results.size() - failed << " of " << results.size() << " modules succeeded\n";
+}
+
+int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv& env) {
+  const std::size_t count = plan.modules.size();
+  std::vector<ModuleRun> runs(count);
+  std::optional<LockedSleeper> locked;
+  if (env.sleeper) locked.emplace(*env.sleeper);
+  Sleeper* sleeper = locked ? &*locked : nullptr;
+
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < count; i = next++) {
+      ModuleRun run;
+      RunModule(plan, plan.modules[i], env, sleeper, run);
+      std::lock_guard lock(mutex);
+      runs[i] = std::move(run);
+      runs[i].done = true;
+      finished.notify_all();
+    }
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t w = 0; w < std::min(count, kFleetWorkers); ++w) workers.emplace_back(work);
+
+  // Printed in the inventory's order as soon as each module and all before it are done.
+  std::vector<ModuleResult> results;
+  int worst = kExitOk;
+  for (std::size_t i = 0; i < count; ++i) {
+    ModuleRun run;
+    {
+      std::unique_lock lock(mutex);
+      finished.wait(lock, [&] { return runs[i].done; });
+      run = std::move(runs[i]);
+    }
+    out << "== " << run.result.module << " ==\n" << run.out;
+    out.flush();
+    for (const std::string& line : Lines(run.err)) err << run.result.module << ": " << line << '\n';
+    err.flush();
+    worst = std::max(worst, run.result.status);
+    results.push_back(std::move(run.result));
+  }
+  for (std::thread& worker : workers) worker.join();
+  out << '\n';
+  PrintResultTable(results, out);
+  out.flush();
+  return worst;
+}
+
+}  // namespace zvk::cli

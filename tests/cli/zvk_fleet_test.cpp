@@ -1,0 +1,214 @@
+// zvk over an inventory of simulated modules: each module gets its run, one module's failure
+// stops none of the others, the question is asked once before anything is sent, and the run
+// ends with one result table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fleet_fixture.h"
+#include "link/wire.h"
+#include "sim/simulator.h"
+
+namespace zvk::cli {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<std::uint8_t> Codes(const sim::Simulator& module) {
+  std::vector<std::uint8_t> codes;
+  for (const Bytes& frame : module.Frames()) codes.push_back(frame.size() > 4 ? frame[4] : 0);
+  return codes;
+}
+
+// The result table's rows: module, result, message.
+std::vector<std::string> TableRows(const Result& r) {
+  const std::vector<std::string> lines = r.OutLines();
+  const auto header = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("module ", 0) == 0 && line.find("result") != std::string::npos;
+  });
+  if (header == lines.end()) return {};
+  return std::vector<std::string>(header + 1, lines.end());
+}
+
+// A row whose message starts with `message`.
+bool RowIs(const std::string& row, const std::string& module, const std::string& result,
+           const std::string& message) {
+  std::istringstream in(row);
+  std::string m, res;
+  in >> m >> res;
+  std::string rest;
+  std::getline(in, rest);
+  rest.erase(0, rest.find_first_not_of(' '));
+  return m == module && res == result && rest.rfind(message, 0) == 0;
+}
+
+class fleetInventory : public FleetTest {};
+
+TEST_F(fleetInventory, EachCommandReportsPerModuleAndOneFailureStopsNoOther) {
+  for (int i = 0; i < 4; ++i) AddModule(sim::Model::Qn6);
+  // The second module is gone: nothing listens on its port any more.
+  modules[1]->Stop();
+  const std::string inventory = Inventory();
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* ok_message;  // how the last line a module that succeeded printed starts
+    std::function<void(const sim::Simulator&)> check;  // on every module that succeeded
+  };
+  const Case cases[] = {
+      {{"info"}, "Modbus idle timeout: 120", nullptr},
+      {{"read"}, "TH7 Disable", nullptr},
+      {{"set-offset", "TH2", "-5"},
+       "TH2 ",
+       [](const sim::Simulator& m) { EXPECT_EQ(m.Snapshot().offsets[2], -5); }},
+      {{"--yes", "setup", "location", "Tank 4"},
+       "Manual Reboot to take effect!",
+       [](const sim::Simulator& m) {
+         EXPECT_EQ(m.File("/local/locate.cfg"), Bytes({'T', 'a', 'n', 'k', ' ', '4'}));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    for (const auto& module : modules) module->ClearFrames();
+    std::vector<std::string> args{"--hosts", inventory, "--skip-wifi-check"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::vector<std::string> rows = TableRows(r);
+    ASSERT_EQ(rows.size(), 5u) << r.out;
+    for (std::size_t i = 0; i < 4; ++i) {
+      if (i == 1) {
+        // The reason is the command's own: no connection could be made.
+        EXPECT_TRUE(RowIs(rows[i], Label(i), "failed", "") &&
+                    rows[i].find("(Connect Timeout)") != std::string::npos)
+            << rows[i];
+        continue;
+      }
+      EXPECT_TRUE(RowIs(rows[i], Label(i), "ok", c.ok_message)) << rows[i];
+      EXPECT_EQ(Codes(*modules[i]).front(), wire::CMD_GET_DEVICE);
+      if (c.check) c.check(*modules[i]);
+    }
+    EXPECT_EQ(rows[4], "3 of 4 modules succeeded");
+    // Each module's output under its heading, in the inventory's order; the failure's reason
+    // on standard error, named by its module.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      at = r.out.find("== " + Label(i) + " ==\n", at);
+      ASSERT_NE(at, std::string::npos) << r.out;
+    }
+    EXPECT_NE(r.err.find(Label(1) + ": zvk: "), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(fleetInventory, AllSucceedingExitsZeroWithHostsFromBothOptions) {
+  AddModule(sim::Model::Km3);
+  AddModule(sim::Model::Km3);
+  AddModule(sim::Model::Km3);
+  const std::string file =
+      WriteFile("two.csv", "address,model,name,location,firmware,mac,signal,mode\n" + Label(1) +
+                               ",zVK-KM3,x,Lab,V01.12,02:00,-61dBm,AP\n" + Label(2) +
+                               ",zVK-KM3,y,Lab,V01.12,02:01,-61dBm,AP\n");
+  const Result r =
+      Run({"--host", Label(0), "--hosts", file, "--skip-wifi-check", "set-range", "AI1", "2"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> rows = TableRows(r);
+  ASSERT_EQ(rows.size(), 4u) << r.out;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(RowIs(rows[i], Label(i), "ok", "AI1 range 2:-/+2.5V")) << rows[i];
+    EXPECT_EQ(modules[i]->Snapshot().range_codes[1], 2);
+  }
+  EXPECT_EQ(rows[3], "3 of 3 modules succeeded");
+}
+
+TEST_F(fleetInventory, OneQuestionForAllBeforeAnythingIsSent) {
+  AddModule(sim::Model::Qn6);
+  AddModule(sim::Model::Qn6);
+  const std::string inventory = Inventory();
+  struct Case {
+    const char* answer;
+    int status;
+    bool sent;
+  };
+  for (const Case c : {Case{"n", 1, false}, Case{"y", 0, true}}) {
+    SCOPED_TRACE(c.answer);
+    int asked = 0;
+    read_answer = [&]() -> std::optional<std::string> {
+      ++asked;
+      return c.answer;
+    };
+    const Result r = Run({"--hosts", inventory, "--skip-wifi-check", "reboot"});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(asked, 1);
+    EXPECT_NE(r.out.find("reboot on 2 modules (" + Label(0) + ", " + Label(1) + "), execute?"),
+              std::string::npos)
+        << r.out;
+    for (const auto& module : modules) {
+      if (c.sent) {
+        // The identity request and the reboot, which nobody waits for: the module may take it
+        // in after the run has ended.
+        EXPECT_TRUE(module->WaitForFrames(2, std::chrono::seconds(5)));
+        EXPECT_EQ(Codes(*module), Bytes({wire::CMD_GET_DEVICE, wire::CMD_RESET_MODULE}));
+      } else {
+        EXPECT_TRUE(module->Frames().empty());
+      }
+      module->ClearFrames();
+    }
+  }
+  // Without a terminal to ask on, nothing is sent either.
+  read_answer = nullptr;
+  const Result r = Run({"--hosts", inventory, "--skip-wifi-check", "reboot"});
+  EXPECT_EQ(r.status, 2);
+  for (const auto& module : modules) EXPECT_TRUE(module->Frames().empty());
+}
+
+TEST_F(fleetInventory, OneModuleRunsExactlyAsWithHost) {
+  sim::Simulator& module = AddModule(sim::Model::Qn6);
+  const std::string inventory = WriteFile("one.txt", "# just one\n" + Label(0) + "\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info"}, {"set-unit", "TH0", "X"}, {"--yes", "reboot"}}) {
+    std::vector<std::string> by_host{"--host", "127.0.0.2", "--port", std::to_string(module.Port()),
+                                     "--skip-wifi-check"};
+    std::vector<std::string> by_file{"--hosts", inventory, "--skip-wifi-check"};
+    by_host.insert(by_host.end(), args.begin(), args.end());
+    by_file.insert(by_file.end(), args.begin(), args.end());
+    const Result a = Run(by_host);
+    const Result b = Run(by_file);
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+  }
+}
+
+TEST_F(fleetInventory, BadInventoriesAndCommandsForOneModuleAreRefusedBeforeAnythingIsSent) {
+  AddModule(sim::Model::Qn6);
+  AddModule(sim::Model::Qn6);
+  const std::string inventory = Inventory();
+  struct Case {
+    std::vector<std::string> args;
+    std::string reason;  // part of the line that says why
+  };
+  const Case cases[] = {
+      {{"--hosts", WriteFile("bad.txt", Label(0) + "\nplc-7\n"), "info"},
+       "line 2: 'plc-7' is not a module address"},
+      {{"--hosts", WriteFile("twice.txt", Label(0) + "\n" + Label(0) + "\n"), "info"},
+       "line 2: " + Label(0) + " is listed twice"},
+      {{"--hosts", WriteFile("empty.txt", "# nobody\n"), "info"}, "no module listed"},
+      {{"--hosts", PathOf("missing.txt"), "info"}, "cannot read the inventory"},
+      {{"--host", Label(0), "--hosts", inventory, "info"}, "is also given with --host"},
+      {{"--hosts", inventory, "--yes", "calibrate", "AI0"}, "calibrate runs on one module"},
+      {{"--hosts", inventory, "backup", PathOf("p.json")}, "backup runs on one module"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--skip-wifi-check");
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+  }
+  for (const auto& module : modules) EXPECT_TRUE(module->Frames().empty());
+}
+
+}  // namespace
+}  // namespace zvk::cli
