@@ -30,9 +30,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
   app.add_option("--faults", fault_list,
-                 "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
-                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
-                 "wrongsum (the image checksum); @code limits a fault to one command code");
+                 "faults for the next commands: name[@code][:count[:amount]],... with the names "
+                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay (amount: ms), "
+                 "splitreply, wrongsum (the image checksum); @code limits a fault to one command "
+                 "code; for the next contents (file or image): noread, resetafter (amount: bytes "
+                 "read first), chatter, closeafter (bytes), slowclose (ms)");
   std::vector<std::string> vref_inputs;
   app.add_option("--vref", vref_inputs,
                  "km3: analog inputs whose + side is wired to the Vref pin (AI0 to AI4), for "
@@ -60,7 +62,8 @@ int main(int argc, char** argv) {
   options.log = [](const std::string& line) { std::cerr << "zvk-sim: " << line << std::endl; };
   zvk::sim::Simulator simulator(options);
   simulator.SetDrift(true);
-  for (const auto& f : faults) simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
+  for (const auto& f : faults)
+    simulator.InjectFault(f.fault, f.count, f.only_code, f.delay_ms, f.after_bytes);
   for (const std::string& input : vref_inputs) simulator.WireToVref(input.back() - '0', true);
   std::uint16_t port = 0;
   try {

@@ -135,6 +135,8 @@ class CannedModule final : public Network {
       sent_ += n;
       return static_cast<long>(n);
     }
+    bool ShutdownWrite() override { return true; }
+    IoStatus WaitPeerClose(int) override { return IoStatus::Done; }
     void Close() override {}
     std::string LastError() const override { return ""; }
 
