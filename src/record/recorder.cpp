@@ -1,6 +1,7 @@
 #include "record/recorder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 #include <utility>
