@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ int ConnectLoopback(std::uint16_t port) {
   return fd;
 }
 
+constexpr int kDeliveryWaitMs = 10000;
+
 }  // namespace
 
 bool BareStream(std::uint16_t port, const std::uint8_t* data, std::size_t length,
@@ -45,6 +48,13 @@ bool BareStream(std::uint16_t port, const std::uint8_t* data, std::size_t length
       ok = n > 0;
       if (ok) sent += static_cast<std::size_t>(n);
     }
+  }
+  // Done once the receiver closed its side after everything, as the utility waits for it.
+  if (ok) {
+    ::shutdown(fd, SHUT_WR);
+    std::uint8_t byte = 0;
+    pollfd p{fd, POLLIN, 0};
+    ok = ::poll(&p, 1, kDeliveryWaitMs) == 1 && ::recv(fd, &byte, 1, 0) == 0;
   }
   ::close(fd);
   return ok;

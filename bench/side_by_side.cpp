@@ -1,6 +1,7 @@
 #include "side_by_side.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "clocks.h"
 
@@ -32,6 +33,22 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+double Quantile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const double at = fraction * static_cast<double>(values.size() - 1);
+  const auto below = static_cast<std::size_t>(at);
+  const std::size_t above = std::min(below + 1, values.size() - 1);
+  return values[below] + (values[above] - values[below]) * (at - static_cast<double>(below));
+}
+
+std::string RatioSpread(double median, double low, double high, std::size_t pairs) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.2f\u00D7 (quartiles %.2f\u00D7 to %.2f\u00D7 over %zu pairs)",
+                median, low, high, pairs);
+  return text;
+}
+
 Comparison SideBySide(const std::function<void()>& measured, const std::function<void()>& baseline,
                       int batch, int rounds, const std::function<void()>& between) {
   // One untimed batch of each first: caches, connections and allocations settle.
@@ -53,7 +70,8 @@ Comparison SideBySide(const std::function<void()>& measured, const std::function
     b_wall.push_back(b.wall);
     if (b.cpu > 0) ratios.push_back(m.cpu / b.cpu);
   }
-  return {Median(m_cpu), Median(b_cpu), Median(m_wall), Median(b_wall), Median(ratios)};
+  return {Median(m_cpu),  Median(b_cpu),          Median(m_wall),        Median(b_wall),
+          Median(ratios), Quantile(ratios, 0.25), Quantile(ratios, 0.75)};
 }
 
 }  // namespace zvk::bench

@@ -9,9 +9,14 @@ namespace zvk::sim {
 
 namespace {
 
-constexpr std::array kAllFaults{Fault::NoReply,  Fault::WrongSignature, Fault::Refuse,
-                                Fault::Truncate, Fault::Oversize,       Fault::Reset,
-                                Fault::Delay,    Fault::SplitReply,     Fault::WrongSum};
+constexpr std::array kAllFaults{
+    Fault::NoReply,    Fault::WrongSignature, Fault::Refuse,     Fault::Truncate, Fault::Oversize,
+    Fault::Reset,      Fault::Delay,          Fault::SplitReply, Fault::WrongSum, Fault::NoRead,
+    Fault::ResetAfter, Fault::Chatter,        Fault::CloseAfter, Fault::SlowClose};
+
+// The bytes a content fault reads before it acts, and the pause of a slow close, when not given.
+constexpr std::size_t kDefaultAfterBytes = 1000;
+constexpr int kDefaultSlowCloseMs = 2000;
 
 std::vector<std::string_view> Split(std::string_view text, char sep) {
   std::vector<std::string_view> parts;
@@ -55,6 +60,16 @@ const char* FaultName(Fault fault) {
       return "splitreply";
     case Fault::WrongSum:
       return "wrongsum";
+    case Fault::NoRead:
+      return "noread";
+    case Fault::ResetAfter:
+      return "resetafter";
+    case Fault::Chatter:
+      return "chatter";
+    case Fault::CloseAfter:
+      return "closeafter";
+    case Fault::SlowClose:
+      return "slowclose";
   }
   return "?";
 }
@@ -81,14 +96,25 @@ std::vector<FaultRequest> ParseFaultList(const std::string& list) {
       }
     }
     if (!known) throw std::invalid_argument("unknown fault '" + std::string(name) + "'");
-    const std::size_t max_fields = request.fault == Fault::Delay ? 3 : 2;
+    if (request.only_code != 0 && IsContentFault(request.fault))
+      throw std::invalid_argument("a content connection has no command code: '" +
+                                  std::string(item) + "'");
+    const Fault f = request.fault;
+    const bool timed = f == Fault::Delay || f == Fault::SlowClose;
+    const bool sized = f == Fault::ResetAfter || f == Fault::CloseAfter;
+    const std::size_t max_fields = timed || sized ? 3 : 2;
     if (fields.size() > max_fields) {
       throw std::invalid_argument("too many fields in fault '" + std::string(item) + "'");
     }
     if (fields.size() > 1) request.count = PositiveNumber(fields[1], item);
-    if (request.fault == Fault::Delay) {
-      request.delay_ms = fields.size() > 2 ? PositiveNumber(fields[2], item) : kDefaultFaultDelayMs;
+    const bool amount = fields.size() > 2;
+    if (timed) {
+      const int fallback = f == Fault::Delay ? kDefaultFaultDelayMs : kDefaultSlowCloseMs;
+      request.delay_ms = amount ? PositiveNumber(fields[2], item) : fallback;
     }
+    if (sized)
+      request.after_bytes =
+          amount ? static_cast<std::size_t>(PositiveNumber(fields[2], item)) : kDefaultAfterBytes;
     requests.push_back(request);
   }
   return requests;

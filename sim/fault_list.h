@@ -2,6 +2,7 @@
 // one command only "refuse@37", "noreply@216:2".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,19 +15,22 @@ struct FaultRequest {
   Fault fault = Fault::NoReply;
   int count = 1;
   std::uint8_t only_code = 0;
-  int delay_ms = 0;
+  int delay_ms = 0;             // delay, slowclose
+  std::size_t after_bytes = 0;  // resetafter, closeafter
 };
 
 // Longer than the utility's reply wait of about one second, so a delayed reply comes too late.
 inline constexpr int kDefaultFaultDelayMs = 2000;
 
-// Parses a comma list of name[@code][:count[:delay_ms]] (code: the decimal command code whose
-// replies get the fault); throws std::invalid_argument with the reason. delay_ms is accepted for
-// "delay" only.
+// Parses a comma list of name[@code][:count[:amount]] (code: the decimal command code whose
+// replies get the fault); throws std::invalid_argument with the reason. The amount is the pause
+// in ms of "delay" and "slowclose" and the bytes read first of "resetafter" and "closeafter";
+// no other fault takes one. The faults of content connections take no code.
 std::vector<FaultRequest> ParseFaultList(const std::string& list);
 
 // "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply",
-// "wrongsum".
+// "wrongsum"; for content connections "noread", "resetafter", "chatter", "closeafter",
+// "slowclose".
 const char* FaultName(Fault fault);
 
 }  // namespace zvk::sim

@@ -52,10 +52,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
   app.add_option("--faults", fleet_request.faults,
-                 "faults for the next commands: name[@code][:count[:delay_ms]],... with the names "
-                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay, splitreply, "
-                 "wrongsum (the image checksum); @code limits a fault to one command code; in a "
-                 "fleet, for every module");
+                 "faults for the next commands: name[@code][:count[:amount]],... with the names "
+                 "noreply, wrongsignature, refuse, truncate, oversize, reset, delay (amount: ms), "
+                 "splitreply, wrongsum (the image checksum); @code limits a fault to one command "
+                 "code; for the next contents (file or image): noread, resetafter (amount: bytes "
+                 "read first), chatter, closeafter (bytes), slowclose (ms); in a fleet, for every "
+                 "module");
   std::vector<std::string> module_faults;
   app.add_option("--module-faults", module_faults,
                  "K=LIST: faults of fleet module K (from 1) alone, in the form of --faults; "
@@ -116,7 +118,7 @@ int main(int argc, char** argv) {
       // A module of a fleet reports the address it listens on, as each module reports its own.
       if (!one) simulator->SetReportedAddress(member.octets);
       for (const auto& f : member.faults)
-        simulator->InjectFault(f.fault, f.count, f.only_code, f.delay_ms);
+        simulator->InjectFault(f.fault, f.count, f.only_code, f.delay_ms, f.after_bytes);
       for (const std::string& input : vref_inputs) simulator->WireToVref(input.back() - '0', true);
       port = simulator->Start();
       std::cout << "zvk-sim: " << member.model_name << " listening on " << member.address << ":"

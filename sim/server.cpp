@@ -16,8 +16,8 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kQuiet{20};  // a frame is one write; a gap this long ends it
 constexpr std::size_t kMaxFrameBytes = wire::kReplyBufferSize;
-// A content longer than the utility's transfer buffer is cut here (and then fails its check).
-constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024 + 1;
+// A content connection the module does not read is dropped this long after it was accepted.
+constexpr milliseconds kNoReadHold{60000};
 // A peer that takes none of a reply for this long is given up.
 constexpr milliseconds kStalledWrite{5000};
 // After a lasting accept failure (out of descriptors), the listener rests this long.
@@ -69,7 +69,7 @@ std::size_t FullFrameLength(const Bytes& head) {
 // a content is still coming in waits (Deferred) until the content has ended, as the module
 // takes a file or an image whole before it answers anything else.
 struct Server::Connection {
-  enum class Phase { Reading, Writing, Holding, Streaming, Deferred, Done };
+  enum class Phase { Reading, Writing, Holding, Streaming, Ignoring, Closing, Deferred, Done };
 
   Connection(net::Socket s, Clock::time_point now) : socket(std::move(s)), accepted(now) {}
 
@@ -83,7 +83,8 @@ struct Server::Connection {
   std::size_t sent = 0;            // of that part
   Clock::time_point resume_at{};   // the pause before the part ends then
   Clock::time_point stalled_at{};  // the part has to move on by then
-  ContentSink content_sink;        // Streaming: where the content goes
+  StreamPlan stream;               // Streaming: how far to read, where the content goes
+  Clock::time_point close_at{};    // Closing: when the module closes its side
 };
 
 class Server::Loop {
@@ -182,12 +183,8 @@ class Server::Loop {
         return;
       }
       connections_.emplace_back(std::move(socket), now);
-      if (ContentSink sink = s_.claim_stream_ ? s_.claim_stream_() : nullptr) {
-        Connection& c = connections_.back();
-        c.phase = Phase::Streaming;
-        c.last_byte = now;
-        c.content_sink = std::move(sink);
-      }
+      if (std::optional<StreamPlan> plan = s_.claim_stream_ ? s_.claim_stream_() : std::nullopt)
+        StartStream(connections_.back(), std::move(*plan), now);
     }
   }
 
@@ -203,6 +200,10 @@ class Server::Loop {
         return now < c.resume_at ? c.resume_at : c.stalled_at;
       case Phase::Streaming:
         return c.last_byte + s_.limits_.idle_timeout;
+      case Phase::Ignoring:
+        return c.accepted + kNoReadHold;
+      case Phase::Closing:
+        return c.close_at;
       default:
         return std::nullopt;
     }
@@ -224,26 +225,64 @@ class Server::Loop {
       Drop(c);
     } else if (c.phase == Phase::Streaming && now >= c.last_byte + s_.limits_.idle_timeout) {
       EndStream(c);
+    } else if (c.phase == Phase::Ignoring && now >= c.accepted + kNoReadHold) {
+      Drop(c);
+    } else if (c.phase == Phase::Closing && now >= c.close_at) {
+      c.socket.Close();
+      c.phase = Phase::Done;
     }
   }
 
-  // Takes a content in until its sender closes (or the connection fails, or is cut at the
-  // largest content there can be).
+  void StartStream(Connection& c, StreamPlan plan, Clock::time_point now) {
+    c.stream = std::move(plan);
+    c.last_byte = now;
+    if (c.stream.chatter) {
+      const std::uint8_t byte = 0x21;
+      net::Send(c.socket, &byte, 1);
+    }
+    if (c.stream.end == StreamPlan::End::NoRead) {
+      // Nothing will be read: the module has nothing of the file.
+      c.phase = Phase::Ignoring;
+      c.stream.sink({});
+      AnswerDeferred();
+      return;
+    }
+    c.phase = Phase::Streaming;
+    if (c.stream.read_limit == 0) EndStream(c);
+  }
+
+  // Takes a content in up to its read limit, or until its sender closes (or the connection
+  // fails, or goes idle).
   void ReadStream(Connection& c, Clock::time_point now) {
     std::uint8_t chunk[16384];
-    const long n = net::Receive(c.socket, chunk, sizeof chunk);
+    const std::size_t left = c.stream.read_limit - c.frame.size();
+    const long n = net::Receive(c.socket, chunk, std::min(sizeof chunk, left));
     if (n == net::kWouldBlock) return;
     if (n <= 0) return EndStream(c);
     c.frame.insert(c.frame.end(), chunk, chunk + n);
     c.last_byte = now;
-    if (c.frame.size() >= kMaxStreamBytes) EndStream(c);
+    if (c.frame.size() >= c.stream.read_limit) EndStream(c);
   }
 
+  // The module has read what it will read: it takes the content and ends the connection as
+  // planned (bytes left unread make even the close a reset).
   void EndStream(Connection& c) {
-    c.content_sink(std::move(c.frame));
+    c.stream.sink(std::move(c.frame));
     c.frame.clear();
-    c.socket.Close();
-    c.phase = Phase::Done;
+    if (c.stream.end == StreamPlan::End::Reset) {
+      c.socket.Abort();
+      c.phase = Phase::Done;
+    } else if (c.stream.close_delay.count() > 0) {
+      c.close_at = Clock::now() + c.stream.close_delay;
+      c.phase = Phase::Closing;
+    } else {
+      c.socket.Close();
+      c.phase = Phase::Done;
+    }
+    AnswerDeferred();
+  }
+
+  void AnswerDeferred() {
     if (Streaming()) return;
     const auto now = Clock::now();
     for (Connection& waiting : connections_)

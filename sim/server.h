@@ -43,11 +43,27 @@ struct ServerLimits {
 // never empty); nullopt closes the connection without a reply.
 using Answerer = std::function<std::optional<ReplyPlan>(const std::vector<std::uint8_t>& frame)>;
 
-// Takes a file's content: everything its connection sent, once it closed or went idle.
+// Takes a file's content: what its connection carried, once the module stopped reading.
 using ContentSink = std::function<void(std::vector<std::uint8_t> content)>;
-// Asked when a connection is accepted: a sink when the connection carries a file's content
-// instead of a command frame, else null.
-using StreamClaim = std::function<ContentSink()>;
+
+// How the module treats a content connection. As a module does, it reads the announced length
+// and then closes its side; the other ways are the misbehaviours tests inject.
+struct StreamPlan {
+  enum class End {
+    Close,   // orderly close once `read_limit` bytes were read (or the sender closed first)
+    Reset,   // reset once `read_limit` bytes were read
+    NoRead,  // read nothing at all; the connection is dropped after a long while
+  };
+  ContentSink sink;
+  std::size_t read_limit = 0;
+  End end = End::Close;
+  bool chatter = false;                      // send one byte on the connection first
+  std::chrono::milliseconds close_delay{0};  // End::Close: wait this long before closing
+};
+
+// Asked when a connection is accepted: a plan when the connection carries a file's content
+// instead of a command frame, else nullopt.
+using StreamClaim = std::function<std::optional<StreamPlan>()>;
 
 class Server {
  public:

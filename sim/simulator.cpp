@@ -24,11 +24,15 @@ constexpr std::size_t kOversizeBytes = 6000;
 constexpr std::size_t kResetAfterBytes = 3;
 constexpr milliseconds kSplitPause{50};
 
+// A content longer than the utility's transfer buffer is cut here (and then fails its check).
+constexpr std::size_t kMaxStreamBytes = 16 * 1024 * 1024 + 1;
+
 struct PendingFault {
   Fault fault;
   int count;
   std::uint8_t only_code;
   int delay_ms;
+  std::size_t after_bytes;
 };
 
 bool HasSignature(const Bytes& frame) {
@@ -78,6 +82,12 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
       plan.parts.push_back({kSplitPause, Bytes(half, reply.end())});
       return plan;
     }
+    case Fault::NoRead:
+    case Fault::ResetAfter:
+    case Fault::Chatter:
+    case Fault::CloseAfter:
+    case Fault::SlowClose:
+      break;  // never taken for a reply
   }
   plan.parts.push_back({milliseconds(0), std::move(reply)});
   return plan;
@@ -96,7 +106,48 @@ bool SpoilsReply(Fault fault) {
   }
 }
 
+// How the module reads a content of `length` bytes, as the fault (if any) has it.
+StreamPlan PlanStream(std::size_t length, const std::optional<PendingFault>& fault) {
+  StreamPlan plan;
+  plan.read_limit = std::min(length, kMaxStreamBytes);
+  if (!fault) return plan;
+  switch (fault->fault) {
+    case Fault::NoRead:
+      plan.end = StreamPlan::End::NoRead;
+      break;
+    case Fault::ResetAfter:
+      plan.read_limit = std::min(plan.read_limit, fault->after_bytes);
+      plan.end = StreamPlan::End::Reset;
+      break;
+    case Fault::CloseAfter:
+      plan.read_limit = std::min(plan.read_limit, fault->after_bytes);
+      break;
+    case Fault::Chatter:
+      plan.chatter = true;
+      break;
+    case Fault::SlowClose:
+      plan.close_delay = milliseconds(fault->delay_ms);
+      break;
+    default:
+      break;
+  }
+  return plan;
+}
+
 }  // namespace
+
+bool IsContentFault(Fault fault) {
+  switch (fault) {
+    case Fault::NoRead:
+    case Fault::ResetAfter:
+    case Fault::Chatter:
+    case Fault::CloseAfter:
+    case Fault::SlowClose:
+      return true;
+    default:
+      return false;
+  }
+}
 
 struct Simulator::Impl {
   explicit Impl(Options o)
@@ -106,9 +157,11 @@ struct Simulator::Impl {
 
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }
 
-  std::optional<PendingFault> TakeFault(std::uint8_t code) {
+  // The first fault for a reply to `code`, or (content) for a content connection.
+  std::optional<PendingFault> TakeFault(std::uint8_t code, bool content = false) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
-      if (it->only_code != 0 && it->only_code != code) continue;
+      if (IsContentFault(it->fault) != content) continue;
+      if (!content && it->only_code != 0 && it->only_code != code) continue;
       if (it->fault == Fault::WrongSum && code != wire::CMD_GET_IMAGE_CHECKSUM) continue;
       PendingFault taken = *it;
       if (--it->count <= 0) faults.erase(it);
@@ -144,16 +197,18 @@ struct Simulator::Impl {
   }
 
   // Where the content goes when a connection just accepted carries an announced file's.
-  ContentSink ClaimStream() {
+  std::optional<StreamPlan> ClaimStream() {
     std::lock_guard lock(mutex);
     std::optional<AwaitedStream> file = module.ClaimStream(Seconds());
-    if (!file) return nullptr;
-    return [this, file = std::move(*file)](Bytes content) {
+    if (!file) return std::nullopt;
+    StreamPlan plan = PlanStream(file->length, TakeFault(0, true));
+    plan.sink = [this, file = std::move(*file)](Bytes content) {
       std::lock_guard lock(mutex);
       Log(module.ReceiveStream(file, content));
       streams.push_back(std::move(content));
       frames_changed.notify_all();
     };
+    return plan;
   }
 
   void TakeModuleLog() {
@@ -249,10 +304,11 @@ std::uint16_t Simulator::Port() const {
   return impl_->port;
 }
 
-void Simulator::InjectFault(Fault fault, int count, std::uint8_t only_code, int delay_ms) {
+void Simulator::InjectFault(Fault fault, int count, std::uint8_t only_code, int delay_ms,
+                            std::size_t after_bytes) {
   if (count <= 0) return;
   std::lock_guard lock(impl_->mutex);
-  impl_->faults.push_back({fault, count, only_code, delay_ms});
+  impl_->faults.push_back({fault, count, only_code, delay_ms, after_bytes});
 }
 
 void Simulator::ClearFaults() {

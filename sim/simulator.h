@@ -27,7 +27,17 @@ enum class Fault {
   Delay,           // wait delay_ms before replying
   SplitReply,      // send the reply in two parts 50 ms apart
   WrongSum,        // the image checksum reply (37) carries another sum; other commands unchanged
+  // On the next content connections (a file's or an image's, after its announce) instead of a
+  // command's reply; the module otherwise reads the announced length and closes its side.
+  NoRead,      // read nothing and keep the connection open
+  ResetAfter,  // read after_bytes, then reset the connection
+  Chatter,     // send one byte on the connection, then read as usual
+  CloseAfter,  // read after_bytes, then close (a reset when bytes are left unread)
+  SlowClose,   // read everything, then wait delay_ms before closing
 };
+
+// Whether the fault acts on a content connection rather than on a command's reply.
+bool IsContentFault(Fault fault);
 
 struct Options {
   Model model = Model::Qn6;
@@ -83,7 +93,10 @@ class Simulator {
 
   // The next `count` commands (only those with code `only_code`, when not 0) get `fault`.
   // Frames the module answers with silence (a wrong signature, the reset) use up no fault.
-  void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0);
+  // A content fault acts on the next `count` content connections instead (`only_code` is not
+  // used); `after_bytes` is what ResetAfter and CloseAfter read first.
+  void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0,
+                   std::size_t after_bytes = 0);
   void ClearFaults();
 
   // The frames received on command connections, oldest first, exactly as received: all of them

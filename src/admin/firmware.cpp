@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <numeric>
-#include <system_error>
 
 #include "admin/device_control.h"
+#include "admin/local_file.h"
 #include "admin/remote_files.h"
 #include "link/dispatcher.h"
 #include "link/exchange.h"
@@ -46,22 +45,12 @@ ImageFile OpenImageFile(const std::string& path) {
     check.error = "Cannot open " + path + ": " + reason;
     return std::move(image);
   };
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status status = fs::status(fs::path(path), ec);
-  // Not every library reports a missing file as an error.
-  if (status.type() == fs::file_type::not_found)
-    return refuse(std::make_error_code(std::errc::no_such_file_or_directory).message());
-  if (ec) return refuse(ec.message());
-  if (fs::is_directory(status)) return refuse("it is a folder");
-  // A device or a pipe has no length to announce.
-  if (!fs::is_regular_file(status)) return refuse("not a plain file");
+  const LocalFileCheck local = CheckLocalFile(path);
+  if (local.error) return refuse(*local.error);
   image.file.reset(std::fopen(path.c_str(), "rb"));
   if (!image.file) return refuse(std::generic_category().message(errno));
-  const std::uintmax_t size = fs::file_size(fs::path(path), ec);
-  if (ec) return refuse(ec.message());
   check.opened = true;
-  check.length = static_cast<std::size_t>(std::min<std::uintmax_t>(size, SIZE_MAX));
+  check.length = local.length;
   if (check.length > kMaxImageLength) {
     check.error = kImageTooLong;
   } else if (check.length == 0) {

@@ -67,9 +67,10 @@ class FirmwareUpdate {
   void Register();
 
   // The whole update, as the setup window's Image1 click runs it; while it runs, another Run
-  // does nothing. A data connection that cannot be opened or breaks raises RemoteFileError out
-  // of here (after the gauge stopped), as file writes do; the front end shows it in its error
-  // box.
+  // does nothing. A data connection that cannot be opened or breaks, or an image the module did
+  // not confirm taking (DeliveryNotConfirmed), raises RemoteFileError out of here (after the
+  // gauge stopped) before the final command, as file writes do; the front end shows it in its
+  // error box.
   void Run();
 
   // The byte sum of the last image, kept for the re-issues of the final command.

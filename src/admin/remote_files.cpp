@@ -1,6 +1,7 @@
 #include "admin/remote_files.h"
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
 
 #include "link/acknowledgement.h"
@@ -11,7 +12,6 @@
 namespace zvk {
 
 namespace {
-
 using wire::filecmd::kChecksum;
 using wire::filecmd::kLength;
 using wire::filecmd::kName;
@@ -54,8 +54,36 @@ class HoldLink {
   bool was_busy_;
 };
 
+std::string FormatSeconds(int ms) {
+  const std::string whole = std::to_string(ms / 1000);
+  return ms % 1000 == 0 ? whole + " s" : std::to_string(ms) + " ms";
+}
+
 std::string Where(const Link& link) {
   return link.DeviceHost + ":" + std::to_string(link.DevicePort);
+}
+
+// Closes the sending side and waits for the module's close; empty when it closed in order,
+// else why the content is not known to have arrived.
+std::string AwaitDelivery(App& app, TcpSocket& socket) {
+  Link& link = app.link;
+  if (!socket.ShutdownWrite()) return "the connection failed: " + socket.LastError();
+  const auto deadline = link.seams.network.Now() + std::chrono::milliseconds(app.delivery_wait_ms);
+  for (;;) {
+    switch (socket.WaitPeerClose(kReplyPollMs)) {
+      case IoStatus::Done:
+        return {};
+      case IoStatus::Failed:
+        return "the module ended the connection abnormally: " + socket.LastError();
+      case IoStatus::Pending:
+        break;
+    }
+    link.seams.pump.ProcessEvents();
+    if (link.seams.pump.QuitRequested()) return "the program ended before the module closed";
+    if (link.seams.network.Now() >= deadline)
+      return "the module did not close the connection within " +
+             FormatSeconds(app.delivery_wait_ms);
+  }
 }
 
 }  // namespace
@@ -77,15 +105,21 @@ void StreamContent(App& app, std::size_t n, GaugeRule rule) {
     if (!socket->WriteAll(content + offset, piece)) {
       error = socket->LastError();
       socket->Close();
-      throw RemoteFileError("Data connection to " + Where(link) + " broke after " +
+      // A write that returned only means the bytes reached this computer's buffers.
+      throw RemoteFileError("Data connection to " + Where(link) + " broke: at most " +
                             std::to_string(offset) + " of " + std::to_string(n) +
-                            " bytes: " + (error.empty() ? "write failed" : error));
+                            " bytes reached the module (" +
+                            (error.empty() ? "write failed" : error) + ")");
     }
     const std::size_t position = rule == GaugeRule::PieceEnd ? offset + piece : offset;
     app.gauge.SetProgress(static_cast<int>(position));
     if (offset % kRepaintEvery == 0 && app.repaint_main_window) app.repaint_main_window();
   }
+  const std::string why = AwaitDelivery(app, *socket);
   socket->Close();
+  if (!why.empty())
+    throw DeliveryNotConfirmed("Data connection to " + Where(link) + ": " + std::to_string(n) +
+                               " bytes sent, delivery not confirmed (" + why + ")");
 }
 
 void WriteRemoteFile(App& app, const std::string& name, std::size_t n) {
@@ -117,7 +151,14 @@ void WriteRemoteFile(App& app, const std::string& name, std::size_t n) {
   app.gauge.fore_color = kRed;
   app.SetStatus("Transfer Length => " + std::to_string(n));
   app.seams.sleeper.SleepMs(kAnnounceSettleMs);
-  StreamContent(app, n, GaugeRule::PieceEnd);
+  // The error names the file, so an action that writes several says which one did not arrive.
+  try {
+    StreamContent(app, n, GaugeRule::PieceEnd);
+  } catch (const DeliveryNotConfirmed& e) {
+    throw DeliveryNotConfirmed("File " + name + ": " + e.what());
+  } catch (const RemoteFileError& e) {
+    throw RemoteFileError("File " + name + ": " + e.what());
+  }
 }
 
 void DeleteRemoteFile(App& app, const std::string& name) {

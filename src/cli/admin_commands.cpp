@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "admin/local_file.h"
 #include "admin/remote_files.h"
 #include "admin/setup_window.h"
 #include "cli/cli_error.h"
@@ -295,6 +296,11 @@ class WriteFileCommand final : public Command {
   void CheckArguments() override { CheckFileName(name_, kMaxWriteName, "write-file"); }
   void Run(Session& s) override {
     App& app = s.app();
+    // Before opening: a FIFO would hang the open, a device or a folder has no length to send.
+    const LocalFileCheck local = CheckLocalFile(local_);
+    if (local.error)
+      throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " + *local.error +
+                   "; nothing sent");
     errno = 0;
     std::ifstream in(local_, std::ios::binary | std::ios::ate);
     // Quoted, with the reason: an empty or odd name still reads as a name.

@@ -32,11 +32,25 @@ std::int64_t ParseWholeNumber(const std::string& text, const std::string& what) 
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
   if (error == std::errc::result_out_of_range)
-    return negative ? std::numeric_limits<std::int64_t>::min()
-                    : std::numeric_limits<std::int64_t>::max();
+    throw UsageError(what + " is out of range: '" + text + "'");
   if (error != std::errc() || end != number.data() + number.size())
     NotA("a whole number", text, what);
   return value;
+}
+
+bool IsDottedIpv4(const std::string& text) {
+  int parts = 0;
+  std::size_t at = 0;
+  while (parts < 4) {
+    std::size_t end = at;
+    while (end < text.size() && IsDigit(text[end])) ++end;
+    if (end == at || end - at > 3 || std::stoi(text.substr(at, end - at)) > 255) return false;
+    ++parts;
+    if (end == text.size()) return parts == 4;
+    if (text[end] != '.') return false;
+    at = end + 1;
+  }
+  return false;
 }
 
 double ParseDecimal(const std::string& text, const std::string& what) {

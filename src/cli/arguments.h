@@ -9,11 +9,14 @@
 namespace zvk::cli {
 
 // A whole decimal number with an optional sign ("-5", "+7", "08"). One beyond the 64-bit range
-// becomes the nearest 64-bit value, so range checks still refuse it. `what` names the argument
-// in the usage error: "set-offset: the offset".
+// is refused, never taken as the nearest value. `what` names the argument in the usage error:
+// "set-offset: the offset".
 std::int64_t ParseWholeNumber(const std::string& text, const std::string& what);
 
 // A decimal number ("3.1", ".5", "2e-1"); no hex, no "inf" or "nan", nothing beyond a double.
 double ParseDecimal(const std::string& text, const std::string& what);
+
+// Whether `text` is an IPv4 address in four dotted decimal parts of 0 to 255 and nothing else.
+bool IsDottedIpv4(const std::string& text);
 
 }  // namespace zvk::cli

@@ -1,6 +1,7 @@
 // `zvk firmware FILE`: the setup window's firmware button with FILE as the file dialog's answer,
 // the gauge as a progress bar on a terminal, and the update's outcome as the exit status.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ namespace {
 
 constexpr const char* kAdministration = "Administration";
 constexpr int kBarWidth = 30;
+// The main window's Timer1 period: its retry step re-issues an unanswered checksum request
+// 40 ticks (4 s) after the wait ran out, at most three times, and the command runs the same
+// ticks, so an unanswered request is given up about 13 s after the first went out.
+constexpr int kTimer1Ms = 100;
 
 std::string Hex(unsigned value, int digits) {
   char text[16];
@@ -62,6 +67,9 @@ class FirmwareCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("FILE", file_, "The image file (.bin), 1 to 2097152 bytes")->required();
+    sub.add_flag("--unverified", unverified_,
+                 "Send the image to a module that does not identify itself, which cannot "
+                 "confirm what it stored");
   }
 
   // The update's own file checks, before anything is sent (the identity request included).
@@ -87,6 +95,12 @@ class FirmwareCommand final : public Command {
     } catch (const CliError& e) {
       not_identified = e.what();
     }
+    // Only an identified module reports the sum of what it stored; sending blind is the user's
+    // explicit choice.
+    if (not_identified && !unverified_)
+      throw Failed("the module did not identify itself (" + *not_identified +
+                   "), so no verification of the image is possible; give --unverified to send "
+                   "it anyway; nothing sent");
     s.dialogs().file_argument = file_;
     s.OpenSetupWindow();
     ExchangeRecord record;
@@ -94,11 +108,25 @@ class FirmwareCommand final : public Command {
       ProgressBar bar(s, length_);
       record = s.Observe([&s] { s.setup().form.Image1.UserClick(); });
     }
+    AwaitChecksumReply(s);
     s.setup().FormClose();
     Report(s, record, not_identified);
   }
 
  private:
+  // A module that needs longer to sum the image than one reply wait is asked again, by the
+  // window's own retry step, until it answers or the step gives up.
+  void AwaitChecksumReply(Session& s) {
+    App& app = s.app();
+    const FirmwareUpdate& fw = s.system().firmware;
+    while (fw.outcome == FirmwareOutcome::Verifying && app.link.ReplyTimedOut &&
+           app.link.PendingCommand == wire::CMD_GET_IMAGE_CHECKSUM) {
+      app.seams.sleeper.SleepMs(kTimer1Ms);
+      s.window().Timer1Timer();
+      reissues_ = std::max(reissues_, static_cast<int>(app.link.RetryCount));
+    }
+  }
+
   void Report(Session& s, const ExchangeRecord& record,
               const std::optional<std::string>& not_identified) {
     const App& app = s.app();
@@ -130,6 +158,9 @@ class FirmwareCommand final : public Command {
                      Hex(reply[wire::kReplyCode], 2) + ", status 0x" +
                      Hex(reply[wire::kReplyStatus], 2) + ")");
       case FirmwareOutcome::Verifying:
+        if (reissues_ > 0)
+          throw Failed("no reply from the module to the image checksum request, sent " +
+                       std::to_string(reissues_ + 1) + " times 4 s apart (Wait RX Timeout!)");
         s.RequireAcknowledged(record, wire::CMD_GET_IMAGE_CHECKSUM, "the image checksum request");
         throw Failed("the module did not answer the image checksum request");
       case FirmwareOutcome::FinalNotSent:
@@ -152,6 +183,8 @@ class FirmwareCommand final : public Command {
 
   std::string file_;
   std::size_t length_ = 0;
+  bool unverified_ = false;
+  int reissues_ = 0;  // of the checksum request, by the retry step
 };
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "link/acknowledgement.h"
 #include "link/exchange.h"
 #include "monitor/supervision.h"
+#include "util/message_text.h"
 
 namespace zvk::cli {
 
@@ -102,6 +104,7 @@ Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, s
       dialogs_(out, err, options.yes, env.read_answer) {
   Sleeper& sleeper = env.sleeper ? *env.sleeper : static_cast<Sleeper&>(sleeper_);
   system_ = std::make_unique<System>(Seams{network_, pump_, sleeper, Hosts(env), dialogs_});
+  if (env.delivery_wait_ms > 0) system_->app.delivery_wait_ms = env.delivery_wait_ms;
   App& app = system_->app;
   app.on_log = [this](const std::string& line) {
     if (recording_) recording_->logs.push_back(line);
@@ -149,10 +152,34 @@ HostInterfaces& Session::host_interfaces() {
   return *platform_hosts_;
 }
 
+namespace {
+
+// A typed text with its control characters shown as \xNN, so the error stays one line.
+std::string Visible(const std::string& text) {
+  std::string shown;
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7F) {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    char code[5];
+    std::snprintf(code, sizeof code, "\\x%02X", c);
+    shown += code;
+  }
+  return shown;
+}
+
+}  // namespace
+
 void Session::Open() {
   window().FormCreate();
   app().link.DevicePort = options_.port;
   if (!options_.host) return;
+  // A module address is four numbers: anything else (999.1.1.1, a line break) is a typing error,
+  // not a module that cannot be reached.
+  if (!IsDottedIpv4(*options_.host))
+    throw UsageError("--host '" + ShortenedForMessage(Visible(*options_.host)) +
+                     "': not a module address (four numbers 0 to 255 with dots between them)");
   // The window's own check decides what a well-formed address is; its error box becomes the
   // usage error's reason.
   std::vector<std::string> errors;

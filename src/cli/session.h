@@ -38,6 +38,7 @@ struct CliEnv {
   bool progress_terminal = false;   // standard error is a terminal: progress bars go there
   Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
   int status_columns = 0;           // width of the terminal on standard error; 0: none
+  int delivery_wait_ms = 0;         // the wait for a module's close after a content; 0: the usual
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.

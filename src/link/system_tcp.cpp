@@ -15,8 +15,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 #endif
 
 namespace zvk {
@@ -110,6 +114,42 @@ class PosixSocket final : public TcpSocket {
     return -1;
   }
 
+  bool ShutdownWrite() override {
+    if (::shutdown(fd_, SHUT_WR) == 0) return true;
+    Fail();
+    return false;
+  }
+
+  IoStatus WaitPeerClose(int timeout_ms) override {
+    if (!peer_closed_) {
+      pollfd p{fd_, POLLIN, 0};
+      const int n = ::poll(&p, 1, timeout_ms);
+      if (n < 0) return errno == EINTR ? IoStatus::Pending : Fail();
+      if (n == 0) return IoStatus::Pending;
+      std::uint8_t dropped[1024];
+      const ssize_t got = ::recv(fd_, dropped, sizeof dropped, 0);
+      if (got < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return IoStatus::Pending;
+        return Fail();
+      }
+      if (got > 0) return IoStatus::Pending;
+      peer_closed_ = true;
+    }
+    // The far end's close acknowledges what it received. Bytes still unacknowledged after it
+    // (beyond the one our own close takes) never reached it: the reset for them is on its way.
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
+      errno = error;
+      return Fail();
+    }
+    const long unacknowledged = Unacknowledged();
+    if (unacknowledged <= 1) return IoStatus::Done;
+    // Nothing to poll for once the far end has closed: wait out the slice, then look again.
+    ::poll(nullptr, 0, timeout_ms);
+    return IoStatus::Pending;
+  }
+
   void Close() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -124,8 +164,18 @@ class PosixSocket final : public TcpSocket {
     return IoStatus::Failed;
   }
 
+  // Sequence space written and not yet acknowledged by the far end (our close counts one).
+  long Unacknowledged() const {
+#ifdef __linux__
+    int pending = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &pending) == 0) return pending;
+#endif
+    return 0;
+  }
+
   int fd_ = -1;
   int writes_ = 0;
+  bool peer_closed_ = false;
   std::string error_;
 };
 
@@ -216,6 +266,25 @@ class WinsockSocket final : public TcpSocket {
     if (WSAGetLastError() == WSAEWOULDBLOCK) return -2;
     Fail();
     return -1;
+  }
+
+  bool ShutdownWrite() override {
+    if (::shutdown(fd_, SD_SEND) == 0) return true;
+    Fail();
+    return false;
+  }
+
+  // Winsock cannot tell what the far end acknowledged: its orderly close is taken as the answer.
+  IoStatus WaitPeerClose(int timeout_ms) override {
+    WSAPOLLFD p{fd_, POLLRDNORM, 0};
+    const int n = WSAPoll(&p, 1, timeout_ms);
+    if (n < 0) return Fail();
+    if (n == 0) return IoStatus::Pending;
+    char dropped[1024];
+    const int got = ::recv(fd_, dropped, static_cast<int>(sizeof dropped), 0);
+    if (got == 0) return IoStatus::Done;
+    if (got > 0 || WSAGetLastError() == WSAEWOULDBLOCK) return IoStatus::Pending;
+    return Fail();
   }
 
   void Close() override {

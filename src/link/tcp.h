@@ -25,6 +25,13 @@ class TcpSocket {
   virtual IoStatus WaitReadable(int timeout_ms) = 0;
   // Reads what is buffered: bytes read (> 0), 0 at end of stream, -1 on error, -2 nothing yet.
   virtual long ReadSome(std::uint8_t* out, std::size_t capacity) = 0;
+  // Ends the sending side after what was written (the far end reads its end); reading goes on.
+  // False on error.
+  virtual bool ShutdownWrite() = 0;
+  // After ShutdownWrite, waits up to timeout_ms for the far end to close its side: Done once it
+  // closed in order and, where the platform can tell, acknowledged every byte written; Failed on
+  // a reset or an error; Pending otherwise. What the far end sends meanwhile is read and dropped.
+  virtual IoStatus WaitPeerClose(int timeout_ms) = 0;
   virtual void Close() = 0;
   // Text of the last error, for the status line and the log.
   virtual std::string LastError() const = 0;

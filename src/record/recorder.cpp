@@ -1,6 +1,7 @@
 #include "record/recorder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 #include <utility>
@@ -66,6 +67,23 @@ bool SyncToDisk(int fd) {
   return ::_commit(fd) == 0;
 #else
   return ::fsync(fd) == 0;
+#endif
+}
+
+// The file's length, which is where an appended row begins; -1 when unknown.
+long long FileEnd(int fd) {
+#ifdef _WIN32
+  return ::_lseeki64(fd, 0, SEEK_END);
+#else
+  return static_cast<long long>(::lseek(fd, 0, SEEK_END));
+#endif
+}
+
+bool CutBackTo(int fd, long long length) {
+#ifdef _WIN32
+  return ::_chsize_s(fd, length) == 0;
+#else
+  return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 #endif
 }
 
@@ -150,6 +168,8 @@ void CsvRecorder::Open(const std::string& header) {
                       ", not \"" + header + "\"; choose another file");
   continued_ = existing.has_content;
 
+  std::error_code ec;
+  const bool created = !fs::exists(path_, ec);
   fd_ = OpenForAppend(path_);
   if (fd_ < 0)
     throw RecordError("cannot open " + Quoted(path_) + " for writing: " + SystemMessage(errno));
@@ -163,6 +183,9 @@ void CsvRecorder::Open(const std::string& header) {
     }
   } catch (...) {
     CloseFile(fd_);
+    fd_ = -1;
+    // A file made here that could not even take its header would be taken for a recording.
+    if (created) fs::remove(path_, ec);
     throw;
   }
 }
@@ -202,17 +225,26 @@ CsvRecorder::Written CsvRecorder::AppendLong(const std::string& module, const Sa
 void CsvRecorder::WriteLine(const std::string& text) {
   // One write for the whole row: a process killed now leaves the row whole or not at all.
   const std::string line = text + "\n";
+  const long long start = FileEnd(fd_);
   std::size_t done = 0;
+  int error = 0;
   while (done < line.size()) {
     const long n = WriteSome(fd_, line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw RecordError("cannot write to " + Quoted(path_) + ": " +
-                        SystemMessage(n < 0 ? errno : ENOSPC));
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
-  if (!SyncToDisk(fd_))
-    throw RecordError("cannot write to " + Quoted(path_) + ": " + SystemMessage(errno));
+  if (error == 0 && !SyncToDisk(fd_)) error = errno;
+  if (error == 0) return;
+  // A cut-off row would read as a valid value (-7.49 cut to -7), here and in a continued
+  // recording: the file goes back to where the row began.
+  std::string kept;
+  if (done > 0 && (start < 0 || !CutBackTo(fd_, start) || !SyncToDisk(fd_)))
+    kept = "; the row could not be taken back: its last line is cut off";
+  throw RecordError("cannot write to " + Quoted(path_) + ": " + SystemMessage(error) + kept);
 }
 
 }  // namespace zvk

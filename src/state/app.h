@@ -55,6 +55,9 @@ class App final : public LinkReporter {
   UserCurvePoints curves{};
   double VoltsPerCount = kDefaultVoltsPerCount;
   TransferBuffer transfer;  // TransferBuffer: the content of file writes and firmware uploads
+  // How long a content's connection waits for the module's close before the content counts as
+  // not delivered (kDeliveryWaitMs of admin/remote_files.h; tests shorten it).
+  int delivery_wait_ms = 10000;
 
   // The progress gauge of file writes and firmware uploads: the setup window shows it as its
   // CGauge1, and the transfers drive it whether that window is on screen or not.

@@ -353,6 +353,25 @@ TEST(Firmware, LargestImageIsAcceptedAndOneByteMoreIsRefusedUnread) {
   EXPECT_EQ(u.firmware().outcome, FirmwareOutcome::FileRefused);
 }
 
+// The image went out but the command that ends the upload did not: neither verifying nor
+// staged, and no box of either outcome.
+TEST(Firmware, FinalCommandThatDoesNotGoOutEndsTheUpdateAsNotSent) {
+  for (const bool known : {true, false}) {
+    SCOPED_TRACE(known);
+    ImageFiles files;
+    Update u(known);
+    const int final_connect = u.first_connect + 3;  // header, image, final command
+    u.rig.network.allow_connect = [final_connect](int n) { return n != final_connect; };
+    u.Run(files.Put("app.bin", Image4660()));
+    EXPECT_EQ(u.connects(), 3);
+    EXPECT_EQ(u.firmware().outcome, FirmwareOutcome::FinalNotSent);
+    EXPECT_EQ(u.rig.sim->Streams().size(), 1u);
+    EXPECT_EQ(u.rig.Frames().size(), 1u);  // the header only
+    EXPECT_TRUE(u.rig.dialogs.boxes.empty() ||
+                u.rig.dialogs.boxes.back().caption != kUpdateComplete);
+  }
+}
+
 TEST(Firmware, FileThatCannotBeUsedStopsBeforeAnythingIsSent) {
   ImageFiles files;
   const std::string missing = files.Path("missing.bin");

@@ -46,6 +46,8 @@ TEST(RemoteFiles, AnnounceCarriesLengthChecksumAndName) {
   App& app = *rig.app;
   std::vector<std::string> statuses;
   app.on_status = [&](const std::string& text) { statuses.push_back(text); };
+  // What an earlier, longer command left in the frame must not go out with the announce.
+  std::fill(app.link.CommandFrame.begin(), app.link.CommandFrame.end(), 0xEE);
   Write(rig, "/local/locate.cfg", {'a', 'b', 'c'});
 
   ASSERT_EQ(rig.Frames().size(), 1u);
@@ -286,9 +288,11 @@ TEST(RemoteFiles, BrokenDataConnectionRaisesAndKeepsTheGauge) {
   };
   const Case cases[] = {
       {"cannot open", true, 0,
-       "Data connection to 127.0.0.1:PORT failed: Connection refused (test)", 0},
+       "File /local/big.bin: Data connection to 127.0.0.1:PORT failed: Connection refused (test)",
+       0},
       {"breaks", false, 3,
-       "Data connection to 127.0.0.1:PORT broke after 2048 of 5000 bytes: Broken pipe (test)",
+       "File /local/big.bin: Data connection to 127.0.0.1:PORT broke: at most 2048 of 5000 bytes "
+       "reached the module (Broken pipe (test))",
        2048},
   };
   for (const Case& c : cases) {

@@ -61,8 +61,8 @@ struct Slot {
 const Slot kSlots[] = {
     {{"--host", "@", "--skip-wifi-check", "info"}, "--host", {}},
     {{"--port", "@", "info"}, "--port", {}},
-    // A count beyond 64 bits is read as the largest one: polls until the user stops them.
-    {{"read", "--count", "@"}, "--count", {"99999999999999999999999"}},
+    // A count beyond 64 bits is refused, not read as the largest one.
+    {{"read", "--count", "@"}, "--count", {}},
     {{"read", "--interval", "@"}, "--interval", {}},
     {{"set-range", "@", "1"}, "channel", {}},
     {{"set-range", "AI0", "@"}, "range", {}},
@@ -78,7 +78,7 @@ const Slot kSlots[] = {
      {"   ", "xyz", "99999999999999999999999", "-5", "\u4E2D\u6587", "\u00E9t\u00E9"}},
     {{"log", "%", "--interval", "@"}, "--interval", {}},
     {{"log", "%", "--duration", "@"}, "--duration", {}},
-    {{"log", "%", "--count", "@"}, "--count", {"99999999999999999999999"}},
+    {{"log", "%", "--count", "@"}, "--count", {}},
     {{"setup", "ap", "--ssid", "@", "--key", "12345678"}, "ssid", kTexts, true},
     {{"setup", "ap", "--ssid", "zVK", "--key", "@"}, "key", {}, true},
     {{"setup", "station", "--ssid", "@", "--type", "wpa", "--key", "12345678"},
@@ -166,6 +166,30 @@ TEST(cliBadArguments, EveryArgumentRefusesEveryKindOfBadTextInOneLineAndSendsNot
   EXPECT_FALSE(std::filesystem::exists(recording));
   std::filesystem::remove(local);
   sim.Stop();
+}
+
+// An address that cannot be one is a typing error (exit 2), never "not reachable" (exit 1);
+// a count beyond 64 bits is refused, not taken as the largest one.
+TEST(cliBadArguments, MalformedHostOrHugeCountIsAUsageError) {
+  test::LoopbackOnlyNetwork network;
+  test::FakeHostInterfaces hosts;
+  const std::vector<std::vector<std::string>> cases = {
+      {"--host", "999.1.1.1", "--skip-wifi-check", "info"},
+      {"--host", "127.0.0.1\n", "--skip-wifi-check", "info"},
+      {"--host", "127.0.0.1.5", "--skip-wifi-check", "info"},
+      {"--host", "127..0.1", "--skip-wifi-check", "info"},
+      {"--host", "127.0.0.1", "--skip-wifi-check", "read", "--count", "99999999999999999999"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args[1] + " " + args.back());
+    CliEnv env{network, &hosts, nullptr};
+    std::ostringstream out, err;
+    EXPECT_EQ(RunZvk(args, out, err, env), 2) << err.str();
+    const std::string e = err.str();
+    EXPECT_EQ(e.rfind("zvk: ", 0), 0u) << e;
+    EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+  }
+  EXPECT_EQ(network.connects, 0);
 }
 
 }  // namespace

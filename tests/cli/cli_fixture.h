@@ -72,7 +72,8 @@ class cliZvk : public ::testing::Test {
                .hosts = &hosts,
                .read_answer = read_answer,
                .progress_terminal = terminal,
-               .sleeper = &sleeper};
+               .sleeper = &sleeper,
+               .delivery_wait_ms = delivery_wait_ms};
     std::ostringstream out, err;
     Result r;
     r.status = RunZvk(args, out, err, env);
@@ -92,6 +93,8 @@ class cliZvk : public ::testing::Test {
   bool terminal = false;  // standard error taken for a terminal: progress bars shown
   // The protocol's fixed waits, recorded instead of slept.
   test::RecordingSleeper sleeper;
+  // The wait for the module's close after a content; 0: the program's own.
+  int delivery_wait_ms = 0;
   std::unique_ptr<sim::Simulator> sim;
   std::optional<std::uint16_t> closed_port;
 };

@@ -2,6 +2,10 @@
 // window's actions, Wi-Fi mode, reset, reboot and the module's files, with their exit statuses.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -312,22 +316,48 @@ TEST_F(cliAdmin, FileCommandFailures) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    const char* reason;
+    std::string reason;  // how standard error starts; nothing sent unless the status is 0
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {{"write-file", "/local/x.cfg", path + ".missing"}, 1, "cannot read "},
+      {{"write-file", "/local/x.cfg", ::testing::TempDir()}, 1, "cannot read "},
       {{"write-file", std::string(44, 'n'), path}, 2, "write-file: a file name is 1 to 43"},
       {{"write-file", "/local/\u00E9.cfg", path}, 2, "write-file: a file name is 1 to 43"},
       {{"delete-file", std::string(24, 'n')}, 2, "delete-file: a file name is 1 to 23"},
+      // The limits themselves fit their frames.
+      {{"write-file", "/" + std::string(42, 'n'), path}, 0, ""},
+      {{"delete-file", "/" + std::string(22, 'n')}, 0, ""},
   };
+#ifndef _WIN32
+  // Only a plain file is read: a device would send nothing or never end, a FIFO would hang.
+  const std::string fifo = ::testing::TempDir() + "zvk-admin-fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  cases.push_back({{"write-file", "/local/ad_ref.cfg", "/dev/zero"},
+                   1,
+                   "cannot read \"/dev/zero\": it is a device, not a plain file; nothing sent"});
+  cases.push_back({{"write-file", "/local/x.cfg", fifo},
+                   1,
+                   "cannot read \"" + fifo + "\": it is a pipe, not a plain file; nothing sent"});
+#endif
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args[1]);
+    SCOPED_TRACE(c.args[1] + " " + c.args.back());
     sim->ClearFrames();
     const Result r = Run(c.args);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.err.rfind(std::string("zvk: ") + c.reason, 0), 0u) << r.err;
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, "");
+      ASSERT_FALSE(sim->Frames().empty());
+      EXPECT_EQ(sim->Frames()[0][16], c.args[1].size());
+      continue;
+    }
+    EXPECT_EQ(r.err.rfind("zvk: " + c.reason, 0), 0u) << r.err;
     EXPECT_TRUE(sim->Frames().empty());
   }
+  EXPECT_FALSE(sim->File("/local/ad_ref.cfg"));
+#ifndef _WIN32
+  std::remove(fifo.c_str());
+#endif
   sim->Stop();
   const Result r = Run({"write-file", "/local/x.cfg", path});
   EXPECT_EQ(r.status, 1);

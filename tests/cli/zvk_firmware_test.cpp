@@ -2,6 +2,7 @@
 // and the exit status of each way an update ends; and once as the built program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -113,8 +114,11 @@ TEST_F(cliFirmware, ModuleThatDoesNotConfirmTheImageFails) {
        std::string(kUpdateFailed) + "\n"},
       {"refuse@37",
        "zvk: the module refused the image checksum request (reply code 0x25, status 0x15)", ""},
-      {"noreply@37",
-       "zvk: no reply from the module to the image checksum request (Wait RX Timeout!)", ""},
+      // Asked four times, as the window's retry step does, and never answered.
+      {"noreply@37:4",
+       "zvk: no reply from the module to the image checksum request, sent 4 times 4 s apart "
+       "(Wait RX Timeout!)",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
@@ -126,16 +130,57 @@ TEST_F(cliFirmware, ModuleThatDoesNotConfirmTheImageFails) {
 
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.box + c.reason + "\n");
-    EXPECT_EQ(Codes(Frames()), (std::vector<std::uint8_t>{0x21, 0x5F, 0x25}));  // no reboot
+    std::vector<std::uint8_t> codes = Codes(Frames());
+    EXPECT_EQ(codes.back(), 0x25);  // no reboot
+    codes.erase(std::remove(codes.begin(), codes.end(), 0x25), codes.end());
+    EXPECT_EQ(codes, (std::vector<std::uint8_t>{0x21, 0x5F}));
     sim->Stop();
   }
+}
+
+TEST_F(cliFirmware, ChecksumRequestIsAskedAgainUntilTheModuleAnswers) {
+  struct Case {
+    int unanswered;
+    int status;
+    std::size_t requests;
+  };
+  // Every 4 s, three times after the first, as the window's retry step does.
+  const Case cases[] = {{1, 0, 2}, {3, 0, 4}, {4, 1, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unanswered);
+    StartModule();
+    sim->InjectFault(sim::Fault::NoReply, c.unanswered, wire::CMD_GET_IMAGE_CHECKSUM);
+    sleeper.sleeps.clear();
+    const Result r = Run({"--yes", "firmware", Put("app.bin", Image4660())});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::vector<std::uint8_t> codes = Codes(Frames());
+    EXPECT_EQ(static_cast<std::size_t>(std::count(codes.begin(), codes.end(), 0x25)), c.requests);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x2D), c.status == 0 ? 1 : 0);  // reboot
+    // Between two requests the command waits out 40 ticks of 100 ms, as the window does.
+    const long waited = std::count(sleeper.sleeps.begin(), sleeper.sleeps.end(), 100);
+    EXPECT_EQ(waited, static_cast<long>(c.requests - 1) * 40 + (c.status == 0 ? 0 : 40));
+    sim->Stop();
+  }
+}
+
+TEST_F(cliFirmware, UnidentifiedModuleGetsNoImageUnlessAskedForUnverified) {
+  StartModule();
+  sim->SetModelCode(0x00);
+  const Result r = Run({"--yes", "firmware", Put("app.bin", Image4660())});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.LastErrLine().find("so no verification of the image is possible; give --unverified "
+                                 "to send it anyway; nothing sent"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Codes(Frames()), std::vector<std::uint8_t>{0x21});  // the identity request only
+  EXPECT_FALSE(sim->File("mcuimg.bin"));
 }
 
 TEST_F(cliFirmware, ModuleOfUnknownModelGetsTheStagedImageUnverified) {
   StartModule();
   sim->SetModelCode(0x00);
   const Bytes image = Image4660();
-  Result r = Run({"--yes", "firmware", Put("app.bin", image)});
+  Result r = Run({"--yes", "firmware", "--unverified", Put("app.bin", image)});
 
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(
@@ -176,6 +221,9 @@ TEST_F(cliFirmware, RefusedFileSendsNothingAtAll) {
 
 TEST_F(cliFirmware, UnreachableModuleStopsAtTheHeader) {
   Result r = Run({"--yes", "firmware", Put("app.bin", Image4660())});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.LastErrLine().find("module not reachable"), std::string::npos) << r.err;
+  r = Run({"--yes", "firmware", "--unverified", Put("app.bin", Image4660())});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.LastErrLine(), "zvk: F/W header not sent (Connect Timeout), update stopped");
   EXPECT_TRUE(sleeper.sleeps.empty());
@@ -225,8 +273,9 @@ TEST(cliFirmwareBinary, UpdatesAModuleOfUnknownModel) {
        ".bin");
   std::ofstream(image, std::ios::binary) << std::string(5000, 'x');
 
-  test::ChildProcess child(*zvk, {"--host", "127.0.0.1", "--port", std::to_string(port),
-                                  "--skip-wifi-check", "--yes", "firmware", image.string()});
+  test::ChildProcess child(
+      *zvk, {"--host", "127.0.0.1", "--port", std::to_string(port), "--skip-wifi-check", "--yes",
+             "firmware", "--unverified", image.string()});
   const std::string out = child.ReadAll();
   EXPECT_EQ(child.Wait(), 0);
   module.Stop();

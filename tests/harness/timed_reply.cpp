@@ -56,4 +56,13 @@ long TimedReply::Read(long now_ms, std::uint8_t* out, std::size_t capacity, std:
   return copied > 0 ? static_cast<long>(copied) : -2;
 }
 
+IoStatus TimedReply::AwaitClose(long& now_ms, int timeout_ms, std::string& error) {
+  if (Wait(now_ms, timeout_ms) == IoStatus::Pending) return IoStatus::Pending;
+  std::uint8_t dropped[1024];
+  const long n = Read(now_ms, dropped, sizeof dropped, error);
+  if (n == 0) return IoStatus::Done;
+  if (n == -1) return IoStatus::Failed;
+  return IoStatus::Pending;
+}
+
 }  // namespace zvk::harness

@@ -40,6 +40,10 @@ class TimedReply {
   long Read(long now_ms, std::uint8_t* out, std::size_t capacity, std::string& error,
             const CopyHook& before_copy = {});
 
+  // WaitPeerClose on the clock `now_ms`, after the sending side was closed: Done at a close,
+  // Failed at a reset, Pending while neither is due; bytes due meanwhile are dropped.
+  IoStatus AwaitClose(long& now_ms, int timeout_ms, std::string& error);
+
  private:
   bool Due(long now_ms) const;
 

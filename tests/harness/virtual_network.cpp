@@ -75,6 +75,16 @@ class VirtualSocket final : public TcpSocket {
                        });
   }
 
+  bool ShutdownWrite() override {
+    ++net_.shutdowns;
+    reply_.Start(net_.now_ms, net_.peer().Shutdown());
+    return true;
+  }
+
+  IoStatus WaitPeerClose(int timeout_ms) override {
+    return reply_.AwaitClose(net_.now_ms, timeout_ms, error_);
+  }
+
   void Close() override {
     if (open_) --net_.open_sockets;
     open_ = false;

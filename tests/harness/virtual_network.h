@@ -30,6 +30,9 @@ class Peer {
   virtual ConnectPlan Connect() = 0;
   // What the far end does with this frame; after the last event it stays silent.
   virtual std::vector<PeerEvent> Frame(const Bytes& frame) = 0;
+  // What the far end does once the sending side is closed (after a content): by default it
+  // closes its own side at once, having taken everything.
+  virtual std::vector<PeerEvent> Shutdown() { return {{1, PeerEvent::Kind::Close, {}}}; }
 };
 
 class VirtualNetwork final : public Network {
@@ -48,6 +51,7 @@ class VirtualNetwork final : public Network {
   std::vector<Bytes> frames;
   int connects = 0;
   int open_sockets = 0;
+  int shutdowns = 0;
   // The bytes the far end delivered on the latest connection, in order.
   Bytes delivered;
 

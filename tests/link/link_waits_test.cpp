@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "admin/remote_files.h"
 #include "link/exchange.h"
 #include "link/wire.h"
 #include "monitor/measurement.h"
+#include "state/app.h"
 #include "support/rig.h"
 #include "support/scripted_network.h"
 
@@ -285,6 +287,57 @@ TEST_F(Scripted, QuittingEndsAWaitPromptlyAndSendsNothingMore) {
     a.link.CommandFrame[4] = wire::CMD_RESET_MODULE;
     SendOnly(a.link, 5);
     EXPECT_EQ(net.connects, connects);
+  }
+}
+
+// A content counts as delivered only when the module closes its side after the whole content,
+// within the bound after the sending side was closed; the close is timed from the last piece.
+TEST_F(Scripted, ContentIsDeliveredOnlyByTheModulesOrderlyClose) {
+  struct Case {
+    const char* what;
+    std::vector<test::PeerStep> after_content;
+    const char* failure;  // empty: delivered
+  };
+  const std::string bound = std::to_string(kDeliveryWaitMs / 1000) + " s";
+  const Case cases[] = {
+      {"closes at once", {CloseAt(1)}, ""},
+      {"chatters, then closes", {SendAt(1, {0x21}), CloseAt(5)}, ""},
+      {"closes just within the bound", {CloseAt(kDeliveryWaitMs - 10)}, ""},
+      {"resets", {ResetAt(3)}, "the module ended the connection abnormally"},
+      {"never closes", {}, "the module did not close the connection within "},
+      {"closes too late",
+       {CloseAt(kDeliveryWaitMs + 50)},
+       "the module did not close the connection within "},
+  };
+  EXPECT_EQ(App(rig.app->seams).delivery_wait_ms, kDeliveryWaitMs);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    net.scripts.push_back({0, {SendAt(1, Reply(wire::CMD_WRITE_FILE)), CloseAt(2)}});
+    net.scripts.push_back({0, c.after_content});
+    const int shutdowns = net.shutdowns;
+    const long start = net.now_ms;
+    app.transfer.data()[0] = 'x';
+    std::string error;
+    try {
+      WriteRemoteFile(app, "/local/locate.cfg", 1);
+    } catch (const DeliveryNotConfirmed& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(net.shutdowns, shutdowns + 1);
+    EXPECT_FALSE(app.link.LinkBusy);
+    if (*c.failure == 0) {
+      EXPECT_EQ(error, "");
+      continue;
+    }
+    EXPECT_EQ(error.rfind("File /local/locate.cfg: Data connection to ", 0), 0u) << error;
+    EXPECT_NE(error.find(": 1 bytes sent, delivery not confirmed ("), std::string::npos) << error;
+    EXPECT_NE(error.find(c.failure), std::string::npos) << error;
+    if (std::string(c.failure).find("within") != std::string::npos) {
+      EXPECT_NE(error.find(bound), std::string::npos) << error;
+      // The wait ends at its bound, not before and not long after.
+      EXPECT_GE(net.now_ms - start, kDeliveryWaitMs);
+      EXPECT_LE(net.now_ms - start, kDeliveryWaitMs + 100);
+    }
   }
 }
 

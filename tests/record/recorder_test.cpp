@@ -128,6 +128,8 @@ TEST_F(Recorder, RefusesWhatIsNoRecordingOfTheseChannelsAndLeavesItAlone) {
        "holds other columns: \"time,AI0,AI1,AI2,AI3,AI4\", not \"time,TH0,TH1,TH2\"; choose "
        "another file"},
       {"fewer channels", "time,TH0,TH1\n", "holds other columns: \"time,TH0,TH1\""},
+      {"more channels", "time,TH0,TH1,TH2,TH3\n1,2,3,4,5\n",
+       "holds other columns: \"time,TH0,TH1,TH2,TH3\""},
       {"not a recording",
        std::string("\x7F"
                    "ELF\x02\x01",
@@ -159,25 +161,77 @@ TEST_F(Recorder, RefusesWhatIsNoRecordingOfTheseChannelsAndLeavesItAlone) {
 }
 
 #ifndef _WIN32
+// The disk fills up: the file may grow by no more than `room` bytes. SIGXFSZ is ignored, so a
+// write past the limit stops short or fails as on a full disk.
+class FileSizeLimit {
+ public:
+  FileSizeLimit(const fs::path& file, std::size_t room) {
+    std::error_code ec;
+    const auto size = fs::exists(file) ? fs::file_size(file, ec) : 0;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit limit = old_;
+    limit.rlim_cur = static_cast<rlim_t>(size + room);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, SIG_DFL);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+};
+
 TEST_F(Recorder, ARowThatCannotBeWrittenIsReportedAndNoPartOfItIsKept) {
-  const fs::path file = dir / "full.csv";
-  CsvRecorder recorder(file, kTh);
-  const Sample row = Readings(kT0, {"24.9\u2103", "77.5\u2109", "Disable"});
-  recorder.Append(row);
-  const std::string before = Read(file);
+  const Sample row = Readings(kT0, {"-7.4912\u2103", "77.5\u2109", "Disable"});
+  const std::string line = CsvRow(kT0, row.texts, kTh.size()) + "\n";
+  // No room at all, room for the start of the row (its value would read -7), all but its end.
+  for (const std::size_t room : {std::size_t{0}, line.size() - 12, line.size() - 1}) {
+    SCOPED_TRACE(room);
+    const fs::path file = dir / ("full" + std::to_string(room) + ".csv");
+    CsvRecorder recorder(file, kTh);
+    recorder.Append(row);
+    const std::string before = Read(file);
+    {
+      FileSizeLimit full(file, room);
+      EXPECT_THROW(recorder.Append(row), RecordError);
+    }
+    EXPECT_EQ(Read(file), before);
+    // Room again: the recording goes on where the whole rows end.
+    recorder.Append(row);
+    EXPECT_EQ(Read(file), before + line);
+    CsvRecorder continued(file, kTh);
+    EXPECT_TRUE(continued.continued());
+  }
+}
 
-  // The disk is full: no byte more than the file has now.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limit = old;
-  limit.rlim_cur = static_cast<rlim_t>(before.size());
-  ::setrlimit(RLIMIT_FSIZE, &limit);
-  EXPECT_THROW(recorder.Append(row), RecordError);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
-
-  EXPECT_EQ(Read(file), before);
+TEST_F(Recorder, ANewFileThatCannotTakeItsHeaderIsRemoved) {
+  const std::string header = kThHeader + "\n";
+  struct Case {
+    std::size_t room;
+    bool kept;
+  };
+  // Room for part of the header: no file is left. Room for the header alone: it stays.
+  for (const Case c : {Case{0, false}, Case{5, false}, Case{header.size(), true}}) {
+    SCOPED_TRACE(c.room);
+    const fs::path file = dir / ("new" + std::to_string(c.room) + ".csv");
+    {
+      FileSizeLimit full(dir / "no such file", c.room);
+      try {
+        CsvRecorder recorder(file, kTh);
+        EXPECT_THROW(recorder.Append(Readings(kT0, {"1", "2", "3"})), RecordError);
+      } catch (const RecordError& e) {
+        EXPECT_FALSE(c.kept) << e.what();
+      }
+    }
+    EXPECT_EQ(fs::exists(file), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(Read(file), header);
+    }
+  }
 }
 #endif
 

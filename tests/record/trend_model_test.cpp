@@ -136,8 +136,17 @@ TEST(TrendModel, CsvHoldsTheSamplesOfTheRangeAsReadCsvPrintsThem) {
   EXPECT_EQ(t.model.Csv(t.model.Range(TrendSpan::Everything)),
             "time,TH0,TH1\n" + LocalTimestamp(kT0) + ",24.9,Disable\n" + LocalTimestamp(second) +
                 ",,\n" + LocalTimestamp(third) + ",77.5,-0.5\n");
-  EXPECT_EQ(t.model.Csv({second, third - milliseconds(1)}),
-            "time,TH0,TH1\n" + LocalTimestamp(second) + ",,\n");
+  // Both ends of the span belong to it.
+  const struct {
+    TrendRange range;
+    std::string rows;
+  } spans[] = {
+      {{second, third - milliseconds(1)}, LocalTimestamp(second) + ",,\n"},
+      {{second, third}, LocalTimestamp(second) + ",,\n" + LocalTimestamp(third) + ",77.5,-0.5\n"},
+      {{third, third}, LocalTimestamp(third) + ",77.5,-0.5\n"},
+      {{second + milliseconds(1), third - milliseconds(1)}, ""},
+  };
+  for (const auto& span : spans) EXPECT_EQ(t.model.Csv(span.range), "time,TH0,TH1\n" + span.rows);
 }
 
 TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoesOnWithGaps) {

@@ -569,11 +569,20 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   EXPECT_EQ(got[3].delay_ms, 1500);
   EXPECT_TRUE(ParseFaultList("").empty());
   for (Fault f : {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate,
-                  Fault::Oversize, Fault::Reset, Fault::Delay, Fault::SplitReply}) {
+                  Fault::Oversize, Fault::Reset, Fault::Delay, Fault::SplitReply, Fault::NoRead,
+                  Fault::ResetAfter, Fault::Chatter, Fault::CloseAfter, Fault::SlowClose}) {
     EXPECT_EQ(ParseFaultList(FaultName(f)).at(0).fault, f);
   }
-  for (const char* bad :
-       {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",", "delay:1:-3"}) {
+  // The content connection's faults: bytes read first, or the pause before the close.
+  const std::vector<FaultRequest> content =
+      ParseFaultList("resetafter:1:1000000,closeafter:2:10,slowclose:1:3000,noread,chatter");
+  ASSERT_EQ(content.size(), 5u);
+  EXPECT_EQ(content[0].after_bytes, 1000000u);
+  EXPECT_EQ(content[1].count, 2);
+  EXPECT_EQ(content[1].after_bytes, 10u);
+  EXPECT_EQ(content[2].delay_ms, 3000);
+  for (const char* bad : {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",",
+                          "delay:1:-3", "noread@95", "chatter:1:5", "resetafter:1:0"}) {
     EXPECT_THROW(ParseFaultList(bad), std::invalid_argument) << bad;
   }
 }

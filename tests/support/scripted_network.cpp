@@ -68,6 +68,17 @@ class ScriptedSocket final : public TcpSocket {
     return reply_.Read(net_.now_ms, out, capacity, error_);
   }
 
+  bool ShutdownWrite() override {
+    ++net_.shutdowns;
+    // What the script has the module do next is timed from here.
+    reply_.Retime(net_.now_ms);
+    return true;
+  }
+
+  IoStatus WaitPeerClose(int timeout_ms) override {
+    return reply_.AwaitClose(net_.now_ms, timeout_ms, error_);
+  }
+
   void Close() override {
     if (!closed_) ++net_.closes;
     closed_ = true;

@@ -44,6 +44,7 @@ class ScriptedNetwork final : public Network {
   std::vector<int> read_waits;
   int connects = 0;
   int closes = 0;
+  int shutdowns = 0;  // sending sides closed (after a content)
 };
 
 }  // namespace zvk::test

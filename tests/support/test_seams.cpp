@@ -59,6 +59,11 @@ class GuardedSocket final : public TcpSocket {
   long ReadSome(std::uint8_t* out, std::size_t capacity) override {
     return inner_->ReadSome(out, capacity);
   }
+  bool ShutdownWrite() override {
+    ++network_.shutdowns;
+    return inner_->ShutdownWrite();
+  }
+  IoStatus WaitPeerClose(int timeout_ms) override { return inner_->WaitPeerClose(timeout_ms); }
   void Close() override { inner_->Close(); }
   std::string LastError() const override { return error_.empty() ? inner_->LastError() : error_; }
   std::int64_t PollHandle() const override { return inner_->PollHandle(); }

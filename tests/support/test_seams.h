@@ -25,6 +25,7 @@ class LoopbackOnlyNetwork final : public Network {
   int connects = 0;
   // The sizes of the writes of each connection, in connect order.
   std::vector<std::vector<std::size_t>> writes;
+  int shutdowns = 0;  // sending sides closed (after a content)
   // Asked before each connect with its number (1 for the first); false fails it as refused.
   std::function<bool(int connect)> allow_connect;
   // Asked before each write with the connection's number and the write's number on it (both
