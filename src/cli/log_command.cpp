@@ -18,6 +18,7 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/live_status.h"
+#include "cli/module_poller.h"
 #include "cli/session.h"
 #include "cli/stop_request.h"
 #include "monitor/main_form.h"
@@ -94,17 +95,6 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// Why an exchange did not end in the acknowledgement of `code`; empty when it did.
-std::string FailureOf(Session& s, const ExchangeRecord& r, std::uint8_t code,
-                      const std::string& what) {
-  try {
-    s.RequireAcknowledged(r, code, what);
-    return "";
-  } catch (const CliError& e) {
-    return e.what();
-  }
-}
-
 class LogCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
@@ -174,8 +164,7 @@ class LogCommand final : public Command {
     StopRequest& stop = StopRequest::Install();
     // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
     LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
-    PollSampler sampler(s.app(), s.window().form, SystemWallClock(),
-                        [this](const Sample& taken) { last_sample_ = taken; });
+    ModulePoller poller(s, status, "the rows are gaps until the module answers");
 
     const auto interval =
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(interval_));
@@ -191,7 +180,7 @@ class LogCommand final : public Command {
       due = std::chrono::steady_clock::now() + interval;
       ++polls;
 
-      const Sample sample = Poll(s, sampler, status);
+      const Sample sample = poller.Poll();
       try {
         recorder->Append(sample);
       } catch (const RecordError& e) {
@@ -207,7 +196,7 @@ class LogCommand final : public Command {
                           : std::string("the module shows the file's channels again"))
               << '\n';
       }
-      status.Show(StatusLine(*recorder, sample));
+      status.Show(StatusLine(*recorder, sample, poller));
       // The log is never shown; a run of days must not keep every line of it.
       s.app().log_lines.clear();
     }
@@ -216,54 +205,11 @@ class LogCommand final : public Command {
   }
 
  private:
-  // One poll of the window's supervision tick; while the module is lost, first its identity
-  // again, as the Refresh button asks for it.
-  Sample Poll(Session& s, PollSampler& sampler, LiveStatus& status) {
-    App& app = s.app();
-    // A lost reply of an earlier poll must not be taken for this one's.
-    app.link.ReplyTimedOut = false;
-    if (lost_) {
-      s.window().Image2Click();
-      const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
-      std::string why = FailureOf(s, r, wire::CMD_GET_DEVICE, "the identity request");
-      if (why.empty() && !app.device.Identified) why = "the module was not identified";
-      if (!why.empty()) {
-        Lost(s, status, why);
-        return sampler.Take(PollOutcome::NoReadings);
-      }
-      app.link.ReplyTimedOut = false;
-    }
-    last_sample_.reset();
-    app.discovery.SupervisionTicks = 30;
-    const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
-    // The sampler was told of the tick; one the link put off brought no readings either.
-    Sample taken = last_sample_ ? *last_sample_ : sampler.Take(PollOutcome::NoReadings);
-    if (taken.kind != SampleKind::Readings) {
-      const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
-      Lost(s, status, why.empty() ? "no readings" : why);
-    } else if (lost_) {
-      lost_ = false;
-      lost_reason_.clear();
-      status.Clear();
-      s.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
-            << s.window().form.Label4.caption << ")\n";
-    }
-    return taken;
-  }
-
-  void Lost(Session& s, LiveStatus& status, const std::string& why) {
-    lost_ = true;
-    if (why == lost_reason_) return;
-    lost_reason_ = why;
-    status.Clear();
-    s.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now()) << " no readings: " << why
-          << "; the rows are gaps until the module answers\n";
-  }
-
-  std::string StatusLine(const CsvRecorder& recorder, const Sample& last) const {
+  std::string StatusLine(const CsvRecorder& recorder, const Sample& last,
+                         const ModulePoller& poller) const {
     std::string line = Counted(recorder.rows(), "row", "rows") + ", " +
                        Counted(recorder.gaps(), "gap", "gaps") + " |";
-    if (lost_) return line + " waiting for the module: " + lost_reason_;
+    if (poller.lost()) return line + " waiting for the module: " + poller.lost_reason();
     for (std::size_t ch = 0; ch < last.names.size(); ++ch)
       line += " " + last.names[ch] + " " + last.texts[ch];
     return line;
@@ -281,9 +227,6 @@ class LogCommand final : public Command {
   std::optional<double> duration_;
   std::optional<std::string> count_text_;
   std::optional<std::int64_t> count_;
-  bool lost_ = false;
-  std::string lost_reason_;
-  std::optional<Sample> last_sample_;
 };
 
 }  // namespace

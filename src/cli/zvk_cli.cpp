@@ -36,6 +36,26 @@ std::optional<std::string> NamedCommand(const CLI::App& cli, int argc, const cha
   return std::nullopt;
 }
 
+// The options before the command; returns --host's.
+CLI::Option* DefineGlobalOptions(CLI::App& cli, GlobalOptions& options, std::string& host,
+                                 std::string& port_text) {
+  CLI::Option* host_option =
+      cli.add_option("--host", host,
+                     "Module address, applied like the \"Static IP\" button (default " +
+                         std::string(wire::kDefaultHost) + ")");
+  cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
+      ->type_name("INT")
+      ->capture_default_str();
+  cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
+               "Count the connection check as one match without scanning the interfaces "
+               "(a module on loopback); needs --host")
+      ->needs(host_option);
+  cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
+  cli.add_flag("--verbose", options.verbose,
+               "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
+  return host_option;
+}
+
 bool IsCommand(const std::string& name) {
   for (const CommandEntry& entry : CommandTable())
     if (name == entry.name) return true;
@@ -50,11 +70,21 @@ const std::vector<CommandEntry>& CommandTable() {
     AddMonitorCommands(t);
     AddAdminCommands(t);
     AddRecordingCommands(t);
+    AddPublishCommand(t);
     AddFirmwareCommand(t);
     AddCalibrationCommands(t);
     return t;
   }();
   return table;
+}
+
+std::optional<std::string> RequestedCommand(int argc, const char* const* argv) {
+  GlobalOptions options;
+  std::string host, port_text;
+  CLI::App cli;
+  cli.allow_windows_style_options(false);
+  DefineGlobalOptions(cli, options, host, port_text);
+  return NamedCommand(cli, argc, argv);
 }
 
 int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
@@ -76,20 +106,7 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // Options are "--name" everywhere: module file names ("/local/locate.cfg") start with "/",
   // which CLI11 would otherwise take for an option on Windows.
   cli.allow_windows_style_options(false);
-  CLI::Option* host_option =
-      cli.add_option("--host", host,
-                     "Module address, applied like the \"Static IP\" button (default " +
-                         std::string(wire::kDefaultHost) + ")");
-  cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
-      ->type_name("INT")
-      ->capture_default_str();
-  cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
-               "Count the connection check as one match without scanning the interfaces "
-               "(a module on loopback); needs --host")
-      ->needs(host_option);
-  cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
-  cli.add_flag("--verbose", options.verbose,
-               "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
+  CLI::Option* host_option = DefineGlobalOptions(cli, options, host, port_text);
 
   const std::vector<CommandEntry>& table = CommandTable();
   std::vector<std::unique_ptr<Command>> commands;
@@ -127,6 +144,7 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::int64_t port = ParseWholeNumber(port_text, "--port");
     if (port < 1 || port > 65535) throw UsageError("--port must be 1 to 65535, not " + port_text);
     options.port = static_cast<std::uint16_t>(port);
+    command.Attach(env);
     command.CheckArguments();
     if (entry.asks_confirmation && !options.yes && !env.read_answer)
       throw UsageError(std::string(entry.name) +
