@@ -117,8 +117,7 @@ void MqttPublish::Run(Session& s, const PublishArguments& args) {
         s.err << "zvk: " << Now() << " the broker is connected again\n";
       else
         s.err << "zvk: " << Now() << " the broker is lost (" << st.last_error
-              << "); readings are queued, at most " << Counted(args.queue, "poll", "polls")
-              << '\n';
+              << "); readings are queued, at most " << Counted(args.queue, "poll", "polls") << '\n';
     }
     if (st.dropped_polls > dropped_told) {
       dropped_told = st.dropped_polls;
@@ -135,9 +134,8 @@ void MqttPublish::Run(Session& s, const PublishArguments& args) {
   status.Clear();
   const bool delivered = publisher.Finish(std::chrono::steady_clock::now() + kFinishTimeout);
   const publish::PublisherStatus st = publisher.Status();
-  s.out << Counted(polls, "poll", "polls") << ": " << st.published << " published, "
-        << st.queued << " not delivered, " << Counted(st.dropped_polls, "poll", "polls")
-        << " dropped\n";
+  s.out << Counted(polls, "poll", "polls") << ": " << st.published << " published, " << st.queued
+        << " not delivered, " << Counted(st.dropped_polls, "poll", "polls") << " dropped\n";
   if (!delivered)
     throw Failed(std::to_string(st.queued) + " channel messages were not delivered to the broker " +
                  args.broker);

@@ -18,8 +18,9 @@ constexpr long long kLargestQueue = 10'000'000;
 class PublishCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
-    sub.add_option("--broker", a_.broker, "mqtt://HOST[:PORT] (1883), or mqtts://HOST[:PORT] "
-                                          "(8883) for TLS")
+    sub.add_option("--broker", a_.broker,
+                   "mqtt://HOST[:PORT] (1883), or mqtts://HOST[:PORT] "
+                   "(8883) for TLS")
         ->required();
     sub.add_option("--topic-prefix", a_.topic_prefix,
                    "First topic level: readings go to PREFIX/MODULE/CHANNEL")
@@ -55,7 +56,8 @@ class PublishCommand final : public Command {
       throw UsageError("publish: --interval must be 0 to 86400 seconds, not " + a_.interval_text);
     if (a_.count_text) {
       a_.count = ParseWholeNumber(*a_.count_text, "publish: --count");
-      if (*a_.count < 1) throw UsageError("publish: --count must be 1 or more, not " + *a_.count_text);
+      if (*a_.count < 1)
+        throw UsageError("publish: --count must be 1 or more, not " + *a_.count_text);
     }
     const long long queue = ParseWholeNumber(a_.queue_text, "publish: --queue");
     if (queue < 1 || queue > kLargestQueue)
@@ -63,14 +65,16 @@ class PublishCommand final : public Command {
     a_.queue = static_cast<std::size_t>(queue);
     if (a_.topic_prefix.empty() || a_.topic_prefix.find_first_of("+#") != std::string::npos ||
         a_.topic_prefix.front() == '/' || a_.topic_prefix.back() == '/')
-      throw UsageError("publish: --topic-prefix must be a topic without + or # and without a "
-                       "leading or trailing /, not '" +
-                       a_.topic_prefix + "'");
+      throw UsageError(
+          "publish: --topic-prefix must be a topic without + or # and without a "
+          "leading or trailing /, not '" +
+          a_.topic_prefix + "'");
     if (!a_.cafile.empty() && a_.broker.rfind("mqtts://", 0) != 0)
       throw UsageError("publish: --cafile needs an mqtts:// broker");
     if (!backend_)
-      throw Failed("publish is not available in this build (it was built without the MQTT "
-                   "client library)");
+      throw Failed(
+          "publish is not available in this build (it was built without the MQTT "
+          "client library)");
     backend_->CheckArguments(a_);
   }
 

@@ -35,11 +35,11 @@ class PublishBackend;
 
 struct CliEnv {
   Network& network;
-  HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
-  AnswerReader read_answer;         // null: no terminal to ask on
-  bool progress_terminal = false;   // standard error is a terminal: progress bars go there
-  Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
-  int status_columns = 0;           // width of the terminal on standard error; 0: none
+  HostInterfaces* hosts = nullptr;    // null: the platform's own interfaces
+  AnswerReader read_answer;           // null: no terminal to ask on
+  bool progress_terminal = false;     // standard error is a terminal: progress bars go there
+  Sleeper* sleeper = nullptr;         // null: the protocol's waits are real
+  int status_columns = 0;             // width of the terminal on standard error; 0: none
   PublishBackend* publish = nullptr;  // null: a build without an MQTT client
 };
 

@@ -51,10 +51,10 @@ BrokerAddress ParseBrokerUrl(const std::string& url) {
       port_text = after.substr(1);
       if (port_text.empty()) throw BrokerUrlError("the broker URL '" + url + "' has no port");
     }
-    const bool ipv6 = !address.host.empty() &&
-                      std::all_of(address.host.begin(), address.host.end(), [](char c) {
-                        return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
-                      });
+    const bool ipv6 =
+        !address.host.empty() && std::all_of(address.host.begin(), address.host.end(), [](char c) {
+          return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+        });
     if (!ipv6) throw BrokerUrlError("the broker URL '" + url + "' has no IPv6 address in [ ]");
   } else {
     const std::size_t colon = rest.find(':');
@@ -63,8 +63,7 @@ BrokerAddress ParseBrokerUrl(const std::string& url) {
       port_text = rest.substr(colon + 1);
       if (port_text.empty()) throw BrokerUrlError("the broker URL '" + url + "' has no port");
     }
-    if (address.host.empty())
-      throw BrokerUrlError("the broker URL '" + url + "' names no host");
+    if (address.host.empty()) throw BrokerUrlError("the broker URL '" + url + "' names no host");
     if (!std::all_of(address.host.begin(), address.host.end(), HostCharacter))
       throw BrokerUrlError("the broker URL '" + url + "' has no valid host name");
   }

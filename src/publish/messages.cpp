@@ -90,8 +90,12 @@ std::string Topics::Status() const {
 }
 
 std::string ReadingPayload(const ChannelReading& reading, TimePoint time) {
-  json j;
-  j["value"] = reading.value ? json(*reading.value) : json(nullptr);
+  // In this order for a person reading the messages: the value first.
+  nlohmann::ordered_json j;
+  if (reading.value)
+    j["value"] = *reading.value;
+  else
+    j["value"] = nullptr;
   j["unit"] = reading.unit;
   j["time"] = LocalTimestamp(time);
   j["state"] = reading.state;
@@ -149,8 +153,7 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
         {"object_id", object_id},
         {"state_topic", topics.Channel(ch)},
         // A channel without a number ("Disable", a gap) is unknown, not zero.
-        {"value_template",
-         "{{ value_json.value if value_json.value is not none else 'unknown' }}"},
+        {"value_template", "{{ value_json.value if value_json.value is not none else 'unknown' }}"},
         {"json_attributes_topic", topics.Channel(ch)},
         {"unit_of_measurement", u},
         {"device_class", u == "V" ? "voltage" : "temperature"},
@@ -161,8 +164,8 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
         {"qos", 1},
         {"device", device},
     };
-    messages.push_back(
-        {discovery_prefix + "/sensor/zvk_" + module.id + "/" + ch + "/config", config.dump(), true});
+    messages.push_back({discovery_prefix + "/sensor/zvk_" + module.id + "/" + ch + "/config",
+                        config.dump(), true});
   }
   return messages;
 }

@@ -62,7 +62,8 @@ void ModulePublisher::OnChange(std::function<void()> notify) {
 void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
   const std::string broker = BrokerName(settings_.broker);
   client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
-  if (!client_) throw PublishError("cannot create an MQTT client: " + ErrorText(MOSQ_ERR_ERRNO), false);
+  if (!client_)
+    throw PublishError("cannot create an MQTT client: " + ErrorText(MOSQ_ERR_ERRNO), false);
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   const std::string status = topics_.Status();
   int rc = mosquitto_will_set(client_, status.c_str(), static_cast<int>(std::strlen(kOffline)),
@@ -73,7 +74,8 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
     rc = mosquitto_username_pw_set(
         client_, settings_.username.empty() ? nullptr : settings_.username.c_str(),
         settings_.password ? settings_.password->c_str() : nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) throw PublishError("cannot use the credentials: " + ErrorText(rc), false);
+    if (rc != MOSQ_ERR_SUCCESS)
+      throw PublishError("cannot use the credentials: " + ErrorText(rc), false);
   }
   if (settings_.broker.tls) {
     rc = settings_.cafile.empty()
@@ -105,15 +107,15 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
   loop_running_ = true;
 
   std::unique_lock<std::mutex> lock(mutex_);
-  const bool answered = changed_.wait_for(lock, timeout, [this] {
-    return connack_.has_value() || closed_before_answer_;
-  });
+  const bool answered = changed_.wait_for(
+      lock, timeout, [this] { return connack_.has_value() || closed_before_answer_; });
   if (connack_ && *connack_ == 0) return;
   std::string why;
   bool refused = false;
   if (connack_) {
     refused = true;
-    why = "the broker " + broker + " refused the connection: " + mosquitto_connack_string(*connack_);
+    why =
+        "the broker " + broker + " refused the connection: " + mosquitto_connack_string(*connack_);
   } else if (closed_before_answer_) {
     why = "the broker " + broker + " closed the connection before accepting it" +
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
@@ -194,9 +196,9 @@ void ModulePublisher::Acknowledged(int mid) {
 
 void ModulePublisher::PublishCurrentLocked(const Message& m) {
   int mid = 0;
-  const int rc = mosquitto_publish(client_, &mid, m.topic.c_str(),
-                                   static_cast<int>(m.payload.size()), m.payload.data(), kQos,
-                                   m.retain);
+  const int rc =
+      mosquitto_publish(client_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                        m.payload.data(), kQos, m.retain);
   if (rc == MOSQ_ERR_SUCCESS) in_flight_.insert(mid);
 }
 
@@ -204,9 +206,9 @@ void ModulePublisher::FlushLocked() {
   while (connected_ && in_flight_.size() < kWindow && !outbox_.empty()) {
     const Message& m = *outbox_.Front();
     int mid = 0;
-    const int rc = mosquitto_publish(client_, &mid, m.topic.c_str(),
-                                     static_cast<int>(m.payload.size()), m.payload.data(), kQos,
-                                     m.retain);
+    const int rc =
+        mosquitto_publish(client_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                          m.payload.data(), kQos, m.retain);
     if (rc != MOSQ_ERR_SUCCESS) return;  // kept for the next connection
     in_flight_.insert(mid);
     readings_in_flight_.insert(mid);
@@ -226,8 +228,8 @@ void ModulePublisher::Submit(const Sample& sample) {
         if (connected_) PublishCurrentLocked({topics_.Status(), online ? kOnline : kOffline, true});
       }
     }
-    if (settings_.discovery && (readings_.channels() != announced_channels_ ||
-                                readings_.units() != announced_units_)) {
+    if (settings_.discovery &&
+        (readings_.channels() != announced_channels_ || readings_.units() != announced_units_)) {
       announced_channels_ = readings_.channels();
       announced_units_ = readings_.units();
       if (connected_)
@@ -256,9 +258,8 @@ bool ModulePublisher::Finish(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(mutex_);
   finishing_ = true;
   if (connected_) PublishCurrentLocked({topics_.Status(), kOffline, true});
-  changed_.wait_until(lock, deadline, [this] {
-    return !connected_ || (in_flight_.empty() && outbox_.empty());
-  });
+  changed_.wait_until(lock, deadline,
+                      [this] { return !connected_ || (in_flight_.empty() && outbox_.empty()); });
   const bool all_delivered = in_flight_.empty() && outbox_.empty();
   lock.unlock();
   mosquitto_disconnect(client_);

@@ -53,8 +53,8 @@ class PublishError : public std::runtime_error {
 
 struct PublisherStatus {
   bool connected = false;
-  bool refused = false;        // the broker refused a reconnection; the publisher gave up
-  std::size_t queued = 0;      // channel messages not yet acknowledged by the broker
+  bool refused = false;    // the broker refused a reconnection; the publisher gave up
+  std::size_t queued = 0;  // channel messages not yet acknowledged by the broker
   std::size_t queued_polls = 0;
   std::size_t dropped_polls = 0;  // polls dropped from a full queue
   std::size_t published = 0;      // channel messages the broker acknowledged
