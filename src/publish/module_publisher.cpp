@@ -253,6 +253,12 @@ PublisherStatus ModulePublisher::Status() const {
   return s;
 }
 
+bool ModulePublisher::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_until(lock, deadline,
+                             [this] { return outbox_.empty() && readings_in_flight_.empty(); });
+}
+
 bool ModulePublisher::Finish(std::chrono::steady_clock::time_point deadline) {
   if (!client_ || !loop_running_) return false;
   std::unique_lock<std::mutex> lock(mutex_);

@@ -79,6 +79,9 @@ class ModulePublisher {
   // Called on the network thread whenever the status changed (connected, sent, dropped); a
   // front end hands it on to its own thread.
   void OnChange(std::function<void()> notify);
+  // Waits until every reading queued so far is acknowledged, or `deadline` passes; true when
+  // nothing is left. Publishing goes on meanwhile.
+  bool WaitDelivered(std::chrono::steady_clock::time_point deadline);
   // Publishes "offline", waits until every queued message is acknowledged or `deadline` passes,
   // and disconnects cleanly. True when nothing was left undelivered.
   bool Finish(std::chrono::steady_clock::time_point deadline);
