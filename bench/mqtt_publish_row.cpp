@@ -139,10 +139,11 @@ Row PublishRow(bool quick) {
   settings.topic_prefix = "bench";
   publish::ModulePublisher gateway(settings, {"025a51360001", "zVK-QN6", "bench", "V01.12"});
   gateway.Connect(std::chrono::seconds(10));
-  Sample sample{std::chrono::system_clock::now(), SampleKind::Readings,
+  Sample sample{std::chrono::system_clock::now(),
+                SampleKind::Readings,
                 {"TH0", "TH1", "TH2", "TH3", "TH4", "TH5", "TH6", "TH7"},
-                {"24.9\u2103", "20.1\u2103", "86.2\u2109", "23.7\u2103", "28.0\u2103",
-                 "77.7\u2109", "Over Range", "Disable"}};
+                {"24.9\u2103", "20.1\u2103", "86.2\u2109", "23.7\u2103", "28.0\u2103", "77.7\u2109",
+                 "Over Range", "Disable"}};
   publish::ReadingMessages bare_messages(publish::Topics("bare", "025a51360001"));
   const std::vector<publish::Message> payloads = bare_messages.For(sample);
   BareClient bare(broker.port());

@@ -367,8 +367,9 @@ int Main(int argc, char** argv) {
     } else if (arg.rfind("--benchmark_", 0) == 0) {
       passed.push_back(argv[i]);
     } else {
-      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,publish] "
-                   "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n";
+      std::cerr
+          << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,publish] "
+             "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n";
       return 2;
     }
   }

@@ -138,8 +138,8 @@ void PublishPanel::Toggle() {
 void PublishPanel::Start(PublishChoice choice) {
   JoinWorker();
   url_ = choice.url;
-  auto publisher = std::make_shared<publish::ModulePublisher>(
-      std::move(choice.settings), publish::IdentityOf(*app_, *form_));
+  auto publisher = std::make_shared<publish::ModulePublisher>(std::move(choice.settings),
+                                                              publish::IdentityOf(*app_, *form_));
   state_ = State::Connecting;
   UpdateStatus();
   worker_ = std::thread([this, publisher] {
@@ -165,7 +165,8 @@ void PublishPanel::Connected(std::shared_ptr<publish::ModulePublisher> publisher
   }
   publisher_ = std::move(publisher);
   publisher_->OnChange([this] {
-    QMetaObject::invokeMethod(this, [this] { UpdateStatus(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { UpdateStatus(); }, Qt::QueuedConnection);
   });
   state_ = State::Running;
   UpdateStatus();

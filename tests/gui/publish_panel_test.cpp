@@ -1,6 +1,8 @@
 // "Publish…" in the trend window against a real broker on loopback: the gateway starts and stops
 // for the watched module, its state (connected, queued, dropped) follows the broker, and a
 // broker that cannot be reached is said in a box while the window goes on.
+#include "gui/publish_panel.h"
+
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "gui/publish_panel.h"
 #include "gui/trend_window_view.h"
 #include "gui_test_wait.h"
 #include "publish/broker.h"
@@ -86,8 +87,9 @@ TEST_F(PublishPanelTest, StartsAndStopsTheGatewayAndFollowsTheBroker) {
 
   broker->Stop();
   rig->Polls(1);
-  ASSERT_TRUE(WaitUntil([&] { return StatusHas("waiting for the broker") && StatusHas("8 queued"); }))
-      << Status();
+  ASSERT_TRUE(WaitUntil([&] {
+    return StatusHas("waiting for the broker") && StatusHas("8 queued");
+  })) << Status();
   broker->Start();
   ASSERT_TRUE(WaitUntil([&] { return StatusHas("connected; 24 published, 0 queued"); }, 20000))
       << Status();
