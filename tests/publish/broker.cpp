@@ -44,6 +44,22 @@ Broker::Broker(std::filesystem::path dir, Options options) : dir_(std::move(dir)
   conf << "listener " << port_ << " 127.0.0.1\n"
        << "user root\n"  // the test's own user; the broker would switch to its service user
        << "log_dest file " << (dir_ / "mosquitto.log").string() << "\n";
+  if (options.tls) {
+    tls_ = true;
+    const std::string d = dir_.string();
+    std::ofstream(dir_ / "san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string command =
+        "cd '" + d + "' && openssl req -x509 -days 1 -subj /CN=zvk-test-ca" + key +
+        "-keyout ca.key -out ca.pem 2>/dev/null && openssl req -subj /CN=127.0.0.1" + key +
+        "-keyout server.key -out server.csr 2>/dev/null && openssl x509 -req -days 1 -in "
+        "server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -extfile san.ext -out server.pem "
+        "2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+      throw std::runtime_error("cannot make the test certificates: " + command);
+    conf << "cafile " << d << "/ca.pem\ncertfile " << d << "/server.pem\nkeyfile " << d
+         << "/server.key\n";
+  }
   if (options.persistence)
     conf << "persistence true\npersistence_location " << dir_.string() << "/\n";
   if (options.user.empty()) {

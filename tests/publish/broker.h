@@ -30,6 +30,7 @@ class Broker {
     bool persistence = false;  // keeps sessions and queued messages across a restart
     std::string user;          // non-empty: only this user with this password is let in
     std::string password;
+    bool tls = false;  // a certificate for 127.0.0.1 from a CA of the test's own, ca.pem
   };
   Broker(std::filesystem::path dir, Options options);
   ~Broker();
@@ -39,11 +40,16 @@ class Broker {
   // Stops it as a service manager would (SIGTERM), waiting for it to end.
   void Stop();
   std::uint16_t port() const { return port_; }
-  std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+  std::string url() const {
+    return (tls_ ? "mqtts://127.0.0.1:" : "mqtt://127.0.0.1:") + std::to_string(port_);
+  }
+  // The CA that signed the broker's certificate (tls only).
+  std::filesystem::path ca_file() const { return dir_ / "ca.pem"; }
 
  private:
   std::filesystem::path dir_;
   std::uint16_t port_ = 0;
+  bool tls_ = false;
   std::unique_ptr<ChildProcess> process_;
 };
 

@@ -397,6 +397,21 @@ TEST_F(publishGateway, BrokerFailuresEndWithOneLineAndTheirExitStatus) {
   EXPECT_EQ(from_environment.status, 0) << from_environment.err;
 }
 
+TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
+  StartModule(sim::Model::Km3);
+  StartBroker({.tls = true});
+  const Result trusted =
+      Publish({"--count", "1", "--interval", "0", "--cafile", broker->ca_file().string()});
+  EXPECT_EQ(trusted.status, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "1 poll: 5 published, 0 not delivered, 0 polls dropped\n");
+
+  // The system's certificates know nothing of the test's CA.
+  const Result untrusted = Publish({"--count", "1", "--interval", "0"});
+  EXPECT_EQ(untrusted.status, 1);
+  ASSERT_EQ(untrusted.ErrLines().size(), 1u) << untrusted.err;
+  EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: ", 0), 0u);
+}
+
 // The built program, as a person runs it: zvk hands the command to zvk-publish.
 class publishProcess : public publishGateway {
  protected:
