@@ -62,7 +62,7 @@ class BrokerProcess {
     port_ = FreeLoopbackPort();
     const std::string conf = (dir_ / "mosquitto.conf").string();
     std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\nuser root\n"
-                        << "log_dest none\n";
+                        << "log_dest none\nset_tcp_nodelay true\n";
     std::string program = "/usr/sbin/mosquitto", c = "-c", path = conf;
     char* argv[] = {program.data(), c.data(), path.data(), nullptr};
     if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0)
@@ -101,6 +101,7 @@ class BareClient {
       }
       b->changed_.notify_all();
     });
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);  // as the gateway
     if (mosquitto_connect(client_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS)
       throw std::runtime_error("the bare client cannot connect");
     mosquitto_loop_start(client_);

@@ -65,6 +65,9 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
   if (!client_)
     throw PublishError("cannot create an MQTT client: " + ErrorText(MOSQ_ERR_ERRNO), false);
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // A poll's few small messages go out at once instead of waiting for the broker's delayed
+  // acknowledgement of the previous segment (tens of milliseconds per poll otherwise).
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   const std::string status = topics_.Status();
   int rc = mosquitto_will_set(client_, status.c_str(), static_cast<int>(std::strlen(kOffline)),
                               kOffline, kQos, true);
@@ -94,6 +97,7 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
   mosquitto_connect_callback_set(client_, &ModulePublisher::HandleConnect);
   mosquitto_disconnect_callback_set(client_, &ModulePublisher::HandleDisconnect);
   mosquitto_publish_callback_set(client_, &ModulePublisher::HandlePublish);
+  mosquitto_log_callback_set(client_, &ModulePublisher::HandleLog);
 
   // The first connection is made here, so that an unreachable broker is told at once rather than
   // retried in the background.
@@ -121,7 +125,8 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
   } else if (!answered) {
     why = "no answer from the broker " + broker + " within " +
-          std::to_string(timeout.count() / 1000) + " s";
+          std::to_string(timeout.count() / 1000) + " s" +
+          (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
   }
   lock.unlock();
   mosquitto_disconnect(client_);
@@ -138,6 +143,19 @@ void ModulePublisher::HandleDisconnect(mosquitto*, void* self, int rc) {
 }
 void ModulePublisher::HandlePublish(mosquitto*, void* self, int mid) {
   static_cast<ModulePublisher*>(self)->Acknowledged(mid);
+}
+
+// The client's own errors (a certificate that does not verify) say more than the bare fact
+// that the connection ended; one before the broker's first answer ends the wait for it.
+void ModulePublisher::HandleLog(mosquitto*, void* self, int level, const char* text) {
+  if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr) return;
+  auto* p = static_cast<ModulePublisher*>(self);
+  {
+    std::lock_guard<std::mutex> lock(p->mutex_);
+    p->status_.last_error = text;
+    if (!p->connack_) p->closed_before_answer_ = true;
+  }
+  p->changed_.notify_all();
 }
 
 void ModulePublisher::Connected(int rc) {

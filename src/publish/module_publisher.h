@@ -93,6 +93,7 @@ class ModulePublisher {
   static void HandleConnect(mosquitto*, void* self, int rc);
   static void HandleDisconnect(mosquitto*, void* self, int rc);
   static void HandlePublish(mosquitto*, void* self, int mid);
+  static void HandleLog(mosquitto*, void* self, int level, const char* text);
   void Connected(int rc);
   void Disconnected(int rc);
   void Acknowledged(int mid);
