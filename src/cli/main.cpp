@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -21,6 +22,10 @@ namespace {
 // this program's folder, in the build tree as once installed). Without it, the command table
 // says that publishing is not available.
 void HandOverPublish(int argc, char** argv) {
+  // Every other command starts without parsing anything twice.
+  bool named = false;
+  for (int i = 1; i < argc && !named; ++i) named = std::string_view(argv[i]) == "publish";
+  if (!named) return;
   const std::optional<std::string> command = zvk::cli::RequestedCommand(argc, argv);
   if (!command || *command != "publish") return;
   std::error_code ec;

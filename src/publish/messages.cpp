@@ -89,7 +89,7 @@ std::string Topics::Status() const {
   return base_ + "/status";
 }
 
-std::string ReadingPayload(const ChannelReading& reading, TimePoint time) {
+std::string ReadingPayload(const ChannelReading& reading, const std::string& time) {
   // In this order for a person reading the messages: the value first.
   nlohmann::ordered_json j;
   if (reading.value)
@@ -97,7 +97,7 @@ std::string ReadingPayload(const ChannelReading& reading, TimePoint time) {
   else
     j["value"] = nullptr;
   j["unit"] = reading.unit;
-  j["time"] = LocalTimestamp(time);
+  j["time"] = time;
   j["state"] = reading.state;
   return j.dump();
 }
@@ -105,6 +105,8 @@ std::string ReadingPayload(const ChannelReading& reading, TimePoint time) {
 std::vector<Message> ReadingMessages::For(const Sample& sample) {
   std::vector<Message> messages;
   if (sample.kind == SampleKind::Pause) return messages;
+  // One time for all channels of the poll, broken down into local time once.
+  const std::string time = LocalTimestamp(sample.time);
   if (sample.kind == SampleKind::Readings) {
     if (sample.names != channels_) {
       // Another module or model answered at this address: its own channels from now on.
@@ -120,7 +122,7 @@ std::vector<Message> ReadingMessages::For(const Sample& sample) {
       const ChannelReading r =
           ReadChannel(ch, sample.texts[i], unit == units_.end() ? "" : unit->second);
       units_[ch] = r.unit;
-      messages.push_back({topics_.Channel(ch), ReadingPayload(r, sample.time), true});
+      messages.push_back({topics_.Channel(ch), ReadingPayload(r, time), true});
     }
     return messages;
   }
@@ -129,7 +131,7 @@ std::vector<Message> ReadingMessages::For(const Sample& sample) {
     r.channel = ch;
     r.unit = units_.count(ch) ? units_.at(ch) : DefaultUnit(ch);
     r.state = kStateNoReading;
-    messages.push_back({topics_.Channel(ch), ReadingPayload(r, sample.time), true});
+    messages.push_back({topics_.Channel(ch), ReadingPayload(r, time), true});
   }
   return messages;
 }

@@ -60,9 +60,10 @@ class Topics {
   std::string base_;
 };
 
-// The payload of a channel message: {"value":1.2346,"unit":"V","time":"…","state":"OK"}, the
-// time as the readings CSV writes it; "value" is null whenever the channel shows no number.
-std::string ReadingPayload(const ChannelReading& reading, TimePoint time);
+// The payload of a channel message: {"value":1.2346,"unit":"V","time":"…","state":"OK"}, with
+// `time` as the readings CSV writes it (LocalTimestamp); "value" is null whenever the channel
+// shows no number.
+std::string ReadingPayload(const ChannelReading& reading, const std::string& time);
 
 // Turns samples into channel messages, remembering the channels and units of the last readings
 // so that a gap is published for each of them as a state.

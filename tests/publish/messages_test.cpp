@@ -81,14 +81,17 @@ TEST(publishChannel, ValuesUnitsAndStatesFromTheWindowsTexts) {
 }
 
 TEST(publishChannel, PayloadIsJsonWithTheCsvTime) {
-  const json with_value = json::parse(ReadingPayload(ReadChannel("AI0", "1.2346V"), kT0));
+  const json with_value =
+      json::parse(ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)));
   EXPECT_EQ(
       with_value,
       (json{{"value", 1.2346}, {"unit", "V"}, {"time", LocalTimestamp(kT0)}, {"state", "OK"}}));
   // The number goes out as the window shows it, not as a longer binary fraction.
-  EXPECT_NE(ReadingPayload(ReadChannel("AI0", "1.2346V"), kT0).find("\"value\":1.2346,"),
-            std::string::npos);
-  const json without = json::parse(ReadingPayload(ReadChannel("TH3", "Over Range"), kT0));
+  EXPECT_NE(
+      ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)).find("\"value\":1.2346,"),
+      std::string::npos);
+  const json without =
+      json::parse(ReadingPayload(ReadChannel("TH3", "Over Range"), LocalTimestamp(kT0)));
   EXPECT_TRUE(without.at("value").is_null());
   EXPECT_EQ(without.at("state"), "Over Range");
 }
