@@ -74,6 +74,8 @@ void MqttPublish::Run(Session& s, const PublishArguments& args) {
   settings.queue_polls = args.queue;
 
   const publish::ModuleIdentity module = publish::IdentityOf(s.app(), s.window().form);
+  // The MAC names the module's topics; without it there is no stable name to publish under.
+  if (module.id.size() != 12) throw Failed("the module reported no MAC address to publish under");
   publish::ModulePublisher publisher(settings, module);
   try {
     publisher.Connect(kConnectTimeout);

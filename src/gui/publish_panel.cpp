@@ -129,6 +129,11 @@ void PublishPanel::Toggle() {
                  QStringLiteral("No module is identified yet: there is nothing to publish."));
       return;
     }
+    if (publish::IdentityOf(*app_, *form_).id.size() != 12) {
+      show_error(QStringLiteral("Publish"),
+                 QStringLiteral("The module reported no MAC address to publish under."));
+      return;
+    }
     if (std::optional<PublishChoice> choice = ask(this)) Start(std::move(*choice));
   } else if (state_ == State::Running) {
     Stop();
