@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "cli/mqtt_publish.h"
+#include "cli/publish_backend.h"
+#include "cli/session.h"
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
 #include "publish/broker.h"
@@ -395,6 +397,48 @@ TEST_F(publishGateway, BrokerFailuresEndWithOneLineAndTheirExitStatus) {
       Publish({"--count", "1", "--interval", "0", "--username", "gateway"});
   ::unsetenv(kPasswordVariable);
   EXPECT_EQ(from_environment.status, 0) << from_environment.err;
+}
+
+TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsStatusAndClient) {
+  StartModule(sim::Model::Qn6);
+  sim::Options km3_options;
+  km3_options.model = sim::Model::Km3;
+  sim::Simulator km3(km3_options);
+  km3.Start();
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+
+  CliEnv env{.network = network, .hosts = &hosts, .sleeper = &sleeper};
+  std::ostringstream out, err;
+  std::vector<std::unique_ptr<Session>> sessions;
+  for (const std::uint16_t port : {sim->Port(), km3.Port()}) {
+    GlobalOptions options;
+    options.host = "127.0.0.1";
+    options.port = port;
+    options.skip_wifi_check = true;
+    sessions.push_back(std::make_unique<Session>(env, options, out, err));
+    sessions.back()->Open();
+    sessions.back()->Identify();
+  }
+  PublishArguments args;
+  args.broker = broker->url();
+  args.count = 2;
+  args.interval = 0;
+  args.client_id = "hall-2";
+  gateway.RunGateway({sessions[0].get(), sessions[1].get()}, args);
+  EXPECT_EQ(out.str(), "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << err.str();
+  km3.Stop();
+
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) {
+    return CountOn(all, "zvk/" + kQn6 + "/status") == 2 &&
+           CountOn(all, "zvk/" + kKm3 + "/status") == 2;
+  }));
+  for (const std::string& module : {kQn6, kKm3})
+    EXPECT_EQ(Texts(live.On("zvk/" + module + "/status")),
+              (std::vector<std::string>{"online", "offline"}))
+        << module;
+  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH7").size(), 2u);
+  EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI4").size(), 2u);
 }
 
 TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
