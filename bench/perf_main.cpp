@@ -1,7 +1,7 @@
 // zvk_bench: the performance table. Every row runs the utility and its bare baseline side by
 // side in this one run, against simulated modules on loopback, and prints their ratio.
 //
-//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet] [--gui-seconds N]
+//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet,publish] [--gui-seconds N]
 //             [--bin-dir DIR]
 //             [--benchmark_...]
 #include <benchmark/benchmark.h>
@@ -26,6 +26,9 @@
 #include "content_sink.h"
 #include "link/wire.h"
 #include "monitor/measurement.h"
+#ifdef ZVK_BENCH_PUBLISH
+#include "mqtt_publish_row.h"
+#endif
 #include "report.h"
 #include "side_by_side.h"
 #include "sim/simulator.h"
@@ -37,7 +40,7 @@ namespace {
 
 struct Settings {
   bool quick = false;
-  std::string rows = "poll,stream,format,micro,desktop,zvk,fleet";
+  std::string rows = "poll,stream,format,micro,desktop,zvk,fleet,publish";
   int gui_seconds = 30;
   std::filesystem::path bin_dir;
 };
@@ -457,7 +460,7 @@ int Main(int argc, char** argv) {
     } else if (arg.rfind("--benchmark_", 0) == 0) {
       passed.push_back(argv[i]);
     } else {
-      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet] "
+      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet,publish] "
                    "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n";
       return 2;
     }
@@ -503,6 +506,12 @@ int Main(int argc, char** argv) {
       std::cerr << "zvk_bench: zvk read --hosts\n";
       rows.push_back(FleetReadRow(settings));
     }
+#ifdef ZVK_BENCH_PUBLISH
+    if (wanted("publish")) {
+      std::cerr << "zvk_bench: publishing to a broker\n";
+      rows.push_back(PublishRow(settings.quick));
+    }
+#endif
   } catch (const std::exception& e) {
     std::cerr << "zvk_bench: " << e.what() << "\n";
     return 1;

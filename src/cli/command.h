@@ -16,12 +16,15 @@ class App;
 namespace zvk::cli {
 
 class Session;
+struct CliEnv;
 
 class Command {
  public:
   virtual ~Command() = default;
   // Adds the command's own arguments to its subcommand.
   virtual void Define(CLI::App& sub) = 0;
+  // Hands the command the outside world of the run before its arguments are checked.
+  virtual void Attach(CliEnv&) {}
   // Checks of the arguments alone, before anything is created or sent; throws usage errors.
   virtual void CheckArguments() {}
   // The checks the window's controls make on the input, before anything is sent; throws
@@ -70,6 +73,8 @@ void AddMonitorCommands(std::vector<CommandEntry>& table);
 void AddAdminCommands(std::vector<CommandEntry>& table);
 // Recording the readings to a file over time (log).
 void AddRecordingCommands(std::vector<CommandEntry>& table);
+// Publishing the readings to an MQTT broker (publish).
+void AddPublishCommand(std::vector<CommandEntry>& table);
 // The firmware update (firmware FILE).
 void AddFirmwareCommand(std::vector<CommandEntry>& table);
 // The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).

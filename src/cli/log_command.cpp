@@ -21,6 +21,7 @@
 #include "cli/command.h"
 #include "cli/fleet_run.h"
 #include "cli/live_status.h"
+#include "cli/module_poller.h"
 #include "cli/session.h"
 #include "cli/stop_request.h"
 #include "monitor/main_form.h"
@@ -97,89 +98,6 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// Why an exchange did not end in the acknowledgement of `code`; empty when it did.
-std::string FailureOf(Session& s, const ExchangeRecord& r, std::uint8_t code,
-                      const std::string& what) {
-  try {
-    s.RequireAcknowledged(r, code, what);
-    return "";
-  } catch (const CliError& e) {
-    return e.what();
-  }
-}
-
-// The polls of one module over a recording: its session, the sampler on its window, and
-// whether it is lost (then each poll first asks for its identity again, as the Refresh button
-// does). What it has to tell goes to its session's standard error.
-class ModulePoller {
- public:
-  explicit ModulePoller(Session& s)
-      : s_(s), sampler_(s.app(), s.window().form, SystemWallClock(), [this](const Sample& taken) {
-          last_sample_ = taken;
-        }) {}
-
-  // One poll of the window's supervision tick.
-  Sample Poll(LiveStatus& status) {
-    App& app = s_.app();
-    // A lost reply of an earlier poll must not be taken for this one's.
-    app.link.ReplyTimedOut = false;
-    if (lost_) {
-      s_.window().Image2Click();
-      const ExchangeRecord r = s_.Observe([this] { s_.window().Timer3Timer(); });
-      std::string why = FailureOf(s_, r, wire::CMD_GET_DEVICE, "the identity request");
-      if (why.empty() && !app.device.Identified) why = "the module was not identified";
-      if (!why.empty()) {
-        Lost(status, why);
-        return sampler_.Take(PollOutcome::NoReadings);
-      }
-      app.link.ReplyTimedOut = false;
-    }
-    last_sample_.reset();
-    app.discovery.SupervisionTicks = 30;
-    const ExchangeRecord r = s_.Observe([this] { s_.window().Timer3Timer(); });
-    // The sampler was told of the tick; one the link put off brought no readings either.
-    Sample taken = last_sample_ ? *last_sample_ : sampler_.Take(PollOutcome::NoReadings);
-    if (taken.kind != SampleKind::Readings) {
-      const std::string why = FailureOf(s_, r, wire::CMD_READ_DATA, "the data poll");
-      Lost(status, why.empty() ? "no readings" : why);
-    } else if (lost_) {
-      lost_ = false;
-      lost_reason_.clear();
-      status.Clear();
-      s_.err << "zvk: " << LocalTimestamp(taken.time) << " the module answers again ("
-             << s_.window().form.Label4.caption << ")\n";
-    }
-    // The log is never shown; a run of days must not keep every line of it.
-    s_.app().log_lines.clear();
-    return taken;
-  }
-
-  // The module did not answer at the start: its rows are gaps until it does.
-  void StartLost(const std::string& why) {
-    LiveStatus none(s_.err, 0);
-    Lost(none, why);
-  }
-
-  bool lost() const { return lost_; }
-  const std::string& lost_reason() const { return lost_reason_; }
-
- private:
-  void Lost(LiveStatus& status, const std::string& why) {
-    lost_ = true;
-    if (why == lost_reason_) return;
-    lost_reason_ = why;
-    status.Clear();
-    s_.err << "zvk: " << LocalTimestamp(std::chrono::system_clock::now()) << " no readings: " << why
-           << "; the rows are gaps until the module answers\n";
-  }
-
-  Session& s_;
-  PollSampler sampler_;
-  bool lost_ = false;
-  std::string lost_reason_;
-  std::optional<Sample> last_sample_;
-};
-
 class LogCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
@@ -255,11 +173,11 @@ class LogCommand final : public Command {
     StopRequest& stop = StopRequest::Install();
     // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
     LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
-    ModulePoller poller(s);
+    ModulePoller poller(s, status, "the rows are gaps until the module answers");
     Sample last;
     bool foreign = false;
     RunRounds(stop, [&] {
-      last = poller.Poll(status);
+      last = poller.Poll();
       try {
         recorder->Append(last);
       } catch (const RecordError& e) {
@@ -296,10 +214,13 @@ class LogCommand final : public Command {
     }
     std::vector<std::ostringstream> outs(n), errs(n);
     std::vector<std::unique_ptr<Session>> sessions(n);
+    std::vector<std::unique_ptr<LiveStatus>> statuses;
     std::vector<std::unique_ptr<ModulePoller>> pollers(n);
     for (std::size_t i = 0; i < n; ++i) {
       sessions[i] = open(i, outs[i], errs[i]);
-      pollers[i] = std::make_unique<ModulePoller>(*sessions[i]);
+      statuses.push_back(std::make_unique<LiveStatus>(errs[i], 0));
+      pollers[i] = std::make_unique<ModulePoller>(*sessions[i], *statuses[i],
+                                                  "the rows are gaps until the module answers");
     }
     // Told on standard error as each module said it, named by the module.
     const auto tell = [&] {
@@ -320,12 +241,9 @@ class LogCommand final : public Command {
     });
     tell();
     StopRequest& stop = StopRequest::Install();
-    std::vector<std::unique_ptr<LiveStatus>> statuses;
-    for (std::size_t i = 0; i < n; ++i)
-      statuses.push_back(std::make_unique<LiveStatus>(errs[i], 0));
     std::vector<Sample> samples(n);
     RunRounds(stop, [&] {
-      ForEachConcurrently(n, [&](std::size_t i) { samples[i] = pollers[i]->Poll(*statuses[i]); });
+      ForEachConcurrently(n, [&](std::size_t i) { samples[i] = pollers[i]->Poll(); });
       tell();
       for (std::size_t i = 0; i < n; ++i) {
         try {

@@ -8,7 +8,42 @@
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 
+#ifdef __linux__
+#include <unistd.h>
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+// `publish` needs the shared MQTT client library, which this statically linked program cannot
+// load: it runs in zvk-publish, where the trend window's library lives (../lib/zvk-analog from
+// this program's folder, in the build tree as once installed). Without it, the command table
+// says that publishing is not available.
+void HandOverPublish(int argc, char** argv) {
+  // Every other command starts without parsing anything twice.
+  bool named = false;
+  for (int i = 1; i < argc && !named; ++i) named = std::string_view(argv[i]) == "publish";
+  if (!named) return;
+  const std::optional<std::string> command = zvk::cli::RequestedCommand(argc, argv);
+  if (!command || *command != "publish") return;
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return;
+  const std::filesystem::path gateway =
+      self.parent_path().parent_path() / "lib" / "zvk-analog" / "zvk-publish";
+  if (!std::filesystem::is_regular_file(gateway, ec)) return;
+  ::execv(gateway.c_str(), argv);
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
+#ifdef __linux__
+  HandOverPublish(argc, argv);
+#endif
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
   // Questions are asked only on a terminal; with none, a command that asks refuses.

@@ -31,14 +31,17 @@ struct GlobalOptions {
 };
 
 // The outside world of a run; tests put a loopback-only network and fake interfaces here.
+class PublishBackend;
+
 struct CliEnv {
   Network& network;
-  HostInterfaces* hosts = nullptr;  // null: the platform's own interfaces
-  AnswerReader read_answer;         // null: no terminal to ask on
-  bool progress_terminal = false;   // standard error is a terminal: progress bars go there
-  Sleeper* sleeper = nullptr;       // null: the protocol's waits are real
-  int status_columns = 0;           // width of the terminal on standard error; 0: none
-  int delivery_wait_ms = 0;         // the wait for a module's close after a content; 0: the usual
+  HostInterfaces* hosts = nullptr;    // null: the platform's own interfaces
+  AnswerReader read_answer;           // null: no terminal to ask on
+  bool progress_terminal = false;     // standard error is a terminal: progress bars go there
+  Sleeper* sleeper = nullptr;         // null: the protocol's waits are real
+  int status_columns = 0;             // width of the terminal on standard error; 0: none
+  PublishBackend* publish = nullptr;  // null: a build without an MQTT client
+  int delivery_wait_ms = 0;           // the wait for a module's close after a content; 0: the usual
 };
 
 // Everything one action sent and showed: connections opened, status texts, log lines, error boxes.

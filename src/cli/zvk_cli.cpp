@@ -79,6 +79,37 @@ std::vector<InventoryEntry> ListedModules(const std::vector<std::string>& hosts,
   return modules;
 }
 
+// The options before the command.
+struct GlobalOptionSlots {
+  CLI::Option* host;
+  CLI::Option* hosts;
+};
+GlobalOptionSlots DefineGlobalOptions(CLI::App& cli, GlobalOptions& options,
+                                      std::vector<std::string>& hosts, std::string& hosts_file,
+                                      std::string& port_text) {
+  CLI::Option* host_option =
+      cli.add_option("--host", hosts,
+                     "Module address, applied like the \"Static IP\" button (default " +
+                         std::string(wire::kDefaultHost) +
+                         "); ADDR:PORT for another port; repeated: run on each module")
+          ->type_name("ADDR")
+          ->expected(1)
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option* hosts_option = cli.add_option(
+      "--hosts", hosts_file,
+      "Inventory file: one module address a line, or the CSV of zvk scan; run on each module");
+  cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
+      ->type_name("INT")
+      ->capture_default_str();
+  cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
+               "Count the connection check as one match without scanning the interfaces "
+               "(a module on loopback); needs --host or --hosts");
+  cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
+  cli.add_flag("--verbose", options.verbose,
+               "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
+  return {host_option, hosts_option};
+}
+
 bool IsCommand(const std::string& name) {
   for (const CommandEntry& entry : CommandTable())
     if (name == entry.name) return true;
@@ -147,6 +178,7 @@ const std::vector<CommandEntry>& CommandTable() {
     AddMonitorCommands(t);
     AddAdminCommands(t);
     AddRecordingCommands(t);
+    AddPublishCommand(t);
     AddFirmwareCommand(t);
     AddCalibrationCommands(t);
     AddScanCommand(t);
@@ -154,6 +186,16 @@ const std::vector<CommandEntry>& CommandTable() {
     return t;
   }();
   return table;
+}
+
+std::optional<std::string> RequestedCommand(int argc, const char* const* argv) {
+  GlobalOptions options;
+  std::vector<std::string> hosts;
+  std::string hosts_file, port_text;
+  CLI::App cli;
+  cli.allow_windows_style_options(false);
+  DefineGlobalOptions(cli, options, hosts, hosts_file, port_text);
+  return NamedCommand(cli, argc, argv);
 }
 
 int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
@@ -176,26 +218,9 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // Options are "--name" everywhere: module file names ("/local/locate.cfg") start with "/",
   // which CLI11 would otherwise take for an option on Windows.
   cli.allow_windows_style_options(false);
-  CLI::Option* host_option =
-      cli.add_option("--host", hosts,
-                     "Module address, applied like the \"Static IP\" button (default " +
-                         std::string(wire::kDefaultHost) +
-                         "); ADDR:PORT for another port; repeated: run on each module")
-          ->type_name("ADDR")
-          ->expected(1)
-          ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  CLI::Option* hosts_option = cli.add_option(
-      "--hosts", hosts_file,
-      "Inventory file: one module address a line, or the CSV of zvk scan; run on each module");
-  cli.add_option("--port", port_text, "The module's command port, 1 to 65535")
-      ->type_name("INT")
-      ->capture_default_str();
-  cli.add_flag("--skip-wifi-check", options.skip_wifi_check,
-               "Count the connection check as one match without scanning the interfaces "
-               "(a module on loopback); needs --host or --hosts");
-  cli.add_flag("--yes", options.yes, "Answer Yes to every confirmation");
-  cli.add_flag("--verbose", options.verbose,
-               "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
+  const GlobalOptionSlots slots = DefineGlobalOptions(cli, options, hosts, hosts_file, port_text);
+  CLI::Option* host_option = slots.host;
+  CLI::Option* hosts_option = slots.hosts;
 
   const std::vector<CommandEntry>& table = CommandTable();
   std::vector<std::unique_ptr<Command>> commands;
@@ -237,6 +262,7 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const std::vector<InventoryEntry> modules =
         ListedModules(hosts, hosts_file, hosts_option->count() > 0);
     command.set_module_count(std::max<std::size_t>(modules.size(), 1));
+    command.Attach(env);
     command.CheckArguments();
     const bool asks = entry.asks_confirmation && !command.LooksOnly();
     if (asks && !options.yes && !env.read_answer)

@@ -11,7 +11,10 @@ class QWidget;
 
 namespace zvk {
 class TrendModel;
-}
+struct App;
+struct MainForm;
+struct Sample;
+}  // namespace zvk
 
 namespace zvk::gui {
 
@@ -23,6 +26,10 @@ class TrendWindow {
   virtual void Refresh() = 0;
   // Called when the user asks for the log window from the trend window.
   virtual void OnLogRequested(std::function<void()> action) = 0;
+  // The module the window follows, for what it publishes; given once the window is made.
+  virtual void WatchModule(const App& app, const MainForm& form) = 0;
+  // Every sample of the poll, as it comes (before Refresh).
+  virtual void OnSample(const Sample& sample) = 0;
 };
 
 // Makes the trend window over `model`; null, with `error` set, when it cannot be made.

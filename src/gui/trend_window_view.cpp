@@ -26,6 +26,9 @@
 
 #include "gui/icons.h"
 #include "gui/qt_seams.h"
+#ifdef ZVK_HAVE_PUBLISH
+#include "gui/publish_panel.h"
+#endif
 #include "record/recorder.h"
 #include "record/trend_model.h"
 
@@ -110,6 +113,10 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   layout->addLayout(top);
   layout->addWidget(chart_view_, 1);
   layout->addLayout(bottom);
+#ifdef ZVK_HAVE_PUBLISH
+  publish_ = new PublishPanel(this);
+  layout->addWidget(publish_);
+#endif
 
   auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
   connect(log_key, &QShortcut::activated, this, &TrendWindowView::logRequested);
@@ -131,6 +138,19 @@ TrendWindowView::~TrendWindowView() {
 
 void TrendWindowView::OnLogRequested(std::function<void()> action) {
   connect(this, &TrendWindowView::logRequested, this, std::move(action));
+}
+
+void TrendWindowView::WatchModule([[maybe_unused]] const App& app,
+                                  [[maybe_unused]] const MainForm& form) {
+#ifdef ZVK_HAVE_PUBLISH
+  publish_->Watch(app, form);
+#endif
+}
+
+void TrendWindowView::OnSample([[maybe_unused]] const Sample& sample) {
+#ifdef ZVK_HAVE_PUBLISH
+  publish_->Submit(sample);
+#endif
 }
 
 void TrendWindowView::showEvent(QShowEvent* e) {

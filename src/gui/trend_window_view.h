@@ -26,6 +26,8 @@ class TrendModel;
 
 namespace zvk::gui {
 
+class PublishPanel;
+
 // Asks for a file to write: the caption, the filter, and whether an existing file is to be
 // continued (no question about replacing it). Empty when the user cancelled.
 using SaveFileChooser =
@@ -45,12 +47,16 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   // until it is shown.
   void Refresh() override;
   void OnLogRequested(std::function<void()> action) override;
+  void WatchModule(const App& app, const MainForm& form) override;
+  void OnSample(const Sample& sample) override;
 
   // The file dialog and the error box; tests put their own here.
   SaveFileChooser choose_file;
   ErrorReporter show_error;
 
   QChart* chart() const { return chart_; }
+  // "Publish…" and its state; null in a build without the MQTT client.
+  PublishPanel* publish_panel() const { return publish_; }
 
  signals:
   void logRequested();
@@ -77,6 +83,7 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   QValueAxis* value_axis_ = nullptr;
   QPushButton* record_ = nullptr;
   QLabel* record_status_ = nullptr;
+  PublishPanel* publish_ = nullptr;
 };
 
 }  // namespace zvk::gui

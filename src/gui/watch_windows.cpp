@@ -24,7 +24,10 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
       make_trend_(std::move(make_trend)),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
         trend.Add(sample);
-        if (trend_view_) trend_view_->Refresh();
+        if (trend_view_) {
+          trend_view_->OnSample(sample);
+          trend_view_->Refresh();
+        }
       }) {
   window_.show_trend_window = [this] { ShowTrend(); };
   app_.on_log = [this](const std::string& line) {
@@ -47,6 +50,7 @@ TrendWindow* WatchWindows::trend_view() {
       return nullptr;
     }
     trend_view_->OnLogRequested([this] { ShowLog(); });
+    trend_view_->WatchModule(app_, window_.form);
   }
   return trend_view_.get();
 }

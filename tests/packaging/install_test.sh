@@ -17,6 +17,7 @@ expected="usr/bin/zvk
 usr/bin/zvk-analog
 usr/bin/zvk-sim
 usr/lib/zvk-analog/libzvk-analog-trend.so
+usr/lib/zvk-analog/zvk-publish
 usr/share/applications/zvk-analog.desktop
 usr/share/icons/hicolor/scalable/apps/zvk-analog.svg"
 installed=$(cd "$stage" && find . -type f -o -type l | sed 's|^\./||' | sort)
@@ -27,6 +28,9 @@ for program in zvk zvk-analog zvk-sim; do
   [[ -x $stage/usr/bin/$program ]] || fail "$program is not executable"
 done
 "$stage/usr/bin/zvk" --help | grep -q '^ *log ' || fail "the installed zvk does not run or lacks log"
+# zvk hands `publish` to its gateway program in the library folder.
+publish_says=$("$stage/usr/bin/zvk" publish --broker http://127.0.0.1 2>&1 || true)
+grep -q 'the broker is mqtt://HOST' <<<"$publish_says" || fail "the installed zvk does not find zvk-publish"
 "$stage/usr/bin/zvk-sim" --help >/dev/null || fail "the installed zvk-sim does not run"
 QT_QPA_PLATFORM=offscreen "$stage/usr/bin/zvk-analog" --help >/dev/null ||
   fail "the installed zvk-analog does not run"

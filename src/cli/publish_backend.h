@@ -1,0 +1,41 @@
+// `zvk publish` as the command table knows it, and the gateway that runs it. The gateway needs
+// the MQTT client library, which the statically linked zvk does not carry: it runs in
+// zvk-publish (see main.cpp), and a build without the library has no gateway at all.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace zvk::cli {
+
+class Session;
+
+struct PublishArguments {
+  std::string broker;
+  std::string topic_prefix = "zvk";
+  std::string interval_text = "3.1";
+  double interval = 3.1;
+  std::optional<std::string> count_text;
+  std::optional<long long> count;  // stop after this many polls
+  std::string client_id;
+  std::string username;
+  std::optional<std::string> password_file;
+  std::string cafile;
+  bool discovery = false;
+  std::string queue_text = "10000";
+  std::size_t queue = 10000;  // polls kept while the broker is away
+};
+
+class PublishBackend {
+ public:
+  virtual ~PublishBackend() = default;
+  // Checks of the arguments only the gateway knows (the broker URL); throws usage errors.
+  virtual void CheckArguments(const PublishArguments& args) = 0;
+  virtual void Run(Session& session, const PublishArguments& args) = 0;
+};
+
+// The environment variable the broker password is read from when no --password-file is given.
+inline constexpr const char* kPasswordVariable = "ZVK_MQTT_PASSWORD";
+
+}  // namespace zvk::cli

@@ -1,0 +1,97 @@
+// `zvk publish`: its arguments and their checks; the gateway itself is the PublishBackend.
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/cli_error.h"
+#include "cli/command.h"
+#include "cli/publish_backend.h"
+#include "cli/session.h"
+
+namespace zvk::cli {
+
+namespace {
+
+constexpr double kLongestInterval = 24 * 3600.0;
+constexpr long long kLargestQueue = 10'000'000;
+
+class PublishCommand final : public Command {
+ public:
+  void Define(CLI::App& sub) override {
+    sub.add_option("--broker", a_.broker,
+                   "mqtt://HOST[:PORT] (1883), or mqtts://HOST[:PORT] "
+                   "(8883) for TLS")
+        ->required();
+    sub.add_option("--topic-prefix", a_.topic_prefix,
+                   "First topic level: readings go to PREFIX/MODULE/CHANNEL")
+        ->capture_default_str();
+    sub.add_option("--interval", a_.interval_text, "Seconds from the start of one poll to the next")
+        ->type_name("FLOAT")
+        ->capture_default_str();
+    sub.add_option("--count", a_.count_text, "Stop after this many polls")->type_name("INT");
+    sub.add_option("--client-id", a_.client_id,
+                   "The gateway's MQTT client id (default zvk-MODULE)");
+    sub.add_option("--username", a_.username, "User name at the broker");
+    sub.add_option("--password-file", a_.password_file,
+                   std::string("File whose first line is the broker password (default: the "
+                               "environment variable ") +
+                       kPasswordVariable + ")");
+    sub.add_option("--cafile", a_.cafile, "CA certificates for mqtts:// (default: the system's)");
+    sub.add_flag("--discovery", a_.discovery,
+                 "Publish the home-automation discovery configuration of each channel");
+    sub.add_option("--queue", a_.queue_text,
+                   "Polls kept while the broker is away; when full, the oldest is dropped")
+        ->type_name("INT")
+        ->capture_default_str();
+    sub.footer(
+        "Runs until SIGINT (Ctrl+C) or SIGTERM (or --count polls): what is queued is sent, the "
+        "module's status topic set to offline, and the connection closed.");
+  }
+
+  void Attach(CliEnv& env) override { backend_ = env.publish; }
+
+  void CheckArguments() override {
+    a_.interval = ParseDecimal(a_.interval_text, "publish: --interval");
+    if (a_.interval < 0 || a_.interval > kLongestInterval)
+      throw UsageError("publish: --interval must be 0 to 86400 seconds, not " + a_.interval_text);
+    if (a_.count_text) {
+      a_.count = ParseWholeNumber(*a_.count_text, "publish: --count");
+      if (*a_.count < 1)
+        throw UsageError("publish: --count must be 1 or more, not " + *a_.count_text);
+    }
+    const long long queue = ParseWholeNumber(a_.queue_text, "publish: --queue");
+    if (queue < 1 || queue > kLargestQueue)
+      throw UsageError("publish: --queue must be 1 to 10000000 polls, not " + a_.queue_text);
+    a_.queue = static_cast<std::size_t>(queue);
+    if (a_.topic_prefix.empty() || a_.topic_prefix.find_first_of("+#") != std::string::npos ||
+        a_.topic_prefix.front() == '/' || a_.topic_prefix.back() == '/')
+      throw UsageError(
+          "publish: --topic-prefix must be a topic without + or # and without a "
+          "leading or trailing /, not '" +
+          a_.topic_prefix + "'");
+    if (!a_.cafile.empty() && a_.broker.rfind("mqtts://", 0) != 0)
+      throw UsageError("publish: --cafile needs an mqtts:// broker");
+    if (!backend_)
+      throw Failed(
+          "publish is not available in this build (it was built without the MQTT "
+          "client library)");
+    backend_->CheckArguments(a_);
+  }
+
+  void Run(Session& s) override { backend_->Run(s, a_); }
+
+ private:
+  PublishArguments a_;
+  PublishBackend* backend_ = nullptr;
+};
+
+}  // namespace
+
+void AddPublishCommand(std::vector<CommandEntry>& table) {
+  table.push_back({"publish", "Monitoring",
+                   "Publish every poll to an MQTT broker, through dropouts of the module and "
+                   "the broker, until stopped",
+                   true, false, [] { return std::unique_ptr<Command>(new PublishCommand); }});
+}
+
+}  // namespace zvk::cli

@@ -1,0 +1,28 @@
+// zvk-publish: zvk with the MQTT gateway of `zvk publish`, which the statically linked zvk hands
+// that command to (it cannot carry the shared MQTT client library).
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "cli/live_status.h"
+#include "cli/mqtt_publish.h"
+#include "cli/terminal.h"
+#include "cli/zvk_cli.h"
+#include "link/tcp.h"
+
+int main(int argc, char** argv) {
+  zvk::SystemNetwork network;
+  zvk::cli::MqttPublish gateway;
+  zvk::cli::CliEnv env{network};
+  env.publish = &gateway;
+  if (zvk::cli::StdinIsTerminal()) {
+    env.read_answer = []() -> std::optional<std::string> {
+      std::string line;
+      if (!std::getline(std::cin, line)) return std::nullopt;
+      return line;
+    };
+  }
+  env.status_columns = zvk::cli::StderrTerminalColumns();
+  env.progress_terminal = env.status_columns > 0;
+  return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
+}

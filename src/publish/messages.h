@@ -1,0 +1,92 @@
+// What the gateway publishes for one module: its topics, one retained JSON message per channel
+// and poll, its status, and the discovery configuration of its sensors.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record/sample.h"
+
+namespace zvk {
+struct App;
+struct MainForm;
+}  // namespace zvk
+
+namespace zvk::publish {
+
+// States of a channel besides the window's own texts ("Disable", "Over Range", "Under Range").
+inline constexpr const char* kStateOk = "OK";
+// A poll that brought no values: the channel is published with this state and no value.
+inline constexpr const char* kStateNoReading = "No Reading";
+inline constexpr const char* kOnline = "online";
+inline constexpr const char* kOffline = "offline";
+
+struct ModuleIdentity {
+  std::string id;        // the topic level of the module: its MAC, 12 lower-case hex digits
+  std::string model;     // "zVK-KM3"
+  std::string name;      // what a person calls it: its location, else model and MAC
+  std::string firmware;  // as the status bar shows it
+};
+
+// The identity of the module the main window identified.
+ModuleIdentity IdentityOf(const App& app, const MainForm& form);
+
+struct Message {
+  std::string topic;
+  std::string payload;
+  bool retain = true;
+};
+
+// One channel of one poll, from the text the window shows: "1.2346V" is 1.2346 in V, state OK;
+// "Over Range" has no value and that state.
+struct ChannelReading {
+  std::string channel;
+  std::optional<double> value;
+  std::string unit;  // "V", "°C", "°F"
+  std::string state;
+};
+// `last_unit` is the unit of a text that carries none ("Disable"); empty: the channel's kind.
+ChannelReading ReadChannel(const std::string& channel, const std::string& shown,
+                           const std::string& last_unit = "");
+
+class Topics {
+ public:
+  Topics(std::string prefix, std::string module_id);
+  std::string Channel(const std::string& channel) const;  // PREFIX/MODULE/CHANNEL
+  std::string Status() const;                             // PREFIX/MODULE/status
+ private:
+  std::string base_;
+};
+
+// The payload of a channel message: {"value":1.2346,"unit":"V","time":"…","state":"OK"}, with
+// `time` as the readings CSV writes it (LocalTimestamp); "value" is null whenever the channel
+// shows no number.
+std::string ReadingPayload(const ChannelReading& reading, const std::string& time);
+
+// Turns samples into channel messages, remembering the channels and units of the last readings
+// so that a gap is published for each of them as a state.
+class ReadingMessages {
+ public:
+  explicit ReadingMessages(Topics topics) : topics_(std::move(topics)) {}
+  // The messages of one sample; none for a pause, or for a gap before any readings.
+  std::vector<Message> For(const Sample& sample);
+  // The channels of the last readings and their units, in the window's order.
+  const std::vector<std::string>& channels() const { return channels_; }
+  const std::map<std::string, std::string>& units() const { return units_; }
+
+ private:
+  Topics topics_;
+  std::vector<std::string> channels_;
+  std::map<std::string, std::string> units_;
+};
+
+// The retained configuration messages of the home-automation discovery format for each channel
+// as a sensor (device class temperature or voltage, unit, state topic, availability topic).
+std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, const Topics& topics,
+                                       const ModuleIdentity& module,
+                                       const std::vector<std::string>& channels,
+                                       const std::map<std::string, std::string>& units);
+
+}  // namespace zvk::publish

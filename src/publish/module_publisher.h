@@ -1,0 +1,129 @@
+// One module's connection to the broker: its client (with the last will "offline" on the
+// module's status topic), its queue of readings, and its status, published while the broker is
+// reachable and kept in order while it is not. libmosquitto's own network thread reads and
+// writes the connection and reconnects with a growing back-off; the caller's thread only
+// queues readings and reads the counters, so it never waits on the broker.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "publish/broker_url.h"
+#include "publish/messages.h"
+#include "publish/outbox.h"
+
+struct mosquitto;
+
+namespace zvk::publish {
+
+struct PublishSettings {
+  BrokerAddress broker;
+  std::string cafile;  // mqtts: the CA certificates; empty: the system's
+  std::string username;
+  std::optional<std::string> password;
+  std::string client_id;  // empty: "zvk-" and the module's id
+  std::string topic_prefix = "zvk";
+  bool discovery = false;
+  std::string discovery_prefix = "homeassistant";
+  std::size_t queue_polls = 10000;
+  int keepalive_seconds = 30;
+  int reconnect_max_seconds = 30;  // the back-off doubles from 1 s up to this
+};
+
+// The broker could not be reached, or refused the client; `refused` when it answered and said
+// no (credentials, client id), which trying again would not change.
+class PublishError : public std::runtime_error {
+ public:
+  PublishError(const std::string& what, bool refused)
+      : std::runtime_error(what), refused_(refused) {}
+  bool refused() const { return refused_; }
+
+ private:
+  bool refused_;
+};
+
+struct PublisherStatus {
+  bool connected = false;
+  bool refused = false;    // the broker refused a reconnection; the publisher gave up
+  std::size_t queued = 0;  // channel messages not yet acknowledged by the broker
+  std::size_t queued_polls = 0;
+  std::size_t dropped_polls = 0;  // polls dropped from a full queue
+  std::size_t published = 0;      // channel messages the broker acknowledged
+  std::size_t reconnects = 0;
+  std::string last_error;  // why the broker was last lost or refused; empty while all is well
+};
+
+class ModulePublisher {
+ public:
+  ModulePublisher(PublishSettings settings, ModuleIdentity module);
+  ~ModulePublisher();
+  ModulePublisher(const ModulePublisher&) = delete;
+  ModulePublisher& operator=(const ModulePublisher&) = delete;
+
+  // Connects and waits up to `timeout` for the broker to accept; then keeps the connection up on
+  // libmosquitto's thread. Throws PublishError when it cannot connect or is refused.
+  void Connect(std::chrono::milliseconds timeout);
+  // Queues the sample's channel messages and publishes them when connected; a readings sample
+  // sets the module "online", a gap "offline".
+  void Submit(const Sample& sample);
+  PublisherStatus Status() const;
+  // Called on the network thread whenever the status changed (connected, sent, dropped); a
+  // front end hands it on to its own thread.
+  void OnChange(std::function<void()> notify);
+  // Waits until every reading queued so far is acknowledged, or `deadline` passes; true when
+  // nothing is left. Publishing goes on meanwhile.
+  bool WaitDelivered(std::chrono::steady_clock::time_point deadline);
+  // Publishes "offline", waits until every queued message is acknowledged or `deadline` passes,
+  // and disconnects cleanly. True when nothing was left undelivered.
+  bool Finish(std::chrono::steady_clock::time_point deadline);
+
+  const ModuleIdentity& module() const { return module_; }
+  const Topics& topics() const { return topics_; }
+
+ private:
+  static void HandleConnect(mosquitto*, void* self, int rc);
+  static void HandleDisconnect(mosquitto*, void* self, int rc);
+  static void HandlePublish(mosquitto*, void* self, int mid);
+  static void HandleLog(mosquitto*, void* self, int level, const char* text);
+  void Connected(int rc);
+  void Disconnected(int rc);
+  void Acknowledged(int mid);
+  // Hands queued messages to the client while connected; the caller holds mutex_.
+  void FlushLocked();
+  void PublishCurrentLocked(const Message& message);
+  void Notify();
+
+  PublishSettings settings_;
+  ModuleIdentity module_;
+  Topics topics_;
+  ReadingMessages readings_;
+  mosquitto* client_ = nullptr;
+  bool loop_running_ = false;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Outbox outbox_;
+  std::set<int> in_flight_;  // message ids handed over and not yet acknowledged
+  std::set<int> readings_in_flight_;
+  bool connected_ = false;
+  bool finishing_ = false;
+  std::optional<int> connack_;  // the broker's answer to the latest connection
+  bool closed_before_answer_ = false;
+  bool module_online_ = false;
+  bool module_known_ = false;
+  std::vector<std::string> announced_channels_;
+  std::map<std::string, std::string> announced_units_;
+  PublisherStatus status_;
+  std::function<void()> notify_;
+};
+
+}  // namespace zvk::publish

@@ -1,0 +1,91 @@
+// A real Mosquitto broker for the tests, started on a free loopback port (bound to 127.0.0.1
+// only) with a configuration written for the test, and a real subscriber that records every
+// message it receives.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace zvk::test {
+
+// The broker program; none when it is not installed.
+std::optional<std::filesystem::path> MosquittoProgram();
+
+class Broker {
+ public:
+  struct Options {
+    bool persistence = false;  // keeps sessions and queued messages across a restart
+    std::string user;          // non-empty: only this user with this password is let in
+    std::string password;
+    bool tls = false;  // a certificate for 127.0.0.1 from a CA of the test's own, ca.pem
+  };
+  Broker(std::filesystem::path dir, Options options);
+  ~Broker();
+  // Starts the broker and waits until it accepts connections; the port stays the same across
+  // restarts.
+  void Start();
+  // Stops it as a service manager would (SIGTERM), waiting for it to end.
+  void Stop();
+  std::uint16_t port() const { return port_; }
+  std::string url() const {
+    return (tls_ ? "mqtts://127.0.0.1:" : "mqtt://127.0.0.1:") + std::to_string(port_);
+  }
+  // The CA that signed the broker's certificate (tls only).
+  std::filesystem::path ca_file() const { return dir_ / "ca.pem"; }
+
+ private:
+  std::filesystem::path dir_;
+  std::uint16_t port_ = 0;
+  bool tls_ = false;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+struct Received {
+  std::string topic;
+  std::string payload;
+  bool retain = false;
+};
+
+class Subscriber {
+ public:
+  // Subscribes to `filter` at QoS 1. `session` non-empty: a persistent session with that client
+  // id, so messages published while it is away are kept for it by the broker.
+  Subscriber(std::uint16_t port, const std::string& filter, const std::string& session = "");
+  ~Subscriber();
+  Subscriber(const Subscriber&) = delete;
+  Subscriber& operator=(const Subscriber&) = delete;
+
+  std::vector<Received> Messages() const;
+  std::vector<Received> On(const std::string& topic) const;
+  // Waits until `done` holds for what was received, at most `limit`.
+  bool WaitFor(const std::function<bool(const std::vector<Received>&)>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+  bool subscribed() const;
+
+ private:
+  static void HandleConnect(mosquitto*, void* self, int rc);
+  static void HandleSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
+  static void HandleMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+  mosquitto* client_ = nullptr;
+  std::string filter_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<Received> received_;
+  bool subscribed_ = false;
+};
+
+}  // namespace zvk::test

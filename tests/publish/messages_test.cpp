@@ -1,0 +1,207 @@
+// What the gateway publishes, without a broker: broker URLs, channel payloads from the window's
+// texts, gaps, the queue's drop rule and the discovery configuration.
+#include "publish/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "publish/broker_url.h"
+#include "publish/outbox.h"
+#include "record/timestamp.h"
+
+namespace zvk::publish {
+namespace {
+
+using nlohmann::json;
+using std::chrono::seconds;
+
+const TimePoint kT0 = TimePoint(seconds(1'790'000'000));
+
+TEST(publishBrokerUrl, AcceptsTheBrokerForms) {
+  struct Case {
+    const char* url;
+    bool tls;
+    const char* host;
+    std::uint16_t port;
+  };
+  for (const Case& c :
+       {Case{"mqtt://127.0.0.1", false, "127.0.0.1", 1883},
+        Case{"mqtt://broker.plant-7.lan:1884", false, "broker.plant-7.lan", 1884},
+        Case{"mqtts://broker.lan", true, "broker.lan", 8883},
+        Case{"mqtts://10.0.0.5:8884/", true, "10.0.0.5", 8884},
+        Case{"mqtt://[::1]:1885", false, "::1", 1885}, Case{"mqtt://[::1]", false, "::1", 1883}}) {
+    SCOPED_TRACE(c.url);
+    const BrokerAddress a = ParseBrokerUrl(c.url);
+    EXPECT_EQ(a.tls, c.tls);
+    EXPECT_EQ(a.host, c.host);
+    EXPECT_EQ(a.port, c.port);
+  }
+}
+
+TEST(publishBrokerUrl, RefusesWhatNamesNoBroker) {
+  for (const char* url :
+       {"", "127.0.0.1:1883", "http://broker", "mqtt://", "mqtt://:1883",
+        "mqtt://broker:", "mqtt://broker:0", "mqtt://broker:65536", "mqtt://broker:18x3",
+        "mqtt://broker:-1", "mqtt://broker/topic", "mqtt://user:pw@broker", "mqtt://bro ker",
+        "mqtt://[::1", "mqtt://[::1]x", "mqtt://[]:1883", "MQTT://broker"}) {
+    SCOPED_TRACE(url);
+    EXPECT_THROW(ParseBrokerUrl(url), BrokerUrlError);
+  }
+}
+
+TEST(publishChannel, ValuesUnitsAndStatesFromTheWindowsTexts) {
+  struct Case {
+    const char* channel;
+    const char* shown;
+    const char* last_unit;
+    std::optional<double> value;
+    const char* unit;
+    const char* state;
+  };
+  for (const Case& c : {
+           Case{"AI0", "1.2346V", "", 1.2346, "V", "OK"},
+           Case{"AI4", "-7.5171V", "", -7.5171, "V", "OK"},
+           Case{"AI1", "Range?", "", std::nullopt, "V", "Range?"},
+           Case{"TH0", "24.9\u2103", "", 24.9, "\u00B0C", "OK"},
+           Case{"TH1", "-0.5\u2103", "", -0.5, "\u00B0C", "OK"},
+           Case{"TH5", "77.7\u2109", "", 77.7, "\u00B0F", "OK"},
+           Case{"TH7", "Disable", "", std::nullopt, "\u00B0C", "Disable"},
+           Case{"TH2", "Over Range", "\u00B0F", std::nullopt, "\u00B0F", "Over Range"},
+           Case{"TH3", "Under Range", "", std::nullopt, "\u00B0C", "Under Range"},
+           // A sign without a number is no value.
+           Case{"AI2", "V", "", std::nullopt, "V", "V"},
+       }) {
+    SCOPED_TRACE(c.shown);
+    const ChannelReading r = ReadChannel(c.channel, c.shown, c.last_unit);
+    EXPECT_EQ(r.value, c.value);
+    EXPECT_EQ(r.unit, c.unit);
+    EXPECT_EQ(r.state, c.state);
+  }
+}
+
+TEST(publishChannel, PayloadIsJsonWithTheCsvTime) {
+  const json with_value =
+      json::parse(ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)));
+  EXPECT_EQ(
+      with_value,
+      (json{{"value", 1.2346}, {"unit", "V"}, {"time", LocalTimestamp(kT0)}, {"state", "OK"}}));
+  // The number goes out as the window shows it, not as a longer binary fraction.
+  EXPECT_NE(
+      ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)).find("\"value\":1.2346,"),
+      std::string::npos);
+  const json without =
+      json::parse(ReadingPayload(ReadChannel("TH3", "Over Range"), LocalTimestamp(kT0)));
+  EXPECT_TRUE(without.at("value").is_null());
+  EXPECT_EQ(without.at("state"), "Over Range");
+}
+
+Sample Readings(TimePoint t, std::vector<std::string> names, std::vector<std::string> texts) {
+  return Sample{t, SampleKind::Readings, std::move(names), std::move(texts)};
+}
+
+TEST(publishReadings, GapsArePublishedAsStatesOfTheLastChannels) {
+  ReadingMessages messages(Topics("plant/zvk", "025a51360001"));
+  EXPECT_TRUE(messages.For(Sample{kT0, SampleKind::Gap, {}, {}}).empty())
+      << "no channels are known before the first readings";
+
+  const auto first = messages.For(Readings(kT0, {"TH0", "TH1"}, {"77.7\u2109", "Disable"}));
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first[0].topic, "plant/zvk/025a51360001/TH0");
+  EXPECT_TRUE(first[0].retain);
+  EXPECT_EQ(json::parse(first[1].payload).at("unit"), "\u00B0C");
+
+  EXPECT_TRUE(messages.For(Sample{kT0 + seconds(3), SampleKind::Pause, {}, {}}).empty());
+
+  const auto gap = messages.For(Sample{kT0 + seconds(6), SampleKind::Gap, {}, {}});
+  ASSERT_EQ(gap.size(), 2u);
+  for (std::size_t i = 0; i < gap.size(); ++i) {
+    const json p = json::parse(gap[i].payload);
+    EXPECT_EQ(gap[i].topic, std::string("plant/zvk/025a51360001/TH") + std::to_string(i));
+    EXPECT_TRUE(p.at("value").is_null()) << "a gap is never a made-up value";
+    EXPECT_EQ(p.at("state"), kStateNoReading);
+    EXPECT_EQ(p.at("time"), LocalTimestamp(kT0 + seconds(6)));
+  }
+  EXPECT_EQ(json::parse(gap[0].payload).at("unit"), "\u00B0F") << "the channel's last unit";
+
+  // Another model at the address: its channels from then on.
+  const auto other = messages.For(Readings(kT0 + seconds(9), {"AI0"}, {"0.5000V"}));
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(messages.For(Sample{kT0 + seconds(12), SampleKind::Gap, {}, {}}).size(), 1u);
+}
+
+std::vector<Message> Poll(int n, std::size_t channels = 2) {
+  std::vector<Message> poll;
+  for (std::size_t ch = 0; ch < channels; ++ch)
+    poll.push_back({"t/" + std::to_string(ch), std::to_string(n), true});
+  return poll;
+}
+
+std::vector<std::string> Drain(Outbox& box) {
+  std::vector<std::string> taken;
+  while (const Message* m = box.Front()) {
+    taken.push_back(m->topic + "=" + m->payload);
+    box.Pop();
+  }
+  return taken;
+}
+
+TEST(publishOutbox, KeepsOrderAndDropsTheOldestPollWhenFull) {
+  Outbox box(3);
+  for (int n = 1; n <= 5; ++n) box.Push(Poll(n));
+  EXPECT_EQ(box.polls(), 3u);
+  EXPECT_EQ(box.dropped_polls(), 2u);
+  EXPECT_EQ(box.dropped_messages(), 4u);
+  EXPECT_EQ(Drain(box),
+            (std::vector<std::string>{"t/0=3", "t/1=3", "t/0=4", "t/1=4", "t/0=5", "t/1=5"}));
+  EXPECT_TRUE(box.empty());
+}
+
+TEST(publishOutbox, APartlyHandedPollIsDroppedByItsRemainder) {
+  Outbox box(2);
+  box.Push(Poll(1, 3));
+  box.Push(Poll(2, 3));
+  box.Pop();  // t/0=1 went to the broker
+  EXPECT_EQ(box.messages(), 5u);
+  box.Push(Poll(3, 3));
+  EXPECT_EQ(box.dropped_polls(), 1u);
+  EXPECT_EQ(box.dropped_messages(), 2u);
+  EXPECT_EQ(Drain(box).front(), "t/0=2");
+  box.Push({});
+  EXPECT_TRUE(box.empty()) << "a poll without messages takes no place";
+}
+
+TEST(publishDiscovery, OneSensorConfigPerChannel) {
+  const Topics topics("zvk", "025a51360001");
+  const ModuleIdentity module{"025a51360001", "zVK-QN6", "Lab bench 1", "V01.12"};
+  const auto configs = DiscoveryMessages("homeassistant", topics, module, {"TH0", "TH5", "AI0"},
+                                         {{"TH0", "\u00B0C"}, {"TH5", "\u00B0F"}, {"AI0", "V"}});
+  ASSERT_EQ(configs.size(), 3u);
+  struct Expected {
+    const char* topic;
+    const char* unit;
+    const char* device_class;
+  };
+  const Expected expected[] = {
+      {"homeassistant/sensor/zvk_025a51360001/TH0/config", "\u00B0C", "temperature"},
+      {"homeassistant/sensor/zvk_025a51360001/TH5/config", "\u00B0F", "temperature"},
+      {"homeassistant/sensor/zvk_025a51360001/AI0/config", "V", "voltage"}};
+  for (std::size_t i = 0; i < configs.size(); ++i) {
+    SCOPED_TRACE(expected[i].topic);
+    EXPECT_EQ(configs[i].topic, expected[i].topic);
+    EXPECT_TRUE(configs[i].retain);
+    const json c = json::parse(configs[i].payload);
+    EXPECT_EQ(c.at("unit_of_measurement"), expected[i].unit);
+    EXPECT_EQ(c.at("device_class"), expected[i].device_class);
+    EXPECT_EQ(c.at("state_topic"), topics.Channel(c.at("name")));
+    EXPECT_EQ(c.at("availability_topic"), "zvk/025a51360001/status");
+    EXPECT_EQ(c.at("payload_available"), "online");
+    EXPECT_EQ(c.at("payload_not_available"), "offline");
+    EXPECT_EQ(c.at("unique_id"), "zvk_025a51360001_" + c.at("name").get<std::string>());
+    EXPECT_EQ(c.at("device").at("name"), "Lab bench 1");
+    EXPECT_EQ(c.at("device").at("identifiers"), json::array({"zvk_025a51360001"}));
+  }
+}
+
+}  // namespace
+}  // namespace zvk::publish
