@@ -101,9 +101,10 @@ void MqttPublish::RunGateway(const std::vector<Session*>& sessions, const Publis
   settings.discovery = args.discovery;
   settings.queue_polls = args.queue;
 
-  LiveStatus status(err, first.options().verbose ? 0 : first.status_columns());
-  std::vector<std::unique_ptr<Feed>> feeds;
   const bool several = sessions.size() > 1;
+  // Several modules tell their lines one after another, each under its name: no line to rewrite.
+  LiveStatus status(err, first.options().verbose || several ? 0 : first.status_columns());
+  std::vector<std::unique_ptr<Feed>> feeds;
   for (Session* s : sessions) {
     publish::ModuleIdentity module = publish::IdentityOf(s->app(), s->window().form);
     // The MAC names the module's topics; without it there is no stable name to publish under.

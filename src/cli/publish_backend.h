@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zvk::cli {
 
@@ -33,6 +34,8 @@ class PublishBackend {
   // Checks of the arguments only the gateway knows (the broker URL); throws usage errors.
   virtual void CheckArguments(const PublishArguments& args) = 0;
   virtual void Run(Session& session, const PublishArguments& args) = 0;
+  // The gateway over several identified modules, each with its own run, client and status topic.
+  virtual void RunMany(const std::vector<Session*>& sessions, const PublishArguments& args) = 0;
 };
 
 // The environment variable the broker password is read from when no --password-file is given.

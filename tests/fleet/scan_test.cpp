@@ -46,6 +46,8 @@ class OpenSocketCounter final : public Network {
     bool WriteAll(const std::uint8_t* d, std::size_t n) override { return inner_->WriteAll(d, n); }
     IoStatus WaitReadable(int t) override { return inner_->WaitReadable(t); }
     long ReadSome(std::uint8_t* o, std::size_t c) override { return inner_->ReadSome(o, c); }
+    bool ShutdownWrite() override { return inner_->ShutdownWrite(); }
+    IoStatus WaitPeerClose(int t) override { return inner_->WaitPeerClose(t); }
     void Close() override {
       if (!closed_) --counter_.open;
       closed_ = true;

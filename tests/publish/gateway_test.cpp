@@ -441,6 +441,33 @@ TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsStatusAndClient) {
   EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI4").size(), 2u);
 }
 
+TEST_F(publishGateway, AnInventoryPublishesEveryModuleThatAnswersAndFailsForTheOthers) {
+  StartModule(sim::Model::Qn6);
+  sim::Options km3_options;
+  km3_options.model = sim::Model::Km3;
+  sim::Simulator km3(km3_options);
+  km3.Start();
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+
+  const std::string qn6_at = "127.0.0.1:" + std::to_string(sim->Port());
+  const std::string km3_at = "127.0.0.1:" + std::to_string(km3.Port());
+  const Result r =
+      Run({"--host", qn6_at, "--host", km3_at, "--host", "127.0.0.1:1", "--skip-wifi-check",
+           "publish", "--broker", broker->url(), "--count", "2", "--interval", "0"});
+  km3.Stop();
+  // The silent module is said once, under its name, and fails the run; the others published.
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("127.0.0.1:1: zvk: left out of the gateway: "), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << r.err;
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) {
+    return CountOn(all, "zvk/" + kQn6 + "/status") == 2 &&
+           CountOn(all, "zvk/" + kKm3 + "/status") == 2;
+  }));
+  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH0").size(), 2u);
+  EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI0").size(), 2u);
+}
+
 TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
   StartModule(sim::Model::Km3);
   StartBroker({.tls = true});
