@@ -14,6 +14,7 @@
 #include "link/exchange.h"
 #include "state/app.h"
 #include "util/byte_order.h"
+#include "util/file_path.h"
 
 namespace zvk {
 
@@ -47,8 +48,14 @@ ImageFile OpenImageFile(const std::string& path) {
     return std::move(image);
   };
   namespace fs = std::filesystem;
+  fs::path file;
+  try {
+    file = PathFromUtf8(path);
+  } catch (const std::exception& e) {  // a name that is no UTF-8 has no wide form on Windows
+    return refuse(e.what());
+  }
   std::error_code ec;
-  const fs::file_status status = fs::status(fs::path(path), ec);
+  const fs::file_status status = fs::status(file, ec);
   // Not every library reports a missing file as an error.
   if (status.type() == fs::file_type::not_found)
     return refuse(std::make_error_code(std::errc::no_such_file_or_directory).message());
@@ -56,9 +63,9 @@ ImageFile OpenImageFile(const std::string& path) {
   if (fs::is_directory(status)) return refuse("it is a folder");
   // A device or a pipe has no length to announce.
   if (!fs::is_regular_file(status)) return refuse("not a plain file");
-  image.file.reset(std::fopen(path.c_str(), "rb"));
+  image.file.reset(OpenFile(file, "rb"));
   if (!image.file) return refuse(std::generic_category().message(errno));
-  const std::uintmax_t size = fs::file_size(fs::path(path), ec);
+  const std::uintmax_t size = fs::file_size(file, ec);
   if (ec) return refuse(ec.message());
   check.opened = true;
   check.length = static_cast<std::size_t>(std::min<std::uintmax_t>(size, SIZE_MAX));

@@ -19,6 +19,7 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "state/app.h"
+#include "util/file_path.h"
 #include "util/message_text.h"
 
 namespace zvk::cli {
@@ -295,7 +296,7 @@ class WriteFileCommand final : public Command {
   void Run(Session& s) override {
     App& app = s.app();
     errno = 0;
-    std::ifstream in(local_, std::ios::binary | std::ios::ate);
+    std::ifstream in(PathFromUtf8(local_), std::ios::binary | std::ios::ate);
     // Quoted, with the reason: an empty or odd name still reads as a name.
     if (!in)
       throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " +

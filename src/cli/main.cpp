@@ -2,13 +2,17 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/live_status.h"
 #include "cli/terminal.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(const std::vector<std::string>& args) {
+  const zvk::cli::Utf8ConsoleOutput console;
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
   // Questions are asked only on a terminal; with none, a command that asks refuses.
@@ -21,5 +25,18 @@ int main(int argc, char** argv) {
   }
   env.status_columns = zvk::cli::StderrTerminalColumns();
   env.progress_terminal = env.status_columns > 0;
-  return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
+  return zvk::cli::RunZvk(args, std::cout, std::cerr, env);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide entry point (linked with -municode): the narrow argv is in the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+  return Run(zvk::cli::Utf8Arguments(argc, argv));
+}
+#else
+int main(int argc, char** argv) {
+  return Run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+}
+#endif
