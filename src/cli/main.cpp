@@ -1,4 +1,5 @@
 // zvk: the command-line front end. Builds the real seams and runs one command.
+#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -25,7 +26,12 @@ int Run(const std::vector<std::string>& args) {
   }
   env.status_columns = zvk::cli::StderrTerminalColumns();
   env.progress_terminal = env.status_columns > 0;
-  return zvk::cli::RunZvk(args, std::cout, std::cerr, env);
+  const int code = zvk::cli::RunZvk(args, std::cout, std::cerr, env);
+  // Everything out while the console still shows UTF-8.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  return code;
 }
 
 }  // namespace
