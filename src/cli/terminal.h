@@ -2,6 +2,7 @@
 // input, the text encoding of what is printed, and the command line as UTF-8.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,9 +11,12 @@ namespace zvk::cli {
 // A console or terminal, not merely a character device (on Windows NUL is one too).
 bool StdinIsTerminal();
 
-// While it lives, a console that standard output or error writes to shows UTF-8, the encoding of
-// every text the program prints (℃, ℉ and the module's 8-bit texts); the console's previous code
-// page is put back at the end. Redirected output and POSIX terminals are left alone.
+// While it lives, a console that std::cout or std::cerr writes to shows UTF-8, the encoding of
+// every text the program prints (℃, ℉ and the module's 8-bit texts): the console's output code
+// page is UTF-8 and the streams write their bytes to it directly, past the C runtime (which may
+// convert them from the ANSI code page on the way). The console's previous code page and the
+// streams' buffers are put back at the end. Redirected output and POSIX terminals are left
+// alone.
 class Utf8ConsoleOutput {
  public:
   Utf8ConsoleOutput();
@@ -21,7 +25,8 @@ class Utf8ConsoleOutput {
   Utf8ConsoleOutput& operator=(const Utf8ConsoleOutput&) = delete;
 
  private:
-  unsigned previous_ = 0;  // 0: nothing changed
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 #ifdef _WIN32
