@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
+#include <string_view>
 #else
 #include <unistd.h>
 #endif
@@ -31,8 +32,8 @@ bool StdinIsTerminal() {
 
 namespace {
 
-// The bytes of a stream written to a console handle as they are, each write ending on a whole
-// UTF-8 character.
+// The bytes of a stream written to a console handle as they are, a line at a time (a row of
+// `read` shows when it is printed), each write ending on a whole UTF-8 character.
 class ConsoleBuffer final : public std::streambuf {
  public:
   explicit ConsoleBuffer(HANDLE console) : console_(console) {}
@@ -42,12 +43,15 @@ class ConsoleBuffer final : public std::streambuf {
   int_type overflow(int_type c) override {
     if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? 0 : c;
     pending_ += traits_type::to_char_type(c);
-    if (pending_.size() >= kChunk) WriteWhole();
+    if (pending_.size() >= kChunk || c == '\n') WriteWhole();
     return c;
   }
   std::streamsize xsputn(const char* text, std::streamsize count) override {
     pending_.append(text, static_cast<std::size_t>(count));
-    if (pending_.size() >= kChunk) WriteWhole();
+    if (pending_.size() >= kChunk ||
+        std::string_view(text, static_cast<std::size_t>(count)).find('\n') !=
+            std::string_view::npos)
+      WriteWhole();
     return count;
   }
   int sync() override {
