@@ -11,7 +11,9 @@ set(CMAKE_CXX_COMPILER ${ZVK_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZVK_MINGW_TRIPLE}-windres)
 
 # Headers and libraries come from the MinGW-w64 tree only, never from the build machine's.
-set(CMAKE_FIND_ROOT_PATH /usr/${ZVK_MINGW_TRIPLE})
+# ZVK_MINGW_EXTRA_ROOT adds one more: a library built for the target elsewhere (the Qt of
+# scripts/build-windows-gui).
+set(CMAKE_FIND_ROOT_PATH /usr/${ZVK_MINGW_TRIPLE} ${ZVK_MINGW_EXTRA_ROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

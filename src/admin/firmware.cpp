@@ -13,6 +13,7 @@
 #include "link/exchange.h"
 #include "state/app.h"
 #include "util/byte_order.h"
+#include "util/file_path.h"
 
 namespace zvk {
 
@@ -47,7 +48,7 @@ ImageFile OpenImageFile(const std::string& path) {
   };
   const LocalFileCheck local = CheckLocalFile(path);
   if (local.error) return refuse(*local.error);
-  image.file.reset(std::fopen(path.c_str(), "rb"));
+  image.file.reset(OpenFile(PathFromUtf8(path), "rb"));
   if (!image.file) return refuse(std::generic_category().message(errno));
   check.opened = true;
   check.length = local.length;

@@ -5,13 +5,22 @@
 #include <filesystem>
 #include <system_error>
 
+#include "util/file_path.h"
+
 namespace zvk {
 
 LocalFileCheck CheckLocalFile(const std::string& path) {
   namespace fs = std::filesystem;
   LocalFileCheck check;
+  fs::path file;
+  try {
+    file = PathFromUtf8(path);
+  } catch (const std::exception& e) {  // a name that is no UTF-8 has no wide form on Windows
+    check.error = e.what();
+    return check;
+  }
   std::error_code ec;
-  const fs::file_status status = fs::status(fs::path(path), ec);
+  const fs::file_status status = fs::status(file, ec);
   // Not every library reports a missing file as an error.
   if (status.type() == fs::file_type::not_found) {
     check.error = std::make_error_code(std::errc::no_such_file_or_directory).message();
@@ -38,7 +47,7 @@ LocalFileCheck CheckLocalFile(const std::string& path) {
       check.error = "not a plain file";
       return check;
   }
-  const std::uintmax_t size = fs::file_size(fs::path(path), ec);
+  const std::uintmax_t size = fs::file_size(file, ec);
   if (ec) {
     check.error = ec.message();
     return check;

@@ -21,6 +21,7 @@
 #include "cli/session.h"
 #include "link/acknowledgement.h"
 #include "state/app.h"
+#include "util/file_path.h"
 #include "util/message_text.h"
 
 namespace zvk::cli {
@@ -302,7 +303,7 @@ class WriteFileCommand final : public Command {
       throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " + *local.error +
                    "; nothing sent");
     errno = 0;
-    std::ifstream in(local_, std::ios::binary | std::ios::ate);
+    std::ifstream in(PathFromUtf8(local_), std::ios::binary | std::ios::ate);
     // Quoted, with the reason: an empty or odd name still reads as a name.
     if (!in)
       throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " +

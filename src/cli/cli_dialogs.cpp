@@ -33,8 +33,15 @@ MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& 
     out_ << "[y/N] " << std::flush;
     answer = read_answer_();
   }
-  if (!answer) {
+  if (!read_answer_) {
     unanswered_question_ = true;
+    return MsgResult::No;
+  }
+  if (!answer) {
+    // The person ended the input (Ctrl-D, Ctrl-Z) instead of answering: a No like any other,
+    // said on the line the question left open.
+    out_ << "end of input: No\n" << std::flush;
+    ++declined_;
     return MsgResult::No;
   }
   if (IsYes(*answer)) return MsgResult::Yes;

@@ -41,7 +41,7 @@ class CliDialogs final : public Dialogs {
   const std::vector<std::string>& errors() const { return errors_; }
   // A question came with neither --yes nor a terminal to ask on; it was answered No.
   bool unanswered_question() const { return unanswered_question_; }
-  // How many questions were answered No on the terminal.
+  // How many questions were answered No on the terminal (the end of its input counts as No).
   int declined() const { return declined_; }
   // The text of the last box shown.
   const std::string& last_text() const { return last_text_; }

@@ -1,7 +1,6 @@
 #include "cli/live_status.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <sys/ioctl.h>
@@ -16,7 +15,9 @@ constexpr int kDefaultColumns = 80;
 
 int StderrTerminalColumns() {
 #ifdef _WIN32
-  if (!_isatty(2)) return 0;
+  // A console, not any character device: NUL is one too.
+  DWORD mode = 0;
+  if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) return 0;
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
     return info.srWindow.Right - info.srWindow.Left + 1;

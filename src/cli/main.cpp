@@ -1,7 +1,9 @@
 // zvk: the command-line front end. Builds the real seams and runs one command.
+#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/live_status.h"
 #include "cli/terminal.h"
@@ -40,10 +42,10 @@ void HandOverPublish(int argc, char** argv) {
 }  // namespace
 #endif
 
-int main(int argc, char** argv) {
-#ifdef __linux__
-  HandOverPublish(argc, argv);
-#endif
+namespace {
+
+int Run(const std::vector<std::string>& args) {
+  const zvk::cli::Utf8ConsoleOutput console;
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
   // Questions are asked only on a terminal; with none, a command that asks refuses.
@@ -56,5 +58,26 @@ int main(int argc, char** argv) {
   }
   env.status_columns = zvk::cli::StderrTerminalColumns();
   env.progress_terminal = env.status_columns > 0;
-  return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
+  const int code = zvk::cli::RunZvk(args, std::cout, std::cerr, env);
+  // Everything out while the console still shows UTF-8.
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  return code;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide entry point (linked with -municode): the narrow argv is in the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+  return Run(zvk::cli::Utf8Arguments(argc, argv));
+}
+#else
+int main(int argc, char** argv) {
+#ifdef __linux__
+  HandOverPublish(argc, argv);
+#endif
+  return Run(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+}
+#endif

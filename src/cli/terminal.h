@@ -1,8 +1,38 @@
-// Whether a person sits at the other end of standard input, on POSIX and on Windows.
+// The console the program runs in, on POSIX and on Windows: whether a person sits at standard
+// input, the text encoding of what is printed, and the command line as UTF-8.
 #pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace zvk::cli {
 
+// A console or terminal, not merely a character device (on Windows NUL is one too).
 bool StdinIsTerminal();
+
+// While it lives, a console that std::cout or std::cerr writes to shows UTF-8, the encoding of
+// every text the program prints (℃, ℉ and the module's 8-bit texts): the console's output code
+// page is UTF-8 and the streams write their bytes to it directly, past the C runtime (which may
+// convert them from the ANSI code page on the way). The console's previous code page and the
+// streams' buffers are put back at the end. Redirected output and POSIX terminals are left
+// alone.
+class Utf8ConsoleOutput {
+ public:
+  Utf8ConsoleOutput();
+  ~Utf8ConsoleOutput();
+  Utf8ConsoleOutput(const Utf8ConsoleOutput&) = delete;
+  Utf8ConsoleOutput& operator=(const Utf8ConsoleOutput&) = delete;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+#ifdef _WIN32
+// The arguments after the program name as UTF-8, from the wide command line (the narrow one is
+// in the ANSI code page, which cannot hold most of what a person may type).
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
+#endif
 
 }  // namespace zvk::cli

@@ -24,6 +24,7 @@
 
 #include "gui/form_binding.h"
 #include "gui/icons.h"
+#include "gui/trend_window_loader.h"
 #include "monitor/main_window.h"
 #include "state/app.h"
 
@@ -321,7 +322,19 @@ void MainWindowView::BuildStatusGroup() {
   AddImage(f.Image1, SetupIcon(), group, "Image1", {344, 14, 40, 40});
   AddImage(f.Image2, RefreshIcon(), group, "Image2", {384, 14, 40, 40});
   AddImage(f.Image3, FindMeIcon(), group, "Image3", {424, 14, 40, 40});
+#ifdef ZVK_NO_TREND_WINDOW
+  // A build without the trend window: a note where its picture would be.
+  auto* no_trend = new QLabel(QStringLiteral("No trend\nin this\nbuild"), group);
+  no_trend->setObjectName(QStringLiteral("NoTrendNote"));
+  no_trend->setGeometry(464, 12, 46, 44);
+  no_trend->setAlignment(Qt::AlignCenter);
+  QFont small = plain;
+  small.setPointSize(7);
+  no_trend->setFont(small);
+  no_trend->setToolTip(QString::fromUtf8(kNoTrendWindowText));
+#else
   AddImage(f.Image4, TrendIcon(), group, "Image4", {464, 14, 40, 40});
+#endif
   auto* trend_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
   connect(trend_key, &QShortcut::activated, this,
           [this] { Run([this] { window_.form.Image4.UserClick(); }); });

@@ -1,7 +1,6 @@
 #include "gui/qt_seams.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -82,7 +81,8 @@ std::optional<std::string> QtDialogs::OpenFile(const std::string& filter) {
   dialog.setNameFilters(QtFileFilter(filter).split(QStringLiteral(";;")));
   dialog.setDefaultSuffix(DefaultSuffix(filter));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+  // UTF-8, the form every file name takes in the core (util/file_path), on Windows too.
+  return dialog.selectedFiles().first().toStdString();
 }
 
 }  // namespace zvk::gui

@@ -11,10 +11,18 @@ QString TrendWindowLibraryFolder() {
       .absoluteFilePath(QStringLiteral("../lib/zvk-analog"));
 }
 
+#ifdef ZVK_NO_TREND_WINDOW
+TrendWindowMaker TrendWindowFromLibrary(const QString&) {
+  return [](TrendModel&, std::string* error) -> std::unique_ptr<TrendWindow> {
+    if (error) *error = kNoTrendWindowText;
+    return nullptr;
+  };
+}
+#else
 TrendWindowMaker TrendWindowFromLibrary(const QString& folder) {
   return [folder](TrendModel& model, std::string* error) -> std::unique_ptr<TrendWindow> {
     // Loaded once; Qt keeps it loaded for the rest of the run.
-    QLibrary library(QDir(folder).absoluteFilePath(QStringLiteral("zvk-analog-trend")));
+    QLibrary library(QDir(folder).absoluteFilePath(QStringLiteral(ZVK_TREND_MODULE_FILE)));
     auto make =
         reinterpret_cast<TrendWindowMakerFunction>(library.resolve(kTrendWindowMakerSymbol));
     if (!make) {
@@ -25,5 +33,6 @@ TrendWindowMaker TrendWindowFromLibrary(const QString& folder) {
     return std::unique_ptr<TrendWindow>(make(model));
   };
 }
+#endif
 
 }  // namespace zvk::gui

@@ -8,6 +8,10 @@
 
 namespace zvk::gui {
 
+// What a build without the trend window says in its place (Qt Charts was not at hand for it).
+inline constexpr const char* kNoTrendWindowText =
+    "The trend window is not part of this build of zVK-Analog.";
+
 // The folder the program looks in.
 QString TrendWindowLibraryFolder();
 // A maker that loads the library from `folder` when it is first called. A library that is

@@ -82,8 +82,10 @@ class WindowsHostInterfaces final : public HostInterfaces {
 };
 
 #ifdef _WIN32
-// The real calls.
-std::unique_ptr<WindowsNetApi> MakeSystemWindowsNetApi();
+// The real calls. The Native Wi-Fi library is loaded from the system folder at the first
+// wireless scan; when it is missing the scan fails as with the service stopped.
+std::unique_ptr<WindowsNetApi> MakeSystemWindowsNetApi(
+    const std::wstring& wlan_library = L"wlanapi.dll");
 #endif
 
 }  // namespace zvk

@@ -27,7 +27,6 @@
 #ifdef _MSC_VER
 #pragma comment(lib, "ws2_32.lib")
 #pragma comment(lib, "iphlpapi.lib")
-#pragma comment(lib, "wlanapi.lib")
 #endif
 
 namespace zvk {
@@ -71,15 +70,45 @@ std::string DottedAddress(const IP_ADAPTER_UNICAST_ADDRESS* unicast) {
   return host;
 }
 
-struct WlanHandleCloser {
-  void operator()(HANDLE h) const { ::WlanCloseHandle(h, nullptr); }
-};
-struct WlanMemoryFreer {
-  void operator()(void* p) const { ::WlanFreeMemory(p); }
+// The Native Wi-Fi functions, looked up at run time: a Windows without the wireless service
+// has no wlanapi.dll, and a program that imported it would not start there at all.
+class WlanLibrary {
+ public:
+  explicit WlanLibrary(const std::wstring& name)
+      : module_(::LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (module_ == nullptr) return;
+    Find(open_, "WlanOpenHandle");
+    Find(enumerate_, "WlanEnumInterfaces");
+    Find(free_memory_, "WlanFreeMemory");
+    Find(close_, "WlanCloseHandle");
+  }
+  ~WlanLibrary() {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+  WlanLibrary(const WlanLibrary&) = delete;
+  WlanLibrary& operator=(const WlanLibrary&) = delete;
+
+  bool loaded() const { return open_ && enumerate_ && free_memory_ && close_; }
+
+  decltype(&::WlanOpenHandle) open_ = nullptr;
+  decltype(&::WlanEnumInterfaces) enumerate_ = nullptr;
+  decltype(&::WlanFreeMemory) free_memory_ = nullptr;
+  decltype(&::WlanCloseHandle) close_ = nullptr;
+
+ private:
+  template <typename Function>
+  void Find(Function& function, const char* name) {
+    // GetProcAddress gives every function one generic type; the name fixes the real one.
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
+  }
+
+  HMODULE module_;
 };
 
 class SystemWindowsNetApi final : public WindowsNetApi {
  public:
+  explicit SystemWindowsNetApi(std::wstring wlan_library) : wlan_name_(std::move(wlan_library)) {}
+
   std::uint32_t QueryAdapters(std::uint32_t buffer_size, std::uint32_t* needed,
                               std::vector<WinAdapter>* adapters) override {
     std::unique_ptr<IP_ADAPTER_ADDRESSES, FreeDeleter> buffer(
@@ -121,19 +150,24 @@ class SystemWindowsNetApi final : public WindowsNetApi {
   }
 
   std::uint32_t QueryWlanInterfaces(std::vector<WinWlanInterface>* interfaces) override {
+    if (!wlan_) wlan_ = std::make_unique<WlanLibrary>(wlan_name_);
+    // No library: the wireless service is not there, as when it cannot be opened.
+    if (!wlan_->loaded()) return ERROR_SERVICE_NOT_ACTIVE;
+    const WlanLibrary& wlan = *wlan_;
     DWORD negotiated = 0;
     HANDLE raw_client = nullptr;
-    if (const DWORD code = ::WlanOpenHandle(kWlanClientVersion, nullptr, &negotiated, &raw_client);
+    if (const DWORD code = wlan.open_(kWlanClientVersion, nullptr, &negotiated, &raw_client);
         code != ERROR_SUCCESS) {
       return code;
     }
-    std::unique_ptr<void, WlanHandleCloser> client(raw_client);
+    const auto close = [&wlan](HANDLE h) { wlan.close_(h, nullptr); };
+    std::unique_ptr<void, decltype(close)> client(raw_client, close);
     PWLAN_INTERFACE_INFO_LIST raw_list = nullptr;
-    if (const DWORD code = ::WlanEnumInterfaces(raw_client, nullptr, &raw_list);
-        code != ERROR_SUCCESS) {
+    if (const DWORD code = wlan.enumerate_(raw_client, nullptr, &raw_list); code != ERROR_SUCCESS) {
       return code;
     }
-    std::unique_ptr<WLAN_INTERFACE_INFO_LIST, WlanMemoryFreer> list(raw_list);
+    const auto free_list = [&wlan](WLAN_INTERFACE_INFO_LIST* p) { wlan.free_memory_(p); };
+    std::unique_ptr<WLAN_INTERFACE_INFO_LIST, decltype(free_list)> list(raw_list, free_list);
     for (DWORD i = 0; i < list->dwNumberOfItems; ++i) {
       const WLAN_INTERFACE_INFO& item = list->InterfaceInfo[i];
       WinWlanInterface w;
@@ -146,12 +180,16 @@ class SystemWindowsNetApi final : public WindowsNetApi {
     }
     return ERROR_SUCCESS;
   }
+
+ private:
+  std::wstring wlan_name_;
+  std::unique_ptr<WlanLibrary> wlan_;  // loaded at the first wireless scan
 };
 
 }  // namespace
 
-std::unique_ptr<WindowsNetApi> MakeSystemWindowsNetApi() {
-  return std::make_unique<SystemWindowsNetApi>();
+std::unique_ptr<WindowsNetApi> MakeSystemWindowsNetApi(const std::wstring& wlan_library) {
+  return std::make_unique<SystemWindowsNetApi>(wlan_library);
 }
 
 std::unique_ptr<HostInterfaces> MakePlatformHostInterfaces() {

@@ -107,9 +107,17 @@ void SyncFolder([[maybe_unused]] const fs::path& file) {
 #endif
 }
 
+// A new file's line end: the platform's text convention, as `zvk read --csv` prints rows there.
+#ifdef _WIN32
+constexpr const char* kNewFileLineEnd = "\r\n";
+#else
+constexpr const char* kNewFileLineEnd = "\n";
+#endif
+
 struct ExistingFile {
   bool has_content = false;
   std::string first_line;
+  std::string line_end;  // of the first line; empty when it has none
   bool ends_with_line_end = true;
 };
 
@@ -127,8 +135,16 @@ ExistingFile Inspect(const fs::path& path) {
   if (!in) throw RecordError("cannot read " + Quoted(path));
   file.has_content = true;
   char c = 0;
-  while (file.first_line.size() <= kLongestHeader && in.get(c) && c != '\n') file.first_line += c;
-  if (!file.first_line.empty() && file.first_line.back() == '\r') file.first_line.pop_back();
+  bool newline = false;
+  while (file.first_line.size() <= kLongestHeader && in.get(c)) {
+    if ((newline = c == '\n')) break;
+    file.first_line += c;
+  }
+  if (newline) file.line_end = "\n";
+  if (newline && !file.first_line.empty() && file.first_line.back() == '\r') {
+    file.first_line.pop_back();
+    file.line_end = "\r\n";
+  }
   in.clear();
   in.seekg(-1, std::ios::end);
   file.ends_with_line_end = in.get(c) && c == '\n';
@@ -141,15 +157,6 @@ std::optional<std::string> FirstLineOf(const fs::path& path) {
   ExistingFile file = Inspect(path);
   if (!file.has_content) return std::nullopt;
   return std::move(file.first_line);
-}
-
-fs::path PathFromUtf8(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string PathToUtf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
 }
 
 CsvRecorder::CsvRecorder(const fs::path& path, std::vector<std::string> channels)
@@ -167,6 +174,8 @@ void CsvRecorder::Open(const std::string& header) {
     throw RecordError(Quoted(path_) + " holds other columns: " + Shown(existing.first_line) +
                       ", not \"" + header + "\"; choose another file");
   continued_ = existing.has_content;
+  // A continued file keeps its own line ends, whichever program and platform began it.
+  line_end_ = existing.line_end.empty() ? kNewFileLineEnd : existing.line_end;
 
   std::error_code ec;
   const bool created = !fs::exists(path_, ec);
@@ -224,7 +233,7 @@ CsvRecorder::Written CsvRecorder::AppendLong(const std::string& module, const Sa
 
 void CsvRecorder::WriteLine(const std::string& text) {
   // One write for the whole row: a process killed now leaves the row whole or not at all.
-  const std::string line = text + "\n";
+  const std::string line = text + line_end_;
   const long long start = FileEnd(fd_);
   std::size_t done = 0;
   int error = 0;

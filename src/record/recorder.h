@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "record/sample.h"
+#include "util/file_path.h"
 
 namespace zvk {
 
@@ -18,10 +19,6 @@ class RecordError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A UTF-8 path as typed or chosen by a person (the command line, the file dialog).
-std::filesystem::path PathFromUtf8(const std::string& utf8);
-std::string PathToUtf8(const std::filesystem::path& path);
-
 // The first line of an existing, non-empty file (without its line end); none when the file is
 // missing or empty. RecordError when the path is no file or cannot be read.
 std::optional<std::string> FirstLineOf(const std::filesystem::path& path);
@@ -29,8 +26,9 @@ std::optional<std::string> FirstLineOf(const std::filesystem::path& path);
 class CsvRecorder {
  public:
   // Opens `path` to append rows of these channels. A missing or empty file gets the header; a
-  // file whose first line is the same header is continued; any other file is refused with a
-  // RecordError naming both headers, and nothing is written to it.
+  // file whose first line is the same header is continued, in the line ends of that line (CRLF
+  // or LF; a new file gets the platform's); any other file is refused with a RecordError naming
+  // both headers, and nothing is written to it.
   CsvRecorder(const std::filesystem::path& path, std::vector<std::string> channels);
   // The long form of many modules (kLongCsvHeader): continued and refused by the same rules.
   struct LongForm {};
@@ -62,6 +60,7 @@ class CsvRecorder {
 
   std::filesystem::path path_;
   std::vector<std::string> channels_;
+  std::string line_end_;  // "\n" or "\r\n": one convention in a file
   int fd_ = -1;
   bool continued_ = false;
   std::size_t rows_ = 0;

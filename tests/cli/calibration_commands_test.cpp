@@ -230,11 +230,17 @@ TEST_F(cliCalibration, QuestionsNeedYesOrATerminal) {
   EXPECT_EQ(o.status, 2);
   EXPECT_TRUE(sim->Frames().empty());
 
-  read_answer = [] { return std::optional<std::string>("n"); };
-  o = Zvk({"reset-ref", "AI0"}, /*yes=*/false);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "zvk: AI0 reference reset declined; nothing sent\n");
-  EXPECT_EQ(Codes(), (std::vector<int>{wire::CMD_GET_DEVICE}));
+  // A typed No and the end of the input (Ctrl-D, Ctrl-Z) at the question decline alike.
+  for (const std::optional<std::string>& typed :
+       {std::optional<std::string>("n"), std::optional<std::string>()}) {
+    SCOPED_TRACE(typed.value_or("end of input"));
+    sim->ClearFrames();
+    read_answer = [typed] { return typed; };
+    o = Zvk({"reset-ref", "AI0"}, /*yes=*/false);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "zvk: AI0 reference reset declined; nothing sent\n");
+    EXPECT_EQ(Codes(), (std::vector<int>{wire::CMD_GET_DEVICE}));
+  }
 }
 
 TEST_F(cliCalibration, AStoppedCalibrationSaysWhy) {

@@ -41,15 +41,16 @@ TEST(cliDialogs, QuestionsAreAnsweredByYesOrOnTheTerminal) {
     std::optional<std::string> typed;  // nullopt: the terminal input ended
     MsgResult answer;
     bool unanswered;
+    int declined;
   };
   const Case cases[] = {
-      {"--yes", true, false, std::nullopt, MsgResult::Yes, false},
-      {"typed y", false, true, "y", MsgResult::Yes, false},
-      {"typed YES with spaces", false, true, " YES \r", MsgResult::Yes, false},
-      {"typed n", false, true, "n", MsgResult::No, false},
-      {"just Enter", false, true, "", MsgResult::No, false},
-      {"input ended", false, true, std::nullopt, MsgResult::No, true},
-      {"no terminal", false, false, std::nullopt, MsgResult::No, true},
+      {"--yes", true, false, std::nullopt, MsgResult::Yes, false, 0},
+      {"typed y", false, true, "y", MsgResult::Yes, false, 0},
+      {"typed YES with spaces", false, true, " YES \r", MsgResult::Yes, false, 0},
+      {"typed n", false, true, "n", MsgResult::No, false, 1},
+      {"just Enter", false, true, "", MsgResult::No, false, 1},
+      {"input ended", false, true, std::nullopt, MsgResult::No, false, 1},
+      {"no terminal", false, false, std::nullopt, MsgResult::No, true, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -66,10 +67,18 @@ TEST(cliDialogs, QuestionsAreAnsweredByYesOrOnTheTerminal) {
         dialogs.MessageBox("Confirm", "Write the settings?", MsgIcon::Question, MsgButtons::YesNo),
         c.answer);
     EXPECT_EQ(dialogs.unanswered_question(), c.unanswered);
+    EXPECT_EQ(dialogs.declined(), c.declined);
     EXPECT_EQ(asked, c.terminal && !c.yes ? 1 : 0);
     EXPECT_EQ(out.str().rfind("Confirm\nWrite the settings?\n", 0), 0u) << out.str();
     EXPECT_EQ(err.str(), "");
   }
+}
+
+TEST(cliDialogs, TheEndOfInputAtAQuestionIsSaidAsNo) {
+  std::ostringstream out, err;
+  CliDialogs dialogs(out, err, false, [] { return std::optional<std::string>(); });
+  dialogs.MessageBox("Confirm", "Write the settings?", MsgIcon::Question, MsgButtons::YesNo);
+  EXPECT_EQ(out.str(), "Confirm\nWrite the settings?\n[y/N] end of input: No\n");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "support/child_process.h"
 #include "support/rig.h"
 #include "support/test_seams.h"
+#include "util/file_path.h"
 
 namespace zvk::cli {
 namespace {
@@ -68,12 +69,13 @@ class cliFirmware : public cliZvk {
         sim->WaitForStreams(1, 5s);
     };
   }
+  // The file's name as a person types it: UTF-8.
   std::string Put(const std::string& name, const Bytes& content) {
-    const fs::path path = dir_ / name;
+    const fs::path path = dir_ / PathFromUtf8(name);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(content.data()),
                static_cast<std::streamsize>(content.size()));
-    return path.string();
+    return PathToUtf8(path);
   }
 
   Result Run(std::vector<std::string> args) {
@@ -195,6 +197,20 @@ TEST_F(cliFirmware, ModuleOfUnknownModelGetsTheStagedImageUnverified) {
   EXPECT_EQ(Frames()[Frames().size() - 2][4], 0x5A);
   EXPECT_EQ(sim->File("mcuimg.bin"), image);
   EXPECT_EQ(sleeper.sleeps, (std::vector<int>{1000, 2000}));
+}
+
+// Names outside ASCII (and outside Windows' ANSI code page) open the file they name.
+TEST_F(cliFirmware, ImageNamesOutsideAsciiAreOpened) {
+  const Bytes image = Image4660();
+  for (const char* name : {"fw \u20AC.bin", "B\u00FCro \u03A9 \u2603.bin"}) {
+    SCOPED_TRACE(name);
+    if (sim) sim->Stop();
+    StartModule();  // a module of its own, whose waits count from the start
+    sleeper.sleeps.clear();
+    Result r = Run({"--yes", "firmware", Put(name, image)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim->File("/sys/mcuimg.bin"), image);
+  }
 }
 
 TEST_F(cliFirmware, RefusedFileSendsNothingAtAll) {

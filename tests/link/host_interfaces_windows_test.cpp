@@ -192,6 +192,18 @@ TEST(WindowsHostInterfacesSystem, ListsAdaptersAndWirelessInterfacesInTheGuidFor
     for (const WirelessInterface& w : *wireless) EXPECT_TRUE(std::regex_match(w.id, guid)) << w.id;
   }
 }
+
+// A Windows without the wireless service has no Native Wi-Fi library: the adapters are still
+// listed, and the wireless scan fails as with the service stopped (no list), again and again.
+TEST(WindowsHostInterfacesSystem, NoWifiLibraryIsTheServiceUnavailable) {
+  WindowsHostInterfaces hosts(MakeSystemWindowsNetApi(L"zvk-no-such-wlanapi.dll"));
+  std::string error;
+  const auto adapters = hosts.Adapters(&error);
+  ASSERT_TRUE(adapters.has_value()) << error;
+  EXPECT_FALSE(adapters->empty());
+  EXPECT_FALSE(hosts.Wireless().has_value());
+  EXPECT_FALSE(hosts.Wireless().has_value());
+}
 #endif
 
 }  // namespace

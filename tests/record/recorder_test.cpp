@@ -28,6 +28,12 @@ using std::chrono::seconds;
 const std::vector<std::string> kTh = {"TH0", "TH1", "TH2"};
 const std::string kThHeader = "time,TH0,TH1,TH2";
 const TimePoint kT0 = TimePoint(seconds(1'780'000'000));
+// The line end of a new file: the platform's, as `zvk read --csv` prints rows there.
+#ifdef _WIN32
+const std::string kEol = "\r\n";
+#else
+const std::string kEol = "\n";
+#endif
 
 Sample Readings(TimePoint t, std::vector<std::string> texts, std::vector<std::string> names = kTh) {
   return {t, SampleKind::Readings, std::move(names), std::move(texts)};
@@ -81,11 +87,11 @@ TEST_F(Recorder, WritesTheHeaderThenOneRowPerPollWithGapsAsTimeAlone) {
 
   EXPECT_EQ(recorder.rows(), 4u);
   EXPECT_EQ(recorder.gaps(), 2u);
-  EXPECT_EQ(Read(file), kThHeader + "\n" +                                  //
-                            LocalTimestamp(kT0) + ",24.9,77.5,Disable\n" +  //
-                            LocalTimestamp(kT0 + seconds(3)) + ",,,\n" +    //
-                            LocalTimestamp(kT0 + seconds(9)) + ",,,\n" +    //
-                            LocalTimestamp(kT0 + seconds(12)) + ",Over Range,-0.5,0.0\n");
+  EXPECT_EQ(Read(file), kThHeader + kEol +                                       //
+                            LocalTimestamp(kT0) + ",24.9,77.5,Disable" + kEol +  //
+                            LocalTimestamp(kT0 + seconds(3)) + ",,," + kEol +    //
+                            LocalTimestamp(kT0 + seconds(9)) + ",,," + kEol +    //
+                            LocalTimestamp(kT0 + seconds(12)) + ",Over Range,-0.5,0.0" + kEol);
 }
 
 TEST_F(Recorder, ContinuesAFileWithTheSameHeader) {
@@ -97,15 +103,18 @@ TEST_F(Recorder, ContinuesAFileWithTheSameHeader) {
     std::string after;
     bool continued;
   } cases[] = {
-      {"empty file", "", kThHeader + "\n" + next + "\n", false},
+      {"empty file", "", kThHeader + kEol + next + kEol, false},
+      // A file keeps the line ends its header has, on every platform.
       {"earlier rows", kThHeader + "\n" + row + "\n", kThHeader + "\n" + row + "\n" + next + "\n",
        true},
-      {"edited with CRLF line ends", kThHeader + "\r\n" + row + "\r\n",
-       kThHeader + "\r\n" + row + "\r\n" + next + "\n", true},
+      {"CRLF line ends", kThHeader + "\r\n" + row + "\r\n",
+       kThHeader + "\r\n" + row + "\r\n" + next + "\r\n", true},
       // A recording cut off mid-row: that row stays a broken line of its own.
       {"cut-off last row", kThHeader + "\n" + row.substr(0, 20),
        kThHeader + "\n" + row.substr(0, 20) + "\n" + next + "\n", true},
-      {"header alone without line end", kThHeader, kThHeader + "\n" + next + "\n", true},
+      {"cut-off last row, CRLF", kThHeader + "\r\n" + row.substr(0, 20),
+       kThHeader + "\r\n" + row.substr(0, 20) + "\r\n" + next + "\r\n", true},
+      {"header alone without line end", kThHeader, kThHeader + kEol + next + kEol, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

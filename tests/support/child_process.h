@@ -10,10 +10,17 @@
 
 namespace zvk::test {
 
+// Where the child's standard streams lead besides the output pipe.
+struct ChildStreams {
+  bool null_input = false;        // standard input from the null device, not the test's
+  bool errors_in_output = false;  // standard error into the output pipe too
+};
+
 class ChildProcess {
  public:
-  // Starts `program` with `args`; throws std::runtime_error when it cannot be started.
-  ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& args);
+  // Starts `program` with `args` (UTF-8); throws std::runtime_error when it cannot be started.
+  ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& args,
+               ChildStreams streams = {});
   // Ends the child if it still runs.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;

@@ -19,7 +19,7 @@ struct ChildProcess::Impl {
 };
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
-                           const std::vector<std::string>& args)
+                           const std::vector<std::string>& args, ChildStreams streams)
     : impl_(std::make_unique<Impl>()) {
   std::vector<char*> argv;
   std::string name = program.filename().string();
@@ -38,6 +38,12 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
   }
   if (pid == 0) {
     ::dup2(pipe_fds[1], STDOUT_FILENO);
+    if (streams.errors_in_output) ::dup2(pipe_fds[1], STDERR_FILENO);
+    if (streams.null_input) {
+      const int null = ::open("/dev/null", O_RDONLY);
+      if (null < 0) ::_exit(127);
+      ::dup2(null, STDIN_FILENO);
+    }
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }

@@ -54,7 +54,7 @@ struct ChildProcess::Impl {
 };
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
-                           const std::vector<std::string>& args)
+                           const std::vector<std::string>& args, ChildStreams streams)
     : impl_(std::make_unique<Impl>()) {
   std::wstring line;
   AppendQuoted(line, program.wstring());
@@ -70,22 +70,36 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
     throw std::runtime_error("CreatePipe failed");
   }
   ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  // NUL, as `<NUL` gives it: a character device, and no console.
+  HANDLE null_input = INVALID_HANDLE_VALUE;
+  if (streams.null_input)
+    null_input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+  if (streams.null_input && null_input == INVALID_HANDLE_VALUE) {
+    ::CloseHandle(read_end);
+    ::CloseHandle(write_end);
+    throw std::runtime_error("cannot open NUL");
+  }
+  HANDLE input = streams.null_input ? null_input : ::GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE error = streams.errors_in_output ? write_end : ::GetStdHandle(STD_ERROR_HANDLE);
 
   // Only the pipe is handed down, not every inheritable handle the test process holds.
   SIZE_T size = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   std::vector<char> storage(size);
   auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-  const bool listed = ::InitializeProcThreadAttributeList(attributes, 1, 0, &size) &&
-                      ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                  &write_end, sizeof write_end, nullptr, nullptr);
+  HANDLE handed_down[2] = {write_end, null_input};
+  const bool listed =
+      ::InitializeProcThreadAttributeList(attributes, 1, 0, &size) &&
+      ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed_down,
+                                  (streams.null_input ? 2 : 1) * sizeof(HANDLE), nullptr, nullptr);
 
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdOutput = write_end;
-  startup.StartupInfo.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-  startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.StartupInfo.hStdError = error;
+  startup.StartupInfo.hStdInput = input;
   if (listed) startup.lpAttributeList = attributes;
   PROCESS_INFORMATION info{};
   const DWORD flags = CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
@@ -93,6 +107,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
                                         TRUE, flags, nullptr, nullptr, &startup.StartupInfo, &info);
   if (listed) ::DeleteProcThreadAttributeList(attributes);
   ::CloseHandle(write_end);
+  if (null_input != INVALID_HANDLE_VALUE) ::CloseHandle(null_input);
   if (!started) {
     ::CloseHandle(read_end);
     throw std::runtime_error("cannot start " + program.string() + " (error " +
