@@ -218,7 +218,8 @@ TEST_F(AnalogCalibration, AFailedFileWriteEnablesTheButtonsAgainAndLeavesTheLabe
   };
   rig.sim->WireToVref(2, true);
   const std::pair<Button*, std::string> clicks[] = {
-      {&form().CalButton[2], "AI2 calibration failed:\n    . Data connection to 127.0.0.1:"},
+      {&form().CalButton[2],
+       "AI2 calibration failed:\n    . File /local/ad_ref.cfg: Data connection to 127.0.0.1:"},
       {&form().RstButton[3],
        "AI3 reference reset failed:\n    . File /local/ad_ref.cfg not sent: Connect Timeout"},
   };

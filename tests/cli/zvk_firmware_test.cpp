@@ -155,6 +155,9 @@ TEST_F(cliFirmware, ChecksumRequestIsAskedAgainUntilTheModuleAnswers) {
     sleeper.sleeps.clear();
     const Result r = Run({"--yes", "firmware", Put("app.bin", Image4660())});
     EXPECT_EQ(r.status, c.status) << r.err;
+    // The reboot goes out without waiting for the module: let it arrive before counting.
+    // Identity, announce, the requests and (after a match) the reboot.
+    sim->WaitForFrames(2 + c.requests + (c.status == 0 ? 1 : 0), 2s);
     const std::vector<std::uint8_t> codes = Codes(Frames());
     EXPECT_EQ(static_cast<std::size_t>(std::count(codes.begin(), codes.end(), 0x25)), c.requests);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x2D), c.status == 0 ? 1 : 0);  // reboot
