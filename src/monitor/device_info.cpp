@@ -33,13 +33,12 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
     return;
   }
   app.link.PendingCommand = 0;
-  const IdentityRecord rec = ReadIdentityRecord(r);
   f.Label4.color = kNavy;
   f.StatusBar1.panels[0] = "Get Device Linked!!";
 
   dev.ModelKnown = false;
   std::string model_text = kUnknownModelText;
-  dev.ModelCode = rec.model_code;
+  dev.ModelCode = r[d::kModel];
   if (dev.ModelCode == wire::kModelKm3) {
     model_text = kKm3ModelText;
     ApplyModelLayout(f, wire::kModelKm3);
@@ -54,6 +53,8 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   f.Label4.caption = model_text;
   if (dev.ModelCode == 0) return;
 
+  // Only now is the record known to be whole: an unknown model's reply ends after its code.
+  const IdentityRecord rec = ReadIdentityRecord(r);
   if (rec.address != app.link.DeviceHost) return;
 
   f.StatusBar1.panels[0] = "Dev MAC: " + rec.mac;

@@ -77,6 +77,22 @@ TEST(Harness, WholeReplyOfTheRightLayoutIsNotReported) {
   EXPECT_EQ(h.violations(), std::vector<std::string>{});
 }
 
+// An unknown model's identity reply is whole once its model code arrived: nothing past the code
+// may be read (under AddressSanitizer a read there stops the run).
+TEST(Harness, IdentityOfAnUnknownModelIsReadNoFurtherThanItsCode) {
+  Bytes reply{0x5A, 0x35, 0x77, 0xA5, wire::CMD_GET_DEVICE, wire::ACK};
+  reply.resize(wire::devinfo::kModel + 1, 0);
+  reply[wire::devinfo::kModel] = 0x42;
+  OneReply peer(reply);
+  HarnessSystem h(peer);
+  h.app.link.PendingCommand = wire::CMD_GET_DEVICE;
+  h.app.link.CommandFrame[4] = wire::CMD_GET_DEVICE;
+  Transact(h.app.link, wire::kLenQueued);
+  EXPECT_EQ(h.dispatches, 1);
+  EXPECT_EQ(h.violations(), std::vector<std::string>{});
+  EXPECT_FALSE(h.app.device.ModelKnown);
+}
+
 TEST(HarnessDeathTest, ReadingAReplyByteThatDidNotArriveFailsUnderAddressSanitizer) {
   OneReply peer({0x5A, 0x35, 0x77, 0xA5, 48, wire::ACK, 1, 2, 3});
   HarnessSystem h(peer);
