@@ -48,16 +48,7 @@ int Run(const std::vector<std::string>& args) {
   const zvk::cli::Utf8ConsoleOutput console;
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
-  // Questions are asked only on a terminal; with none, a command that asks refuses.
-  if (zvk::cli::StdinIsTerminal()) {
-    env.read_answer = []() -> std::optional<std::string> {
-      std::string line;
-      if (!std::getline(std::cin, line)) return std::nullopt;
-      return line;
-    };
-  }
-  env.status_columns = zvk::cli::StderrTerminalColumns();
-  env.progress_terminal = env.status_columns > 0;
+  zvk::cli::AttachTerminal(env);
   const int code = zvk::cli::RunZvk(args, std::cout, std::cerr, env);
   // Everything out while the console still shows UTF-8.
   std::cout.flush();

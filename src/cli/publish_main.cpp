@@ -15,14 +15,6 @@ int main(int argc, char** argv) {
   zvk::cli::MqttPublish gateway;
   zvk::cli::CliEnv env{network};
   env.publish = &gateway;
-  if (zvk::cli::StdinIsTerminal()) {
-    env.read_answer = []() -> std::optional<std::string> {
-      std::string line;
-      if (!std::getline(std::cin, line)) return std::nullopt;
-      return line;
-    };
-  }
-  env.status_columns = zvk::cli::StderrTerminalColumns();
-  env.progress_terminal = env.status_columns > 0;
+  zvk::cli::AttachTerminal(env);
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

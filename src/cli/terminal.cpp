@@ -1,5 +1,11 @@
 #include "cli/terminal.h"
 
+#include <iostream>
+#include <optional>
+
+#include "cli/live_status.h"
+#include "cli/session.h"
+
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -153,5 +159,17 @@ struct Utf8ConsoleOutput::Impl {};
 Utf8ConsoleOutput::Utf8ConsoleOutput() = default;
 Utf8ConsoleOutput::~Utf8ConsoleOutput() = default;
 #endif
+
+void AttachTerminal(CliEnv& env) {
+  if (StdinIsTerminal()) {
+    env.read_answer = []() -> std::optional<std::string> {
+      std::string line;
+      if (!std::getline(std::cin, line)) return std::nullopt;
+      return line;
+    };
+  }
+  env.status_columns = StderrTerminalColumns();
+  env.progress_terminal = env.status_columns > 0;
+}
 
 }  // namespace zvk::cli

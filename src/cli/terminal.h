@@ -8,8 +8,15 @@
 
 namespace zvk::cli {
 
+struct CliEnv;
+
 // A console or terminal, not merely a character device (on Windows NUL is one too).
 bool StdinIsTerminal();
+
+// The terminal's part of a run's outside world: questions are read from standard input only when
+// it is a terminal (with none, a command that asks refuses), and the status line and progress
+// bars go to standard error only when that is one.
+void AttachTerminal(CliEnv& env);
 
 // While it lives, a console that std::cout or std::cerr writes to shows UTF-8, the encoding of
 // every text the program prints (℃, ℉ and the module's 8-bit texts): the console's output code
