@@ -1,9 +1,6 @@
 #include "cli/fleet_run.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -25,7 +22,6 @@ struct ModuleRun {
   ModuleResult result;
   std::string out;
   std::string err;
-  bool done = false;
 };
 
 std::vector<std::string> ModuleArgs(const FleetPlan& plan, const InventoryEntry& module) {
@@ -73,15 +69,50 @@ void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shar
 
 }  // namespace
 
+FleetPool::FleetPool(std::size_t count, std::function<void(std::size_t)> work)
+    : count_(count),
+      work_(std::move(work)),
+      done_(count, false),
+      last_finished_(std::chrono::steady_clock::now()) {
+  const std::size_t processors = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t first = std::min({count, processors, kFleetWorkers});
+  for (std::size_t w = 0; w < first; ++w) workers_.emplace_back([this] { Work(); });
+}
+
+FleetPool::~FleetPool() {
+  for (std::size_t i = 0; i < count_; ++i) WaitFor(i);
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void FleetPool::Work() {
+  std::unique_lock lock(mutex_);
+  while (next_ < count_) {
+    const std::size_t i = next_++;
+    lock.unlock();
+    work_(i);
+    lock.lock();
+    done_[i] = true;
+    last_finished_ = std::chrono::steady_clock::now();
+    finished_.notify_all();
+  }
+}
+
+void FleetPool::WaitFor(std::size_t i) {
+  const auto grow_after = std::chrono::milliseconds(kFleetGrowAfterMs);
+  std::unique_lock lock(mutex_);
+  while (!done_[i]) {
+    // Only this thread starts workers, so workers_ needs no lock of its own.
+    if (next_ < count_ && workers_.size() < std::min(count_, kFleetWorkers) &&
+        std::chrono::steady_clock::now() - last_finished_ >= grow_after) {
+      workers_.emplace_back([this] { Work(); });
+      last_finished_ = std::chrono::steady_clock::now();
+    }
+    finished_.wait_for(lock, grow_after);
+  }
+}
+
 void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t)>& work) {
-  std::atomic<std::size_t> next{0};
-  const auto worker = [&] {
-    for (std::size_t i = next++; i < count; i = next++) work(i);
-  };
-  std::vector<std::thread> workers;
-  for (std::size_t w = 1; w < std::min(count, kFleetWorkers); ++w) workers.emplace_back(worker);
-  worker();
-  for (std::thread& t : workers) t.join();
+  FleetPool pool(count, work);
 }
 
 void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out) {
@@ -109,32 +140,15 @@ int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv
   if (env.sleeper) locked.emplace(*env.sleeper);
   Sleeper* sleeper = locked ? &*locked : nullptr;
 
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < count; i = next++) {
-      ModuleRun run;
-      RunModule(plan, plan.modules[i], env, sleeper, run);
-      std::lock_guard lock(mutex);
-      runs[i] = std::move(run);
-      runs[i].done = true;
-      finished.notify_all();
-    }
-  };
-  std::vector<std::thread> workers;
-  for (std::size_t w = 0; w < std::min(count, kFleetWorkers); ++w) workers.emplace_back(work);
+  FleetPool pool(count,
+                 [&](std::size_t i) { RunModule(plan, plan.modules[i], env, sleeper, runs[i]); });
 
   // Printed in the inventory's order as soon as each module and all before it are done.
   std::vector<ModuleResult> results;
   int worst = kExitOk;
   for (std::size_t i = 0; i < count; ++i) {
-    ModuleRun run;
-    {
-      std::unique_lock lock(mutex);
-      finished.wait(lock, [&] { return runs[i].done; });
-      run = std::move(runs[i]);
-    }
+    pool.WaitFor(i);
+    ModuleRun& run = runs[i];
     out << "== " << run.result.module << " ==\n" << run.out;
     out.flush();
     for (const std::string& line : Lines(run.err)) err << run.result.module << ": " << line << '\n';
@@ -142,7 +156,6 @@ int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv
     worst = std::max(worst, run.result.status);
     results.push_back(std::move(run.result));
   }
-  for (std::thread& worker : workers) worker.join();
   out << '\n';
   PrintResultTable(results, out);
   out.flush();

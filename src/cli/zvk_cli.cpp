@@ -215,19 +215,24 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   // Windows either. Set before the subcommands, which take it over.
   cli.allow_windows_style_options(false);
   cli.require_subcommand(1);
-  // Options are "--name" everywhere: module file names ("/local/locate.cfg") start with "/",
-  // which CLI11 would otherwise take for an option on Windows.
-  cli.allow_windows_style_options(false);
   const GlobalOptionSlots slots = DefineGlobalOptions(cli, options, hosts, hosts_file, port_text);
   CLI::Option* host_option = slots.host;
   CLI::Option* hosts_option = slots.hosts;
 
+  // Defining every command's options is most of the work of a short run (and of each module's
+  // run over an inventory): when the arguments name a known command, only that one is defined.
+  // Without one, or with an unknown one, all are, for the help and the error message.
   const std::vector<CommandEntry>& table = CommandTable();
+  const std::optional<std::string> named = NamedCommand(cli, argc, argv);
+  const bool only_named = named && IsCommand(*named);
+  std::vector<const CommandEntry*> defined;
   std::vector<std::unique_ptr<Command>> commands;
   std::vector<CLI::App*> subcommands;
   for (const CommandEntry& entry : table) {
+    if (only_named && *named != entry.name) continue;
     CLI::App* sub = cli.add_subcommand(entry.name, entry.summary);
     sub->group(entry.group);
+    defined.push_back(&entry);
     commands.push_back(entry.make());
     commands.back()->Define(*sub);
     subcommands.push_back(sub);
@@ -240,7 +245,6 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       cli.exit(e, out, err);
       return kExitOk;
     }
-    const std::optional<std::string> named = NamedCommand(cli, argc, argv);
     if (named && !IsCommand(*named))
       report("unknown command '" + *named + "' (see zvk --help)");
     else
@@ -250,7 +254,7 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   std::size_t selected = 0;
   while (selected < subcommands.size() && !subcommands[selected]->parsed()) ++selected;
-  const CommandEntry& entry = table[selected];
+  const CommandEntry& entry = *defined[selected];
   Command& command = *commands[selected];
 
   try {

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/fleet_run.h"
 #include "fleet_fixture.h"
 #include "link/wire.h"
 #include "sim/simulator.h"
@@ -208,6 +212,42 @@ TEST_F(fleetInventory, BadInventoriesAndCommandsForOneModuleAreRefusedBeforeAnyt
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
   }
   for (const auto& module : modules) EXPECT_TRUE(module->Frames().empty());
+}
+
+}  // namespace
+}  // namespace zvk::cli
+
+namespace zvk::cli {
+namespace {
+
+// Work that waits (a module slow to answer) gets more workers, up to the bound; every item runs
+// once and WaitFor sees what it wrote.
+TEST(fleetPool, GrowsWhileItemsWaitAndRunsEachOnce) {
+  constexpr std::size_t kItems = 3 * kFleetWorkers;
+  std::vector<int> runs(kItems, 0);
+  std::atomic<int> busy{0}, most{0};
+  const auto started = std::chrono::steady_clock::now();
+  {
+    FleetPool pool(kItems, [&](std::size_t i) {
+      const int now = ++busy;
+      for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      --busy;
+      ++runs[i];
+    });
+    for (std::size_t i = 0; i < kItems; ++i) {
+      pool.WaitFor(i);
+      EXPECT_EQ(runs[i], 1) << i;
+    }
+  }
+  const auto took = std::chrono::steady_clock::now() - started;
+  // It grows while no item finishes for a while: about one worker for every few ms an item
+  // waits, so here to most of the bound.
+  EXPECT_GE(most.load(), static_cast<int>(kFleetWorkers / 2));
+  EXPECT_LE(most.load(), static_cast<int>(kFleetWorkers));
+  // A few turns of a grown pool, not 48 turns of a worker per processor.
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
 }
 
 }  // namespace
