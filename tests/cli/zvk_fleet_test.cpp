@@ -214,12 +214,6 @@ TEST_F(fleetInventory, BadInventoriesAndCommandsForOneModuleAreRefusedBeforeAnyt
   for (const auto& module : modules) EXPECT_TRUE(module->Frames().empty());
 }
 
-}  // namespace
-}  // namespace zvk::cli
-
-namespace zvk::cli {
-namespace {
-
 // Work that waits (a module slow to answer) gets more workers, up to the bound; every item runs
 // once and WaitFor sees what it wrote.
 TEST(fleetPool, GrowsWhileItemsWaitAndRunsEachOnce) {

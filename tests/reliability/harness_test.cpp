@@ -65,16 +65,22 @@ TEST(Harness, ReplyShorterThanItsLayoutOrUnlikeWhatArrivedIsReported) {
   }
 }
 
+// Command `code` sent with `length` and its reply come back whole: the reply is dispatched once
+// and the harness reports nothing.
+void ExpectWholeReplyNotReported(HarnessSystem& h, std::uint8_t code, std::uint32_t length) {
+  h.app.link.PendingCommand = code;
+  h.app.link.CommandFrame[4] = code;
+  Transact(h.app.link, length);
+  EXPECT_EQ(h.dispatches, 1);
+  EXPECT_EQ(h.violations(), std::vector<std::string>{});
+}
+
 TEST(Harness, WholeReplyOfTheRightLayoutIsNotReported) {
   Bytes block{0x5A, 0x35, 0x77, 0xA5, wire::CMD_READ_DATA, wire::ACK};
   block.resize(wire::data::kQn6BlockSize);
   OneReply peer(block);
   HarnessSystem h(peer);
-  h.app.link.PendingCommand = wire::CMD_READ_DATA;
-  h.app.link.CommandFrame[4] = wire::CMD_READ_DATA;
-  Transact(h.app.link, wire::kLenReadData);
-  EXPECT_EQ(h.dispatches, 1);
-  EXPECT_EQ(h.violations(), std::vector<std::string>{});
+  ExpectWholeReplyNotReported(h, wire::CMD_READ_DATA, wire::kLenReadData);
 }
 
 // An unknown model's identity reply is whole once its model code arrived: nothing past the code
@@ -85,11 +91,7 @@ TEST(Harness, IdentityOfAnUnknownModelIsReadNoFurtherThanItsCode) {
   reply[wire::devinfo::kModel] = 0x42;
   OneReply peer(reply);
   HarnessSystem h(peer);
-  h.app.link.PendingCommand = wire::CMD_GET_DEVICE;
-  h.app.link.CommandFrame[4] = wire::CMD_GET_DEVICE;
-  Transact(h.app.link, wire::kLenQueued);
-  EXPECT_EQ(h.dispatches, 1);
-  EXPECT_EQ(h.violations(), std::vector<std::string>{});
+  ExpectWholeReplyNotReported(h, wire::CMD_GET_DEVICE, wire::kLenQueued);
   EXPECT_FALSE(h.app.device.ModelKnown);
 }
 
