@@ -58,8 +58,11 @@ class VirtualSocket final : public TcpSocket {
       return false;
     }
     std::vector<PeerEvent> events = net_.peer().Frame(frame);
-    std::stable_sort(events.begin(), events.end(),
-                     [](const PeerEvent& a, const PeerEvent& b) { return a.at_ms < b.at_ms; });
+    // Peers nearly always list their events in time order already; sorting costs a copy of every
+    // event's bytes, which is most of a fuzz input's time.
+    const auto earlier = [](const PeerEvent& a, const PeerEvent& b) { return a.at_ms < b.at_ms; };
+    if (!std::is_sorted(events.begin(), events.end(), earlier))
+      std::stable_sort(events.begin(), events.end(), earlier);
     reply_.Start(net_.now_ms, std::move(events));
     net_.watch.Expect();
     return true;
