@@ -28,6 +28,7 @@
 #include "record/csv_format.h"
 #include "record/recorder.h"
 #include "record/sample.h"
+#include "util/file_writer.h"
 
 namespace zvk::cli {
 
@@ -36,18 +37,17 @@ namespace {
 using Seconds = std::chrono::duration<double>;
 
 // Opens the file for appending, as the recording will, so that a name the system refuses (too
-// long, no permission) is refused before the module is asked anything. A file the probe
-// created is removed again; an existing one is left as it was.
-void ProbeWritable(const std::filesystem::path& path, const std::string& shown) {
+// long, no permission, a device or a FIFO) is refused before the module is asked anything. A
+// file the probe created is removed again; an existing one is left as it was.
+void ProbeWritable(const std::filesystem::path& path) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);
-  errno = 0;
-  std::ofstream probe(path, std::ios::app | std::ios::binary);
-  const int error = errno != 0 ? errno : EACCES;
-  if (!probe)
-    throw Failed("cannot record to \"" + shown + "\": " + std::generic_category().message(error));
-  probe.close();
-  if (!existed) std::filesystem::remove(path, ec);
+  try {
+    CloseDescriptor(OpenToAppend(path));
+    if (!existed) std::filesystem::remove(WriteTargetOf(path), ec);
+  } catch (const FileWriteError& e) {
+    throw Failed(e.what());
+  }
 }
 
 constexpr double kLongestInterval = 24 * 3600.0;
@@ -147,7 +147,7 @@ class LogCommand final : public Command {
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
-    ProbeWritable(path, file_);
+    ProbeWritable(path);
     if (!header) return;
     if (module_count() > 1) {
       if (*header != kLongCsvHeader)
