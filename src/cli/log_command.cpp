@@ -3,12 +3,10 @@
 // module is asked for its identity again until it answers, and the rows go on.
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -136,6 +134,11 @@ class LogCommand final : public Command {
     }
     // Refused before anything is sent: a file that can only belong to something else.
     if (file_.empty()) throw UsageError("log: cannot record to a file without a name");
+    // A recording is continued and put on the disk row by row, which standard output cannot be.
+    if (file_ == "-")
+      throw UsageError(
+          "log: - is standard output, not a file to record to (read --csv prints the rows there; "
+          "./- names a file called -)");
     const std::filesystem::path path = PathFromUtf8(file_);
     const std::filesystem::path folder = path.parent_path();
     std::error_code ec;

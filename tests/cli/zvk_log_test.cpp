@@ -252,6 +252,7 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
       {file, "--count", "0x10"},
       {file, "--interval", ""},
       {file, "--interval", "nan"},
+      {"-", "--count", "1"},  // standard output is no file to continue
       {},
   };
   for (const auto& args : cases) {
@@ -264,6 +265,7 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
   }
   EXPECT_TRUE(sim->Frames().empty());
   EXPECT_FALSE(fs::exists(file));
+  EXPECT_FALSE(fs::exists("-"));
 }
 
 TEST_F(cliLog, LiveStatusOnATerminalIsOneLineRewrittenInPlace) {
