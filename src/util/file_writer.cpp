@@ -144,8 +144,10 @@ void ReplaceFile(const fs::path& path, std::string_view content, FileContent kin
   const Target target = Resolve(path);
   fs::path folder = target.path.parent_path();
   if (folder.empty()) folder = ".";
-  // A key never sits in a file others can read, not even for the moment before the rename.
-  const mode_t created = kind == FileContent::Secret ? 0600 : 0666;
+  // The new file is its owner's alone until it has its final mode: a key, or the content of a
+  // file someone made private, never sits where others can read it, not even for a moment. A
+  // new plain file gets the usual mode, the umask's.
+  const mode_t created = kind == FileContent::Secret || target.exists ? 0600 : 0666;
   fs::path part;
   int fd = -1;
   for (int tries = 0; fd < 0 && tries < kNameTries; ++tries) {

@@ -358,7 +358,9 @@ TEST_F(profileRestore, BackupWritesOnlyFilesAndKeysStayTheOwnersAlone) {
       EXPECT_EQ(mode(c.lands_in), c.mode) << std::oct << mode(c.lands_in);
     } else {
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.LastErrLine(), "zvk: \"" + name + c.refusal);
+      // The name itself may be shortened in the message.
+      EXPECT_EQ(r.LastErrLine().rfind("zvk: \"", 0), 0u) << r.err;
+      EXPECT_TRUE(r.LastErrLine().ends_with(c.refusal)) << r.err;
     }
     if (before != fs::file_type::not_found) {
       EXPECT_EQ(fs::symlink_status(name).type(), before);
