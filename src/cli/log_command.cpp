@@ -37,14 +37,16 @@ using Seconds = std::chrono::duration<double>;
 // Opens the file for appending, as the recording will, so that a name the system refuses (too
 // long, no permission, a device or a FIFO) is refused before the module is asked anything. A
 // file the probe created is removed again; an existing one is left as it was.
-void ProbeWritable(const std::filesystem::path& path) {
+void ProbeWritable(const std::filesystem::path& path, const std::string& shown) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);
   try {
     CloseDescriptor(OpenToAppend(path));
     if (!existed) std::filesystem::remove(WriteTargetOf(path), ec);
   } catch (const FileWriteError& e) {
-    throw Failed(e.what());
+    if (e.error() == 0) throw Failed(e.what());
+    throw Failed("cannot record to \"" + shown +
+                 "\": " + std::generic_category().message(e.error()));
   }
 }
 
@@ -150,7 +152,7 @@ class LogCommand final : public Command {
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
-    ProbeWritable(path);
+    ProbeWritable(path, file_);
     if (!header) return;
     if (module_count() > 1) {
       if (*header != kLongCsvHeader)

@@ -105,14 +105,16 @@ std::string ScanJson(const std::vector<ScanRow>& rows) {
     o["wifi_mode"] = r.wifi_mode;
     list.push_back(std::move(o));
   }
-  // JSON escapes C0 controls itself; C1 ones (U+0080 to U+009F, C2 80 to C2 9F in UTF-8, only
-  // ever inside a string) it writes as they are, and some terminals act on them.
+  // JSON escapes C0 controls itself; DEL and the C1 ones (U+0080 to U+009F, C2 80 to C2 9F in
+  // UTF-8; both only ever inside a string) it writes as they are, and terminals act on them.
   const std::string json = list.dump(2);
   std::string out;
   out.reserve(json.size() + 1);
   for (std::size_t i = 0; i < json.size(); ++i) {
     const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0u;
-    if (static_cast<unsigned char>(json[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+    if (json[i] == '\x7F') {
+      out += "\\u007f";
+    } else if (static_cast<unsigned char>(json[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
       out += escaped;

@@ -51,7 +51,8 @@ int OpenForAppend(const fs::path& path) {
   try {
     return OpenToAppend(path);
   } catch (const FileWriteError& e) {
-    throw RecordError(e.what());
+    if (e.error() == 0) throw RecordError(e.what());
+    throw RecordError("cannot open " + Quoted(path) + " for writing: " + SystemMessage(e.error()));
   }
 }
 

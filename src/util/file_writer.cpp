@@ -40,7 +40,7 @@ std::string SystemMessage(int error) {
 }
 
 FileWriteError CannotWrite(const fs::path& path, int error) {
-  return FileWriteError("cannot write " + Quoted(path) + ": " + SystemMessage(error));
+  return FileWriteError("cannot write " + Quoted(path) + ": " + SystemMessage(error), error);
 }
 
 std::string PartName(const fs::path& target) {

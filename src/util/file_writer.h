@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace zvk {
@@ -14,7 +15,14 @@ namespace zvk {
 // A file that cannot be written; the text names it and says why.
 class FileWriteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FileWriteError(const std::string& what, int error = 0)
+      : std::runtime_error(what), error_(error) {}
+  // The system's reason (an errno value) when the system refused; 0 when the name is refused
+  // for what it is.
+  int error() const { return error_; }
+
+ private:
+  int error_;
 };
 
 // What a file holds, for the mode it gets.
