@@ -129,6 +129,9 @@ ExistingFile Inspect(const fs::path& path) {
   try {
     WriteTargetOf(path);  // a folder, a device, a FIFO or a socket is refused, saying which
   } catch (const FileWriteError& e) {
+    // A name the system cannot even look at (too long, no permission) is refused by the open,
+    // in its words.
+    if (e.error() != 0) return file;
     throw RecordError(e.what());
   }
   std::error_code ec;
