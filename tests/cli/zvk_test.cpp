@@ -752,6 +752,15 @@ TEST_F(cliZvk, OutputThatCannotBeWrittenIsAFailureWithItsReason) {
     EXPECT_TRUE(err.str().ends_with(reason)) << err.str();
     EXPECT_EQ(err.str().find(reason), err.str().size() - reason.size()) << "said once";
   }
+  // A long run stops polling at the first rows nobody got.
+  sim->ClearFrames();
+  FullDisk full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  CliEnv env{.network = network, .hosts = &hosts, .sleeper = &sleeper};
+  EXPECT_EQ(RunZvk(On({"read", "--csv", "--count", "100", "--interval", "0"}), out, err, env),
+            kExitFailed);
+  EXPECT_EQ(Frames().size(), 2u) << "the identity request and one poll";
   // Written output is no failure.
   EXPECT_EQ(Run(On({"info"})).status, kExitOk);
 }
