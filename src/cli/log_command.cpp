@@ -3,12 +3,10 @@
 // module is asked for its identity again until it answers, and the rows go on.
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -28,6 +26,7 @@
 #include "record/csv_format.h"
 #include "record/recorder.h"
 #include "record/sample.h"
+#include "util/file_writer.h"
 
 namespace zvk::cli {
 
@@ -36,18 +35,19 @@ namespace {
 using Seconds = std::chrono::duration<double>;
 
 // Opens the file for appending, as the recording will, so that a name the system refuses (too
-// long, no permission) is refused before the module is asked anything. A file the probe
-// created is removed again; an existing one is left as it was.
+// long, no permission, a device or a FIFO) is refused before the module is asked anything. A
+// file the probe created is removed again; an existing one is left as it was.
 void ProbeWritable(const std::filesystem::path& path, const std::string& shown) {
   std::error_code ec;
   const bool existed = std::filesystem::exists(path, ec);
-  errno = 0;
-  std::ofstream probe(path, std::ios::app | std::ios::binary);
-  const int error = errno != 0 ? errno : EACCES;
-  if (!probe)
-    throw Failed("cannot record to \"" + shown + "\": " + std::generic_category().message(error));
-  probe.close();
-  if (!existed) std::filesystem::remove(path, ec);
+  try {
+    CloseDescriptor(OpenToAppend(path));
+    if (!existed) std::filesystem::remove(WriteTargetOf(path), ec);
+  } catch (const FileWriteError& e) {
+    if (e.error() == 0) throw Failed(e.what());
+    throw Failed("cannot record to \"" + shown +
+                 "\": " + std::generic_category().message(e.error()));
+  }
 }
 
 constexpr double kLongestInterval = 24 * 3600.0;
@@ -136,6 +136,11 @@ class LogCommand final : public Command {
     }
     // Refused before anything is sent: a file that can only belong to something else.
     if (file_.empty()) throw UsageError("log: cannot record to a file without a name");
+    // A recording is continued and put on the disk row by row, which standard output cannot be.
+    if (file_ == "-")
+      throw UsageError(
+          "log: - is standard output, not a file to record to (read --csv prints the rows there; "
+          "./- names a file called -)");
     const std::filesystem::path path = PathFromUtf8(file_);
     const std::filesystem::path folder = path.parent_path();
     std::error_code ec;

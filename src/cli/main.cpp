@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/live_status.h"
+#include "cli/standard_output.h"
 #include "cli/terminal.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
@@ -46,6 +47,7 @@ namespace {
 
 int Run(const std::vector<std::string>& args) {
   const zvk::cli::Utf8ConsoleOutput console;
+  const zvk::cli::StandardOutput standard_output;
   zvk::SystemNetwork network;
   zvk::cli::CliEnv env{network};
   zvk::cli::AttachTerminal(env);

@@ -150,6 +150,7 @@ class ReadCommand final : public Command {
           s.out << names[ch] << ' ' << texts[ch] << '\n';
       }
       s.out << std::flush;
+      if (!s.out) return;  // nobody gets the rows: no more polls; the run ends with the reason
     }
   }
 

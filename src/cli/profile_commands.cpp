@@ -14,10 +14,13 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
+#include "cli/standard_output.h"
 #include "cli/zvk_cli.h"
 #include "profile/profile.h"
 #include "thermistor/user_curves.h"
 #include "util/byte_order.h"
+#include "util/file_path.h"
+#include "util/file_writer.h"
 
 namespace zvk::cli {
 
@@ -53,44 +56,39 @@ Profile ReadProfile(const std::string& path) {
   }
 }
 
-// Writes the whole file next to its place and renames it over: a backup cut short never
-// leaves half a profile where the last good one was.
-void WriteWhole(const std::string& path, const std::string& content) {
-  const std::filesystem::path target(path);
-  std::error_code ec;
-  if (std::filesystem::is_directory(target, ec)) throw Failed("\"" + path + "\" is a folder");
-  const std::filesystem::path part = target.string() + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    if (!out) throw Failed("cannot write \"" + path + "\"");
-    out << content;
-    out.flush();
-    if (!out) {
-      std::filesystem::remove(part, ec);
-      throw Failed("cannot write \"" + path + "\"");
-    }
-  }
-  std::filesystem::rename(part, target, ec);
-  if (ec) {
-    std::filesystem::remove(part, ec);
-    throw Failed("cannot write \"" + path + "\"");
+// The whole file replaced in one rename (src/util/file_writer): a backup cut short never leaves
+// half a profile where the last good one was, and one with keys is its owner's alone.
+void WriteWhole(const std::string& path, const std::string& content, FileContent kind) {
+  try {
+    ReplaceFile(PathFromUtf8(path), content, kind);
+  } catch (const FileWriteError& e) {
+    throw Failed(e.what());
   }
 }
 
 class BackupCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
-    sub.add_option("file", path_, "The profile to write (JSON)")->required();
+    sub.add_option("file", path_, "The profile to write (JSON); - for standard output")->required();
     sub.add_flag("--with-keys", with_keys_,
                  "Also save the access point's and the station's keys (left out otherwise: a "
                  "profile is often shared)");
   }
   void Run(Session& s) override {
     const Profile profile = ProfileOfModule(s.app(), s.window().form, with_keys_);
-    WriteWhole(path_, ProfileToJson(profile));
+    const std::string keys = with_keys_ ? " with its keys" : " without keys";
+    if (path_ == "-") {
+      s.out << ProfileToJson(profile);
+      // Nothing said of a profile that did not arrive; the run ends with the reason.
+      if (StandardOutputFailure(s.out)) return;
+      s.err << "Profile of the " << ModelShortName(profile.model_code) << " at " << profile.address
+            << " written to standard output" << keys << '\n';
+      return;
+    }
+    WriteWhole(path_, ProfileToJson(profile),
+               with_keys_ ? FileContent::Secret : FileContent::Plain);
     s.out << "Profile of the " << ModelShortName(profile.model_code) << " at " << profile.address
-          << " saved to \"" << path_ << "\"" << (with_keys_ ? " with its keys" : " without keys")
-          << '\n';
+          << " saved to \"" << path_ << "\"" << keys << '\n';
   }
 
  private:

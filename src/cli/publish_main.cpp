@@ -6,6 +6,7 @@
 
 #include "cli/live_status.h"
 #include "cli/mqtt_publish.h"
+#include "cli/standard_output.h"
 #include "cli/terminal.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
@@ -16,5 +17,6 @@ int main(int argc, char** argv) {
   zvk::cli::CliEnv env{network};
   env.publish = &gateway;
   zvk::cli::AttachTerminal(env);
+  const zvk::cli::StandardOutput standard_output;
   return zvk::cli::RunZvk(argc, argv, std::cout, std::cerr, env);
 }

@@ -11,6 +11,7 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/fleet_run.h"
+#include "cli/standard_output.h"
 #include "fleet/inventory.h"
 #include "util/message_text.h"
 
@@ -198,7 +199,10 @@ std::optional<std::string> RequestedCommand(int argc, const char* const* argv) {
   return NamedCommand(cli, argc, argv);
 }
 
-int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
+namespace {
+
+int RunCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               CliEnv& env) {
   GlobalOptions options;
   std::vector<std::string> hosts;
   std::string hosts_file;
@@ -296,6 +300,19 @@ int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     report(e.what());
     return kExitFailed;
   }
+}
+
+}  // namespace
+
+int RunZvk(int argc, const char* const* argv, std::ostream& out, std::ostream& err, CliEnv& env) {
+  const int code = RunCommand(argc, argv, out, err, env);
+  // Output that did not arrive (a full disk, a closed pipe) is no success, whatever the module
+  // said.
+  if (const std::optional<std::string> failure = StandardOutputFailure(out)) {
+    err << "zvk: " << *failure << '\n';
+    return code == kExitOk ? kExitFailed : code;
+  }
+  return code;
 }
 
 int RunZvk(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

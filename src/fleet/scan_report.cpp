@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <nlohmann/json.hpp>
+
+#include "util/text_codec.h"
 
 namespace zvk {
 
@@ -11,15 +14,20 @@ namespace {
 constexpr std::array<const char*, 8> kTitles{"ADDRESS",  "MODEL", "NAME", "LOCATION",
                                              "FIRMWARE", "MAC",   "RSSI", "WI-FI"};
 
+// The columns that hold text (the others hold an address, a MAC or a number).
+constexpr std::array<bool, 8> kTextColumn{false, true, true, true, true, false, false, true};
+
+// A module's texts are set by anyone on its network: each cell shows its control characters
+// escaped, so no cell breaks its line or acts on the terminal that shows it.
 std::array<std::string, 8> Cells(const ScanRow& r, const std::string& absent) {
   return {r.address,
-          r.model,
-          r.name,
-          r.location,
-          r.firmware,
+          ControlCharactersEscaped(r.model),
+          ControlCharactersEscaped(r.name),
+          ControlCharactersEscaped(r.location),
+          ControlCharactersEscaped(r.firmware),
           r.mac.value_or(absent),
           r.rssi_dbm ? std::to_string(*r.rssi_dbm) : absent,
-          r.wifi_mode};
+          ControlCharactersEscaped(r.wifi_mode)};
 }
 
 // Characters of UTF-8 text: every byte that does not continue a sequence.
@@ -29,7 +37,14 @@ std::size_t Width(const std::string& text) {
   }));
 }
 
-std::string CsvField(const std::string& text) {
+// A spreadsheet takes a cell that starts with one of these for a formula; a text cell gets an
+// apostrophe first, which it shows as text.
+bool LooksLikeFormula(const std::string& text) {
+  return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+}
+
+std::string CsvField(std::string text, bool is_text) {
+  if (is_text && LooksLikeFormula(text)) text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
@@ -69,7 +84,8 @@ std::string ScanCsv(const std::vector<ScanRow>& rows) {
   std::string out = std::string(kScanCsvHeader) + "\n";
   for (const ScanRow& r : rows) {
     const auto cells = Cells(r, "");
-    for (std::size_t c = 0; c < cells.size(); ++c) out += (c ? "," : "") + CsvField(cells[c]);
+    for (std::size_t c = 0; c < cells.size(); ++c)
+      out += (c ? "," : "") + CsvField(cells[c], kTextColumn[c]);
     out += "\n";
   }
   return out;
@@ -89,7 +105,25 @@ std::string ScanJson(const std::vector<ScanRow>& rows) {
     o["wifi_mode"] = r.wifi_mode;
     list.push_back(std::move(o));
   }
-  return list.dump(2) + "\n";
+  // JSON escapes C0 controls itself; DEL and the C1 ones (U+0080 to U+009F, C2 80 to C2 9F in
+  // UTF-8; both only ever inside a string) it writes as they are, and terminals act on them.
+  const std::string json = list.dump(2);
+  std::string out;
+  out.reserve(json.size() + 1);
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0u;
+    if (json[i] == '\x7F') {
+      out += "\\u007f";
+    } else if (static_cast<unsigned char>(json[i]) == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", next);
+      out += escaped;
+      ++i;
+    } else {
+      out += json[i];
+    }
+  }
+  return out + "\n";
 }
 
 }  // namespace zvk

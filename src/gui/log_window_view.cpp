@@ -8,11 +8,11 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <fstream>
 
 #include "gui/qt_seams.h"
 #include "record/recorder.h"
 #include "state/app.h"
+#include "util/file_writer.h"
 
 namespace zvk::gui {
 
@@ -91,10 +91,13 @@ void LogWindowView::Save() {
       choose_file(QStringLiteral("Save the communication log"),
                   QStringLiteral("Text files (*.txt *.log);;All files (*)"), false);
   if (path.isEmpty()) return;
-  std::ofstream out(PathFromUtf8(path.toStdString()), std::ios::binary | std::ios::trunc);
-  for (const std::string& line : app_.log_lines) out << line << '\n';
-  out.close();
-  if (!out) show_error(QStringLiteral("Save log"), QStringLiteral("Cannot write \"%1\"").arg(path));
+  std::string text;
+  for (const std::string& line : app_.log_lines) text += line + '\n';
+  try {
+    ReplaceFile(PathFromUtf8(path.toStdString()), text);
+  } catch (const FileWriteError& e) {
+    show_error(QStringLiteral("Save log"), QString::fromStdString(e.what()));
+  }
 }
 
 }  // namespace zvk::gui

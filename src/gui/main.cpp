@@ -1,7 +1,9 @@
 // zvk-analog: the desktop utility. Builds the system (the process-wide state and the window
 // models), then shows the main window over them and runs the event loop.
 #include <QApplication>
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
@@ -21,6 +23,8 @@
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
 #include "monitor/supervision.h"
+#include "util/file_path.h"
+#include "util/file_writer.h"
 #include "util/message_text.h"
 
 namespace {
@@ -153,9 +157,26 @@ int main(int argc, char** argv) {
                 if (w->isVisible() && w->objectName() == QLatin1String("TrendWindow")) shown = w;
             }
             if (!shown) shown = &view;
-            if (!shown->grab().save(options.screenshot)) {
-              Print(stderr, "zvk-analog: cannot write the screenshot to " +
-                                options.screenshot.toLocal8Bit().toStdString() + "\n");
+            // Encoded here, written by the one writer of files (only a file, replaced whole).
+            QByteArray image;
+            QBuffer buffer(&image);
+            buffer.open(QIODevice::WriteOnly);
+            const QByteArray format = QFileInfo(options.screenshot).suffix().toUpper().toLatin1();
+            std::string failure;
+            if (!shown->grab().save(&buffer, format.isEmpty() ? "PNG" : format.constData())) {
+              failure = "cannot write the screenshot to " +
+                        options.screenshot.toLocal8Bit().toStdString();
+            } else {
+              try {
+                ReplaceFile(
+                    PathFromUtf8(options.screenshot.toStdString()),
+                    std::string_view(image.constData(), static_cast<std::size_t>(image.size())));
+              } catch (const FileWriteError& e) {
+                failure = e.what();
+              }
+            }
+            if (!failure.empty()) {
+              Print(stderr, "zvk-analog: " + failure + "\n");
               code = 1;
             }
           }

@@ -1,5 +1,6 @@
 #include "gui/trend_window_view.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -20,7 +21,6 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <set>
 
@@ -31,6 +31,7 @@
 #endif
 #include "record/recorder.h"
 #include "record/trend_model.h"
+#include "util/file_writer.h"
 
 namespace zvk::gui {
 
@@ -272,8 +273,19 @@ void TrendWindowView::ExportPng() {
   const QString path =
       choose_file(QStringLiteral("Export the chart"), QStringLiteral("PNG images (*.png)"), false);
   if (path.isEmpty()) return;
-  if (!chart_view_->grab().save(path, "PNG"))
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!chart_view_->grab().save(&buffer, "PNG")) {
     show_error(QStringLiteral("Export PNG"), QStringLiteral("Cannot write \"%1\"").arg(path));
+    return;
+  }
+  try {
+    ReplaceFile(PathFromUtf8(path.toStdString()),
+                std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+  } catch (const FileWriteError& e) {
+    show_error(QStringLiteral("Export PNG"), QString::fromStdString(e.what()));
+  }
 }
 
 void TrendWindowView::ExportCsv() {
@@ -281,11 +293,11 @@ void TrendWindowView::ExportCsv() {
       choose_file(QStringLiteral("Export the samples"), QStringLiteral("CSV files (*.csv)"), false);
   if (path.isEmpty()) return;
   const std::string csv = model_.Csv(model_.Range(static_cast<TrendSpan>(span_->currentIndex())));
-  std::ofstream out(PathFromUtf8(path.toStdString()), std::ios::binary | std::ios::trunc);
-  out << csv;
-  out.close();
-  if (!out)
-    show_error(QStringLiteral("Export CSV"), QStringLiteral("Cannot write \"%1\"").arg(path));
+  try {
+    ReplaceFile(PathFromUtf8(path.toStdString()), csv);
+  } catch (const FileWriteError& e) {
+    show_error(QStringLiteral("Export CSV"), QString::fromStdString(e.what()));
+  }
 }
 
 }  // namespace zvk::gui

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "record/csv_format.h"
+#include "util/file_writer.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -44,13 +45,15 @@ std::string Shown(const std::string& line) {
   return plain ? "\"" + line + "\"" : "a first line that is no header of readings";
 }
 
+// The one writer's open: only a regular file, through a link to its target, never waiting on a
+// FIFO.
 int OpenForAppend(const fs::path& path) {
-#ifdef _WIN32
-  return ::_wopen(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
-#else
-  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-#endif
+  try {
+    return OpenToAppend(path);
+  } catch (const FileWriteError& e) {
+    if (e.error() == 0) throw RecordError(e.what());
+    throw RecordError("cannot open " + Quoted(path) + " for writing: " + SystemMessage(e.error()));
+  }
 }
 
 long WriteSome(int fd, const char* data, std::size_t size) {
@@ -123,10 +126,16 @@ struct ExistingFile {
 
 ExistingFile Inspect(const fs::path& path) {
   ExistingFile file;
+  try {
+    WriteTargetOf(path);  // a folder, a device, a FIFO or a socket is refused, saying which
+  } catch (const FileWriteError& e) {
+    // A name the system cannot even look at (too long, no permission) is refused by the open,
+    // in its words.
+    if (e.error() != 0) return file;
+    throw RecordError(e.what());
+  }
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status)) return file;
-  if (!fs::is_regular_file(status)) throw RecordError(Quoted(path) + " is not a file");
+  if (!fs::exists(path, ec)) return file;
   const auto size = fs::file_size(path, ec);
   if (ec) throw RecordError("cannot read " + Quoted(path) + ": " + ec.message());
   if (size == 0) return file;
@@ -180,8 +189,6 @@ void CsvRecorder::Open(const std::string& header) {
   std::error_code ec;
   const bool created = !fs::exists(path_, ec);
   fd_ = OpenForAppend(path_);
-  if (fd_ < 0)
-    throw RecordError("cannot open " + Quoted(path_) + " for writing: " + SystemMessage(errno));
   try {
     if (!continued_) {
       WriteLine(header);
@@ -194,7 +201,13 @@ void CsvRecorder::Open(const std::string& header) {
     CloseFile(fd_);
     fd_ = -1;
     // A file made here that could not even take its header would be taken for a recording.
-    if (created) fs::remove(path_, ec);
+    // Through a link, the file made is the link's target; the link stays.
+    if (created) {
+      try {
+        fs::remove(WriteTargetOf(path_), ec);
+      } catch (const FileWriteError&) {
+      }
+    }
     throw;
   }
 }

@@ -144,4 +144,27 @@ std::string Utf8ToModuleText(std::string_view utf8) {
   return out;
 }
 
+// Control characters and bytes that are not UTF-8 as \xNN: a terminal acts on them (C1 ones too,
+// in some terminals, even encoded), and a line break would split a line or a cell.
+std::string ControlCharactersEscaped(std::string_view utf8) {
+  std::string shown;
+  shown.reserve(utf8.size());
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const std::size_t start = at;
+    const std::optional<char32_t> c = NextCharacter(utf8, at);
+    const bool control = c && (*c < 0x20 || (*c >= 0x7F && *c <= 0x9F));
+    if (c && !control) {
+      shown.append(utf8.substr(start, at - start));
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                  c ? static_cast<unsigned>(*c) : static_cast<unsigned char>(utf8[start]));
+    shown += escaped;
+    if (!c) ++at;
+  }
+  return shown;
+}
+
 }  // namespace zvk

@@ -27,4 +27,9 @@ std::string ModuleTextToUtf8(std::string_view module_bytes);
 // well-formed UTF-8 and for a character Windows-1252 cannot hold; nothing is ever replaced.
 std::string Utf8ToModuleText(std::string_view utf8);
 
+// UTF-8 text as a terminal, a table or a one-line cell shows it: control characters (C0, DEL,
+// C1) and bytes that are not UTF-8 as \xNN, so a text from a module or a file can neither break
+// a line nor reach a terminal as an escape sequence. Everything else is kept.
+std::string ControlCharactersEscaped(std::string_view utf8);
+
 }  // namespace zvk

@@ -139,5 +139,26 @@ TEST(cliBinary, NullInputIsNoTerminalToAskOn) {
   EXPECT_TRUE(module.Frames().empty());
 }
 
+#ifndef _WIN32
+// Standard output on a full disk, as the program really writes it: exit 1 and the reason.
+TEST(cliBinary, StandardOutputOnAFullDiskIsAFailure) {
+  const auto zvk = test::BuiltProgram("zvk");
+  ASSERT_TRUE(zvk) << "ZVK_BIN_DIR is set by CTest";
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  sim::Options options;
+  options.model = sim::Model::Qn6;
+  sim::Simulator module(options);
+  const std::uint16_t port = module.Start();
+  const std::string command = "exec '" + zvk->string() + "' --host 127.0.0.1 --port " +
+                              std::to_string(port) + " --skip-wifi-check info >/dev/full";
+  test::ChildProcess child("/bin/sh", {"-c", command},
+                           {.null_input = true, .errors_in_output = true});
+  const std::string out = child.ReadAll();
+  EXPECT_EQ(child.Wait(), 1) << out;
+  EXPECT_EQ(out, "zvk: cannot write standard output: No space left on device\n");
+  module.Stop();
+}
+#endif
+
 }  // namespace
 }  // namespace zvk::cli

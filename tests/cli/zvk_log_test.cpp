@@ -2,6 +2,10 @@
 // and coming back, the ends of a run, the files it refuses, and its live status line.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -187,7 +191,8 @@ TEST_F(cliLog, RefusesAFileThatHoldsSomethingElseAndLeavesItAlone) {
     std::string content;  // empty: none written
     std::string reason;
     std::vector<Bytes> frames;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       // Known only once the module has said which it is.
       {"the other module's recording",
        (dir / "km3.csv").string(),
@@ -199,13 +204,21 @@ TEST_F(cliLog, RefusesAFileThatHoldsSomethingElseAndLeavesItAlone) {
        "shopping list\nmilk\n",
        "holds no recording of readings",
        {}},
-      {"a folder", (dir / "folder").string(), "", "is not a file", {}},
+      {"a folder", (dir / "folder").string(), "", "is a folder, not a file", {}},
       {"a folder that is not there",
        (dir / "nowhere" / "run.csv").string(),
        "",
        "the folder does not exist",
        {}},
   };
+#ifndef _WIN32
+  // Refused before it is opened: a FIFO nobody reads would hold the open forever.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+  cases.push_back({"a FIFO", (dir / "fifo").string(), "", "is a FIFO, not a file", {}});
+  fs::create_symlink("/dev/null", dir / "null.csv");
+  cases.push_back(
+      {"a link to a device", (dir / "null.csv").string(), "", "is a character device", {}});
+#endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (!c.content.empty()) std::ofstream(c.path, std::ios::binary) << c.content;
@@ -239,6 +252,7 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
       {file, "--count", "0x10"},
       {file, "--interval", ""},
       {file, "--interval", "nan"},
+      {"-", "--count", "1"},  // standard output is no file to continue
       {},
   };
   for (const auto& args : cases) {
@@ -251,6 +265,7 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
   }
   EXPECT_TRUE(sim->Frames().empty());
   EXPECT_FALSE(fs::exists(file));
+  EXPECT_FALSE(fs::exists("-"));
 }
 
 TEST_F(cliLog, LiveStatusOnATerminalIsOneLineRewrittenInPlace) {

@@ -2,8 +2,12 @@
 // byte for byte after a reset to defaults, clones onto several modules, and is refused with
 // nothing sent by the other model.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -265,6 +269,114 @@ TEST_F(profileRestore, KeysStayOutOfABackupUnlessAskedAndAreNeededToChangeAGroup
   EXPECT_EQ(modules[0]->File("/local/sta_key.cfg"),
             Bytes({'s', 'e', 'c', 'r', 'e', 't', '1', '2', '3'}));
 }
+
+#ifndef _WIN32
+// Where a backup lands: a file replaced whole, a link's target, standard output; never a FIFO or
+// a device put aside for a file. Keys are their owner's alone; a replaced file keeps its mode.
+TEST_F(profileRestore, BackupWritesOnlyFilesAndKeysStayTheOwnersAlone) {
+  AddModule(sim::Model::Qn6);
+  MustRun(
+      On(0, {"setup", "station", "--ssid", "Plant net", "--key", "secret123", "--type", "wpa"}));
+  MustRun(On(0, {"reboot"}));
+  namespace fs = std::filesystem;
+  const auto mode = [](const std::string& path) {
+    return static_cast<int>(fs::status(path).permissions() & fs::perms::all);
+  };
+  struct Case {
+    const char* what;
+    std::function<std::string()> make;  // the name to back up to
+    std::vector<std::string> options;
+    std::string refusal;   // the end of the error line; empty: written
+    std::string lands_in;  // the file that then holds the profile
+    int mode;              // its permission bits
+  };
+  const std::string real = PathOf("real.json");
+  const Case cases[] = {
+      {"keys into a new file",
+       [&] { return PathOf("keys.json"); },
+       {"--with-keys"},
+       "",
+       PathOf("keys.json"),
+       0600},
+      {"keys over a file all may read",
+       [&] { return WriteFile("shared.json", "{}"); },
+       {"--with-keys"},
+       "",
+       PathOf("shared.json"),
+       0600},
+      {"a file made the owner's",
+       [&] {
+         const std::string path = WriteFile("mine.json", "{}");
+         fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+         return path;
+       },
+       {},
+       "",
+       PathOf("mine.json"),
+       0600},
+      {"through a link",
+       [&] {
+         WriteFile("real.json", "{}");
+         fs::create_symlink(real, PathOf("link.json"));
+         return PathOf("link.json");
+       },
+       {},
+       "",
+       real,
+       0644},
+      {"a FIFO",
+       [&] {
+         fs::path fifo = PathOf("fifo");
+         EXPECT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+         return fifo.string();
+       },
+       {},
+       "\" is a FIFO, not a file; nothing written",
+       "",
+       0},
+      {"a link to a device",
+       [&] {
+         fs::create_symlink("/dev/null", PathOf("null.json"));
+         return PathOf("null.json");
+       },
+       {},
+       "\" is a character device, not a file; nothing written",
+       "",
+       0},
+  };
+  const mode_t saved = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = c.make();
+    const fs::file_type before = fs::symlink_status(name).type();
+    std::vector<std::string> args{"backup", name};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Result r = Run(On(0, args));
+    if (c.refusal.empty()) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(ReadFile(c.lands_in).find("\"Plant net\""), std::string::npos);
+      EXPECT_EQ(mode(c.lands_in), c.mode) << std::oct << mode(c.lands_in);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      // The name itself may be shortened in the message.
+      EXPECT_EQ(r.LastErrLine().rfind("zvk: \"", 0), 0u) << r.err;
+      EXPECT_TRUE(r.LastErrLine().ends_with(c.refusal)) << r.err;
+    }
+    if (before != fs::file_type::not_found) {
+      EXPECT_EQ(fs::symlink_status(name).type(), before);
+    }
+  }
+  ::umask(saved);
+
+  // "-": the profile on standard output, the note on standard error.
+  const Result out = Run(On(0, {"backup", "-"}));
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(nlohmann::json::parse(out.out)["station"]["ssid"], "Plant net");
+  EXPECT_NE(out.LastErrLine().find("written to standard output without keys"), std::string::npos)
+      << out.err;
+  EXPECT_FALSE(fs::exists("-"));
+}
+#endif
 
 TEST_F(profileRestore, DryRunShowsTheDifferencesAndAsksNothing) {
   AddModule(sim::Model::Km3);

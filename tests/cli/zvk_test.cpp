@@ -2,6 +2,7 @@
 // the frames the module receives, and how each kind of failure ends.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -12,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_error.h"
 #include "cli/cli_fixture.h"
 #include "cli/command.h"
+#include "cli/standard_output.h"
 #include "cli/zvk_cli.h"
 #include "harness/virtual_network.h"
 #include "sim/simulator.h"
@@ -710,6 +713,56 @@ TEST_F(cliZvk, VerboseCopiesLogAndStatusLinesInTheirOrder) {
     at = std::find(at, lines.end(), milestone);
     EXPECT_NE(at, lines.end()) << milestone << " missing or out of order in\n" << r.err;
   }
+}
+
+// Standard output on a full disk: every write fails, with the reason the system gives.
+class FullDisk final : public std::streambuf, public WriteErrorSource {
+ public:
+  int write_error() const override { return ENOSPC; }
+
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+// `zvk scan --csv > plant.csv` on a full disk: what the module said is no success when nobody
+// got it.
+TEST_F(cliZvk, OutputThatCannotBeWrittenIsAFailureWithItsReason) {
+  StartModule(sim::Model::Km3);
+  const std::string port = std::to_string(Port());
+  const std::vector<std::string> cases[] = {
+      On({"info"}),
+      On({"read"}),
+      On({"read", "--csv", "--count", "2", "--interval", "0.1"}),
+      On({"backup", "-"}),
+      {"--port", port, "scan", "127.0.0.1/32", "--csv"},
+      {"--port", port, "scan", "127.0.0.1/32"},
+      {"--help"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    std::string command;
+    for (const std::string& arg : args) command += arg + " ";
+    SCOPED_TRACE(command);
+    FullDisk full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    CliEnv env{.network = network, .hosts = &hosts, .sleeper = &sleeper};
+    EXPECT_EQ(RunZvk(args, out, err, env), kExitFailed) << err.str();
+    const std::string reason = "zvk: cannot write standard output: No space left on device\n";
+    EXPECT_TRUE(err.str().ends_with(reason)) << err.str();
+    EXPECT_EQ(err.str().find(reason), err.str().size() - reason.size()) << "said once";
+  }
+  // A long run stops polling at the first rows nobody got.
+  sim->ClearFrames();
+  FullDisk full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  CliEnv env{.network = network, .hosts = &hosts, .sleeper = &sleeper};
+  EXPECT_EQ(RunZvk(On({"read", "--csv", "--count", "100", "--interval", "0"}), out, err, env),
+            kExitFailed);
+  EXPECT_EQ(Frames().size(), 2u) << "the identity request and one poll";
+  // Written output is no failure.
+  EXPECT_EQ(Run(On({"info"})).status, kExitOk);
 }
 
 }  // namespace

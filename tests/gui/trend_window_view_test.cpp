@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -296,6 +300,37 @@ TEST_F(TrendWindow, ExportsWriteTheChartAsAnImageAndTheSamplesAsCsv) {
   EXPECT_EQ(image.size(), Find<QChartView>(&trend(), "Chart")->size());
   EXPECT_TRUE(errors.empty());
 }
+
+#ifndef _WIN32
+// An export goes only into a file: a FIFO is refused with its reason (opening it would hold the
+// window until someone read it), and a link is written through to its target.
+TEST_F(TrendWindow, ExportsRefuseWhatIsNoFileAndWriteThroughLinks) {
+  rig->watch->ShowTrend();
+  rig->Polls(2);
+  const fs::path fifo = dir / "samples.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const char* button : {"ExportCsvButton", "ExportPngButton"}) {
+    SCOPED_TRACE(button);
+    errors.clear();
+    next_file = QString::fromStdString(fifo.string());
+    Find<QPushButton>(&trend(), button)->click();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("\"" + fifo.string() + "\" is a FIFO, not a file"), std::string::npos)
+        << errors[0];
+    EXPECT_TRUE(fs::is_fifo(fifo));
+  }
+
+  const fs::path real = dir / "real.csv";
+  std::ofstream(real) << "old\n";
+  fs::create_symlink(real, dir / "link.csv");
+  next_file = QString::fromStdString((dir / "link.csv").string());
+  errors.clear();
+  Find<QPushButton>(&trend(), "ExportCsvButton")->click();
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+  EXPECT_EQ(FileLines(real).size(), 3u);
+}
+#endif
 
 TEST_F(TrendWindow, LogWindowShowsTheHiddenLogLiveAndSavesIt) {
   LogWindowView& log = rig->watch->log_view();
