@@ -17,7 +17,10 @@ std::string Escaped(unsigned code) {
 }  // namespace
 
 std::string ModuleTextForTerminal(std::string_view module_bytes) {
-  const std::string utf8 = ModuleTextToUtf8(module_bytes);
+  return TextForTerminal(ModuleTextToUtf8(module_bytes));
+}
+
+std::string TextForTerminal(std::string_view utf8) {
   std::string shown;
   shown.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size(); ++i) {
