@@ -249,7 +249,9 @@ TEST(profileCheck, NamesEverySettingTheWriteCommandsWouldRefuse) {
        },
        {"profile.station.key_type: 3 is not 0 (open), 1 (WEP) or 2 (WPA/WPA2)"}},
       {"access point key type 1",
-       [](Profile& p) { p.access_point.key_type = 1; },
+       [](Profile& p) {
+         p.access_point = {"AP", 1, "12345678"};
+       },
        {"profile.access_point.key_type: 1 is not 0 (open) or 2"}},
       {"keys of 7 and 17 bytes",
        [](Profile& p) {
