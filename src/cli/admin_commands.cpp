@@ -200,14 +200,14 @@ class SetupCommand final : public Command {
 
     web_key_ = sub.add_subcommand(
         "web-key", "Web login key, 1 to 5 characters (at once): --key-file F, $ZVK_WEB_KEY or KEY");
-    CLI::Option* web_key =
+    web_key_given_ =
         web_key_->add_option("key", text_, "The key" + kVisible + kWebKeyVariable + ")");
     web_key_
         ->add_option("--key-file", key_file_,
                      std::string("File whose first line is the key (default: the environment "
                                  "variable ") +
                          kWebKeyVariable + ")")
-        ->excludes(web_key);
+        ->excludes(web_key_given_);
 
     location_ = sub.add_subcommand("location", "Location text, up to 31 characters");
     location_->add_option("text", text_, "The location")->required();
@@ -227,10 +227,11 @@ class SetupCommand final : public Command {
     }
     if (station_->parsed() && Lower(type_) != "open")
       key_ = KeyFrom(key_, key_file_, kStationKeyVariable, "setup station");
-    if (web_key_->parsed()) {
-      text_ = KeyFrom(text_, key_file_, kWebKeyVariable, "setup web-key");
+    // A KEY given, even empty, is what the window gets and checks.
+    if (web_key_->parsed() && web_key_given_->count() == 0) {
+      text_ = KeyFrom(std::string(), key_file_, kWebKeyVariable, "setup web-key");
       if (text_.empty())
-        throw UsageError(std::string("setup web-key: give the key (--key-file F or ") +
+        throw UsageError(std::string("setup web-key: give the web key (--key-file F or ") +
                          kWebKeyVariable + ", or KEY)");
     }
     if (static_ip_->parsed() &&
@@ -293,6 +294,7 @@ class SetupCommand final : public Command {
   CLI::App* station_ = nullptr;
   CLI::App* static_ip_ = nullptr;
   CLI::App* web_key_ = nullptr;
+  CLI::Option* web_key_given_ = nullptr;
   CLI::App* location_ = nullptr;
   CLI::App* modbus_ = nullptr;
   std::string ssid_, key_, key_file_, type_, text_, port_, timeout_;

@@ -205,7 +205,7 @@ TEST_F(cliAdmin, KeysComeFromAFileOrTheEnvironment) {
        {nullptr, nullptr},
        2,
        "setup ap: give a key (--key-file F or ZVK_AP_KEY, or --key K) or --open"},
-      {"no web key", {"setup", "web-key"}, {nullptr, nullptr}, 2, "setup web-key: give the key"},
+      {"no web key", {"setup", "web-key"}, {nullptr, nullptr}, 2, "setup web-key: give the web key"},
       {"a key twice",
        {"setup", "ap", "--ssid", "Plant-7", "--key", "apkey123", "--key-file", station_key},
        {nullptr, nullptr},
