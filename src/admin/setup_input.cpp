@@ -23,6 +23,13 @@ std::optional<long long> PartValue(const std::string& digits) {
 
 }  // namespace
 
+bool HasControlCharacter(std::string_view module_bytes) {
+  return std::any_of(module_bytes.begin(), module_bytes.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
 std::optional<std::array<std::uint8_t, 4>> DottedQuadBytes(const std::string& text) {
   if (std::count(text.begin(), text.end(), '.') != 3) return std::nullopt;
   std::array<std::uint8_t, 4> bytes{};

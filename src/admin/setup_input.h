@@ -5,8 +5,22 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zvk {
+
+// What the setup window writes, counted in bytes of the module's 8-bit code. A profile that is
+// restored is held to the same limits before anything is sent.
+inline constexpr std::size_t kMaxSsidBytes = 31;
+inline constexpr std::size_t kMinKeyBytes = 8;
+inline constexpr std::size_t kMaxKeyBytes = 16;
+inline constexpr std::size_t kMaxLocationBytes = 31;
+inline constexpr std::int32_t kMaxIdleTimeout = 65000;
+inline constexpr std::int32_t kWebServerPort = 80;
+
+// A control character (C0 or DEL) in a module text: a name, key or location holding one is
+// refused, since the module would keep it and show it back garbled.
+bool HasControlCharacter(std::string_view module_bytes);
 
 // Exactly three dots, and four parts of one or more decimal digits (leading zeros allowed),
 // each at most 255. "010.0.0.1" passes; "192..1.1", "1.2.3.4." and " 1.2.3.4" do not.

@@ -14,14 +14,13 @@ namespace zvk {
 
 namespace {
 
-constexpr std::size_t kMaxSsid = 31;
-constexpr std::size_t kMinKey = 8;
-constexpr std::size_t kMaxKey = 16;
-constexpr std::size_t kMaxLocation = 31;
+constexpr std::size_t kMaxSsid = kMaxSsidBytes;
+constexpr std::size_t kMinKey = kMinKeyBytes;
+constexpr std::size_t kMaxKey = kMaxKeyBytes;
+constexpr std::size_t kMaxLocation = kMaxLocationBytes;
 constexpr std::size_t kMaxWebKeyTyped = 5;
 constexpr int kBetweenFilesMs = 200;
 constexpr int kBeforeModbusNoticeMs = 300;
-constexpr std::int32_t kMaxIdleTimeout = 65000;
 
 constexpr const char* kConfirm = "Confirm";
 constexpr const char* kInformation = "Information";
@@ -149,11 +148,7 @@ std::optional<std::string> SetupWindow::ModuleText(const Edit& edit, const std::
   }
   // A line break or another control character in a name or a key is a typing or pasting
   // accident; the module would keep it and show it back garbled.
-  const auto control = std::find_if(bytes.begin(), bytes.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-  if (control != bytes.end()) {
+  if (HasControlCharacter(bytes)) {
     InputError("    . " + field + ": control characters (line breaks, tabs) are not allowed.");
     return std::nullopt;
   }
@@ -332,7 +327,8 @@ void SetupWindow::Image9Click() {
   std::string error;
   const std::optional<std::int32_t> port = StrToInt(form.Edit7.text, &error);
   if (!port) return refuse(kPortInput, error);
-  if (*port == wire::kDefaultPort || *port == 80) return refuse(kPortInput, "Port already used!");
+  if (*port == wire::kDefaultPort || *port == kWebServerPort)
+    return refuse(kPortInput, "Port already used!");
   if (*port < 1 || *port > 65535)
     return refuse("Modbus port range Error", "Port number over range!");
   const std::optional<std::int32_t> timeout = StrToInt(form.Edit11.text, &error);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -112,20 +113,82 @@ void CheckFileName(const std::string& name, std::size_t limit, const std::string
 
 // ---- setup ----
 
+// Where a secret comes from besides the command line, which every local user can read in the
+// process list and which the shell keeps in its history.
+inline constexpr const char* kApKeyVariable = "ZVK_AP_KEY";
+inline constexpr const char* kStationKeyVariable = "ZVK_STATION_KEY";
+inline constexpr const char* kWebKeyVariable = "ZVK_WEB_KEY";
+// A key file holds one short line; anything much larger is not one.
+constexpr std::size_t kMaxKeyFileBytes = 4096;
+
+// The first line of a key file (a CR before its end dropped), checked as a plain file first so
+// a FIFO or a device cannot hang or flood the read.
+std::string ReadKeyFile(const std::string& path, const std::string& command) {
+  const std::string shown = "\"" + ShortenedForMessage(path) + "\"";
+  const LocalFileCheck local = CheckLocalFile(path);
+  if (local.error)
+    throw Failed(command + ": cannot read the key file " + shown + ": " + *local.error +
+                 "; nothing sent");
+  if (local.length > kMaxKeyFileBytes)
+    throw Failed(command + ": the key file " + shown + " is too large for a key; nothing sent");
+  errno = 0;
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in)
+    throw Failed(command + ": cannot read the key file " + shown + ": " +
+                 std::generic_category().message(errno != 0 ? errno : EIO) + "; nothing sent");
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty())
+    throw Failed(command + ": the key file " + shown +
+                 " holds no key on its first line; nothing sent");
+  return line;
+}
+
+// The key given by --key, else --key-file, else the environment variable; empty when none.
+std::string KeyFrom(const std::string& key, const std::string& key_file, const char* variable,
+                    const std::string& command) {
+  if (!key.empty()) return key;
+  if (!key_file.empty()) return ReadKeyFile(key_file, command);
+  const char* value = std::getenv(variable);
+  return value ? std::string(value) : std::string();
+}
+
 class SetupCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.require_subcommand(1);
-    ap_ = sub.add_subcommand("ap", "Access point SSID and key: --ssid S (--key K | --open)");
+    const std::string kVisible =
+        " (on the command line every local user can read it; prefer --key-file or ";
+    ap_ = sub.add_subcommand(
+        "ap",
+        "Access point SSID and key: --ssid S (--key-file F | $ZVK_AP_KEY | --key K | --open)");
     ap_->add_option("--ssid", ssid_, "SSID, up to 31 characters")->required();
-    CLI::Option* key = ap_->add_option("--key", key_, "WPA/WPA2 key, 8 to 16 characters");
+    CLI::Option* key = ap_->add_option(
+        "--key", key_, "WPA/WPA2 key, 8 to 16 characters" + kVisible + kApKeyVariable + ")");
+    CLI::Option* key_file = ap_->add_option(
+        "--key-file", key_file_,
+        std::string("File whose first line is the key (default: the environment variable ") +
+            kApKeyVariable + ")");
     CLI::Option* open = ap_->add_flag("--open", open_, "No key (the key file is deleted)");
     key->excludes(open);
+    key->excludes(key_file);
+    key_file->excludes(open);
 
     station_ = sub.add_subcommand(
-        "station", "Station SSID, key and key type: --ssid S [--key K] --type open|wep|wpa");
+        "station",
+        "Station SSID, key and key type: --ssid S [--key-file F | $ZVK_STATION_KEY | --key K] "
+        "--type open|wep|wpa");
     station_->add_option("--ssid", ssid_, "SSID, up to 31 characters")->required();
-    station_->add_option("--key", key_, "Key, 8 to 16 characters (not for open)");
+    CLI::Option* station_key = station_->add_option(
+        "--key", key_,
+        "Key, 8 to 16 characters (not for open)" + kVisible + kStationKeyVariable + ")");
+    station_
+        ->add_option("--key-file", key_file_,
+                     std::string("File whose first line is the key (default: the environment "
+                                 "variable ") +
+                         kStationKeyVariable + ")")
+        ->excludes(station_key);
     station_->add_option("--type", type_, "open, wep or wpa")
         ->required()
         ->check(CLI::IsMember({"open", "wep", "wpa"}, CLI::ignore_case));
@@ -135,8 +198,16 @@ class SetupCommand final : public Command {
         ->required()
         ->expected(1, 3);
 
-    web_key_ = sub.add_subcommand("web-key", "Web login key, 1 to 5 characters (at once)");
-    web_key_->add_option("key", text_, "The key")->required();
+    web_key_ = sub.add_subcommand(
+        "web-key", "Web login key, 1 to 5 characters (at once): --key-file F, $ZVK_WEB_KEY or KEY");
+    web_key_given_ =
+        web_key_->add_option("key", text_, "The key" + kVisible + kWebKeyVariable + ")");
+    web_key_
+        ->add_option("--key-file", key_file_,
+                     std::string("File whose first line is the key (default: the environment "
+                                 "variable ") +
+                         kWebKeyVariable + ")")
+        ->excludes(web_key_given_);
 
     location_ = sub.add_subcommand("location", "Location text, up to 31 characters");
     location_->add_option("text", text_, "The location")->required();
@@ -147,8 +218,22 @@ class SetupCommand final : public Command {
   }
 
   void CheckArguments() override {
-    if (ap_->parsed() && key_.empty() && !open_)
-      throw UsageError("setup ap: give --key K or --open");
+    // Read before anything is sent: a key that cannot be had stops the command here.
+    if (ap_->parsed() && !open_) {
+      key_ = KeyFrom(key_, key_file_, kApKeyVariable, "setup ap");
+      if (key_.empty())
+        throw UsageError(std::string("setup ap: give a key (--key-file F or ") + kApKeyVariable +
+                         ", or --key K) or --open");
+    }
+    if (station_->parsed() && Lower(type_) != "open")
+      key_ = KeyFrom(key_, key_file_, kStationKeyVariable, "setup station");
+    // A KEY given, even empty, is what the window gets and checks.
+    if (web_key_->parsed() && web_key_given_->count() == 0) {
+      text_ = KeyFrom(std::string(), key_file_, kWebKeyVariable, "setup web-key");
+      if (text_.empty())
+        throw UsageError(std::string("setup web-key: give the web key (--key-file F or ") +
+                         kWebKeyVariable + ", or KEY)");
+    }
     if (static_ip_->parsed() &&
         !(addresses_.size() == 3 || (addresses_.size() == 1 && addresses_[0] == "off")))
       throw UsageError("setup static-ip: give IP MASK GATEWAY, or off");
@@ -209,9 +294,10 @@ class SetupCommand final : public Command {
   CLI::App* station_ = nullptr;
   CLI::App* static_ip_ = nullptr;
   CLI::App* web_key_ = nullptr;
+  CLI::Option* web_key_given_ = nullptr;
   CLI::App* location_ = nullptr;
   CLI::App* modbus_ = nullptr;
-  std::string ssid_, key_, type_, text_, port_, timeout_;
+  std::string ssid_, key_, key_file_, type_, text_, port_, timeout_;
   bool open_ = false;
   std::vector<std::string> addresses_;
 };

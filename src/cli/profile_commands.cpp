@@ -1,11 +1,17 @@
 // Profiles: `backup` saves what the module reported and what can be written back; `restore`
-// shows how the module differs from a profile, asks, and writes what differs through the very
-// commands a user would run (so through the same window models), restarts the module when a
+// checks the whole profile, shows how the module differs from it, asks, restarts the module so
+// that what it reports is what it starts with, writes what then differs through the very
+// commands a user would run (so through the same window models), restarts it again when a
 // setting lives in a file, and checks the module's identity record against the profile again.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -15,12 +21,14 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "cli/standard_output.h"
+#include "cli/terminal_text.h"
 #include "cli/zvk_cli.h"
 #include "profile/profile.h"
 #include "thermistor/user_curves.h"
 #include "util/byte_order.h"
 #include "util/file_path.h"
 #include "util/file_writer.h"
+#include "util/text_codec.h"
 
 namespace zvk::cli {
 
@@ -33,6 +41,9 @@ constexpr std::uintmax_t kMaxProfileBytes = 1024 * 1024;
 constexpr auto kRestartTimeout = std::chrono::seconds(60);
 constexpr int kRetryPauseMs = 1000;
 constexpr int kMaxIdentifyTries = 60;
+// A module told to restart that answers this many times in a row, a second apart, is taken as
+// not having gone down.
+constexpr int kAwayTries = 10;
 
 std::string Dotted(const std::array<std::uint8_t, 4>& a) {
   return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
@@ -76,6 +87,13 @@ class BackupCommand final : public Command {
   }
   void Run(Session& s) override {
     const Profile profile = ProfileOfModule(s.app(), s.window().form, with_keys_);
+    // The identity record shows 14 bytes of a key that may have up to 16.
+    for (const auto& [name, group] :
+         {std::pair{"access point", &profile.access_point}, std::pair{"station", &profile.station}})
+      if (group->key_type != 0 && group->key &&
+          Utf8ToModuleText(*group->key).size() >= wire::devinfo::kKeyWidth)
+        s.err << "zvk: the " << name << " key fills the " << wire::devinfo::kKeyWidth
+              << " bytes the module reports of it; a longer key is kept cut short\n";
     const std::string keys = with_keys_ ? " with its keys" : " without keys";
     if (path_ == "-") {
       s.out << ProfileToJson(profile);
@@ -120,59 +138,113 @@ class ScratchFile {
   std::filesystem::path path_;
 };
 
-// One command that writes one setting of the profile.
+// The commands that write one setting of the profile.
 struct Step {
   std::string setting;
-  std::vector<std::string> args;
+  std::vector<std::vector<std::string>> commands;
   bool takes_effect_at_restart = true;
   std::shared_ptr<ScratchFile> scratch;  // the content write-file sends
+  const char* done = "written";
 };
 
-std::string WithTenths(std::int32_t tenths) {
-  const std::string sign = tenths < 0 ? "-" : "";
-  const std::int64_t magnitude = tenths < 0 ? -std::int64_t{tenths} : tenths;
-  return sign + std::to_string(magnitude / 10) + "." + std::to_string(magnitude % 10);
+bool Changed(const std::vector<ProfileChange>& changes, const std::string& setting) {
+  return std::any_of(changes.begin(), changes.end(),
+                     [&setting](const ProfileChange& c) { return c.setting == setting; });
 }
 
-// The key a group is written with: the profile's, or the one the module holds when the profile
-// has none and the key type stays; nullopt for an open group.
-std::optional<std::string> GroupKey(const WifiGroup& module, const WifiGroup& file,
-                                    const std::string& what) {
+// Why a keyed group that differs cannot be written: it takes the profile's key, or the module's
+// own when the key type stays and the identity record shows the whole of it (14 bytes may be a
+// longer key cut short).
+std::optional<std::string> MissingKey(const WifiGroup& module, const WifiGroup& file,
+                                      const std::string& what) {
+  if (file.key_type == 0 || file.key) return std::nullopt;
+  const std::string differ =
+      "the " + what + " settings differ and the profile holds no key for them";
+  if (module.key_type != file.key_type || !module.key)
+    return differ + " (make it with backup --with-keys)";
+  std::size_t bytes = wire::devinfo::kKeyWidth;
+  try {
+    bytes = Utf8ToModuleText(*module.key).size();
+  } catch (const TextCodecError&) {
+  }
+  if (bytes >= wire::devinfo::kKeyWidth)
+    return differ + "; the module's own fills the identity record's " +
+           std::to_string(wire::devinfo::kKeyWidth) +
+           " bytes and may be longer (make the profile with backup --with-keys)";
+  return std::nullopt;
+}
+
+// The key a group is written with: the profile's, else the module's own (see MissingKey);
+// nullopt for an open group.
+std::optional<std::string> GroupKey(const WifiGroup& module, const WifiGroup& file) {
   if (file.key_type == 0) return std::nullopt;
-  if (file.key) return *file.key;
-  if (module.key_type == file.key_type && module.key) return *module.key;
-  throw Failed("the " + what +
-               " settings differ and the profile holds no key for them (make it "
-               "with backup --with-keys); nothing sent");
+  return file.key ? *file.key : module.key.value_or(std::string());
 }
 
+// Everything that keeps a profile from being restored onto this module, all of it at once.
+std::vector<std::string> RestoreProblems(const Profile& module, const Profile& file,
+                                         const std::vector<ProfileChange>& changes) {
+  std::vector<std::string> problems = ProfileProblems(file);
+  if (Changed(changes, "access point"))
+    if (auto why = MissingKey(module.access_point, file.access_point, "access point"))
+      problems.push_back(*why);
+  if (Changed(changes, "station") && !file.station.IsEmpty())
+    if (auto why = MissingKey(module.station, file.station, "station")) problems.push_back(*why);
+  return problems;
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+  return text;
+}
+
+void PrintChanges(Session& s, const std::vector<ProfileChange>& changes) {
+  for (const ProfileChange& c : changes)
+    s.out << "  " << TextForTerminal(c.setting) << ": " << TextForTerminal(c.module_value) << " -> "
+          << TextForTerminal(c.file_value) << '\n';
+}
+
+bool SameChanges(const std::vector<ProfileChange>& a, const std::vector<ProfileChange>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const ProfileChange& x, const ProfileChange& y) {
+                      return x.setting == y.setting && x.module_value == y.module_value &&
+                             x.file_value == y.file_value;
+                    });
+}
+
+// Only for a profile that RestoreProblems passed.
 std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
                             const std::vector<ProfileChange>& changes) {
-  const auto changed = [&changes](const std::string& setting) {
-    for (const ProfileChange& c : changes)
-      if (c.setting == setting) return true;
-    return false;
-  };
+  const auto changed = [&changes](const std::string& setting) { return Changed(changes, setting); };
   std::vector<Step> steps;
-  if (changed("location")) steps.push_back({"location", {"setup", "location", file.location}});
+  if (changed("location")) steps.push_back({"location", {{"setup", "location", file.location}}});
   if (changed("access point")) {
     std::vector<std::string> args{"setup", "ap", "--ssid", file.access_point.ssid};
-    if (auto key = GroupKey(module.access_point, file.access_point, "access point"))
+    if (auto key = GroupKey(module.access_point, file.access_point))
       args.insert(args.end(), {"--key", *key});
     else
       args.push_back("--open");
-    steps.push_back({"access point", args});
+    steps.push_back({"access point", {args}});
   }
   if (changed("station")) {
-    static const char* kTypes[] = {"open", "wep", "wpa"};
-    if (file.station.key_type > 2)
-      throw Failed("the profile's station key type " + std::to_string(file.station.key_type) +
-                   " is not one the setup window writes; nothing sent");
-    std::vector<std::string> args{"setup",           "station", "--ssid",
-                                  file.station.ssid, "--type",  kTypes[file.station.key_type]};
-    if (auto key = GroupKey(module.station, file.station, "station"))
-      args.insert(args.end(), {"--key", *key});
-    steps.push_back({"station", args});
+    if (file.station.IsEmpty()) {
+      // A station never set up has no files: the module then has none either.
+      steps.push_back({"station",
+                       {{"delete-file", "/local/sta_ssid.cfg"},
+                        {"delete-file", "/local/sta_keyT.cfg"},
+                        {"delete-file", "/local/sta_key.cfg"}},
+                       true,
+                       nullptr,
+                       "deleted (no station)"});
+    } else {
+      static const char* kTypes[] = {"open", "wep", "wpa"};
+      std::vector<std::string> args{"setup",           "station", "--ssid",
+                                    file.station.ssid, "--type",  kTypes[file.station.key_type]};
+      if (auto key = GroupKey(module.station, file.station))
+        args.insert(args.end(), {"--key", *key});
+      steps.push_back({"station", {args}});
+    }
   }
   if (changed("static IP")) {
     std::vector<std::string> args{"setup", "static-ip"};
@@ -181,27 +253,27 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
                   {Dotted(file.static_ip), Dotted(file.subnet_mask), Dotted(file.gateway)});
     else
       args.push_back("off");
-    steps.push_back({"static IP", args});
+    steps.push_back({"static IP", {args}});
   }
   if (changed("Modbus"))
-    steps.push_back(
-        {"Modbus",
-         {"setup", "modbus", std::to_string(file.modbus_port), std::to_string(file.idle_timeout)}});
+    steps.push_back({"Modbus",
+                     {{"setup", "modbus", std::to_string(file.modbus_port),
+                       std::to_string(file.idle_timeout)}}});
   if (file.IsVoltageModule()) {
     if (changed("sampling"))
       steps.push_back(
-          {"sampling", {"set-sampling", file.sampling_mode != 0 ? "fast" : "normal"}, false});
+          {"sampling", {{"set-sampling", file.sampling_mode != 0 ? "fast" : "normal"}}, false});
     for (std::size_t ch = 0; ch < file.ranges.size(); ++ch) {
       const std::string name = "AI" + std::to_string(ch);
       if (changed(name + " range"))
         steps.push_back(
-            {name + " range", {"set-range", name, std::to_string(file.ranges[ch])}, false});
+            {name + " range", {{"set-range", name, std::to_string(file.ranges[ch])}}, false});
     }
     if (changed("analog reference block")) {
       auto scratch =
           std::make_shared<ScratchFile>(file.analog_ref_block.data(), file.analog_ref_block.size());
       steps.push_back({"analog reference block",
-                       {"write-file", wire::kAnalogRefFile, scratch->path()},
+                       {{"write-file", wire::kAnalogRefFile, scratch->path()}},
                        true,
                        scratch});
     }
@@ -211,38 +283,41 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
       char code[8];
       std::snprintf(code, sizeof code, "%02X", unsigned{file.sensor_types[ch]});
       if (changed(name + " sensor type"))
-        steps.push_back({name + " sensor type", {"set-sensor", name, code}, false});
+        steps.push_back({name + " sensor type", {{"set-sensor", name, code}}, false});
       if (changed(name + " unit"))
         steps.push_back(
-            {name + " unit", {"set-unit", name, file.fahrenheit[ch] != 0 ? "F" : "C"}, false});
+            {name + " unit", {{"set-unit", name, file.fahrenheit[ch] != 0 ? "F" : "C"}}, false});
       if (changed(name + " offset"))
         steps.push_back(
-            {name + " offset", {"set-offset", name, std::to_string(file.offsets[ch])}, false});
+            {name + " offset", {{"set-offset", name, std::to_string(file.offsets[ch])}}, false});
     }
-    UserCurvePoints c;
-    LoadUserCurveRecord(c, file.user_curves.data());
-    for (std::size_t i = 0; i < 8; ++i) {
-      const std::string name = "user curve " + std::to_string(i);
-      if (!changed(name)) continue;
-      const auto point = [](int temp, std::int32_t tenths) {
-        return std::to_string(temp) + ":" + WithTenths(tenths);
-      };
-      // The window saves all eight curves and has the module reload them at once.
+    // The module keeps all eight curves in one file: the profile's record is written whole, byte
+    // for byte, so a curve never defined is restored as such (no command takes 0 ohms), and the
+    // module takes it up at its restart.
+    bool curves = false;
+    for (int i = 0; i < 8; ++i) curves = curves || changed("user curve " + std::to_string(i));
+    if (curves) {
+      auto scratch =
+          std::make_shared<ScratchFile>(file.user_curves.data(), file.user_curves.size());
       steps.push_back(
-          {name,
-           {"user-curve", std::to_string(i), "--hi", point(c.TempHi[i], c.ResHi[i]), "--mid",
-            point(c.TempMid[i], c.ResMid[i]), "--low", point(c.TempLow[i], c.ResLow[i])},
-           false});
+          {"user curves", {{"write-file", wire::kUserCurveFile, scratch->path()}}, true, scratch});
     }
   }
   return steps;
 }
 
+// What the module answered after it was told to restart.
+struct Comeback {
+  Profile profile;
+  bool seen_away = false;  // it stopped answering in between: it did go down
+};
+
 class RestoreCommand final : public Command {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("file", path_, "The profile to restore (JSON, from backup)")->required();
-    sub.add_flag("--dry-run", dry_run_, "Show what would change and send nothing more");
+    sub.add_flag("--dry-run", dry_run_,
+                 "Show what differs (as the module reports it now) and send nothing more");
   }
   void CheckArguments() override { file_ = ReadProfile(path_); }
   bool LooksOnly() const override { return dry_run_; }
@@ -253,43 +328,73 @@ class RestoreCommand final : public Command {
       throw Failed("\"" + path_ + "\" is a profile of the " + ModelShortName(file_.model_code) +
                    "; this module is the " + ModelShortName(module.model_code) + "; nothing sent");
     const std::vector<ProfileChange> changes = DiffProfiles(module, file_);
+    // Checked whole before anything is written, so a profile is never half applied.
+    if (const auto problems = RestoreProblems(module, file_, changes); !problems.empty())
+      throw Failed(CannotRestore(problems) + "; nothing sent");
     if (changes.empty()) {
-      s.out << "The module already holds every setting of \"" << path_ << "\"; nothing sent\n";
-      return;
+      s.out << "The module reports every setting of \"" << TextForTerminal(path_) << "\"\n";
+    } else {
+      s.out << "Settings that differ (module -> \"" << TextForTerminal(path_) << "\"):\n";
+      PrintChanges(s, changes);
     }
-    s.out << "Settings that differ (module -> \"" << path_ << "\"):\n";
-    for (const ProfileChange& c : changes)
-      s.out << "  " << c.setting << ": " << c.module_value << " -> " << c.file_value << '\n';
     if (dry_run_) {
-      s.out << "Dry run: nothing written\n";
+      s.out << "Dry run: nothing written (a setting written to the module but not yet in effect "
+               "shows only once it restarts)\n";
       return;
     }
-    const std::vector<Step> steps = PlanSteps(module, file_, changes);
-    bool restart = false;
-    for (const Step& step : steps) restart |= step.takes_effect_at_restart;
-    const bool wifi_mode_changes = changes.back().setting == "Wi-Fi mode";
     const std::string question =
-        "Restore " + std::to_string(changes.size()) + " settings from the profile" +
-        (restart || wifi_mode_changes ? " and restart the module" : "") + ", execute?";
+        "Restore the profile: restart the module, write the settings that then differ (" +
+        std::to_string(changes.size()) + " now) and restart it again where they need it, execute?";
     if (s.dialogs().MessageBox("Confirm", question, MsgIcon::Question, MsgButtons::YesNo) !=
         MsgResult::Yes)
       throw Failed("restore not confirmed; nothing written");
 
+    // A setting written to a file but not yet applied is not in what the module reports: only
+    // what it reports after a restart tells what it will hold.
+    RunStep(s, "restart", {"reboot"}, 0, 0, "sent");
+    const Comeback first = AwaitRestart(s, module.mac, "restarted before writing, but ");
+    if (!first.seen_away)
+      throw Failed("the module was not seen restarting (it kept answering for " +
+                   std::to_string(kAwayTries) +
+                   " tries), so a setting waiting for its restart may be unseen; nothing written");
+    const std::vector<ProfileChange> now = DiffProfiles(first.profile, file_);
+    if (now.empty()) {
+      s.out << "Restored: the module restarted and reports every setting of \""
+            << TextForTerminal(path_) << "\"; nothing written\n";
+      return;
+    }
+    if (!SameChanges(now, changes)) {
+      s.out << "After its restart the module differs in:\n";
+      PrintChanges(s, now);
+    }
+    if (const auto problems = RestoreProblems(first.profile, file_, now); !problems.empty())
+      throw Failed(CannotRestore(problems) + "; the module was restarted, nothing written");
+
+    const std::vector<Step> steps = PlanSteps(first.profile, file_, now);
+    bool restart = false;
+    for (const Step& step : steps) restart |= step.takes_effect_at_restart;
+    const bool wifi_mode_changes = now.back().setting == "Wi-Fi mode";
     std::size_t written = 0;
     for (const Step& step : steps) {
-      RunStep(s, step.setting, step.args, written, steps.size());
+      for (const std::vector<std::string>& command : step.commands)
+        RunStep(s, step.setting, command, written, steps.size(), nullptr);
+      s.out << "  " << step.setting << ": " << step.done << '\n';
       ++written;
     }
     // The new Wi-Fi mode starts with the module; otherwise a reboot puts the files in effect.
     if (wifi_mode_changes)
       RunStep(s, "Wi-Fi mode", {"wifi-mode", file_.wifi_mode != 0 ? "ap" : "station"}, written,
-              steps.size());
+              steps.size(), "sent");
     else if (restart)
-      RunStep(s, "restart", {"reboot"}, written, steps.size());
-    Verify(s, restart || wifi_mode_changes);
+      RunStep(s, "restart", {"reboot"}, written, steps.size(), "sent");
+    Verify(s, module.mac, restart || wifi_mode_changes);
   }
 
  private:
+  std::string CannotRestore(const std::vector<std::string>& problems) const {
+    return "\"" + path_ + "\" cannot be restored: " + TextForTerminal(Joined(problems));
+  }
+
   std::vector<std::string> Globals(Session& s) const {
     const App& app = s.app();
     std::vector<std::string> args{"--host", app.link.DeviceHost, "--port",
@@ -298,63 +403,104 @@ class RestoreCommand final : public Command {
     return args;
   }
 
+  // Runs one command; a failure ends the restore there, saying how far it got.
   void RunStep(Session& s, const std::string& setting, const std::vector<std::string>& args,
-               std::size_t written, std::size_t total) const {
+               std::size_t written, std::size_t total, const char* done) const {
     std::vector<std::string> all = Globals(s);
     all.insert(all.end(), args.begin(), args.end());
     CliEnv env{.network = s.env().network, .hosts = s.env().hosts, .sleeper = s.env().sleeper};
     std::ostringstream out, err;
     const int status = RunZvk(all, out, err, env);
     if (status == kExitOk) {
-      s.out << "  " << setting
-            << (args.front() == "reboot" || args.front() == "wifi-mode" ? ": sent\n"
-                                                                        : ": written\n");
+      if (done) s.out << "  " << setting << ": " << done << '\n';
       return;
     }
     std::string reason = err.str();
     if (const std::size_t at = reason.rfind("zvk: "); at != std::string::npos)
       reason = reason.substr(at + 5);
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    reason = TextForTerminal(reason);
+    if (total == 0)
+      throw Failed("the restart before writing failed: " + reason + "; nothing written");
     throw Failed("restoring the " + setting + " failed after " + std::to_string(written) + " of " +
-                 std::to_string(total) + " settings: " + reason);
+                 std::to_string(total) + " settings were written: " + reason);
   }
 
-  // Identifies the module again and compares what it reports with the profile. After a
-  // restart the module may still answer from before it went down, or not at all for a while:
-  // it is asked again, once a second, until it reports the profile or the time is up.
-  void Verify(Session& s, bool restarted) const {
+  // The module's profile as a new identification reads it; nullopt, with why, when it does not
+  // answer.
+  std::optional<Profile> IdentifyAgain(Session& s, std::string& why) const {
     GlobalOptions options = s.options();
     options.host = s.app().link.DeviceHost;
     options.port = s.app().link.DevicePort;
     options.verbose = false;
     CliEnv env{.network = s.env().network, .hosts = s.env().hosts, .sleeper = s.env().sleeper};
+    std::ostringstream sink;
+    Session again(env, options, sink, sink);
+    again.Open();
+    try {
+      again.Identify();
+      return ProfileOfModule(again.app(), again.window().form, true);
+    } catch (const CliError& e) {
+      why = e.what();
+      return std::nullopt;
+    }
+  }
+
+  static void RequireSameModule(const Profile& now, const std::string& mac,
+                                const std::string& context) {
+    if (!mac.empty() && now.mac != mac)
+      throw Failed(context + "another module answers at " + now.address + " now (MAC " + now.mac +
+                   ", not " + mac + ")");
+  }
+
+  // After a restart was sent: asks the module once a second until it has gone off the network
+  // and answers again, the same module (its MAC) as before. One that keeps answering for
+  // kAwayTries tries is taken as it answers, not seen going away.
+  Comeback AwaitRestart(Session& s, const std::string& mac, const std::string& context) const {
     Sleeper& sleeper = s.app().seams.sleeper;
-    const auto deadline = env.network.Now() + kRestartTimeout;
-    std::string last;
+    Network& network = s.env().network;
+    const auto deadline = network.Now() + kRestartTimeout;
+    bool away = false;
+    std::string why;
     for (int attempt = 1; attempt <= kMaxIdentifyTries; ++attempt) {
       if (attempt > 1) sleeper.SleepMs(kRetryPauseMs);
-      std::ostringstream sink;
-      Session again(env, options, sink, sink);
-      again.Open();
-      try {
-        again.Identify();
-        const Profile now = ProfileOfModule(again.app(), again.window().form, true);
-        const std::vector<ProfileChange> left = DiffProfiles(now, file_);
-        if (left.empty()) {
-          s.out << "Restored: the module" << (restarted ? " restarted and" : "")
-                << " reports every setting of \"" << path_ << "\"\n";
-          return;
-        }
-        last.clear();
-        for (const ProfileChange& c : left)
-          last += (last.empty() ? "" : "; ") + c.setting + " is " + c.module_value;
-        last = "the module still differs from the profile: " + last;
-      } catch (const CliError& e) {
-        last = std::string("the module did not answer again: ") + e.what();
+      if (const std::optional<Profile> now = IdentifyAgain(s, why)) {
+        RequireSameModule(*now, mac, context);
+        if (away || attempt >= kAwayTries) return {*now, away};
+      } else {
+        away = true;
       }
-      if (!restarted || env.network.Now() >= deadline) break;
+      if (network.Now() >= deadline) break;
     }
-    throw Failed("written, but " + last);
+    throw Failed(context + "the module did not answer again: " + why);
+  }
+
+  // Identifies the module again and compares what it reports with the profile.
+  void Verify(Session& s, const std::string& mac, bool restarted) const {
+    const std::string context = "written, but ";
+    Comeback now;
+    if (restarted) {
+      now = AwaitRestart(s, mac, context);
+    } else {
+      std::string why;
+      const std::optional<Profile> answer = IdentifyAgain(s, why);
+      if (!answer) throw Failed(context + "the module did not answer again: " + why);
+      RequireSameModule(*answer, mac, context);
+      now.profile = *answer;
+    }
+    const bool unseen = restarted && !now.seen_away;
+    const std::vector<ProfileChange> left = DiffProfiles(now.profile, file_);
+    if (!left.empty()) {
+      std::string list;
+      for (const ProfileChange& c : left)
+        list += (list.empty() ? "" : "; ") + c.setting + " is " + c.module_value;
+      throw Failed(context + "the module" + (unseen ? " was not seen restarting and" : "") +
+                   " still differs from the profile: " + TextForTerminal(list));
+    }
+    s.out << "Restored: the module" << (restarted && now.seen_away ? " restarted and" : "")
+          << " reports every setting of \"" << TextForTerminal(path_) << "\""
+          << (unseen ? ", though it was not seen going off the network for its restart" : "")
+          << '\n';
   }
 
   std::string path_;

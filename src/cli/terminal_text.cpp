@@ -8,4 +8,8 @@ std::string ModuleTextForTerminal(std::string_view module_bytes) {
   return ControlCharactersEscaped(ModuleTextToUtf8(module_bytes));
 }
 
+std::string TextForTerminal(std::string_view utf8) {
+  return ControlCharactersEscaped(utf8);
+}
+
 }  // namespace zvk::cli

@@ -11,4 +11,7 @@ namespace zvk::cli {
 // break a line of output nor reach the terminal as an escape sequence.
 std::string ModuleTextForTerminal(std::string_view module_bytes);
 
+// The same for a text already in UTF-8 (a profile's, or a line built from a module's texts).
+std::string TextForTerminal(std::string_view utf8);
+
 }  // namespace zvk::cli

@@ -14,6 +14,7 @@ struct DeviceConfig {
   bool Identified = false;
   bool DeviceInfoLoaded = false;
   std::string DeviceLocation;
+  std::string DevMac;  // "02:5A:51:36:00:01", as the identity record reports it
   std::string DevApSsid;
   std::string DevStaSsid;
   std::uint8_t DevApKeyType = 0;

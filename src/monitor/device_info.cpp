@@ -58,6 +58,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   if (rec.address != app.link.DeviceHost) return;
 
   f.StatusBar1.panels[0] = "Dev MAC: " + rec.mac;
+  dev.DevMac = rec.mac;
 
   dev.DeviceLocation = rec.location;
   f.Label5.color = Rgb{64, 132, 118};

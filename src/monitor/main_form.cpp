@@ -27,8 +27,8 @@ MainForm::MainForm() {
     ThermistorValue[ch] = Label{.caption = "0", .color = kNavy};
     SensorCombo[ch].items = sensor_items;
     SensorCombo[ch].SetTextSilently("00:Disable");
-    OffsetSpin[ch].min_value = -127;
-    OffsetSpin[ch].max_value = 127;
+    OffsetSpin[ch].min_value = kMinTempOffset;
+    OffsetSpin[ch].max_value = kMaxTempOffset;
   }
 }
 

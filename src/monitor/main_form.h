@@ -10,6 +10,9 @@ namespace zvk {
 inline constexpr const char* kMainCaption = "zVK-Analog V1.00(20200213)";
 inline constexpr int kMainClientWidth = 528;
 inline constexpr int kMainClientHeight = 479;
+// The limits of a thermistor channel's display offset spin edit, in tenths of a degree.
+inline constexpr int kMinTempOffset = -127;
+inline constexpr int kMaxTempOffset = 127;
 
 struct MainForm {
   MainForm();

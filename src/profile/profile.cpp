@@ -4,11 +4,14 @@
 #include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <set>
 
+#include "admin/setup_input.h"
 #include "monitor/main_form.h"
 #include "state/app.h"
 #include "thermistor/user_curves.h"
 #include "util/byte_order.h"
+#include "util/message_text.h"
 #include "util/text_codec.h"
 
 namespace zvk {
@@ -18,7 +21,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "zVK-Analog module profile";
-constexpr const char* kMacPrefix = "Dev MAC: ";
 constexpr const char* kFirmwarePrefix = "FW: ";
 constexpr const char* kRssiPrefix = "RSSI: ";
 
@@ -140,7 +142,8 @@ WifiGroup GroupOf(const Json& root, const char* name, std::size_t ssid_width) {
   WifiGroup g;
   g.ssid = ModuleText(group, "ssid", where, ssid_width);
   g.key_type = static_cast<std::uint8_t>(Whole(group, "key_type", where, 0, 255));
-  if (group.contains("key")) g.key = ModuleText(group, "key", where, wire::devinfo::kKeyWidth);
+  // As long as the setup window takes; the identity record reports only the first 14 bytes.
+  if (group.contains("key")) g.key = ModuleText(group, "key", where, kMaxKeyBytes);
   return g;
 }
 
@@ -167,10 +170,22 @@ std::string CurveText(const UserCurvePoints& p, int i) {
          ", Low " + point(p.TempLow[n], p.ResLow[n]);
 }
 
-std::string GroupText(const WifiGroup& g, bool with_key) {
-  std::string text = "SSID \"" + g.ssid + "\", key type " + std::to_string(g.key_type);
-  if (with_key) text += g.key ? ", key \"" + *g.key + "\"" : ", no key";
-  return text;
+// Whether the key a module reports is the profile's: the identity record holds 14 bytes of it,
+// so a longer key matches on those.
+bool KeysMatch(const std::string& reported, const std::string& file) {
+  if (reported == file) return true;
+  try {
+    const std::string m = Utf8ToModuleText(reported), f = Utf8ToModuleText(file);
+    return m.size() == wire::devinfo::kKeyWidth && f.size() > m.size() && f.starts_with(m);
+  } catch (const TextCodecError&) {
+    return false;
+  }
+}
+
+// A group as the diff shows it; a key is never shown, only whether it differs.
+std::string GroupText(const WifiGroup& g, const char* key_note) {
+  if (g.IsEmpty()) return "none";
+  return "SSID \"" + g.ssid + "\", key type " + std::to_string(g.key_type) + key_note;
 }
 
 std::string StaticIpText(const Profile& p) {
@@ -196,7 +211,7 @@ Profile ProfileOfModule(const App& app, const MainForm& form, bool with_keys) {
   p.model_code = d.ModelCode;
   p.model_name = form.Label4.caption;
   p.address = app.link.DeviceHost;
-  p.mac = StripPrefix(form.StatusBar1.panels[0], kMacPrefix);
+  p.mac = d.DevMac;
   p.firmware = StripPrefix(form.StatusBar2.panels[1], kFirmwarePrefix);
   p.rssi = form.Label12.caption == "RSSI:" ? std::string()
                                            : StripPrefix(form.Label12.caption, kRssiPrefix);
@@ -283,11 +298,30 @@ std::string ProfileToJson(const Profile& p) {
 
 Profile ProfileFromJson(std::string_view text) {
   Json j;
+  // A name given twice in one object would leave one of its values unseen: refused, not chosen.
+  std::vector<std::set<std::string>> names;
+  std::optional<std::string> twice;
+  const Json::parser_callback_t names_once = [&names, &twice](int, Json::parse_event_t event,
+                                                              Json& parsed) {
+    if (event == Json::parse_event_t::object_start) {
+      names.emplace_back();
+    } else if (event == Json::parse_event_t::object_end) {
+      if (!names.empty()) names.pop_back();
+    } else if (event == Json::parse_event_t::key && !names.empty() && parsed.is_string()) {
+      if (!names.back().insert(parsed.get<std::string>()).second && !twice)
+        twice = parsed.get<std::string>();
+    }
+    return true;
+  };
   try {
-    j = Json::parse(text.begin(), text.end());
+    j = Json::parse(text.begin(), text.end(), names_once);
   } catch (const Json::parse_error& e) {
     throw ProfileError(std::string("not JSON: ") + e.what());
   }
+  // The name as JSON writes it: a control character in it stays escaped.
+  if (twice)
+    throw ProfileError("the name " + Json(ShortenedForMessage(*twice)).dump() +
+                       " appears twice in one object");
   const std::string root = "profile";
   if (!j.is_object() || !j.contains("format") || j["format"] != kFormat)
     throw ProfileError(std::string("not a module profile (no \"format\": \"") + kFormat + "\")");
@@ -387,6 +421,82 @@ Profile ProfileFromJson(std::string_view text) {
   return p;
 }
 
+bool Profile::UserCurveUndefined(int curve) const {
+  const UserCurvePoints c = CurvesOf(user_curves);
+  const auto i = static_cast<std::size_t>(curve);
+  return c.ResHi[i] == 0 && c.ResMid[i] == 0 && c.ResLow[i] == 0;
+}
+
+std::vector<std::string> ProfileProblems(const Profile& p) {
+  std::vector<std::string> problems;
+  const auto bad = [&problems](const std::string& where, const std::string& why) {
+    problems.push_back("profile." + where + ": " + why);
+  };
+  const auto range = [](std::int64_t min, std::int64_t max) {
+    return "is not " + std::to_string(min) + " to " + std::to_string(max);
+  };
+  // A text as the setup window takes it: min to max bytes in the module's code, no control
+  // character.
+  const auto text = [&](const std::string& where, const std::string& utf8, std::size_t min,
+                        std::size_t max) {
+    std::string bytes;
+    try {
+      bytes = Utf8ToModuleText(utf8);
+    } catch (const TextCodecError& e) {
+      return bad(where, e.what());
+    }
+    if (HasControlCharacter(bytes))
+      return bad(where, "holds a control character (line break, tab, escape ...)");
+    if (bytes.size() < min || bytes.size() > max)
+      bad(where, "is " + std::to_string(bytes.size()) + " bytes in the module's code, not " +
+                     std::to_string(min) + " to " + std::to_string(max));
+  };
+  const auto key = [&](const std::string& where, const WifiGroup& g) {
+    if (g.key_type != 0 && g.key) text(where + ".key", *g.key, kMinKeyBytes, kMaxKeyBytes);
+  };
+
+  text("location", p.location, 1, kMaxLocationBytes);
+  text("access_point.ssid", p.access_point.ssid, 1, kMaxSsidBytes);
+  if (p.access_point.key_type != 0 && p.access_point.key_type != 2)
+    bad("access_point.key_type", std::to_string(p.access_point.key_type) +
+                                     " is not 0 (open) or 2 (WPA/WPA2), the types of an access "
+                                     "point");
+  key("access_point", p.access_point);
+  // A station never set up is restored as none; anything else as the setup window takes it.
+  if (!p.station.IsEmpty()) {
+    text("station.ssid", p.station.ssid, 1, kMaxSsidBytes);
+    if (p.station.key_type > 2)
+      bad("station.key_type",
+          std::to_string(p.station.key_type) + " is not 0 (open), 1 (WEP) or 2 (WPA/WPA2)");
+    key("station", p.station);
+  }
+  if (p.modbus_port == wire::kDefaultPort || p.modbus_port == kWebServerPort)
+    bad("modbus.port", std::to_string(p.modbus_port) + " is the module's own command or web port");
+  else if (p.modbus_port < 1 || p.modbus_port > 65535)
+    bad("modbus.port", std::to_string(p.modbus_port) + " " + range(1, 65535));
+  if (p.idle_timeout < 1 || p.idle_timeout > static_cast<std::uint32_t>(kMaxIdleTimeout))
+    bad("modbus.idle_timeout", std::to_string(p.idle_timeout) + " " + range(1, kMaxIdleTimeout));
+  if (p.IsVoltageModule()) return problems;
+
+  for (std::size_t ch = 0; ch < p.offsets.size(); ++ch)
+    if (p.offsets[ch] < kMinTempOffset || p.offsets[ch] > kMaxTempOffset)
+      bad("channels[" + std::to_string(ch) + "].offset",
+          std::to_string(p.offsets[ch]) + " " + range(kMinTempOffset, kMaxTempOffset));
+  const UserCurvePoints c = CurvesOf(p.user_curves);
+  for (int i = 0; i < 8; ++i) {
+    if (p.UserCurveUndefined(i)) continue;
+    const auto n = static_cast<std::size_t>(i);
+    const std::pair<const char*, std::int32_t> points[] = {
+        {"hi", c.ResHi[n]}, {"mid", c.ResMid[n]}, {"low", c.ResLow[n]}};
+    for (const auto& [name, tenths] : points)
+      if (tenths <= 0)
+        bad("user_curves[" + std::to_string(i) + "]." + name + ".tenths_of_ohm",
+            std::to_string(tenths) +
+                " is not above 0 (only a curve never defined has all three resistances 0)");
+  }
+  return problems;
+}
+
 std::vector<ProfileChange> DiffProfiles(const Profile& module, const Profile& file) {
   std::vector<ProfileChange> changes;
   const auto note = [&changes](std::string setting, std::string from, std::string to) {
@@ -394,9 +504,12 @@ std::vector<ProfileChange> DiffProfiles(const Profile& module, const Profile& fi
   };
   note("location", "\"" + module.location + "\"", "\"" + file.location + "\"");
   const auto group = [&](const char* name, const WifiGroup& m, const WifiGroup& f) {
-    WifiGroup compared = m;
-    if (!f.key) compared.key.reset();
-    note(name, GroupText(compared, f.key.has_value()), GroupText(f, f.key.has_value()));
+    // The key counts only for a keyed group whose key the profile holds.
+    const bool key_differs = f.key_type != 0 && f.key &&
+                             !(m.key_type == f.key_type && m.key && KeysMatch(*m.key, *f.key));
+    const std::string from = GroupText(m, key_differs && m.key_type != 0 ? ", another key" : "");
+    const std::string to = GroupText(f, key_differs ? ", the profile's key" : "");
+    if (from != to || key_differs) changes.push_back({name, from, to});
   };
   group("access point", module.access_point, file.access_point);
   group("station", module.station, file.station);

@@ -29,6 +29,9 @@ struct WifiGroup {
   std::string ssid;  // UTF-8
   std::uint8_t key_type = 0;
   std::optional<std::string> key;  // UTF-8; kept only when asked for
+
+  // A station never set up: no SSID and no key. Restored by deleting the station's files.
+  bool IsEmpty() const { return ssid.empty() && key_type == 0; }
 };
 
 struct Profile {
@@ -54,6 +57,8 @@ struct Profile {
   std::array<std::uint8_t, 144> user_curves{};  // the module's user curve record
 
   bool IsVoltageModule() const { return model_code == wire::kModelKm3; }
+  // A user curve never defined: all three resistances 0, as the module keeps it from the start.
+  bool UserCurveUndefined(int curve) const;
 };
 
 // The profile of the identified module as the main window decoded its identity record. Keys
@@ -66,6 +71,11 @@ std::string ProfileToJson(const Profile& profile);
 // version for a known model (nothing is guessed or filled in).
 Profile ProfileFromJson(std::string_view text);
 
+// Every setting of a profile that the commands writing it would refuse, each as
+// "profile.field: why"; empty when the whole profile can be written. A restore checks this
+// before it sends anything, so a profile is never half applied.
+std::vector<std::string> ProfileProblems(const Profile& profile);
+
 // One setting in which a module differs from a profile, in the file's terms.
 struct ProfileChange {
   std::string setting;  // "location", "station", "TH2 offset", "user curve 3" ...
@@ -74,8 +84,9 @@ struct ProfileChange {
 };
 
 // What restoring `file` onto a module that reports `module` would change, in the order of the
-// file. Keys are compared only when the file holds them; addresses of a static IP that is off
-// on both sides are not compared. Both must be of the same model.
+// file. Keys are compared only when the file holds them, and never shown; a key longer than the
+// identity record's 14 bytes matches when the module reports its first 14. Addresses of a
+// static IP that is off on both sides are not compared. Both must be of the same model.
 std::vector<ProfileChange> DiffProfiles(const Profile& module, const Profile& file);
 
 // The name a person knows a model by ("zVK-QN6"), or the code in hex.

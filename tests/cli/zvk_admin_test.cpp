@@ -7,8 +7,10 @@
 #endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -122,6 +124,136 @@ TEST_F(cliAdmin, SetupActionsWriteTheWindowsFiles) {
     EXPECT_NE(r.out.find(std::string("Information\n") + c.success), std::string::npos) << r.out;
     for (const auto& [name, content] : c.files) EXPECT_EQ(sim->File(name), content) << name;
   }
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) { Put(value.c_str()); }
+  ~ScopedVariable() { Put(nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  void Put(const char* value) {
+#ifdef _WIN32
+    _putenv_s(name_, value ? value : "");
+#else
+    if (value)
+      ::setenv(name_, value, 1);
+    else
+      ::unsetenv(name_);
+#endif
+  }
+  const char* name_;
+};
+
+// A key kept off the command line, where every local user could read it: from a file's first
+// line or from an environment variable.
+TEST_F(cliAdmin, KeysComeFromAFileOrTheEnvironment) {
+  const std::string dir = ::testing::TempDir();
+  const auto file = [&dir](const std::string& name, const std::string& content) {
+    const std::string path = dir + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  };
+  const std::string station_key = file("zvk-station.key", "secret123\r\nnot the key\n");
+  const std::string web_key = file("zvk-web.key", "abc");
+  const std::string empty = file("zvk-empty.key", "\nsecret123\n");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::pair<const char*, const char*> variable;  // {nullptr, ...}: none
+    int status;
+    std::string outcome;  // the key the module got, or how standard error starts
+  };
+  std::vector<Case> cases = {
+      {"station key file",
+       {"setup", "station", "--ssid", "Office", "--type", "wpa", "--key-file", station_key},
+       {nullptr, nullptr},
+       0,
+       "secret123"},
+      {"station key variable",
+       {"setup", "station", "--ssid", "Office", "--type", "wep"},
+       {"ZVK_STATION_KEY", "envkey12"},
+       0,
+       "envkey12"},
+      {"access point key variable",
+       {"setup", "ap", "--ssid", "Plant-7"},
+       {"ZVK_AP_KEY", "apkey123"},
+       0,
+       "apkey123"},
+      {"the file before the variable",
+       {"setup", "ap", "--ssid", "Plant-7", "--key-file", station_key},
+       {"ZVK_AP_KEY", "apkey123"},
+       0,
+       "secret123"},
+      {"web key file", {"setup", "web-key", "--key-file", web_key}, {nullptr, nullptr}, 0, "abc"},
+      {"web key variable", {"setup", "web-key"}, {"ZVK_WEB_KEY", "xyz"}, 0, "xyz"},
+      {"no key file",
+       {"setup", "station", "--ssid", "Office", "--type", "wpa", "--key-file", dir + "nothing"},
+       {nullptr, nullptr},
+       1,
+       "setup station: cannot read the key file \"" + dir + "nothing\": "},
+      {"a key file with an empty first line",
+       {"setup", "web-key", "--key-file", empty},
+       {nullptr, nullptr},
+       1,
+       "setup web-key: the key file \"" + empty + "\" holds no key on its first line"},
+      {"no key at all",
+       {"setup", "ap", "--ssid", "Plant-7"},
+       {nullptr, nullptr},
+       2,
+       "setup ap: give a key (--key-file F or ZVK_AP_KEY, or --key K) or --open"},
+      {"no web key",
+       {"setup", "web-key"},
+       {nullptr, nullptr},
+       2,
+       "setup web-key: give the web key"},
+      {"a key twice",
+       {"setup", "ap", "--ssid", "Plant-7", "--key", "apkey123", "--key-file", station_key},
+       {nullptr, nullptr},
+       2,
+       ""},
+  };
+#ifndef _WIN32
+  const std::string fifo = dir + "zvk-key-fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  cases.push_back(
+      {"a FIFO",
+       {"setup", "ap", "--ssid", "Plant-7", "--key-file", fifo},
+       {nullptr, nullptr},
+       1,
+       "setup ap: cannot read the key file \"" + fifo + "\": it is a pipe, not a plain file"});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim->ClearFrames();
+    sim->PutFile("/local/ap_key.cfg", Of("old key!"));
+    sim->PutFile("/local/sta_key.cfg", Of("old key!"));
+    std::optional<ScopedVariable> variable;
+    if (c.variable.first) variable.emplace(c.variable.first, c.variable.second);
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.err.rfind("zvk: " + c.outcome, 0), 0u) << r.err;
+      EXPECT_TRUE(sim->Frames().empty());
+      continue;
+    }
+    if (c.args[1] == "web-key")
+      EXPECT_EQ(sim->Snapshot().web_key, c.outcome);
+    else
+      EXPECT_EQ(sim->File(c.args[1] == "ap" ? "/local/ap_key.cfg" : "/local/sta_key.cfg"),
+                Of(c.outcome));
+  }
+#ifndef _WIN32
+  std::remove(fifo.c_str());
+#endif
+  for (const char* name : {"zvk-station.key", "zvk-web.key", "zvk-empty.key"})
+    std::remove((dir + name).c_str());
 }
 
 TEST_F(cliAdmin, WebKeyWifiModeResetAndRebootSendTheirFrames) {
