@@ -17,6 +17,8 @@
 #include "cli/module_poller.h"
 #include "cli/session.h"
 #include "cli/stop_request.h"
+#include "link/wire.h"
+#include "monitor/main_form.h"
 #include "publish/broker_url.h"
 #include "publish/messages.h"
 #include "publish/module_publisher.h"
@@ -101,6 +103,18 @@ struct Waiting {
   Clock::time_point next;
   std::chrono::seconds backoff = kFirstRetry;
 };
+
+// The Refresh button's identity request, as a lost module is asked again; throws the reason
+// when the module did not describe itself.
+void AskIdentity(Session& s) {
+  s.app().link.ReplyTimedOut = false;
+  s.window().Image2Click();
+  const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
+  s.RequireAcknowledged(r, wire::CMD_GET_DEVICE, "the identity request");
+  if (!s.app().device.Identified) throw Failed("the module was not identified");
+  s.app().link.ReplyTimedOut = false;
+  s.app().log_lines.clear();
+}
 
 std::string AddressOf(Session& s) {
   return s.app().link.DeviceHost + ":" + std::to_string(s.options().port);
@@ -205,7 +219,7 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
         continue;
       }
       try {
-        w->s->Identify();
+        AskIdentity(*w->s);
       } catch (const CliError& e) {
         w->why = e.what();
         w->next = Clock::now() + w->backoff;
@@ -213,6 +227,9 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
         ++w;
         continue;
       }
+      status.Clear();
+      w->s->err << "zvk: " << Now() << " the module describes itself now ("
+                << w->s->window().form.Label4.caption << ")\n";
       std::string not_yet;
       if (adopt(*w->s, &not_yet) || not_yet.empty()) {
         w = waiting.erase(w);

@@ -20,6 +20,7 @@
 #include "cli/mqtt_publish.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
+#include "cli/stop_request.h"
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
 #include "publish/broker.h"
@@ -454,25 +455,74 @@ TEST_F(publishGateway, AnInventoryPublishesEveryModuleThatAnswersAndFailsForTheO
   km3_options.model = sim::Model::Km3;
   sim::Simulator km3(km3_options);
   km3.Start();
+  // A second module reporting the first one's MAC: under it, both would share topics and client.
+  sim::Simulator twin(sim::Options{});
+  twin.Start();
   StartBroker();
   Subscriber live(broker->port(), "zvk/#");
 
   const std::string qn6_at = "127.0.0.1:" + std::to_string(sim->Port());
   const std::string km3_at = "127.0.0.1:" + std::to_string(km3.Port());
-  const Result r =
-      Run({"--host", qn6_at, "--host", km3_at, "--host", "127.0.0.1:1", "--skip-wifi-check",
-           "publish", "--broker", broker->url(), "--count", "2", "--interval", "0"});
+  const std::string twin_at = "127.0.0.1:" + std::to_string(twin.Port());
+  const Result r = Run({"--host", qn6_at, "--host", km3_at, "--host", "127.0.0.1:1", "--host",
+                        twin_at, "--skip-wifi-check", "publish", "--broker", broker->url(),
+                        "--count", "2", "--interval", "0"});
   km3.Stop();
-  // The silent module is said once, under its name, and fails the run; the others published.
+  twin.Stop();
+  // The silent module and the twin are said once, under their names, and fail the run; the
+  // others published, each said under its own address.
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("127.0.0.1:1: zvk: left out of the gateway: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(twin_at + ": zvk: left out of the gateway: the module reports the MAC "
+                                 "address " +
+                       kQn6 + " of the module at " + qn6_at + ", which is published already\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(qn6_at + ": zvk: publishing zVK-QN6 " + kQn6 + " to zvk/" + kQn6 + "/#"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(km3_at + ": zvk: publishing zVK-KM3 " + kKm3 + " to zvk/" + kKm3 + "/#"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.out, "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << r.err;
   ASSERT_TRUE(live.WaitFor([&](const auto& all) {
     return CountOn(all, "zvk/" + kQn6 + "/status") == 2 &&
            CountOn(all, "zvk/" + kKm3 + "/status") == 2;
   }));
-  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH0").size(), 2u);
+  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH0").size(), 2u) << "the twin's readings are not mixed in";
   EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI0").size(), 2u);
+}
+
+TEST_F(publishGateway, AModuleDownAtTheStartIsPublishedOnceItComesUp) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  sim::Options late_options;
+  late_options.model = sim::Model::Km3;
+  late_options.port = test::ClosedLoopbackPort();
+  sim::Simulator late(late_options);
+  const std::string late_at = "127.0.0.1:" + std::to_string(late_options.port);
+  const std::string late_status = "zvk/" + kKm3 + "/status";
+
+  // As a gateway that boots after a power cut: no --count, one module not up yet.
+  auto run = std::async(std::launch::async, [&] {
+    return Run({"--host", "127.0.0.1:" + std::to_string(sim->Port()), "--host", late_at,
+                "--skip-wifi-check", "publish", "--broker", broker->url(), "--interval", "0.1"});
+  });
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 3; }));
+  late.Start();
+  const bool published =
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kKm3 + "/AI4") >= 1; });
+  StopRequest::Install().Request();
+  const Result r = run.get();
+  late.Stop();
+  ASSERT_TRUE(published) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(late_at + ": zvk: not answering yet ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(late_at + ": zvk: publishing zVK-KM3 " + kKm3), std::string::npos) << r.err;
+  // Nothing was said of it before it described itself; then it is online, and offline at the end.
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, late_status) == 2; }));
+  EXPECT_EQ(Texts(live.On(late_status)), (std::vector<std::string>{"online", "offline"}));
 }
 
 TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
