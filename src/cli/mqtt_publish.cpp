@@ -257,17 +257,18 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
           other->publisher.Finish(Clock::now());
         throw Failed("the broker " + args.broker + " " + st.last_error);
       }
-      if (st.takeovers > 0 && !f.takeover_told) {
+      if (st.taken_over && !f.takeover_told) {
         // Said once: the lost and regained connections that follow are the same story.
         f.takeover_told = true;
         status.Clear();
         err << "zvk: " << Now() << " " << who << "another client with the client id \""
             << f.publisher.client_id()
-            << "\" took the session at the broker; trying again with a growing back-off\n";
+            << "\" took the session at the broker (it closed the connection right after "
+               "accepting it); trying again with a growing back-off\n";
       }
       if (st.connected != f.broker_connected) {
         f.broker_connected = st.connected;
-        if (st.takeovers == 0) {
+        if (!st.taken_over) {
           status.Clear();
           if (f.broker_connected)
             err << "zvk: " << Now() << " " << who << "the broker is connected again\n";

@@ -224,6 +224,7 @@ void ModulePublisher::Network() {
       const int saved_errno = errno;
       lock.lock();
       status_.last_error = "cannot reach the broker: " + ErrorText(again, saved_errno);
+      NotTakenOverLocked();
     }
   }
 }
@@ -272,14 +273,24 @@ void ModulePublisher::Connected(int rc) {
       // At a reconnection the refusal is tried again with the back-off, as an outage is: a
       // broker restarting, or its authentication not yet up, says no for a while.
       status_.last_error = "refused: " + ConnackText(rc, protocol_);
+      NotTakenOverLocked();
     } else {
       if (!first) ++status_.reconnects;
       connected_ = true;
       connected_at_ = Clock::now();
       status_.last_error.clear();
-      // libmosquitto sends what the broker had not acknowledged once this callback returns;
-      // the rest waits for their first acknowledgement.
-      if (in_flight_.empty()) {
+      // Dropped at once without a word, and let in again at once: the broker took the session
+      // for another client with this id, and gives it back to whichever connected last.
+      if (dropped_while_up_) {
+        dropped_while_up_ = false;
+        TakenOverLocked(false);
+      }
+      if (stopping_) {
+        connected_ = false;
+        mosquitto_disconnect(client_);
+      } else if (in_flight_.empty()) {
+        // libmosquitto sends what the broker had not acknowledged once this callback returns;
+        // the rest waits for their first acknowledgement.
         AnnounceLocked();
         FlushLocked();
       } else {
@@ -291,32 +302,53 @@ void ModulePublisher::Connected(int rc) {
   Notify();
 }
 
+void ModulePublisher::TakenOverLocked(bool said) {
+  ++status_.takeovers;
+  // Without the broker's word, once could be a broker restarting in a hurry; twice is not.
+  if (said || status_.takeovers >= 2) status_.taken_over = true;
+  const std::string who = "another client with the client id \"" + settings_.client_id + "\"";
+  status_.last_error = who + " took the session";
+  if (status_.takeovers < kTakeoverLimit) return;
+  status_.refused = true;
+  status_.last_error = "gave the session to " + who + " " + std::to_string(status_.takeovers) +
+                       " times in a row; give each gateway a client id of its own";
+  stopping_ = true;
+  stop_by_ = Clock::now() + kGoodbye;
+}
+
+void ModulePublisher::NotTakenOverLocked() {
+  // An attempt that failed is an outage or a refusal, not another client's turn.
+  dropped_while_up_ = false;
+  status_.takeovers = 0;
+  status_.taken_over = false;
+}
+
 void ModulePublisher::Disconnected(int rc) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!connack_) closed_before_answer_ = true;
-    const bool lasted = connected_ && Clock::now() - connected_at_ >=
-                                          std::chrono::seconds(settings_.reconnect_max_seconds);
+    const bool was_up = connected_;
+    const bool lasted = was_up && Clock::now() - connected_at_ >=
+                                      std::chrono::seconds(settings_.reconnect_max_seconds);
     if (lasted) {
       backoff_ = settings_.reconnect_first;
       status_.takeovers = 0;
+      status_.taken_over = false;
     }
     connected_ = false;
     resend_pending_ = false;
-    if (rc == MQTT_RC_SESSION_TAKEN_OVER && protocol_ == MQTT_PROTOCOL_V5) {
-      ++status_.takeovers;
-      const std::string who = "another client with the client id \"" + settings_.client_id + "\"";
-      status_.last_error = who + " took the session";
-      if (status_.takeovers >= kTakeoverLimit) {
-        status_.refused = true;
-        status_.last_error = "gave the session to " + who + " " +
-                             std::to_string(status_.takeovers) +
-                             " times in a row; give each gateway a client id of its own";
-        stopping_ = true;
-        stop_by_ = Clock::now();
-      }
-    } else if (rc != 0 && rc != MOSQ_ERR_CONN_REFUSED) {
+    if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
+      // MQTT 5 brokers that say so.
+      TakenOverLocked(true);
+    } else if (was_up && !lasted && rc == MOSQ_ERR_CONN_LOST && !stopping_) {
+      // Others close the connection without a word; told apart from an outage by the next
+      // attempt being let in at once.
+      dropped_while_up_ = true;
       status_.last_error = "connection lost: " + ErrorText(rc, errno);
+    } else {
+      if (!was_up) NotTakenOverLocked();
+      if (rc != 0 && rc != MOSQ_ERR_CONN_REFUSED)
+        status_.last_error = "connection lost: " + ErrorText(rc, errno);
     }
   }
   changed_.notify_all();

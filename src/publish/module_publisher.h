@@ -50,7 +50,9 @@ struct PublishSettings {
 std::string DesktopClientId(const std::string& module_id);
 
 // Takeovers of the session by another client with the same id, in a row, after which the
-// publisher gives up: two gateways with one id would otherwise take turns forever.
+// publisher gives up: two gateways with one id would otherwise take turns forever. A takeover is
+// the broker's word for it (MQTT 5), or an accepted connection closed without a word before it
+// stayed up for the longest back-off, followed by an attempt that is let in at once.
 inline constexpr std::size_t kTakeoverLimit = 3;
 // The largest packet the gateway accepts from the broker, announced when it connects; the
 // gateway subscribes to nothing, so the broker sends it only acknowledgements.
@@ -77,6 +79,7 @@ struct PublisherStatus {
   std::size_t published = 0;      // channel messages the broker acknowledged
   std::size_t reconnects = 0;
   std::size_t takeovers = 0;  // in a row: the broker handed the session to another client
+  bool taken_over = false;    // the takeovers are known for what they are, not a restart
   std::string last_error;  // why the broker was last lost or refused; empty while all is well
 };
 
@@ -122,6 +125,9 @@ class ModulePublisher {
   void Connected(int rc);
   void Disconnected(int rc);
   void Acknowledged(int mid);
+  // Another client with this id took the session once more; gives up after kTakeoverLimit.
+  void TakenOverLocked(bool said);
+  void NotTakenOverLocked();
   // Hands queued messages to the client while connected; the caller holds mutex_.
   void FlushLocked();
   // The module's status and its sensors again, for a broker that may have lost them.
@@ -152,6 +158,9 @@ class ModulePublisher {
   // Messages of the previous connection that libmosquitto sends again after the broker accepted
   // this one: nothing new goes out before them, or a reading would overtake an older one.
   bool resend_pending_ = false;
+  // The broker closed an accepted connection without a word; if the next attempt is let in at
+  // once, another client took the session.
+  bool dropped_while_up_ = false;
   std::optional<int> connack_;  // the broker's answer to the latest connection
   bool closed_before_answer_ = false;
   bool module_online_ = false;

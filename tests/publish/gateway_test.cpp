@@ -24,6 +24,8 @@
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
 #include "publish/broker.h"
+#include "publish/broker_url.h"
+#include "publish/module_publisher.h"
 #include "sim/simulator.h"
 #include "support/child_process.h"
 #include "support/rig.h"
@@ -523,6 +525,46 @@ TEST_F(publishGateway, AModuleDownAtTheStartIsPublishedOnceItComesUp) {
   // Nothing was said of it before it described itself; then it is online, and offline at the end.
   ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, late_status) == 2; }));
   EXPECT_EQ(Texts(live.On(late_status)), (std::vector<std::string>{"online", "offline"}));
+}
+
+TEST_F(publishGateway, AnotherClientWithTheSameIdIsToldOnceAndEndsTheRun) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  auto run = std::async(std::launch::async, [&] {
+    return Publish({"--count", "600", "--interval", "0.1"});
+  });
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1; }));
+  // A second gateway with zvk's default id for the module; it reconnects every second when it
+  // loses the session, as a client left at its library's defaults does.
+  Subscriber rival(broker->port(), "rival/#", "zvk-" + kQn6);
+  const Result r = run.get();
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> lines = r.ErrLines();
+  const std::string told = "another client with the client id \"zvk-" + kQn6 + "\" took the session";
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.find(told) != std::string::npos; }),
+            1)
+      << r.err;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "zvk: the broker " + broker->url() +
+                              " gave the session to another client with the client id \"zvk-" +
+                              kQn6 + "\" 3 times in a row; give each gateway a client id of its own")
+      << r.err;
+}
+
+TEST_F(publishGateway, TheDesktopProgramAndZvkPublishTheSameModuleSideBySide) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  publish::PublishSettings desktop_settings;
+  desktop_settings.broker = publish::ParseBrokerUrl(broker->url());
+  publish::ModulePublisher desktop(desktop_settings, {kQn6, "zVK-QN6", "Lab bench 1", "V01.12"});
+  desktop.Connect(std::chrono::seconds(10));
+  const Result r = Publish({"--count", "15", "--interval", "0.1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.ErrLines().size(), 1u) << "only the publishing line: " << r.err;
+  EXPECT_TRUE(desktop.Status().connected);
+  EXPECT_EQ(desktop.Status().takeovers, 0u);
 }
 
 TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
