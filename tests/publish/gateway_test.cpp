@@ -345,7 +345,55 @@ TEST_F(publishGateway, DiscoveryConfigurationIsRetainedPerChannel) {
     EXPECT_EQ(c.at("availability_topic"), "zvk/" + kQn6 + "/status");
     EXPECT_EQ(c.at("device_class"), "temperature");
     EXPECT_EQ(c.at("unit_of_measurement"), ch == 5 ? "\u00B0F" : "\u00B0C");
+    // The module as the window shows it: its location names it, its firmware is the version.
+    EXPECT_EQ(c.at("device").at("name"), "Lab bench 1");
+    EXPECT_EQ(c.at("device").at("model"), "zVK-QN6");
+    EXPECT_EQ(c.at("device").at("sw_version"), "V01.12");
   }
+}
+
+TEST_F(publishGateway, DiscoveryFollowsAUnitAndABrokerThatLostItsRetainedMessages) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  const std::string config = "homeassistant/sensor/zvk_" + kQn6 + "/TH2/config";
+  const std::string status = "zvk/" + kQn6 + "/status";
+  auto run = std::async(std::launch::async, [&] {
+    return Publish({"--count", "300", "--interval", "0.1", "--discovery"});
+  });
+  {
+    Subscriber live(broker->port(), "homeassistant/#");
+    ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, config) >= 1; }));
+    sim->SetFahrenheit(2, true);
+    ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, config) >= 2; }));
+    const std::vector<json> p = Payloads(live.On(config));
+    EXPECT_EQ(p.front().at("unit_of_measurement"), "\u00B0C");
+    EXPECT_EQ(p.back().at("unit_of_measurement"), "\u00B0F");
+  }
+  // Restarted without persistence, the broker knows no retained message of the gateway.
+  broker->Stop();
+  broker->Start();
+  Subscriber late(broker->port(), "#");
+  const bool again = late.WaitFor([&](const auto& all) {
+    return CountOn(all, status) >= 1 && CountOn(all, config) >= 1 &&
+           CountOn(all, "homeassistant/sensor/zvk_" + kQn6 + "/TH7/config") >= 1;
+  });
+  StopRequest::Install().Request();
+  const Result r = run.get();
+  ASSERT_TRUE(again) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(late.On(status).front().payload, "online");
+  EXPECT_EQ(json::parse(late.On(config).front().payload).at("unit_of_measurement"),
+            "\u00B0F");
+}
+
+TEST_F(publishGateway, PollsAreATenthOfASecondApartAtLeast) {
+  StartModule(sim::Model::Km3);
+  StartBroker();
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = Publish({"--count", "4", "--interval", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Faster, the polls would only pile up in the queue while the broker is there.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 
 TEST_F(publishGateway, BrokerFailuresEndWithOneLineAndTheirExitStatus) {
