@@ -608,7 +608,7 @@ TEST_F(publishGateway, TheDesktopProgramAndZvkPublishTheSameModuleSideBySide) {
   desktop_settings.broker = publish::ParseBrokerUrl(broker->url());
   publish::ModulePublisher desktop(desktop_settings, {kQn6, "zVK-QN6", "Lab bench 1", "V01.12"});
   desktop.Connect(std::chrono::seconds(10));
-  const Result r = Publish({"--count", "15", "--interval", "0.1"});
+  const Result r = Publish({"--count", "5", "--interval", "0.1"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.ErrLines().size(), 1u) << "only the publishing line: " << r.err;
   EXPECT_TRUE(desktop.Status().connected);
