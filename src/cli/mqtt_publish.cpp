@@ -1,7 +1,7 @@
 #include "cli/mqtt_publish.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -253,8 +253,7 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
       const publish::PublisherStatus st = f.publisher.Status();
       if (st.refused) {
         status.Clear();
-        for (const std::unique_ptr<Feed>& other : feeds)
-          other->publisher.Finish(Clock::now());
+        for (const std::unique_ptr<Feed>& other : feeds) other->publisher.Finish(Clock::now());
         throw Failed("the broker " + args.broker + " " + st.last_error);
       }
       if (st.taken_over && !f.takeover_told) {

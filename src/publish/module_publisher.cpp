@@ -160,8 +160,7 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
   int saved_errno = 0;
   if (version == MQTT_PROTOCOL_V5) {
     mosquitto_property* properties = nullptr;
-    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-                                 kLargestInboundPacket);
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, kLargestInboundPacket);
     rc = mosquitto_connect_bind_v5(client_, settings_.broker.host.c_str(), settings_.broker.port,
                                    settings_.keepalive_seconds, nullptr, properties);
     saved_errno = errno;
@@ -186,8 +185,7 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
     refused = true;
     unsupported_version_ =
         version == MQTT_PROTOCOL_V5 && *connack_ == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
-    why = "the broker " + broker +
-          " refused the connection: " + ConnackText(*connack_, protocol_);
+    why = "the broker " + broker + " refused the connection: " + ConnackText(*connack_, protocol_);
   } else if (closed_before_answer_) {
     why = "the broker " + broker + " closed the connection before accepting it" +
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");

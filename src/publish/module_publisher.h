@@ -80,7 +80,7 @@ struct PublisherStatus {
   std::size_t reconnects = 0;
   std::size_t takeovers = 0;  // in a row: the broker handed the session to another client
   bool taken_over = false;    // the takeovers are known for what they are, not a restart
-  std::string last_error;  // why the broker was last lost or refused; empty while all is well
+  std::string last_error;     // why the broker was last lost or refused; empty while all is well
 };
 
 class ModulePublisher {

@@ -199,7 +199,7 @@ std::vector<std::chrono::steady_clock::time_point> ScriptedBroker::Accepted() co
 }
 
 void ScriptedBroker::Run() {
-  for (int index = 0; !stop_; ) {
+  for (int index = 0; !stop_;) {
     pollfd p{listener_, POLLIN, 0};
     if (::poll(&p, 1, 20) <= 0) continue;
     const int fd = ::accept(listener_, nullptr, nullptr);

@@ -382,8 +382,7 @@ TEST_F(publishGateway, DiscoveryFollowsAUnitAndABrokerThatLostItsRetainedMessage
   ASSERT_TRUE(again) << r.err;
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(late.On(status).front().payload, "online");
-  EXPECT_EQ(json::parse(late.On(config).front().payload).at("unit_of_measurement"),
-            "\u00B0F");
+  EXPECT_EQ(json::parse(late.On(config).front().payload).at("unit_of_measurement"), "\u00B0F");
 }
 
 TEST_F(publishGateway, PollsAreATenthOfASecondApartAtLeast) {
@@ -523,8 +522,9 @@ TEST_F(publishGateway, AnInventoryPublishesEveryModuleThatAnswersAndFailsForTheO
   // others published, each said under its own address.
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("127.0.0.1:1: zvk: left out of the gateway: "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(twin_at + ": zvk: left out of the gateway: the module reports the MAC "
-                                 "address " +
+  EXPECT_NE(r.err.find(twin_at +
+                       ": zvk: left out of the gateway: the module reports the MAC "
+                       "address " +
                        kQn6 + " of the module at " + qn6_at + ", which is published already\n"),
             std::string::npos)
       << r.err;
@@ -559,7 +559,8 @@ TEST_F(publishGateway, AModuleDownAtTheStartIsPublishedOnceItComesUp) {
     return Run({"--host", "127.0.0.1:" + std::to_string(sim->Port()), "--host", late_at,
                 "--skip-wifi-check", "publish", "--broker", broker->url(), "--interval", "0.1"});
   });
-  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 3; }));
+  ASSERT_TRUE(
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 3; }));
   late.Start();
   const bool published =
       live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kKm3 + "/AI4") >= 1; });
@@ -582,14 +583,16 @@ TEST_F(publishGateway, AnotherClientWithTheSameIdIsToldOnceAndEndsTheRun) {
   auto run = std::async(std::launch::async, [&] {
     return Publish({"--count", "600", "--interval", "0.1"});
   });
-  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1; }));
+  ASSERT_TRUE(
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1; }));
   // A second gateway with zvk's default id for the module; it reconnects every second when it
   // loses the session, as a client left at its library's defaults does.
   Subscriber rival(broker->port(), "rival/#", "zvk-" + kQn6);
   const Result r = run.get();
   EXPECT_EQ(r.status, 1);
   const std::vector<std::string> lines = r.ErrLines();
-  const std::string told = "another client with the client id \"zvk-" + kQn6 + "\" took the session";
+  const std::string told =
+      "another client with the client id \"zvk-" + kQn6 + "\" took the session";
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [&](const std::string& l) { return l.find(told) != std::string::npos; }),
             1)
@@ -597,7 +600,8 @@ TEST_F(publishGateway, AnotherClientWithTheSameIdIsToldOnceAndEndsTheRun) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "zvk: the broker " + broker->url() +
                               " gave the session to another client with the client id \"zvk-" +
-                              kQn6 + "\" 3 times in a row; give each gateway a client id of its own")
+                              kQn6 +
+                              "\" 3 times in a row; give each gateway a client id of its own")
       << r.err;
 }
 

@@ -32,7 +32,8 @@ TEST(publishBrokerUrl, AcceptsTheBrokerForms) {
         Case{"mqtts://broker.lan", true, "broker.lan", 8883},
         Case{"mqtts://10.0.0.5:8884/", true, "10.0.0.5", 8884},
         Case{"mqtt://[::1]:1885", false, "::1", 1885}, Case{"mqtt://[::1]", false, "::1", 1883},
-        Case{"mqtt://broker:65535", false, "broker", 65535}, Case{"mqtt://broker:1", false, "broker", 1}}) {
+        Case{"mqtt://broker:65535", false, "broker", 65535},
+        Case{"mqtt://broker:1", false, "broker", 1}}) {
     SCOPED_TRACE(c.url);
     const BrokerAddress a = ParseBrokerUrl(c.url);
     EXPECT_EQ(a.tls, c.tls);
@@ -104,8 +105,8 @@ TEST(publishChannel, PayloadIsJsonWithTheCsvTime) {
   const json zero = json::parse(ReadingPayload(ReadChannel("AI0", "0.0000V"), LocalTimestamp(kT0)));
   EXPECT_TRUE(zero.at("value").is_number());
   EXPECT_EQ(zero.at("value"), 0);
-  for (const double odd : {std::numeric_limits<double>::infinity(),
-                           std::numeric_limits<double>::quiet_NaN()}) {
+  for (const double odd :
+       {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
     ChannelReading r = ReadChannel("AI0", "1.0000V");
     r.value = odd;
     EXPECT_TRUE(json::parse(ReadingPayload(r, LocalTimestamp(kT0))).at("value").is_null());

@@ -27,7 +27,9 @@ PublishSettings Settings(const ScriptedBroker& broker) {
 }
 
 Sample Poll() {
-  return Sample{std::chrono::system_clock::now(), SampleKind::Readings, {"TH0", "TH1"},
+  return Sample{std::chrono::system_clock::now(),
+                SampleKind::Readings,
+                {"TH0", "TH1"},
                 {"24.9\u2103", "Disable"}};
 }
 
@@ -67,8 +69,8 @@ TEST(publishPublisher, WhatTheBrokerDidNotAcknowledgeIsNeitherPublishedNorDelive
 
 TEST(publishPublisher, ReconnectsWithAGrowingBackOffAndTriesARefusalAgain) {
   ScriptedBroker broker([](ScriptedBroker::Connection& c, int index) {
-    if (index == 0) c.Accept();       // accepted, then dropped at once
-    if (index == 3) c.Accept(0x87);   // refused: not authorised
+    if (index == 0) c.Accept();      // accepted, then dropped at once
+    if (index == 3) c.Accept(0x87);  // refused: not authorised
     if (index >= 4 && c.Accept() != 0) c.Serve();
     // 1 and 2: dropped before any answer
   });
