@@ -173,6 +173,7 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
   if (rc != MOSQ_ERR_SUCCESS)
     return PublishError("cannot reach the broker " + broker + ": " + ErrorText(rc, saved_errno),
                         false);
+  Guard();
   network_ = std::thread([this] { Network(); });
 
   std::unique_lock<std::mutex> lock(mutex_);
@@ -217,7 +218,11 @@ void ModulePublisher::Network() {
         backoff_ * 2, std::chrono::seconds(settings_.reconnect_max_seconds));
     if (changed_.wait_for(lock, wait, [this] { return stopping_; })) return;
     lock.unlock();
+    // The previous connection's guard, done with it; never joined while holding the lock it
+    // takes to tell why it ended one.
+    guard_.reset();
     const int again = mosquitto_reconnect_async(client_);
+    if (again == MOSQ_ERR_SUCCESS) Guard();
     if (again != MOSQ_ERR_SUCCESS) {
       const int saved_errno = errno;
       lock.lock();
@@ -237,6 +242,20 @@ void ModulePublisher::StopNetwork() {
   changed_.notify_all();
   mosquitto_disconnect(client_);
   network_.join();
+  guard_.reset();
+}
+
+void ModulePublisher::Guard() {
+  guard_.reset();
+  // With TLS the bytes on the socket are libmosquitto's own records; the guard reads plain MQTT.
+  if (settings_.broker.tls) return;
+  const int fd = mosquitto_socket(client_);
+  if (fd < 0) return;
+  guard_ =
+      std::make_unique<InboundGuard>(fd, kLargestInboundPacket, [this](const std::string& why) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        guard_refusal_ = why;
+      });
 }
 
 void ModulePublisher::HandleConnect(mosquitto*, void* self, int rc) {
@@ -335,7 +354,12 @@ void ModulePublisher::Disconnected(int rc) {
     }
     connected_ = false;
     resend_pending_ = false;
-    if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
+    if (!guard_refusal_.empty()) {
+      // The guard ended it: a broker that sends what it must not, not another client's turn.
+      status_.last_error = guard_refusal_;
+      guard_refusal_.clear();
+      NotTakenOverLocked();
+    } else if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
       // MQTT 5 brokers that say so.
       TakenOverLocked(true);
     } else if (was_up && !lasted && rc == MOSQ_ERR_CONN_LOST && !stopping_) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "publish/broker_url.h"
+#include "publish/inbound_guard.h"
 #include "publish/messages.h"
 #include "publish/outbox.h"
 
@@ -116,6 +118,8 @@ class ModulePublisher {
   std::optional<PublishError> Attempt(int version, std::chrono::milliseconds timeout);
   void CreateClient(int version);
   void StopNetwork();
+  // Puts the inbound guard between libmosquitto and a new plain TCP connection.
+  void Guard();
   // The network thread: runs the client, and reconnects with the back-off while not stopped.
   void Network();
   static void HandleConnect(mosquitto*, void* self, int rc);
@@ -143,6 +147,8 @@ class ModulePublisher {
   int protocol_ = 0;  // the MQTT version spoken with this broker
   bool unsupported_version_ = false;
   std::thread network_;
+  std::unique_ptr<InboundGuard> guard_;
+  std::string guard_refusal_;  // why the guard ended the connection
   std::chrono::steady_clock::time_point stop_by_{};
   std::chrono::milliseconds backoff_{0};
   std::chrono::steady_clock::time_point connected_at_{};

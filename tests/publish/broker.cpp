@@ -247,8 +247,9 @@ std::optional<ScriptedBroker::Packet> ScriptedBroker::Connection::Read(
   return packet;
 }
 
-void ScriptedBroker::Connection::Send(const std::vector<std::uint8_t>& bytes) {
-  [[maybe_unused]] const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+bool ScriptedBroker::Connection::Send(const std::vector<std::uint8_t>& bytes) {
+  return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
 }
 
 int ScriptedBroker::Connection::Accept(std::uint8_t code) {

@@ -104,7 +104,8 @@ class ScriptedBroker {
     Connection(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
     // The next whole packet; none once the client closed, the broker stops or `limit` passed.
     std::optional<Packet> Read(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    void Send(const std::vector<std::uint8_t>& bytes);
+    // False once the client is gone.
+    bool Send(const std::vector<std::uint8_t>& bytes);
     // Answers the CONNECT with `code` in the client's protocol version; its protocol level
     // (4: 3.1.1, 5: MQTT 5), or 0 when no CONNECT came.
     int Accept(std::uint8_t code = 0);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "publish/broker_url.h"
+#include "publish/inbound_guard.h"
 #include "publish/outbox.h"
 #include "record/timestamp.h"
 
@@ -200,6 +201,43 @@ TEST(publishOutbox, APartlyHandedPollIsDroppedByItsRemainder) {
   EXPECT_EQ(Drain(box).front(), "t/0=2");
   box.Push({});
   EXPECT_TRUE(box.empty()) << "a poll without messages takes no place";
+}
+
+TEST(publishInboundFrames, LetsAcknowledgementsThroughAndRefusesALargePacketAtItsHeader) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<std::uint8_t>> chunks;  // as the connection brings them
+    std::size_t passing;                            // bytes let through
+  };
+  const std::vector<std::uint8_t> publish_4096 = [] {
+    std::vector<std::uint8_t> p{0x30, 0xFD, 0x1F};  // 1 + 2 + 4093 bytes
+    p.resize(4096, 0x41);
+    return p;
+  }();
+  const Case cases[] = {
+      {"connack, acknowledgements, ping",
+       {{0x20, 0x03, 0x00, 0x00, 0x00, 0x40, 0x02, 0x00, 0x01, 0xD0, 0x00}},
+       11},
+      {"a header split across reads", {{0x40}, {0x02, 0x00}, {0x01, 0x40, 0x02}, {0x00, 0x02}}, 8},
+      {"a packet of the largest size", {publish_4096, {0xD0, 0x00}}, 4098},
+      {"one byte more", {{0x30, 0xFE, 0x1F}}, 0},
+      // The acknowledgement before it passes, and the start of a header whose length is not
+      // whole yet (nothing is allocated for it); nothing after the length does.
+      {"256 MiB announced", {{0x40, 0x02, 0x00, 0x01, 0x30, 0xFF, 0xFF}, {0xFF, 0x7F, 0x00}}, 7},
+      {"a length of five bytes", {{0x30, 0x80, 0x80, 0x80, 0x80, 0x01}}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InboundFrames frames(4096);
+    std::size_t passing = 0;
+    std::size_t total = 0;
+    for (const auto& chunk : c.chunks) {
+      passing += frames.Take(chunk.data(), chunk.size());
+      total += chunk.size();
+    }
+    EXPECT_EQ(passing, c.passing) << frames.refusal();
+    EXPECT_EQ(frames.refusal().empty(), c.passing == total);
+  }
 }
 
 TEST(publishDiscovery, OneSensorConfigPerChannel) {
