@@ -290,6 +290,7 @@ void ModulePublisher::Connected(int rc) {
       // At a reconnection the refusal is tried again with the back-off, as an outage is: a
       // broker restarting, or its authentication not yet up, says no for a while.
       status_.last_error = "refused: " + ConnackText(rc, protocol_);
+      refused_now_ = true;
       NotTakenOverLocked();
     } else {
       if (!first) ++status_.reconnects;
@@ -369,9 +370,10 @@ void ModulePublisher::Disconnected(int rc) {
       status_.last_error = "connection lost: " + ErrorText(rc, errno);
     } else {
       if (!was_up) NotTakenOverLocked();
-      if (rc != 0 && rc != MOSQ_ERR_CONN_REFUSED)
-        status_.last_error = "connection lost: " + ErrorText(rc, errno);
+      // The connection a refusal ends says no more than the refusal did.
+      if (rc != 0 && !refused_now_) status_.last_error = "connection lost: " + ErrorText(rc, errno);
     }
+    refused_now_ = false;
   }
   changed_.notify_all();
   Notify();

@@ -167,6 +167,7 @@ class ModulePublisher {
   // The broker closed an accepted connection without a word; if the next attempt is let in at
   // once, another client took the session.
   bool dropped_while_up_ = false;
+  bool refused_now_ = false;    // the broker refused the connection that is ending
   std::optional<int> connack_;  // the broker's answer to the latest connection
   bool closed_before_answer_ = false;
   bool module_online_ = false;

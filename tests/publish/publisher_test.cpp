@@ -79,6 +79,10 @@ TEST(publishPublisher, ReconnectsWithAGrowingBackOffAndTriesARefusalAgain) {
   settings.reconnect_first = 100ms;
   ModulePublisher p(settings, kModule);
   p.Connect(5s);
+  // The refusal is what the status says while the gateway waits to try again.
+  EXPECT_TRUE(WaitFor(p, [](const PublisherStatus& s) {
+    return s.last_error == "refused: Connection Refused: not authorised.";
+  })) << p.Status().last_error;
   ASSERT_TRUE(WaitFor(p, [](const PublisherStatus& s) { return s.connected && s.reconnects == 1; }))
       << p.Status().last_error;
   EXPECT_FALSE(p.Status().refused) << "a refused reconnection is tried again";
