@@ -146,6 +146,12 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
   std::vector<Waiting> waiting;
   std::map<std::string, std::string> published_at;  // module id: the address publishing it
   std::size_t left_out = 0;
+  // A run that ends on an error still says "offline" for every module it published: a clean
+  // goodbye leaves no last will to say it.
+  const auto abandon = [&] {
+    status.Clear();
+    for (const std::unique_ptr<Feed>& f : feeds) f->publisher.Finish(Clock::now());
+  };
 
   // Starts publishing a module that described itself; false when it is left out. A module that
   // comes late meets a broker that may be away just then: it stays waiting, `why` says for what.
@@ -158,7 +164,10 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
       why = "reports the MAC address " + module.id + " of the module at " +
             published_at.at(module.id) + ", which is published already";
     if (!why.empty()) {
-      if (!several) throw Failed("the module at " + s.app().link.DeviceHost + " " + why);
+      if (!several) {
+        abandon();
+        throw Failed("the module at " + s.app().link.DeviceHost + " " + why);
+      }
       status.Clear();
       s.err << "zvk: left out of the gateway: the module " << why << '\n';
       ++left_out;
@@ -174,9 +183,12 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
     try {
       f.publisher.Connect(kConnectTimeout);
     } catch (const publish::PublishError& e) {
-      if (!why_not_yet || e.refused()) throw Failed(e.what());
-      *why_not_yet = e.what();
       feeds.pop_back();
+      if (!why_not_yet || e.refused()) {
+        abandon();
+        throw Failed(e.what());
+      }
+      *why_not_yet = e.what();
       return false;
     }
     published_at[module.id] = AddressOf(s);
@@ -252,8 +264,7 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
       const std::string who = several ? f.publisher.module().id + ": " : "";
       const publish::PublisherStatus st = f.publisher.Status();
       if (st.refused) {
-        status.Clear();
-        for (const std::unique_ptr<Feed>& other : feeds) other->publisher.Finish(Clock::now());
+        abandon();
         throw Failed("the broker " + args.broker + " " + st.last_error);
       }
       if (st.taken_over && !f.takeover_told) {

@@ -81,6 +81,7 @@ ModulePublisher::ModulePublisher(PublishSettings settings, ModuleIdentity module
 
 ModulePublisher::~ModulePublisher() {
   StopNetwork();
+  guard_.reset();  // its thread tells this publisher why it ended a connection
   if (client_) mosquitto_destroy(client_);
 }
 
@@ -304,6 +305,8 @@ void ModulePublisher::Connected(int rc) {
         TakenOverLocked(false);
       }
       if (stopping_) {
+        // Given up: the module's status must not stay "online" behind a gateway that left.
+        PublishCurrentLocked({topics_.Status(), kOffline, true});
         connected_ = false;
         mosquitto_disconnect(client_);
       } else if (in_flight_.empty()) {

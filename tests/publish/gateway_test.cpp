@@ -603,6 +603,10 @@ TEST_F(publishGateway, AnotherClientWithTheSameIdIsToldOnceAndEndsTheRun) {
                               kQn6 +
                               "\" 3 times in a row; give each gateway a client id of its own")
       << r.err;
+  // The gateway left: the module's status does not stay "online" behind it.
+  Subscriber late(broker->port(), "zvk/" + kQn6 + "/status");
+  ASSERT_TRUE(late.WaitFor([](const auto& all) { return !all.empty(); }));
+  EXPECT_EQ(late.Messages().at(0).payload, "offline");
 }
 
 TEST_F(publishGateway, TheDesktopProgramAndZvkPublishTheSameModuleSideBySide) {
