@@ -11,7 +11,23 @@
 #include <string>
 #include <thread>
 
+struct ssl_ctx_st;
+struct ssl_st;
+
 namespace zvk::publish {
+
+// How the guard speaks to the broker: plain, or TLS checked against `context`'s certificates and
+// the broker's name (its host name or address, as the URL gives it).
+struct GuardTls {
+  ssl_ctx_st* context = nullptr;  // null: plain TCP
+  std::string host;
+};
+
+// The TLS settings of a broker: the CA certificates of `cafile`, or the system's when empty.
+// Throws std::runtime_error with the reason when they cannot be used. The context is freed with
+// FreeTlsContext.
+ssl_ctx_st* NewTlsContext(const std::string& cafile);
+void FreeTlsContext(ssl_ctx_st* context);
 
 // Follows the packet boundaries of the bytes a broker sends.
 class InboundFrames {
@@ -38,10 +54,12 @@ class InboundFrames {
 // perhaps still under way) is pointed at one end of a socket pair, and the guard passes the
 // bytes between the other end and the connection, on a thread of its own, until either side
 // closes or the broker sends a packet larger than `largest_packet`; then it closes both, and
-// `refused` is told why (on the guard's thread).
+// `refused` is told why (on the guard's thread). With TLS the guard is the TLS client, so that
+// it reads the broker's packets in the clear; libmosquitto speaks plain MQTT to it.
 class InboundGuard {
  public:
-  InboundGuard(int fd, std::size_t largest_packet, std::function<void(const std::string&)> refused);
+  InboundGuard(int fd, std::size_t largest_packet, GuardTls tls,
+               std::function<void(const std::string&)> refused);
   ~InboundGuard();
   InboundGuard(const InboundGuard&) = delete;
   InboundGuard& operator=(const InboundGuard&) = delete;
@@ -50,7 +68,15 @@ class InboundGuard {
 
  private:
   void Run();
+  void Relay();
+  void RelayTls();
+  // Waits for `events` on the broker's connection, or the wake; false on the wake or a timeout.
+  bool WaitBroker(short events, int timeout_ms);
   bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count);
+  // Hands what the broker sent to libmosquitto; false once the connection must end.
+  bool FromBroker(const std::uint8_t* bytes, std::size_t count);
+  GuardTls tls_;
+  ssl_st* ssl_ = nullptr;
   int broker_ = -1;  // the connection to the broker
   int client_ = -1;  // the socket pair's end facing libmosquitto
   int wake_[2] = {-1, -1};

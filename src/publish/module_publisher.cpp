@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -83,6 +84,7 @@ ModulePublisher::~ModulePublisher() {
   StopNetwork();
   guard_.reset();  // its thread tells this publisher why it ended a connection
   if (client_) mosquitto_destroy(client_);
+  if (tls_context_) FreeTlsContext(tls_context_);
 }
 
 void ModulePublisher::OnChange(std::function<void()> notify) {
@@ -114,17 +116,17 @@ void ModulePublisher::CreateClient(int version) {
     if (rc != MOSQ_ERR_SUCCESS)
       throw PublishError("cannot use the credentials: " + ErrorText(rc), false);
   }
-  if (settings_.broker.tls) {
-    rc = settings_.cafile.empty()
-             ? mosquitto_tls_set(client_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-             : mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, nullptr, nullptr,
-                                 nullptr);
-    if (rc != MOSQ_ERR_SUCCESS)
+  if (settings_.broker.tls && !tls_context_) {
+    // The guard is the TLS client (see Guard); libmosquitto speaks plain MQTT to it.
+    try {
+      tls_context_ = NewTlsContext(settings_.cafile);
+    } catch (const std::runtime_error& e) {
       throw PublishError("cannot use the CA certificates " +
                              (settings_.cafile.empty() ? std::string("of the system")
                                                        : "\"" + settings_.cafile + "\"") +
-                             ": " + ErrorText(rc),
+                             ": " + e.what(),
                          false);
+    }
   }
   mosquitto_connect_callback_set(client_, &ModulePublisher::HandleConnect);
   mosquitto_disconnect_callback_set(client_, &ModulePublisher::HandleDisconnect);
@@ -149,6 +151,7 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
     std::lock_guard<std::mutex> lock(mutex_);
     connack_.reset();
     closed_before_answer_ = false;
+    guard_ended_ = false;
     unsupported_version_ = false;
     stopping_ = false;
     status_.last_error.clear();
@@ -188,6 +191,9 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
     unsupported_version_ =
         version == MQTT_PROTOCOL_V5 && *connack_ == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
     why = "the broker " + broker + " refused the connection: " + ConnackText(*connack_, protocol_);
+  } else if (closed_before_answer_ && guard_ended_) {
+    // The gateway ended it: a certificate it does not trust, a packet it does not take.
+    why = "cannot connect to the broker " + broker + ": " + status_.last_error;
   } else if (closed_before_answer_) {
     why = "the broker " + broker + " closed the connection before accepting it" +
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
@@ -248,15 +254,16 @@ void ModulePublisher::StopNetwork() {
 
 void ModulePublisher::Guard() {
   guard_.reset();
-  // With TLS the bytes on the socket are libmosquitto's own records; the guard reads plain MQTT.
-  if (settings_.broker.tls) return;
   const int fd = mosquitto_socket(client_);
   if (fd < 0) return;
-  guard_ =
-      std::make_unique<InboundGuard>(fd, kLargestInboundPacket, [this](const std::string& why) {
+  guard_ = std::make_unique<InboundGuard>(
+      fd, kLargestInboundPacket, GuardTls{tls_context_, settings_.broker.host},
+      [this](const std::string& why) {
         std::lock_guard<std::mutex> lock(mutex_);
         guard_refusal_ = why;
       });
+  // Never plain MQTT to a broker that expects TLS: without the guard the connection ends.
+  if (!guard_->guarding() && tls_context_) ::shutdown(fd, SHUT_RDWR);
 }
 
 void ModulePublisher::HandleConnect(mosquitto*, void* self, int rc) {
@@ -362,6 +369,7 @@ void ModulePublisher::Disconnected(int rc) {
       // The guard ended it: a broker that sends what it must not, not another client's turn.
       status_.last_error = guard_refusal_;
       guard_refusal_.clear();
+      guard_ended_ = true;
       NotTakenOverLocked();
     } else if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
       // MQTT 5 brokers that say so.

@@ -631,11 +631,29 @@ TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
   EXPECT_EQ(trusted.status, 0) << trusted.err;
   EXPECT_EQ(trusted.out, "1 poll: 5 published, 0 not delivered, 0 polls dropped\n");
 
-  // The system's certificates know nothing of the test's CA.
-  const Result untrusted = Publish({"--count", "1", "--interval", "0"});
-  EXPECT_EQ(untrusted.status, 1);
-  ASSERT_EQ(untrusted.ErrLines().size(), 1u) << untrusted.err;
-  EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: ", 0), 0u);
+  struct Case {
+    const char* what;
+    std::string url;
+    std::vector<std::string> args;
+  };
+  const std::string port = std::to_string(broker->port());
+  const Case refusals[] = {
+      {"the system's certificates know nothing of the test's CA", broker->url(), {}},
+      // The certificate names 127.0.0.1, not this name of the same machine.
+      {"another name", "mqtts://localhost:" + port, {"--cafile", broker->ca_file().string()}},
+  };
+  for (const Case& c : refusals) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = Args({"--count", "1", "--interval", "0"}, c.url);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result untrusted = Run(args);
+    EXPECT_EQ(untrusted.status, 1);
+    ASSERT_EQ(untrusted.ErrLines().size(), 1u) << untrusted.err;
+    EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: ", 0), 0u);
+    EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: cannot connect to the broker " + c.url, 0), 0u)
+        << untrusted.err;
+    EXPECT_NE(untrusted.err.find("certificate"), std::string::npos) << untrusted.err;
+  }
 }
 
 // The built program, as a person runs it: zvk hands the command to zvk-publish.
