@@ -249,10 +249,9 @@ void InboundGuard::RelayTls() {
         (e == SSL_ERROR_WANT_WRITE && WaitBroker(POLLOUT, kHandshakeMs)))
       continue;
     const long verified = SSL_get_verify_result(ssl_);
-    refused_(verified != X509_V_OK
-                 ? std::string("TLS: the broker's certificate: ") +
-                       X509_verify_cert_error_string(verified)
-                 : "TLS: " + TlsError());
+    refused_(verified != X509_V_OK ? std::string("TLS: the broker's certificate: ") +
+                                         X509_verify_cert_error_string(verified)
+                                   : "TLS: " + TlsError());
     return;
   }
 

@@ -256,12 +256,12 @@ void ModulePublisher::Guard() {
   guard_.reset();
   const int fd = mosquitto_socket(client_);
   if (fd < 0) return;
-  guard_ = std::make_unique<InboundGuard>(
-      fd, kLargestInboundPacket, GuardTls{tls_context_, settings_.broker.host},
-      [this](const std::string& why) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        guard_refusal_ = why;
-      });
+  guard_ = std::make_unique<InboundGuard>(fd, kLargestInboundPacket,
+                                          GuardTls{tls_context_, settings_.broker.host},
+                                          [this](const std::string& why) {
+                                            std::lock_guard<std::mutex> lock(mutex_);
+                                            guard_refusal_ = why;
+                                          });
   // Never plain MQTT to a broker that expects TLS: without the guard the connection ends.
   if (!guard_->guarding() && tls_context_) ::shutdown(fd, SHUT_RDWR);
 }

@@ -149,8 +149,8 @@ class ModulePublisher {
   std::thread network_;
   std::unique_ptr<InboundGuard> guard_;
   ssl_ctx_st* tls_context_ = nullptr;  // mqtts: the certificates the guard checks the broker by
-  std::string guard_refusal_;  // why the guard ended the connection
-  bool guard_ended_ = false;   // the guard ended the latest connection
+  std::string guard_refusal_;          // why the guard ended the connection
+  bool guard_ended_ = false;           // the guard ended the latest connection
   std::chrono::steady_clock::time_point stop_by_{};
   std::chrono::milliseconds backoff_{0};
   std::chrono::steady_clock::time_point connected_at_{};

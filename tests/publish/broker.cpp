@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -173,7 +174,17 @@ bool Subscriber::subscribed() const {
   return subscribed_;
 }
 
-ScriptedBroker::ScriptedBroker(Script script) : script_(std::move(script)) {
+ScriptedBroker::ScriptedBroker(Script script, const std::filesystem::path& tls_dir)
+    : script_(std::move(script)) {
+  if (!tls_dir.empty()) {
+    tls_ = SSL_CTX_new(TLS_server_method());
+    if (!tls_ ||
+        SSL_CTX_use_certificate_file(tls_, (tls_dir / "server.pem").c_str(), SSL_FILETYPE_PEM) !=
+            1 ||
+        SSL_CTX_use_PrivateKey_file(tls_, (tls_dir / "server.key").c_str(), SSL_FILETYPE_PEM) != 1)
+      throw std::runtime_error("the scripted broker cannot use the certificate in " +
+                               tls_dir.string());
+  }
   listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -191,6 +202,7 @@ ScriptedBroker::~ScriptedBroker() {
   stop_ = true;
   thread_.join();
   ::close(listener_);
+  if (tls_) SSL_CTX_free(tls_);
 }
 
 std::vector<std::chrono::steady_clock::time_point> ScriptedBroker::Accepted() const {
@@ -208,8 +220,19 @@ void ScriptedBroker::Run() {
       std::lock_guard<std::mutex> lock(mutex_);
       accepted_.push_back(std::chrono::steady_clock::now());
     }
-    Connection connection(fd, stop_);
+    SSL* ssl = nullptr;
+    if (tls_) {
+      ssl = SSL_new(tls_);
+      SSL_set_fd(ssl, fd);
+      if (SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        ::close(fd);
+        continue;
+      }
+    }
+    Connection connection(fd, ssl, stop_);
     script_(connection, index++);
+    if (ssl) SSL_free(ssl);
     ::close(fd);
   }
 }
@@ -219,8 +242,8 @@ bool ScriptedBroker::Connection::ReadExact(std::uint8_t* to, std::size_t n,
   while (n > 0) {
     if (stop_ || std::chrono::steady_clock::now() >= until) return false;
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 20) <= 0) continue;
-    const ssize_t got = ::recv(fd_, to, n, 0);
+    if ((!ssl_ || SSL_pending(ssl_) == 0) && ::poll(&p, 1, 20) <= 0) continue;
+    const ssize_t got = ssl_ ? SSL_read(ssl_, to, static_cast<int>(n)) : ::recv(fd_, to, n, 0);
     if (got <= 0) return false;
     to += got;
     n -= static_cast<std::size_t>(got);
@@ -248,6 +271,7 @@ std::optional<ScriptedBroker::Packet> ScriptedBroker::Connection::Read(
 }
 
 bool ScriptedBroker::Connection::Send(const std::vector<std::uint8_t>& bytes) {
+  if (ssl_) return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) > 0;
   return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
          static_cast<ssize_t>(bytes.size());
 }

@@ -20,6 +20,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_ctx_st;
+struct ssl_st;
 
 namespace zvk::test {
 
@@ -101,7 +103,8 @@ class ScriptedBroker {
   };
   class Connection {
    public:
-    Connection(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
+    Connection(int fd, ssl_st* ssl, const std::atomic<bool>& stop)
+        : fd_(fd), ssl_(ssl), stop_(stop) {}
     // The next whole packet; none once the client closed, the broker stops or `limit` passed.
     std::optional<Packet> Read(std::chrono::milliseconds limit = std::chrono::seconds(10));
     // False once the client is gone.
@@ -116,25 +119,31 @@ class ScriptedBroker {
    private:
     bool ReadExact(std::uint8_t* to, std::size_t n, std::chrono::steady_clock::time_point until);
     int fd_;
+    ssl_st* ssl_;  // null: plain
     const std::atomic<bool>& stop_;
     int level_ = 4;
   };
   // `index` counts the connections from 0.
   using Script = std::function<void(Connection&, int index)>;
 
-  explicit ScriptedBroker(Script script);
+  // `tls_dir` non-empty: TLS with the certificate and key a TLS Broker made there
+  // (server.pem, server.key; its ca.pem trusts them).
+  explicit ScriptedBroker(Script script, const std::filesystem::path& tls_dir = {});
   ~ScriptedBroker();
   ScriptedBroker(const ScriptedBroker&) = delete;
   ScriptedBroker& operator=(const ScriptedBroker&) = delete;
 
   std::uint16_t port() const { return port_; }
-  std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+  std::string url() const {
+    return (tls_ ? "mqtts://127.0.0.1:" : "mqtt://127.0.0.1:") + std::to_string(port_);
+  }
   // When each connection was accepted.
   std::vector<std::chrono::steady_clock::time_point> Accepted() const;
 
  private:
   void Run();
   Script script_;
+  ssl_ctx_st* tls_ = nullptr;
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

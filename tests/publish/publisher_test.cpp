@@ -2,10 +2,12 @@
 // never acknowledge, drop the gateway again and again, refuse a reconnection, know only MQTT
 // 3.1.1. What is delivered, how the back-off grows, and that the gateway keeps trying.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -122,28 +124,41 @@ TEST(publishPublisher, SpeaksMqtt311ToABrokerThatKnowsNoLaterVersion) {
   EXPECT_EQ(levels, (std::vector<int>{5, 4}));
 }
 
+// Over plain TCP and over TLS, where the guard is the TLS client.
 TEST(publishPublisher, APacketLargerThanTheGatewayTakesEndsTheConnection) {
-  std::atomic<std::size_t> sent{0};
-  ScriptedBroker broker([&](ScriptedBroker::Connection& c, int index) {
-    if (c.Accept() == 0) return;
-    if (index > 0) return c.Serve();
-    // A PUBLISH announcing 256 MiB (the gateway subscribes to nothing), and then its bytes.
-    if (!c.Send({0x30, 0xFF, 0xFF, 0xFF, 0x7F})) return;
-    const std::vector<std::uint8_t> chunk(64 * 1024, 0);
-    while (sent < (std::size_t{256} << 20) && c.Send(chunk)) sent += chunk.size();
-  });
-  ModulePublisher p(Settings(broker), kModule);
-  p.Connect(5s);
-  ASSERT_TRUE(WaitFor(p, [](const PublisherStatus& s) {
-    return s.last_error.find("the gateway takes 4096 at most") != std::string::npos;
-  })) << p.Status().last_error;
-  // Refused at its header: no more than the sockets' buffers ever left the broker.
-  EXPECT_LT(sent.load(), std::size_t{32} << 20);
-  // The connection is made again and works, and the refusal is no takeover.
-  ASSERT_TRUE(WaitFor(p, [](const PublisherStatus& s) { return s.connected; }));
-  EXPECT_EQ(p.Status().takeovers, 0u);
-  p.Submit(Poll());
-  EXPECT_TRUE(p.Finish(Clock::now() + 10s));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("zvk-publish-flood-" + std::to_string(::getpid()));
+  // Only for its certificates: a TLS broker's files, made for 127.0.0.1 by a CA of the test's own.
+  test::Broker certificates(dir, {.tls = true});
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "mqtts" : "mqtt");
+    std::atomic<std::size_t> sent{0};
+    ScriptedBroker broker(
+        [&](ScriptedBroker::Connection& c, int index) {
+          if (c.Accept() == 0) return;
+          if (index > 0) return c.Serve();
+          // A PUBLISH announcing 256 MiB (the gateway subscribes to nothing), and its bytes.
+          if (!c.Send({0x30, 0xFF, 0xFF, 0xFF, 0x7F})) return;
+          const std::vector<std::uint8_t> chunk(64 * 1024, 0);
+          while (sent < (std::size_t{256} << 20) && c.Send(chunk)) sent += chunk.size();
+        },
+        tls ? dir : std::filesystem::path());
+    PublishSettings settings = Settings(broker);
+    settings.cafile = (dir / "ca.pem").string();
+    ModulePublisher p(settings, kModule);
+    p.Connect(5s);
+    ASSERT_TRUE(WaitFor(p, [](const PublisherStatus& s) {
+      return s.last_error.find("the gateway takes 4096 at most") != std::string::npos;
+    })) << p.Status().last_error;
+    // Refused at its header: no more than the sockets' buffers ever left the broker.
+    EXPECT_LT(sent.load(), std::size_t{32} << 20);
+    // The connection is made again and works, and the refusal is no takeover.
+    ASSERT_TRUE(WaitFor(p, [](const PublisherStatus& s) { return s.connected; }));
+    EXPECT_EQ(p.Status().takeovers, 0u);
+    p.Submit(Poll());
+    EXPECT_TRUE(p.Finish(Clock::now() + 10s));
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
