@@ -28,14 +28,23 @@ struct PublishArguments {
   std::size_t queue = 10000;  // polls kept while the broker is away
 };
 
+// One module of a gateway: its run, and why it did not describe itself at the start (empty when
+// it did); the gateway keeps trying such a module and publishes it once it does.
+struct GatewayModule {
+  Session* session = nullptr;
+  std::string not_identified;
+};
+
 class PublishBackend {
  public:
   virtual ~PublishBackend() = default;
   // Checks of the arguments only the gateway knows (the broker URL); throws usage errors.
   virtual void CheckArguments(const PublishArguments& args) = 0;
   virtual void Run(Session& session, const PublishArguments& args) = 0;
-  // The gateway over several identified modules, each with its own run, client and status topic.
-  virtual void RunMany(const std::vector<Session*>& sessions, const PublishArguments& args) = 0;
+  // The gateway over several modules, each with its own run, client and status topic. Returns
+  // how many of them it left out (said on their standard error) or never got to publish.
+  virtual std::size_t RunMany(const std::vector<GatewayModule>& modules,
+                              const PublishArguments& args) = 0;
 };
 
 // The environment variable the broker password is read from when no --password-file is given.

@@ -120,8 +120,10 @@ class PublishCommand final : public Command {
   void Run(Session& s) override { backend_->Run(s, a_); }
 
   // Over an inventory: one gateway for all modules, each with its own client and status topic.
-  // A module must describe itself first (its MAC names its topics); one that does not is left
-  // out, said on standard error, and the run ends with status 1 once the others are done.
+  // A module must describe itself first (its MAC names its topics). One that does not yet is
+  // tried again through the run and published once it does; with --count it is left out. A
+  // module left out, or never published, is said on standard error, and the run ends with
+  // status 1 once the others are done.
   bool RunsOnManyTogether() const override { return true; }
   int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
                 std::ostream& err) override {
@@ -143,17 +145,19 @@ class PublishCommand final : public Command {
         failures[i] = e.what();
       }
     });
-    std::vector<Session*> identified;
+    std::vector<GatewayModule> modules;
+    std::size_t left_out = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (failures[i].empty()) {
-        identified.push_back(sessions[i].get());
+      if (!failures[i].empty() && a_.count) {
+        *err_streams[i] << "zvk: left out of the gateway: " << failures[i] << std::endl;
+        ++left_out;
         continue;
       }
-      *err_streams[i] << "zvk: left out of the gateway: " << failures[i] << std::endl;
+      modules.push_back({sessions[i].get(), failures[i]});
     }
-    if (identified.empty()) throw Failed("publish: no module of the inventory answered");
-    backend_->RunMany(identified, a_);
-    return identified.size() == n ? kExitOk : kExitFailed;
+    if (modules.empty()) throw Failed("publish: no module of the inventory answered");
+    left_out += backend_->RunMany(modules, a_);
+    return left_out == 0 ? kExitOk : kExitFailed;
   }
 
  private:

@@ -1,5 +1,7 @@
 #include "publish/messages.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -52,6 +54,16 @@ ModuleIdentity IdentityOf(const App& app, const MainForm& form) {
   m.name = location.empty() ? m.model + " " + mac : location;
   m.firmware = StripPrefix(form.StatusBar2.panels[1], "FW: ");
   return m;
+}
+
+std::string UnpublishableId(const std::string& id) {
+  const bool hex = id.size() == 12 && std::all_of(id.begin(), id.end(), [](char c) {
+                     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                   });
+  if (!hex) return "reported no MAC address to publish under";
+  if (id.find_first_not_of('0') == std::string::npos)
+    return "reported the MAC address 00:00:00:00:00:00, which names no module";
+  return "";
 }
 
 ChannelReading ReadChannel(const std::string& channel, const std::string& shown,
@@ -145,18 +157,22 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
                        {"name", module.name},
                        {"model", module.model},
                        {"sw_version", module.firmware}};
+  json origin = {{"name", "zVK-Analog"}, {"sw_version", ZVK_VERSION}};
+  if (std::string(ZVK_SUPPORT_URL).size() > 0) origin["support_url"] = ZVK_SUPPORT_URL;
   for (const std::string& ch : channels) {
     const auto unit = units.find(ch);
     const std::string u = unit == units.end() ? DefaultUnit(ch) : unit->second;
-    const std::string object_id = "zvk_" + module.id + "_" + ch;
+    const std::string id = "zvk_" + module.id + "_" + ch;
+    // No attributes topic: the state's payload carries a new time with every poll, which would
+    // rewrite the attributes each time.
     json config = {
         {"name", ch},
-        {"unique_id", object_id},
-        {"object_id", object_id},
+        {"unique_id", id},
+        {"default_entity_id", "sensor." + id},
         {"state_topic", topics.Channel(ch)},
-        // A channel without a number ("Disable", a gap) is unknown, not zero.
-        {"value_template", "{{ value_json.value if value_json.value is not none else 'unknown' }}"},
-        {"json_attributes_topic", topics.Channel(ch)},
+        // A channel without a number ("Disable", a gap) has a null value, rendered as None: the
+        // sensor is unknown, not zero, and no text a numeric sensor would refuse.
+        {"value_template", "{{ value_json.value }}"},
         {"unit_of_measurement", u},
         {"device_class", u == "V" ? "voltage" : "temperature"},
         {"state_class", "measurement"},
@@ -165,6 +181,7 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
         {"payload_not_available", kOffline},
         {"qos", 1},
         {"device", device},
+        {"origin", origin},
     };
     messages.push_back({discovery_prefix + "/sensor/zvk_" + module.id + "/" + ch + "/config",
                         config.dump(), true});

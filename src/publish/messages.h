@@ -33,6 +33,11 @@ struct ModuleIdentity {
 // The identity of the module the main window identified.
 ModuleIdentity IdentityOf(const App& app, const MainForm& form);
 
+// Why a module cannot be published under the id IdentityOf gave it; empty when it can. The id
+// names its topics and client, so it must be a whole MAC, and not all zeros, which every module
+// without one would share.
+std::string UnpublishableId(const std::string& id);
+
 struct Message {
   std::string topic;
   std::string payload;
@@ -83,7 +88,9 @@ class ReadingMessages {
 };
 
 // The retained configuration messages of the home-automation discovery format for each channel
-// as a sensor (device class temperature or voltage, unit, state topic, availability topic).
+// as a sensor (device class temperature or voltage, unit, state topic, availability topic), with
+// the origin block naming this program. A channel without a number renders as None, which a
+// numeric sensor takes as unknown.
 std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, const Topics& topics,
                                        const ModuleIdentity& module,
                                        const std::vector<std::string>& channels,

@@ -1,7 +1,10 @@
 #include "publish/module_publisher.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -11,19 +14,47 @@ namespace zvk::publish {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kQos = 1;
 // Messages handed to the client at once and not yet acknowledged: enough to fill a slow link,
 // few enough that a queue of hours is not copied into the client while it cannot send.
 constexpr std::size_t kWindow = 20;
+// One turn of the client waits this long for traffic at most; the keepalive is kept between
+// turns. A publish from another thread wakes it at once.
+constexpr int kTurnMs = 1000;
+// How long the network thread may still spend on a clean goodbye once told to stop.
+constexpr std::chrono::seconds kGoodbye{2};
 
 void InitLibrary() {
   static std::once_flag once;
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-std::string ErrorText(int rc) {
-  if (rc == MOSQ_ERR_ERRNO) return std::generic_category().message(errno);
+std::string ErrorText(int rc, int saved_errno = 0) {
+  if (rc == MOSQ_ERR_ERRNO) return std::generic_category().message(saved_errno);
+  // A reason code the broker sent with its DISCONNECT (MQTT 5).
+  if (rc >= 0x80) return mosquitto_reason_string(rc);
   return mosquitto_strerror(rc);
+}
+
+// The broker's answer to CONNECT; MQTT 5's refusals that 3.1.1 knows read as they always did.
+std::string ConnackText(int rc, int protocol) {
+  if (protocol != MQTT_PROTOCOL_V5) return mosquitto_connack_string(rc);
+  switch (rc) {
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+      return mosquitto_connack_string(1);
+    case MQTT_RC_CLIENTID_NOT_VALID:
+      return mosquitto_connack_string(2);
+    case MQTT_RC_SERVER_UNAVAILABLE:
+      return mosquitto_connack_string(3);
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+      return mosquitto_connack_string(4);
+    case MQTT_RC_NOT_AUTHORIZED:
+      return mosquitto_connack_string(5);
+    default:
+      return mosquitto_reason_string(rc);
+  }
 }
 
 std::string BrokerName(const BrokerAddress& b) {
@@ -34,6 +65,10 @@ std::string BrokerName(const BrokerAddress& b) {
 
 }  // namespace
 
+std::string DesktopClientId(const std::string& module_id) {
+  return "zvk-analog-" + module_id;
+}
+
 ModulePublisher::ModulePublisher(PublishSettings settings, ModuleIdentity module)
     : settings_(std::move(settings)),
       module_(std::move(module)),
@@ -41,17 +76,15 @@ ModulePublisher::ModulePublisher(PublishSettings settings, ModuleIdentity module
       readings_(topics_),
       outbox_(settings_.queue_polls) {
   InitLibrary();
-  if (settings_.client_id.empty()) settings_.client_id = "zvk-" + module_.id;
+  if (settings_.client_id.empty()) settings_.client_id = DesktopClientId(module_.id);
+  backoff_ = settings_.reconnect_first;
 }
 
 ModulePublisher::~ModulePublisher() {
-  if (client_) {
-    if (loop_running_) {
-      mosquitto_disconnect(client_);
-      mosquitto_loop_stop(client_, true);
-    }
-    mosquitto_destroy(client_);
-  }
+  StopNetwork();
+  guard_.reset();  // its thread tells this publisher why it ended a connection
+  if (client_) mosquitto_destroy(client_);
+  if (tls_context_) FreeTlsContext(tls_context_);
 }
 
 void ModulePublisher::OnChange(std::function<void()> notify) {
@@ -59,12 +92,15 @@ void ModulePublisher::OnChange(std::function<void()> notify) {
   notify_ = std::move(notify);
 }
 
-void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
-  const std::string broker = BrokerName(settings_.broker);
+void ModulePublisher::CreateClient(int version) {
+  if (client_) mosquitto_destroy(client_);
   client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
   if (!client_)
-    throw PublishError("cannot create an MQTT client: " + ErrorText(MOSQ_ERR_ERRNO), false);
-  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    throw PublishError("cannot create an MQTT client: " + ErrorText(MOSQ_ERR_ERRNO, errno), false);
+  protocol_ = version;
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, version);
+  // Publishing from the caller's thread wakes the network thread instead of writing itself.
+  mosquitto_threaded_set(client_, true);
   // A poll's few small messages go out at once instead of waiting for the broker's delayed
   // acknowledgement of the previous segment (tens of milliseconds per poll otherwise).
   mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
@@ -80,46 +116,84 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
     if (rc != MOSQ_ERR_SUCCESS)
       throw PublishError("cannot use the credentials: " + ErrorText(rc), false);
   }
-  if (settings_.broker.tls) {
-    rc = settings_.cafile.empty()
-             ? mosquitto_tls_set(client_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
-             : mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, nullptr, nullptr,
-                                 nullptr);
-    if (rc != MOSQ_ERR_SUCCESS)
+  if (settings_.broker.tls && !tls_context_) {
+    // The guard is the TLS client (see Guard); libmosquitto speaks plain MQTT to it.
+    try {
+      tls_context_ = NewTlsContext(settings_.cafile);
+    } catch (const std::runtime_error& e) {
       throw PublishError("cannot use the CA certificates " +
                              (settings_.cafile.empty() ? std::string("of the system")
                                                        : "\"" + settings_.cafile + "\"") +
-                             ": " + ErrorText(rc),
+                             ": " + e.what(),
                          false);
+    }
   }
-  mosquitto_reconnect_delay_set(client_, 1, static_cast<unsigned>(settings_.reconnect_max_seconds),
-                                true);
   mosquitto_connect_callback_set(client_, &ModulePublisher::HandleConnect);
   mosquitto_disconnect_callback_set(client_, &ModulePublisher::HandleDisconnect);
   mosquitto_publish_callback_set(client_, &ModulePublisher::HandlePublish);
   mosquitto_log_callback_set(client_, &ModulePublisher::HandleLog);
+}
+
+void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
+  // MQTT 5 tells the client when another one took its session, and carries the largest packet
+  // the gateway takes. A broker that speaks only 3.1.1 answers that it does not know the
+  // version, and is then spoken to in 3.1.1.
+  std::optional<PublishError> error = Attempt(MQTT_PROTOCOL_V5, timeout);
+  if (error && unsupported_version_) error = Attempt(MQTT_PROTOCOL_V311, timeout);
+  if (error) throw *error;
+}
+
+std::optional<PublishError> ModulePublisher::Attempt(int version,
+                                                     std::chrono::milliseconds timeout) {
+  const std::string broker = BrokerName(settings_.broker);
+  StopNetwork();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    connack_.reset();
+    closed_before_answer_ = false;
+    guard_ended_ = false;
+    unsupported_version_ = false;
+    stopping_ = false;
+    status_.last_error.clear();
+  }
+  CreateClient(version);
 
   // The first connection is made here, so that an unreachable broker is told at once rather than
   // retried in the background.
-  rc = mosquitto_connect(client_, settings_.broker.host.c_str(), settings_.broker.port,
-                         settings_.keepalive_seconds);
+  int rc = MOSQ_ERR_SUCCESS;
+  int saved_errno = 0;
+  if (version == MQTT_PROTOCOL_V5) {
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, kLargestInboundPacket);
+    rc = mosquitto_connect_bind_v5(client_, settings_.broker.host.c_str(), settings_.broker.port,
+                                   settings_.keepalive_seconds, nullptr, properties);
+    saved_errno = errno;
+    mosquitto_property_free_all(&properties);
+  } else {
+    rc = mosquitto_connect(client_, settings_.broker.host.c_str(), settings_.broker.port,
+                           settings_.keepalive_seconds);
+    saved_errno = errno;
+  }
   if (rc != MOSQ_ERR_SUCCESS)
-    throw PublishError("cannot reach the broker " + broker + ": " + ErrorText(rc), false);
-  rc = mosquitto_loop_start(client_);
-  if (rc != MOSQ_ERR_SUCCESS)
-    throw PublishError("cannot start the MQTT client: " + ErrorText(rc), false);
-  loop_running_ = true;
+    return PublishError("cannot reach the broker " + broker + ": " + ErrorText(rc, saved_errno),
+                        false);
+  Guard();
+  network_ = std::thread([this] { Network(); });
 
   std::unique_lock<std::mutex> lock(mutex_);
   const bool answered = changed_.wait_for(
       lock, timeout, [this] { return connack_.has_value() || closed_before_answer_; });
-  if (connack_ && *connack_ == 0) return;
+  if (connack_ && *connack_ == 0) return std::nullopt;
   std::string why;
   bool refused = false;
   if (connack_) {
     refused = true;
-    why =
-        "the broker " + broker + " refused the connection: " + mosquitto_connack_string(*connack_);
+    unsupported_version_ =
+        version == MQTT_PROTOCOL_V5 && *connack_ == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+    why = "the broker " + broker + " refused the connection: " + ConnackText(*connack_, protocol_);
+  } else if (closed_before_answer_ && guard_ended_) {
+    // The gateway ended it: a certificate it does not trust, a packet it does not take.
+    why = "cannot connect to the broker " + broker + ": " + status_.last_error;
   } else if (closed_before_answer_) {
     why = "the broker " + broker + " closed the connection before accepting it" +
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
@@ -129,10 +203,67 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
           (status_.last_error.empty() ? std::string() : " (" + status_.last_error + ")");
   }
   lock.unlock();
+  StopNetwork();
+  return PublishError(why, refused);
+}
+
+void ModulePublisher::Network() {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_ && Clock::now() >= stop_by_) return;
+    }
+    const int rc = mosquitto_loop(client_, kTurnMs, 1);
+    if (rc == MOSQ_ERR_SUCCESS) continue;
+    // Lost, refused or never made: try again after the back-off, which grows with every failure
+    // until a connection stays up, so neither a broker that is down nor one that drops the
+    // gateway at once is hammered.
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_) return;
+    const auto wait = backoff_;
+    backoff_ = std::min<std::chrono::milliseconds>(
+        backoff_ * 2, std::chrono::seconds(settings_.reconnect_max_seconds));
+    if (changed_.wait_for(lock, wait, [this] { return stopping_; })) return;
+    lock.unlock();
+    // The previous connection's guard, done with it; never joined while holding the lock it
+    // takes to tell why it ended one.
+    guard_.reset();
+    const int again = mosquitto_reconnect_async(client_);
+    if (again == MOSQ_ERR_SUCCESS) Guard();
+    if (again != MOSQ_ERR_SUCCESS) {
+      const int saved_errno = errno;
+      lock.lock();
+      status_.last_error = "cannot reach the broker: " + ErrorText(again, saved_errno);
+      NotTakenOverLocked();
+    }
+  }
+}
+
+void ModulePublisher::StopNetwork() {
+  if (!network_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stopping_) stop_by_ = Clock::now() + kGoodbye;
+    stopping_ = true;
+  }
+  changed_.notify_all();
   mosquitto_disconnect(client_);
-  mosquitto_loop_stop(client_, true);
-  loop_running_ = false;
-  throw PublishError(why, refused);
+  network_.join();
+  guard_.reset();
+}
+
+void ModulePublisher::Guard() {
+  guard_.reset();
+  const int fd = mosquitto_socket(client_);
+  if (fd < 0) return;
+  guard_ = std::make_unique<InboundGuard>(fd, kLargestInboundPacket,
+                                          GuardTls{tls_context_, settings_.broker.host},
+                                          [this](const std::string& why) {
+                                            std::lock_guard<std::mutex> lock(mutex_);
+                                            guard_refusal_ = why;
+                                          });
+  // Never plain MQTT to a broker that expects TLS: without the guard the connection ends.
+  if (!guard_->guarding() && tls_context_) ::shutdown(fd, SHUT_RDWR);
 }
 
 void ModulePublisher::HandleConnect(mosquitto*, void* self, int rc) {
@@ -164,38 +295,96 @@ void ModulePublisher::Connected(int rc) {
     const bool first = !connack_.has_value();
     connack_ = rc;
     if (rc != 0) {
-      status_.last_error = std::string("refused: ") + mosquitto_connack_string(rc);
-      // Credentials or a client id the broker refuses stay refused: trying again only
-      // hammers it. The front end tells the person and stops.
-      if (!first) {
-        status_.refused = true;
-        mosquitto_disconnect(client_);
-      }
+      // At a reconnection the refusal is tried again with the back-off, as an outage is: a
+      // broker restarting, or its authentication not yet up, says no for a while.
+      status_.last_error = "refused: " + ConnackText(rc, protocol_);
+      refused_now_ = true;
+      NotTakenOverLocked();
     } else {
       if (!first) ++status_.reconnects;
       connected_ = true;
+      connected_at_ = Clock::now();
       status_.last_error.clear();
-      // A broker that restarted without keeping its retained messages learns the module's
-      // state and its sensors again.
-      if (module_known_)
-        PublishCurrentLocked({topics_.Status(), module_online_ ? kOnline : kOffline, true});
-      if (settings_.discovery)
-        for (const Message& m : DiscoveryMessages(settings_.discovery_prefix, topics_, module_,
-                                                  announced_channels_, announced_units_))
-          PublishCurrentLocked(m);
-      FlushLocked();
+      // Dropped at once without a word, and let in again at once: the broker took the session
+      // for another client with this id, and gives it back to whichever connected last.
+      if (dropped_while_up_) {
+        dropped_while_up_ = false;
+        TakenOverLocked(false);
+      }
+      if (stopping_) {
+        // Given up: the module's status must not stay "online" behind a gateway that left.
+        PublishCurrentLocked({topics_.Status(), kOffline, true});
+        connected_ = false;
+        mosquitto_disconnect(client_);
+      } else if (in_flight_.empty()) {
+        // libmosquitto sends what the broker had not acknowledged once this callback returns;
+        // the rest waits for their first acknowledgement.
+        AnnounceLocked();
+        FlushLocked();
+      } else {
+        resend_pending_ = true;
+      }
     }
   }
   changed_.notify_all();
   Notify();
 }
 
+void ModulePublisher::TakenOverLocked(bool said) {
+  ++status_.takeovers;
+  // Without the broker's word, once could be a broker restarting in a hurry; twice is not.
+  if (said || status_.takeovers >= 2) status_.taken_over = true;
+  const std::string who = "another client with the client id \"" + settings_.client_id + "\"";
+  status_.last_error = who + " took the session";
+  if (status_.takeovers < kTakeoverLimit) return;
+  status_.refused = true;
+  status_.last_error = "gave the session to " + who + " " + std::to_string(status_.takeovers) +
+                       " times in a row; give each gateway a client id of its own";
+  stopping_ = true;
+  stop_by_ = Clock::now() + kGoodbye;
+}
+
+void ModulePublisher::NotTakenOverLocked() {
+  // An attempt that failed is an outage or a refusal, not another client's turn.
+  dropped_while_up_ = false;
+  status_.takeovers = 0;
+  status_.taken_over = false;
+}
+
 void ModulePublisher::Disconnected(int rc) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!connack_) closed_before_answer_ = true;
+    const bool was_up = connected_;
+    const bool lasted = was_up && Clock::now() - connected_at_ >=
+                                      std::chrono::seconds(settings_.reconnect_max_seconds);
+    if (lasted) {
+      backoff_ = settings_.reconnect_first;
+      status_.takeovers = 0;
+      status_.taken_over = false;
+    }
     connected_ = false;
-    if (rc != 0 && !status_.refused) status_.last_error = "connection lost: " + ErrorText(rc);
+    resend_pending_ = false;
+    if (!guard_refusal_.empty()) {
+      // The guard ended it: a broker that sends what it must not, not another client's turn.
+      status_.last_error = guard_refusal_;
+      guard_refusal_.clear();
+      guard_ended_ = true;
+      NotTakenOverLocked();
+    } else if (rc == MQTT_RC_SESSION_TAKEN_OVER) {
+      // MQTT 5 brokers that say so.
+      TakenOverLocked(true);
+    } else if (was_up && !lasted && rc == MOSQ_ERR_CONN_LOST && !stopping_) {
+      // Others close the connection without a word; told apart from an outage by the next
+      // attempt being let in at once.
+      dropped_while_up_ = true;
+      status_.last_error = "connection lost: " + ErrorText(rc, errno);
+    } else {
+      if (!was_up) NotTakenOverLocked();
+      // The connection a refusal ends says no more than the refusal did.
+      if (rc != 0 && !refused_now_) status_.last_error = "connection lost: " + ErrorText(rc, errno);
+    }
+    refused_now_ = false;
   }
   changed_.notify_all();
   Notify();
@@ -206,10 +395,25 @@ void ModulePublisher::Acknowledged(int mid) {
     std::lock_guard<std::mutex> lock(mutex_);
     in_flight_.erase(mid);
     if (readings_in_flight_.erase(mid) > 0) ++status_.published;
+    if (resend_pending_) {
+      resend_pending_ = false;
+      AnnounceLocked();
+    }
     FlushLocked();
   }
   changed_.notify_all();
   Notify();
+}
+
+void ModulePublisher::AnnounceLocked() {
+  // A broker that restarted without keeping its retained messages learns the module's state and
+  // its sensors again.
+  if (module_known_)
+    PublishCurrentLocked({topics_.Status(), module_online_ ? kOnline : kOffline, true});
+  if (settings_.discovery)
+    for (const Message& m : DiscoveryMessages(settings_.discovery_prefix, topics_, module_,
+                                              announced_channels_, announced_units_))
+      PublishCurrentLocked(m);
 }
 
 void ModulePublisher::PublishCurrentLocked(const Message& m) {
@@ -221,7 +425,7 @@ void ModulePublisher::PublishCurrentLocked(const Message& m) {
 }
 
 void ModulePublisher::FlushLocked() {
-  while (connected_ && in_flight_.size() < kWindow && !outbox_.empty()) {
+  while (connected_ && !resend_pending_ && in_flight_.size() < kWindow && !outbox_.empty()) {
     const Message& m = *outbox_.Front();
     int mid = 0;
     const int rc =
@@ -237,20 +441,23 @@ void ModulePublisher::FlushLocked() {
 void ModulePublisher::Submit(const Sample& sample) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Until the messages of the previous connection are sent again, the news waits (the
+    // announcement after them tells the current status and sensors).
+    const bool now = connected_ && !resend_pending_;
     std::vector<Message> poll = readings_.For(sample);
     if (sample.kind != SampleKind::Pause) {
       const bool online = sample.kind == SampleKind::Readings;
       if (!module_known_ || online != module_online_) {
         module_known_ = true;
         module_online_ = online;
-        if (connected_) PublishCurrentLocked({topics_.Status(), online ? kOnline : kOffline, true});
+        if (now) PublishCurrentLocked({topics_.Status(), online ? kOnline : kOffline, true});
       }
     }
     if (settings_.discovery &&
         (readings_.channels() != announced_channels_ || readings_.units() != announced_units_)) {
       announced_channels_ = readings_.channels();
       announced_units_ = readings_.units();
-      if (connected_)
+      if (now)
         for (const Message& m : DiscoveryMessages(settings_.discovery_prefix, topics_, module_,
                                                   announced_channels_, announced_units_))
           PublishCurrentLocked(m);
@@ -265,6 +472,7 @@ PublisherStatus ModulePublisher::Status() const {
   std::lock_guard<std::mutex> lock(mutex_);
   PublisherStatus s = status_;
   s.connected = connected_;
+  // What was handed to the client and not yet acknowledged is not delivered either.
   s.queued = outbox_.messages() + readings_in_flight_.size();
   s.queued_polls = outbox_.polls();
   s.dropped_polls = outbox_.dropped_polls();
@@ -278,17 +486,17 @@ bool ModulePublisher::WaitDelivered(std::chrono::steady_clock::time_point deadli
 }
 
 bool ModulePublisher::Finish(std::chrono::steady_clock::time_point deadline) {
-  if (!client_ || !loop_running_) return false;
+  if (!client_ || !network_.joinable()) return false;
   std::unique_lock<std::mutex> lock(mutex_);
   finishing_ = true;
   if (connected_) PublishCurrentLocked({topics_.Status(), kOffline, true});
+  // Through an outage too: the broker may be back before the deadline. A publisher that gave
+  // up has nothing more to wait for.
   changed_.wait_until(lock, deadline,
-                      [this] { return !connected_ || (in_flight_.empty() && outbox_.empty()); });
+                      [this] { return stopping_ || (in_flight_.empty() && outbox_.empty()); });
   const bool all_delivered = in_flight_.empty() && outbox_.empty();
   lock.unlock();
-  mosquitto_disconnect(client_);
-  mosquitto_loop_stop(client_, false);
-  loop_running_ = false;
+  StopNetwork();
   return all_delivered;
 }
 

@@ -1,23 +1,27 @@
 // One module's connection to the broker: its client (with the last will "offline" on the
 // module's status topic), its queue of readings, and its status, published while the broker is
-// reachable and kept in order while it is not. libmosquitto's own network thread reads and
-// writes the connection and reconnects with a growing back-off; the caller's thread only
-// queues readings and reads the counters, so it never waits on the broker.
+// reachable and kept in order while it is not. A network thread of the publisher's own drives
+// libmosquitto: it reads and writes the connection and reconnects with a growing back-off; the
+// caller's thread only queues readings and reads the counters, so it never waits on the broker.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "publish/broker_url.h"
+#include "publish/inbound_guard.h"
 #include "publish/messages.h"
 #include "publish/outbox.h"
 
@@ -30,14 +34,31 @@ struct PublishSettings {
   std::string cafile;  // mqtts: the CA certificates; empty: the system's
   std::string username;
   std::optional<std::string> password;
-  std::string client_id;  // empty: "zvk-" and the module's id
+  // Empty: "zvk-analog-" and the module's id, the desktop program's; `zvk publish` gives its own
+  // ("zvk-" and the id), so the two never take each other's session at the broker.
+  std::string client_id;
   std::string topic_prefix = "zvk";
   bool discovery = false;
   std::string discovery_prefix = "homeassistant";
   std::size_t queue_polls = 10000;
   int keepalive_seconds = 30;
-  int reconnect_max_seconds = 30;  // the back-off doubles from 1 s up to this
+  // The back-off doubles from the first wait up to the longest; it starts again from the first
+  // once a connection stayed up for the longest wait.
+  std::chrono::milliseconds reconnect_first{1000};
+  int reconnect_max_seconds = 30;
 };
+
+// The client id the desktop program uses for a module unless told another.
+std::string DesktopClientId(const std::string& module_id);
+
+// Takeovers of the session by another client with the same id, in a row, after which the
+// publisher gives up: two gateways with one id would otherwise take turns forever. A takeover is
+// the broker's word for it (MQTT 5), or an accepted connection closed without a word before it
+// stayed up for the longest back-off, followed by an attempt that is let in at once.
+inline constexpr std::size_t kTakeoverLimit = 3;
+// The largest packet the gateway accepts from the broker, announced when it connects; the
+// gateway subscribes to nothing, so the broker sends it only acknowledgements.
+inline constexpr std::uint32_t kLargestInboundPacket = 4096;
 
 // The broker could not be reached, or refused the client; `refused` when it answered and said
 // no (credentials, client id), which trying again would not change.
@@ -53,13 +74,15 @@ class PublishError : public std::runtime_error {
 
 struct PublisherStatus {
   bool connected = false;
-  bool refused = false;    // the broker refused a reconnection; the publisher gave up
+  bool refused = false;    // the publisher gave up (repeated takeovers); last_error says why
   std::size_t queued = 0;  // channel messages not yet acknowledged by the broker
   std::size_t queued_polls = 0;
   std::size_t dropped_polls = 0;  // polls dropped from a full queue
   std::size_t published = 0;      // channel messages the broker acknowledged
   std::size_t reconnects = 0;
-  std::string last_error;  // why the broker was last lost or refused; empty while all is well
+  std::size_t takeovers = 0;  // in a row: the broker handed the session to another client
+  bool taken_over = false;    // the takeovers are known for what they are, not a restart
+  std::string last_error;     // why the broker was last lost or refused; empty while all is well
 };
 
 class ModulePublisher {
@@ -88,8 +111,17 @@ class ModulePublisher {
 
   const ModuleIdentity& module() const { return module_; }
   const Topics& topics() const { return topics_; }
+  const std::string& client_id() const { return settings_.client_id; }
 
  private:
+  // One attempt of the first connection with the protocol `version`; the error when it failed.
+  std::optional<PublishError> Attempt(int version, std::chrono::milliseconds timeout);
+  void CreateClient(int version);
+  void StopNetwork();
+  // Puts the inbound guard between libmosquitto and a new plain TCP connection.
+  void Guard();
+  // The network thread: runs the client, and reconnects with the back-off while not stopped.
+  void Network();
   static void HandleConnect(mosquitto*, void* self, int rc);
   static void HandleDisconnect(mosquitto*, void* self, int rc);
   static void HandlePublish(mosquitto*, void* self, int mid);
@@ -97,8 +129,13 @@ class ModulePublisher {
   void Connected(int rc);
   void Disconnected(int rc);
   void Acknowledged(int mid);
+  // Another client with this id took the session once more; gives up after kTakeoverLimit.
+  void TakenOverLocked(bool said);
+  void NotTakenOverLocked();
   // Hands queued messages to the client while connected; the caller holds mutex_.
   void FlushLocked();
+  // The module's status and its sensors again, for a broker that may have lost them.
+  void AnnounceLocked();
   void PublishCurrentLocked(const Message& message);
   void Notify();
 
@@ -107,7 +144,16 @@ class ModulePublisher {
   Topics topics_;
   ReadingMessages readings_;
   mosquitto* client_ = nullptr;
-  bool loop_running_ = false;
+  int protocol_ = 0;  // the MQTT version spoken with this broker
+  bool unsupported_version_ = false;
+  std::thread network_;
+  std::unique_ptr<InboundGuard> guard_;
+  ssl_ctx_st* tls_context_ = nullptr;  // mqtts: the certificates the guard checks the broker by
+  std::string guard_refusal_;          // why the guard ended the connection
+  bool guard_ended_ = false;           // the guard ended the latest connection
+  std::chrono::steady_clock::time_point stop_by_{};
+  std::chrono::milliseconds backoff_{0};
+  std::chrono::steady_clock::time_point connected_at_{};
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -116,6 +162,14 @@ class ModulePublisher {
   std::set<int> readings_in_flight_;
   bool connected_ = false;
   bool finishing_ = false;
+  bool stopping_ = false;  // the network thread ends
+  // Messages of the previous connection that libmosquitto sends again after the broker accepted
+  // this one: nothing new goes out before them, or a reading would overtake an older one.
+  bool resend_pending_ = false;
+  // The broker closed an accepted connection without a word; if the next attempt is let in at
+  // once, another client took the session.
+  bool dropped_while_up_ = false;
+  bool refused_now_ = false;    // the broker refused the connection that is ending
   std::optional<int> connack_;  // the broker's answer to the latest connection
   bool closed_before_answer_ = false;
   bool module_online_ = false;

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -170,6 +172,133 @@ bool Subscriber::WaitFor(const std::function<bool(const std::vector<Received>&)>
 bool Subscriber::subscribed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return subscribed_;
+}
+
+ScriptedBroker::ScriptedBroker(Script script, const std::filesystem::path& tls_dir)
+    : script_(std::move(script)) {
+  if (!tls_dir.empty()) {
+    tls_ = SSL_CTX_new(TLS_server_method());
+    if (!tls_ ||
+        SSL_CTX_use_certificate_file(tls_, (tls_dir / "server.pem").c_str(), SSL_FILETYPE_PEM) !=
+            1 ||
+        SSL_CTX_use_PrivateKey_file(tls_, (tls_dir / "server.key").c_str(), SSL_FILETYPE_PEM) != 1)
+      throw std::runtime_error("the scripted broker cannot use the certificate in " +
+                               tls_dir.string());
+  }
+  listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listener_, 8) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("the scripted broker cannot listen on loopback");
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedBroker::~ScriptedBroker() {
+  stop_ = true;
+  thread_.join();
+  ::close(listener_);
+  if (tls_) SSL_CTX_free(tls_);
+}
+
+std::vector<std::chrono::steady_clock::time_point> ScriptedBroker::Accepted() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return accepted_;
+}
+
+void ScriptedBroker::Run() {
+  for (int index = 0; !stop_;) {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    if (fd < 0) continue;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      accepted_.push_back(std::chrono::steady_clock::now());
+    }
+    SSL* ssl = nullptr;
+    if (tls_) {
+      ssl = SSL_new(tls_);
+      SSL_set_fd(ssl, fd);
+      if (SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        ::close(fd);
+        continue;
+      }
+    }
+    Connection connection(fd, ssl, stop_);
+    script_(connection, index++);
+    if (ssl) SSL_free(ssl);
+    ::close(fd);
+  }
+}
+
+bool ScriptedBroker::Connection::ReadExact(std::uint8_t* to, std::size_t n,
+                                           std::chrono::steady_clock::time_point until) {
+  while (n > 0) {
+    if (stop_ || std::chrono::steady_clock::now() >= until) return false;
+    pollfd p{fd_, POLLIN, 0};
+    if ((!ssl_ || SSL_pending(ssl_) == 0) && ::poll(&p, 1, 20) <= 0) continue;
+    const ssize_t got = ssl_ ? SSL_read(ssl_, to, static_cast<int>(n)) : ::recv(fd_, to, n, 0);
+    if (got <= 0) return false;
+    to += got;
+    n -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::optional<ScriptedBroker::Packet> ScriptedBroker::Connection::Read(
+    std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  std::uint8_t first = 0;
+  if (!ReadExact(&first, 1, until)) return std::nullopt;
+  std::size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    std::uint8_t byte = 0;
+    if (shift > 21 || !ReadExact(&byte, 1, until)) return std::nullopt;
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  Packet packet;
+  packet.type = static_cast<std::uint8_t>(first >> 4);
+  packet.body.resize(length);
+  if (!ReadExact(packet.body.data(), length, until)) return std::nullopt;
+  return packet;
+}
+
+bool ScriptedBroker::Connection::Send(const std::vector<std::uint8_t>& bytes) {
+  if (ssl_) return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) > 0;
+  return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+int ScriptedBroker::Connection::Accept(std::uint8_t code) {
+  const std::optional<Packet> connect = Read();
+  // CONNECT: the protocol name "MQTT" with its length, then the level.
+  if (!connect || connect->type != 1 || connect->body.size() < 7) return 0;
+  level_ = connect->body[6];
+  if (level_ == 5)
+    Send({0x20, 0x03, 0x00, code, 0x00});
+  else
+    Send({0x20, 0x02, 0x00, code});
+  return level_;
+}
+
+void ScriptedBroker::Connection::Serve(bool acknowledge) {
+  for (;;) {
+    const std::optional<Packet> packet = Read(std::chrono::hours(1));
+    if (!packet || packet->type == 14) return;
+    if (packet->type == 12) Send({0xD0, 0x00});
+    if (packet->type != 3 || !acknowledge || packet->body.size() < 2) continue;
+    // PUBLISH at QoS 1: the topic with its length, then the packet id.
+    const std::size_t topic = (std::size_t{packet->body[0]} << 8) | packet->body[1];
+    if (packet->body.size() < topic + 4) continue;
+    Send({0x40, 0x02, packet->body[topic + 2], packet->body[topic + 3]});
+  }
 }
 
 }  // namespace zvk::test

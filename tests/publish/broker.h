@@ -3,6 +3,7 @@
 // message it receives.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -12,12 +13,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_ctx_st;
+struct ssl_st;
 
 namespace zvk::test {
 
@@ -86,6 +90,66 @@ class Subscriber {
   mutable std::condition_variable changed_;
   std::vector<Received> received_;
   bool subscribed_ = false;
+};
+
+// A broker of the test's own on a free loopback port, for what a real one does not do: refuse a
+// reconnection, never acknowledge, drop every connection at once, speak only MQTT 3.1.1. Each
+// connection it accepts is handed to the script, one after another, on the broker's thread.
+class ScriptedBroker {
+ public:
+  struct Packet {
+    std::uint8_t type = 0;  // the high nibble of the first byte: 1 CONNECT, 3 PUBLISH, 12 PINGREQ
+    std::vector<std::uint8_t> body;
+  };
+  class Connection {
+   public:
+    Connection(int fd, ssl_st* ssl, const std::atomic<bool>& stop)
+        : fd_(fd), ssl_(ssl), stop_(stop) {}
+    // The next whole packet; none once the client closed, the broker stops or `limit` passed.
+    std::optional<Packet> Read(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // False once the client is gone.
+    bool Send(const std::vector<std::uint8_t>& bytes);
+    // Answers the CONNECT with `code` in the client's protocol version; its protocol level
+    // (4: 3.1.1, 5: MQTT 5), or 0 when no CONNECT came.
+    int Accept(std::uint8_t code = 0);
+    // Acknowledges every publish (when `acknowledge`) and answers pings until the client
+    // closes or the broker stops.
+    void Serve(bool acknowledge = true);
+
+   private:
+    bool ReadExact(std::uint8_t* to, std::size_t n, std::chrono::steady_clock::time_point until);
+    int fd_;
+    ssl_st* ssl_;  // null: plain
+    const std::atomic<bool>& stop_;
+    int level_ = 4;
+  };
+  // `index` counts the connections from 0.
+  using Script = std::function<void(Connection&, int index)>;
+
+  // `tls_dir` non-empty: TLS with the certificate and key a TLS Broker made there
+  // (server.pem, server.key; its ca.pem trusts them).
+  explicit ScriptedBroker(Script script, const std::filesystem::path& tls_dir = {});
+  ~ScriptedBroker();
+  ScriptedBroker(const ScriptedBroker&) = delete;
+  ScriptedBroker& operator=(const ScriptedBroker&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  std::string url() const {
+    return (tls_ ? "mqtts://127.0.0.1:" : "mqtt://127.0.0.1:") + std::to_string(port_);
+  }
+  // When each connection was accepted.
+  std::vector<std::chrono::steady_clock::time_point> Accepted() const;
+
+ private:
+  void Run();
+  Script script_;
+  ssl_ctx_st* tls_ = nullptr;
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::chrono::steady_clock::time_point> accepted_;
+  std::thread thread_;
 };
 
 }  // namespace zvk::test

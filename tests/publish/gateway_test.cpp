@@ -2,6 +2,7 @@
 // subscriber: every channel's readings with units and states, retained; gaps as states; the
 // module's status; the queue across a broker restart; discovery; and the one-line failures.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,9 +20,12 @@
 #include "cli/mqtt_publish.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
+#include "cli/stop_request.h"
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
 #include "publish/broker.h"
+#include "publish/broker_url.h"
+#include "publish/module_publisher.h"
 #include "sim/simulator.h"
 #include "support/child_process.h"
 #include "support/rig.h"
@@ -81,9 +85,12 @@ class publishGateway : public ::testing::Test {
   void SetUp() override {
     if (!test::MosquittoProgram())
       GTEST_SKIP() << "the mosquitto broker is not installed (scripts/bootstrap installs it)";
+    // The process too: runs of the suite side by side must not share a broker's files (its
+    // persistent sessions would deliver one run's readings to the other).
     dir = fs::temp_directory_path() /
           ("zvk-publish-" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+           std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
@@ -244,7 +251,7 @@ class publishAcrossRestart : public publishGateway {
     {
       Subscriber live(broker->port(), "zvk/+/TH0", "restart-watcher");
       auto run = std::async(std::launch::async, [&] {
-        return Publish({"--count", std::to_string(count), "--interval", "0.05", "--queue", queue});
+        return Publish({"--count", std::to_string(count), "--interval", "0.1", "--queue", queue});
       });
       EXPECT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, base + "TH0") >= 2; }));
       broker->Stop();
@@ -253,6 +260,7 @@ class publishAcrossRestart : public publishGateway {
       EXPECT_TRUE(sim->WaitForFrames(outage_polls, std::chrono::seconds(30)));
       broker->Start();
       out.result = run.get();
+
       // Every poll the broker acknowledged reaches the subscriber, some perhaps twice.
       std::size_t polls = 0, published = 0;
       std::sscanf(out.result.out.c_str(), "%zu polls: %zu published", &polls, &published);
@@ -286,16 +294,16 @@ std::vector<std::string> Times(const std::vector<json>& payloads) {
 }
 
 TEST_F(publishAcrossRestart, NothingWithinTheQueueIsLostAndOrderIsKept) {
-  // 80 polls of 50 ms leave the gateway over three seconds after the restart to reconnect, on
-  // a loaded machine too.
-  const Restart r = Run("1000", 80, 8);
+  // 40 polls of 100 ms leave the gateway three seconds after the restart to reconnect, on a
+  // loaded machine too.
+  const Restart r = Run("1000", 40, 8);
   ASSERT_EQ(r.result.status, 0) << r.result.err;
-  EXPECT_EQ(r.result.out, "80 polls: 640 published, 0 not delivered, 0 polls dropped\n");
+  EXPECT_EQ(r.result.out, "40 polls: 320 published, 0 not delivered, 0 polls dropped\n");
   EXPECT_NE(r.result.err.find("the broker is lost"), std::string::npos) << r.result.err;
   EXPECT_NE(r.result.err.find("the broker is connected again"), std::string::npos);
   // QoS 1 may bring a message again across a reconnection; never one out of order or none.
   const std::vector<std::string> times = FirstSeen(Times(r.th0));
-  EXPECT_EQ(times.size(), 80u);
+  EXPECT_EQ(times.size(), 40u);
   EXPECT_TRUE(std::is_sorted(times.begin(), times.end())) << ::testing::PrintToString(Times(r.th0));
 }
 
@@ -337,7 +345,54 @@ TEST_F(publishGateway, DiscoveryConfigurationIsRetainedPerChannel) {
     EXPECT_EQ(c.at("availability_topic"), "zvk/" + kQn6 + "/status");
     EXPECT_EQ(c.at("device_class"), "temperature");
     EXPECT_EQ(c.at("unit_of_measurement"), ch == 5 ? "\u00B0F" : "\u00B0C");
+    // The module as the window shows it: its location names it, its firmware is the version.
+    EXPECT_EQ(c.at("device").at("name"), "Lab bench 1");
+    EXPECT_EQ(c.at("device").at("model"), "zVK-QN6");
+    EXPECT_EQ(c.at("device").at("sw_version"), "V01.12");
   }
+}
+
+TEST_F(publishGateway, DiscoveryFollowsAUnitAndABrokerThatLostItsRetainedMessages) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  const std::string config = "homeassistant/sensor/zvk_" + kQn6 + "/TH2/config";
+  const std::string status = "zvk/" + kQn6 + "/status";
+  auto run = std::async(std::launch::async, [&] {
+    return Publish({"--count", "300", "--interval", "0.1", "--discovery"});
+  });
+  {
+    Subscriber live(broker->port(), "homeassistant/#");
+    ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, config) >= 1; }));
+    sim->SetFahrenheit(2, true);
+    ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, config) >= 2; }));
+    const std::vector<json> p = Payloads(live.On(config));
+    EXPECT_EQ(p.front().at("unit_of_measurement"), "\u00B0C");
+    EXPECT_EQ(p.back().at("unit_of_measurement"), "\u00B0F");
+  }
+  // Restarted without persistence, the broker knows no retained message of the gateway.
+  broker->Stop();
+  broker->Start();
+  Subscriber late(broker->port(), "#");
+  const bool again = late.WaitFor([&](const auto& all) {
+    return CountOn(all, status) >= 1 && CountOn(all, config) >= 1 &&
+           CountOn(all, "homeassistant/sensor/zvk_" + kQn6 + "/TH7/config") >= 1;
+  });
+  StopRequest::Install().Request();
+  const Result r = run.get();
+  ASSERT_TRUE(again) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(late.On(status).front().payload, "online");
+  EXPECT_EQ(json::parse(late.On(config).front().payload).at("unit_of_measurement"), "\u00B0F");
+}
+
+TEST_F(publishGateway, PollsAreATenthOfASecondApartAtLeast) {
+  StartModule(sim::Model::Km3);
+  StartBroker();
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = Publish({"--count", "4", "--interval", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Faster, the polls would only pile up in the queue while the broker is there.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 
 TEST_F(publishGateway, BrokerFailuresEndWithOneLineAndTheirExitStatus) {
@@ -427,7 +482,7 @@ TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsStatusAndClient) {
   args.count = 2;
   args.interval = 0;
   args.client_id = "hall-2";
-  gateway.RunGateway({sessions[0].get(), sessions[1].get()}, args);
+  gateway.RunGateway({{sessions[0].get(), ""}, {sessions[1].get(), ""}}, args);
   EXPECT_EQ(out.str(), "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << err.str();
   km3.Stop();
 
@@ -449,25 +504,123 @@ TEST_F(publishGateway, AnInventoryPublishesEveryModuleThatAnswersAndFailsForTheO
   km3_options.model = sim::Model::Km3;
   sim::Simulator km3(km3_options);
   km3.Start();
+  // A second module reporting the first one's MAC: under it, both would share topics and client.
+  sim::Simulator twin(sim::Options{});
+  twin.Start();
   StartBroker();
   Subscriber live(broker->port(), "zvk/#");
 
   const std::string qn6_at = "127.0.0.1:" + std::to_string(sim->Port());
   const std::string km3_at = "127.0.0.1:" + std::to_string(km3.Port());
-  const Result r =
-      Run({"--host", qn6_at, "--host", km3_at, "--host", "127.0.0.1:1", "--skip-wifi-check",
-           "publish", "--broker", broker->url(), "--count", "2", "--interval", "0"});
+  const std::string twin_at = "127.0.0.1:" + std::to_string(twin.Port());
+  const Result r = Run({"--host", qn6_at, "--host", km3_at, "--host", "127.0.0.1:1", "--host",
+                        twin_at, "--skip-wifi-check", "publish", "--broker", broker->url(),
+                        "--count", "2", "--interval", "0"});
   km3.Stop();
-  // The silent module is said once, under its name, and fails the run; the others published.
+  twin.Stop();
+  // The silent module and the twin are said once, under their names, and fail the run; the
+  // others published, each said under its own address.
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("127.0.0.1:1: zvk: left out of the gateway: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(twin_at +
+                       ": zvk: left out of the gateway: the module reports the MAC "
+                       "address " +
+                       kQn6 + " of the module at " + qn6_at + ", which is published already\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(qn6_at + ": zvk: publishing zVK-QN6 " + kQn6 + " to zvk/" + kQn6 + "/#"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(km3_at + ": zvk: publishing zVK-KM3 " + kKm3 + " to zvk/" + kKm3 + "/#"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.out, "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << r.err;
   ASSERT_TRUE(live.WaitFor([&](const auto& all) {
     return CountOn(all, "zvk/" + kQn6 + "/status") == 2 &&
            CountOn(all, "zvk/" + kKm3 + "/status") == 2;
   }));
-  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH0").size(), 2u);
+  EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH0").size(), 2u) << "the twin's readings are not mixed in";
   EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI0").size(), 2u);
+}
+
+TEST_F(publishGateway, AModuleDownAtTheStartIsPublishedOnceItComesUp) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  sim::Options late_options;
+  late_options.model = sim::Model::Km3;
+  late_options.port = test::ClosedLoopbackPort();
+  sim::Simulator late(late_options);
+  const std::string late_at = "127.0.0.1:" + std::to_string(late_options.port);
+  const std::string late_status = "zvk/" + kKm3 + "/status";
+
+  // As a gateway that boots after a power cut: no --count, one module not up yet.
+  auto run = std::async(std::launch::async, [&] {
+    return Run({"--host", "127.0.0.1:" + std::to_string(sim->Port()), "--host", late_at,
+                "--skip-wifi-check", "publish", "--broker", broker->url(), "--interval", "0.1"});
+  });
+  ASSERT_TRUE(
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 3; }));
+  late.Start();
+  const bool published =
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kKm3 + "/AI4") >= 1; });
+  StopRequest::Install().Request();
+  const Result r = run.get();
+  late.Stop();
+  ASSERT_TRUE(published) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(late_at + ": zvk: not answering yet ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(late_at + ": zvk: publishing zVK-KM3 " + kKm3), std::string::npos) << r.err;
+  // Nothing was said of it before it described itself; then it is online, and offline at the end.
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, late_status) == 2; }));
+  EXPECT_EQ(Texts(live.On(late_status)), (std::vector<std::string>{"online", "offline"}));
+}
+
+TEST_F(publishGateway, AnotherClientWithTheSameIdIsToldOnceAndEndsTheRun) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  auto run = std::async(std::launch::async, [&] {
+    return Publish({"--count", "600", "--interval", "0.1"});
+  });
+  ASSERT_TRUE(
+      live.WaitFor([&](const auto& all) { return CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1; }));
+  // A second gateway with zvk's default id for the module; it reconnects every second when it
+  // loses the session, as a client left at its library's defaults does.
+  Subscriber rival(broker->port(), "rival/#", "zvk-" + kQn6);
+  const Result r = run.get();
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> lines = r.ErrLines();
+  const std::string told =
+      "another client with the client id \"zvk-" + kQn6 + "\" took the session";
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.find(told) != std::string::npos; }),
+            1)
+      << r.err;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "zvk: the broker " + broker->url() +
+                              " gave the session to another client with the client id \"zvk-" +
+                              kQn6 +
+                              "\" 3 times in a row; give each gateway a client id of its own")
+      << r.err;
+  // The gateway left: the module's status does not stay "online" behind it.
+  Subscriber late(broker->port(), "zvk/" + kQn6 + "/status");
+  ASSERT_TRUE(late.WaitFor([](const auto& all) { return !all.empty(); }));
+  EXPECT_EQ(late.Messages().at(0).payload, "offline");
+}
+
+TEST_F(publishGateway, TheDesktopProgramAndZvkPublishTheSameModuleSideBySide) {
+  StartModule(sim::Model::Qn6);
+  StartBroker();
+  publish::PublishSettings desktop_settings;
+  desktop_settings.broker = publish::ParseBrokerUrl(broker->url());
+  publish::ModulePublisher desktop(desktop_settings, {kQn6, "zVK-QN6", "Lab bench 1", "V01.12"});
+  desktop.Connect(std::chrono::seconds(10));
+  const Result r = Publish({"--count", "5", "--interval", "0.1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.ErrLines().size(), 1u) << "only the publishing line: " << r.err;
+  EXPECT_TRUE(desktop.Status().connected);
+  EXPECT_EQ(desktop.Status().takeovers, 0u);
 }
 
 TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
@@ -478,11 +631,29 @@ TEST_F(publishGateway, TlsChecksTheBrokersCertificateAgainstTheCaFile) {
   EXPECT_EQ(trusted.status, 0) << trusted.err;
   EXPECT_EQ(trusted.out, "1 poll: 5 published, 0 not delivered, 0 polls dropped\n");
 
-  // The system's certificates know nothing of the test's CA.
-  const Result untrusted = Publish({"--count", "1", "--interval", "0"});
-  EXPECT_EQ(untrusted.status, 1);
-  ASSERT_EQ(untrusted.ErrLines().size(), 1u) << untrusted.err;
-  EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: ", 0), 0u);
+  struct Case {
+    const char* what;
+    std::string url;
+    std::vector<std::string> args;
+  };
+  const std::string port = std::to_string(broker->port());
+  const Case refusals[] = {
+      {"the system's certificates know nothing of the test's CA", broker->url(), {}},
+      // The certificate names 127.0.0.1, not this name of the same machine.
+      {"another name", "mqtts://localhost:" + port, {"--cafile", broker->ca_file().string()}},
+  };
+  for (const Case& c : refusals) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = Args({"--count", "1", "--interval", "0"}, c.url);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result untrusted = Run(args);
+    EXPECT_EQ(untrusted.status, 1);
+    ASSERT_EQ(untrusted.ErrLines().size(), 1u) << untrusted.err;
+    EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: ", 0), 0u);
+    EXPECT_EQ(untrusted.ErrLines()[0].rfind("zvk: cannot connect to the broker " + c.url, 0), 0u)
+        << untrusted.err;
+    EXPECT_NE(untrusted.err.find("certificate"), std::string::npos) << untrusted.err;
+  }
 }
 
 // The built program, as a person runs it: zvk hands the command to zvk-publish.

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "publish/broker_url.h"
+#include "publish/inbound_guard.h"
 #include "publish/outbox.h"
 #include "record/timestamp.h"
 
@@ -30,7 +32,9 @@ TEST(publishBrokerUrl, AcceptsTheBrokerForms) {
         Case{"mqtt://broker.plant-7.lan:1884", false, "broker.plant-7.lan", 1884},
         Case{"mqtts://broker.lan", true, "broker.lan", 8883},
         Case{"mqtts://10.0.0.5:8884/", true, "10.0.0.5", 8884},
-        Case{"mqtt://[::1]:1885", false, "::1", 1885}, Case{"mqtt://[::1]", false, "::1", 1883}}) {
+        Case{"mqtt://[::1]:1885", false, "::1", 1885}, Case{"mqtt://[::1]", false, "::1", 1883},
+        Case{"mqtt://broker:65535", false, "broker", 65535},
+        Case{"mqtt://broker:1", false, "broker", 1}}) {
     SCOPED_TRACE(c.url);
     const BrokerAddress a = ParseBrokerUrl(c.url);
     EXPECT_EQ(a.tls, c.tls);
@@ -71,6 +75,10 @@ TEST(publishChannel, ValuesUnitsAndStatesFromTheWindowsTexts) {
            Case{"TH3", "Under Range", "", std::nullopt, "\u00B0C", "Under Range"},
            // A sign without a number is no value.
            Case{"AI2", "V", "", std::nullopt, "V", "V"},
+           Case{"AI3", "0.0000V", "", 0.0, "V", "OK"},
+           // Numbers the converter knows but no reading is.
+           Case{"AI3", "infV", "", std::nullopt, "V", "infV"},
+           Case{"TH4", "nan\u2103", "", std::nullopt, "\u00B0C", "nan\u2103"},
        }) {
     SCOPED_TRACE(c.shown);
     const ChannelReading r = ReadChannel(c.channel, c.shown, c.last_unit);
@@ -94,6 +102,29 @@ TEST(publishChannel, PayloadIsJsonWithTheCsvTime) {
       json::parse(ReadingPayload(ReadChannel("TH3", "Over Range"), LocalTimestamp(kT0)));
   EXPECT_TRUE(without.at("value").is_null());
   EXPECT_EQ(without.at("state"), "Over Range");
+  // Zero is a reading; what is no number never goes out as one.
+  const json zero = json::parse(ReadingPayload(ReadChannel("AI0", "0.0000V"), LocalTimestamp(kT0)));
+  EXPECT_TRUE(zero.at("value").is_number());
+  EXPECT_EQ(zero.at("value"), 0);
+  for (const double odd :
+       {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    ChannelReading r = ReadChannel("AI0", "1.0000V");
+    r.value = odd;
+    EXPECT_TRUE(json::parse(ReadingPayload(r, LocalTimestamp(kT0))).at("value").is_null());
+  }
+}
+
+TEST(publishModuleId, AModuleIsPublishedUnderAWholeMacOnly) {
+  struct Case {
+    const char* id;
+    bool publishable;
+  };
+  for (const Case& c : {Case{"025a51360001", true}, Case{"ffffffffffff", true},
+                        Case{"000000000000", false}, Case{"", false}, Case{"025a5136000", false},
+                        Case{"025a513600011", false}, Case{"025a5136000g", false}}) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(UnpublishableId(c.id).empty(), c.publishable) << UnpublishableId(c.id);
+  }
 }
 
 Sample Readings(TimePoint t, std::vector<std::string> names, std::vector<std::string> texts) {
@@ -121,6 +152,7 @@ TEST(publishReadings, GapsArePublishedAsStatesOfTheLastChannels) {
     EXPECT_TRUE(p.at("value").is_null()) << "a gap is never a made-up value";
     EXPECT_EQ(p.at("state"), kStateNoReading);
     EXPECT_EQ(p.at("time"), LocalTimestamp(kT0 + seconds(6)));
+    EXPECT_TRUE(gap[i].retain) << "a late subscriber learns of the gap too";
   }
   EXPECT_EQ(json::parse(gap[0].payload).at("unit"), "\u00B0F") << "the channel's last unit";
 
@@ -171,6 +203,43 @@ TEST(publishOutbox, APartlyHandedPollIsDroppedByItsRemainder) {
   EXPECT_TRUE(box.empty()) << "a poll without messages takes no place";
 }
 
+TEST(publishInboundFrames, LetsAcknowledgementsThroughAndRefusesALargePacketAtItsHeader) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<std::uint8_t>> chunks;  // as the connection brings them
+    std::size_t passing;                            // bytes let through
+  };
+  const std::vector<std::uint8_t> publish_4096 = [] {
+    std::vector<std::uint8_t> p{0x30, 0xFD, 0x1F};  // 1 + 2 + 4093 bytes
+    p.resize(4096, 0x41);
+    return p;
+  }();
+  const Case cases[] = {
+      {"connack, acknowledgements, ping",
+       {{0x20, 0x03, 0x00, 0x00, 0x00, 0x40, 0x02, 0x00, 0x01, 0xD0, 0x00}},
+       11},
+      {"a header split across reads", {{0x40}, {0x02, 0x00}, {0x01, 0x40, 0x02}, {0x00, 0x02}}, 8},
+      {"a packet of the largest size", {publish_4096, {0xD0, 0x00}}, 4098},
+      {"one byte more", {{0x30, 0xFE, 0x1F}}, 0},
+      // The acknowledgement before it passes, and the start of a header whose length is not
+      // whole yet (nothing is allocated for it); nothing after the length does.
+      {"256 MiB announced", {{0x40, 0x02, 0x00, 0x01, 0x30, 0xFF, 0xFF}, {0xFF, 0x7F, 0x00}}, 7},
+      {"a length of five bytes", {{0x30, 0x80, 0x80, 0x80, 0x80, 0x01}}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InboundFrames frames(4096);
+    std::size_t passing = 0;
+    std::size_t total = 0;
+    for (const auto& chunk : c.chunks) {
+      passing += frames.Take(chunk.data(), chunk.size());
+      total += chunk.size();
+    }
+    EXPECT_EQ(passing, c.passing) << frames.refusal();
+    EXPECT_EQ(frames.refusal().empty(), c.passing == total);
+  }
+}
+
 TEST(publishDiscovery, OneSensorConfigPerChannel) {
   const Topics topics("zvk", "025a51360001");
   const ModuleIdentity module{"025a51360001", "zVK-QN6", "Lab bench 1", "V01.12"};
@@ -199,7 +268,17 @@ TEST(publishDiscovery, OneSensorConfigPerChannel) {
     EXPECT_EQ(c.at("payload_not_available"), "offline");
     EXPECT_EQ(c.at("unique_id"), "zvk_025a51360001_" + c.at("name").get<std::string>());
     EXPECT_EQ(c.at("device").at("name"), "Lab bench 1");
+    EXPECT_EQ(c.at("device").at("sw_version"), "V01.12");
     EXPECT_EQ(c.at("device").at("identifiers"), json::array({"zvk_025a51360001"}));
+    const std::string id = "zvk_025a51360001_" + c.at("name").get<std::string>();
+    EXPECT_EQ(c.at("default_entity_id"), "sensor." + id);
+    EXPECT_FALSE(c.contains("object_id")) << "deprecated in favour of default_entity_id";
+    // A null value renders as None, which a numeric sensor takes as unknown; a text it refuses.
+    EXPECT_EQ(c.at("value_template"), "{{ value_json.value }}");
+    // The state's payload carries a new time every poll: no attributes from it.
+    EXPECT_FALSE(c.contains("json_attributes_topic"));
+    EXPECT_EQ(c.at("origin").at("name"), "zVK-Analog");
+    EXPECT_FALSE(c.at("origin").at("sw_version").get<std::string>().empty());
   }
 }
 
