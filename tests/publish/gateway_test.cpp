@@ -227,6 +227,27 @@ TEST_F(publishGateway, AModuleThatStopsAnsweringIsPublishedAsGapsAndOffline) {
             (std::vector<std::string>{"online", "offline", "online", "offline"}));
 }
 
+// A data poll answered with another command's reply (the identity record, which the window would
+// decode as 5.2710E+272) holds no readings: "No Reading" and offline, never a value from it.
+TEST_F(publishGateway, AReplyToAnotherCommandIsNoReadingAndOffline) {
+  StartModule(sim::Model::Km3);
+  sim->InjectFault(sim::Fault::OtherReply, 1000, wire::CMD_READ_DATA);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  const std::string base = "zvk/" + kKm3 + "/";
+  const Result r = Publish({"--count", "2", "--interval", "0"});
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, base + "AI4") == 2; }))
+      << r.err;
+  for (int ch = 0; ch < 5; ++ch) {
+    for (const json& j : Payloads(live.On(base + "AI" + std::to_string(ch)))) {
+      EXPECT_EQ(j.at("state"), "No Reading") << ch;
+      EXPECT_TRUE(j.at("value").is_null()) << ch;
+    }
+  }
+  for (const std::string& status : Texts(live.On(base + "status"))) EXPECT_EQ(status, "offline");
+  EXPECT_NE(r.err.find("the reply is for command 33, not 216"), std::string::npos) << r.err;
+}
+
 // Runs a gateway of `count` polls and stops the broker once the first readings arrived, until
 // the module was polled `outage_polls` more times; what the persistent subscriber then got.
 struct Restart {
