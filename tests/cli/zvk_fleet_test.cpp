@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/fleet_run.h"
+#include "cli/stop_request.h"
 #include "fleet_fixture.h"
 #include "link/wire.h"
 #include "sim/simulator.h"
@@ -331,6 +332,47 @@ TEST_F(fleetInventory, ASignalStartsNoFurtherModuleAndTheOnesUnderWayFinishTheir
             "zvk: interrupted by SIGTERM: the modules under way finished their step; " +
                 std::to_string(not_started) + " of " + std::to_string(modules.size()) +
                 " not started");
+}
+
+// A stop request while modules are polled over and over ends the wait between polls at once: each
+// module stops after the polls it took, and the run says so.
+TEST_F(fleetInventory, AStopRequestEndsRepeatedPollsAfterThePollsTaken) {
+  AddModule(sim::Model::Qn6);
+  AddModule(sim::Model::Km3);
+  const std::string inventory = Inventory();
+  struct Case {
+    bool csv;
+    std::string last_err;  // how the last line on standard error starts
+  };
+  const Case cases[] = {
+      {false,
+       "zvk: interrupted by a stop request: the modules under way finished their step; 0 of "
+       "2 not started"},
+      {true, "zvk: interrupted by a stop request after "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.csv ? "csv" : "sections");
+    std::thread stopper([] {
+      while (!StopRequest::Deferring()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      StopRequest::Get().Request();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    std::vector<std::string> args{"--hosts", inventory, "--skip-wifi-check", "read",
+                                  "--count", "100",     "--interval",        "0.2"};
+    if (c.csv) args.push_back("--csv");
+    const Result r = Run(args);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.LastErrLine().rfind(c.last_err, 0), 0u) << r.err;
+    if (c.csv) continue;
+    const std::vector<std::string> rows = TableRows(r);
+    ASSERT_EQ(rows.size(), 3u) << r.out;
+    for (std::size_t i = 0; i < 2; ++i)
+      EXPECT_TRUE(RowIs(rows[i], Label(i), "stopped", "interrupted by a stop request after "))
+          << rows[i];
+  }
 }
 
 // Work that waits (a module slow to answer) gets more workers, up to the bound; every item runs
