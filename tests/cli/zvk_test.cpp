@@ -418,6 +418,18 @@ TEST_F(cliZvk, ModuleClosingWithoutAReplyIsNoRefusalAndIsAskedAgain) {
   }
 }
 
+// A connect that never completes keeps the window's "Connect Timeout" and says what happened.
+TEST_F(cliZvk, AConnectThatIsNeverAnsweredSaysSo) {
+  test::ScriptedNetwork module;
+  module.scripts = {{test::PeerScript::kNever, {}}};
+  CliEnv env{.network = module, .hosts = &hosts, .read_answer = read_answer, .sleeper = &sleeper};
+  std::ostringstream out, err;
+  EXPECT_EQ(RunZvk(On({"info"}), out, err, env), 1);
+  EXPECT_EQ(err.str(), "zvk: module not reachable at 127.0.0.1:" + std::to_string(Port()) +
+                           ": no answer within 3 s (Connect Timeout)\n");
+  EXPECT_TRUE(module.frames.empty());
+}
+
 TEST_F(cliZvk, HostSetsTheSubnetThatTheConnectionCheckLooksFor) {
   StartModule(sim::Model::Qn6);
   hosts.adapter_scans = {{{"eth0", "127.0.0.9"}, {"wlan0", "127.0.0.5"}}};
