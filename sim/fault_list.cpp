@@ -10,9 +10,9 @@ namespace zvk::sim {
 namespace {
 
 constexpr std::array kAllFaults{
-    Fault::NoReply,    Fault::WrongSignature, Fault::Refuse,     Fault::Truncate, Fault::Oversize,
-    Fault::Reset,      Fault::Delay,          Fault::SplitReply, Fault::WrongSum, Fault::NoRead,
-    Fault::ResetAfter, Fault::Chatter,        Fault::CloseAfter, Fault::SlowClose};
+    Fault::NoReply, Fault::WrongSignature, Fault::Refuse,     Fault::Truncate,   Fault::Oversize,
+    Fault::Reset,   Fault::Delay,          Fault::SplitReply, Fault::WrongSum,   Fault::OtherReply,
+    Fault::NoRead,  Fault::ResetAfter,     Fault::Chatter,    Fault::CloseAfter, Fault::SlowClose};
 
 // The bytes a content fault reads before it acts, and the pause of a slow close, when not given.
 constexpr std::size_t kDefaultAfterBytes = 1000;
@@ -60,6 +60,8 @@ const char* FaultName(Fault fault) {
       return "splitreply";
     case Fault::WrongSum:
       return "wrongsum";
+    case Fault::OtherReply:
+      return "otherreply";
     case Fault::NoRead:
       return "noread";
     case Fault::ResetAfter:

@@ -29,8 +29,8 @@ inline constexpr int kDefaultFaultDelayMs = 2000;
 std::vector<FaultRequest> ParseFaultList(const std::string& list);
 
 // "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply",
-// "wrongsum"; for content connections "noread", "resetafter", "chatter", "closeafter",
-// "slowclose".
+// "wrongsum", "otherreply"; for content connections "noread", "resetafter", "chatter",
+// "closeafter", "slowclose".
 const char* FaultName(Fault fault);
 
 }  // namespace zvk::sim

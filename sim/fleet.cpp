@@ -36,7 +36,8 @@ std::vector<FleetMember> PlanFleet(const FleetRequest& request) {
   std::vector<std::string> models;
   for (const std::string& m : request.models)
     for (const std::string& part : SplitCommas(m)) models.push_back(part);
-  if (models.empty()) throw std::invalid_argument("--model is required");
+  // The thermistor module unless told otherwise, one model for the whole fleet.
+  if (models.empty()) models.push_back("qn6");
   if (models.size() != 1 && static_cast<int>(models.size()) != count)
     throw std::invalid_argument("--model names " + std::to_string(models.size()) + " models for " +
                                 std::to_string(count) +

@@ -16,10 +16,11 @@
 namespace zvk::sim {
 
 struct FleetRequest {
-  std::vector<std::string> listen;           // one address, or one per module
-  int count = 0;                             // 0: one module per --listen address
-  std::vector<std::string> models;           // one model for all, or one per module ("km3", "qn6")
-  std::string faults;                        // for every module
+  std::vector<std::string> listen;  // one address, or one per module
+  int count = 0;                    // 0: one module per --listen address
+  std::vector<std::string>
+      models;          // one model for all, or one per module ("km3", "qn6"); none: qn6
+  std::string faults;  // for every module
   std::map<int, std::string> module_faults;  // module number (from 1) -> its own faults
 };
 

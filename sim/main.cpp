@@ -27,13 +27,13 @@ std::string FilesOf(const std::string& dir, const zvk::sim::FleetMember& member,
 
 int main(int argc, char** argv) {
   CLI::App app{"zvk-sim: a stand-in for a zVK analog input module on a TCP port"};
+  app.set_version_flag("--version", std::string("zvk-sim ") + ZVK_VERSION);
   zvk::sim::FleetRequest fleet_request;
   zvk::sim::Options options;
   options.port = zvk::wire::kDefaultPort;
   app.add_option("--model", fleet_request.models,
-                 "km3 (analog inputs) or qn6 (thermistor inputs); with --count, one model for "
-                 "all or a comma list of one per module")
-      ->required()
+                 "km3 (analog inputs) or qn6 (thermistor inputs), qn6 unless given; with --count, "
+                 "one model for all or a comma list of one per module")
       ->delimiter(',');
   app.add_option("--listen", fleet_request.listen,
                  "IPv4 address to listen on (default 127.0.0.1); repeated, one module per "
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
   app.add_option("--faults", fleet_request.faults,
                  "faults for the next commands: name[@code][:count[:amount]],... with the names "
                  "noreply, wrongsignature, refuse, truncate, oversize, reset, delay (amount: ms), "
-                 "splitreply, wrongsum (the image checksum); @code limits a fault to one command "
+                 "splitreply, wrongsum (the image checksum), otherreply (the identity record "
+                 "instead); @code limits a fault to one command "
                  "code; for the next contents (file or image): noread, resetafter (amount: bytes "
                  "read first), chatter, closeafter (bytes), slowclose (ms); in a fleet, for every "
                  "module");
@@ -67,7 +68,14 @@ int main(int argc, char** argv) {
                  "km3: analog inputs whose + side is wired to the Vref pin (AI0 to AI4), for "
                  "calibrating them")
       ->check(CLI::IsMember({"AI0", "AI1", "AI2", "AI3", "AI4"}, CLI::ignore_case));
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end well; any other mistake on the command line is a usage error (2),
+    // not one of the argument library's own numbers.
+    app.exit(e);
+    return e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 2;
+  }
 
   std::vector<zvk::sim::FleetMember> fleet;
   try {

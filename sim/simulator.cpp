@@ -82,6 +82,7 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
       plan.parts.push_back({kSplitPause, Bytes(half, reply.end())});
       return plan;
     }
+    case Fault::OtherReply:  // the reply was replaced before
     case Fault::NoRead:
     case Fault::ResetAfter:
     case Fault::Chatter:
@@ -187,6 +188,7 @@ struct Simulator::Impl {
       if (module.reboot_requested) Restart();
       if (!reply) return std::nullopt;
       fault = TakeFault(frame[wire::kReplyCode]);
+      if (fault && fault->fault == Fault::OtherReply) reply = module.IdentityRecord(Seconds());
       // An announce answered with anything but a whole acknowledgement gets no content from the
       // utility: the module stops waiting for it, or it would take the next command's
       // connection for the content.

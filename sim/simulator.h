@@ -27,6 +27,7 @@ enum class Fault {
   Delay,           // wait delay_ms before replying
   SplitReply,      // send the reply in two parts 50 ms apart
   WrongSum,        // the image checksum reply (37) carries another sum; other commands unchanged
+  OtherReply,      // answer with the identity record (33), whatever the command was
   // On the next content connections (a file's or an image's, after its announce) instead of a
   // command's reply; the module otherwise reads the announced length and closes its side.
   NoRead,      // read nothing and keep the connection open

@@ -45,6 +45,8 @@ bool IsDottedIpv4(const std::string& text) {
     std::size_t end = at;
     while (end < text.size() && IsDigit(text[end])) ++end;
     if (end == at || end - at > 3 || std::stoi(text.substr(at, end - at)) > 255) return false;
+    // "010" reads as 8 to some tools and as 10 to others: no leading zeros.
+    if (end - at > 1 && text[at] == '0') return false;
     ++parts;
     if (end == text.size()) return parts == 4;
     if (text[end] != '.') return false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cli/stop_request.h"
+
 namespace zvk::cli {
 
 namespace {
@@ -29,8 +31,16 @@ MsgResult CliDialogs::MessageBox(const std::string& caption, const std::string& 
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   if (yes_) return MsgResult::Yes;
   std::optional<std::string> answer;
+  if (read_answer_ && StopRequest::Deferring() && StopRequest::Get().requested()) {
+    // Stopped before the question: nothing of what it asks about is sent.
+    out_ << "stopped: No\n" << std::flush;
+    ++declined_;
+    return MsgResult::No;
+  }
   if (read_answer_) {
     out_ << "[y/N] " << std::flush;
+    // Nothing has been sent for the question yet: Ctrl+C at it ends the program as it always did.
+    const StopAtOnce at_once;
     answer = read_answer_();
   }
   if (!read_answer_) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/cli_error.h"
+#include "cli/stop_request.h"
 #include "cli/zvk_cli.h"
 
 namespace zvk::cli {
@@ -115,22 +116,34 @@ void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t
   FleetPool pool(count, work);
 }
 
+const char* ResultWord(const ModuleResult& r) {
+  if (!r.started) return "not started";
+  if (r.status == kExitOk) return "ok";
+  return r.message.rfind(kInterruptedPrefix, 0) == 0 ? "stopped" : "failed";
+}
+
 void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out) {
   std::size_t width = std::string("module").size();
-  for (const ModuleResult& r : results) width = std::max(width, r.module.size());
+  std::size_t result_width = std::string("result").size();
+  for (const ModuleResult& r : results) {
+    width = std::max(width, r.module.size());
+    result_width = std::max(result_width, std::string(ResultWord(r)).size());
+  }
   const auto row = [&](const std::string& module, const std::string& result,
                        const std::string& message) {
     out << module << std::string(width - module.size() + 2, ' ') << result
-        << std::string(8 - result.size(), ' ') << message << '\n';
+        << std::string(result_width - result.size() + 2, ' ') << message << '\n';
   };
   row("module", "result", "message");
-  std::size_t failed = 0;
+  std::size_t failed = 0, not_started = 0;
   for (const ModuleResult& r : results) {
-    const bool ok = r.status == kExitOk;
-    failed += !ok;
-    row(r.module, ok ? "ok" : "failed", r.message);
+    failed += r.status != kExitOk;
+    not_started += !r.started;
+    row(r.module, ResultWord(r), r.message);
   }
-  out << results.size() - failed << " of " << results.size() << " modules succeeded\n";
+  out << results.size() - failed << " of " << results.size() << " modules succeeded";
+  if (not_started > 0) out << ", " << not_started << " not started";
+  out << '\n';
 }
 
 int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv& env) {
@@ -140,8 +153,18 @@ int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv
   if (env.sleeper) locked.emplace(*env.sleeper);
   Sleeper* sleeper = locked ? &*locked : nullptr;
 
-  FleetPool pool(count,
-                 [&](std::size_t i) { RunModule(plan, plan.modules[i], env, sleeper, runs[i]); });
+  // SIGINT and SIGTERM start no further module; each one under way ends its step and says where
+  // it stopped, and the table is printed.
+  const StopScope scope;
+  StopRequest& stop = StopRequest::Get();
+  FleetPool pool(count, [&](std::size_t i) {
+    if (stop.requested()) {
+      runs[i].result = {plan.modules[i].Label(), kExitFailed,
+                        "the run was stopped (" + stop.what() + ") before this module", false};
+      return;
+    }
+    RunModule(plan, plan.modules[i], env, sleeper, runs[i]);
+  });
 
   // Printed in the inventory's order as soon as each module and all before it are done.
   std::vector<ModuleResult> results;
@@ -159,6 +182,14 @@ int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv
   out << '\n';
   PrintResultTable(results, out);
   out.flush();
+  if (stop.requested()) {
+    const auto not_started = std::count_if(results.begin(), results.end(),
+                                           [](const ModuleResult& r) { return !r.started; });
+    err << "zvk: interrupted by " << stop.what() << ": the modules under way finished their step; "
+        << not_started << " of " << count << " not started\n";
+    err.flush();
+    worst = std::max(worst, kExitFailed);
+  }
   return worst;
 }
 

@@ -78,14 +78,22 @@ struct ModuleResult {
   std::string module;  // the inventory's label
   int status = -1;
   std::string message;  // the reason of a failure, or the last line printed on success
+  bool started = true;  // false: a stop request came before its turn
 };
+
+// How the reason of a run that a stop request ended starts: such a module is "stopped" in the
+// table, with the step it stopped after.
+inline constexpr const char* kInterruptedPrefix = "interrupted ";
 
 // Runs the plan; prints each module's output under a heading "== MODULE ==" (standard error
 // lines as "MODULE: LINE"), then the result table. Returns 0 when every module succeeded,
-// otherwise the worst exit status of a module.
+// otherwise the worst exit status of a module. SIGINT or SIGTERM meanwhile starts no further
+// module: those under way end their step, the table says which were done, stopped or not
+// started, and the run ends with status 1 or worse.
 int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv& env);
 
-// The table: one row a module (module, result, message) and a closing count.
+// The table: one row a module (module, result: ok, failed, stopped or not started; message) and
+// a closing count.
 void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out);
 
 }  // namespace zvk::cli

@@ -51,6 +51,9 @@ void ProbeWritable(const std::filesystem::path& path, const std::string& shown) 
 }
 
 constexpr double kLongestInterval = 24 * 3600.0;
+// Twenty polls a second at most: a shorter interval would only pile rows up as fast as the
+// module answers (thousands a second on a fast link), so it is taken as this.
+constexpr double kShortestInterval = 0.05;
 constexpr double kLongestDuration = 366 * 24 * 3600.0;
 
 // "90", "90s", "15m", "2.5h", "7d" to seconds; none when the text is no such duration.
@@ -103,7 +106,9 @@ class LogCommand final : public Command {
   void Define(CLI::App& sub) override {
     sub.add_option("file", file_, "CSV file; an existing one with the same header is continued")
         ->required();
-    sub.add_option("--interval", interval_text_, "Seconds from the start of one poll to the next")
+    sub.add_option(
+           "--interval", interval_text_,
+           "Seconds from the start of one poll to the next; less than 0.05 is taken as 0.05")
         ->type_name("FLOAT")
         ->capture_default_str();
     CLI::Option* duration =
@@ -181,8 +186,10 @@ class LogCommand final : public Command {
     ModulePoller poller(s, status, "the rows are gaps until the module answers");
     Sample last;
     bool foreign = false;
+    bool answered = false;
     RunRounds(stop, [&] {
       last = poller.Poll();
+      answered |= last.kind == SampleKind::Readings;
       try {
         recorder->Append(last);
       } catch (const RecordError& e) {
@@ -202,6 +209,10 @@ class LogCommand final : public Command {
     });
     status.Clear();
     s.out << Summary(*recorder) << '\n';
+    // A file of gaps alone is no recording: the run did not do what it was started for.
+    if (!answered)
+      throw Failed("the module never answered during the run" +
+                   (poller.lost_reason().empty() ? std::string() : ": " + poller.lost_reason()));
   }
 
   bool RunsOnManyTogether() const override { return true; }
@@ -247,8 +258,12 @@ class LogCommand final : public Command {
     tell();
     StopRequest& stop = StopRequest::Install();
     std::vector<Sample> samples(n);
+    std::vector<char> answered(n, 0);
     RunRounds(stop, [&] {
-      ForEachConcurrently(n, [&](std::size_t i) { samples[i] = pollers[i]->Poll(); });
+      ForEachConcurrently(n, [&](std::size_t i) {
+        samples[i] = pollers[i]->Poll();
+        answered[i] |= samples[i].kind == SampleKind::Readings;
+      });
       tell();
       for (std::size_t i = 0; i < n; ++i) {
         try {
@@ -259,14 +274,21 @@ class LogCommand final : public Command {
       }
     });
     out << Summary(*recorder) << '\n';
-    return kExitOk;
+    int status = kExitOk;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (answered[i]) continue;
+      err << labels[i] << ": zvk: the module never answered during the run"
+          << (pollers[i]->lost_reason().empty() ? "" : ": " + pollers[i]->lost_reason()) << '\n';
+      status = kExitFailed;
+    }
+    return status;
   }
 
  private:
   // Calls `round` once per interval until the count, the duration or a stop request ends it.
   void RunRounds(StopRequest& stop, const std::function<void()>& round) const {
-    const auto interval =
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(Seconds(interval_));
+    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        Seconds(std::max(interval_, kShortestInterval)));
     const auto start = std::chrono::steady_clock::now();
     auto due = start;
     std::size_t polls = 0;

@@ -53,8 +53,15 @@ Sample ModulePoller::Poll() {
   const ExchangeRecord r = s.Observe([&s] { s.window().Timer3Timer(); });
   // The sampler was told of the tick; one the link put off brought no readings either.
   Sample taken = last_sample_ ? *last_sample_ : sampler_.Take(PollOutcome::NoReadings);
+  // The window decodes whatever reply came; only an acknowledgement of the data poll holds
+  // readings, as for `read`. Another command's reply (an identity record, an echo) is a gap.
+  const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
+  if (taken.kind == SampleKind::Readings && !why.empty()) {
+    taken.kind = SampleKind::Gap;
+    taken.names.clear();
+    taken.texts.clear();
+  }
   if (taken.kind != SampleKind::Readings) {
-    const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
     Lost(why.empty() ? "no readings" : why);
   } else if (lost_) {
     lost_ = false;

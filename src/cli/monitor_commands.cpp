@@ -4,6 +4,9 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,7 +14,9 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/fleet_run.h"
 #include "cli/session.h"
+#include "cli/stop_request.h"
 #include "cli/terminal_text.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
@@ -132,12 +137,11 @@ class ReadCommand final : public Command {
                        interval_text_);
   }
   void Run(Session& s) override {
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(interval_));
+    const auto interval = Interval();
     auto due = std::chrono::steady_clock::now();
     std::vector<std::string> names, texts;
     for (std::int64_t poll = 0; poll < count_; ++poll) {
-      if (poll > 0) std::this_thread::sleep_until(due);
+      if (poll > 0) WaitOrStop(due, poll);
       due = std::chrono::steady_clock::now() + interval;
       Poll(s);
       ShownChannels(s.window().form, names, texts);
@@ -163,6 +167,115 @@ class ReadCommand final : public Command {
     s.RequireAcknowledged(r, wire::CMD_READ_DATA, "the data poll");
     // The log is never shown; a long logging run must not keep every line of it.
     app.log_lines.clear();
+  }
+
+ public:
+  // With many modules, the CSV is one: a header "time,module,CH..." with the channels of every
+  // model among them, then a row per module and poll, the module's channels filled in.
+  bool RunsOnManyTogether() const override { return csv_; }
+  int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
+                std::ostream& err) override {
+    const std::size_t n = labels.size();
+    std::vector<std::ostringstream> outs(n), errs(n);
+    std::vector<std::unique_ptr<Session>> sessions(n);
+    for (std::size_t i = 0; i < n; ++i) sessions[i] = open(i, outs[i], errs[i]);
+    std::vector<std::string> failures(n);
+    // What each module's run said on standard error, named by the module.
+    const auto tell = [&] {
+      for (std::size_t i = 0; i < n; ++i) {
+        std::istringstream lines(errs[i].str());
+        for (std::string line; std::getline(lines, line);) err << labels[i] << ": " << line << '\n';
+        errs[i].str("");
+        outs[i].str("");
+      }
+      err.flush();
+    };
+    const auto run = [&](std::size_t i, const std::function<void(Session&)>& step) {
+      if (!failures[i].empty()) return;
+      try {
+        step(*sessions[i]);
+      } catch (const std::exception& e) {
+        failures[i] = e.what();
+        errs[i] << "zvk: " << e.what() << '\n';
+      }
+    };
+    const StopScope scope;
+    StopRequest& stop = StopRequest::Get();
+    ForEachConcurrently(n, [&](std::size_t i) { run(i, [](Session& s) { s.Identify(); }); });
+    tell();
+
+    std::vector<std::string> columns;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!failures[i].empty()) continue;
+      std::vector<std::string> names, texts;
+      ShownChannels(sessions[i]->window().form, names, texts);
+      for (const std::string& name : names)
+        if (std::find(columns.begin(), columns.end(), name) == columns.end())
+          columns.push_back(name);
+    }
+    std::vector<std::chrono::system_clock::time_point> times(n);
+    std::int64_t polls = 0;
+    const auto interval = Interval();
+    auto due = std::chrono::steady_clock::now();
+    for (; polls < count_ && !columns.empty(); ++polls) {
+      if (polls > 0 && stop.WaitUntil(due)) break;
+      if (stop.requested()) break;
+      due = std::chrono::steady_clock::now() + interval;
+      ForEachConcurrently(n, [&](std::size_t i) {
+        run(i, [&](Session& s) {
+          Poll(s);
+          times[i] = std::chrono::system_clock::now();
+        });
+      });
+      tell();
+      if (polls == 0) out << "time,module," << Joined(columns) << '\n';
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!failures[i].empty()) continue;
+        std::vector<std::string> names, texts;
+        ShownChannels(sessions[i]->window().form, names, texts);
+        std::vector<std::string> cells(columns.size());
+        for (std::size_t ch = 0; ch < names.size(); ++ch)
+          cells[static_cast<std::size_t>(std::find(columns.begin(), columns.end(), names[ch]) -
+                                         columns.begin())] = texts[ch];
+        std::string row = LocalTimestamp(times[i]) + "," + labels[i];
+        for (const std::string& cell : cells) row += "," + WithoutUnit(cell);
+        out << row << '\n';
+      }
+      out << std::flush;
+    }
+    const bool failed = std::any_of(failures.begin(), failures.end(),
+                                    [](const std::string& f) { return !f.empty(); });
+    if (stop.requested()) {
+      err << "zvk: interrupted by " << stop.what() << " after " << polls << " of " << count_
+          << " polls\n";
+      return kExitFailed;
+    }
+    return failed ? kExitFailed : kExitOk;
+  }
+
+ private:
+  std::chrono::steady_clock::duration Interval() const {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(interval_));
+  }
+
+  // Waits for the next poll; in a run that takes stop requests (over many modules), one ends the
+  // wait and the command, after the polls taken.
+  void WaitOrStop(std::chrono::steady_clock::time_point due, std::int64_t polls) const {
+    if (!StopRequest::Deferring()) {
+      std::this_thread::sleep_until(due);
+      return;
+    }
+    StopRequest& stop = StopRequest::Get();
+    if (stop.WaitUntil(due) || stop.requested())
+      throw Failed(std::string(kInterruptedPrefix) + "by " + stop.what() + " after " +
+                   std::to_string(polls) + " of " + std::to_string(count_) + " polls");
+  }
+
+  static std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    return text;
   }
 
   std::string count_text_ = "1";

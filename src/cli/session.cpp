@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "cli/arguments.h"
@@ -25,6 +26,8 @@ constexpr const char* kMultipleFound = "Same multiple IP found!!";
 constexpr int kIdentityAttempts = 3;
 // Enough ticks for kIdentityAttempts requests, one per supervision period at the most.
 constexpr int kIdentifyTickLimit = kIdentityAttempts * 31 + 2;
+// The main window's Timer1 period: its retry step re-issues a command whose reply never came.
+constexpr int kTimer1Ms = 100;
 
 std::string Hex2(unsigned v) {
   char buf[8];
@@ -57,11 +60,13 @@ struct ExchangeFault {
 
 // Why an exchange that was sent did not end in an acknowledgement of `code`; none when it did.
 std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, std::uint8_t code,
-                                     const std::string& what) {
+                                     const std::string& what, const std::string& connect_failure) {
   if (Contains(r.statuses, kConnectTimeout))
-    return ExchangeFault{Outcome::Unreachable, "module not reachable at " + app.link.DeviceHost +
-                                                   ":" + std::to_string(app.link.DevicePort) +
-                                                   " (" + kConnectTimeout + ")"};
+    return ExchangeFault{Outcome::Unreachable,
+                         "module not reachable at " + app.link.DeviceHost + ":" +
+                             std::to_string(app.link.DevicePort) +
+                             (connect_failure.empty() ? "" : ": " + connect_failure) + " (" +
+                             kConnectTimeout + ")"};
   if (app.link.ReplyTimedOut) {
     if (Contains(r.logs, kClosedWithoutReplyLog))
       return ExchangeFault{Outcome::NoReply,
@@ -90,7 +95,55 @@ std::optional<ExchangeFault> FaultOf(const App& app, const ExchangeRecord& r, st
   return std::nullopt;
 }
 
+// A socket that tells its network why its connect failed.
+class ConnectWatch final : public TcpSocket {
+ public:
+  ConnectWatch(std::unique_ptr<TcpSocket> inner, std::string& failure)
+      : inner_(std::move(inner)), failure_(failure) {}
+  IoStatus BeginConnect(const std::string& host, std::uint16_t port) override {
+    // Until it ends one way or the other, the connect is one that got no answer.
+    failure_ = "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " s";
+    return Note(inner_->BeginConnect(host, port));
+  }
+  IoStatus PollConnect(int timeout_ms) override { return Note(inner_->PollConnect(timeout_ms)); }
+  bool WriteAll(const std::uint8_t* data, std::size_t length) override {
+    return inner_->WriteAll(data, length);
+  }
+  IoStatus WaitReadable(int timeout_ms) override { return inner_->WaitReadable(timeout_ms); }
+  long ReadSome(std::uint8_t* out, std::size_t capacity) override {
+    return inner_->ReadSome(out, capacity);
+  }
+  bool ShutdownWrite() override { return inner_->ShutdownWrite(); }
+  IoStatus WaitPeerClose(int timeout_ms) override { return inner_->WaitPeerClose(timeout_ms); }
+  void Close() override { inner_->Close(); }
+  std::string LastError() const override { return inner_->LastError(); }
+  std::int64_t PollHandle() const override { return inner_->PollHandle(); }
+
+ private:
+  IoStatus Note(IoStatus status) {
+    if (status == IoStatus::Done) {
+      failure_.clear();
+    } else if (status == IoStatus::Failed) {
+      // The system's words, as a part of a sentence: "Connection refused" -> "connection refused".
+      failure_ = inner_->LastError();
+      if (failure_.size() > 1 && std::isupper(static_cast<unsigned char>(failure_[0])) &&
+          std::islower(static_cast<unsigned char>(failure_[1])))
+        failure_[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(failure_[0])));
+      if (failure_.empty()) failure_ = "the connect failed";
+    }
+    return status;
+  }
+
+  std::unique_ptr<TcpSocket> inner_;
+  std::string& failure_;
+};
+
 }  // namespace
+
+std::unique_ptr<TcpSocket> CountingNetwork::NewSocket() {
+  ++count;
+  return std::make_unique<ConnectWatch>(inner_.NewSocket(), connect_failure);
+}
 
 Session::Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err)
     : out(out),
@@ -229,7 +282,18 @@ void Session::RequireAcknowledged(const ExchangeRecord& record, std::uint8_t cod
     if (!app().device.Identified) throw Failed(NotFoundReason());
     throw Failed(what + " was not sent: another command is still pending");
   }
-  if (auto fault = FaultOf(app(), record, code, what)) throw Failed(fault->reason);
+  if (auto fault = FaultOf(app(), record, code, what, network_.connect_failure))
+    throw Failed(fault->reason);
+}
+
+bool Session::AwaitReissue(std::uint8_t code) {
+  App& app = this->app();
+  while (app.link.ReplyTimedOut && app.link.PendingCommand == code &&
+         app.link.QueuedCommand != code) {
+    app.seams.sleeper.SleepMs(kTimer1Ms);
+    window().Timer1Timer();
+  }
+  return app.link.QueuedCommand == code;
 }
 
 void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
@@ -239,9 +303,13 @@ void Session::SendQueued(const std::function<void()>& click, std::uint8_t code,
   for (int attempt = 1;; ++attempt) {
     ExchangeRecord r = Observe([this] { window().Timer3Timer(); });
     if (!r.sent()) throw Failed(what + " was not sent: the link is busy");
-    auto fault = FaultOf(app(), r, code, what);
+    auto fault = FaultOf(app(), r, code, what, network_.connect_failure);
     if (!fault) return;
-    if (fault->AskedAgain(app(), code) && attempt < kIdentityAttempts) continue;
+    if (attempt < kIdentityAttempts) {
+      // A refusal is queued again by the reply handler, a lost reply by the retry step.
+      if (fault->AskedAgain(app(), code)) continue;
+      if (fault->outcome == Outcome::NoReply && AwaitReissue(code)) continue;
+    }
     throw Failed(fault->reason);
   }
 }
@@ -262,9 +330,13 @@ void Session::Identify() {
       if (supervision) throw Failed(NotFoundReason());
       continue;
     }
-    if (auto fault = FaultOf(app, r, wire::CMD_GET_DEVICE, what)) {
-      // Asked again by the queue or by the next supervision tick, as the window does.
+    if (auto fault = FaultOf(app, r, wire::CMD_GET_DEVICE, what, network_.connect_failure)) {
+      // Asked again by the queue or by the next supervision tick, as the window does; a reply
+      // that never came by the retry step.
       if (fault->AskedAgain(app, wire::CMD_GET_DEVICE) && ++refusals < kIdentityAttempts) continue;
+      if (fault->outcome == Outcome::NoReply && ++refusals < kIdentityAttempts &&
+          AwaitReissue(wire::CMD_GET_DEVICE))
+        continue;
       throw Failed(fault->reason);
     }
     const std::uint8_t* reply = app.link.ReplyBuffer.data();

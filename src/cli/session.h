@@ -56,16 +56,17 @@ struct ExchangeRecord {
   bool sent() const { return connects > 0; }
 };
 
-// Counts the connections the core opens, so a front end can tell whether an action sent anything.
+// Counts the connections the core opens, so a front end can tell whether an action sent anything,
+// and keeps why the last connect failed: the window shows "Connect Timeout" for every failed
+// connect, a message on the command line says what the system said.
 class CountingNetwork final : public Network {
  public:
   explicit CountingNetwork(Network& inner) : inner_(inner) {}
-  std::unique_ptr<TcpSocket> NewSocket() override {
-    ++count;
-    return inner_.NewSocket();
-  }
+  std::unique_ptr<TcpSocket> NewSocket() override;
   std::chrono::steady_clock::time_point Now() const override { return inner_.Now(); }
   int count = 0;
+  // "connection refused", "no answer within 3 s"; empty when the last connect succeeded.
+  std::string connect_failure;
 
  private:
   Network& inner_;
@@ -92,7 +93,8 @@ class Session {
                            const std::string& what);
 
   // A command the window sends through its queue (the locator): the click, then Timer3 ticks
-  // while the window would send it again after a refusal. Throws the reason unless acknowledged.
+  // while the window would send it again after a refusal or a lost reply. Throws the reason
+  // unless acknowledged.
   void SendQueued(const std::function<void()>& click, std::uint8_t code, const std::string& what);
 
   // The main window's connection check failed: the reason from what the window shows.
@@ -123,6 +125,9 @@ class Session {
 
  private:
   HostInterfaces& Hosts(CliEnv& env);
+  // After a reply to `code` never came: Timer1 ticks (100 ms apart, through the plain wait)
+  // until the window's retry step queues the command again; false when it gave it up instead.
+  bool AwaitReissue(std::uint8_t code);
   void NoteFileAnnounce(const std::string& status);
 
   CliEnv& env_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -25,8 +26,23 @@ namespace {
 // wait (the only thing a handler may safely do to another part of the program).
 std::atomic<int> g_signals{0};
 std::atomic<bool> g_requested{false};
+std::atomic<int> g_signal{0};       // the signal that asked; 0: Request()
+std::atomic<bool> g_always{false};  // a long run took requests (Install)
+std::atomic<int> g_scopes{0};       // StopScopes open
+std::atomic<int> g_at_once{0};      // StopAtOnce open
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "signal handlers may only touch lock-free atomics");
+
+// Whether a signal now is a request rather than the end of the program.
+bool Catching() {
+  return (g_always || g_scopes > 0) && g_at_once == 0;
+}
+
+void Forget() {
+  g_requested = false;
+  g_signals = 0;
+  g_signal = 0;
+}
 
 #ifdef _WIN32
 std::mutex g_mutex;
@@ -38,11 +54,12 @@ void Wake() {
 }
 
 void OnSignal(int signal) {
-  if (g_signals.fetch_add(1) > 0) {
+  if (!Catching() || g_signals.fetch_add(1) > 0) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
+  g_signal = signal;
   g_requested = true;
   std::signal(signal, OnSignal);  // the C runtime resets the handler before calling it
   Wake();
@@ -51,7 +68,8 @@ void OnSignal(int signal) {
 // Runs on a thread of its own, so it may take the lock.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-  if (g_signals.fetch_add(1) > 0) return FALSE;  // the default: the process ends
+  if (!Catching() || g_signals.fetch_add(1) > 0) return FALSE;  // the default: the process ends
+  g_signal = event == CTRL_CLOSE_EVENT ? SIGTERM : SIGINT;
   g_requested = true;
   Wake();
   return TRUE;
@@ -66,10 +84,11 @@ int g_pipe[2] = {-1, -1};
 
 void OnSignal(int signal) {
   const int saved = errno;
-  if (g_signals.fetch_add(1) > 0) {
+  if (!Catching() || g_signals.fetch_add(1) > 0) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
   } else {
+    g_signal = signal;
     g_requested = true;
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(g_pipe[1], &byte, 1);
@@ -101,23 +120,66 @@ void DrainPipe() {
 
 }  // namespace
 
-StopRequest& StopRequest::Install() {
+StopRequest& StopRequest::Get() {
   static StopRequest instance;
   static const bool installed = (InstallHandlers(), true);
   (void)installed;
-  g_requested = false;
-  g_signals = 0;
+  return instance;
+}
+
+StopRequest& StopRequest::Install() {
+  StopRequest& instance = Get();
+  Forget();
 #ifndef _WIN32
   DrainPipe();
 #endif
+  g_always = true;
   return instance;
+}
+
+bool StopRequest::Deferring() {
+  return g_scopes > 0;
 }
 
 bool StopRequest::requested() const {
   return g_requested;
 }
 
+std::string StopRequest::what() const {
+  switch (g_signal.load()) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "a stop request";
+  }
+}
+
+StopScope::StopScope() {
+  StopRequest::Get();
+  outermost_ = g_scopes.fetch_add(1) == 0;
+  if (!outermost_) return;
+  Forget();
+#ifndef _WIN32
+  DrainPipe();
+#endif
+}
+
+StopScope::~StopScope() {
+  --g_scopes;
+}
+
+StopAtOnce::StopAtOnce() {
+  ++g_at_once;
+}
+
+StopAtOnce::~StopAtOnce() {
+  --g_at_once;
+}
+
 void StopRequest::Request() {
+  g_signal = 0;
   g_requested = true;
 #ifdef _WIN32
   Wake();

@@ -12,6 +12,7 @@
 #include "cli/command.h"
 #include "cli/fleet_run.h"
 #include "cli/standard_output.h"
+#include "cli/stop_request.h"
 #include "fleet/inventory.h"
 #include "util/message_text.h"
 
@@ -109,6 +110,13 @@ GlobalOptionSlots DefineGlobalOptions(CLI::App& cli, GlobalOptions& options,
   cli.add_flag("--verbose", options.verbose,
                "Copy the log (\"log: \") and the status line (\"status: \") to standard error");
   return {host_option, hosts_option};
+}
+
+// Commands whose step under way must not be cut short: a file announced and never sent, a
+// setting half written. While they run, SIGINT and SIGTERM wait for the step to end.
+bool ChangesTheModule(const CommandEntry& entry) {
+  const std::string name = entry.name;
+  return entry.asks_confirmation || name == "write-file" || name == "delete-file";
 }
 
 bool IsCommand(const std::string& name) {
@@ -215,6 +223,7 @@ int RunCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
   CLI::App cli{"Monitor and configure zVK analog input modules over Wi-Fi.", "zvk"};
   cli.footer(kFooter);
+  cli.set_version_flag("--version", std::string("zvk ") + ZVK_VERSION);
   // Module file names start with '/' ("/local/ad_ref.cfg"): never a Windows-style option, on
   // Windows either. Set before the subcommands, which take it over.
   cli.allow_windows_style_options(false);
@@ -282,14 +291,26 @@ int RunCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
       options.host = modules.front().host;
       if (modules.front().port) options.port = *modules.front().port;
     }
+    std::optional<StopScope> scope;
+    if (ChangesTheModule(entry)) scope.emplace();
+    StopRequest& stop = StopRequest::Get();
+    const bool stoppable = StopRequest::Deferring();
     Session session(env, options, out, err);
     session.Open();
     command.CheckInput(session);
     if (entry.identifies) session.Identify();
+    if (stoppable && stop.requested())
+      throw Failed("interrupted by " + stop.what() + " after the identification; nothing sent to " +
+                   "change the module");
     command.Run(session);
     out.flush();
     if (session.dialogs().unanswered_question())
       throw UsageError("a question had no terminal to be asked on and was answered No; give --yes");
+    // The step under way was finished; the run ends here, and says so (a run over many modules
+    // says it for all of them).
+    if (scope && scope->outermost() && stop.requested())
+      throw Failed("interrupted by " + stop.what() + "; what was under way was finished first " +
+                   "(above), nothing more was sent");
     return kExitOk;
   } catch (const CliError& e) {
     out.flush();

@@ -29,12 +29,15 @@ struct InventoryEntry {
 std::optional<InventoryEntry> ParseModuleAddress(std::string_view text);
 
 // The modules of an inventory's text, in file order. Blank lines and lines starting with '#'
-// are skipped, and so is a CSV header whose first column is "address". Throws InventoryError
+// are skipped, and so is a CSV header whose first column is "address" (in any case). The text is
+// read as CSV: a quoted field, line breaks and all, belongs to its record, so a module's text in
+// the scan's CSV never becomes a line of its own. Throws InventoryError
 // for a malformed address, a module listed twice (two runs on one module would clash), or a
 // list with no module in it.
 std::vector<InventoryEntry> ParseInventory(std::string_view text);
 
-// ParseInventory of a file's content; InventoryError also when it cannot be read.
+// ParseInventory of a file's content; InventoryError also when it cannot be read (with the
+// reason: missing, a folder, a device or pipe, no permission).
 std::vector<InventoryEntry> LoadInventory(const std::string& path);
 
 }  // namespace zvk

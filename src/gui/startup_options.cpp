@@ -31,6 +31,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("zVK-Analog: monitor and configure a zVK analog input module."));
   const QCommandLineOption help_option(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                        QStringLiteral("Show this help and exit."));
+  const QCommandLineOption version_option(QStringLiteral("version"),
+                                          QStringLiteral("Show the program's version and exit."));
   const QCommandLineOption host_option(
       QStringLiteral("host"),
       QStringLiteral("Module address, applied at start like the \"Static IP\" button."),
@@ -58,8 +60,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Open WINDOW (analog-calibration, thermistor-calibration or trend) from the "
                      "main window once the module is identified."),
       QStringLiteral("WINDOW"));
-  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
-                     setup_option, open_option});
+  parser.addOptions({help_option, version_option, host_option, port_option, skip_option,
+                     quit_option, shot_option, setup_option, open_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -69,6 +71,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                  QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
     ParsedCommandLine result;
     result.message = help;
+    return result;
+  }
+  if (parser.isSet(version_option)) {
+    ParsedCommandLine result;
+    result.message = QLatin1String(kProgram) + QStringLiteral(" " ZVK_VERSION "\n");
     return result;
   }
   if (!parser.positionalArguments().isEmpty())

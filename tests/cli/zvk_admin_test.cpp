@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -403,6 +404,44 @@ TEST_F(cliAdmin, EveryMisbehaviourAtEveryStepFailsTheCommandThere) {
       EXPECT_FALSE(sim->File("/local/sta_ssid.cfg"));
       sim->ClearFaults();
     }
+  }
+}
+
+// SIGTERM (as Ctrl+C) while a setup action writes (here in the pause after its first announce was
+// acknowledged, before the content went out): every file of the action is still written whole,
+// nothing more is sent, and the run ends with status 1 and says so.
+TEST_F(cliAdmin, ASignalDuringASetupActionLetsItFinishItsFilesThenEndsTheRun) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, Bytes>> files;
+  };
+  const Case cases[] = {
+      {{"setup", "station", "--ssid", "Office", "--key", "8charkey", "--type", "wpa"},
+       {{"/local/sta_key.cfg", Of("8charkey")},
+        {"/local/sta_keyT.cfg", Bytes{2}},
+        {"/local/sta_ssid.cfg", Of("Office")}}},
+      {{"setup", "location", "Tank 4"}, {{"/local/locate.cfg", Of("Tank 4")}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    int signals = 0;
+    sleeper.on_sleep = [&](int) {
+      if (signals++ == 0) std::raise(SIGTERM);
+    };
+    std::vector<std::string> args{"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Result r = Run(args);
+    sleeper.on_sleep = nullptr;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find(" write complete,"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err,
+              "zvk: interrupted by SIGTERM; what was under way was finished first (above), nothing "
+              "more was sent\n");
+    std::size_t announces = 0;
+    for (const Bytes& frame : sim->Frames()) announces += frame.size() > 4 && frame[4] == 0x5F;
+    EXPECT_TRUE(sim->WaitForStreams(announces, std::chrono::seconds(5)));
+    for (const auto& [name, content] : c.files) EXPECT_EQ(sim->File(name), content) << name;
+    sim->ClearFrames();
   }
 }
 

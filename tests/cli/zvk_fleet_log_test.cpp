@@ -80,6 +80,26 @@ TEST_F(fleetLog, RecordsEveryModuleInLongFormWithGapsPerModule) {
   EXPECT_NE(r.err.find("the module answers again"), std::string::npos) << r.err;
 }
 
+// A module whose every data poll is answered with another command's reply (the identity record)
+// records gaps only, never values decoded from it; having never answered, it is named at the end
+// and the run exits 1, while the other module's rows go on.
+TEST_F(fleetLog, AModuleThatNeverAnsweredTheDataPollIsNamedAndFailsTheRun) {
+  AddModule(sim::Model::Km3);
+  sim::Simulator& other = AddModule(sim::Model::Qn6);
+  other.InjectFault(sim::Fault::OtherReply, 1000, wire::CMD_READ_DATA);
+  const std::string file = PathOf("plant.csv");
+  const Result r = Run({"--hosts", Inventory(), "--skip-wifi-check", "log", file, "--count", "2",
+                        "--interval", "0"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "\"" + file + "\": 4 rows written (2 gaps)\n");
+  const std::vector<std::string> rows = WithoutTime(LinesOf(ReadFile(file)));
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), Label(1) + ",,,"), 2) << ReadFile(file);
+  EXPECT_EQ(r.LastErrLine(), Label(1) +
+                                 ": zvk: the module never answered during the run: the data "
+                                 "poll was not acknowledged: the reply is for command 33, not "
+                                 "216");
+}
+
 TEST_F(fleetLog, ContinuesItsOwnFileAndRefusesOthersBeforeAnythingIsSent) {
   AddModule(sim::Model::Qn6);
   AddModule(sim::Model::Qn6);

@@ -18,6 +18,7 @@
 
 #include "cli/zvk_cli.h"
 #include "cli_fixture.h"
+#include "link/wire.h"
 #include "sim/simulator.h"
 #include "support/rig.h"
 #include "support/test_seams.h"
@@ -146,7 +147,7 @@ TEST_F(cliLog, KeepsRecordingWhileTheModuleStopsAndIdentifiesItAgainWhenItIsBack
   ASSERT_GE(err.size(), 2u) << r.err;
   const std::string unreachable =
       " no readings: module not reachable at 127.0.0.1:" + std::to_string(port) +
-      " (Connect Timeout)";
+      ": connection refused (Connect Timeout)";
   bool told_unreachable = false;
   for (std::size_t i = 0; i + 1 < err.size(); ++i) {
     EXPECT_NE(err[i].find(" no readings: "), std::string::npos) << err[i];
@@ -180,6 +181,36 @@ TEST_F(cliLog, EndsAfterItsCountOrDurationAndASecondRunContinuesTheFile) {
   for (std::size_t i = 1; i < lines.size(); ++i)
     EXPECT_TRUE(std::regex_match(lines[i], row)) << lines[i];
   EXPECT_EQ(second.err, "");
+}
+
+// A data poll answered with another command's reply (here the identity record, whose bytes the
+// window would decode as 5.2710E+272 or "Range?") holds no readings: a gap, as `read` refuses it.
+// A run that never got one reading ends with status 1.
+TEST_F(cliLog, AReplyToAnotherCommandIsAGapAndARunWithoutReadingsFails) {
+  StartModule(sim::Model::Qn6);
+  struct Case {
+    int faulty_polls;
+    const char* kinds;
+    int status;
+  };
+  for (const Case c : {Case{1, "GDD", 0}, Case{1000, "GGG", 1}}) {
+    SCOPED_TRACE(c.kinds);
+    fs::remove(file);
+    sim->ClearFaults();
+    sim->InjectFault(sim::Fault::OtherReply, c.faulty_polls, wire::CMD_READ_DATA);
+    const Result r = Log({file, "--count", "3", "--interval", "0"});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(RowKinds(file), c.kinds) << ReadFile(file);
+    EXPECT_NE(r.err.find("no readings: the data poll was not acknowledged: the reply is for "
+                         "command 33, not 216"),
+              std::string::npos)
+        << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(Lines(r.err).back(),
+                "zvk: the module never answered during the run: the data poll was not "
+                "acknowledged: the reply is for command 33, not 216");
+    }
+  }
 }
 
 TEST_F(cliLog, RefusesAFileThatHoldsSomethingElseAndLeavesItAlone) {

@@ -92,6 +92,36 @@ TEST_F(cliScan, FindsExactlyTheLiveModulesOfAFleet) {
   EXPECT_EQ(table.OutLines()[1].rfind("127.0.0.1  ", 0), 0u);
 }
 
+// Rows in address order, not text order (127.0.0.10 after 127.0.0.9); a fleet without --model is
+// of thermistor modules.
+TEST_F(cliScan, RowsComeInAddressOrder) {
+  const std::uint16_t port = StartFleet({"--count", "11"}, 11);
+  if (port == 0 && !test::BuiltProgram("zvk-sim")) GTEST_SKIP() << "zvk-sim is not built";
+  ASSERT_NE(port, 0);
+  const Result csv = Run({"--port", std::to_string(port), "scan", "127.0.0.0/28", "--csv"});
+  EXPECT_EQ(csv.status, 0) << csv.err;
+  std::vector<std::string> expected;
+  for (int k = 1; k <= 11; ++k) expected.push_back("127.0.0." + std::to_string(k));
+  EXPECT_EQ(Column(csv.out, 0), expected);
+  EXPECT_EQ(Column(csv.out, 1), std::vector<std::string>(11, "zVK-QN6"));
+}
+
+// The simulator's command line: a mistake is a usage error (2), --version prints its version.
+TEST(cliSimProgram, UsageErrorsExitTwoAndVersionPrintsIt) {
+  const auto program = test::BuiltProgram("zvk-sim");
+  if (!program) GTEST_SKIP() << "zvk-sim is not built";
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--count", "0"},
+                                               {"--model", "xx9"},
+                                               {"--no-such-option"},
+                                               {"--count", "five"}}) {
+    test::ChildProcess sim(*program, args, {.null_input = true});
+    EXPECT_EQ(sim.Wait(), 2) << args.front();
+  }
+  test::ChildProcess version(*program, {"--version"}, {.null_input = true});
+  EXPECT_EQ(version.ReadLine().value_or("").rfind("zvk-sim ", 0), 0u);
+  EXPECT_EQ(version.Wait(), 0);
+}
+
 TEST_F(cliScan, WithoutRangesScansTheSubnetsOfTheHostsUpInterfaces) {
   StartModule(sim::Model::Qn6);              // on 127.0.0.1
   AdapterInfo plant{"plant0", "127.0.0.2"};  // stands for a wireless adapter in a /30

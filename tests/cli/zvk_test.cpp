@@ -2,9 +2,11 @@
 // the frames the module receives, and how each kind of failure ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -365,16 +367,70 @@ TEST_F(cliZvk, RefusedOrCutIdentityIsAskedForAgainAsTheWindowDoes) {
   }
 }
 
-TEST_F(cliZvk, ModuleClosingWithoutAReplyIsNoRefusal) {
+// A connection closed without a reply is no refusal but a lost reply: the commands with a
+// re-issue rule (identity, locator) are sent again by the window's retry step, 40 Timer1 ticks
+// later, three times in all.
+TEST_F(cliZvk, ModuleClosingWithoutAReplyIsNoRefusalAndIsAskedAgain) {
+  sim::Options options;
+  options.model = sim::Model::Qn6;
+  sim::Simulator module_replies(options);
+  const Bytes identity = module_replies.BuildReply(kGetDevice);
+  const Bytes locator_done = module_replies.BuildReply(kSetLocator);
+  const test::PeerScript closes{0, {test::CloseAt(0)}};
+  struct Case {
+    const char* name;
+    std::deque<test::PeerScript> scripts;
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+    std::vector<Bytes> frames;
+    std::size_t reissues;
+  };
+  const Case cases[] = {
+      {"identity, never answered",
+       {closes, closes, closes},
+       {"info"},
+       1,
+       "",
+       "zvk: the module closed the connection without replying to the identity request\n",
+       {kGetDevice, kGetDevice, kGetDevice},
+       2},
+      {"locator, answered the second time",
+       {{0, {test::SendAt(0, identity)}}, closes, {0, {test::SendAt(0, locator_done)}}},
+       {"locate"},
+       0,
+       "Set Locator done!\n",
+       "",
+       {kGetDevice, kSetLocator, kSetLocator},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScriptedNetwork module;
+    module.scripts = c.scripts;
+    sleeper.sleeps.clear();
+    CliEnv env{.network = module, .hosts = &hosts, .read_answer = read_answer, .sleeper = &sleeper};
+    std::ostringstream out, err;
+    const int status = RunZvk(On(c.args), out, err, env);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(err.str(), c.err);
+    EXPECT_EQ(module.frames, c.frames);
+    // Each re-issue after 40 ticks of the 100 ms timer.
+    EXPECT_EQ(sleeper.sleeps, std::vector<int>(40 * c.reissues, 100));
+  }
+}
+
+// A connect that never completes keeps the window's "Connect Timeout" and says what happened.
+TEST_F(cliZvk, AConnectThatIsNeverAnsweredSaysSo) {
   test::ScriptedNetwork module;
-  module.scripts = {{0, {test::CloseAt(0)}}};
-  CliEnv env{module, &hosts, read_answer};
+  module.scripts = {{test::PeerScript::kNever, {}}};
+  CliEnv env{.network = module, .hosts = &hosts, .read_answer = read_answer, .sleeper = &sleeper};
   std::ostringstream out, err;
-  const int status = RunZvk(On({"info"}), out, err, env);
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err.str(),
-            "zvk: the module closed the connection without replying to the identity request\n");
-  EXPECT_EQ(module.frames, std::vector<Bytes>{kGetDevice});
+  EXPECT_EQ(RunZvk(On({"info"}), out, err, env), 1);
+  EXPECT_EQ(err.str(), "zvk: module not reachable at 127.0.0.1:" + std::to_string(Port()) +
+                           ": no answer within 3 s (Connect Timeout)\n");
+  EXPECT_TRUE(module.frames.empty());
 }
 
 TEST_F(cliZvk, HostSetsTheSubnetThatTheConnectionCheckLooksFor) {
@@ -409,7 +465,8 @@ TEST_F(cliZvk, FailuresExitOneAndSayWhyInOneLine) {
        none,
        {"info"},
        true,
-       "module not reachable at 127.0.0.1:",
+       // The window's status text stays; the system's reason comes before it.
+       ": connection refused (Connect Timeout)",
        0},
       {"no interface in the subnet",
        Model::Qn6,
@@ -428,13 +485,14 @@ TEST_F(cliZvk, FailuresExitOneAndSayWhyInOneLine) {
        false,
        "module not found: more than one connected Wi-Fi interface",
        0},
+      // Asked again by the retry step, three times in all.
       {"identity unanswered",
        Model::Qn6,
-       fault(Fault::NoReply, 0x21),
+       fault(Fault::NoReply, 0x21, 3),
        {"info"},
        true,
        "no reply from the module to the identity request",
-       1},
+       3},
       {"identity refused",
        Model::Qn6,
        fault(Fault::Refuse, 0x21, 3),
@@ -660,6 +718,11 @@ TEST_F(cliZvk, MalformedArgumentsAreNamedAndNothingIsSentToTheModuleThere) {
       {{"--host", big, "info"},
        "zvk: --host '" + shown +
            "': not a module address (four numbers 0 to 255 with dots between them)"},
+      // Some tools read a leading zero as octal: no module address has one, here as in an
+      // inventory.
+      {{"--host", "127.000.0.1", "--skip-wifi-check", "info"},
+       "zvk: --host '127.000.0.1': not a module address (four numbers 0 to 255 with dots "
+       "between them)"},
       // Beyond any integer: refused, never wrapped or clamped into range.
       {On({"set-offset", "TH0", "18446744073709551621"}),
        "zvk: set-offset: the offset is out of range: '18446744073709551621'"},
@@ -685,6 +748,11 @@ TEST_F(cliZvk, HelpListsTheCommandsAndEachCommandsArguments) {
     EXPECT_NE(top.out.find(option), std::string::npos) << option;
   for (const CommandEntry& entry : CommandTable())
     EXPECT_NE(top.out.find(entry.name), std::string::npos) << entry.name;
+
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("zvk ", 0), 0u) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
 
   Result read = Run({"read", "--help"});
   EXPECT_EQ(read.status, 0);

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
@@ -73,6 +74,11 @@ TEST(Program, HelpNamesTheProgram) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.out.startsWith("Usage: zvk-analog [options]\n")) << run.out.toStdString();
   EXPECT_TRUE(run.out.contains("--host")) << run.out.toStdString();
+  const ProgramRun version = RunProgram({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_TRUE(
+      QRegularExpression("^zvk-analog \\d+\\.\\d+(\\.\\d+)*\n$").match(version.out).hasMatch())
+      << version.out.toStdString();
 }
 
 TEST(Program, LongArgumentsAreShortenedInErrors) {

@@ -159,7 +159,7 @@ TEST_F(publishGateway, EveryThermistorChannelWithItsUnitAndStateRetained) {
   ASSERT_TRUE(live.WaitFor([&](const auto& all) {
     return CountOn(all, base + "status") >= 2 && CountOn(all, base + "TH7") >= 2;
   }));
-  EXPECT_EQ(Texts(live.On(base + "status")), (std::vector<std::string>{"online", "offline"}));
+  EXPECT_EQ(Runs(Texts(live.On(base + "status"))), (std::vector<std::string>{"online", "offline"}));
   std::map<std::string, std::string> states, units;
   for (int ch = 0; ch < 8; ++ch) {
     const std::string topic = base + "TH" + std::to_string(ch);
@@ -232,6 +232,35 @@ TEST_F(publishGateway, AModuleThatStopsAnsweringIsPublishedAsGapsAndOffline) {
   EXPECT_EQ(Runs(states), (std::vector<std::string>{"OK", "No Reading", "OK"}));
   EXPECT_EQ(Texts(live.On(base + "status")),
             (std::vector<std::string>{"online", "offline", "online", "offline"}));
+}
+
+// A data poll answered with another command's reply (the identity record, which the window would
+// decode as 5.2710E+272) holds no readings: "No Reading" and offline, never a value from it.
+TEST_F(publishGateway, AReplyToAnotherCommandIsNoReadingAndOffline) {
+  StartModule(sim::Model::Km3);
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/#");
+  const std::string base = "zvk/" + kKm3 + "/";
+  auto run = std::async(std::launch::async, [&] {
+    return Publish({"--count", "4", "--interval", "0.1"});
+  });
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, base + "AI4") >= 1; }));
+  sim->InjectFault(sim::Fault::OtherReply, 1000, wire::CMD_READ_DATA);
+  const Result r = run.get();
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, base + "AI4") == 4; }))
+      << r.err;
+  for (int ch = 0; ch < 5; ++ch) {
+    std::vector<std::string> states;
+    for (const json& j : Payloads(live.On(base + "AI" + std::to_string(ch)))) {
+      states.push_back(j.at("state"));
+      if (j.at("state") != "OK") {
+        EXPECT_TRUE(j.at("value").is_null()) << ch;
+      }
+    }
+    EXPECT_EQ(Runs(states), (std::vector<std::string>{"OK", "No Reading"})) << ch;
+  }
+  EXPECT_EQ(Runs(Texts(live.On(base + "status"))), (std::vector<std::string>{"online", "offline"}));
+  EXPECT_NE(r.err.find("the reply is for command 33, not 216"), std::string::npos) << r.err;
 }
 
 // Runs a gateway of `count` polls and stops the broker once the first readings arrived, until

@@ -44,6 +44,13 @@ TEST(SimFleet, LaysModulesOutOnConsecutiveAddressesOrTheGivenOnes) {
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one[0].address, "127.0.0.1");
   EXPECT_EQ(one[0].unit, 1);
+
+  FleetRequest unnamed;  // no --model: thermistor modules
+  unnamed.count = 2;
+  const auto defaulted = PlanFleet(unnamed);
+  ASSERT_EQ(defaulted.size(), 2u);
+  EXPECT_EQ(defaulted[1].model, Model::Qn6);
+  EXPECT_EQ(defaulted[1].model_name, "qn6");
 }
 
 TEST(SimFleet, RefusesRequestsThatDoNotAddUp) {
@@ -52,7 +59,6 @@ TEST(SimFleet, RefusesRequestsThatDoNotAddUp) {
     FleetRequest request;
   };
   const Case cases[] = {
-      {"no model", {{"127.0.0.1"}, 2, {}, "", {}}},
       {"models for another count", {{"127.0.0.1"}, 3, {"qn6,km3"}, "", {}}},
       {"unknown model", {{"127.0.0.1"}, 2, {"qn6,xx9"}, "", {}}},
       {"addresses for another count", {{"127.0.0.1", "127.0.0.2"}, 3, {"qn6"}, "", {}}},

@@ -568,9 +568,10 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   EXPECT_EQ(got[3].count, 3);
   EXPECT_EQ(got[3].delay_ms, 1500);
   EXPECT_TRUE(ParseFaultList("").empty());
-  for (Fault f : {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate,
-                  Fault::Oversize, Fault::Reset, Fault::Delay, Fault::SplitReply, Fault::NoRead,
-                  Fault::ResetAfter, Fault::Chatter, Fault::CloseAfter, Fault::SlowClose}) {
+  for (Fault f :
+       {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate, Fault::Oversize,
+        Fault::Reset, Fault::Delay, Fault::SplitReply, Fault::OtherReply, Fault::NoRead,
+        Fault::ResetAfter, Fault::Chatter, Fault::CloseAfter, Fault::SlowClose}) {
     EXPECT_EQ(ParseFaultList(FaultName(f)).at(0).fault, f);
   }
   // The content connection's faults: bytes read first, or the pause before the close.
