@@ -31,6 +31,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("zVK-Analog: monitor and configure a zVK analog input module."));
   const QCommandLineOption help_option(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                        QStringLiteral("Show this help and exit."));
+  const QCommandLineOption version_option(QStringLiteral("version"),
+                                          QStringLiteral("Show the version and exit."));
   const QCommandLineOption host_option(
       QStringLiteral("host"),
       QStringLiteral("Module address, applied at start like the \"Static IP\" button."),
@@ -40,7 +42,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                                        QStringLiteral("N"));
   const QCommandLineOption skip_option(
       QStringLiteral("skip-wifi-check"),
-      QStringLiteral("Do not look for a Wi-Fi interface in the module's subnet (needs --host)."));
+      QStringLiteral("Do not look for a Wi-Fi interface in the module's subnet: for a module on a "
+                     "wired or routed network, or on this computer (needs --host)."));
   const QCommandLineOption quit_option(QStringLiteral("quit-after"),
                                        QStringLiteral("Quit after MS milliseconds."),
                                        QStringLiteral("MS"));
@@ -58,8 +61,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
       QStringLiteral("Open WINDOW (analog-calibration, thermistor-calibration or trend) from the "
                      "main window once the module is identified."),
       QStringLiteral("WINDOW"));
-  parser.addOptions({help_option, host_option, port_option, skip_option, quit_option, shot_option,
-                     setup_option, open_option});
+  parser.addOptions({help_option, version_option, host_option, port_option, skip_option,
+                     quit_option, shot_option, setup_option, open_option});
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
   if (parser.isSet(help_option)) {
@@ -69,6 +72,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                  QStringLiteral("Usage: %1 [options]").arg(QLatin1String(kProgram)));
     ParsedCommandLine result;
     result.message = help;
+    return result;
+  }
+  if (parser.isSet(version_option)) {
+    ParsedCommandLine result;
+    result.message =
+        QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QLatin1String(ZVK_ANALOG_VERSION));
     return result;
   }
   if (!parser.positionalArguments().isEmpty())
