@@ -103,6 +103,9 @@ constexpr int kThColumnsTop = 36;
 constexpr int kThRowTop = 22;  // first row inside a column group
 constexpr int kThRowPitch = 28;
 
+// The Wi-Fi check's note under Label4: its first line ends before the pictures.
+constexpr int kNoteFirstLineWidth = 328;
+
 }  // namespace
 
 MainWindowView::MainWindowView(App& app, MainWindow& window, QWidget* parent)
@@ -313,7 +316,8 @@ void MainWindowView::BuildStatusGroup() {
   wifi_note_ = new QLabel(group);
   wifi_note_->setObjectName(QStringLiteral("WifiCheckNote"));
   wifi_note_->setTextFormat(Qt::PlainText);  // it holds the typed address
-  wifi_note_->setGeometry(12, 42, 328, 30);
+  // Its first line stays left of the pictures; the second runs below them.
+  wifi_note_->setGeometry(12, 42, 488, 30);
   QFont note_font = plain;
   note_font.setPixelSize(11);
   wifi_note_->setFont(note_font);
@@ -549,15 +553,17 @@ void MainWindowView::SyncFromModel() {
 
   if (std::string note = WifiCheckNote(app_); all || note != shown_wifi_note_) {
     const QString text = Text(note);
-    // The widest line fits; the tooltip holds it whole should it still not.
+    // Each line fits its room; the tooltip holds it whole should it still not.
     QFont font = wifi_note_->font();
     font.setPixelSize(11);
+    const QStringList lines = text.split(u'\n');
     for (; font.pixelSize() > 8; font.setPixelSize(font.pixelSize() - 1)) {
       const QFontMetrics metrics(font);
-      int widest = 0;
-      for (const QString& line : text.split(u'\n'))
-        widest = std::max(widest, metrics.horizontalAdvance(line));
-      if (widest <= wifi_note_->width()) break;
+      bool fits = true;
+      for (qsizetype i = 0; i < lines.size(); ++i)
+        fits = fits && metrics.horizontalAdvance(lines[i]) <=
+                           (i == 0 ? kNoteFirstLineWidth : wifi_note_->width());
+      if (fits) break;
     }
     wifi_note_->setFont(font);
     wifi_note_->setText(text);
