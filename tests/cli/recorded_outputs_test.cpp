@@ -7,10 +7,12 @@
 // then shows the change for review.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -32,9 +34,29 @@ struct Recorded {
 
 class RecordedOutputs : public FleetTest {
  public:
-  using FleetTest::PathOf;
   using FleetTest::ReadFile;
-  using FleetTest::WriteFile;
+
+  // A file in this test's own folder, whose name has the same length on every run: a long
+  // argument is shortened in messages, at a length that must not move with the folder's name.
+  std::string Path(const std::string& name) {
+    if (dir_.empty()) {
+      char suffix[9];
+      std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
+      dir_ = std::filesystem::temp_directory_path() / (std::string("zvkro") + suffix);
+      std::filesystem::create_directories(dir_);
+    }
+    return (dir_ / name).string();
+  }
+  std::string Write(const std::string& name, const std::string& content) {
+    const std::string path = Path(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  void TearDown() override {
+    FleetTest::TearDown();
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
 
   void StartFleet() {
     AddModule(sim::Model::Km3);
@@ -61,7 +83,7 @@ class RecordedOutputs : public FleetTest {
       const std::regex port(":" + std::to_string(module->Port()) + "\\b");
       text = std::regex_replace(text, port, ":PORT");
     }
-    const std::string dir = std::filesystem::path(PathOf("x")).parent_path().string();
+    const std::string dir = std::filesystem::path(Path("x")).parent_path().string();
     for (std::size_t at; (at = text.find(dir)) != std::string::npos;)
       text.replace(at, dir.size(), "DIR");
     return text;
@@ -71,7 +93,7 @@ class RecordedOutputs : public FleetTest {
     const Result r = Run(c.args(*this));
     std::string shown = "$ status " + std::to_string(r.status) + "\n$ standard output\n" + r.out +
                         "$ standard error\n" + r.err;
-    if (c.file) shown += std::string("$ file ") + c.file + "\n" + ReadFile(PathOf(c.file));
+    if (c.file) shown += std::string("$ file ") + c.file + "\n" + ReadFile(Path(c.file));
     shown = Steady(shown);
 
     const std::filesystem::path recorded =
@@ -87,6 +109,9 @@ class RecordedOutputs : public FleetTest {
     expected << in.rdbuf();
     EXPECT_EQ(shown, expected.str()) << c.name << ": the output differs from " << recorded;
   }
+
+ private:
+  std::filesystem::path dir_;
 };
 
 TEST_F(RecordedOutputs, EveryCommandPrintsWhatWasRecorded) {
@@ -106,40 +131,40 @@ TEST_F(RecordedOutputs, EveryCommandPrintsWhatWasRecorded) {
        }},
       {"log-km3",
        [](RecordedOutputs& t) {
-         return t.On(0, {"log", t.PathOf("km3.csv"), "--count", "2", "--interval", "0"});
+         return t.On(0, {"log", t.Path("km3.csv"), "--count", "2", "--interval", "0"});
        },
        "km3.csv"},
       {"log-qn6",
        [](RecordedOutputs& t) {
-         return t.On(1, {"log", t.PathOf("qn6.csv"), "--count", "2", "--interval", "0"});
+         return t.On(1, {"log", t.Path("qn6.csv"), "--count", "2", "--interval", "0"});
        },
        "qn6.csv"},
       {"backup-km3",
        [](RecordedOutputs& t) {
-         return t.On(0, {"backup", t.PathOf("km3.json")});
+         return t.On(0, {"backup", t.Path("km3.json")});
        },
        "km3.json"},
       {"backup-qn6",
        [](RecordedOutputs& t) {
-         return t.On(1, {"backup", t.PathOf("qn6.json")});
+         return t.On(1, {"backup", t.Path("qn6.json")});
        },
        "qn6.json"},
       // The other model's profile: refused before anything is written.
       {"restore-dry-run-other-model",
        [](RecordedOutputs& t) {
-         return t.On(1, {"restore", t.PathOf("km3.json"), "--dry-run"});
+         return t.On(1, {"restore", t.Path("km3.json"), "--dry-run"});
        }},
       {"restore-dry-run-qn6",
        [](RecordedOutputs& t) {
-         return t.On(1, {"restore", t.PathOf("qn6.json"), "--dry-run"});
+         return t.On(1, {"restore", t.Path("qn6.json"), "--dry-run"});
        }},
       // The same profile with another location: the diff of a dry run.
       {"restore-dry-run-diff",
        [](RecordedOutputs& t) {
-         std::string profile = t.ReadFile(t.PathOf("qn6.json"));
+         std::string profile = t.ReadFile(t.Path("qn6.json"));
          const std::string from = "Lab bench 1";
          profile.replace(profile.find(from), from.size(), "Boiler room");
-         return t.On(1, {"restore", t.WriteFile("moved.json", profile), "--dry-run"});
+         return t.On(1, {"restore", t.Write("moved.json", profile), "--dry-run"});
        }},
       {"hosts-read", [](RecordedOutputs& t) { return t.OnAll({"read"}); }},
       {"hosts-read-csv",
@@ -148,7 +173,7 @@ TEST_F(RecordedOutputs, EveryCommandPrintsWhatWasRecorded) {
        }},
       {"hosts-log",
        [](RecordedOutputs& t) {
-         return t.OnAll({"log", t.PathOf("fleet.csv"), "--count", "2", "--interval", "0"});
+         return t.OnAll({"log", t.Path("fleet.csv"), "--count", "2", "--interval", "0"});
        },
        "fleet.csv"},
   };
