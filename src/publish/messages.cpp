@@ -4,7 +4,6 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
-#include "link/wire.h"
 #include "record/timestamp.h"
 
 namespace zvk::publish {

@@ -94,7 +94,12 @@ void ExpectShownNumber(const Reading& r, double measured, int precision, int dig
   const std::string number = r.text.substr(0, r.text.size() - std::string(UnitSign(r.unit)).size());
   if (number.find('E') == std::string::npos) {
     EXPECT_EQ(Shortest(*r.value), WithoutTrailingZeros(number));
-    EXPECT_LE(std::fabs(*r.value - measured), 0.5 * std::pow(10.0, -digits) * (1 + 1e-9));
+    // Half a unit of the last digit shown: a decimal, or a higher place where the significant
+    // digits run out first.
+    const int leading =
+        measured == 0 ? 0 : static_cast<int>(std::floor(std::log10(std::fabs(measured))));
+    const double unit = std::pow(10.0, std::max(-digits, leading - precision + 1));
+    EXPECT_LE(std::fabs(*r.value - measured), 0.5 * unit * (1 + 1e-9));
   }
 }
 
@@ -102,12 +107,12 @@ TEST(Readings, EveryThermistorNumberIsItsShownText) {
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
   MeasurementState& m = app.meas;
-  // Every sensor code (the user curves' too, and codes beyond the table) over counts from one
-  // end to the other, both units, offsets at their limits.
+  // Every sensor code a module can report (the table's rows, the user curves, the unlisted ones)
+  // over counts from one end to the other, both units, offsets at their limits.
   std::vector<std::uint16_t> counts = {0, 1, 2, 65534, 65535};
-  for (int raw = 3; raw < 65534; raw += 251) counts.push_back(static_cast<std::uint16_t>(raw));
+  for (int raw = 3; raw < 65534; raw += 509) counts.push_back(static_cast<std::uint16_t>(raw));
   int numbers = 0;
-  for (int code = 0; code <= kSensorRows + 1; ++code) {
+  for (int code = 0; code <= 0xFF; ++code) {
     for (const std::uint16_t raw : counts) {
       const std::int32_t result =
           ConvertThermistor(raw, static_cast<std::uint8_t>(code), app.VoltsPerCount, app.sensors);
