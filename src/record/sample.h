@@ -49,10 +49,11 @@ struct Sample {
   // The module the main window was identified with when the sample was taken: its MAC from the
   // identity record ("02:5A:51:36:00:01"), empty when none was read whole, and what a person
   // calls it (its location, else its model and MAC). Readings of another module than the last
-  // ones must not continue the last module's series, file or topics.
+  // ones must not continue the last module's series, file or topics. Both are `identity`'s
+  // (its MAC and ModuleName), kept whole as the key the sinks compare.
   std::string module;
   std::string module_name;
-  ModuleIdentity identity;
+  ModuleIdentity identity;  // model, MAC, firmware and location, from the identity record
 };
 
 // Whether `sample` comes from another module than `module` (a MAC as Sample::module holds it):
