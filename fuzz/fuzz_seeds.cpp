@@ -80,7 +80,8 @@ void WriteSeeds(const fs::path& root) {
   const struct {
     const char* name;
     sim::Module& module;
-  } modules[] = {{"km3", km3}, {"qn6", qn6}};
+    std::uint8_t index;  // of the model in the fuzz targets' kModels
+  } modules[] = {{"km3", km3, 0}, {"qn6", qn6, 1}};
 
   // Every reply the module gives to a command the system handles, and its refusal; the targets
   // try each on every command and model.
@@ -89,8 +90,8 @@ void WriteSeeds(const fs::path& root) {
       const Bytes reply = ReplyOf(m.module, code);
       const std::string name = std::to_string(code) + "-" + m.name;
       Write(root / "reply", name, Cat({{0}, reply}));
-      Write(root / "exchange", name, Cat({{0x13}, Steps(reply, false)}));
-      Write(root / "exchange", name + "-reset", Cat({{0x03}, Steps(reply, true)}));
+      Write(root / "exchange", name, Cat({{0x13, m.index}, Steps(reply, false)}));
+      Write(root / "exchange", name + "-reset", Cat({{0x03, m.index}, Steps(reply, true)}));
     }
     Write(root / "reply", std::to_string(code) + "-refused",
           Cat({{1}, sim::ReplyHeader(code, wire::NAK)}));
