@@ -140,11 +140,23 @@ Row PublishRow(bool quick) {
   settings.topic_prefix = "bench";
   publish::ModulePublisher gateway(settings, {"025a51360001", "zVK-QN6", "bench", "V01.12"});
   gateway.Connect(std::chrono::seconds(10));
+  // A thermistor module's poll: numbers in both units, and two channels without one.
+  const auto number = [](const char* channel, double value, ReadingUnit unit, const char* text) {
+    return Reading{channel, value, unit, ReadingState::Ok, text};
+  };
+  const auto without = [](const char* channel, ReadingState state, const char* text) {
+    return Reading{channel, std::nullopt, ReadingUnit::Celsius, state, text};
+  };
   Sample sample{std::chrono::system_clock::now(),
                 SampleKind::Readings,
-                {"TH0", "TH1", "TH2", "TH3", "TH4", "TH5", "TH6", "TH7"},
-                {"24.9\u2103", "20.1\u2103", "86.2\u2109", "23.7\u2103", "28.0\u2103", "77.7\u2109",
-                 "Over Range", "Disable"}};
+                {number("TH0", 24.9, ReadingUnit::Celsius, "24.9\u2103"),
+                 number("TH1", 20.1, ReadingUnit::Celsius, "20.1\u2103"),
+                 number("TH2", 86.2, ReadingUnit::Fahrenheit, "86.2\u2109"),
+                 number("TH3", 23.7, ReadingUnit::Celsius, "23.7\u2103"),
+                 number("TH4", 28.0, ReadingUnit::Celsius, "28.0\u2103"),
+                 number("TH5", 77.7, ReadingUnit::Fahrenheit, "77.7\u2109"),
+                 without("TH6", ReadingState::OverRange, "Over Range"),
+                 without("TH7", ReadingState::Disable, "Disable")}};
   publish::ReadingMessages bare_messages(publish::Topics("bare", "025a51360001"));
   const std::vector<publish::Message> payloads = bare_messages.For(sample);
   BareClient bare(broker.port());

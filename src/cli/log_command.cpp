@@ -201,7 +201,7 @@ class LogCommand final : public Command {
         status.Clear();
         s.err << "zvk: " << LocalTimestamp(last.time) << ' '
               << (foreign ? "the module shows other channels than the file holds (" +
-                                CsvHeader(last.names) + "); its rows are gaps"
+                                CsvHeader(ChannelsOf(last.readings)) + "); its rows are gaps"
                           : std::string("the module shows the file's channels again"))
               << '\n';
       }
@@ -308,8 +308,7 @@ class LogCommand final : public Command {
     std::string line = Counted(recorder.rows(), "row", "rows") + ", " +
                        Counted(recorder.gaps(), "gap", "gaps") + " |";
     if (poller.lost()) return line + " waiting for the module: " + poller.lost_reason();
-    for (std::size_t ch = 0; ch < last.names.size(); ++ch)
-      line += " " + last.names[ch] + " " + last.texts[ch];
+    for (const Reading& r : last.readings) line += " " + r.channel + " " + r.text;
     return line;
   }
 

@@ -58,8 +58,7 @@ Sample ModulePoller::Poll() {
   const std::string why = FailureOf(s, r, wire::CMD_READ_DATA, "the data poll");
   if (taken.kind == SampleKind::Readings && !why.empty()) {
     taken.kind = SampleKind::Gap;
-    taken.names.clear();
-    taken.texts.clear();
+    taken.readings.clear();
   }
   if (taken.kind != SampleKind::Readings) {
     Lost(why.empty() ? "no readings" : why);

@@ -49,10 +49,6 @@ int ParseChannel(const std::string& text, const std::string& prefix, int count,
                    std::to_string(count - 1) + ", not '" + text + "'");
 }
 
-std::string StripPrefix(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-}
-
 std::string Dotted(const std::array<std::uint8_t, 4>& a) {
   return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
          std::to_string(a[3]);
@@ -95,8 +91,8 @@ class InfoCommand final : public Command {
     out << "Model: " << f.Label4.caption << '\n';
     // Identification only succeeds when the reported address is the one asked.
     out << "Address: " << app.link.DeviceHost << '\n';
-    out << "MAC: " << StripPrefix(f.StatusBar1.panels[0], "Dev MAC: ") << '\n';
-    out << "Firmware: " << StripPrefix(f.StatusBar2.panels[1], "FW: ") << '\n';
+    out << "MAC: " << d.DevMac << '\n';
+    out << "Firmware: V" << d.DevFirmware << '\n';
     out << "Location: " << ModuleTextForTerminal(d.DeviceLocation) << '\n';
     // The label keeps its bare caption when the module reports no signal strength.
     out << (f.Label12.caption == "RSSI:" ? std::string("RSSI: not reported") : f.Label12.caption)

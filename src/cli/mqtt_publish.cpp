@@ -156,7 +156,7 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
   // Starts publishing a module that described itself; false when it is left out. A module that
   // comes late meets a broker that may be away just then: it stays waiting, `why` says for what.
   const auto adopt = [&](Session& s, std::string* why_not_yet = nullptr) {
-    const publish::ModuleIdentity module = publish::IdentityOf(s.app(), s.window().form);
+    const publish::ModuleIdentity module = publish::IdentityOf(ModuleOf(s.app().device));
     // The MAC names the module's topics and client; two modules under one would mix their
     // readings on one topic and take each other's session at the broker.
     std::string why = publish::UnpublishableId(module.id);

@@ -191,9 +191,10 @@ void PublishPanel::Toggle() {
                  QStringLiteral("No module is identified yet: there is nothing to publish."));
       return;
     }
-    if (app_->device.DevMac.empty() || publish::IdentityOf(*app_, *form_).id.size() != 12) {
-      show_error(QStringLiteral("Publish"),
-                 QStringLiteral("The module reported no MAC address to publish under."));
+    const std::string why =
+        publish::UnpublishableId(publish::IdentityOf(ModuleOf(app_->device)).id);
+    if (!why.empty()) {
+      show_error(QStringLiteral("Publish"), Text("The module " + why + "."));
       return;
     }
     if (std::optional<PublishChoice> choice = ask(this)) Start(std::move(*choice));
@@ -210,12 +211,14 @@ void PublishPanel::Start(PublishChoice choice) {
 }
 
 void PublishPanel::Begin(const Sample* first) {
-  const publish::ModuleIdentity identity = publish::IdentityOf(*app_, *form_);
+  // The module the first sample came from, else the one the main window identified.
+  const ModuleIdentity module = first ? first->identity : ModuleOf(app_->device);
+  const publish::ModuleIdentity identity = publish::IdentityOf(module);
   publish::PublishSettings settings = settings_;
   if (settings.client_id.empty()) settings.client_id = DesktopClientId(identity.id);
   auto publisher = std::make_shared<publish::ModulePublisher>(std::move(settings), identity);
   publisher_ = publisher;
-  module_ = app_->device.DevMac;
+  module_ = module.mac;
   state_ = State::Connecting;
   // Queued until the broker accepts: published then, or counted as not delivered.
   if (first) publisher->Submit(*first);
@@ -270,23 +273,18 @@ void PublishPanel::ModuleChanged(const Sample& sample) {
   // A gateway still connecting is retired once its connection is made (Connected).
   if (state_ == State::Running) Retire(old);
   note_ = "the main window watches another module: " + old_topics + " goes offline";
-  const publish::ModuleIdentity identity = publish::IdentityOf(*app_, *form_);
-  std::string id;
-  for (char c : sample.module)
-    if (c != ':') id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (sample.module.empty() || identity.id != id || id.size() != 12) {
+  const std::string why = publish::UnpublishableId(publish::IdentityOf(sample.identity).id);
+  if (!why.empty()) {
     // Nothing to publish the new module's readings under: no guessing.
     module_.clear();
     state_ = State::Idle;
     UpdateStatus();
-    const QString why =
-        QStringLiteral(
-            "Stopped publishing: the main window now watches a module that reported "
-            "no MAC address to publish under; %1 goes offline.")
-            .arg(Text(old_topics));
-    status_->setText(why);
+    const QString stopped = Text("Stopped publishing: the main window now watches a module that " +
+                                 why + "; " + old_topics + " goes offline.");
+    status_->setText(stopped);
     // Told once the poll that brought it is over.
-    QTimer::singleShot(0, this, [this, why] { show_error(QStringLiteral("Publish"), why); });
+    QTimer::singleShot(0, this,
+                       [this, stopped] { show_error(QStringLiteral("Publish"), stopped); });
     return;
   }
   Begin(&sample);

@@ -16,6 +16,8 @@ struct DeviceConfig {
   std::string DeviceLocation;
   // "02:5A:51:36:00:01" from the last identity record that was whole; empty before one.
   std::string DevMac;
+  // "01.12" from the same record; empty before one.
+  std::string DevFirmware;
   std::string DevApSsid;
   std::string DevStaSsid;
   std::uint8_t DevApKeyType = 0;

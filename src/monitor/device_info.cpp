@@ -38,6 +38,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   // Readings that follow belong to whichever module answered: none known until the record is
   // found whole and meant for this address.
   dev.DevMac.clear();
+  dev.DevFirmware.clear();
 
   dev.ModelKnown = false;
   std::string model_text = kUnknownModelText;
@@ -68,6 +69,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   f.Label5.caption = "Locate: " + ModuleTextToUtf8(dev.DeviceLocation);
 
   f.StatusBar2.panels[1] = "FW: V" + rec.firmware;
+  dev.DevFirmware = rec.firmware;
   app.SetStatus("Get Device");
 
   dev.DevApSsid = rec.ap_ssid;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <string>
 
 #include "link/exchange.h"
@@ -114,42 +115,89 @@ void DeriveRanges(MeasurementState& m) {
 void RefreshReadings(App& app, MainForm& f) {
   LogReading(app, 0);
   LogReading(app, 1);
-  const MeasurementState& m = app.meas;
+  MeasurementState& m = app.meas;
   if (app.device.ModelCode == wire::kModelKm3) {
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
-      const std::uint8_t code = m.RangeCode[ch];
-      // A code the module reports without a scale of ours shows no made-up volts.
-      if (code > 3) {
-        f.AnalogValue[ch].caption = "Range?";
-        continue;
-      }
-      const double volts = static_cast<std::int16_t>(m.RawReading[ch]) * m.RangeTable[ch][code];
-      f.AnalogValue[ch].caption = FormatFixed(volts, 5, 4) + "V";
+      m.AnalogReading[ch] = AnalogReading(app, ch);
+      f.AnalogValue[ch].caption = m.AnalogReading[ch].text;
     }
   } else if (app.device.ModelCode == wire::kModelQn6) {
-    for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
-      f.ThermistorValue[ch].caption = FormatThermistorValue(app, ch);
+    for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
+      m.ThermistorReading[ch] = ThermistorReading(app, ch);
+      f.ThermistorValue[ch].caption = m.ThermistorReading[ch].text;
+    }
     RefreshThermistorControls(app, f);
   }
 }
 
-std::string FormatThermistorValue(const App& app, int ch) {
+Reading AnalogReading(const App& app, int ch) {
   const MeasurementState& m = app.meas;
+  Reading r;
+  r.channel = kAnalogChannelNames[ch];
+  r.unit = ReadingUnit::Volt;
+  const std::uint8_t code = m.RangeCode[ch];
+  // A code the module reports without a scale of ours shows no made-up volts.
+  if (code > 3) {
+    r.state = ReadingState::Unreadable;
+    r.text = "Range?";
+    return r;
+  }
+  const double volts = static_cast<std::int16_t>(m.RawReading[ch]) * m.RangeTable[ch][code];
+  const double shown = AppendFormatFixedValue(r.text, volts, 5, 4);
+  r.text += "V";
+  // A scale from the module's reference file can give no finite number ("NANV").
+  if (std::isfinite(shown)) {
+    r.value = shown;
+    r.state = ReadingState::Ok;
+  } else {
+    r.state = ReadingState::Unreadable;
+  }
+  return r;
+}
+
+Reading ThermistorReading(const App& app, int ch) {
+  const MeasurementState& m = app.meas;
+  Reading r;
+  r.channel = kThermistorChannelNames[ch];
+  r.unit = m.Fahrenheit[ch] == 0 ? ReadingUnit::Celsius : ReadingUnit::Fahrenheit;
   const std::int32_t v = m.ThermistorResult[ch];
-  if (v == RESULT_DISABLED) return "Disable";
-  if (v == RESULT_OVER) return "Over Range";
-  if (v == RESULT_UNDER) return "Under Range";
+  if (v == RESULT_DISABLED) {
+    r.state = ReadingState::Disable;
+    r.text = "Disable";
+    return r;
+  }
+  if (v == RESULT_OVER) {
+    r.state = ReadingState::OverRange;
+    r.text = "Over Range";
+    return r;
+  }
+  if (v == RESULT_UNDER) {
+    r.state = ReadingState::UnderRange;
+    r.text = "Under Range";
+    return r;
+  }
+  r.state = ReadingState::Ok;
   if (m.Fahrenheit[ch] == 0) {
-    std::string s = std::to_string(v + m.TempOffset[ch]);
+    // Tenths of a degree: the text is the integer with a point before its last digit.
+    const std::int32_t tenths = v + m.TempOffset[ch];
+    std::string s = std::to_string(tenths);
     const std::size_t sign = (s[0] == '-') ? 1 : 0;
     if (s.size() - sign == 1) s.insert(sign, "0");
     s.insert(s.size() - 1, ".");
-    return s + kDegreeCelsius;
+    r.text = s + kDegreeCelsius;
+    r.value = tenths / 10.0;
+    return r;
   }
   const double c = v / 10.0;
   double fahrenheit = c * 1.8 + 32;
   fahrenheit = fahrenheit + m.TempOffset[ch] * 0.1;
-  return FormatFixed(fahrenheit, 4, 1) + kDegreeFahrenheit;
+  r.value = AppendFormatFixedValue(r.text, fahrenheit, 4, 1);
+  r.text += kDegreeFahrenheit;
+  return r;
+}
+
+std::string FormatThermistorValue(const App& app, int ch) {
+  return ThermistorReading(app, ch).text;
 }
 
 }  // namespace zvk

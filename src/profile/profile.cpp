@@ -21,7 +21,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "zVK-Analog module profile";
-constexpr const char* kFirmwarePrefix = "FW: ";
 constexpr const char* kRssiPrefix = "RSSI: ";
 
 std::string StripPrefix(const std::string& text, const std::string& prefix) {
@@ -212,7 +211,7 @@ Profile ProfileOfModule(const App& app, const MainForm& form, bool with_keys) {
   p.model_name = form.Label4.caption;
   p.address = app.link.DeviceHost;
   p.mac = d.DevMac;
-  p.firmware = StripPrefix(form.StatusBar2.panels[1], kFirmwarePrefix);
+  p.firmware = d.DevFirmware.empty() ? std::string() : "V" + d.DevFirmware;
   p.rssi = form.Label12.caption == "RSSI:" ? std::string()
                                            : StripPrefix(form.Label12.caption, kRssiPrefix);
   p.location = ModuleTextToUtf8(d.DeviceLocation);

@@ -2,15 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "link/wire.h"
-#include "monitor/main_form.h"
 #include "record/timestamp.h"
-#include "state/app.h"
-#include "util/text_codec.h"
 
 namespace zvk::publish {
 
@@ -18,41 +12,20 @@ namespace {
 
 using nlohmann::json;
 
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-std::string StripPrefix(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0 ? s.substr(prefix.size()) : s;
-}
-
-// The window's unit signs and the units consumers expect ("°C" rather than the one-character
-// degree Celsius sign).
-struct UnitSign {
-  const char* shown;
-  const char* unit;
-};
-constexpr UnitSign kUnits[] = {{"V", "V"}, {"\u2103", "\u00B0C"}, {"\u2109", "\u00B0F"}};
-
+// The unit of a channel no readings have told yet.
 std::string DefaultUnit(const std::string& channel) {
   return channel.rfind("TH", 0) == 0 ? "\u00B0C" : "V";
 }
 
 }  // namespace
 
-ModuleIdentity IdentityOf(const App& app, const MainForm& form) {
+ModuleIdentity IdentityOf(const zvk::ModuleIdentity& module) {
   ModuleIdentity m;
-  const std::string mac = StripPrefix(form.StatusBar1.panels[0], "Dev MAC: ");
-  for (char c : mac)
+  for (char c : module.mac)
     if (c != ':') m.id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (app.device.ModelCode == wire::kModelKm3) m.model = "zVK-KM3";
-  if (app.device.ModelCode == wire::kModelQn6) m.model = "zVK-QN6";
-  // A module text, in the module's 8-bit code page; trailing blanks are padding.
-  std::string location = ModuleTextToUtf8(app.device.DeviceLocation);
-  while (!location.empty() && (location.back() == ' ' || location.back() == '\0'))
-    location.pop_back();
-  m.name = location.empty() ? m.model + " " + mac : location;
-  m.firmware = StripPrefix(form.StatusBar2.panels[1], "FW: ");
+  m.model = ModelName(module.model_code);
+  m.name = module.location.empty() ? m.model + " " + module.mac : module.location;
+  m.firmware = module.firmware.empty() ? "" : "V" + module.firmware;
   return m;
 }
 
@@ -66,28 +39,8 @@ std::string UnpublishableId(const std::string& id) {
   return "";
 }
 
-ChannelReading ReadChannel(const std::string& channel, const std::string& shown,
-                           const std::string& last_unit) {
-  ChannelReading r;
-  r.channel = channel;
-  r.unit = last_unit.empty() ? DefaultUnit(channel) : last_unit;
-  for (const UnitSign& u : kUnits) {
-    const std::string sign = u.shown;
-    if (!EndsWith(shown, sign) || shown.size() == sign.size()) continue;
-    const std::string number = shown.substr(0, shown.size() - sign.size());
-    double value = 0;
-    const char* last = number.data() + number.size();
-    const auto [end, ec] = std::from_chars(number.data(), last, value);
-    if (ec == std::errc() && end == last && std::isfinite(value)) {
-      r.value = value;
-      r.unit = u.unit;
-      r.state = kStateOk;
-      return r;
-    }
-  }
-  // "Disable", "Over Range", "Under Range", "Range?": the window's text is the state.
-  r.state = shown;
-  return r;
+ChannelReading Published(const Reading& reading) {
+  return {reading.channel, reading.value, UnitName(reading.unit), StateName(reading)};
 }
 
 Topics::Topics(std::string prefix, std::string module_id)
@@ -120,21 +73,18 @@ std::vector<Message> ReadingMessages::For(const Sample& sample) {
   // One time for all channels of the poll, broken down into local time once.
   const std::string time = LocalTimestamp(sample.time);
   if (sample.kind == SampleKind::Readings) {
-    if (sample.names != channels_) {
+    if (!SameChannels(sample.readings, channels_)) {
       // Another module or model answered at this address: its own channels from now on.
-      channels_ = sample.names;
+      channels_ = ChannelsOf(sample.readings);
       std::map<std::string, std::string> kept;
       for (const std::string& ch : channels_)
         if (auto it = units_.find(ch); it != units_.end()) kept.insert(*it);
       units_ = std::move(kept);
     }
-    for (std::size_t i = 0; i < sample.names.size() && i < sample.texts.size(); ++i) {
-      const std::string& ch = sample.names[i];
-      const auto unit = units_.find(ch);
-      const ChannelReading r =
-          ReadChannel(ch, sample.texts[i], unit == units_.end() ? "" : unit->second);
-      units_[ch] = r.unit;
-      messages.push_back({topics_.Channel(ch), ReadingPayload(r, time), true});
+    for (const Reading& reading : sample.readings) {
+      const ChannelReading r = Published(reading);
+      units_[r.channel] = r.unit;
+      messages.push_back({topics_.Channel(r.channel), ReadingPayload(r, time), true});
     }
     return messages;
   }

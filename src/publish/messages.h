@@ -9,11 +9,6 @@
 
 #include "record/sample.h"
 
-namespace zvk {
-struct App;
-struct MainForm;
-}  // namespace zvk
-
 namespace zvk::publish {
 
 // States of a channel besides the window's own texts ("Disable", "Over Range", "Under Range").
@@ -27,15 +22,15 @@ struct ModuleIdentity {
   std::string id;        // the topic level of the module: its MAC, 12 lower-case hex digits
   std::string model;     // "zVK-KM3"
   std::string name;      // what a person calls it: its location, else model and MAC
-  std::string firmware;  // as the status bar shows it
+  std::string firmware;  // "V01.12", as the window writes it
 };
 
-// The identity of the module the main window identified.
-ModuleIdentity IdentityOf(const App& app, const MainForm& form);
+// The module as published, from what its identity record said.
+ModuleIdentity IdentityOf(const zvk::ModuleIdentity& module);
 
 // Why a module cannot be published under the id IdentityOf gave it; empty when it can. The id
 // names its topics and client, so it must be a whole MAC, and not all zeros, which every module
-// without one would share.
+// without one would share. The one check of a module's MAC for every front end.
 std::string UnpublishableId(const std::string& id);
 
 struct Message {
@@ -44,17 +39,15 @@ struct Message {
   bool retain = true;
 };
 
-// One channel of one poll, from the text the window shows: "1.2346V" is 1.2346 in V, state OK;
-// "Over Range" has no value and that state.
+// What the message of one channel of one poll says: 1.2346 in V, state OK; or no value and the
+// state ("Over Range", "No Reading").
 struct ChannelReading {
   std::string channel;
   std::optional<double> value;
   std::string unit;  // "V", "°C", "°F"
   std::string state;
 };
-// `last_unit` is the unit of a text that carries none ("Disable"); empty: the channel's kind.
-ChannelReading ReadChannel(const std::string& channel, const std::string& shown,
-                           const std::string& last_unit = "");
+ChannelReading Published(const Reading& reading);
 
 class Topics {
  public:

@@ -218,10 +218,11 @@ CsvRecorder::~CsvRecorder() {
 
 CsvRecorder::Written CsvRecorder::Append(const Sample& sample) {
   if (sample.kind == SampleKind::Pause) return Written::Nothing;
-  const bool values = sample.kind == SampleKind::Readings && sample.names == channels_;
+  const bool values =
+      sample.kind == SampleKind::Readings && SameChannels(sample.readings, channels_);
   foreign_channels_ = sample.kind == SampleKind::Readings && !values;
-  static const std::vector<std::string> kNoValues;
-  WriteLine(CsvRow(sample.time, values ? sample.texts : kNoValues, channels_.size()));
+  WriteLine(CsvRow(sample.time, values ? TextsOf(sample.readings) : std::vector<std::string>(),
+                   channels_.size()));
   ++rows_;
   if (!values) ++gaps_;
   return values ? Written::Row : Written::Gap;
@@ -230,13 +231,14 @@ CsvRecorder::Written CsvRecorder::Append(const Sample& sample) {
 CsvRecorder::Written CsvRecorder::AppendLong(const std::string& module, const Sample& sample) {
   if (sample.kind == SampleKind::Pause) return Written::Nothing;
   const std::string time = CsvRow(sample.time, {}, 0);
-  const bool values = sample.kind == SampleKind::Readings && !sample.names.empty();
+  const bool values = sample.kind == SampleKind::Readings && !sample.readings.empty();
   std::string lines;
   if (!values) lines = time + "," + module + ",,,";
-  for (std::size_t ch = 0; values && ch < sample.names.size(); ++ch) {
-    const auto [value, unit] = ValueAndUnit(sample.texts[ch]);
+  for (std::size_t ch = 0; values && ch < sample.readings.size(); ++ch) {
+    const Reading& r = sample.readings[ch];
+    const auto [value, unit] = ValueAndUnit(r.text);
     if (!lines.empty()) lines += '\n';
-    lines += time + "," + module + "," + sample.names[ch] + "," + value + "," + unit;
+    lines += time + "," + module + "," + r.channel + "," + value + "," + unit;
   }
   WriteLine(lines);
   ++rows_;

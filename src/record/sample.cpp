@@ -1,5 +1,7 @@
 #include "record/sample.h"
 
+#include <algorithm>
+
 #include "link/wire.h"
 #include "monitor/main_form.h"
 #include "util/text_codec.h"
@@ -35,6 +37,57 @@ void ShownChannels(const MainForm& f, std::vector<std::string>& names,
   }
 }
 
+std::vector<Reading> ShownReadings(const App& app, const MainForm& f) {
+  if (f.GroupBox1.visible) return {app.meas.AnalogReading.begin(), app.meas.AnalogReading.end()};
+  if (f.GroupBox2.visible)
+    return {app.meas.ThermistorReading.begin(), app.meas.ThermistorReading.end()};
+  return {};
+}
+
+std::vector<std::string> ChannelsOf(const std::vector<Reading>& readings) {
+  std::vector<std::string> names;
+  names.reserve(readings.size());
+  for (const Reading& r : readings) names.push_back(r.channel);
+  return names;
+}
+
+bool SameChannels(const std::vector<Reading>& readings, const std::vector<std::string>& channels) {
+  return std::equal(readings.begin(), readings.end(), channels.begin(), channels.end(),
+                    [](const Reading& r, const std::string& ch) { return r.channel == ch; });
+}
+
+std::vector<std::string> TextsOf(const std::vector<Reading>& readings) {
+  std::vector<std::string> texts;
+  texts.reserve(readings.size());
+  for (const Reading& r : readings) texts.push_back(r.text);
+  return texts;
+}
+
+std::string ModelName(std::uint8_t model_code) {
+  if (model_code == wire::kModelKm3) return "zVK-KM3";
+  if (model_code == wire::kModelQn6) return "zVK-QN6";
+  return "";
+}
+
+ModuleIdentity ModuleOf(const DeviceConfig& dev) {
+  ModuleIdentity m;
+  m.model_code = dev.ModelCode;
+  m.mac = dev.DevMac;
+  // The rest is the module's only while its record was read whole (the MAC is known).
+  if (dev.DevMac.empty()) return m;
+  m.firmware = dev.DevFirmware;
+  // A module text, in the module's 8-bit code page; trailing blanks are padding.
+  m.location = ModuleTextToUtf8(dev.DeviceLocation);
+  while (!m.location.empty() && (m.location.back() == ' ' || m.location.back() == '\0'))
+    m.location.pop_back();
+  return m;
+}
+
+std::string ModuleName(const ModuleIdentity& m) {
+  if (m.mac.empty()) return "";
+  return !m.location.empty() ? m.location : ModelName(m.model_code) + " " + m.mac;
+}
+
 PollSampler::PollSampler(App& app, const MainForm& form, WallClock clock, Sink sink)
     : app_(app), form_(form), clock_(std::move(clock)), sink_(std::move(sink)) {
   app_.on_poll = [this](PollOutcome outcome) { sink_(Take(outcome)); };
@@ -47,22 +100,13 @@ PollSampler::~PollSampler() {
 Sample PollSampler::Take(PollOutcome outcome) const {
   Sample s;
   s.time = clock_();
-  const DeviceConfig& dev = app_.device;
-  s.module = dev.DevMac;
-  // The location is the module's only while its record was read whole (the MAC is known).
-  if (!dev.DevMac.empty()) {
-    // A module text, in the module's 8-bit code page; trailing blanks are padding.
-    std::string location = ModuleTextToUtf8(dev.DeviceLocation);
-    while (!location.empty() && (location.back() == ' ' || location.back() == '\0'))
-      location.pop_back();
-    s.module_name = !location.empty()                  ? location
-                    : dev.ModelCode == wire::kModelKm3 ? "zVK-KM3 " + dev.DevMac
-                                                       : "zVK-QN6 " + dev.DevMac;
-  }
+  s.identity = ModuleOf(app_.device);
+  s.module = s.identity.mac;
+  s.module_name = ModuleName(s.identity);
   switch (outcome) {
     case PollOutcome::Readings:
-      ShownChannels(form_, s.names, s.texts);
-      s.kind = s.names.empty() ? SampleKind::Gap : SampleKind::Readings;
+      s.readings = ShownReadings(app_, form_);
+      s.kind = s.readings.empty() ? SampleKind::Gap : SampleKind::Readings;
       break;
     case PollOutcome::NoReadings:
       s.kind = SampleKind::Gap;

@@ -1,5 +1,5 @@
-// One look at the readings after a poll, taken from what the main window shows, and the sampler
-// that takes one after every supervision tick.
+// One look at the readings after a poll, as the main window shows them and with their meaning,
+// and the sampler that takes one after every supervision tick.
 #pragma once
 
 #include <chrono>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "state/app.h"
+#include "state/reading.h"
 
 namespace zvk {
 
@@ -27,17 +28,32 @@ enum class SampleKind {
   Pause,     // polling paused by a modal window: no poll, and no row for it
 };
 
+// The module as its last whole identity record described it.
+struct ModuleIdentity {
+  std::uint8_t model_code = 0;
+  std::string mac;       // "02:5A:51:36:00:01"; empty when no record was read whole
+  std::string firmware;  // "01.12"
+  std::string location;  // in UTF-8, without its padding
+};
+ModuleIdentity ModuleOf(const DeviceConfig& device);
+// "zVK-KM3", "zVK-QN6"; empty for a model the family does not know.
+std::string ModelName(std::uint8_t model_code);
+// What a person calls it: its location, else its model and MAC; empty without a MAC.
+std::string ModuleName(const ModuleIdentity& module);
+
 struct Sample {
   TimePoint time;
   SampleKind kind = SampleKind::Gap;
-  std::vector<std::string> names;  // channel captions ("AI0", "TH3"), Readings only
-  std::vector<std::string> texts;  // each channel's value as shown ("1.2346V", "Disable")
+  // Each channel the window shows, in its order (Readings only).
+  std::vector<Reading> readings;
   // The module the main window was identified with when the sample was taken: its MAC from the
   // identity record ("02:5A:51:36:00:01"), empty when none was read whole, and what a person
   // calls it (its location, else its model and MAC). Readings of another module than the last
-  // ones must not continue the last module's series, file or topics.
+  // ones must not continue the last module's series, file or topics. Both are `identity`'s
+  // (its MAC and ModuleName), kept whole as the key the sinks compare.
   std::string module;
   std::string module_name;
+  ModuleIdentity identity;  // model, MAC, firmware and location, from the identity record
 };
 
 // Whether `sample` comes from another module than `module` (a MAC as Sample::module holds it):
@@ -49,6 +65,13 @@ bool OfAnotherModule(const Sample& sample, const std::string& module);
 // shows none (no module identified).
 void ShownChannels(const MainForm& f, std::vector<std::string>& names,
                    std::vector<std::string>& texts);
+// The readings of the channel group the window shows; empty when it shows none.
+std::vector<Reading> ShownReadings(const App& app, const MainForm& f);
+// The channel names of readings, in their order, and whether they are `channels`.
+std::vector<std::string> ChannelsOf(const std::vector<Reading>& readings);
+bool SameChannels(const std::vector<Reading>& readings, const std::vector<std::string>& channels);
+// The texts the window shows for readings, in their order.
+std::vector<std::string> TextsOf(const std::vector<Reading>& readings);
 
 // Takes a sample after every supervision tick of the main window and hands it on. Installs
 // itself as the state's poll observer for its lifetime.

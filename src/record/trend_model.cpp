@@ -1,9 +1,6 @@
 #include "record/trend_model.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <limits>
 
 #include "record/csv_format.h"
 
@@ -44,26 +41,6 @@ TrendLine Thin(const TrendLine& line, std::int64_t from_ms, std::int64_t slice_m
 
 TrendModel::TrendModel(WallClock clock) : clock_(std::move(clock)), start_(clock_()) {}
 
-TrendModel::Cell TrendModel::Parse(const std::string& text) {
-  static const std::pair<const char*, Sign> kSigns[] = {
-      {"V", Sign::Volt}, {"\u2103", Sign::Celsius}, {"\u2109", Sign::Fahrenheit}};
-  Cell cell{text, std::numeric_limits<double>::quiet_NaN(), Sign::None};
-  for (const auto& [sign, unit] : kSigns) {
-    const std::string s = sign;
-    if (text.size() <= s.size() || text.compare(text.size() - s.size(), s.size(), s) != 0) continue;
-    const char* first = text.data();
-    const char* last = text.data() + text.size() - s.size();
-    double value = 0;
-    const auto [end, ec] = std::from_chars(first, last, value);
-    if (ec == std::errc() && end == last && std::isfinite(value)) {
-      cell.value = value;
-      cell.unit = unit;
-    }
-    break;
-  }
-  return cell;
-}
-
 void TrendModel::ModuleChanged(const Sample& sample) {
   const std::string name =
       sample.module_name.empty() ? "a module that reported no MAC" : sample.module_name;
@@ -86,8 +63,8 @@ void TrendModel::Add(const Sample& sample) {
     module_ = sample.module;
     module_name_ = sample.module_name;
   }
-  if (sample.kind == SampleKind::Readings && sample.names != channels_) {
-    channels_ = sample.names;
+  if (sample.kind == SampleKind::Readings && !SameChannels(sample.readings, channels_)) {
+    channels_ = ChannelsOf(sample.readings);
     samples_.clear();
     // Marks before the history are of no use; the one of this sample is kept.
     std::erase_if(marks_, [&](const ModuleMark& m) { return m.ms < Ms(sample.time); });
@@ -98,7 +75,7 @@ void TrendModel::Add(const Sample& sample) {
   if (!repeated_pause) {
     Stored stored{Ms(sample.time), sample.kind, {}, module_count_};
     if (sample.kind == SampleKind::Readings)
-      for (const std::string& text : sample.texts) stored.cells.push_back(Parse(text));
+      for (const Reading& r : sample.readings) stored.cells.push_back({r.text, r.value, r.unit});
     samples_.push_back(std::move(stored));
   }
   if (!recorder_) return;
@@ -113,17 +90,7 @@ void TrendModel::Add(const Sample& sample) {
 
 std::string TrendModel::Unit(std::size_t ch) const {
   for (auto it = samples_.rbegin(); it != samples_.rend(); ++it) {
-    if (ch >= it->cells.size()) continue;
-    switch (it->cells[ch].unit) {
-      case Sign::Volt:
-        return "V";
-      case Sign::Celsius:
-        return "\u2103";
-      case Sign::Fahrenheit:
-        return "\u2109";
-      case Sign::None:
-        break;
-    }
+    if (ch < it->cells.size() && it->cells[ch].value) return UnitSign(it->cells[ch].unit);
   }
   return "";
 }
@@ -151,7 +118,7 @@ std::vector<TrendLine> TrendModel::Lines(std::size_t ch, TrendRange range,
                              [](const Stored& s, std::int64_t ms) { return s.ms < ms; });
   std::vector<TrendLine> lines;
   TrendLine line;
-  Sign unit = Sign::None;
+  ReadingUnit unit = ReadingUnit::Volt;
   std::size_t module = it == samples_.end() ? 0 : it->module;
   std::size_t points = 0;
   auto close = [&] {
@@ -162,14 +129,14 @@ std::vector<TrendLine> TrendModel::Lines(std::size_t ch, TrendRange range,
     // One module's line never runs on into the next one's.
     if (it->module != module) close();
     module = it->module;
-    if (ch >= it->cells.size() || std::isnan(it->cells[ch].value)) {
+    if (ch >= it->cells.size() || !it->cells[ch].value) {
       close();
       continue;
     }
     const Cell& cell = it->cells[ch];
     if (!line.empty() && cell.unit != unit) close();
     unit = cell.unit;
-    line.push_back({it->ms, cell.value});
+    line.push_back({it->ms, *cell.value});
     ++points;
   }
   close();

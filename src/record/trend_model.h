@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ class TrendModel {
   // The module changes within the history, oldest first.
   const std::vector<ModuleMark>& marks() const { return marks_; }
   std::size_t size() const { return samples_.size(); }
-  // The unit sign the channel's last value was shown with ("V", "℃", "℉"); empty before one.
+  // The unit sign the channel's last number was shown with ("V", "℃", "℉"); empty before one.
   std::string Unit(std::size_t ch) const;
 
   TimePoint Now() const { return clock_(); }
@@ -85,11 +86,10 @@ class TrendModel {
   std::function<void(const std::string&)> on_record_error;
 
  private:
-  enum class Sign : std::uint8_t { None, Volt, Celsius, Fahrenheit };
   struct Cell {
-    std::string text;  // as shown
-    double value;      // NaN when the text is no number
-    Sign unit;
+    std::string text;             // as shown
+    std::optional<double> value;  // none when the channel showed no number
+    ReadingUnit unit;
   };
   struct Stored {
     std::int64_t ms;
@@ -97,7 +97,6 @@ class TrendModel {
     std::vector<Cell> cells;  // Readings only
     std::size_t module;       // counts the module changes before it
   };
-  static Cell Parse(const std::string& text);
   void ModuleChanged(const Sample& sample);
 
   WallClock clock_;

@@ -7,6 +7,7 @@
 
 #include "link/wire.h"
 #include "state/analog_ref_block.h"
+#include "state/reading.h"
 
 namespace zvk {
 
@@ -29,6 +30,10 @@ struct MeasurementState {
   std::array<std::uint8_t, 8> Fahrenheit{};
   std::array<std::int8_t, 8> TempOffset{};
   std::array<std::int32_t, 8> ThermistorResult{};
+  // What each channel's value label shows, with its number, unit and state: filled where the
+  // label's text is made, from the same number.
+  std::array<Reading, 5> AnalogReading{};
+  std::array<Reading, 8> ThermistorReading{};
   // Data replies decoded so far; tells a poll that was answered from one that was not.
   std::uint64_t DataRepliesDecoded = 0;
   ReadingsFreshness Freshness = ReadingsFreshness::Unknown;

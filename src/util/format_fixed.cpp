@@ -259,14 +259,39 @@ void AppendText(std::string& out, bool negative, const Decimal& r, int precision
       RenderInto(out.data() + at, negative, r, precision, decimals) - out.data()));
 }
 
-void Append(std::string& out, double value, int precision, int decimals, bool exact_only) {
+// The rounded digits as the nearest double: one correctly rounded operation on exact operands
+// where the digits and the power of ten are exact doubles, else the library's conversion of the
+// digits, which rounds correctly too.
+double ValueOf(bool negative, const Decimal& r) {
+  if (r.count == 1 && r.digits[0] == '0') return 0.0;
+  const int power = r.exponent - r.count + 1;
+  double v = 0;
+  if (r.count <= 15 && power >= -22 && power <= 22) {
+    std::uint64_t m = 0;
+    for (int i = 0; i < r.count; ++i) m = m * 10 + static_cast<std::uint64_t>(r.digits[i] - '0');
+    static constexpr double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    v = power >= 0 ? static_cast<double>(m) * kTens[power] : static_cast<double>(m) / kTens[-power];
+  } else {
+    char text[kExactDigits + 16];
+    std::memcpy(text, r.digits, static_cast<std::size_t>(r.count));
+    char* p = text + r.count;
+    *p++ = 'e';
+    p = std::to_chars(p, text + sizeof text, power).ptr;
+    std::from_chars(text, p, v);
+  }
+  return negative ? -v : v;
+}
+
+double Append(std::string& out, double value, int precision, int decimals, bool exact_only) {
   if (std::isnan(value)) {
     out += "NAN";
-    return;
+    return value;
   }
   if (std::isinf(value)) {
     out += value < 0 ? "-INF" : "INF";
-    return;
+    return value;
   }
   if (precision < 1) precision = 1;
   if (decimals < 0) decimals = 0;
@@ -276,6 +301,7 @@ void Append(std::string& out, double value, int precision, int decimals, bool ex
                       RoundFast(magnitude, precision, decimals, r)))
     RoundExact(magnitude, precision, decimals, r);
   AppendText(out, value < 0, r, precision, decimals);
+  return ValueOf(value < 0, r);
 }
 
 }  // namespace
@@ -288,6 +314,10 @@ std::string FormatFixed(double value, int precision, int digits) {
 
 void AppendFormatFixed(std::string& out, double value, int precision, int digits) {
   Append(out, value, precision, digits, false);
+}
+
+double AppendFormatFixedValue(std::string& out, double value, int precision, int digits) {
+  return Append(out, value, precision, digits, false);
 }
 
 std::string FormatFixedExact(double value, int precision, int digits) {

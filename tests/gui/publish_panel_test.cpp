@@ -150,6 +150,22 @@ TEST_F(PublishPanelTest, ABrokerThatCannotBeReachedIsSaidAndNothingRuns) {
   rig->Polls(1);  // the window goes on
 }
 
+// The one check of a module's MAC decides, as for zvk publish: a MAC of zeros, which every
+// module without one would share, names no topics; the dialog does not open.
+TEST_F(PublishPanelTest, AModuleWithoutAUsableMacIsNotOffered) {
+  bool asked = false;
+  panel->ask = [&asked](QWidget*) {
+    asked = true;
+    return std::optional<PublishChoice>();
+  };
+  rig->app->device.DevMac = "00:00:00:00:00:00";
+  panel->button()->click();
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(errors, std::vector<std::string>{"Publish: The module reported the MAC address "
+                                             "00:00:00:00:00:00, which names no module."});
+  EXPECT_FALSE(panel->running());
+}
+
 // Watching another module while publishing: its readings go out under its own MAC, model and
 // name, and the first module's status says offline; nothing of the new one under the old MAC.
 TEST_F(PublishPanelTest, FollowsAnotherModuleUnderItsOwnIdentityAndTheFirstGoesOffline) {

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,8 +13,10 @@
 #include "link/wire.h"
 #include "monitor/measurement.h"
 #include "support/rig.h"
+#include "thermistor/convert.h"
 #include "thermistor/sensor_table.h"
 #include "util/byte_order.h"
+#include "util/format_fixed.h"
 
 namespace zvk {
 namespace {
@@ -24,6 +29,8 @@ struct ThermistorText {
   std::uint8_t fahrenheit;
   std::int8_t offset;
   const char* shown;
+  std::optional<double> number;  // what the reading carries
+  ReadingState state = ReadingState::Ok;
 };
 
 void PrintTo(const ThermistorText& c, std::ostream* os) {
@@ -40,22 +47,157 @@ TEST_P(ThermistorTextTest, FormatsCelsiusFahrenheitAndCodes) {
   app.meas.Fahrenheit[3] = c.fahrenheit;
   app.meas.TempOffset[3] = c.offset;
   EXPECT_EQ(FormatThermistorValue(app, 3), c.shown);
+  const Reading r = ThermistorReading(app, 3);
+  EXPECT_EQ(r.channel, "TH3");
+  EXPECT_EQ(r.text, c.shown);
+  EXPECT_EQ(r.value, c.number);
+  EXPECT_EQ(r.state, c.state);
+  EXPECT_EQ(r.unit, c.fahrenheit ? ReadingUnit::Fahrenheit : ReadingUnit::Celsius);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ThermistorTextTest,
-                         ::testing::Values(ThermistorText{253, 0, 0, "25.3\u2103"},
-                                           ThermistorText{5, 0, 0, "0.5\u2103"},
-                                           ThermistorText{0, 0, 0, "0.0\u2103"},
-                                           ThermistorText{-15, 0, 0, "-1.5\u2103"},
-                                           ThermistorText{5, 0, -10, "-0.5\u2103"},
-                                           ThermistorText{249, 0, 3, "25.2\u2103"},
-                                           ThermistorText{-1234, 0, 0, "-123.4\u2103"},
-                                           ThermistorText{249, 1, 3, "77.1\u2109"},
-                                           ThermistorText{253, 1, 0, "77.5\u2109"},
-                                           ThermistorText{1000, 1, 5, "212.5\u2109"},
-                                           ThermistorText{RESULT_DISABLED, 1, 5, "Disable"},
-                                           ThermistorText{RESULT_OVER, 0, 0, "Over Range"},
-                                           ThermistorText{RESULT_UNDER, 0, 0, "Under Range"}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, ThermistorTextTest,
+    ::testing::Values(
+        ThermistorText{253, 0, 0, "25.3\u2103", 25.3}, ThermistorText{5, 0, 0, "0.5\u2103", 0.5},
+        ThermistorText{0, 0, 0, "0.0\u2103", 0.0}, ThermistorText{-15, 0, 0, "-1.5\u2103", -1.5},
+        ThermistorText{5, 0, -10, "-0.5\u2103", -0.5},
+        ThermistorText{249, 0, 3, "25.2\u2103", 25.2},
+        ThermistorText{-1234, 0, 0, "-123.4\u2103", -123.4},
+        ThermistorText{249, 1, 3, "77.1\u2109", 77.1},
+        ThermistorText{253, 1, 0, "77.5\u2109", 77.5},
+        ThermistorText{1000, 1, 5, "212.5\u2109", 212.5},
+        ThermistorText{RESULT_DISABLED, 1, 5, "Disable", std::nullopt, ReadingState::Disable},
+        ThermistorText{RESULT_OVER, 0, 0, "Over Range", std::nullopt, ReadingState::OverRange},
+        ThermistorText{RESULT_UNDER, 0, 0, "Under Range", std::nullopt, ReadingState::UnderRange}));
+
+// The number a reading carries, written in the shortest way that reads back as it, is the
+// number its text shows: no digit more (a longer binary fraction) and none other.
+std::string Shortest(double value) {
+  char text[64];
+  return std::string(text,
+                     std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr);
+}
+std::string WithoutTrailingZeros(std::string number) {
+  if (number.find('.') == std::string::npos) return number;
+  while (number.back() == '0') number.pop_back();
+  if (number.back() == '.') number.pop_back();
+  return number == "-0" ? "0" : number;
+}
+
+// Checks one reading against the window's rule for its unit: a number, rounded to the shown
+// digits, is the shown text, and lies within half a shown unit of what was measured.
+void ExpectShownNumber(const Reading& r, double measured, int precision, int digits) {
+  SCOPED_TRACE(r.text);
+  ASSERT_TRUE(r.value);
+  EXPECT_EQ(r.state, ReadingState::Ok);
+  EXPECT_EQ(FormatFixed(*r.value, precision, digits) + UnitSign(r.unit), r.text);
+  const std::string number = r.text.substr(0, r.text.size() - std::string(UnitSign(r.unit)).size());
+  if (number.find('E') == std::string::npos) {
+    EXPECT_EQ(Shortest(*r.value), WithoutTrailingZeros(number));
+    // Half a unit of the last digit shown: a decimal, or a higher place where the significant
+    // digits run out first.
+    const int leading =
+        measured == 0 ? 0 : static_cast<int>(std::floor(std::log10(std::fabs(measured))));
+    const double unit = std::pow(10.0, std::max(-digits, leading - precision + 1));
+    EXPECT_LE(std::fabs(*r.value - measured), 0.5 * unit * (1 + 1e-9));
+  }
+}
+
+TEST(Readings, EveryThermistorNumberIsItsShownText) {
+  Rig rig({.model = std::nullopt});
+  App& app = *rig.app;
+  MeasurementState& m = app.meas;
+  // Every sensor code a module can report (the table's rows, the user curves, the unlisted ones)
+  // over counts from one end to the other, both units, offsets at their limits.
+  std::vector<std::uint16_t> counts = {0, 1, 2, 65534, 65535};
+  for (int raw = 3; raw < 65534; raw += 509) counts.push_back(static_cast<std::uint16_t>(raw));
+  int numbers = 0;
+  for (int code = 0; code <= 0xFF; ++code) {
+    for (const std::uint16_t raw : counts) {
+      const std::int32_t result =
+          ConvertThermistor(raw, static_cast<std::uint8_t>(code), app.VoltsPerCount, app.sensors);
+      for (const std::uint8_t fahrenheit : {0, 1}) {
+        for (const std::int8_t offset : {std::int8_t{-128}, std::int8_t{0}, std::int8_t{127}}) {
+          m.ThermistorResult[2] = result;
+          m.Fahrenheit[2] = fahrenheit;
+          m.TempOffset[2] = offset;
+          const Reading r = ThermistorReading(app, 2);
+          EXPECT_EQ(r.unit, fahrenheit ? ReadingUnit::Fahrenheit : ReadingUnit::Celsius);
+          if (result == RESULT_DISABLED || result == RESULT_OVER || result == RESULT_UNDER) {
+            EXPECT_FALSE(r.value);
+            EXPECT_EQ(StateName(r), r.text);
+            continue;
+          }
+          ++numbers;
+          if (fahrenheit)
+            ExpectShownNumber(r, result / 10.0 * 1.8 + 32 + offset * 0.1, 4, 1);
+          else
+            ExpectShownNumber(r, (result + offset) / 10.0, 15, 1);
+        }
+      }
+    }
+  }
+  EXPECT_GT(numbers, 0);
+}
+
+TEST(Readings, EveryVoltageNumberIsItsShownText) {
+  Rig rig({.model = std::nullopt});
+  App& app = *rig.app;
+  MeasurementState& m = app.meas;
+  const std::int16_t counts[] = {-32768, -32767, -20000, -1, 0, 1, 3948, 20000, 32766, 32767};
+  // The default scale, one a module's reference file may hold, and scales that push the text
+  // into exponent form or give no number at all.
+  const double scales[] = {3.911556659e-05, 3.9e-05, 1e-09, 7.5, 0.5, NAN, INFINITY};
+  for (const double scale : scales) {
+    for (int ch = 0; ch < 5; ++ch) m.RangeTable[ch][3] = scale;
+    DeriveRanges(m);
+    for (int code = 0; code <= 4; ++code) {
+      for (const std::int16_t count : counts) {
+        m.RangeCode[1] = static_cast<std::uint8_t>(code);
+        m.RawReading[1] = static_cast<std::uint16_t>(count);
+        const Reading r = AnalogReading(app, 1);
+        EXPECT_EQ(r.channel, "AI1");
+        EXPECT_EQ(r.unit, ReadingUnit::Volt);
+        if (code > 3) {
+          EXPECT_EQ(r.text, "Range?");
+          EXPECT_EQ(r.state, ReadingState::Unreadable);
+          EXPECT_FALSE(r.value);
+          continue;
+        }
+        const double measured = count * m.RangeTable[1][code];
+        if (!std::isfinite(measured)) {
+          EXPECT_EQ(r.state, ReadingState::Unreadable) << r.text;
+          EXPECT_FALSE(r.value);
+          EXPECT_EQ(r.text, FormatFixed(measured, 5, 4) + "V");
+          continue;
+        }
+        ExpectShownNumber(r, measured, 5, 4);
+      }
+    }
+  }
+}
+
+TEST(Readings, TheWindowShowsTheReadingsTexts) {
+  Rig rig({.model = std::nullopt});
+  App& app = *rig.app;
+  app.device.ModelCode = wire::kModelKm3;
+  app.meas.RawReading[0] = 1234;
+  app.meas.RangeCode[4] = 9;
+  RefreshReadings(app, rig.form());
+  for (int ch = 0; ch < 5; ++ch) {
+    EXPECT_EQ(app.meas.AnalogReading[ch].text, rig.form().AnalogValue[ch].caption);
+    EXPECT_EQ(app.meas.AnalogReading[ch].channel, rig.form().AnalogCaption[ch].caption);
+  }
+  EXPECT_EQ(app.meas.AnalogReading[4].text, "Range?");
+  app.device.ModelCode = wire::kModelQn6;
+  app.meas.ThermistorResult[6] = RESULT_OVER;
+  RefreshReadings(app, rig.form());
+  for (int ch = 0; ch < 8; ++ch) {
+    EXPECT_EQ(app.meas.ThermistorReading[ch].text, rig.form().ThermistorValue[ch].caption);
+    EXPECT_EQ(app.meas.ThermistorReading[ch].channel, rig.form().ThermistorCaption[ch].caption);
+  }
+  EXPECT_EQ(app.meas.ThermistorReading[6].state, ReadingState::OverRange);
+}
 
 TEST(RefreshReadings, LogsTheFirstTwoReadingsAsSignedAndHex) {
   Rig rig({.model = std::nullopt});

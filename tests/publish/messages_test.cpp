@@ -1,5 +1,5 @@
-// What the gateway publishes, without a broker: broker URLs, channel payloads from the window's
-// texts, gaps, the queue's drop rule and the discovery configuration.
+// What the gateway publishes, without a broker: broker URLs, channel payloads from the readings,
+// gaps, the queue's drop rule and the discovery configuration.
 #include "publish/messages.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +11,18 @@
 #include "publish/inbound_guard.h"
 #include "publish/outbox.h"
 #include "record/timestamp.h"
+#include "support/readings.h"
 
 namespace zvk::publish {
 namespace {
 
 using nlohmann::json;
 using std::chrono::seconds;
+
+using test::C;
+using test::F;
+using test::V;
+using test::Without;
 
 const TimePoint kT0 = TimePoint(seconds(1'790'000'000));
 
@@ -54,34 +60,32 @@ TEST(publishBrokerUrl, RefusesWhatNamesNoBroker) {
   }
 }
 
-TEST(publishChannel, ValuesUnitsAndStatesFromTheWindowsTexts) {
+TEST(publishChannel, ValuesUnitsAndStatesOfTheReadings) {
   struct Case {
-    const char* channel;
-    const char* shown;
-    const char* last_unit;
+    Reading reading;
     std::optional<double> value;
     const char* unit;
     const char* state;
   };
+  const Reading range_unknown{"AI1", std::nullopt, ReadingUnit::Volt, ReadingState::Unreadable,
+                              "Range?"};
   for (const Case& c : {
-           Case{"AI0", "1.2346V", "", 1.2346, "V", "OK"},
-           Case{"AI4", "-7.5171V", "", -7.5171, "V", "OK"},
-           Case{"AI1", "Range?", "", std::nullopt, "V", "Range?"},
-           Case{"TH0", "24.9\u2103", "", 24.9, "\u00B0C", "OK"},
-           Case{"TH1", "-0.5\u2103", "", -0.5, "\u00B0C", "OK"},
-           Case{"TH5", "77.7\u2109", "", 77.7, "\u00B0F", "OK"},
-           Case{"TH7", "Disable", "", std::nullopt, "\u00B0C", "Disable"},
-           Case{"TH2", "Over Range", "\u00B0F", std::nullopt, "\u00B0F", "Over Range"},
-           Case{"TH3", "Under Range", "", std::nullopt, "\u00B0C", "Under Range"},
-           // A sign without a number is no value.
-           Case{"AI2", "V", "", std::nullopt, "V", "V"},
-           Case{"AI3", "0.0000V", "", 0.0, "V", "OK"},
-           // Numbers the converter knows but no reading is.
-           Case{"AI3", "infV", "", std::nullopt, "V", "infV"},
-           Case{"TH4", "nan\u2103", "", std::nullopt, "\u00B0C", "nan\u2103"},
+           Case{V(1.2346), 1.2346, "V", "OK"},
+           Case{V(-7.5171), -7.5171, "V", "OK"},
+           Case{V(0.0), 0.0, "V", "OK"},
+           Case{range_unknown, std::nullopt, "V", "Range?"},
+           Case{C(24.9), 24.9, "\u00B0C", "OK"},
+           Case{C(-0.5), -0.5, "\u00B0C", "OK"},
+           Case{F(77.7), 77.7, "\u00B0F", "OK"},
+           Case{Without(ReadingState::Disable), std::nullopt, "\u00B0C", "Disable"},
+           // A channel without a number keeps the unit it is set to.
+           Case{Without(ReadingState::OverRange, ReadingUnit::Fahrenheit), std::nullopt, "\u00B0F",
+                "Over Range"},
+           Case{Without(ReadingState::UnderRange), std::nullopt, "\u00B0C", "Under Range"},
+           Case{Without(ReadingState::NoReading), std::nullopt, "\u00B0C", "No Reading"},
        }) {
-    SCOPED_TRACE(c.shown);
-    const ChannelReading r = ReadChannel(c.channel, c.shown, c.last_unit);
+    SCOPED_TRACE(c.reading.text);
+    const ChannelReading r = Published(c.reading);
     EXPECT_EQ(r.value, c.value);
     EXPECT_EQ(r.unit, c.unit);
     EXPECT_EQ(r.state, c.state);
@@ -89,26 +93,26 @@ TEST(publishChannel, ValuesUnitsAndStatesFromTheWindowsTexts) {
 }
 
 TEST(publishChannel, PayloadIsJsonWithTheCsvTime) {
-  const json with_value =
-      json::parse(ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)));
+  const json with_value = json::parse(ReadingPayload(Published(V(1.2346)), LocalTimestamp(kT0)));
   EXPECT_EQ(
       with_value,
       (json{{"value", 1.2346}, {"unit", "V"}, {"time", LocalTimestamp(kT0)}, {"state", "OK"}}));
   // The number goes out as the window shows it, not as a longer binary fraction.
-  EXPECT_NE(
-      ReadingPayload(ReadChannel("AI0", "1.2346V"), LocalTimestamp(kT0)).find("\"value\":1.2346,"),
-      std::string::npos);
+  EXPECT_NE(ReadingPayload(Published(V(1.2346)), LocalTimestamp(kT0)).find("\"value\":1.2346,"),
+            std::string::npos);
+  EXPECT_NE(ReadingPayload(Published(V(1.23456789)), LocalTimestamp(kT0)).find("\"value\":1.2346,"),
+            std::string::npos);
   const json without =
-      json::parse(ReadingPayload(ReadChannel("TH3", "Over Range"), LocalTimestamp(kT0)));
+      json::parse(ReadingPayload(Published(Without(ReadingState::OverRange)), LocalTimestamp(kT0)));
   EXPECT_TRUE(without.at("value").is_null());
   EXPECT_EQ(without.at("state"), "Over Range");
   // Zero is a reading; what is no number never goes out as one.
-  const json zero = json::parse(ReadingPayload(ReadChannel("AI0", "0.0000V"), LocalTimestamp(kT0)));
+  const json zero = json::parse(ReadingPayload(Published(V(0.0)), LocalTimestamp(kT0)));
   EXPECT_TRUE(zero.at("value").is_number());
   EXPECT_EQ(zero.at("value"), 0);
   for (const double odd :
        {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
-    ChannelReading r = ReadChannel("AI0", "1.0000V");
+    ChannelReading r = Published(V(1.0));
     r.value = odd;
     EXPECT_TRUE(json::parse(ReadingPayload(r, LocalTimestamp(kT0))).at("value").is_null());
   }
@@ -127,24 +131,25 @@ TEST(publishModuleId, AModuleIsPublishedUnderAWholeMacOnly) {
   }
 }
 
-Sample Readings(TimePoint t, std::vector<std::string> names, std::vector<std::string> texts) {
-  return Sample{t, SampleKind::Readings, std::move(names), std::move(texts)};
+Sample Readings(TimePoint t, std::vector<std::string> names, std::vector<Reading> readings) {
+  return Sample{t, SampleKind::Readings, test::Named(names, std::move(readings))};
 }
 
 TEST(publishReadings, GapsArePublishedAsStatesOfTheLastChannels) {
   ReadingMessages messages(Topics("plant/zvk", "025a51360001"));
-  EXPECT_TRUE(messages.For(Sample{kT0, SampleKind::Gap, {}, {}}).empty())
+  EXPECT_TRUE(messages.For(Sample{kT0, SampleKind::Gap, {}}).empty())
       << "no channels are known before the first readings";
 
-  const auto first = messages.For(Readings(kT0, {"TH0", "TH1"}, {"77.7\u2109", "Disable"}));
+  const auto first =
+      messages.For(Readings(kT0, {"TH0", "TH1"}, {F(77.7), Without(ReadingState::Disable)}));
   ASSERT_EQ(first.size(), 2u);
   EXPECT_EQ(first[0].topic, "plant/zvk/025a51360001/TH0");
   EXPECT_TRUE(first[0].retain);
   EXPECT_EQ(json::parse(first[1].payload).at("unit"), "\u00B0C");
 
-  EXPECT_TRUE(messages.For(Sample{kT0 + seconds(3), SampleKind::Pause, {}, {}}).empty());
+  EXPECT_TRUE(messages.For(Sample{kT0 + seconds(3), SampleKind::Pause, {}}).empty());
 
-  const auto gap = messages.For(Sample{kT0 + seconds(6), SampleKind::Gap, {}, {}});
+  const auto gap = messages.For(Sample{kT0 + seconds(6), SampleKind::Gap, {}});
   ASSERT_EQ(gap.size(), 2u);
   for (std::size_t i = 0; i < gap.size(); ++i) {
     const json p = json::parse(gap[i].payload);
@@ -157,9 +162,9 @@ TEST(publishReadings, GapsArePublishedAsStatesOfTheLastChannels) {
   EXPECT_EQ(json::parse(gap[0].payload).at("unit"), "\u00B0F") << "the channel's last unit";
 
   // Another model at the address: its channels from then on.
-  const auto other = messages.For(Readings(kT0 + seconds(9), {"AI0"}, {"0.5000V"}));
+  const auto other = messages.For(Readings(kT0 + seconds(9), {"AI0"}, {V(0.5)}));
   ASSERT_EQ(other.size(), 1u);
-  EXPECT_EQ(messages.For(Sample{kT0 + seconds(12), SampleKind::Gap, {}, {}}).size(), 1u);
+  EXPECT_EQ(messages.For(Sample{kT0 + seconds(12), SampleKind::Gap, {}}).size(), 1u);
 }
 
 std::vector<Message> Poll(int n, std::size_t channels = 2) {

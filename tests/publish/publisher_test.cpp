@@ -13,6 +13,7 @@
 
 #include "publish/broker.h"
 #include "publish/module_publisher.h"
+#include "support/readings.h"
 
 namespace zvk::publish {
 namespace {
@@ -30,10 +31,8 @@ PublishSettings Settings(const ScriptedBroker& broker) {
 }
 
 Sample Poll() {
-  return Sample{std::chrono::system_clock::now(),
-                SampleKind::Readings,
-                {"TH0", "TH1"},
-                {"24.9\u2103", "Disable"}};
+  return Sample{std::chrono::system_clock::now(), SampleKind::Readings,
+                test::Named({"TH0", "TH1"}, {test::C(24.9), test::Without(ReadingState::Disable)})};
 }
 
 // Waits until `done` holds for the publisher's status, woken by its changes.

@@ -10,6 +10,7 @@
 #include "link/wire.h"
 #include "record/sample.h"
 #include "support/rig.h"
+#include "util/format_fixed.h"
 
 namespace zvk {
 namespace {
@@ -46,14 +47,32 @@ TEST(PollSampler, TakesWhatTheWindowShowsAfterEachSupervisionTick) {
   const Sample& first = s.samples[0];
   EXPECT_EQ(first.kind, SampleKind::Readings);
   EXPECT_EQ(first.time, TimePoint(std::chrono::seconds(1'780'000'000)));
-  EXPECT_EQ(first.names,
+  EXPECT_EQ(ChannelsOf(first.readings),
             (std::vector<std::string>{"TH0", "TH1", "TH2", "TH3", "TH4", "TH5", "TH6", "TH7"}));
-  for (std::size_t ch = 0; ch < 8; ++ch)
-    EXPECT_EQ(first.texts[ch], s.rig.form().ThermistorValue[ch].caption);
-  EXPECT_EQ(first.texts[5].substr(first.texts[5].size() - 3), "\u2109");
-  EXPECT_EQ(first.texts[7], "Disable");
+  ASSERT_EQ(first.readings.size(), 8u);
+  for (std::size_t ch = 0; ch < 8; ++ch) {
+    const Reading& r = first.readings[ch];
+    EXPECT_EQ(r.channel, s.rig.form().ThermistorCaption[ch].caption);
+    EXPECT_EQ(r.text, s.rig.form().ThermistorValue[ch].caption);
+    if (ch == 7) continue;
+    // Each number is the one its text shows, in the channel's unit.
+    ASSERT_TRUE(r.value) << r.text;
+    EXPECT_EQ(r.state, ReadingState::Ok);
+    EXPECT_EQ(r.unit, ch == 5 ? ReadingUnit::Fahrenheit : ReadingUnit::Celsius);
+    EXPECT_EQ(FormatFixed(*r.value, 15, 1) + UnitSign(r.unit), r.text);
+  }
+  EXPECT_EQ(first.readings[5].text.substr(first.readings[5].text.size() - 3), "\u2109");
+  EXPECT_EQ(first.readings[7].text, "Disable");
+  EXPECT_EQ(first.readings[7].state, ReadingState::Disable);
+  EXPECT_FALSE(first.readings[7].value);
   EXPECT_EQ(first.module, "02:5A:51:36:00:01");
   EXPECT_EQ(first.module_name, "Lab bench 1");
+  // Whose readings they are, from the identity record, never from the window's labels.
+  EXPECT_EQ(first.identity.mac, "02:5A:51:36:00:01");
+  EXPECT_EQ(first.identity.model_code, wire::kModelQn6);
+  EXPECT_EQ(first.identity.location, "Lab bench 1");
+  EXPECT_FALSE(first.identity.firmware.empty());
+  EXPECT_EQ("FW: V" + first.identity.firmware, s.rig.form().StatusBar2.panels[1]);
 
   // A refused poll leaves the previous values on the window: it is a gap, and so is the next
   // tick, which only clears the command left pending.
@@ -88,10 +107,11 @@ TEST(PollSampler, AModuleThatIsNotThereGivesGaps) {
   s.SupervisionTick();
   ASSERT_EQ(s.samples.size(), 3u);
   EXPECT_EQ(s.samples[0].kind, SampleKind::Readings);
-  EXPECT_EQ(s.samples[0].names, (std::vector<std::string>{"AI0", "AI1", "AI2", "AI3", "AI4"}));
+  EXPECT_EQ(ChannelsOf(s.samples[0].readings),
+            (std::vector<std::string>{"AI0", "AI1", "AI2", "AI3", "AI4"}));
   EXPECT_EQ(s.samples[1].kind, SampleKind::Gap);
   EXPECT_EQ(s.samples[2].kind, SampleKind::Gap);
-  EXPECT_TRUE(s.samples[1].names.empty());
+  EXPECT_TRUE(s.samples[1].readings.empty());
 }
 
 // Each sample says whose it is, from the identity record alone: a record that was not whole (it
@@ -120,6 +140,7 @@ TEST(PollSampler, EachSampleNamesItsModuleFromItsIdentityRecord) {
     ASSERT_EQ(s.samples.size(), 1u);
     EXPECT_EQ(s.samples[0].module, c.module);
     EXPECT_EQ(s.samples[0].module_name, c.name);
+    EXPECT_EQ(s.samples[0].identity.firmware.empty(), std::string(c.module).empty());
   }
 }
 

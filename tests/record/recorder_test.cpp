@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "record/csv_format.h"
+#include "support/readings.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -35,14 +36,17 @@ const std::string kEol = "\r\n";
 const std::string kEol = "\n";
 #endif
 
+// The recorder writes the texts as shown; their numbers are of no concern to it.
 Sample Readings(TimePoint t, std::vector<std::string> texts, std::vector<std::string> names = kTh) {
-  return {t, SampleKind::Readings, std::move(names), std::move(texts)};
+  std::vector<Reading> readings;
+  for (std::string& text : texts) readings.push_back(test::Shown(std::move(text)));
+  return {t, SampleKind::Readings, test::Named(names, std::move(readings))};
 }
 Sample Gap(TimePoint t) {
-  return {t, SampleKind::Gap, {}, {}};
+  return {t, SampleKind::Gap, {}};
 }
 Sample Pause(TimePoint t) {
-  return {t, SampleKind::Pause, {}, {}};
+  return {t, SampleKind::Pause, {}};
 }
 
 std::string Read(const fs::path& path) {
@@ -196,7 +200,7 @@ class FileSizeLimit {
 
 TEST_F(Recorder, ARowThatCannotBeWrittenIsReportedAndNoPartOfItIsKept) {
   const Sample row = Readings(kT0, {"-7.4912\u2103", "77.5\u2109", "Disable"});
-  const std::string line = CsvRow(kT0, row.texts, kTh.size()) + "\n";
+  const std::string line = CsvRow(kT0, TextsOf(row.readings), kTh.size()) + "\n";
   // No room at all, room for the start of the row (its value would read -7), all but its end.
   for (const std::size_t room : {std::size_t{0}, line.size() - 12, line.size() - 1}) {
     SCOPED_TRACE(room);

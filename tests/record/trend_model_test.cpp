@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "record/csv_format.h"
+#include "support/readings.h"
 
 namespace zvk {
 namespace {
@@ -20,6 +21,10 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using std::chrono::minutes;
 using std::chrono::seconds;
+using test::C;
+using test::F;
+using test::V;
+using test::Without;
 
 const std::vector<std::string> kTh = {"TH0", "TH1"};
 const TimePoint kT0 = TimePoint(seconds(1'780'000'000));
@@ -29,14 +34,14 @@ struct Trend {
   TimePoint now = kT0;
   TrendModel model{[this] { return now; }};
 
-  void Readings(std::vector<std::string> texts, std::vector<std::string> names = kTh,
+  void Readings(std::vector<Reading> readings, std::vector<std::string> names = kTh,
                 const std::string& module = "") {
-    model.Add({now, SampleKind::Readings, std::move(names), std::move(texts), module,
+    model.Add({now, SampleKind::Readings, test::Named(names, std::move(readings)), module,
                module.empty() ? "" : "bench " + module.substr(module.size() - 2)});
     now += seconds(3);
   }
   void Add(SampleKind kind, const std::string& module = "") {
-    model.Add({now, kind, {}, {}, module, ""});
+    model.Add({now, kind, {}, module, ""});
     now += seconds(3);
   }
   // Each line of the channel as its values, in the whole history.
@@ -52,17 +57,17 @@ struct Trend {
 
 TEST(TrendModel, LinesEndWhereAValueIsMissingOrTheUnitChanges) {
   Trend t;
-  t.Readings({"24.9\u2103", "1.5V"});
-  t.Readings({"25.0\u2103", "-10.2540V"});
+  t.Readings({C(24.9), V(1.5)});
+  t.Readings({C(25.0), V(-10.2540)});
   t.Add(SampleKind::Gap);
-  t.Readings({"25.1\u2103", "Disable"});
-  t.Readings({"Over Range", "2.0V"});
-  t.Readings({"Under Range", "3.0V"});
+  t.Readings({C(25.1), Without(ReadingState::Disable)});
+  t.Readings({Without(ReadingState::OverRange), V(2.0)});
+  t.Readings({Without(ReadingState::UnderRange), V(3.0)});
   t.Add(SampleKind::Pause);
   t.Add(SampleKind::Pause);
-  t.Readings({"77.5\u2109", "4.0V"});
-  t.Readings({"77.7\u2109", "5.0V"});
-  t.Readings({"25.0\u2103", "6.0V"});
+  t.Readings({F(77.5), V(4.0)});
+  t.Readings({F(77.7), V(5.0)});
+  t.Readings({C(25.0), V(6.0)});
 
   using Lines = std::vector<std::vector<double>>;
   EXPECT_EQ(t.Values(0), (Lines{{24.9, 25.0}, {25.1}, {77.5, 77.7}, {25.0}}));
@@ -77,7 +82,7 @@ TEST(TrendModel, SpansEndNowAndEverythingStartsAtTheFirstSample) {
   Trend t;
   t.now += minutes(2);
   const TimePoint first = t.now;
-  for (int i = 0; i < 200; ++i) t.Readings({"20.0\u2103", "21.0\u2103"});  // 10 minutes
+  for (int i = 0; i < 200; ++i) t.Readings({C(20.0), C(21.0)});  // 10 minutes
   const TimePoint now = t.now;
 
   struct Case {
@@ -104,8 +109,7 @@ TEST(TrendModel, ManyValuesAreThinnedToTheLowestAndHighestOfEachSlice) {
   Trend t;
   // A sawtooth of 1000 values, with one spike that must survive the thinning.
   for (int i = 0; i < 1000; ++i) {
-    const std::string text = i == 637 ? "99.0\u2103" : std::to_string(i % 10) + ".0\u2103";
-    t.Readings({text, "0.0\u2103"});
+    t.Readings({C(i == 637 ? 99.0 : i % 10), C(0.0)});
   }
   const TrendRange range = t.model.Range(TrendSpan::Everything);
   const auto lines = t.model.Lines(0, range, 100);
@@ -128,12 +132,12 @@ TEST(TrendModel, ManyValuesAreThinnedToTheLowestAndHighestOfEachSlice) {
 
 TEST(TrendModel, CsvHoldsTheSamplesOfTheRangeAsReadCsvPrintsThem) {
   Trend t;
-  t.Readings({"24.9\u2103", "Disable"});
+  t.Readings({C(24.9), Without(ReadingState::Disable)});
   const TimePoint second = t.now;
   t.Add(SampleKind::Gap);
   t.Add(SampleKind::Pause);
   const TimePoint third = t.now;
-  t.Readings({"77.5\u2109", "-0.5\u2103"});
+  t.Readings({F(77.5), C(-0.5)});
 
   EXPECT_EQ(t.model.Csv(t.model.Range(TrendSpan::Everything)),
             "time,TH0,TH1\n" + LocalTimestamp(kT0) + ",24.9,Disable\n" + LocalTimestamp(second) +
@@ -159,18 +163,18 @@ TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoes
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
 
-  t.Readings({"24.9\u2103", "25.0\u2103"});
+  t.Readings({C(24.9), C(25.0)});
   t.model.StartRecording(file);
-  t.Readings({"25.0\u2103", "25.1\u2103"});
+  t.Readings({C(25.0), C(25.1)});
   t.Add(SampleKind::Gap);
-  t.Readings({"1.0000V"}, {"AI0"});
+  t.Readings({V(1.0000)}, {"AI0"});
   EXPECT_EQ(t.model.channels(), std::vector<std::string>{"AI0"});
   EXPECT_EQ(t.model.size(), 1u);
   EXPECT_EQ(t.model.RecordingStatus(),
             "Recording to zvk-trend-model-other-module.csv: 3 rows, 2 gaps (the module shows "
             "other channels than the file)");
   t.model.StopRecording();
-  t.Readings({"2.0000V"}, {"AI0"});
+  t.Readings({V(2.0000)}, {"AI0"});
   EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
 
   std::vector<std::string> lines;
@@ -192,11 +196,11 @@ TEST(TrendModel, AnotherModuleEndsTheLinesWithAMarkAndTheRecordingOfTheFirst) {
   Trend t;
   std::vector<std::string> told;
   t.model.on_record_error = [&](const std::string& reason) { told.push_back(reason); };
-  t.Readings({"24.6\u2103", "25.0\u2103"}, kTh, a);
+  t.Readings({C(24.6), C(25.0)}, kTh, a);
   t.model.StartRecording(file);
-  t.Readings({"24.6\u2103", "25.0\u2103"}, kTh, a);
-  t.Readings({"34.6\u2103", "35.0\u2103"}, kTh, b);
-  t.Readings({"34.7\u2103", "35.1\u2103"}, kTh, b);
+  t.Readings({C(24.6), C(25.0)}, kTh, a);
+  t.Readings({C(34.6), C(35.0)}, kTh, b);
+  t.Readings({C(34.7), C(35.1)}, kTh, b);
 
   // Same channels, other module: two lines, never one running across.
   EXPECT_EQ(t.Values(0), (std::vector<std::vector<double>>{{24.6, 24.6}, {34.6, 34.7}}));
@@ -249,10 +253,10 @@ TEST(TrendModel, WhatCountsAsAnotherModule) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.module + (c.kind == SampleKind::Readings ? " readings" : " gap or pause"));
-    Sample s{kT0, c.kind, {}, {}, c.module, ""};
+    Sample s{kT0, c.kind, {}, c.module, ""};
     EXPECT_EQ(OfAnotherModule(s, a), c.other);
     Trend t;
-    t.Readings({"1.0V", "2.0V"}, kTh, a);
+    t.Readings({V(1.0), V(2.0)}, kTh, a);
     t.model.Add(s);
     EXPECT_EQ(t.model.marks().size(), c.other ? 1u : 0u);
   }

@@ -27,7 +27,37 @@ void ExpectAll(const std::vector<Case>& cases) {
     SCOPED_TRACE(testing::Message()
                  << "value=" << c.value << " P=" << c.precision << " D=" << c.digits);
     EXPECT_EQ(FormatFixed(c.value, c.precision, c.digits), c.expected);
+    std::string text;
+    AppendFormatFixedValue(text, c.value, c.precision, c.digits);
+    EXPECT_EQ(text, c.expected);
   }
+}
+
+// The number a text states, as a reader of the text gets it: the nearest double to its digits,
+// with the text's sign (none when it rounds to zero), in both the short and the exponent form.
+TEST(FormatFixedTest, ValueIsTheNumberTheTextStates) {
+  const struct {
+    double value;
+    int precision, digits;
+    double stated;
+  } cases[] = {
+      {1.23456, 5, 4, 1.2346},     {-10.25404, 5, 4, -10.254},
+      {kRef * 3948, 5, 4, 0.1544}, {77.46, 4, 1, 77.5},
+      {-0.00004, 5, 4, 0.0},       {123456.0, 5, 4, 123460.0},
+      {99999.6, 5, 1, 100000.0},   {4.2e200, 3, 2, 4.2e200},
+      {0.1, 17, 20, 0.1},  // more digits than a double holds: still the nearest double
+      {5e-324, 5, 4, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "value=" << c.value);
+    std::string text;
+    const double stated = AppendFormatFixedValue(text, c.value, c.precision, c.digits);
+    EXPECT_EQ(stated, c.stated) << text;
+    EXPECT_FALSE(std::signbit(stated) && stated == 0) << "zero is written without a sign";
+  }
+  std::string text;
+  EXPECT_TRUE(std::isnan(AppendFormatFixedValue(text, NAN, 5, 4)));
+  EXPECT_EQ(AppendFormatFixedValue(text, -INFINITY, 5, 4), -INFINITY);
 }
 
 TEST(FormatFixedTest, ReadingsAndLogValues) {
