@@ -72,7 +72,7 @@ std::string TenthsText(std::int32_t tenths) {
          std::to_string(magnitude % 10);
 }
 
-class AnalogReferenceCommand final : public Command {
+class AnalogReferenceCommand final : public CopyableCommand<AnalogReferenceCommand> {
  public:
   explicit AnalogReferenceCommand(bool reset) : reset_(reset) {}
   void Define(CLI::App& sub) override {
@@ -103,7 +103,7 @@ class AnalogReferenceCommand final : public Command {
   int channel_ = 0;
 };
 
-class ThermistorReferenceCommand final : public Command {
+class ThermistorReferenceCommand final : public CopyableCommand<ThermistorReferenceCommand> {
  public:
   explicit ThermistorReferenceCommand(bool reset) : reset_(reset) {}
   void Define(CLI::App&) override {}
@@ -142,7 +142,7 @@ TypedPoint SplitPoint(const std::string& text, const std::string& option) {
   return {text.substr(0, colon), text.substr(colon + 1)};
 }
 
-class UserCurveCommand final : public Command {
+class UserCurveCommand final : public CopyableCommand<UserCurveCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("curve", curve_text_, "User curve 0 to 7 (sensor type 70 to 77)")->required();

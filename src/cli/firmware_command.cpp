@@ -63,7 +63,7 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
-class FirmwareCommand final : public Command {
+class FirmwareCommand final : public CopyableCommand<FirmwareCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("FILE", file_, "The image file (.bin), 1 to 2097152 bytes")->required();
