@@ -92,7 +92,7 @@ class Session final : public ops::Operator {
   // The main window's connection check failed: the reason from what the window shows.
   std::string NotFoundReason() const override;
 
-  System& system() { return *system_; }
+  System& system() override { return *system_; }
   // The network every connection of the run goes through (counted).
   Network& network() { return network_; }
   // The host's interfaces as they are (the scan's default ranges), whatever --skip-wifi-check
@@ -105,6 +105,8 @@ class Session final : public ops::Operator {
   MainWindow& window() override { return system_->main_window; }
   SetupWindow& setup() override { return system_->setup_window; }
   std::pair<std::string, std::string> LastBox() const override { return dialogs_.last_box(); }
+  int Declined() const override { return dialogs_.declined(); }
+  void AnswerFileDialog(const std::string& path) override { dialogs_.file_argument = path; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
   // The outside world this run was given, for a command that starts runs of its own.

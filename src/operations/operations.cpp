@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "admin/firmware.h"
 #include "admin/remote_files.h"
+#include "calibration/th_cal.h"
 #include "link/acknowledgement.h"
 #include "monitor/channel_config.h"
+#include "thermistor/user_curves.h"
+#include "util/byte_order.h"
 
 namespace zvk::ops {
 
@@ -13,6 +17,15 @@ namespace {
 
 constexpr const char* kNoReply = "Wait RX Timeout!";
 constexpr const char* kDeleteDone = "Kill file in Flash Done!";
+// The main window's Timer1 period: its retry step re-issues an unanswered checksum request
+// 40 ticks (4 s) after the wait ran out, at most three times.
+constexpr int kTimer1Ms = 100;
+
+std::string Hex(unsigned value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", digits, value);
+  return text;
+}
 
 // A box's text on one line: its "    . " rule marks and line breaks become spaces.
 std::string OneLine(std::string text) {
@@ -230,6 +243,129 @@ bool SetOffset(Operator& op, int channel, int offset) {
   const ExchangeRecord r = op.Observe([&] { spin.UserSetValue(offset); });
   op.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
   return true;
+}
+
+namespace {
+
+// A calibration window opened by its main window button, closed when the operation ends.
+class OpenWindow {
+ public:
+  OpenWindow(Operator& op, const std::function<void()>& click, std::function<void()> close)
+      : close_(std::move(close)) {
+    click();
+    // The button stops the periodic poll when it opens its window.
+    if (op.app().discovery.PollingEnabled) throw OperationFailed("the calibration window did not open");
+  }
+  ~OpenWindow() { close_(); }
+  OpenWindow(const OpenWindow&) = delete;
+  OpenWindow& operator=(const OpenWindow&) = delete;
+
+ private:
+  std::function<void()> close_;
+};
+
+}  // namespace
+
+bool SaveUserCurve(Operator& op, int curve, const std::array<TypedPoint, 3>& points) {
+  const std::string name = "user curve " + std::to_string(curve);
+  ThermistorCalibrationWindow& w = op.system().thermistor_calibration;
+  ThermistorCalibrationForm& f = w.form;
+  const OpenWindow open(
+      op, [&op] { op.window().SpeedButton2Click(); }, [&w] { w.FormClose(); });
+  if (w.SelectedUserCurve != curve) f.ComboBox1.UserPick(curve);
+  if (w.SelectedUserCurve != curve) throw OperationFailed(name + " not shown");
+
+  Edit* temps[3] = {&f.Edit1, &f.Edit2, &f.Edit3};
+  Edit* ohms[3] = {&f.Edit4, &f.Edit5, &f.Edit6};
+  for (std::size_t p = 0; p < 3; ++p) {
+    temps[p]->text = points[p].degrees;
+    ohms[p]->text = points[p].ohms;
+  }
+  const int declined = op.Declined();
+  const ExchangeRecord r = op.Observe([&f] { f.SpeedButton2.UserClick(); });
+  if (!r.errors.empty())
+    throw OperationFailed("input refused: " + r.errors.front() + "; nothing sent");
+  if (op.Declined() > declined) throw OperationFailed("saving " + name + " declined; nothing sent");
+  const std::string fit = KeptCurvesLogLine(curve);
+  const bool fitted = std::find(r.logs.begin(), r.logs.end(), fit) == r.logs.end();
+  // The save's own failure (the announce, the reload); a refused fit comes after the save. The
+  // window told why in its last box ("... stopped, nothing written:\n    . why").
+  if (!r.failures.empty() && fitted) {
+    std::string why = op.LastBox().second;
+    if (const std::size_t item = why.rfind("\n    . "); item != std::string::npos)
+      why = why.substr(item + 7);
+    throw OperationFailed("saving " + name + " failed: " + why);
+  }
+  op.RequireAcknowledged(r, wire::CMD_RELOAD_AD_REF, "the reload of the user curves");
+  return fitted;
+}
+
+FirmwareOutcome UpdateFirmware(Operator& op, const std::string& image,
+                               const std::function<void()>& repaint,
+                               const std::function<void()>& uploaded) {
+  App& app = op.app();
+  op.AnswerFileDialog(image);
+  op.OpenSetupWindow();
+  ExchangeRecord record;
+  app.repaint_main_window = repaint;
+  try {
+    record = op.Observe([&op] { op.setup().form.Image1.UserClick(); });
+  } catch (...) {
+    app.repaint_main_window = nullptr;
+    throw;
+  }
+  app.repaint_main_window = nullptr;
+  if (uploaded) uploaded();
+
+  // A module that needs longer to sum the image than one reply wait is asked again, by the
+  // window's own retry step, until it answers or the step gives up.
+  const FirmwareUpdate& fw = op.system().firmware;
+  int reissues = 0;
+  while (fw.outcome == FirmwareOutcome::Verifying && app.link.ReplyTimedOut &&
+         app.link.PendingCommand == wire::CMD_GET_IMAGE_CHECKSUM) {
+    app.seams.sleeper.SleepMs(kTimer1Ms);
+    op.window().Timer1Timer();
+    reissues = std::max(reissues, static_cast<int>(app.link.RetryCount));
+  }
+  op.setup().FormClose();
+
+  const std::uint8_t* reply = app.link.ReplyBuffer.data();
+  const std::string sum = Hex(static_cast<unsigned>(fw.ImageChecksum), 8);
+  switch (fw.outcome) {
+    case FirmwareOutcome::Verified:
+    case FirmwareOutcome::Staged:
+      return fw.outcome;
+    case FirmwareOutcome::Mismatch:
+      throw OperationFailed("the module's checksum of the stored image is " +
+                            Hex(GetBe32(reply + wire::image::kReplyChecksum), 8) +
+                            ", the file's is " + sum);
+    case FirmwareOutcome::Refused:
+      throw OperationFailed("the module refused the image checksum request (reply code 0x" +
+                            Hex(reply[wire::kReplyCode], 2) + ", status 0x" +
+                            Hex(reply[wire::kReplyStatus], 2) + ")");
+    case FirmwareOutcome::Verifying:
+      if (reissues > 0)
+        throw OperationFailed("no reply from the module to the image checksum request, sent " +
+                              std::to_string(reissues + 1) +
+                              " times 4 s apart (Wait RX Timeout!)");
+      op.RequireAcknowledged(record, wire::CMD_GET_IMAGE_CHECKSUM, "the image checksum request");
+      throw OperationFailed("the module did not answer the image checksum request");
+    case FirmwareOutcome::FinalNotSent:
+      throw OperationFailed("the image was sent, but not the command that ends the upload (" +
+                            app.Status() + ")");
+    case FirmwareOutcome::HeaderNotSent:
+      throw OperationFailed(app.Status());
+    case FirmwareOutcome::FileRefused:
+      throw OperationFailed("input refused: " + app.Status() + "; nothing sent");
+    case FirmwareOutcome::NotFound:
+      throw OperationFailed(op.NotFoundReason());
+    case FirmwareOutcome::Declined:
+      throw OperationFailed("the update was not confirmed; nothing sent");
+    case FirmwareOutcome::Cancelled:
+    case FirmwareOutcome::None:
+      break;
+  }
+  throw OperationFailed("the update did not run");
 }
 
 }  // namespace zvk::ops

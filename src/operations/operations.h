@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "admin/firmware.h"
 #include "app/system.h"
 
 namespace zvk::ops {
@@ -43,6 +44,7 @@ struct ExchangeRecord {
 class Operator {
  public:
   virtual ~Operator() = default;
+  virtual System& system() = 0;
   virtual App& app() = 0;
   virtual MainWindow& window() = 0;
   virtual SetupWindow& setup() = 0;
@@ -55,6 +57,10 @@ class Operator {
                                    const std::string& what) = 0;
   // The caption and text of the last message box shown.
   virtual std::pair<std::string, std::string> LastBox() const = 0;
+  // How many questions were answered No so far.
+  virtual int Declined() const = 0;
+  // The file the next file-open dialog picks.
+  virtual void AnswerFileDialog(const std::string& path) = 0;
   // Why the main window's connection check found no module.
   virtual std::string NotFoundReason() const = 0;
 };
@@ -93,5 +99,26 @@ bool SetSampling(Operator& op, bool fast);
 void SetSensor(Operator& op, int channel, std::uint8_t code);
 bool SetUnit(Operator& op, int channel, bool fahrenheit);
 bool SetOffset(Operator& op, int channel, int offset);
+
+// ---- the calibration window and the firmware ----
+
+// Picks the user curve (0 to 7) in the thermistor calibration window, types its three points
+// (Hi, Mid, Low: whole degrees Celsius and ohms, as the window's boxes take them) and saves all
+// eight curves; the module reloads them. False: saved, but the points admit no fit. The caller
+// checks the model (the thermistor module).
+struct TypedPoint {
+  std::string degrees;
+  std::string ohms;
+};
+bool SaveUserCurve(Operator& op, int curve, const std::array<TypedPoint, 3>& points);
+
+// The setup window's firmware button with `image` as the chosen file. Returns once the module
+// verified the image (FirmwareOutcome::Verified; the reboot may or may not have gone out) or
+// took it staged, as a module of unknown model does (Staged); throws for every other outcome.
+// `repaint` is called where the window redraws its gauge during the upload, `uploaded` once the
+// upload is over, before the wait for the module's checksum.
+FirmwareOutcome UpdateFirmware(Operator& op, const std::string& image,
+                               const std::function<void()>& repaint = nullptr,
+                               const std::function<void()>& uploaded = nullptr);
 
 }  // namespace zvk::ops
