@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -298,9 +298,9 @@ class WriteFileCommand final : public CopyableCommand<WriteFileCommand> {
 
     ProgressBar bar(s, size);
     try {
-      ops::WriteModuleFile(s, name_, bytes,
-                           s.progress_terminal() ? std::function<void()>([&bar] { bar.Draw(); })
-                                                 : nullptr);
+      ops::WriteModuleFile(
+          s, name_, bytes,
+          s.progress_terminal() ? std::function<void()>([&bar] { bar.Draw(); }) : nullptr);
     } catch (...) {
       bar.End();
       throw;

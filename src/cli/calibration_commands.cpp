@@ -14,8 +14,8 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
-#include "operations/operations.h"
 #include "link/wire.h"
+#include "operations/operations.h"
 #include "thermistor/user_curves.h"
 
 namespace zvk::cli {

@@ -52,7 +52,6 @@ class ProgressBar {
   }
 
  private:
-
   Session& s_;
   std::size_t length_;
   bool drawn_ = false;
@@ -98,16 +97,15 @@ class FirmwareCommand final : public CopyableCommand<FirmwareCommand> {
                    "it anyway; nothing sent");
     std::optional<ProgressBar> bar(std::in_place, s, length_);
     const FirmwareOutcome outcome = ops::UpdateFirmware(
-        s, file_,
-        s.progress_terminal() ? std::function<void()>([&bar] { bar->Draw(); }) : nullptr,
+        s, file_, s.progress_terminal() ? std::function<void()>([&bar] { bar->Draw(); }) : nullptr,
         [&bar] { bar.reset(); });
     const App& app = s.app();
     const FirmwareUpdate& fw = s.system().firmware;
     if (outcome == FirmwareOutcome::Staged) {
       if (not_identified)
         s.err << "zvk: the module did not identify itself (" << *not_identified << ")\n";
-      s.out << "Image sent as " << kStagedImageName << ": " << fw.ImageLength
-            << " bytes, checksum " << Hex(static_cast<unsigned>(fw.ImageChecksum), 8)
+      s.out << "Image sent as " << kStagedImageName << ": " << fw.ImageLength << " bytes, checksum "
+            << Hex(static_cast<unsigned>(fw.ImageChecksum), 8)
             << "; a module of unknown model gives no verification of it\n";
     } else if (fw.reboot_sent) {
       s.out << "Reboot sent\n";

@@ -1,6 +1,7 @@
 // One command over many modules: each module gets a run of its own (a session, the command's
-// copy of the parsed arguments), exactly as `zvk` runs it against one module, concurrently on a bounded pool of threads; their output is printed in the
-// inventory's order and the run ends with one table of the results.
+// copy of the parsed arguments), exactly as `zvk` runs it against one module, concurrently on a
+// bounded pool of threads; their output is printed in the inventory's order and the run ends with
+// one table of the results.
 #pragma once
 
 #include <chrono>

@@ -319,7 +319,8 @@ class SetRangeCommand final : public CopyableCommand<SetRangeCommand> {
     RequireVoltageModule(s, "set-range");
     ops::SetRange(s, channel_, static_cast<int>(code_));
     const MainForm& f = s.window().form;
-    s.out << f.AnalogCaption[channel_].caption << " range " << f.RangeCombo[channel_].text() << '\n';
+    s.out << f.AnalogCaption[channel_].caption << " range " << f.RangeCombo[channel_].text()
+          << '\n';
   }
 
  private:
@@ -344,8 +345,8 @@ class SetSamplingCommand final : public CopyableCommand<SetSamplingCommand> {
     RequireVoltageModule(s, "set-sampling");
     MainForm& f = s.window().form;
     if (!ops::SetSampling(s, fast_))
-      NothingToSend(s, "the sampling rate is already " +
-                           (fast_ ? f.RadioButton2 : f.RadioButton1).caption);
+      NothingToSend(
+          s, "the sampling rate is already " + (fast_ ? f.RadioButton2 : f.RadioButton1).caption);
     const RadioButton& shown = f.RadioButton2.checked() ? f.RadioButton2 : f.RadioButton1;
     s.out << f.Label21.caption << ' ' << shown.caption << '\n';
   }

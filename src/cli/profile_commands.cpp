@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,9 +21,9 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "cli/standard_output.h"
+#include "cli/stop_request.h"
 #include "cli/terminal_text.h"
 #include "operations/operations.h"
-#include "cli/stop_request.h"
 #include "profile/profile.h"
 #include "thermistor/user_curves.h"
 #include "util/byte_order.h"
@@ -209,8 +209,9 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
   };
   std::vector<Step> steps;
   if (changed("location"))
-    steps.push_back(
-        {"location", {action([&file](ops::Operator& op) { ops::WriteLocation(op, file.location); })}});
+    steps.push_back({"location", {action([&file](ops::Operator& op) {
+                       ops::WriteLocation(op, file.location);
+                     })}});
   if (changed("access point")) {
     const std::optional<std::string> key = GroupKey(module.access_point, file.access_point);
     steps.push_back({"access point", {action([&file, key](ops::Operator& op) {
@@ -222,8 +223,7 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
       // A station never set up has no files: the module then has none either.
       std::vector<StepAction> deletes;
       for (const char* name : {"/local/sta_ssid.cfg", "/local/sta_keyT.cfg", "/local/sta_key.cfg"})
-        deletes.push_back(
-            {false, [name](ops::Operator& op) { ops::DeleteModuleFile(op, name); }});
+        deletes.push_back({false, [name](ops::Operator& op) { ops::DeleteModuleFile(op, name); }});
       steps.push_back({"station", deletes, true, "deleted (no station)"});
     } else {
       static const ops::StationKeyType kTypes[] = {
@@ -249,11 +249,10 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
                      })}});
   if (file.IsVoltageModule()) {
     if (changed("sampling"))
-      steps.push_back({"sampling",
-                       {action([&file](ops::Operator& op) {
-                         ops::SetSampling(op, file.sampling_mode != 0);
-                       })},
-                       false});
+      steps.push_back(
+          {"sampling",
+           {action([&file](ops::Operator& op) { ops::SetSampling(op, file.sampling_mode != 0); })},
+           false});
     for (std::size_t ch = 0; ch < file.ranges.size(); ++ch) {
       const std::string name = "AI" + std::to_string(ch);
       if (changed(name + " range"))
@@ -265,8 +264,9 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
     }
     if (changed("analog reference block"))
       steps.push_back({"analog reference block", {{false, [&file](ops::Operator& op) {
-                         ops::WriteModuleFile(op, wire::kAnalogRefFile, file.analog_ref_block);
-                       }}}});
+                                                     ops::WriteModuleFile(op, wire::kAnalogRefFile,
+                                                                          file.analog_ref_block);
+                                                   }}}});
   } else {
     for (std::size_t ch = 0; ch < 8; ++ch) {
       const std::string name = "TH" + std::to_string(ch);
@@ -297,8 +297,9 @@ std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
     for (int i = 0; i < 8; ++i) curves = curves || changed("user curve " + std::to_string(i));
     if (curves)
       steps.push_back({"user curves", {{false, [&file](ops::Operator& op) {
-                         ops::WriteModuleFile(op, wire::kUserCurveFile, file.user_curves);
-                       }}}});
+                                          ops::WriteModuleFile(op, wire::kUserCurveFile,
+                                                               file.user_curves);
+                                        }}}});
   }
   return steps;
 }

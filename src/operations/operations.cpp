@@ -254,7 +254,8 @@ class OpenWindow {
       : close_(std::move(close)) {
     click();
     // The button stops the periodic poll when it opens its window.
-    if (op.app().discovery.PollingEnabled) throw OperationFailed("the calibration window did not open");
+    if (op.app().discovery.PollingEnabled)
+      throw OperationFailed("the calibration window did not open");
   }
   ~OpenWindow() { close_(); }
   OpenWindow(const OpenWindow&) = delete;
@@ -346,8 +347,7 @@ FirmwareOutcome UpdateFirmware(Operator& op, const std::string& image,
     case FirmwareOutcome::Verifying:
       if (reissues > 0)
         throw OperationFailed("no reply from the module to the image checksum request, sent " +
-                              std::to_string(reissues + 1) +
-                              " times 4 s apart (Wait RX Timeout!)");
+                              std::to_string(reissues + 1) + " times 4 s apart (Wait RX Timeout!)");
       op.RequireAcknowledged(record, wire::CMD_GET_IMAGE_CHECKSUM, "the image checksum request");
       throw OperationFailed("the module did not answer the image checksum request");
     case FirmwareOutcome::FinalNotSent:
