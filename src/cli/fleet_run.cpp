@@ -110,7 +110,8 @@ void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t
 const char* ResultWord(const ModuleResult& r) {
   if (!r.started) return "not started";
   if (r.status == kExitOk) return "ok";
-  return r.message.rfind(kInterruptedPrefix, 0) == 0 ? "stopped" : "failed";
+  // A restore says which of its settings were written before the request stopped it.
+  return r.message.find(kInterruptedBy) != std::string::npos ? "stopped" : "failed";
 }
 
 void PrintResultTable(const std::vector<ModuleResult>& results, std::ostream& out) {

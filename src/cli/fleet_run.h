@@ -87,9 +87,9 @@ struct ModuleResult {
   bool started = true;  // false: a stop request came before its turn
 };
 
-// How the reason of a run that a stop request ended starts: such a module is "stopped" in the
+// What the reason of a run that a stop request ended says: such a module is "stopped" in the
 // table, with the step it stopped after.
-inline constexpr const char* kInterruptedPrefix = "interrupted ";
+inline constexpr const char* kInterruptedBy = "interrupted by ";
 
 // Runs the plan; prints each module's output under a heading "== MODULE ==" (standard error
 // lines as "MODULE: LINE"), then the result table. Returns 0 when every module succeeded,

@@ -269,8 +269,8 @@ class ReadCommand final : public CopyableCommand<ReadCommand> {
     }
     StopRequest& stop = StopRequest::Get();
     if (stop.WaitUntil(due) || stop.requested())
-      throw Failed(std::string(kInterruptedPrefix) + "by " + stop.what() + " after " +
-                   std::to_string(polls) + " of " + std::to_string(count_) + " polls");
+      throw Failed(std::string(kInterruptedBy) + stop.what() + " after " + std::to_string(polls) +
+                   " of " + std::to_string(count_) + " polls");
   }
 
   static std::string Joined(const std::vector<std::string>& names) {

@@ -138,8 +138,8 @@ void RunOnSession(const CommandEntry& entry, Command& command, const GlobalOptio
   command.CheckInput(session);
   if (entry.identifies) session.Identify();
   if (stoppable && stop.requested())
-    throw Failed("interrupted by " + stop.what() + " after the identification; nothing sent to " +
-                 "change the module");
+    throw Failed(kInterruptedBy + stop.what() +
+                 " after the identification; nothing sent to change the module");
   command.Run(session);
   out.flush();
   if (session.dialogs().unanswered_question())
@@ -147,8 +147,8 @@ void RunOnSession(const CommandEntry& entry, Command& command, const GlobalOptio
   // The step under way was finished; the run ends here, and says so (a run over many modules
   // says it for all of them).
   if (scope && scope->outermost() && stop.requested())
-    throw Failed("interrupted by " + stop.what() + "; what was under way was finished first " +
-                 "(above), nothing more was sent");
+    throw Failed(kInterruptedBy + stop.what() +
+                 "; what was under way was finished first (above), nothing more was sent");
 }
 
 // A failure's one line on standard error; an argument pasted by mistake may be megabytes long.

@@ -3,6 +3,7 @@
 // the module the main window watches is marked as such.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,16 @@ enum class ListedState {
   Online,        // answered the latest scan
   Checking,      // listed from an earlier scan; the scan running now has not reached it yet
   NotAnswering,  // listed from an earlier scan, and the latest one found nothing there
+};
+
+// What the main window knows of the module it watches, from its own polls; it says more than
+// the scan did, which may be minutes old.
+enum class WatchedState {
+  FromScan,      // nothing of its own: the scan's state
+  Online,        // its last poll was answered
+  Checking,      // just made the watched one: not asked yet
+  NotAnswering,  // its last poll brought nothing
+  NotPolled,     // the main window's connection check fails, so it is not polled at all
 };
 
 struct ListedModule {
@@ -29,14 +40,20 @@ class ScanList {
   // The scan is over: the modules it did not find no longer answer. A stopped scan reached only
   // some addresses, so what it did not reach keeps the state it had.
   void EndScan(bool completed);
+  // A listed module was asked again outside a scan: `row` when it answered, none when not.
+  // An address that is not listed is left alone.
+  void Probed(const std::string& address, const std::optional<ScanRow>& row);
 
   const std::vector<ListedModule>& modules() const { return modules_; }
   // The row of an address; -1 when it is not listed.
   int IndexOf(const std::string& address) const;
 
   // "Online", "Checking…", "Not answering"; "Watched, online" and so on for the module the main
-  // window watches (`watched_host`).
-  static std::string StateText(const ListedModule& module, const std::string& watched_host);
+  // window watches (`watched_host`), from `watched` where the main window knows better, with
+  // `why_not_polled` after "Watched, not polled: ".
+  static std::string StateText(const ListedModule& module, const std::string& watched_host,
+                               WatchedState watched = WatchedState::FromScan,
+                               const std::string& why_not_polled = "");
 
  private:
   std::vector<ListedModule> modules_;

@@ -1,6 +1,6 @@
 #include "gui/log_window_view.h"
 
-#include <QFileDialog>
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
@@ -8,6 +8,8 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
 
 #include "gui/qt_seams.h"
 #include "record/recorder.h"
@@ -21,14 +23,23 @@ namespace {
 constexpr int kShownLines = 10'000;
 }  // namespace
 
-LogWindowView::LogWindowView(const App& app, QWidget* parent)
-    : QWidget(parent, Qt::Window), app_(app) {
+QString TimedLogLine(const TimePoint* time, const std::string& line) {
+  static const QString kFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+  const QString stamp =
+      time ? QDateTime::fromMSecsSinceEpoch(
+                 std::chrono::duration_cast<std::chrono::milliseconds>(time->time_since_epoch())
+                     .count())
+                 .toString(kFormat)
+           : QString(kFormat.size(), u' ');
+  return stamp + QStringLiteral("  ") + QString::fromStdString(line);
+}
+
+LogWindowView::LogWindowView(const App& app, const LogTimes& times, QWidget* parent)
+    : QWidget(parent, Qt::Window), app_(app), times_(times) {
   setObjectName(QStringLiteral("LogWindow"));
   setWindowTitle(QStringLiteral("Communication log"));
-  resize(560, 420);
-  choose_file = [this](const QString& caption, const QString& filter, bool) {
-    return QFileDialog::getSaveFileName(this, caption, QString(), filter);
-  };
+  resize(640, 420);
+  choose_file = SaveFileDialog(this);
   show_error = [this](const QString& caption, const QString& text) {
     ShowBox(this, QMessageBox::Warning, caption, text);
   };
@@ -57,18 +68,29 @@ void LogWindowView::showEvent(QShowEvent* e) {
   Reload();
 }
 
+QStringList LogWindowView::TimedLines() const {
+  const std::vector<std::string>& lines = app_.log_lines;
+  // The times belong to the newest lines.
+  const std::size_t timed = std::min(lines.size(), times_.size());
+  const std::size_t first_timed = lines.size() - timed;
+  QStringList shown;
+  shown.reserve(static_cast<qsizetype>(lines.size()));
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    shown << TimedLogLine(
+        i < first_timed ? nullptr : &times_[times_.size() - timed + (i - first_timed)], lines[i]);
+  return shown;
+}
+
 void LogWindowView::Reload() {
   pending_.clear();
-  QStringList lines;
-  for (const std::string& line : app_.log_lines) lines << QString::fromStdString(line);
-  text_->setPlainText(lines.join('\n'));
+  text_->setPlainText(TimedLines().join('\n'));
   text_->verticalScrollBar()->setValue(text_->verticalScrollBar()->maximum());
 }
 
-void LogWindowView::Append(const std::string& line) {
+void LogWindowView::Append(TimePoint time, const std::string& line) {
   // Hidden, the window reads the whole log again when it is shown.
   if (!isVisible()) return;
-  pending_ << QString::fromStdString(line);
+  pending_ << TimedLogLine(&time, line);
   if (flush_queued_) return;
   flush_queued_ = true;
   // Lines come in bursts inside an exchange; they are added together once it lets events run.
@@ -92,7 +114,7 @@ void LogWindowView::Save() {
                   QStringLiteral("Text files (*.txt *.log);;All files (*)"), false);
   if (path.isEmpty()) return;
   std::string text;
-  for (const std::string& line : app_.log_lines) text += line + '\n';
+  for (const QString& line : TimedLines()) text += line.toStdString() + '\n';
   try {
     ReplaceFile(PathFromUtf8(path.toStdString()), text);
   } catch (const FileWriteError& e) {

@@ -26,6 +26,7 @@
 #include "gui/icons.h"
 #include "gui/trend_window_loader.h"
 #include "monitor/main_window.h"
+#include "monitor/supervision.h"
 #include "state/app.h"
 
 namespace zvk::gui {
@@ -40,6 +41,9 @@ QString Text(const std::string& s) {
 QColor Color(Rgb c) {
   return QColor(c.r, c.g, c.b);
 }
+
+// Readings the last poll did not confirm: their text stays, their colour says they are old.
+const QColor kStaleColor(150, 150, 150);
 
 // Tahoma where it is installed, a plain sans face elsewhere.
 QFont WindowFont() {
@@ -98,6 +102,9 @@ void FitFont(QLabel* label, const QStringList& texts) {
 constexpr int kThColumnsTop = 36;
 constexpr int kThRowTop = 22;  // first row inside a column group
 constexpr int kThRowPitch = 28;
+
+// The Wi-Fi check's note under Label4: its first line ends before the pictures.
+constexpr int kNoteFirstLineWidth = 328;
 
 }  // namespace
 
@@ -197,6 +204,7 @@ QLabel* MainWindowView::AddLabel(const Label& model, QWidget* parent, const char
 QLabel* MainWindowView::AddValueLabel(const Label& model, QWidget* parent, const char* name,
                                       QRect geometry, const QFont& font) {
   QLabel* label = AddLabel(model, parent, name, geometry);
+  labels_.back().value = true;
   label->setFont(font);
   // A value changes with every poll; painting its own (white) background spares the group box
   // behind it a repaint each time.
@@ -305,6 +313,18 @@ void MainWindowView::BuildStatusGroup() {
 
   AddLabel(f.Label4, group, "Label4", {12, 20, 350, 22})->setFont(CalibriBold(16));
   AddLabel(f.Label5, group, "Label5", {12, 46, 350, 20})->setFont(CalibriBold(14));
+  wifi_note_ = new QLabel(group);
+  wifi_note_->setObjectName(QStringLiteral("WifiCheckNote"));
+  wifi_note_->setTextFormat(Qt::PlainText);  // it holds the typed address
+  // Its first line stays left of the pictures; the second runs below them.
+  wifi_note_->setGeometry(12, 42, 488, 30);
+  QFont note_font = plain;
+  note_font.setPixelSize(11);
+  wifi_note_->setFont(note_font);
+  QPalette note_palette = wifi_note_->palette();
+  note_palette.setColor(QPalette::WindowText, QColor(120, 40, 40));
+  wifi_note_->setPalette(note_palette);
+  wifi_note_->hide();
   AddLabel(f.Label12, group, "Label12", {12, 74, 150, 18})->setFont(plain);
   AddLabel(f.Label6, group, "Label6", {176, 74, 66, 18})->setFont(plain);
 
@@ -489,14 +509,20 @@ void MainWindowView::SyncFromModel() {
     v.shown = m;
   }
 
+  const bool stale = app_.meas.Freshness != ReadingsFreshness::Fresh;
   for (LabelView& v : labels_) {
     const Label& m = *v.model;
+    const bool greyed = v.value && stale;
     if (!all && m.caption == v.shown.caption && m.color == v.shown.color &&
-        m.enabled == v.shown.enabled && m.visible == v.shown.visible && m.bold == v.shown.bold)
+        m.enabled == v.shown.enabled && m.visible == v.shown.visible && m.bold == v.shown.bold &&
+        greyed == v.shown_stale)
       continue;
     const QString caption = Text(m.caption);
     if (v.widget->text() != caption) v.widget->setText(caption);
-    const QColor color = Color(m.color);
+    if (v.value)
+      v.widget->setToolTip(greyed ? QStringLiteral("Not confirmed by the last poll") : QString());
+    v.shown_stale = greyed;
+    const QColor color = greyed ? kStaleColor : Color(m.color);
     if (v.widget->palette().color(QPalette::WindowText) != color) {
       QPalette p = v.widget->palette();
       p.setColor(QPalette::WindowText, color);
@@ -523,6 +549,27 @@ void MainWindowView::SyncFromModel() {
     }
     v.shown_caption = m.caption;
     v.shown_enabled = m.enabled;
+  }
+
+  if (std::string note = WifiCheckNote(app_); all || note != shown_wifi_note_) {
+    const QString text = Text(note);
+    // Each line fits its room; the tooltip holds it whole should it still not.
+    QFont font = wifi_note_->font();
+    font.setPixelSize(11);
+    const QStringList lines = text.split(u'\n');
+    for (; font.pixelSize() > 8; font.setPixelSize(font.pixelSize() - 1)) {
+      const QFontMetrics metrics(font);
+      bool fits = true;
+      for (qsizetype i = 0; i < lines.size(); ++i)
+        fits = fits && metrics.horizontalAdvance(lines[i]) <=
+                           (i == 0 ? kNoteFirstLineWidth : wifi_note_->width());
+      if (fits) break;
+    }
+    wifi_note_->setFont(font);
+    wifi_note_->setText(text);
+    wifi_note_->setToolTip(text);
+    wifi_note_->setVisible(!note.empty());
+    shown_wifi_note_ = std::move(note);
   }
 
   const MainForm& f = window_.form;

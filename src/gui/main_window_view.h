@@ -72,6 +72,8 @@ class MainWindowView final : public QWidget {
     const Label* model;
     QLabel* widget;
     Label shown{};
+    bool value = false;  // a reading: greyed while the last poll did not confirm it
+    bool shown_stale = false;
   };
   struct GroupView {
     const GroupBox* model;
@@ -135,6 +137,10 @@ class MainWindowView final : public QWidget {
   std::vector<ButtonView> buttons_;
   std::array<StatusBarView, 2> status_bars_{};
   QLineEdit* edit2_ = nullptr;
+  // Why the connection check fails and how to go on: under "Device not found!!", where the
+  // location is shown otherwise (it is empty then).
+  QLabel* wifi_note_ = nullptr;
+  std::string shown_wifi_note_;
   EditorsShown editors_shown_;
   // Nothing mirrored yet: every widget is written once.
   bool mirrored_ = false;

@@ -4,7 +4,11 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QPointer>
+#include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <set>
 #include <utility>
 
 #include "fleet/scan_range.h"
@@ -48,6 +52,26 @@ QString Text(const std::string& utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
+// The main window's own view of the module it watches: its connection check and its last poll.
+WatchedState WatchedStateOf(const App& app, std::string* why_not_polled) {
+  const std::optional<DeviceSearch>& search = app.discovery.LastSearch;
+  if (search && *search != DeviceSearch::Found) {
+    *why_not_polled = *search == DeviceSearch::SeveralFound
+                          ? "more than one Wi-Fi interface in its subnet"
+                          : "no Wi-Fi interface in its subnet";
+    return WatchedState::NotPolled;
+  }
+  switch (app.meas.Freshness) {
+    case ReadingsFreshness::Fresh:
+      return app.device.Identified ? WatchedState::Online : WatchedState::Checking;
+    case ReadingsFreshness::Stale:
+      return WatchedState::NotAnswering;
+    case ReadingsFreshness::Unknown:
+      break;
+  }
+  return WatchedState::Checking;
+}
+
 }  // namespace
 
 ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces& hosts,
@@ -63,11 +87,64 @@ ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces&
   // The watched module and the main window's identification change without a scan.
   connect(&state_timer_, &QTimer::timeout, this, [this] { RefreshStates(); });
   state_timer_.start(kStateRefreshMs);
+  connect(&probe_timer_, &QTimer::timeout, this, [this] { ProbeListed(); });
+  probe_timer_.start(kProbeIntervalMs);
 }
 
 ModulesWindowView::~ModulesWindowView() {
   StopScan();
+  StopProbe();
   if (worker_.joinable()) worker_.join();
+  if (probe_.joinable()) probe_.join();
+}
+
+void ModulesWindowView::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  FitColumns();
+}
+
+void ModulesWindowView::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  PlaceEmptyHint();
+}
+
+void ModulesWindowView::FitColumns() {
+  QHeaderView* header = table_->horizontalHeader();
+  const QAbstractItemView& view = *table_;
+  const auto contents = [&](int c) {
+    return std::max(view.sizeHintForColumn(c), header->sectionSizeHint(c));
+  };
+  int natural = 0;
+  for (int c = 0; c < table_->columnCount(); ++c) {
+    // The last column stretches over what is left; it never gets less than its contents.
+    if (c + 1 < table_->columnCount()) table_->setColumnWidth(c, contents(c));
+    natural += contents(c);
+  }
+  const int last = table_->columnCount() - 1;
+  const int last_width = contents(last);
+  // The window grows (within its screen) until every column fits without a scroll bar.
+  const int needed =
+      natural + 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width() + 2;
+  const int missing = needed - table_->width();
+  if (missing > 0) {
+    int width = this->width() + missing;
+    if (const QScreen* s = screen()) width = std::min(width, s->availableGeometry().width());
+    resize(width, height());
+  }
+  if (header->sectionSize(last) < last_width) header->resizeSection(last, last_width);
+  PlaceEmptyHint();
+}
+
+void ModulesWindowView::PlaceEmptyHint() {
+  if (!empty_hint_) return;
+  empty_hint_->setVisible(table_->rowCount() == 0);
+  empty_hint_->setGeometry(table_->viewport()->rect());
+}
+
+std::string ModulesWindowView::StateOf(const ListedModule& module) const {
+  std::string why;
+  const WatchedState watched = WatchedStateOf(app_, &why);
+  return ScanList::StateText(module, app_.link.DeviceHost, watched, why);
 }
 
 void ModulesWindowView::Build() {
@@ -102,6 +179,9 @@ void ModulesWindowView::Build() {
   table_->setHorizontalHeaderLabels(
       {"Address", "Model", "Name", "Location", "Firmware", "MAC", "RSSI", "Wi-Fi", "State"});
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // One line per module: a name or a MAC broken over two lines reads as two values.
+  table_->setWordWrap(false);
+  table_->setTextElideMode(Qt::ElideNone);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->verticalHeader()->hide();
@@ -116,6 +196,13 @@ void ModulesWindowView::Build() {
     RefreshStates();
   });
   layout->addWidget(table_, 1);
+  empty_hint_ = new QLabel(
+      QStringLiteral("No modules yet: type a range such as 192.168.77.0/24 and press Scan"),
+      table_->viewport());
+  empty_hint_->setObjectName(QStringLiteral("EmptyHint"));
+  empty_hint_->setAlignment(Qt::AlignCenter);
+  empty_hint_->setWordWrap(true);
+  empty_hint_->setEnabled(false);  // drawn greyed, as a hint is
 
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("ScanStatus"));
@@ -126,6 +213,9 @@ void ModulesWindowView::Build() {
 bool ModulesWindowView::StartScan() {
   if (scanning()) return false;
   if (worker_.joinable()) worker_.join();
+  // A probe in flight gives way: the scan asks every module again anyway.
+  StopProbe();
+  if (probe_.joinable()) probe_.join();
   std::vector<Ipv4Range> ranges;
   std::vector<std::string> skipped;
   try {
@@ -203,7 +293,55 @@ void ModulesWindowView::Finished(ScanResult result, std::string ranges) {
                      "): " + std::to_string(result.modules.size()) +
                      (result.modules.size() == 1 ? " module" : " modules") + " answered.";
   status_->setText(Text(text));
+  FitColumns();
   emit scanFinished();
+}
+
+bool ModulesWindowView::ProbeListed() {
+  // A closed window asks nobody anything.
+  if (!isVisible() || scanning() || probing()) return false;
+  if (probe_.joinable()) probe_.join();
+  std::vector<std::string> addresses;
+  for (const ListedModule& m : list_.modules())
+    if (m.row.address != app_.link.DeviceHost) addresses.push_back(m.row.address);
+  if (addresses.empty()) return false;
+  probe_stop_ = false;
+  probe_finished_ = false;
+  ScanOptions options;
+  options.port = app_.link.DevicePort;
+  options.cancelled = [this] { return probe_stop_.load(); };
+  QPointer<ModulesWindowView> self(this);
+  probe_ = std::thread([this, self, options = std::move(options), addresses] {
+    ScanResult result = ScanModules(network_, addresses, options);
+    QMetaObject::invokeMethod(
+        self,
+        [self, result = std::move(result), addresses]() mutable {
+          if (self) self->ProbeFinished(std::move(result), std::move(addresses));
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void ModulesWindowView::StopProbe() {
+  probe_stop_ = true;
+}
+
+void ModulesWindowView::ProbeFinished(ScanResult result, std::vector<std::string> addresses) {
+  probe_finished_ = true;
+  if (probe_.joinable()) probe_.join();
+  // A probe cut short says nothing about what it did not reach.
+  if (!result.cancelled) {
+    std::set<std::string> answered;
+    for (const ScanRow& row : result.modules) {
+      answered.insert(row.address);
+      list_.Probed(row.address, row);
+    }
+    for (const std::string& address : addresses)
+      if (!answered.count(address)) list_.Probed(address, std::nullopt);
+    for (const ListedModule& m : list_.modules()) ShowRow(m);
+  }
+  emit probeFinished();
 }
 
 void ModulesWindowView::ShowRow(const ListedModule& m) {
@@ -228,21 +366,25 @@ void ModulesWindowView::ShowRow(const ListedModule& m) {
                  ? new KeyedItem(QString::number(*m.row.rssi_dbm) + " dBm", *m.row.rssi_dbm)
                  : new KeyedItem(QStringLiteral("-"), -1e9));
   put(kWifi, new QTableWidgetItem(Text(m.row.wifi_mode)));
-  put(kState, new QTableWidgetItem(Text(ScanList::StateText(m, app_.link.DeviceHost))));
+  put(kState, new QTableWidgetItem(Text(StateOf(m))));
   table_->setSortingEnabled(true);
+  PlaceEmptyHint();
 }
 
 void ModulesWindowView::RefreshStates() {
+  bool changed = false;
   for (int r = 0; r < table_->rowCount(); ++r) {
     const QTableWidgetItem* item = table_->item(r, kAddress);
     if (!item) continue;
     const int index = list_.IndexOf(item->text().toStdString());
     if (index < 0) continue;
-    const QString state = Text(ScanList::StateText(list_.modules()[static_cast<std::size_t>(index)],
-                                                   app_.link.DeviceHost));
-    if (table_->item(r, kState) && table_->item(r, kState)->text() != state)
+    const QString state = Text(StateOf(list_.modules()[static_cast<std::size_t>(index)]));
+    if (table_->item(r, kState) && table_->item(r, kState)->text() != state) {
       table_->item(r, kState)->setText(state);
+      changed = true;
+    }
   }
+  if (changed) FitColumns();
 }
 
 }  // namespace zvk::gui

@@ -2,7 +2,8 @@
 // state, and on a double click makes a module the one the main window watches, as typing its
 // address and pressing "Static IP" does. The scan runs on a worker thread of its own (with a
 // network of its own), so the window and the main window's polling go on meanwhile; each module
-// found is posted back to the window as it answers.
+// found is posted back to the window as it answers. The state of the watched module follows the
+// main window's own polls; the others are asked again now and then, the same way.
 #pragma once
 
 #include <QLabel>
@@ -45,23 +46,42 @@ class ModulesWindowView final : public QWidget {
   bool StartScan();
   void StopScan();
   bool scanning() const { return worker_.joinable() && !finished_; }
+  // Asks the listed modules other than the watched one whether they still answer, on a worker
+  // thread; the timer does so every kProbeIntervalMs while the window is open. False when it is
+  // closed, a scan or a probe is running, or there is nothing to ask.
+  bool ProbeListed();
+  bool probing() const { return probe_.joinable() && !probe_finished_; }
+  static constexpr int kProbeIntervalMs = 30000;
 
   const ScanList& list() const { return list_; }
   QTableWidget& table() { return *table_; }
   QLineEdit& ranges() { return *ranges_; }
   QLabel& status() { return *status_; }
+  // The hint an empty table shows.
+  QLabel& empty_hint() { return *empty_hint_; }
 
   // Column of each field in the table.
   enum Column { kAddress, kModel, kName, kLocation, kFirmware, kMac, kRssi, kWifi, kState };
 
  signals:
   void scanFinished();
+  void probeFinished();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
 
  private:
   void Build();
   void ShowRow(const ListedModule& module);
   void RefreshStates();
   void Finished(ScanResult result, std::string ranges);
+  void ProbeFinished(ScanResult result, std::vector<std::string> addresses);
+  void StopProbe();
+  // Every column as wide as its contents, and the window wide enough for all of them.
+  void FitColumns();
+  void PlaceEmptyHint();
+  std::string StateOf(const ListedModule& module) const;
 
   App& app_;
   Network& network_;
@@ -72,10 +92,15 @@ class ModulesWindowView final : public QWidget {
   QPushButton* scan_button_ = nullptr;
   QTableWidget* table_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* empty_hint_ = nullptr;
   QTimer state_timer_;
+  QTimer probe_timer_;
   std::thread worker_;
   std::atomic<bool> stop_{false};
   bool finished_ = true;
+  std::thread probe_;
+  std::atomic<bool> probe_stop_{false};
+  bool probe_finished_ = true;
 };
 
 }  // namespace zvk::gui

@@ -3,12 +3,15 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
+#include <cctype>
 #include <chrono>
 
 #include "gui/qt_seams.h"
@@ -29,23 +32,59 @@ QString Text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+// PREFIX/MODULE: the topics a gateway publishes under.
+std::string TopicBase(const publish::ModulePublisher& p) {
+  std::string status = p.topics().Status();
+  return status.substr(0, status.rfind('/'));
+}
+
 }  // namespace
 
-std::optional<PublishChoice> AskPublishChoice(QWidget* parent) {
+std::string DesktopClientId(const std::string& module_id) {
+  return "zvk-analog-" + module_id;
+}
+
+std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
+                                              const std::optional<PublishChoice>& last) {
   QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("PublishDialog"));
   dialog.setWindowTitle(QStringLiteral("Publish to an MQTT broker"));
-  auto* broker = new QLineEdit(QStringLiteral("mqtt://127.0.0.1:1883"), &dialog);
+  auto* broker =
+      new QLineEdit(last ? Text(last->url) : QStringLiteral("mqtt://127.0.0.1:1883"), &dialog);
   broker->setObjectName(QStringLiteral("BrokerEdit"));
-  auto* prefix = new QLineEdit(QStringLiteral("zvk"), &dialog);
-  auto* user = new QLineEdit(&dialog);
+  auto* prefix = new QLineEdit(Text(last ? last->settings.topic_prefix : "zvk"), &dialog);
+  prefix->setObjectName(QStringLiteral("PrefixEdit"));
+  auto* user = new QLineEdit(last ? Text(last->settings.username) : QString(), &dialog);
+  user->setObjectName(QStringLiteral("UserEdit"));
   auto* password = new QLineEdit(&dialog);
+  password->setObjectName(QStringLiteral("PasswordEdit"));
   password->setEchoMode(QLineEdit::Password);
-  auto* cafile = new QLineEdit(&dialog);
+  auto* cafile = new QLineEdit(last ? Text(last->settings.cafile) : QString(), &dialog);
+  cafile->setObjectName(QStringLiteral("CaFileEdit"));
   cafile->setPlaceholderText(QStringLiteral("the system's, for mqtts://"));
+  auto* browse = new QPushButton(QStringLiteral("Browse\u2026"), &dialog);
+  browse->setObjectName(QStringLiteral("BrowseCaFile"));
+  QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, cafile] {
+    QFileDialog files(&dialog, QStringLiteral("The CA certificates of the broker"));
+    files.setObjectName(QStringLiteral("CaFileDialog"));
+    files.setAcceptMode(QFileDialog::AcceptOpen);
+    files.setFileMode(QFileDialog::ExistingFile);
+    files.setNameFilters(
+        {QStringLiteral("Certificates (*.pem *.crt *.cer)"), QStringLiteral("All files (*)")});
+    if (!cafile->text().isEmpty()) files.selectFile(cafile->text());
+    if (files.exec() == QDialog::Accepted && !files.selectedFiles().isEmpty())
+      cafile->setText(files.selectedFiles().first());
+  });
+  auto* cafile_row = new QHBoxLayout;
+  cafile_row->addWidget(cafile, 1);
+  cafile_row->addWidget(browse);
   auto* queue = new QSpinBox(&dialog);
+  queue->setObjectName(QStringLiteral("QueueSpin"));
   queue->setRange(1, 10000000);
-  queue->setValue(10000);
+  queue->setValue(last ? static_cast<int>(last->settings.queue_polls) : 10000);
   auto* discovery = new QCheckBox(QStringLiteral("Home Assistant discovery"), &dialog);
+  discovery->setObjectName(QStringLiteral("DiscoveryCheck"));
+  discovery->setChecked(last && last->settings.discovery);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -54,8 +93,8 @@ std::optional<PublishChoice> AskPublishChoice(QWidget* parent) {
   form->addRow(QStringLiteral("Topic prefix"), prefix);
   form->addRow(QStringLiteral("User name"), user);
   form->addRow(QStringLiteral("Password"), password);
-  form->addRow(QStringLiteral("CA file"), cafile);
-  form->addRow(QStringLiteral("Queue (polls)"), queue);
+  form->addRow(QStringLiteral("CA file"), cafile_row);
+  form->addRow(QStringLiteral("Polls kept while the broker is away"), queue);
   form->addRow(QString(), discovery);
   form->addRow(buttons);
   for (;;) {
@@ -87,7 +126,15 @@ std::optional<PublishChoice> AskPublishChoice(QWidget* parent) {
 }
 
 PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
-  ask = [](QWidget* p) { return AskPublishChoice(p); };
+  ask = [this](QWidget* p) {
+    std::optional<PublishChoice> choice = AskPublishChoice(p, remembered_);
+    if (choice) {
+      // Offered again next time, whether the broker takes it or not; the password never.
+      remembered_ = choice;
+      remembered_->settings.password.reset();
+    }
+    return choice;
+  };
   show_error = [this](const QString& caption, const QString& text) {
     ShowBox(this, QMessageBox::Warning, caption, text);
   };
@@ -105,7 +152,8 @@ PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
 }
 
 PublishPanel::~PublishPanel() {
-  JoinWorker();
+  // Connections and farewells under way end within their timeouts.
+  for (auto& [key, thread] : threads_) thread.join();
   if (publisher_) {
     publisher_->OnChange(nullptr);
     // The window is going away: what is queued gets a moment, then the status says offline.
@@ -118,8 +166,22 @@ void PublishPanel::Watch(const App& app, const MainForm& form) {
   form_ = &form;
 }
 
-void PublishPanel::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
+void PublishPanel::Background(std::function<void()> work, std::function<void()> then) {
+  const int key = next_thread_++;
+  threads_.emplace(key, std::thread([this, key, work = std::move(work), then = std::move(then)] {
+                     work();
+                     QMetaObject::invokeMethod(
+                         this,
+                         [this, key, then] {
+                           auto it = threads_.find(key);
+                           if (it != threads_.end()) {
+                             it->second.join();
+                             threads_.erase(it);
+                           }
+                           then();
+                         },
+                         Qt::QueuedConnection);
+                   }));
 }
 
 void PublishPanel::Toggle() {
@@ -129,7 +191,7 @@ void PublishPanel::Toggle() {
                  QStringLiteral("No module is identified yet: there is nothing to publish."));
       return;
     }
-    if (publish::IdentityOf(*app_, *form_).id.size() != 12) {
+    if (app_->device.DevMac.empty() || publish::IdentityOf(*app_, *form_).id.size() != 12) {
       show_error(QStringLiteral("Publish"),
                  QStringLiteral("The module reported no MAC address to publish under."));
       return;
@@ -141,34 +203,50 @@ void PublishPanel::Toggle() {
 }
 
 void PublishPanel::Start(PublishChoice choice) {
-  JoinWorker();
   url_ = choice.url;
-  auto publisher = std::make_shared<publish::ModulePublisher>(std::move(choice.settings),
-                                                              publish::IdentityOf(*app_, *form_));
+  settings_ = std::move(choice.settings);
+  note_.clear();
+  Begin(nullptr);
+}
+
+void PublishPanel::Begin(const Sample* first) {
+  const publish::ModuleIdentity identity = publish::IdentityOf(*app_, *form_);
+  publish::PublishSettings settings = settings_;
+  if (settings.client_id.empty()) settings.client_id = DesktopClientId(identity.id);
+  auto publisher = std::make_shared<publish::ModulePublisher>(std::move(settings), identity);
+  publisher_ = publisher;
+  module_ = app_->device.DevMac;
   state_ = State::Connecting;
+  // Queued until the broker accepts: published then, or counted as not delivered.
+  if (first) publisher->Submit(*first);
   UpdateStatus();
-  worker_ = std::thread([this, publisher] {
-    std::string error;
-    try {
-      publisher->Connect(kConnectTimeout);
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    QMetaObject::invokeMethod(
-        this, [this, publisher, error] { Connected(publisher, error); }, Qt::QueuedConnection);
-  });
+  auto error = std::make_shared<std::string>();
+  Background(
+      [publisher, error] {
+        try {
+          publisher->Connect(kConnectTimeout);
+        } catch (const std::exception& e) {
+          *error = e.what();
+        }
+      },
+      [this, publisher, error] { Connected(publisher, *error); });
 }
 
 void PublishPanel::Connected(std::shared_ptr<publish::ModulePublisher> publisher,
                              const std::string& error) {
-  JoinWorker();
+  if (publisher != publisher_) {
+    // The module changed while this one connected: it publishes what it holds, says offline
+    // and goes.
+    if (error.empty()) Retire(std::move(publisher));
+    return;
+  }
   if (!error.empty()) {
+    publisher_.reset();
     state_ = State::Idle;
     UpdateStatus();
     show_error(QStringLiteral("Publish"), Text(error));
     return;
   }
-  publisher_ = std::move(publisher);
   publisher_->OnChange([this] {
     QMetaObject::invokeMethod(
         this, [this] { UpdateStatus(); }, Qt::QueuedConnection);
@@ -178,26 +256,73 @@ void PublishPanel::Connected(std::shared_ptr<publish::ModulePublisher> publisher
 }
 
 void PublishPanel::Submit(const Sample& sample) {
-  if (state_ == State::Running && publisher_) publisher_->Submit(sample);
+  if (!publisher_ || (state_ != State::Running && state_ != State::Connecting)) return;
+  if (OfAnotherModule(sample, module_)) {
+    ModuleChanged(sample);
+    return;
+  }
+  publisher_->Submit(sample);
+}
+
+void PublishPanel::ModuleChanged(const Sample& sample) {
+  std::shared_ptr<publish::ModulePublisher> old = std::move(publisher_);
+  const std::string old_topics = TopicBase(*old);
+  // A gateway still connecting is retired once its connection is made (Connected).
+  if (state_ == State::Running) Retire(old);
+  note_ = "the main window watches another module: " + old_topics + " goes offline";
+  const publish::ModuleIdentity identity = publish::IdentityOf(*app_, *form_);
+  std::string id;
+  for (char c : sample.module)
+    if (c != ':') id += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (sample.module.empty() || identity.id != id || id.size() != 12) {
+    // Nothing to publish the new module's readings under: no guessing.
+    module_.clear();
+    state_ = State::Idle;
+    UpdateStatus();
+    const QString why =
+        QStringLiteral(
+            "Stopped publishing: the main window now watches a module that reported "
+            "no MAC address to publish under; %1 goes offline.")
+            .arg(Text(old_topics));
+    status_->setText(why);
+    // Told once the poll that brought it is over.
+    QTimer::singleShot(0, this, [this, why] { show_error(QStringLiteral("Publish"), why); });
+    return;
+  }
+  Begin(&sample);
+}
+
+void PublishPanel::Retire(std::shared_ptr<publish::ModulePublisher> publisher) {
+  publisher->OnChange(nullptr);
+  auto delivered = std::make_shared<bool>(false);
+  Background(
+      [publisher, delivered] {
+        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      },
+      [this, publisher, delivered] {
+        const publish::PublisherStatus s = publisher->Status();
+        note_ = TopicBase(*publisher) + " went offline" +
+                (*delivered ? "" : " (" + std::to_string(s.queued) + " not delivered)");
+        if (state_ == State::Running || state_ == State::Connecting) UpdateStatus();
+      });
 }
 
 void PublishPanel::Stop() {
-  JoinWorker();
   state_ = State::Stopping;
   UpdateStatus();
   std::shared_ptr<publish::ModulePublisher> publisher = publisher_;
   publisher->OnChange(nullptr);
-  worker_ = std::thread([this, publisher] {
-    const bool delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
-    QMetaObject::invokeMethod(
-        this, [this, delivered] { Stopped(delivered); }, Qt::QueuedConnection);
-  });
+  auto delivered = std::make_shared<bool>(false);
+  Background(
+      [publisher, delivered] {
+        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      },
+      [this, publisher, delivered] { Stopped(publisher, *delivered); });
 }
 
-void PublishPanel::Stopped(bool delivered) {
-  JoinWorker();
-  const publish::PublisherStatus s = publisher_->Status();
-  publisher_.reset();
+void PublishPanel::Stopped(std::shared_ptr<publish::ModulePublisher> publisher, bool delivered) {
+  const publish::PublisherStatus s = publisher->Status();
+  if (publisher_ == publisher) publisher_.reset();
   state_ = State::Idle;
   UpdateStatus();
   status_->setText(QStringLiteral("Stopped publishing to %1: %2 published, %3 not delivered, %4 "
@@ -218,7 +343,8 @@ void PublishPanel::UpdateStatus() {
     case State::Connecting:
       button_->setText(QStringLiteral("Publish\u2026"));
       button_->setEnabled(false);
-      status_->setText(QStringLiteral("Connecting to %1\u2026").arg(Text(url_)));
+      status_->setText(QStringLiteral("Connecting to %1\u2026").arg(Text(url_)) +
+                       (note_.empty() ? QString() : QStringLiteral(" (%1)").arg(Text(note_))));
       return;
     case State::Stopping:
       button_->setEnabled(false);
@@ -239,11 +365,13 @@ void PublishPanel::UpdateStatus() {
   const QString broker =
       s.connected ? QStringLiteral("connected")
                   : QStringLiteral("waiting for the broker (%1)").arg(Text(s.last_error));
-  status_->setText(QStringLiteral("%1: %2; %3 published, %4 queued, %5 dropped")
-                       .arg(Text(url_), broker)
+  // The topics say under which module's identity the readings go out.
+  status_->setText(QStringLiteral("Publishing %1 to %2: %3; %4 published, %5 queued, %6 dropped")
+                       .arg(Text(TopicBase(*publisher_)), Text(url_), broker)
                        .arg(s.published)
                        .arg(s.queued)
-                       .arg(s.dropped_polls));
+                       .arg(s.dropped_polls) +
+                   (note_.empty() ? QString() : QStringLiteral(" (%1)").arg(Text(note_))));
 }
 
 }  // namespace zvk::gui

@@ -1,13 +1,15 @@
 // "Publish…" in the trend window: starts and stops the gateway of `zvk publish` for the module
-// the window follows, and shows its state (connected, queued, dropped). The broker is reached on
-// libmosquitto's own thread and the first connection and the last acknowledgements are waited
-// for on a thread of the panel's own, so the window never waits on the network; results come
-// back through the event loop.
+// the window follows, and shows its state (connected, queued, dropped). When the main window
+// starts watching another module, the old module's status goes offline and the gateway follows
+// the new one under its own identity. The broker is reached on libmosquitto's own thread and
+// connections and the last acknowledgements are waited for on threads of the panel's own, so
+// the window never waits on the network; results come back through the event loop.
 #pragma once
 
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +34,11 @@ struct PublishChoice {
   publish::PublishSettings settings;
 };
 
+// The desktop program's client id for a module: never the one `zvk publish` takes by default
+// ("zvk-" and the module's id), so the two can publish one module at once without taking each
+// other's session. 23 characters, the most every broker accepts.
+std::string DesktopClientId(const std::string& module_id);
+
 class PublishPanel final : public QWidget {
   Q_OBJECT
 
@@ -44,6 +51,7 @@ class PublishPanel final : public QWidget {
   void Submit(const Sample& sample);
 
   // Asks for the broker and the options: none when the user cancelled. Tests put their own here.
+  // The dialog offers what was chosen last in this run, never the password.
   std::function<std::optional<PublishChoice>(QWidget* parent)> ask;
   // Shows an error: caption and text.
   std::function<void(const QString& caption, const QString& text)> show_error;
@@ -51,16 +59,25 @@ class PublishPanel final : public QWidget {
   QPushButton* button() const { return button_; }
   QLabel* status() const { return status_; }
   bool running() const { return state_ == State::Running; }
+  // The gateway of the module published now; null while none runs.
+  const publish::ModulePublisher* publisher() const { return publisher_.get(); }
 
  private:
   enum class State { Idle, Connecting, Running, Stopping };
   void Toggle();
   void Start(PublishChoice choice);
+  // A gateway for the module the main window shows now, connected in the background;
+  // `first` is queued at once.
+  void Begin(const Sample* first);
   void Stop();
   void Connected(std::shared_ptr<publish::ModulePublisher> publisher, const std::string& error);
-  void Stopped(bool delivered);
+  void Stopped(std::shared_ptr<publish::ModulePublisher> publisher, bool delivered);
+  // The main window watches another module: the old gateway says offline and goes.
+  void ModuleChanged(const Sample& sample);
+  void Retire(std::shared_ptr<publish::ModulePublisher> publisher);
   void UpdateStatus();
-  void JoinWorker();
+  // Runs `work` on a thread of its own, then `then` on the window's thread.
+  void Background(std::function<void()> work, std::function<void()> then);
 
   const App* app_ = nullptr;
   const MainForm* form_ = nullptr;
@@ -68,13 +85,19 @@ class PublishPanel final : public QWidget {
   QLabel* status_ = nullptr;
   State state_ = State::Idle;
   std::string url_;
+  publish::PublishSettings settings_;
+  std::optional<PublishChoice> remembered_;  // for the dialog; without the password
   std::shared_ptr<publish::ModulePublisher> publisher_;
-  std::thread worker_;
-  QString last_text_;
+  std::string module_;  // the MAC of publisher_'s module, as Sample::module holds it
+  std::string note_;    // what became of the module published before
+  std::map<int, std::thread> threads_;
+  int next_thread_ = 0;
 };
 
-// The dialog of "Publish…": broker URL, topic prefix, user name and password, CA file,
-// discovery. Refuses a broker URL it cannot use, saying why.
-std::optional<PublishChoice> AskPublishChoice(QWidget* parent);
+// The dialog of "Publish…": broker URL, topic prefix, user name and password, CA file (typed or
+// browsed for), the polls kept while the broker is away, discovery; filled with `last` (whose
+// password is not used). Refuses a broker URL it cannot use, saying why.
+std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
+                                              const std::optional<PublishChoice>& last = {});
 
 }  // namespace zvk::gui

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -71,6 +72,35 @@ QString DefaultSuffix(const std::string& filter) {
   if (!pattern.startsWith(QStringLiteral("*."))) return {};
   const QString suffix = pattern.mid(2);
   return suffix.contains(u'*') ? QString() : suffix;
+}
+
+QString FilterSuffix(const QString& filter) {
+  const qsizetype open = filter.indexOf(QStringLiteral("(*."));
+  if (open < 0) return {};
+  QString suffix;
+  for (qsizetype i = open + 3; i < filter.size() && filter[i].isLetterOrNumber(); ++i)
+    suffix += filter[i];
+  return suffix;
+}
+
+SaveFileChooser SaveFileDialog(QWidget* parent) {
+  return [parent](const QString& caption, const QString& filter, bool continue_existing) {
+    QFileDialog dialog(parent, caption, QString(), filter);
+    dialog.setObjectName(QStringLiteral("SaveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (continue_existing) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setDefaultSuffix(FilterSuffix(dialog.selectedNameFilter()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& f) { dialog.setDefaultSuffix(FilterSuffix(f)); });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    QString path = dialog.selectedFiles().first();
+    // A dialog of the platform's own may not add it.
+    const QString suffix = FilterSuffix(dialog.selectedNameFilter());
+    if (!suffix.isEmpty() && !path.endsWith(u'/') && !QFileInfo(path).fileName().contains(u'.'))
+      path += u'.' + suffix;
+    return path;
+  };
 }
 
 std::optional<std::string> QtDialogs::OpenFile(const std::string& filter) {

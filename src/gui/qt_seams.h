@@ -40,6 +40,20 @@ QString QtFileFilter(const std::string& filter);
 // The extension a typed name without one gets: "bin" for "bin|*.bin"; none for "all|*.*".
 QString DefaultSuffix(const std::string& filter);
 
+// Asks for a file to write: the caption, the filter, and whether an existing file is to be
+// continued (no question about replacing it). Empty when the user cancelled.
+using SaveFileChooser =
+    std::function<QString(const QString& caption, const QString& filter, bool continue_existing)>;
+// Shows an error: caption and text.
+using ErrorReporter = std::function<void(const QString& caption, const QString& text)>;
+
+// The save dialog: a name typed without an extension gets the one of the filter chosen ("rec"
+// with "CSV files (*.csv)" is rec.csv, and is what the overwrite question asks about); none under
+// "All files (*)".
+SaveFileChooser SaveFileDialog(QWidget* parent);
+// The extension of a filter's first pattern: "csv" for "CSV files (*.csv)"; none for "(*)".
+QString FilterSuffix(const QString& filter);
+
 class QtDialogs final : public Dialogs {
  public:
   // The window the boxes are centred on; none before it exists.

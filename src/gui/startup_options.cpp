@@ -42,7 +42,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                                        QStringLiteral("N"));
   const QCommandLineOption skip_option(
       QStringLiteral("skip-wifi-check"),
-      QStringLiteral("Do not look for a Wi-Fi interface in the module's subnet (needs --host)."));
+      QStringLiteral("Do not look for a Wi-Fi interface in the module's subnet: for a module on a "
+                     "wired or routed network, or on this computer (needs --host)."));
   const QCommandLineOption quit_option(QStringLiteral("quit-after"),
                                        QStringLiteral("Quit after MS milliseconds."),
                                        QStringLiteral("MS"));

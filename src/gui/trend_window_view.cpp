@@ -18,6 +18,7 @@
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegend>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -44,12 +45,13 @@ QString Text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-SaveFileChooser DialogChooser(QWidget* parent) {
-  return [parent](const QString& caption, const QString& filter, bool continue_existing) {
-    return QFileDialog::getSaveFileName(
-        parent, caption, QString(), filter, nullptr,
-        continue_existing ? QFileDialog::DontConfirmOverwrite : QFileDialog::Options());
-  };
+// A module text in a window title or on the chart: control characters are shown as such, never
+// acted on.
+QString Printable(const std::string& s) {
+  QString text = QString::fromStdString(s);
+  for (QChar& c : text)
+    if (c.category() == QChar::Other_Control) c = QChar(0xFFFD);
+  return text;
 }
 
 }  // namespace
@@ -60,7 +62,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   setWindowTitle(QStringLiteral("Trend"));
   setWindowIcon(TrendIcon());
   resize(760, 500);
-  choose_file = DialogChooser(this);
+  choose_file = SaveFileDialog(this);
   show_error = [this](const QString& caption, const QString& text) {
     ShowBox(this, QMessageBox::Warning, caption, text);
   };
@@ -161,6 +163,16 @@ void TrendWindowView::showEvent(QShowEvent* e) {
 
 void TrendWindowView::Refresh() {
   UpdateRecording();
+  // The title names the module the lines come from.
+  QString title = QStringLiteral("Trend");
+  if (!model_.module_name().empty()) {
+    title += QStringLiteral(": ") + Printable(model_.module_name());
+    if (model_.module_name().find(model_.module_mac()) == std::string::npos)
+      title += QStringLiteral(" (%1)").arg(Printable(model_.module_mac()));
+  } else if (!model_.channels().empty()) {
+    title += QStringLiteral(": a module that reported no MAC");
+  }
+  if (windowTitle() != title) setWindowTitle(title);
   if (!isVisible()) return;
   UpdateChannelBoxes();
   Draw();
@@ -248,6 +260,36 @@ void TrendWindowView::Draw() {
   const double margin = high > low ? (high - low) * 0.08 : std::max(0.5, std::abs(high) * 0.05);
   value_axis_->setRange(low - margin, high + margin);
   value_axis_->applyNiceNumbers();
+
+  // Where another module's samples begin: a dashed line across the chart, named at its top.
+  for (const ModuleMark& mark : model_.marks()) {
+    if (mark.ms < from || mark.ms > to) continue;
+    const auto x = static_cast<qreal>(mark.ms);
+    auto* line = new QLineSeries;
+    line->setObjectName(QStringLiteral("ModuleMark"));
+    line->setName(Printable(mark.name));
+    QPen pen(QColor(70, 70, 70));
+    pen.setStyle(Qt::DashLine);
+    pen.setWidthF(1.2);
+    line->setPen(pen);
+    line->append(x, value_axis_->min());
+    line->append(x, value_axis_->max());
+    auto* label = new QScatterSeries;
+    label->setObjectName(QStringLiteral("ModuleMarkLabel"));
+    label->setMarkerSize(1);
+    label->setColor(QColor(70, 70, 70));
+    label->setBorderColor(Qt::transparent);
+    label->append(x, value_axis_->max());
+    label->setPointLabelsFormat(Printable(mark.name));
+    label->setPointLabelsVisible(true);
+    label->setPointLabelsClipping(false);
+    for (QXYSeries* series : {static_cast<QXYSeries*>(line), static_cast<QXYSeries*>(label)}) {
+      chart_->addSeries(series);
+      series->attachAxis(time_axis_);
+      series->attachAxis(value_axis_);
+      for (QLegendMarker* marker : chart_->legend()->markers(series)) marker->setVisible(false);
+    }
+  }
   QString title;
   for (const std::string& unit : units) title += (title.isEmpty() ? "" : ", ") + Text(unit);
   value_axis_->setTitleText(title);

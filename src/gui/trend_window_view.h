@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/qt_seams.h"
 #include "gui/trend_window.h"
 
 class QChart;
@@ -27,13 +28,6 @@ class TrendModel;
 namespace zvk::gui {
 
 class PublishPanel;
-
-// Asks for a file to write: the caption, the filter, and whether an existing file is to be
-// continued (no question about replacing it). Empty when the user cancelled.
-using SaveFileChooser =
-    std::function<QString(const QString& caption, const QString& filter, bool continue_existing)>;
-// Shows an error: caption and text.
-using ErrorReporter = std::function<void(const QString& caption, const QString& text)>;
 
 class TrendWindowView final : public QWidget, public TrendWindow {
   Q_OBJECT

@@ -22,6 +22,7 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
       app_(app),
       window_(window),
       make_trend_(std::move(make_trend)),
+      clock_(clock),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
         trend.Add(sample);
         if (trend_view_) {
@@ -30,8 +31,12 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
         }
       }) {
   window_.show_trend_window = [this] { ShowTrend(); };
+  // Every line gets its time as it is logged, whether the log window is open or not.
   app_.on_log = [this](const std::string& line) {
-    if (log_view_) log_view_->Append(line);
+    const TimePoint now = clock_();
+    log_times_.push_back(now);
+    if (log_times_.size() > App::kLogLines) log_times_.pop_front();
+    if (log_view_) log_view_->Append(now, line);
   };
   QObject::connect(&main_view, &MainWindowView::logRequested, &main_view, [this] { ShowLog(); });
 }
@@ -56,7 +61,7 @@ TrendWindow* WatchWindows::trend_view() {
 }
 
 LogWindowView& WatchWindows::log_view() {
-  if (!log_view_) log_view_ = std::make_unique<LogWindowView>(app_);
+  if (!log_view_) log_view_ = std::make_unique<LogWindowView>(app_, log_times_);
   return *log_view_;
 }
 

@@ -40,11 +40,15 @@ class WatchWindows {
   LogWindowView& log_view();
 
   TrendModel trend;
+  // When each line of the log was logged (see LogTimes).
+  const LogTimes& log_times() const { return log_times_; }
 
  private:
   App& app_;
   MainWindow& window_;
   TrendWindowMaker make_trend_;
+  WallClock clock_;
+  LogTimes log_times_;
   PollSampler sampler_;
   std::unique_ptr<TrendWindow> trend_view_;
   std::unique_ptr<LogWindowView> log_view_;

@@ -14,7 +14,8 @@ struct DeviceConfig {
   bool Identified = false;
   bool DeviceInfoLoaded = false;
   std::string DeviceLocation;
-  std::string DevMac;  // "02:5A:51:36:00:01", as the identity record reports it
+  // "02:5A:51:36:00:01" from the last identity record that was whole; empty before one.
+  std::string DevMac;
   std::string DevApSsid;
   std::string DevStaSsid;
   std::uint8_t DevApKeyType = 0;

@@ -35,11 +35,13 @@ int ScanAdapters(Link& link) {
 
 bool SelectDevice(Link& link) {
   if (ScanAdapters(link) == 1) {
+    link.discovery.LastSearch = DeviceSearch::Found;
     if (link.on_device_search) link.on_device_search(DeviceSearch::Found);
     return true;
   }
   const DeviceSearch found =
       ScanAdapters(link) >= 1 ? DeviceSearch::SeveralFound : DeviceSearch::NotFound;
+  link.discovery.LastSearch = found;
   if (link.on_device_search) link.on_device_search(found);
   link.device.Identified = false;
   return false;

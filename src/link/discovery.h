@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ namespace zvk {
 
 struct Link;
 
+// The outcome of a connection check, handed to the window that shows it.
+enum class DeviceSearch { Found, SeveralFound, NotFound };
+
 struct DiscoveryState {
   std::string SubnetPrefix = wire::kDefaultSubnetPrefix;
   bool PollingEnabled = false;
@@ -20,10 +24,9 @@ struct DiscoveryState {
   // Scan results; a failed wireless query leaves the previous scan's list in place.
   std::vector<AdapterInfo> adapters;
   std::vector<WirelessInterface> wireless;
+  // What the last connection check found; none before the first.
+  std::optional<DeviceSearch> LastSearch;
 };
-
-// The outcome of a connection check, handed to the window that shows it.
-enum class DeviceSearch { Found, SeveralFound, NotFound };
 
 int ScanAdapters(Link& link);
 // True when exactly one connected wireless interface lies in the module's subnet; otherwise the

@@ -35,6 +35,9 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   app.link.PendingCommand = 0;
   f.Label4.color = kNavy;
   f.StatusBar1.panels[0] = "Get Device Linked!!";
+  // Readings that follow belong to whichever module answered: none known until the record is
+  // found whole and meant for this address.
+  dev.DevMac.clear();
 
   dev.ModelKnown = false;
   std::string model_text = kUnknownModelText;
@@ -115,6 +118,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
     for (int curve : FitUserCurves(app.curves, app.sensors)) app.Log(KeptCurvesLogLine(curve));
   }
   RefreshReadings(app, f);
+  m.Freshness = ReadingsFreshness::Fresh;
   dev.Identified = true;
   dev.DeviceInfoLoaded = true;
   app.link.PendingCommand = 0;

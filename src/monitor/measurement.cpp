@@ -82,6 +82,7 @@ void DecodeDataReply(App& app, MainForm& f) {
   }
   RefreshReadings(app, f);
   ++m.DataRepliesDecoded;
+  m.Freshness = ReadingsFreshness::Fresh;
   app.link.PendingCommand = 0;
 }
 

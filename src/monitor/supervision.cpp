@@ -1,5 +1,6 @@
 #include "monitor/supervision.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <string>
@@ -54,7 +55,46 @@ void SupervisionStep(App& app) {
     }
   }
   d.SupervisionTicks = 0;
+  if (outcome == PollOutcome::NoReadings) app.meas.Freshness = ReadingsFreshness::Stale;
   if (app.on_poll) app.on_poll(outcome);
+}
+
+std::string WifiCheckNote(const App& app) {
+  const DiscoveryState& d = app.discovery;
+  if (!d.LastSearch || *d.LastSearch == DeviceSearch::Found) return "";
+  const std::string subnet = ShortenedForMessage(d.SubnetPrefix) + "x";
+  // What the last scan saw in the subnet: the Wi-Fi interfaces counted, those not connected,
+  // and the others (a desk computer on the module's network by cable).
+  int counted = 0;
+  bool unconnected = false;
+  bool wired = false;
+  for (const AdapterInfo& a : d.adapters) {
+    if (d.SubnetPrefix.empty() || a.address.compare(0, d.SubnetPrefix.size(), d.SubnetPrefix) != 0)
+      continue;
+    const auto w = std::find_if(d.wireless.begin(), d.wireless.end(),
+                                [&a](const WirelessInterface& i) { return i.id == a.name; });
+    if (w == d.wireless.end()) {
+      wired = wired || !a.loopback;
+    } else if (w->connected) {
+      ++counted;
+    } else {
+      unconnected = true;
+    }
+  }
+  std::string why;
+  if (*d.LastSearch == DeviceSearch::SeveralFound) {
+    why = counted > 1
+              ? "More than one Wi-Fi interface of this computer is in " + subnet
+              : "A Wi-Fi interface of this computer came up in " + subnet + " during the check";
+  } else if (unconnected) {
+    why = "The Wi-Fi interface of this computer in " + subnet + " is not connected";
+  } else if (wired) {
+    why = "Only a wired interface of this computer is in " + subnet;
+  } else {
+    why = "No Wi-Fi interface of this computer is in " + subnet;
+  }
+  return why + "\nWired or routed network: start with --skip-wifi-check --host " +
+         ShortenedForMessage(app.link.DeviceHost);
 }
 
 bool ApplyStaticIp(App& app, const MainForm& f) {
@@ -83,6 +123,8 @@ bool ApplyStaticIp(App& app, const MainForm& f) {
       return false;
     }
   }
+  // What is shown came from the module at the old address.
+  if (t != app.link.DeviceHost) app.meas.Freshness = ReadingsFreshness::Unknown;
   app.link.DeviceHost = t;
   app.SetStatus("Change IP => " + app.link.DeviceHost);
   app.discovery.SubnetPrefix = t.substr(0, prefix_end);

@@ -1,8 +1,22 @@
 #include "record/sample.h"
 
+#include "link/wire.h"
 #include "monitor/main_form.h"
+#include "util/text_codec.h"
 
 namespace zvk {
+
+bool OfAnotherModule(const Sample& sample, const std::string& module) {
+  switch (sample.kind) {
+    case SampleKind::Readings:
+      return sample.module != module;
+    case SampleKind::Gap:
+      return !sample.module.empty() && sample.module != module;
+    case SampleKind::Pause:
+      break;
+  }
+  return false;
+}
 
 void ShownChannels(const MainForm& f, std::vector<std::string>& names,
                    std::vector<std::string>& texts) {
@@ -33,6 +47,18 @@ PollSampler::~PollSampler() {
 Sample PollSampler::Take(PollOutcome outcome) const {
   Sample s;
   s.time = clock_();
+  const DeviceConfig& dev = app_.device;
+  s.module = dev.DevMac;
+  // The location is the module's only while its record was read whole (the MAC is known).
+  if (!dev.DevMac.empty()) {
+    // A module text, in the module's 8-bit code page; trailing blanks are padding.
+    std::string location = ModuleTextToUtf8(dev.DeviceLocation);
+    while (!location.empty() && (location.back() == ' ' || location.back() == '\0'))
+      location.pop_back();
+    s.module_name = !location.empty()                  ? location
+                    : dev.ModelCode == wire::kModelKm3 ? "zVK-KM3 " + dev.DevMac
+                                                       : "zVK-QN6 " + dev.DevMac;
+  }
   switch (outcome) {
     case PollOutcome::Readings:
       ShownChannels(form_, s.names, s.texts);

@@ -32,7 +32,18 @@ struct Sample {
   SampleKind kind = SampleKind::Gap;
   std::vector<std::string> names;  // channel captions ("AI0", "TH3"), Readings only
   std::vector<std::string> texts;  // each channel's value as shown ("1.2346V", "Disable")
+  // The module the main window was identified with when the sample was taken: its MAC from the
+  // identity record ("02:5A:51:36:00:01"), empty when none was read whole, and what a person
+  // calls it (its location, else its model and MAC). Readings of another module than the last
+  // ones must not continue the last module's series, file or topics.
+  std::string module;
+  std::string module_name;
 };
+
+// Whether `sample` comes from another module than `module` (a MAC as Sample::module holds it):
+// readings always say whose they are; a gap only when it names a module (one that came before
+// any identity record belongs to the module watched so far).
+bool OfAnotherModule(const Sample& sample, const std::string& module);
 
 // The captions and value texts of the channel group the window shows; both empty when it
 // shows none (no module identified).

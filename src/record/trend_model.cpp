@@ -64,16 +64,39 @@ TrendModel::Cell TrendModel::Parse(const std::string& text) {
   return cell;
 }
 
+void TrendModel::ModuleChanged(const Sample& sample) {
+  const std::string name =
+      sample.module_name.empty() ? "a module that reported no MAC" : sample.module_name;
+  marks_.push_back({Ms(sample.time), name, sample.module});
+  ++module_count_;
+  module_ = sample.module;
+  module_name_ = sample.module_name;
+  if (!recorder_) return;
+  stopped_reason_ = "the main window now watches another module (" + name +
+                    "); its readings do not belong in " + PathToUtf8(recorder_->path().filename()) +
+                    ". Record again to start a file for it.";
+  recorder_.reset();
+  if (on_record_error) on_record_error(stopped_reason_);
+}
+
 void TrendModel::Add(const Sample& sample) {
+  if (module_seen_ && OfAnotherModule(sample, module_)) ModuleChanged(sample);
+  if (sample.kind == SampleKind::Readings) {
+    module_seen_ = true;
+    module_ = sample.module;
+    module_name_ = sample.module_name;
+  }
   if (sample.kind == SampleKind::Readings && sample.names != channels_) {
     channels_ = sample.names;
     samples_.clear();
+    // Marks before the history are of no use; the one of this sample is kept.
+    std::erase_if(marks_, [&](const ModuleMark& m) { return m.ms < Ms(sample.time); });
   }
   // A long pause is one break in the lines, not one per supervision tick.
   const bool repeated_pause = sample.kind == SampleKind::Pause && !samples_.empty() &&
                               samples_.back().kind == SampleKind::Pause;
   if (!repeated_pause) {
-    Stored stored{Ms(sample.time), sample.kind, {}};
+    Stored stored{Ms(sample.time), sample.kind, {}, module_count_};
     if (sample.kind == SampleKind::Readings)
       for (const std::string& text : sample.texts) stored.cells.push_back(Parse(text));
     samples_.push_back(std::move(stored));
@@ -129,12 +152,16 @@ std::vector<TrendLine> TrendModel::Lines(std::size_t ch, TrendRange range,
   std::vector<TrendLine> lines;
   TrendLine line;
   Sign unit = Sign::None;
+  std::size_t module = it == samples_.end() ? 0 : it->module;
   std::size_t points = 0;
   auto close = [&] {
     if (!line.empty()) lines.push_back(std::move(line));
     line.clear();
   };
   for (; it != samples_.end() && it->ms <= to; ++it) {
+    // One module's line never runs on into the next one's.
+    if (it->module != module) close();
+    module = it->module;
     if (ch >= it->cells.size() || std::isnan(it->cells[ch].value)) {
       close();
       continue;
@@ -160,7 +187,8 @@ std::string TrendModel::Csv(TrendRange range) const {
   std::string csv = CsvHeader(channels_) + "\n";
   static const std::vector<std::string> kNoValues;
   for (const Stored& s : samples_) {
-    if (s.ms < from || s.ms > to || s.kind == SampleKind::Pause) continue;
+    if (s.ms < from || s.ms > to || s.kind == SampleKind::Pause || s.module != module_count_)
+      continue;
     std::vector<std::string> texts;
     for (const Cell& cell : s.cells) texts.push_back(cell.text);
     csv += CsvRow(FromMs(s.ms), texts, channels_.size()) + "\n";

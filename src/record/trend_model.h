@@ -33,15 +33,30 @@ struct TrendRange {
   TimePoint to;
 };
 
+// Where the samples start coming from another module than before.
+struct ModuleMark {
+  std::int64_t ms;   // since the epoch
+  std::string name;  // what a person calls the new module (Sample::module_name)
+  std::string mac;   // its MAC; empty when its identity record gave none
+};
+
 class TrendModel {
  public:
   explicit TrendModel(WallClock clock = SystemWallClock());
 
-  // A sample from the poll. Readings of other channels than the last ones (another module)
-  // start the history anew; a recording goes on with gaps for them.
+  // A sample from the poll. Readings of other channels than the last ones start the history
+  // anew. A sample of another module than the last readings' (Sample::module) ends the lines
+  // there with a mark, and ends a recording, whose file holds the other module's readings: the
+  // reason goes to on_record_error. Otherwise a recording goes on, with gaps for readings of
+  // other channels.
   void Add(const Sample& sample);
 
   const std::vector<std::string>& channels() const { return channels_; }
+  // The module of the last readings; both empty before them (and the MAC when it gave none).
+  const std::string& module_mac() const { return module_; }
+  const std::string& module_name() const { return module_name_; }
+  // The module changes within the history, oldest first.
+  const std::vector<ModuleMark>& marks() const { return marks_; }
   std::size_t size() const { return samples_.size(); }
   // The unit sign the channel's last value was shown with ("V", "℃", "℉"); empty before one.
   std::string Unit(std::size_t ch) const;
@@ -53,7 +68,8 @@ class TrendModel {
   // The lines of one channel within the range. With more than `max_points` values in the range,
   // each of max_points / 2 equal time slices keeps only its lowest and highest value.
   std::vector<TrendLine> Lines(std::size_t ch, TrendRange range, std::size_t max_points) const;
-  // The samples within the range as `zvk read --csv` writes them (the header, rows, gap rows).
+  // The samples within the range as `zvk read --csv` writes them (the header, rows, gap rows):
+  // those of the current module only, since the file names no module.
   std::string Csv(TrendRange range) const;
 
   // Recording: every later sample goes to the file as one row (see CsvRecorder). Needs the
@@ -79,13 +95,20 @@ class TrendModel {
     std::int64_t ms;
     SampleKind kind;
     std::vector<Cell> cells;  // Readings only
+    std::size_t module;       // counts the module changes before it
   };
   static Cell Parse(const std::string& text);
+  void ModuleChanged(const Sample& sample);
 
   WallClock clock_;
   TimePoint start_;
   std::vector<std::string> channels_;
   std::vector<Stored> samples_;
+  bool module_seen_ = false;  // readings came: module_ is theirs
+  std::string module_;
+  std::string module_name_;
+  std::vector<ModuleMark> marks_;
+  std::size_t module_count_ = 0;
   std::unique_ptr<CsvRecorder> recorder_;
   std::string stopped_reason_;
 };

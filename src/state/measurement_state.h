@@ -10,6 +10,13 @@
 
 namespace zvk {
 
+// Whether the readings shown are the module's current ones.
+enum class ReadingsFreshness {
+  Unknown,  // nothing read since the start or since the module's address changed
+  Fresh,    // the last poll (or identity reply) brought them
+  Stale,    // the last poll brought nothing: what is shown is older
+};
+
 struct MeasurementState {
   std::array<std::uint16_t, 8> RawReading{};
   std::uint8_t SamplingMode = 0;
@@ -24,6 +31,7 @@ struct MeasurementState {
   std::array<std::int32_t, 8> ThermistorResult{};
   // Data replies decoded so far; tells a poll that was answered from one that was not.
   std::uint64_t DataRepliesDecoded = 0;
+  ReadingsFreshness Freshness = ReadingsFreshness::Unknown;
 
   MeasurementState() {
     for (auto& row : RangeTable) row[3] = 3.911556659e-05;

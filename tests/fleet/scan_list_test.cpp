@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,39 @@ TEST(ScanList, AStoppedScanLeavesWhatItDidNotReachAsItWas) {
   list.BeginScan();
   list.EndScan(false);  // stopped before reaching anything
   EXPECT_EQ(States(list), (std::vector<std::string>{"10.0.0.5 Not answering", "10.0.0.9 Online"}));
+}
+
+TEST(ScanList, ProbesBetweenScansAndTheMainWindowsOwnPollsKeepTheStateLive) {
+  ScanList list;
+  list.BeginScan();
+  list.Found(Row("10.0.0.5"));
+  list.Found(Row("10.0.0.9"));
+  list.EndScan(true);
+  list.Probed("10.0.0.5", std::nullopt);
+  list.Probed("10.0.0.7", Row("10.0.0.7"));  // not listed: left out
+  EXPECT_EQ(States(list), (std::vector<std::string>{"10.0.0.5 Not answering", "10.0.0.9 Online"}));
+  list.Probed("10.0.0.5", Row("10.0.0.5", "moved"));
+  EXPECT_EQ(States(list), (std::vector<std::string>{"10.0.0.5 Online", "10.0.0.9 Online"}));
+  EXPECT_EQ(list.modules()[0].row.location, "moved");
+
+  // The watched module: what the main window's polls say wins over the scan's "online".
+  const struct {
+    WatchedState watched;
+    const char* text;
+  } cases[] = {
+      {WatchedState::FromScan, "Watched, online"},
+      {WatchedState::Online, "Watched, online"},
+      {WatchedState::Checking, "Watched, checking…"},
+      {WatchedState::NotAnswering, "Watched, not answering"},
+      {WatchedState::NotPolled, "Watched, not polled: no Wi-Fi interface in its subnet"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ScanList::StateText(list.modules()[0], "10.0.0.5", c.watched,
+                                  "no Wi-Fi interface in its subnet"),
+              c.text);
+    EXPECT_EQ(ScanList::StateText(list.modules()[1], "10.0.0.5", c.watched), "Online");
+  }
 }
 
 }  // namespace

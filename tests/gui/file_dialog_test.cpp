@@ -1,8 +1,10 @@
-// The file dialog behind the dialog seam: its filter and default extension, and what a typed
-// path, a typed name without its extension and a cancel give back; and the seam's boxes.
+// The file dialogs behind the dialog seam and the save dialogs: their filters and default
+// extensions, and what a typed path, a typed name without its extension and a cancel give back;
+// and the seam's boxes.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -56,6 +58,47 @@ TEST(FileDialog, FilterDefaultExtensionAndAnswers) {
     EXPECT_EQ(suffix, QStringLiteral("bin"));
   }
   EXPECT_EQ(DefaultSuffix("all|*.*"), QString());
+}
+
+// The save dialogs of "Record…", the exports and the log: a name typed without an extension
+// gets the chosen filter's, and none under "All files".
+TEST(FileDialog, SaveAddsTheChosenFiltersExtensionToANameTypedWithoutOne) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString csv = QStringLiteral("CSV files (*.csv);;All files (*)");
+  const struct {
+    const char* what;
+    QString filter;
+    int chosen;  // the filter picked in the dialog
+    const char* typed;
+    const char* saved;
+    bool continued;
+  } cases[] = {
+      {"record, CSV files", csv, 0, "rec", "rec.csv", true},
+      {"record, typed with its extension", csv, 0, "rec.csv", "rec.csv", true},
+      {"record, all files", csv, 1, "rec", "rec", true},
+      {"chart", QStringLiteral("PNG images (*.png)"), 0, "chart", "chart.png", false},
+      {"log", QStringLiteral("Text files (*.txt *.log);;All files (*)"), 0, "log", "log.txt",
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    AnswerNextFileDialog([&](QFileDialog& d) {
+      d.setDirectory(dir.path());
+      if (c.chosen > 0) {
+        // Picked as a user picks it, from the dialog's list of filters.
+        auto* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        ASSERT_NE(types, nullptr);
+        types->setCurrentIndex(c.chosen);
+        emit types->activated(c.chosen);
+        emit types->textActivated(types->itemText(c.chosen));
+      }
+      ChooseFile(d, QString::fromLatin1(c.typed));
+    });
+    EXPECT_EQ(SaveFileDialog(nullptr)(QStringLiteral("Save"), c.filter, c.continued).toStdString(),
+              dir.filePath(QString::fromLatin1(c.saved)).toStdString());
+  }
+  EXPECT_EQ(FilterSuffix(QStringLiteral("All files (*)")), QString());
 }
 
 TEST(Boxes, ShowTheirTextAsItStandsNeverAsMarkup) {

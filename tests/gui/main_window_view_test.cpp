@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include "monitor/device_info.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
+#include "watch_rig.h"
 
 namespace zvk::gui {
 namespace {
@@ -326,6 +328,61 @@ TEST(MainWindowView, StaticIpTakesTheTypedAddress) {
   EXPECT_EQ(rig.Text("Label4"), "");  // the display is reset until the module answers again
   EXPECT_TRUE(WaitUntil([&] { return rig.Text("Label4") == kQn6ModelText; }));
   EXPECT_EQ(rig.FramesWithCode(wire::CMD_GET_DEVICE).size(), 1u);
+}
+
+// Readings the last poll did not confirm stay as they were, greyed; the next answered poll shows
+// them in the window's colour again.
+TEST(MainWindowView, ReadingsTheLastPollDidNotConfirmAreGreyedWithTheirText) {
+  WatchRig rig(sim::Model::Qn6);
+  rig.Polls(1);
+  auto* th0 = rig.view->findChild<QLabel*>("Label28");
+  ASSERT_NE(th0, nullptr);
+  const auto colour = [&] { return th0->palette().color(QPalette::WindowText); };
+  const Rgb navy = rig.window->form.ThermistorValue[0].color;
+  EXPECT_EQ(colour(), QColor(navy.r, navy.g, navy.b));
+  const QString text = th0->text();
+  ASSERT_TRUE(text.endsWith(u'\u2103'));
+
+  rig.sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_READ_DATA);
+  rig.Polls(1);
+  EXPECT_EQ(th0->text(), text);
+  EXPECT_EQ(colour(), QColor(150, 150, 150));
+  EXPECT_EQ(th0->toolTip(), "Not confirmed by the last poll");
+  rig.Polls(2);  // the tick that clears the refused poll, then an answered one
+  EXPECT_EQ(colour(), QColor(navy.r, navy.g, navy.b));
+  EXPECT_EQ(th0->toolTip(), "");
+}
+
+// A failing Wi-Fi check says why under "Device not found!!" and how to go on; it goes away once
+// the check passes.
+TEST(MainWindowView, AFailingWifiCheckSaysWhyAndHowToGoOn) {
+  WatchRig rig(sim::Model::Qn6);
+  rig.Polls(1);
+  auto* note = rig.view->findChild<QLabel*>("WifiCheckNote");
+  ASSERT_NE(note, nullptr);
+  EXPECT_FALSE(note->isVisible());
+  test::FakeHostInterfaces desk;  // on the module's network by cable only
+  desk.adapter_scans = {{{"eth0", "192.168.77.5"}}};
+  desk.wireless_scans = {{}};
+  rig.hosts.use = &desk;
+  rig.Polls(1);
+  EXPECT_EQ(rig.window->form.Label4.caption, "Device not found!!");
+  EXPECT_TRUE(note->isVisible());
+  EXPECT_EQ(note->text().toStdString(),
+            "Only a wired interface of this computer is in 192.168.77.x\nWired or routed network: "
+            "start with --skip-wifi-check --host 127.0.0.1");
+  EXPECT_EQ(note->textFormat(), Qt::PlainText);
+  // Its first line ends before the pictures, the second fits below them.
+  const QFontMetrics metrics(note->font());
+  const QStringList lines = note->text().split(u'\n');
+  EXPECT_LE(note->x() + metrics.horizontalAdvance(lines[0]),
+            rig.view->findChild<QWidget*>("Image1")->x());
+  EXPECT_LE(metrics.horizontalAdvance(lines[1]), note->width());
+
+  rig.hosts.use = &rig.hosts.skip;
+  rig.Polls(2);
+  EXPECT_FALSE(note->isVisible());
+  EXPECT_TRUE(rig.app->device.Identified);
 }
 
 }  // namespace

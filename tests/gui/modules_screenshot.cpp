@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     fleet.push_back(std::make_unique<sim::Simulator>(options));
     fleet.back()->SetLocation(m.location);
     fleet.back()->SetRssi(m.rssi);
+    fleet.back()->SetReportedAddress({127, 0, 0, static_cast<std::uint8_t>(m.address)});
     if (m.address == 23) fleet.back()->InjectFault(sim::Fault::NoReply, 1000);
     fleet.back()->Start();
   }
@@ -70,8 +71,9 @@ int main(int argc, char** argv) {
     QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, at);
   }
-  for (int i = 0; i < 40 && !rig.app->device.Identified; ++i) rig.Tick();
-  table.resizeColumnsToContents();
+  // "Static IP" empties the main window; the new module's identity fills it again.
+  for (int i = 0; i < 40 && rig.window->form.Label4.caption.empty(); ++i) rig.Tick();
+  rig.Polls(1);
   gui::WaitUntil([] { return false; }, 700);  // the state column catches up
   const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
   for (auto& m : fleet) m->Stop();

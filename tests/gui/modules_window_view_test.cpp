@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
@@ -32,6 +34,7 @@ class ModulesWindow : public testing::Test {
       options.listen = "127.0.0." + std::to_string(unit);
       options.port = rig_->sim->Port();
       fleet_.push_back(std::make_unique<sim::Simulator>(options));
+      fleet_.back()->SetReportedAddress({127, 0, 0, static_cast<std::uint8_t>(unit)});
       fleet_.back()->Start();
     }
     fleet_.back()->InjectFault(sim::Fault::Refuse, 100);  // .3 is no module to list
@@ -100,11 +103,13 @@ TEST_F(ModulesWindow, ListsTheModulesAndWatchesTheOneDoubleClicked) {
   EXPECT_EQ(rig_->window->form.Edit2.text, "127.0.0.2");
   EXPECT_EQ(rig_->view->findChild<QLineEdit*>("Edit2")->text(), "127.0.0.2");
   EXPECT_EQ(rig_->app->link.QueuedCommand, wire::CMD_GET_DEVICE);  // asks the new module
-  EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, online"; }));
+  // Not "online" before the main window has heard from it.
+  EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, checking…"; }));
   EXPECT_EQ(Cell(1, V::kState), "Online");
   // The main window's next tick asks the new module who it is, and shows it.
   for (int i = 0; i < 40 && rig_->window->form.Label4.caption.empty(); ++i) rig_->Tick();
   EXPECT_EQ(rig_->window->form.Label4.caption, "zVK-KM3 Analog Input Module");
+  EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, online"; }));
 }
 
 TEST_F(ModulesWindow, ARescanMarksModulesThatNoLongerAnswer) {
@@ -145,6 +150,62 @@ TEST_F(ModulesWindow, SaysWhyItCannotScan) {
     EXPECT_EQ(view_->status().text(), c.status);
   }
   EXPECT_EQ(scan_network_.connects, 0);
+}
+
+// Opened empty, it says what to type; after a scan every column is as wide as its contents, one
+// line per module, with no scroll bar across.
+TEST_F(ModulesWindow, AnEmptyTableSaysWhatToTypeAndTheColumnsFitTheirContents) {
+  EXPECT_TRUE(view_->empty_hint().isVisible());
+  EXPECT_EQ(view_->empty_hint().text(),
+            "No modules yet: type a range such as 192.168.77.0/24 and press Scan");
+  view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2"));
+  ASSERT_TRUE(Scan());
+  QTableWidget& table = view_->table();
+  EXPECT_FALSE(view_->empty_hint().isVisible());
+  EXPECT_FALSE(table.wordWrap());
+  QCoreApplication::processEvents();
+  for (int c = 0; c < table.columnCount(); ++c) {
+    SCOPED_TRACE(table.horizontalHeaderItem(c)->text().toStdString());
+    EXPECT_GE(table.columnWidth(c), static_cast<QAbstractItemView&>(table).sizeHintForColumn(c));
+  }
+  EXPECT_EQ(table.horizontalScrollBar()->maximum(), 0);
+}
+
+// The watched module's state follows the main window's own polls and connection check; the
+// others are asked again now and then.
+TEST_F(ModulesWindow, StatesStayLiveBetweenScans) {
+  view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2"));
+  ASSERT_TRUE(Scan());
+  using V = ModulesWindowView;
+  const auto state_of = [this](const char* address) {
+    for (int r = 0; r < view_->table().rowCount(); ++r)
+      if (Cell(r, V::kAddress) == address) return Cell(r, V::kState).toStdString();
+    return std::string("(not listed)");
+  };
+  EXPECT_EQ(state_of("127.0.0.1"), "Watched, online");
+
+  rig_->sim->InjectFault(sim::Fault::Refuse, 1, wire::CMD_READ_DATA);
+  rig_->Polls(1);
+  EXPECT_TRUE(WaitUntil([&] { return state_of("127.0.0.1") == "Watched, not answering"; }));
+  rig_->Polls(2);
+  EXPECT_TRUE(WaitUntil([&] { return state_of("127.0.0.1") == "Watched, online"; }));
+
+  test::FakeHostInterfaces desk;  // no Wi-Fi: the main window does not poll it at all
+  desk.adapter_scans = {{{"eth0", "192.168.77.5"}}};
+  desk.wireless_scans = {{}};
+  rig_->hosts.use = &desk;
+  rig_->Polls(1);
+  EXPECT_TRUE(WaitUntil([&] {
+    return state_of("127.0.0.1") == "Watched, not polled: no Wi-Fi interface in its subnet";
+  }));
+  rig_->hosts.use = &rig_->hosts.skip;
+
+  fleet_[0]->Stop();
+  QSignalSpy probed(view_.get(), &ModulesWindowView::probeFinished);
+  ASSERT_TRUE(view_->ProbeListed());
+  ASSERT_TRUE(probed.wait(10000));
+  EXPECT_EQ(state_of("127.0.0.2"), "Not answering");
+  EXPECT_EQ(scan_network_.connects, 3);  // the scan's two, then the probe's one: not the watched
 }
 
 }  // namespace

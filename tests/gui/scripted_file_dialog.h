@@ -27,9 +27,10 @@ inline void AnswerNextFileDialog(std::function<void(QFileDialog&)> answer) {
 }
 
 // Puts `name` (a path, or a name in the dialog's folder) into the dialog's file name box and
-// clicks Open. (Typed key by key, the name would bring up the box's completion list, which takes
-// the Enter key.) A name the dialog does not take brings up its warning box, which is closed
-// after a while, and the dialog is cancelled: the test then fails instead of waiting.
+// clicks Open (Save in a save dialog). (Typed key by key, the name would bring up the box's
+// completion list, which takes the Enter key.) A name the dialog does not take brings up its
+// warning box, which is closed after a while, and the dialog is cancelled: the test then fails
+// instead of waiting.
 inline void ChooseFile(QFileDialog& dialog, const QString& name) {
   QTimer::singleShot(2000, &dialog, [] {
     QWidget* box = QApplication::activeModalWidget();
@@ -38,6 +39,7 @@ inline void ChooseFile(QFileDialog& dialog, const QString& name) {
   auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
   QPushButton* open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+  if (!open && buttons) open = buttons->button(QDialogButtonBox::Save);
   if (edit && open) {
     edit->setText(name);
     QTest::mouseClick(open, Qt::LeftButton);

@@ -17,6 +17,7 @@
 #include <QLegendMarker>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
 #include <QtCharts/QChart>
@@ -24,6 +25,7 @@
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegend>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <filesystem>
@@ -341,26 +343,77 @@ TEST_F(TrendWindow, LogWindowShowsTheHiddenLogLiveAndSavesIt) {
   const App& app = *rig->app;
   auto shown = [&] { return log.text()->toPlainText().split('\n'); };
   EXPECT_EQ(shown().size(), static_cast<qsizetype>(app.log_lines.size()));
-  EXPECT_EQ(shown().back().toStdString(), app.log_lines.back());
+  EXPECT_TRUE(shown().back().endsWith("  " + QString::fromStdString(app.log_lines.back())));
 
+  // Each line with the time it was logged: those of a poll, that of the poll.
   const std::size_t before = app.log_lines.size();
   rig->Polls(1);
   ASSERT_GT(app.log_lines.size(), before);
   EXPECT_EQ(shown().size(), static_cast<qsizetype>(app.log_lines.size()));
-  EXPECT_EQ(shown().back().toStdString(), app.log_lines.back());
+  EXPECT_EQ(shown().back(), TimedLogLine(&rig->now, app.log_lines.back()));
+  EXPECT_EQ(rig->watch->log_times().back(), rig->now);
+  const QRegularExpression timed(
+      QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}  "));
+  // Lines logged before the times were taken (the window's creation) are indented as far.
+  const std::size_t untimed = app.log_lines.size() - rig->watch->log_times().size();
+  for (std::size_t i = 0; i < app.log_lines.size(); ++i) {
+    const QString line = shown()[static_cast<qsizetype>(i)];
+    EXPECT_EQ(timed.match(line).hasMatch(), i >= untimed) << line.toStdString();
+    EXPECT_TRUE(line.endsWith("  " + QString::fromStdString(app.log_lines[i])));
+  }
 
   const fs::path file = dir / "log.txt";
   log.choose_file = [&](const QString&, const QString&, bool) {
     return QString::fromStdString(file.string());
   };
   Find<QPushButton>(&log, "SaveLogButton")->click();
-  EXPECT_EQ(FileLines(file), std::vector<std::string>(app.log_lines.begin(), app.log_lines.end()));
+  std::vector<std::string> saved;
+  for (const QString& line : shown()) saved.push_back(line.toStdString());
+  EXPECT_EQ(FileLines(file), saved);
 
   // The trend window's button opens it too.
   log.close();
   rig->watch->ShowTrend();
   Find<QPushButton>(&trend(), "LogButton")->click();
   EXPECT_TRUE(log.isVisible());
+}
+
+// Watching another module: the title names it, its lines start anew after a mark, and the
+// recording of the first one's file stops, saying why.
+TEST_F(TrendWindow, AnotherModuleStartsANewSeriesWithAMarkAndEndsTheRecording) {
+  std::unique_ptr<sim::Simulator> second = rig->AnotherModule(2, sim::Model::Qn6);
+  rig->watch->ShowTrend();
+  rig->Polls(2);
+  EXPECT_EQ(trend().windowTitle(), "Trend: Lab bench 1 (02:5A:51:36:00:01)");
+  const fs::path file = dir / "bench1.csv";
+  next_file = QString::fromStdString(file.string());
+  Find<QPushButton>(&trend(), "RecordButton")->click();
+  rig->Polls(1);
+
+  rig->WatchAndIdentify("127.0.0.2");
+  const qint64 switched =
+      std::chrono::duration_cast<std::chrono::milliseconds>(rig->now.time_since_epoch()).count();
+  rig->Polls(2);
+  EXPECT_EQ(trend().windowTitle(), "Trend: Lab bench 2 (02:5A:51:36:00:02)");
+  QChart* chart = trend().chart();
+  EXPECT_EQ(DrawnAs(chart, "TH0 (\u2103)").points, (std::vector<int>{3, 2}));
+  std::vector<QXYSeries*> marks;
+  for (QAbstractSeries* series : chart->series())
+    if (series->objectName() == "ModuleMark") marks.push_back(qobject_cast<QXYSeries*>(series));
+  ASSERT_EQ(marks.size(), 1u);
+  EXPECT_GT(static_cast<qint64>(marks[0]->at(0).x()), switched - 200);
+  EXPECT_LE(static_cast<qint64>(marks[0]->at(0).x()), switched + 3100);
+  EXPECT_EQ(marks[0]->name(), "Lab bench 2");
+
+  const std::string reason =
+      "the main window now watches another module (Lab bench 2); its readings do not belong in "
+      "bench1.csv. Record again to start a file for it.";
+  EXPECT_EQ(errors, std::vector<std::string>{"Recording stopped: " + reason});
+  EXPECT_EQ(Find<QLabel>(&trend(), "RecordStatus")->text().toStdString(),
+            "Recording stopped: " + reason);
+  EXPECT_EQ(Find<QPushButton>(&trend(), "RecordButton")->text(), "Record\u2026");
+  EXPECT_EQ(FileLines(file).size(), 2u);  // the header and the first module's one row
+  second->Stop();
 }
 
 }  // namespace

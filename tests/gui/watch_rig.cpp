@@ -49,6 +49,26 @@ void WatchRig::Tick() {
   QCoreApplication::processEvents();
 }
 
+std::unique_ptr<sim::Simulator> WatchRig::AnotherModule(int unit, sim::Model model) {
+  sim::Options options;
+  options.model = model;
+  options.unit = unit;
+  options.listen = "127.0.0." + std::to_string(unit);
+  options.port = sim->Port();
+  auto module = std::make_unique<sim::Simulator>(options);
+  module->SetReportedAddress({127, 0, 0, static_cast<std::uint8_t>(unit)});
+  module->Start();
+  return module;
+}
+
+void WatchRig::WatchAndIdentify(const std::string& address) {
+  view->WatchModule(address);
+  // "Static IP" empties the display; the identity fills it again.
+  for (int i = 0; i < 40 && window->form.Label4.caption.empty(); ++i) Tick();
+  if (app->device.DevMac.empty() || app->meas.Freshness != ReadingsFreshness::Fresh)
+    throw std::runtime_error("the module at " + address + " was not identified");
+}
+
 void WatchRig::Polls(int count, const std::function<void()>& before_poll) {
   for (int poll = 0; poll < count; ++poll) {
     if (before_poll) before_poll();

@@ -27,6 +27,8 @@ struct ScanCase {
   std::string prefix;
   bool selected;
   const char* label4;
+  // What the main window says about it beyond Label4: why, and how to go on.
+  std::string note;
 };
 
 void PrintTo(const ScanCase& c, std::ostream* os) {
@@ -48,6 +50,7 @@ TEST_P(SelectDeviceTest, MatchesConnectedWirelessInterfacesInTheSubnet) {
   rig.form().GroupBox2.visible = true;
 
   EXPECT_EQ(SelectDevice(app.link), c.selected);
+  EXPECT_EQ(WifiCheckNote(app), c.note);
   if (c.selected) {
     EXPECT_EQ(rig.form().StatusBar1.panels[1], "IP: 127.0.0.1");
     EXPECT_TRUE(app.device.Identified);
@@ -66,53 +69,75 @@ TEST_P(SelectDeviceTest, MatchesConnectedWirelessInterfacesInTheSubnet) {
 
 const AdapterInfo kWlan{"wlan0", "192.168.77.23"};
 const AdapterInfo kEth{"eth0", "192.168.77.5"};
+const std::string kHow = "\nWired or routed network: start with --skip-wifi-check --host 127.0.0.1";
 
 INSTANTIATE_TEST_SUITE_P(
     Scans, SelectDeviceTest,
-    ::testing::Values(ScanCase{"WifiAndEthernetInSubnet",
-                               {{kWlan, kEth}},
-                               {{{"wlan0", true}}},
-                               "192.168.77.",
-                               true,
-                               ""},
-                      ScanCase{"EthernetOnlyNeverMatches",
-                               {{kEth}},
-                               {{{"eth0", false}}},
-                               "192.168.77.",
-                               false,
-                               "Device not found!!"},
-                      ScanCase{"TwoWifiInSubnet",
-                               {{kWlan, {"wlan1", "192.168.77.40"}}},
-                               {{{"wlan0", true}, {"wlan1", true}}},
-                               "192.168.77.",
-                               false,
-                               "Same multiple IP found!!"},
-                      ScanCase{"SecondScanFindsOne",
-                               {{}, {kWlan}},
-                               {{{"wlan0", true}}},
-                               "192.168.77.",
-                               false,
-                               "Same multiple IP found!!"},
-                      ScanCase{"WifiDown",
-                               {{kWlan}},
-                               {{{"wlan0", false}}},
-                               "192.168.77.",
-                               false,
-                               "Device not found!!"},
-                      ScanCase{"PrefixIsComparedByCharacters",
-                               {{{"wlan0", "192.168.77.5"}}},
-                               {{{"wlan0", true}}},
-                               "192.168.7.",
-                               false,
-                               "Device not found!!"},
-                      ScanCase{"LongerAddressInPrefix",
-                               {{{"wlan0", "192.168.77.123"}}},
-                               {{{"wlan0", true}}},
-                               "192.168.77.",
-                               true,
-                               ""},
-                      ScanCase{
-                          "NoAdapters", {{}}, {{}}, "192.168.77.", false, "Device not found!!"}),
+    ::testing::Values(
+        ScanCase{"WifiAndEthernetInSubnet",
+                 {{kWlan, kEth}},
+                 {{{"wlan0", true}}},
+                 "192.168.77.",
+                 true,
+                 "",
+                 ""},
+        ScanCase{"EthernetOnlyNeverMatches",
+                 {{kEth}},
+                 {{{"eth0", false}}},
+                 "192.168.77.",
+                 false,
+                 "Device not found!!",
+                 "The Wi-Fi interface of this computer in 192.168.77.x is not connected" + kHow},
+        ScanCase{"DeskComputerByCable",
+                 {{kEth}},
+                 {{}},
+                 "192.168.77.",
+                 false,
+                 "Device not found!!",
+                 "Only a wired interface of this computer is in 192.168.77.x" + kHow},
+        ScanCase{"TwoWifiInSubnet",
+                 {{kWlan, {"wlan1", "192.168.77.40"}}},
+                 {{{"wlan0", true}, {"wlan1", true}}},
+                 "192.168.77.",
+                 false,
+                 "Same multiple IP found!!",
+                 "More than one Wi-Fi interface of this computer is in 192.168.77.x" + kHow},
+        ScanCase{
+            "SecondScanFindsOne",
+            {{}, {kWlan}},
+            {{{"wlan0", true}}},
+            "192.168.77.",
+            false,
+            "Same multiple IP found!!",
+            "A Wi-Fi interface of this computer came up in 192.168.77.x during the check" + kHow},
+        ScanCase{"WifiDown",
+                 {{kWlan}},
+                 {{{"wlan0", false}}},
+                 "192.168.77.",
+                 false,
+                 "Device not found!!",
+                 "The Wi-Fi interface of this computer in 192.168.77.x is not connected" + kHow},
+        ScanCase{"PrefixIsComparedByCharacters",
+                 {{{"wlan0", "192.168.77.5"}}},
+                 {{{"wlan0", true}}},
+                 "192.168.7.",
+                 false,
+                 "Device not found!!",
+                 "No Wi-Fi interface of this computer is in 192.168.7.x" + kHow},
+        ScanCase{"LongerAddressInPrefix",
+                 {{{"wlan0", "192.168.77.123"}}},
+                 {{{"wlan0", true}}},
+                 "192.168.77.",
+                 true,
+                 "",
+                 ""},
+        ScanCase{"NoAdapters",
+                 {{}},
+                 {{}},
+                 "192.168.77.",
+                 false,
+                 "Device not found!!",
+                 "No Wi-Fi interface of this computer is in 192.168.77.x" + kHow}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ScanAdapters, ListsGrowPastTwentyEntries) {

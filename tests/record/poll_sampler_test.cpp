@@ -2,6 +2,7 @@
 // traffic of its own.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -51,6 +52,8 @@ TEST(PollSampler, TakesWhatTheWindowShowsAfterEachSupervisionTick) {
     EXPECT_EQ(first.texts[ch], s.rig.form().ThermistorValue[ch].caption);
   EXPECT_EQ(first.texts[5].substr(first.texts[5].size() - 3), "\u2109");
   EXPECT_EQ(first.texts[7], "Disable");
+  EXPECT_EQ(first.module, "02:5A:51:36:00:01");
+  EXPECT_EQ(first.module_name, "Lab bench 1");
 
   // A refused poll leaves the previous values on the window: it is a gap, and so is the next
   // tick, which only clears the command left pending.
@@ -89,6 +92,35 @@ TEST(PollSampler, AModuleThatIsNotThereGivesGaps) {
   EXPECT_EQ(s.samples[1].kind, SampleKind::Gap);
   EXPECT_EQ(s.samples[2].kind, SampleKind::Gap);
   EXPECT_TRUE(s.samples[1].names.empty());
+}
+
+// Each sample says whose it is, from the identity record alone: a record that was not whole (it
+// names another address) names no module, and no location of an earlier one.
+TEST(PollSampler, EachSampleNamesItsModuleFromItsIdentityRecord) {
+  const struct {
+    const char* what;
+    std::string location;
+    std::array<std::uint8_t, 4> reported;
+    const char* module;
+    const char* name;
+  } cases[] = {
+      {"located", "Boiler 2 ", {127, 0, 0, 1}, "02:5A:4B:33:00:01", "Boiler 2"},
+      {"no location", "", {127, 0, 0, 1}, "02:5A:4B:33:00:01", "zVK-KM3 02:5A:4B:33:00:01"},
+      {"another address", "Boiler 2", {10, 0, 0, 9}, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sampled s(sim::Model::Km3);
+    s.rig.sim->SetLocation(c.location);
+    s.rig.sim->SetReportedAddress(c.reported);
+    s.rig.Start();
+    for (int i = 0; i < 40 && s.rig.form().Label4.caption.empty(); ++i) s.rig.Tick();
+    s.rig.app->device.Identified = true;  // as left by an earlier module
+    s.SupervisionTick();
+    ASSERT_EQ(s.samples.size(), 1u);
+    EXPECT_EQ(s.samples[0].module, c.module);
+    EXPECT_EQ(s.samples[0].module_name, c.name);
+  }
 }
 
 }  // namespace

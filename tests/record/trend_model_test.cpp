@@ -29,12 +29,14 @@ struct Trend {
   TimePoint now = kT0;
   TrendModel model{[this] { return now; }};
 
-  void Readings(std::vector<std::string> texts, std::vector<std::string> names = kTh) {
-    model.Add({now, SampleKind::Readings, std::move(names), std::move(texts)});
+  void Readings(std::vector<std::string> texts, std::vector<std::string> names = kTh,
+                const std::string& module = "") {
+    model.Add({now, SampleKind::Readings, std::move(names), std::move(texts), module,
+               module.empty() ? "" : "bench " + module.substr(module.size() - 2)});
     now += seconds(3);
   }
-  void Add(SampleKind kind) {
-    model.Add({now, kind, {}, {}});
+  void Add(SampleKind kind, const std::string& module = "") {
+    model.Add({now, kind, {}, {}, module, ""});
     now += seconds(3);
   }
   // Each line of the channel as its values, in the whole history.
@@ -180,6 +182,80 @@ TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoes
   EXPECT_EQ(lines[0], "time,TH0,TH1");
   EXPECT_EQ(lines[3], LocalTimestamp(kT0 + seconds(9)) + ",,");
   fs::remove(file);
+}
+
+TEST(TrendModel, AnotherModuleEndsTheLinesWithAMarkAndTheRecordingOfTheFirst) {
+  const std::string a = "02:5A:51:36:00:01";
+  const std::string b = "02:5A:51:36:00:02";
+  const fs::path file = fs::temp_directory_path() / "zvk-trend-model-module-change.csv";
+  fs::remove(file);
+  Trend t;
+  std::vector<std::string> told;
+  t.model.on_record_error = [&](const std::string& reason) { told.push_back(reason); };
+  t.Readings({"24.6\u2103", "25.0\u2103"}, kTh, a);
+  t.model.StartRecording(file);
+  t.Readings({"24.6\u2103", "25.0\u2103"}, kTh, a);
+  t.Readings({"34.6\u2103", "35.0\u2103"}, kTh, b);
+  t.Readings({"34.7\u2103", "35.1\u2103"}, kTh, b);
+
+  // Same channels, other module: two lines, never one running across.
+  EXPECT_EQ(t.Values(0), (std::vector<std::vector<double>>{{24.6, 24.6}, {34.6, 34.7}}));
+  ASSERT_EQ(t.model.marks().size(), 1u);
+  EXPECT_EQ(
+      t.model.marks()[0].ms,
+      std::chrono::duration_cast<milliseconds>((kT0 + seconds(6)).time_since_epoch()).count());
+  EXPECT_EQ(t.model.marks()[0].name, "bench 02");
+  EXPECT_EQ(t.model.marks()[0].mac, b);
+  EXPECT_EQ(t.model.module_mac(), b);
+  EXPECT_EQ(t.model.module_name(), "bench 02");
+
+  const std::string reason =
+      "the main window now watches another module (bench 02); its readings do not belong in "
+      "zvk-trend-model-module-change.csv. Record again to start a file for it.";
+  EXPECT_EQ(told, std::vector<std::string>{reason});
+  EXPECT_FALSE(t.model.recording());
+  EXPECT_EQ(t.model.RecordingStatus(), "Recording stopped: " + reason);
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"time,TH0,TH1",
+                                             LocalTimestamp(kT0 + seconds(3)) + ",24.6,25.0"}));
+  // The export holds the module shown now: its file would name no module.
+  std::istringstream csv(t.model.Csv(t.model.Range(TrendSpan::Everything)));
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(csv, line);) rows.push_back(line);
+  EXPECT_EQ(rows, (std::vector<std::string>{"time,TH0,TH1",
+                                            LocalTimestamp(kT0 + seconds(6)) + ",34.6,35.0",
+                                            LocalTimestamp(kT0 + seconds(9)) + ",34.7,35.1"}));
+  fs::remove(file);
+}
+
+TEST(TrendModel, WhatCountsAsAnotherModule) {
+  const std::string a = "02:5A:51:36:00:01";
+  const struct {
+    SampleKind kind;
+    std::string module;
+    bool other;
+  } cases[] = {
+      {SampleKind::Readings, a, false},
+      {SampleKind::Readings, "02:5A:51:36:00:02", true},
+      {SampleKind::Readings, "", true},  // readings whose identity record was not whole
+      {SampleKind::Gap, "", false},
+      {SampleKind::Gap, a, false},
+      {SampleKind::Gap, "02:5A:51:36:00:02", true},
+      {SampleKind::Pause, "02:5A:51:36:00:02", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.module + (c.kind == SampleKind::Readings ? " readings" : " gap or pause"));
+    Sample s{kT0, c.kind, {}, {}, c.module, ""};
+    EXPECT_EQ(OfAnotherModule(s, a), c.other);
+    Trend t;
+    t.Readings({"1.0V", "2.0V"}, kTh, a);
+    t.model.Add(s);
+    EXPECT_EQ(t.model.marks().size(), c.other ? 1u : 0u);
+  }
 }
 
 }  // namespace
