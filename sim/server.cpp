@@ -289,6 +289,16 @@ class Server::Loop {
       if (waiting.phase == Phase::Deferred) Answer(waiting, now);
   }
 
+  void DropWaiting(const Connection& serving) {
+    for (Connection& other : connections_) {
+      if (&other == &serving) continue;
+      if (other.phase == Phase::Reading || other.phase == Phase::Deferred) {
+        other.socket.Abort();
+        other.phase = Phase::Done;
+      }
+    }
+  }
+
   bool Streaming() const {
     return std::any_of(connections_.begin(), connections_.end(),
                        [](const Connection& c) { return c.phase == Phase::Streaming; });
@@ -317,7 +327,11 @@ class Server::Loop {
       return;
     }
     std::optional<ReplyPlan> plan;
+    const bool was_online = !s_.offline_until_;
     if (!c.frame.empty()) plan = s_.answer_(c.frame);
+    // A restart takes the module off the network: connections it had accepted but not yet
+    // served die with it, as on a real module, instead of being answered after the restart.
+    if (was_online && s_.offline_until_) DropWaiting(c);
     if (!plan) {
       c.phase = Phase::Done;
       return;

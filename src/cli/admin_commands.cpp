@@ -3,6 +3,7 @@
 // files and frames are the window's own.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -10,17 +11,17 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "admin/local_file.h"
 #include "admin/remote_files.h"
-#include "admin/setup_window.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
-#include "link/acknowledgement.h"
+#include "operations/operations.h"
 #include "state/app.h"
 #include "util/file_path.h"
 #include "util/message_text.h"
@@ -30,76 +31,11 @@ namespace zvk::cli {
 namespace {
 
 constexpr const char* kAdministration = "Administration";
-constexpr const char* kNoReply = "Wait RX Timeout!";
-constexpr const char* kDeleteDone = "Kill file in Flash Done!";
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-// A box's text on one line: its "    . " rule marks and line breaks become spaces.
-std::string OneLine(std::string text) {
-  for (const std::string mark : {",\n    . ", "\n    . ", "\n    .", "    . ", "\n"}) {
-    const std::string with = mark.front() == ',' ? ": " : " ";
-    for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
-      text.replace(at, mark.size(), at == 0 ? "" : with);
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-// Whether the window took the input: a refusal, a No, a failed connection check or something
-// that did not go out ends the command with its reason.
-void RequireDone(Session& s, const std::string& what) {
-  const auto& [caption, text] = s.dialogs().last_box();
-  switch (s.setup().last_outcome) {
-    case SetupOutcome::Done:
-      return;
-    case SetupOutcome::Refused:
-      throw Failed("input refused: " + OneLine(text) + " (" + caption + "); nothing sent");
-    case SetupOutcome::Declined:
-      throw Failed(what + " not confirmed; nothing sent");
-    case SetupOutcome::NotFound:
-      throw Failed(s.NotFoundReason());
-    case SetupOutcome::NotSent:
-      throw Failed(OneLine(text));
-    case SetupOutcome::None:
-      break;
-  }
-  throw Failed(what + " did not run");
-}
-
-// The module's answers to what the action sent: every exchange answered, every file announce
-// and delete acknowledged, and the last command (`code`, when not 0) acknowledged.
-void RequireAcknowledgements(Session& s, const ExchangeRecord& r, std::uint8_t code,
-                             const std::string& what) {
-  if (std::find(r.logs.begin(), r.logs.end(), kNoReply) != r.logs.end())
-    throw Failed("no reply from the module to " + what + " (" + kNoReply + ")");
-  for (const auto& [name, acknowledged] : r.file_announces)
-    if (!acknowledged) throw Failed("the module refused the file " + name);
-  const std::string kDeleting = "Del File: ";
-  for (std::size_t i = 0; i < r.statuses.size(); ++i) {
-    if (r.statuses[i].rfind(kDeleting, 0) != 0) continue;
-    if (i + 1 >= r.statuses.size() || r.statuses[i + 1] != kDeleteDone)
-      throw Failed("the module refused to delete " + r.statuses[i].substr(kDeleting.size()));
-  }
-  if (code == 0) return;
-  if (const std::string refused = NotAcknowledgedReason(s.app().link, code); !refused.empty())
-    throw Failed(what + " not acknowledged: " + refused);
-}
-
-// Opens the setup window, lets `fill` set its controls, clicks `button` and closes the window.
-ExchangeRecord RunSetupAction(Session& s, const std::function<void(SetupForm&)>& fill,
-                              Button SetupForm::*button, const std::string& what) {
-  s.OpenSetupWindow();
-  SetupForm& f = s.setup().form;
-  fill(f);
-  ExchangeRecord r = s.Observe([&] { (f.*button).UserClick(); });
-  s.setup().FormClose();
-  RequireDone(s, what);
-  return r;
 }
 
 // File names are ASCII, one byte a character on the wire.
@@ -154,7 +90,7 @@ std::string KeyFrom(const std::string& key, const std::string& key_file, const c
   return value ? std::string(value) : std::string();
 }
 
-class SetupCommand final : public Command {
+class SetupCommand final : public CopyableCommand<SetupCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.require_subcommand(1);
@@ -241,55 +177,27 @@ class SetupCommand final : public Command {
 
   void Run(Session& s) override {
     if (ap_->parsed()) {
-      RunAction(s, "the access point settings", &SetupForm::Image2, [this](SetupForm& f) {
-        f.Edit1.text = ssid_;
-        f.Edit2.text = open_ ? std::string() : key_;
-        (open_ ? f.RadioButton1 : f.RadioButton2).UserClick();
-      });
+      ops::WriteAccessPoint(s, ssid_, open_ ? std::nullopt : std::optional<std::string>(key_));
     } else if (station_->parsed()) {
-      RunAction(s, "the station settings", &SetupForm::Image3, [this](SetupForm& f) {
-        f.Edit3.text = ssid_;
-        f.Edit4.text = key_;
-        const std::string type = Lower(type_);
-        (type == "open"  ? f.RadioButton3
-         : type == "wep" ? f.RadioButton4
-                         : f.RadioButton5)
-            .UserClick();
-      });
+      const std::string type = Lower(type_);
+      ops::WriteStation(s, ssid_, key_,
+                        type == "open"  ? ops::StationKeyType::Open
+                        : type == "wep" ? ops::StationKeyType::Wep
+                                        : ops::StationKeyType::Wpa);
     } else if (static_ip_->parsed()) {
-      RunAction(s, "the static IP settings", &SetupForm::Image10, [this](SetupForm& f) {
-        const bool on = addresses_.size() == 3;
-        if (f.CheckBox1.checked() != on) f.CheckBox1.UserClick();
-        if (!on) return;
-        f.Edit8.text = addresses_[0];
-        f.Edit9.text = addresses_[1];
-        f.Edit10.text = addresses_[2];
-      });
+      std::optional<std::array<std::string, 3>> addresses;
+      if (addresses_.size() == 3) addresses = {addresses_[0], addresses_[1], addresses_[2]};
+      ops::WriteStaticIp(s, addresses);
     } else if (web_key_->parsed()) {
-      RunAction(
-          s, "the web key", &SetupForm::Image5, [this](SetupForm& f) { f.Edit6.text = text_; },
-          wire::CMD_SET_WEB_KEY);
+      ops::WriteWebKey(s, text_);
     } else if (location_->parsed()) {
-      RunAction(s, "the location", &SetupForm::Image6,
-                [this](SetupForm& f) { f.Edit5.text = text_; });
+      ops::WriteLocation(s, text_);
     } else {
-      RunAction(
-          s, "the Modbus settings", &SetupForm::Image9,
-          [this](SetupForm& f) {
-            f.Edit7.text = port_;
-            f.Edit11.text = timeout_;
-          },
-          wire::CMD_MBPORT_CFG);
+      ops::WriteModbus(s, port_, timeout_);
     }
   }
 
  private:
-  static void RunAction(Session& s, const std::string& what, Button SetupForm::*button,
-                        const std::function<void(SetupForm&)>& fill, std::uint8_t code = 0) {
-    ExchangeRecord r = RunSetupAction(s, fill, button, what);
-    RequireAcknowledgements(s, r, code, what);
-  }
-
   CLI::App* ap_ = nullptr;
   CLI::App* station_ = nullptr;
   CLI::App* static_ip_ = nullptr;
@@ -304,43 +212,29 @@ class SetupCommand final : public Command {
 
 // ---- device control ----
 
-class WifiModeCommand final : public Command {
+class WifiModeCommand final : public CopyableCommand<WifiModeCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("mode", mode_, "ap or station")
         ->required()
         ->check(CLI::IsMember({"ap", "station"}, CLI::ignore_case));
   }
-  void Run(Session& s) override {
-    const bool ap = Lower(mode_) == "ap";
-    ExchangeRecord r = RunSetupAction(
-        s, [ap](SetupForm& f) { (ap ? f.RadioButton6 : f.RadioButton7).UserClick(); },
-        &SetupForm::Image4, "the Wi-Fi mode");
-    RequireAcknowledgements(s, r, wire::CMD_SET_WIFI_MODE, "the Wi-Fi mode");
-  }
+  void Run(Session& s) override { ops::SetWifiMode(s, Lower(mode_) == "ap"); }
 
  private:
   std::string mode_;
 };
 
-class ResetDefaultsCommand final : public Command {
+class ResetDefaultsCommand final : public CopyableCommand<ResetDefaultsCommand> {
  public:
   void Define(CLI::App&) override {}
-  void Run(Session& s) override {
-    ExchangeRecord r = RunSetupAction(
-        s, [](SetupForm&) {}, &SetupForm::Image7, "the reset to defaults");
-    RequireAcknowledgements(s, r, wire::CMD_RESET_CONFIG, "the reset to defaults");
-  }
+  void Run(Session& s) override { ops::ResetToDefaults(s); }
 };
 
-class RebootCommand final : public Command {
+class RebootCommand final : public CopyableCommand<RebootCommand> {
  public:
   void Define(CLI::App&) override {}
-  void Run(Session& s) override {
-    // The reboot is never answered: it is done once it went out.
-    RunSetupAction(
-        s, [](SetupForm&) {}, &SetupForm::Image8, "the reboot");
-  }
+  void Run(Session& s) override { ops::Reboot(s); }
 };
 
 // ---- files ----
@@ -372,7 +266,7 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
-class WriteFileCommand final : public Command {
+class WriteFileCommand final : public CopyableCommand<WriteFileCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("name", name_, "The file's name on the module, e.g. /local/locate.cfg")
@@ -382,7 +276,6 @@ class WriteFileCommand final : public Command {
   }
   void CheckArguments() override { CheckFileName(name_, kMaxWriteName, "write-file"); }
   void Run(Session& s) override {
-    App& app = s.app();
     // Before opening: a FIFO would hang the open, a device or a folder has no length to send.
     const LocalFileCheck local = CheckLocalFile(local_);
     if (local.error)
@@ -395,27 +288,25 @@ class WriteFileCommand final : public Command {
       throw Failed("cannot read \"" + ShortenedForMessage(local_) + "\": " +
                    std::generic_category().message(errno != 0 ? errno : EIO) + "; nothing sent");
     const auto size = static_cast<std::size_t>(in.tellg());
-    if (size > app.transfer.size())
+    if (size > s.app().transfer.size())
       throw Failed(ShortenedForMessage(local_) + " has " + std::to_string(size) +
                    " bytes, more than the 16777216 a transfer holds; nothing sent");
+    std::vector<std::uint8_t> bytes(size);
     in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(app.transfer.data()), static_cast<std::streamsize>(size)))
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
       throw Failed("cannot read " + ShortenedForMessage(local_) + "; nothing sent");
 
     ProgressBar bar(s, size);
-    if (s.progress_terminal()) app.repaint_main_window = [&bar] { bar.Draw(); };
-    ExchangeRecord r;
     try {
-      r = s.Observe([&] { WriteRemoteFile(app, name_, size); });
+      ops::WriteModuleFile(
+          s, name_, bytes,
+          s.progress_terminal() ? std::function<void()>([&bar] { bar.Draw(); }) : nullptr);
     } catch (...) {
       bar.End();
-      app.repaint_main_window = nullptr;
       throw;
     }
     if (s.progress_terminal()) bar.Draw();
     bar.End();
-    app.repaint_main_window = nullptr;
-    RequireAcknowledgements(s, r, 0, "the file " + name_);
     s.out << "Wrote " << size << " bytes to " << name_ << '\n';
   }
 
@@ -424,15 +315,14 @@ class WriteFileCommand final : public Command {
   std::string local_;
 };
 
-class DeleteFileCommand final : public Command {
+class DeleteFileCommand final : public CopyableCommand<DeleteFileCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("name", name_, "The file's name on the module")->required();
   }
   void CheckArguments() override { CheckFileName(name_, kMaxDeleteName, "delete-file"); }
   void Run(Session& s) override {
-    ExchangeRecord r = s.Observe([&] { DeleteRemoteFile(s.app(), name_); });
-    s.RequireAcknowledged(r, wire::CMD_DELETE_FILE, "the delete of " + name_);
+    ops::DeleteModuleFile(s, name_);
     s.out << s.app().Status() << '\n';
   }
 

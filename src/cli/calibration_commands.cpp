@@ -3,6 +3,7 @@
 // poll back), however the command ends.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "link/wire.h"
+#include "operations/operations.h"
 #include "thermistor/user_curves.h"
 
 namespace zvk::cli {
@@ -72,7 +74,7 @@ std::string TenthsText(std::int32_t tenths) {
          std::to_string(magnitude % 10);
 }
 
-class AnalogReferenceCommand final : public Command {
+class AnalogReferenceCommand final : public CopyableCommand<AnalogReferenceCommand> {
  public:
   explicit AnalogReferenceCommand(bool reset) : reset_(reset) {}
   void Define(CLI::App& sub) override {
@@ -103,7 +105,7 @@ class AnalogReferenceCommand final : public Command {
   int channel_ = 0;
 };
 
-class ThermistorReferenceCommand final : public Command {
+class ThermistorReferenceCommand final : public CopyableCommand<ThermistorReferenceCommand> {
  public:
   explicit ThermistorReferenceCommand(bool reset) : reset_(reset) {}
   void Define(CLI::App&) override {}
@@ -130,10 +132,7 @@ class ThermistorReferenceCommand final : public Command {
 };
 
 // One point of a user curve as typed: "T:OHMS".
-struct TypedPoint {
-  std::string degrees;
-  std::string ohms;
-};
+using ops::TypedPoint;
 
 TypedPoint SplitPoint(const std::string& text, const std::string& option) {
   const std::size_t colon = text.find(':');
@@ -142,7 +141,7 @@ TypedPoint SplitPoint(const std::string& text, const std::string& option) {
   return {text.substr(0, colon), text.substr(colon + 1)};
 }
 
-class UserCurveCommand final : public Command {
+class UserCurveCommand final : public CopyableCommand<UserCurveCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("curve", curve_text_, "User curve 0 to 7 (sensor type 70 to 77)")->required();
@@ -160,29 +159,7 @@ class UserCurveCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireModel(s, wire::kModelQn6, "user-curve", "the thermistor module (TH0 to TH7)");
-    ThermistorCalibrationWindow& w = s.system().thermistor_calibration;
-    ThermistorCalibrationForm& f = w.form;
-    const OpenWindow open(
-        s, [&s] { s.window().SpeedButton2Click(); }, [&w] { w.FormClose(); });
-    if (w.SelectedUserCurve != curve_) f.ComboBox1.UserPick(curve_);
-    if (w.SelectedUserCurve != curve_) throw Failed("user curve " + curve_text_ + " not shown");
-
-    Edit* temps[3] = {&f.Edit1, &f.Edit2, &f.Edit3};
-    Edit* ohms[3] = {&f.Edit4, &f.Edit5, &f.Edit6};
-    for (int p = 0; p < 3; ++p) {
-      temps[p]->text = points_[p].degrees;
-      ohms[p]->text = points_[p].ohms;
-    }
-    const int declined = s.dialogs().declined();
-    const ExchangeRecord r = s.Observe([&f] { f.SpeedButton2.UserClick(); });
-    if (!r.errors.empty()) throw Failed("input refused: " + r.errors.front() + "; nothing sent");
-    if (s.dialogs().declined() > declined)
-      throw Failed("saving user curve " + curve_text_ + " declined; nothing sent");
-    const std::string fit = KeptCurvesLogLine(curve_);
-    const bool fitted = std::find(r.logs.begin(), r.logs.end(), fit) == r.logs.end();
-    // The save's own failure (the announce, the reload); a refused fit comes after the save.
-    if (!r.failures.empty() && fitted) NotDone(s, r, declined, "saving user curve " + curve_text_);
-    s.RequireAcknowledged(r, wire::CMD_RELOAD_AD_REF, "the reload of the user curves");
+    const bool fitted = ops::SaveUserCurve(s, curve_, points_);
 
     // What the module now holds: whole degrees and tenths of an ohm.
     const UserCurvePoints& c = s.app().curves;
@@ -204,7 +181,7 @@ class UserCurveCommand final : public Command {
   std::string curve_text_;
   std::string points_text_[3];
   int curve_ = 0;
-  TypedPoint points_[3];
+  std::array<TypedPoint, 3> points_;
 };
 
 }  // namespace

@@ -45,6 +45,10 @@ class Command {
     return 2;
   }
 
+  // A copy with the arguments as parsed and checked, for a run over many modules: each module's
+  // run gets its own, as the command keeps what it learns of its module.
+  virtual std::unique_ptr<Command> Clone() const = 0;
+
   // How many modules the command is to run on; set before CheckArguments.
   void set_module_count(std::size_t n) { module_count_ = n; }
 
@@ -53,6 +57,14 @@ class Command {
 
  private:
   std::size_t module_count_ = 1;
+};
+
+template <typename Derived>
+class CopyableCommand : public Command {
+ public:
+  std::unique_ptr<Command> Clone() const override {
+    return std::make_unique<Derived>(static_cast<const Derived&>(*this));
+  }
 };
 
 struct CommandEntry {

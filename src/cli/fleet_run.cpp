@@ -6,7 +6,6 @@
 
 #include "cli/cli_error.h"
 #include "cli/stop_request.h"
-#include "cli/zvk_cli.h"
 
 namespace zvk::cli {
 
@@ -25,17 +24,6 @@ struct ModuleRun {
   std::string err;
 };
 
-std::vector<std::string> ModuleArgs(const FleetPlan& plan, const InventoryEntry& module) {
-  const GlobalOptions& o = plan.options;
-  std::vector<std::string> args{"--host", module.host, "--port",
-                                std::to_string(module.port.value_or(plan.default_port))};
-  if (o.skip_wifi_check) args.push_back("--skip-wifi-check");
-  if (o.yes) args.push_back("--yes");
-  if (o.verbose) args.push_back("--verbose");
-  args.insert(args.end(), plan.command_args.begin(), plan.command_args.end());
-  return args;
-}
-
 void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shared,
                Sleeper* sleeper, ModuleRun& run) {
   // Nothing is asked per module: the one question was asked before anything was sent.
@@ -43,7 +31,10 @@ void RunModule(const FleetPlan& plan, const InventoryEntry& module, CliEnv& shar
   std::ostringstream out, err;
   run.result.module = module.Label();
   try {
-    run.result.status = RunZvk(ModuleArgs(plan, module), out, err, env);
+    GlobalOptions options = plan.options;
+    options.host = module.host;
+    options.port = module.port.value_or(plan.default_port);
+    run.result.status = plan.run(options, out, err, env);
   } catch (const std::exception& e) {
     err << "zvk: " << e.what() << '\n';
     run.result.status = kExitFailed;

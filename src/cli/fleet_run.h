@@ -1,6 +1,7 @@
-// One command over many modules: each module gets a run of its own, exactly as `zvk` runs it
-// against one module, concurrently on a bounded pool of threads; their output is printed in the
-// inventory's order and the run ends with one table of the results.
+// One command over many modules: each module gets a run of its own (a session, the command's
+// copy of the parsed arguments), exactly as `zvk` runs it against one module, concurrently on a
+// bounded pool of threads; their output is printed in the inventory's order and the run ends with
+// one table of the results.
 #pragma once
 
 #include <chrono>
@@ -67,11 +68,16 @@ class FleetPool {
 // Runs work(i) for i in 0..count-1 on a FleetPool; returns when all are done.
 void ForEachConcurrently(std::size_t count, const std::function<void(std::size_t)>& work);
 
+// One module's run: `options` name the module; what it prints goes to `out` and `err`, its
+// failure as one last line "zvk: REASON" on `err`; returns its exit status.
+using ModuleRunner = std::function<int(const GlobalOptions& options, std::ostream& out,
+                                       std::ostream& err, CliEnv& env)>;
+
 struct FleetPlan {
   std::vector<InventoryEntry> modules;
-  std::uint16_t default_port = 0;         // for modules listed without a port
-  GlobalOptions options;                  // yes set once the one question was answered
-  std::vector<std::string> command_args;  // the command's name and its own arguments
+  std::uint16_t default_port = 0;  // for modules listed without a port
+  GlobalOptions options;           // yes set once the one question was answered
+  ModuleRunner run;                // the command, parsed once
 };
 
 struct ModuleResult {

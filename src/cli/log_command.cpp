@@ -101,7 +101,7 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-class LogCommand final : public Command {
+class LogCommand final : public CopyableCommand<LogCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("file", file_, "CSV file; an existing one with the same header is continued")

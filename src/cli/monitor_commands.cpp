@@ -20,6 +20,7 @@
 #include "cli/terminal_text.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
+#include "operations/operations.h"
 #include "record/csv_format.h"
 #include "record/sample.h"
 
@@ -80,7 +81,7 @@ void NothingToSend(Session& s, const std::string& what) {
   s.err << "zvk: " << what << "; nothing sent\n";
 }
 
-class InfoCommand final : public Command {
+class InfoCommand final : public CopyableCommand<InfoCommand> {
  public:
   void Define(CLI::App&) override {}
   void Run(Session& s) override {
@@ -112,7 +113,7 @@ class InfoCommand final : public Command {
   }
 };
 
-class ReadCommand final : public Command {
+class ReadCommand final : public CopyableCommand<ReadCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("--count", count_text_, "Number of polls")
@@ -281,7 +282,7 @@ class ReadCommand final : public Command {
   bool csv_ = false;
 };
 
-class LocateCommand final : public Command {
+class LocateCommand final : public CopyableCommand<LocateCommand> {
  public:
   void Define(CLI::App&) override {}
   void Run(Session& s) override {
@@ -290,7 +291,7 @@ class LocateCommand final : public Command {
   }
 };
 
-class SetRangeCommand final : public Command {
+class SetRangeCommand final : public CopyableCommand<SetRangeCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "AI0 to AI4")->required();
@@ -312,10 +313,10 @@ class SetRangeCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireVoltageModule(s, "set-range");
-    ComboBox& combo = s.window().form.RangeCombo[channel_];
-    ExchangeRecord r = s.Observe([&] { combo.UserPick(static_cast<int>(code_)); });
-    s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the range setting");
-    s.out << s.window().form.AnalogCaption[channel_].caption << " range " << combo.text() << '\n';
+    ops::SetRange(s, channel_, static_cast<int>(code_));
+    const MainForm& f = s.window().form;
+    s.out << f.AnalogCaption[channel_].caption << " range " << f.RangeCombo[channel_].text()
+          << '\n';
   }
 
  private:
@@ -325,7 +326,7 @@ class SetRangeCommand final : public Command {
   std::int64_t code_ = 0;
 };
 
-class SetSamplingCommand final : public Command {
+class SetSamplingCommand final : public CopyableCommand<SetSamplingCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("mode", mode_, "normal or fast")->required();
@@ -339,13 +340,9 @@ class SetSamplingCommand final : public Command {
   void Run(Session& s) override {
     RequireVoltageModule(s, "set-sampling");
     MainForm& f = s.window().form;
-    RadioButton& button = fast_ ? f.RadioButton2 : f.RadioButton1;
-    if (button.checked()) {
-      NothingToSend(s, "the sampling rate is already " + button.caption);
-    } else {
-      ExchangeRecord r = s.Observe([&] { button.UserClick(); });
-      s.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the sampling setting");
-    }
+    if (!ops::SetSampling(s, fast_))
+      NothingToSend(
+          s, "the sampling rate is already " + (fast_ ? f.RadioButton2 : f.RadioButton1).caption);
     const RadioButton& shown = f.RadioButton2.checked() ? f.RadioButton2 : f.RadioButton1;
     s.out << f.Label21.caption << ' ' << shown.caption << '\n';
   }
@@ -355,7 +352,7 @@ class SetSamplingCommand final : public Command {
   bool fast_ = false;
 };
 
-class SetSensorCommand final : public Command {
+class SetSensorCommand final : public CopyableCommand<SetSensorCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
@@ -377,19 +374,7 @@ class SetSensorCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-sensor");
-    ComboBox& combo = s.window().form.SensorCombo[channel_];
-    const int item = SensorItemIndex(code_);
-    ExchangeRecord r = s.Observe([&] {
-      if (item != 0 || code_ == 0) {
-        combo.UserPick(item);
-      } else {
-        // A code without an item goes out as the user would type it.
-        char typed[3];
-        std::snprintf(typed, sizeof typed, "%02X", unsigned{code_});
-        combo.UserType(typed);
-      }
-    });
-    s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
+    ops::SetSensor(s, channel_, code_);
     PrintThermistorChannel(s, channel_);
   }
 
@@ -400,7 +385,7 @@ class SetSensorCommand final : public Command {
   std::uint8_t code_ = 0;
 };
 
-class SetUnitCommand final : public Command {
+class SetUnitCommand final : public CopyableCommand<SetUnitCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
@@ -415,14 +400,9 @@ class SetUnitCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-unit");
-    CheckBox& box = s.window().form.FahrenheitCheck[channel_];
-    if (box.checked() == fahrenheit_) {
+    if (!ops::SetUnit(s, channel_, fahrenheit_))
       NothingToSend(s, Upper(channel_text_) + " already shows degrees " +
                            (fahrenheit_ ? "Fahrenheit" : "Celsius"));
-    } else {
-      ExchangeRecord r = s.Observe([&] { box.UserClick(); });
-      s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
-    }
     PrintThermistorChannel(s, channel_);
   }
 
@@ -433,7 +413,7 @@ class SetUnitCommand final : public Command {
   bool fahrenheit_ = false;
 };
 
-class SetOffsetCommand final : public Command {
+class SetOffsetCommand final : public CopyableCommand<SetOffsetCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("channel", channel_text_, "TH0 to TH7")->required();
@@ -454,14 +434,9 @@ class SetOffsetCommand final : public Command {
   }
   void Run(Session& s) override {
     RequireThermistorModule(s, "set-offset");
-    SpinEdit& spin = s.window().form.OffsetSpin[channel_];
-    if (spin.value() == offset_) {
+    if (!ops::SetOffset(s, channel_, static_cast<int>(offset_)))
       NothingToSend(
           s, "the " + Upper(channel_text_) + " offset is already " + std::to_string(offset_));
-    } else {
-      ExchangeRecord r = s.Observe([&] { spin.UserSetValue(static_cast<int>(offset_)); });
-      s.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
-    }
     PrintThermistorChannel(s, channel_);
   }
 

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,8 +21,9 @@
 #include "cli/command.h"
 #include "cli/session.h"
 #include "cli/standard_output.h"
+#include "cli/stop_request.h"
 #include "cli/terminal_text.h"
-#include "cli/zvk_cli.h"
+#include "operations/operations.h"
 #include "profile/profile.h"
 #include "thermistor/user_curves.h"
 #include "util/byte_order.h"
@@ -77,7 +78,7 @@ void WriteWhole(const std::string& path, const std::string& content, FileContent
   }
 }
 
-class BackupCommand final : public Command {
+class BackupCommand final : public CopyableCommand<BackupCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("file", path_, "The profile to write (JSON); - for standard output")->required();
@@ -114,36 +115,18 @@ class BackupCommand final : public Command {
   bool with_keys_ = false;
 };
 
-// A module file's exact bytes, put in a local file for write-file and removed afterwards.
-class ScratchFile {
- public:
-  explicit ScratchFile(const std::uint8_t* bytes, std::size_t n) {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("zvk-restore-" + std::to_string(random()) + "-" + std::to_string(random()) + ".bin");
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(n));
-    out.flush();
-    if (!out) throw Failed("cannot write a scratch file in " + path_.parent_path().string());
-  }
-  ~ScratchFile() {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
+// One operation of a step, on a run of its own opened on the module; `identifies`: the module is
+// asked for its identity first, as the window does before its settings (its files need none).
+struct StepAction {
+  bool identifies = true;
+  std::function<void(ops::Operator&)> run;
 };
 
-// The commands that write one setting of the profile.
+// The operations that write one setting of the profile.
 struct Step {
   std::string setting;
-  std::vector<std::vector<std::string>> commands;
+  std::vector<StepAction> actions;
   bool takes_effect_at_restart = true;
-  std::shared_ptr<ScratchFile> scratch;  // the content write-file sends
   const char* done = "written";
 };
 
@@ -213,95 +196,110 @@ bool SameChanges(const std::vector<ProfileChange>& a, const std::vector<ProfileC
                     });
 }
 
+std::array<std::string, 3> StaticAddresses(const Profile& file) {
+  return {Dotted(file.static_ip), Dotted(file.subnet_mask), Dotted(file.gateway)};
+}
+
 // Only for a profile that RestoreProblems passed.
 std::vector<Step> PlanSteps(const Profile& module, const Profile& file,
                             const std::vector<ProfileChange>& changes) {
   const auto changed = [&changes](const std::string& setting) { return Changed(changes, setting); };
+  const auto action = [](std::function<void(ops::Operator&)> run) {
+    return StepAction{true, std::move(run)};
+  };
   std::vector<Step> steps;
-  if (changed("location")) steps.push_back({"location", {{"setup", "location", file.location}}});
+  if (changed("location"))
+    steps.push_back({"location", {action([&file](ops::Operator& op) {
+                       ops::WriteLocation(op, file.location);
+                     })}});
   if (changed("access point")) {
-    std::vector<std::string> args{"setup", "ap", "--ssid", file.access_point.ssid};
-    if (auto key = GroupKey(module.access_point, file.access_point))
-      args.insert(args.end(), {"--key", *key});
-    else
-      args.push_back("--open");
-    steps.push_back({"access point", {args}});
+    const std::optional<std::string> key = GroupKey(module.access_point, file.access_point);
+    steps.push_back({"access point", {action([&file, key](ops::Operator& op) {
+                       ops::WriteAccessPoint(op, file.access_point.ssid, key);
+                     })}});
   }
   if (changed("station")) {
     if (file.station.IsEmpty()) {
       // A station never set up has no files: the module then has none either.
-      steps.push_back({"station",
-                       {{"delete-file", "/local/sta_ssid.cfg"},
-                        {"delete-file", "/local/sta_keyT.cfg"},
-                        {"delete-file", "/local/sta_key.cfg"}},
-                       true,
-                       nullptr,
-                       "deleted (no station)"});
+      std::vector<StepAction> deletes;
+      for (const char* name : {"/local/sta_ssid.cfg", "/local/sta_keyT.cfg", "/local/sta_key.cfg"})
+        deletes.push_back({false, [name](ops::Operator& op) { ops::DeleteModuleFile(op, name); }});
+      steps.push_back({"station", deletes, true, "deleted (no station)"});
     } else {
-      static const char* kTypes[] = {"open", "wep", "wpa"};
-      std::vector<std::string> args{"setup",           "station", "--ssid",
-                                    file.station.ssid, "--type",  kTypes[file.station.key_type]};
-      if (auto key = GroupKey(module.station, file.station))
-        args.insert(args.end(), {"--key", *key});
-      steps.push_back({"station", {args}});
+      static const ops::StationKeyType kTypes[] = {
+          ops::StationKeyType::Open, ops::StationKeyType::Wep, ops::StationKeyType::Wpa};
+      const std::string key = GroupKey(module.station, file.station).value_or(std::string());
+      steps.push_back({"station", {action([&file, key](ops::Operator& op) {
+                         ops::WriteStation(op, file.station.ssid, key,
+                                           kTypes[file.station.key_type]);
+                       })}});
     }
   }
   if (changed("static IP")) {
-    std::vector<std::string> args{"setup", "static-ip"};
-    if (file.static_ip_enabled)
-      args.insert(args.end(),
-                  {Dotted(file.static_ip), Dotted(file.subnet_mask), Dotted(file.gateway)});
-    else
-      args.push_back("off");
-    steps.push_back({"static IP", {args}});
+    std::optional<std::array<std::string, 3>> addresses;
+    if (file.static_ip_enabled) addresses = StaticAddresses(file);
+    steps.push_back({"static IP", {action([addresses](ops::Operator& op) {
+                       ops::WriteStaticIp(op, addresses);
+                     })}});
   }
   if (changed("Modbus"))
-    steps.push_back({"Modbus",
-                     {{"setup", "modbus", std::to_string(file.modbus_port),
-                       std::to_string(file.idle_timeout)}}});
+    steps.push_back({"Modbus", {action([&file](ops::Operator& op) {
+                       ops::WriteModbus(op, std::to_string(file.modbus_port),
+                                        std::to_string(file.idle_timeout));
+                     })}});
   if (file.IsVoltageModule()) {
     if (changed("sampling"))
       steps.push_back(
-          {"sampling", {{"set-sampling", file.sampling_mode != 0 ? "fast" : "normal"}}, false});
+          {"sampling",
+           {action([&file](ops::Operator& op) { ops::SetSampling(op, file.sampling_mode != 0); })},
+           false});
     for (std::size_t ch = 0; ch < file.ranges.size(); ++ch) {
       const std::string name = "AI" + std::to_string(ch);
       if (changed(name + " range"))
-        steps.push_back(
-            {name + " range", {{"set-range", name, std::to_string(file.ranges[ch])}}, false});
+        steps.push_back({name + " range",
+                         {action([&file, ch](ops::Operator& op) {
+                           ops::SetRange(op, static_cast<int>(ch), file.ranges[ch]);
+                         })},
+                         false});
     }
-    if (changed("analog reference block")) {
-      auto scratch =
-          std::make_shared<ScratchFile>(file.analog_ref_block.data(), file.analog_ref_block.size());
-      steps.push_back({"analog reference block",
-                       {{"write-file", wire::kAnalogRefFile, scratch->path()}},
-                       true,
-                       scratch});
-    }
+    if (changed("analog reference block"))
+      steps.push_back({"analog reference block", {{false, [&file](ops::Operator& op) {
+                                                     ops::WriteModuleFile(op, wire::kAnalogRefFile,
+                                                                          file.analog_ref_block);
+                                                   }}}});
   } else {
     for (std::size_t ch = 0; ch < 8; ++ch) {
       const std::string name = "TH" + std::to_string(ch);
-      char code[8];
-      std::snprintf(code, sizeof code, "%02X", unsigned{file.sensor_types[ch]});
+      const int channel = static_cast<int>(ch);
       if (changed(name + " sensor type"))
-        steps.push_back({name + " sensor type", {{"set-sensor", name, code}}, false});
+        steps.push_back({name + " sensor type",
+                         {action([&file, ch, channel](ops::Operator& op) {
+                           ops::SetSensor(op, channel, file.sensor_types[ch]);
+                         })},
+                         false});
       if (changed(name + " unit"))
-        steps.push_back(
-            {name + " unit", {{"set-unit", name, file.fahrenheit[ch] != 0 ? "F" : "C"}}, false});
+        steps.push_back({name + " unit",
+                         {action([&file, ch, channel](ops::Operator& op) {
+                           ops::SetUnit(op, channel, file.fahrenheit[ch] != 0);
+                         })},
+                         false});
       if (changed(name + " offset"))
-        steps.push_back(
-            {name + " offset", {{"set-offset", name, std::to_string(file.offsets[ch])}}, false});
+        steps.push_back({name + " offset",
+                         {action([&file, ch, channel](ops::Operator& op) {
+                           ops::SetOffset(op, channel, file.offsets[ch]);
+                         })},
+                         false});
     }
     // The module keeps all eight curves in one file: the profile's record is written whole, byte
     // for byte, so a curve never defined is restored as such (no command takes 0 ohms), and the
     // module takes it up at its restart.
     bool curves = false;
     for (int i = 0; i < 8; ++i) curves = curves || changed("user curve " + std::to_string(i));
-    if (curves) {
-      auto scratch =
-          std::make_shared<ScratchFile>(file.user_curves.data(), file.user_curves.size());
-      steps.push_back(
-          {"user curves", {{"write-file", wire::kUserCurveFile, scratch->path()}}, true, scratch});
-    }
+    if (curves)
+      steps.push_back({"user curves", {{false, [&file](ops::Operator& op) {
+                                          ops::WriteModuleFile(op, wire::kUserCurveFile,
+                                                               file.user_curves);
+                                        }}}});
   }
   return steps;
 }
@@ -312,7 +310,7 @@ struct Comeback {
   bool seen_away = false;  // it stopped answering in between: it did go down
 };
 
-class RestoreCommand final : public Command {
+class RestoreCommand final : public CopyableCommand<RestoreCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("file", path_, "The profile to restore (JSON, from backup)")->required();
@@ -351,7 +349,7 @@ class RestoreCommand final : public Command {
 
     // A setting written to a file but not yet applied is not in what the module reports: only
     // what it reports after a restart tells what it will hold.
-    RunStep(s, "restart", {"reboot"}, 0, 0, "sent");
+    RunStep(s, "restart", {{true, ops::Reboot}}, 0, 0, "sent");
     const Comeback first = AwaitRestart(s, module.mac, "restarted before writing, but ");
     if (!first.seen_away)
       throw Failed("the module was not seen restarting (it kept answering for " +
@@ -376,17 +374,17 @@ class RestoreCommand final : public Command {
     const bool wifi_mode_changes = now.back().setting == "Wi-Fi mode";
     std::size_t written = 0;
     for (const Step& step : steps) {
-      for (const std::vector<std::string>& command : step.commands)
-        RunStep(s, step.setting, command, written, steps.size(), nullptr);
+      RunStep(s, step.setting, step.actions, written, steps.size(), nullptr);
       s.out << "  " << step.setting << ": " << step.done << '\n';
       ++written;
     }
     // The new Wi-Fi mode starts with the module; otherwise a reboot puts the files in effect.
     if (wifi_mode_changes)
-      RunStep(s, "Wi-Fi mode", {"wifi-mode", file_.wifi_mode != 0 ? "ap" : "station"}, written,
-              steps.size(), "sent");
+      RunStep(s, "Wi-Fi mode",
+              {{true, [this](ops::Operator& op) { ops::SetWifiMode(op, file_.wifi_mode != 0); }}},
+              written, steps.size(), "sent");
     else if (restart)
-      RunStep(s, "restart", {"reboot"}, written, steps.size(), "sent");
+      RunStep(s, "restart", {{true, ops::Reboot}}, written, steps.size(), "sent");
     Verify(s, module.mac, restart || wifi_mode_changes);
   }
 
@@ -395,51 +393,58 @@ class RestoreCommand final : public Command {
     return "\"" + path_ + "\" cannot be restored: " + TextForTerminal(Joined(problems));
   }
 
-  std::vector<std::string> Globals(Session& s) const {
-    const App& app = s.app();
-    std::vector<std::string> args{"--host", app.link.DeviceHost, "--port",
-                                  std::to_string(app.link.DevicePort), "--yes"};
-    if (s.options().skip_wifi_check) args.push_back("--skip-wifi-check");
-    return args;
+  // A run of its own on the module, as the window's next action would start: the restore's one
+  // question was answered, and it covers the questions the windows ask on the way.
+  // Its outside world is the restore's, without a terminal: nothing is asked and nothing drawn.
+  static CliEnv StepEnv(Session& s) {
+    return CliEnv{.network = s.env().network, .hosts = s.env().hosts, .sleeper = s.env().sleeper};
+  }
+  static std::unique_ptr<Session> StepSession(Session& s, CliEnv& env, std::ostream& sink,
+                                              bool yes) {
+    GlobalOptions options = s.options();
+    options.host = s.app().link.DeviceHost;
+    options.port = s.app().link.DevicePort;
+    options.yes = yes;
+    options.verbose = false;
+    auto step = std::make_unique<Session>(env, options, sink, sink);
+    step->Open();
+    return step;
   }
 
-  // Runs one command; a failure ends the restore there, saying how far it got.
-  void RunStep(Session& s, const std::string& setting, const std::vector<std::string>& args,
+  // Runs the operations of one setting; a failure ends the restore there, saying how far it got.
+  void RunStep(Session& s, const std::string& setting, const std::vector<StepAction>& actions,
                std::size_t written, std::size_t total, const char* done) const {
-    std::vector<std::string> all = Globals(s);
-    all.insert(all.end(), args.begin(), args.end());
-    CliEnv env{.network = s.env().network, .hosts = s.env().hosts, .sleeper = s.env().sleeper};
-    std::ostringstream out, err;
-    const int status = RunZvk(all, out, err, env);
-    if (status == kExitOk) {
-      if (done) s.out << "  " << setting << ": " << done << '\n';
-      return;
+    try {
+      for (const StepAction& action : actions) {
+        CliEnv env = StepEnv(s);
+        std::ostringstream sink;
+        const std::unique_ptr<Session> step = StepSession(s, env, sink, true);
+        if (action.identifies) step->Identify();
+        StopRequest& stop = StopRequest::Get();
+        if (StopRequest::Deferring() && stop.requested())
+          throw Failed("interrupted by " + stop.what() +
+                       " after the identification; nothing sent to change the module");
+        action.run(*step);
+      }
+    } catch (const std::exception& e) {
+      const std::string reason = TextForTerminal(e.what());
+      if (total == 0)
+        throw Failed("the restart before writing failed: " + reason + "; nothing written");
+      throw Failed("restoring the " + setting + " failed after " + std::to_string(written) +
+                   " of " + std::to_string(total) + " settings were written: " + reason);
     }
-    std::string reason = err.str();
-    if (const std::size_t at = reason.rfind("zvk: "); at != std::string::npos)
-      reason = reason.substr(at + 5);
-    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
-    reason = TextForTerminal(reason);
-    if (total == 0)
-      throw Failed("the restart before writing failed: " + reason + "; nothing written");
-    throw Failed("restoring the " + setting + " failed after " + std::to_string(written) + " of " +
-                 std::to_string(total) + " settings were written: " + reason);
+    if (done) s.out << "  " << setting << ": " << done << '\n';
   }
 
   // The module's profile as a new identification reads it; nullopt, with why, when it does not
   // answer.
   std::optional<Profile> IdentifyAgain(Session& s, std::string& why) const {
-    GlobalOptions options = s.options();
-    options.host = s.app().link.DeviceHost;
-    options.port = s.app().link.DevicePort;
-    options.verbose = false;
-    CliEnv env{.network = s.env().network, .hosts = s.env().hosts, .sleeper = s.env().sleeper};
+    CliEnv env = StepEnv(s);
     std::ostringstream sink;
-    Session again(env, options, sink, sink);
-    again.Open();
+    const std::unique_ptr<Session> again = StepSession(s, env, sink, false);
     try {
-      again.Identify();
-      return ProfileOfModule(again.app(), again.window().form, true);
+      again->Identify();
+      return ProfileOfModule(again->app(), again->window().form, true);
     } catch (const CliError& e) {
       why = e.what();
       return std::nullopt;

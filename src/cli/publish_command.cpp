@@ -54,7 +54,7 @@ class PrefixedLines final : public std::streambuf {
 constexpr double kLongestInterval = 24 * 3600.0;
 constexpr long long kLargestQueue = 10'000'000;
 
-class PublishCommand final : public Command {
+class PublishCommand final : public CopyableCommand<PublishCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("--broker", a_.broker,

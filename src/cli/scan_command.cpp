@@ -24,7 +24,7 @@ std::string Join(const std::vector<Ipv4Range>& ranges) {
   return text;
 }
 
-class ScanCommand final : public Command {
+class ScanCommand final : public CopyableCommand<ScanCommand> {
  public:
   void Define(CLI::App& sub) override {
     sub.add_option("ranges", range_texts_,

@@ -19,6 +19,7 @@
 #include "link/seams.h"
 #include "link/tcp.h"
 #include "link/wire.h"
+#include "operations/operations.h"
 
 namespace zvk::cli {
 
@@ -44,17 +45,8 @@ struct CliEnv {
   int delivery_wait_ms = 0;           // the wait for a module's close after a content; 0: the usual
 };
 
-// Everything one action sent and showed: connections opened, status texts, log lines, error boxes.
-struct ExchangeRecord {
-  int connects = 0;
-  std::vector<std::string> statuses;
-  std::vector<std::string> logs;
-  std::vector<std::string> errors;
-  std::vector<std::string> failures;  // texts of the failure boxes (a step not done)
-  // One entry per file write: the file's name and whether the module acknowledged its announce.
-  std::vector<std::pair<std::string, bool>> file_announces;
-  bool sent() const { return connects > 0; }
-};
+// What an action sent and showed; the operations check the module's answers from it.
+using ExchangeRecord = ops::ExchangeRecord;
 
 // Counts the connections the core opens, so a front end can tell whether an action sent anything,
 // and keeps why the last connect failed: the window shows "Connect Timeout" for every failed
@@ -72,10 +64,10 @@ class CountingNetwork final : public Network {
   Network& inner_;
 };
 
-class Session {
+class Session final : public ops::Operator {
  public:
   Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err);
-  ~Session();
+  ~Session() override;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -87,10 +79,10 @@ class Session {
   void Identify();
 
   // Runs a click or a tick and records what it sent and showed.
-  ExchangeRecord Observe(const std::function<void()>& action);
+  ExchangeRecord Observe(const std::function<void()>& action) override;
   // Throws the reason unless the action sent `code` and the module acknowledged it.
   void RequireAcknowledged(const ExchangeRecord& record, std::uint8_t code,
-                           const std::string& what);
+                           const std::string& what) override;
 
   // A command the window sends through its queue (the locator): the click, then Timer3 ticks
   // while the window would send it again after a refusal or a lost reply. Throws the reason
@@ -98,20 +90,23 @@ class Session {
   void SendQueued(const std::function<void()>& click, std::uint8_t code, const std::string& what);
 
   // The main window's connection check failed: the reason from what the window shows.
-  std::string NotFoundReason() const;
+  std::string NotFoundReason() const override;
 
-  System& system() { return *system_; }
+  System& system() override { return *system_; }
   // The network every connection of the run goes through (counted).
   Network& network() { return network_; }
   // The host's interfaces as they are (the scan's default ranges), whatever --skip-wifi-check
   // makes the connection check count.
   HostInterfaces& host_interfaces();
   // The main window's setup button, showing the setup window (activated) as the program does.
-  void OpenSetupWindow();
+  void OpenSetupWindow() override;
 
-  App& app() { return system_->app; }
-  MainWindow& window() { return system_->main_window; }
-  SetupWindow& setup() { return system_->setup_window; }
+  App& app() override { return system_->app; }
+  MainWindow& window() override { return system_->main_window; }
+  SetupWindow& setup() override { return system_->setup_window; }
+  std::pair<std::string, std::string> LastBox() const override { return dialogs_.last_box(); }
+  int Declined() const override { return dialogs_.declined(); }
+  void AnswerFileDialog(const std::string& path) override { dialogs_.file_argument = path; }
   CliDialogs& dialogs() { return dialogs_; }
   const GlobalOptions& options() const { return options_; }
   // The outside world this run was given, for a command that starts runs of its own.

@@ -125,10 +125,45 @@ bool IsCommand(const std::string& name) {
   return false;
 }
 
+// The command on one module: a session, the window's checks of the input, the identification
+// and the command itself. Throws why it failed.
+void RunOnSession(const CommandEntry& entry, Command& command, const GlobalOptions& options,
+                  std::ostream& out, std::ostream& err, CliEnv& env) {
+  std::optional<StopScope> scope;
+  if (ChangesTheModule(entry)) scope.emplace();
+  StopRequest& stop = StopRequest::Get();
+  const bool stoppable = StopRequest::Deferring();
+  Session session(env, options, out, err);
+  session.Open();
+  command.CheckInput(session);
+  if (entry.identifies) session.Identify();
+  if (stoppable && stop.requested())
+    throw Failed(kInterruptedBy + stop.what() +
+                 " after the identification; nothing sent to change the module");
+  command.Run(session);
+  out.flush();
+  if (session.dialogs().unanswered_question())
+    throw UsageError("a question had no terminal to be asked on and was answered No; give --yes");
+  // The step under way was finished; the run ends here, and says so (a run over many modules
+  // says it for all of them).
+  if (scope && scope->outermost() && stop.requested())
+    throw Failed(kInterruptedBy + stop.what() +
+                 "; what was under way was finished first (above), nothing more was sent");
+}
+
+// A failure's one line on standard error; an argument pasted by mistake may be megabytes long.
+int Report(const std::exception& e, int code, const std::vector<std::string>& arguments,
+           std::ostream& out, std::ostream& err) {
+  out.flush();
+  err << "zvk: " << WithArgumentsShortened(e.what(), arguments) << '\n';
+  return code;
+}
+
 // The command on every listed module: one question for all of them first, then a run for each.
-int RunOverMany(const CLI::App& cli, int argc, const char* const* argv, const CommandEntry& entry,
-                Command& command, bool asks, const std::vector<InventoryEntry>& modules,
-                const GlobalOptions& options, std::ostream& out, std::ostream& err, CliEnv& env) {
+int RunOverMany(const CommandEntry& entry, Command& command, bool asks,
+                const std::vector<InventoryEntry>& modules, const GlobalOptions& options,
+                const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                CliEnv& env) {
   if (!RunsOverMany(entry.name))
     throw UsageError(std::string(entry.name) + " runs on one module at a time, not on " +
                      std::to_string(modules.size()));
@@ -139,9 +174,20 @@ int RunOverMany(const CLI::App& cli, int argc, const char* const* argv, const Co
   plan.modules = modules;
   plan.default_port = options.port;
   plan.options = options;
-  const std::optional<int> index = CommandIndex(cli, argc, argv);
-  if (!index) throw UsageError("no command given (see zvk --help)");
-  plan.command_args.assign(argv + *index, argv + argc);
+  // Parsed and checked once; each module's run works on its own copy of the command.
+  plan.run = [&entry, &command, &arguments](const GlobalOptions& o, std::ostream& module_out,
+                                            std::ostream& module_err, CliEnv& module_env) {
+    const std::unique_ptr<Command> own = command.Clone();
+    own->set_module_count(1);
+    try {
+      RunOnSession(entry, *own, o, module_out, module_err, module_env);
+      return kExitOk;
+    } catch (const CliError& e) {
+      return Report(e, e.exit_code(), arguments, module_out, module_err);
+    } catch (const std::exception& e) {
+      return Report(e, kExitFailed, arguments, module_out, module_err);
+    }
+  };
   if (asks && !options.yes) {
     CliDialogs dialogs(out, err, false, env.read_answer);
     std::string list;
@@ -286,31 +332,12 @@ int RunCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
       throw UsageError(std::string(entry.name) +
                        " asks for confirmation and there is no terminal to ask on; give --yes");
     if (modules.size() > 1)
-      return RunOverMany(cli, argc, argv, entry, command, asks, modules, options, out, err, env);
+      return RunOverMany(entry, command, asks, modules, options, arguments, out, err, env);
     if (modules.size() == 1) {
       options.host = modules.front().host;
       if (modules.front().port) options.port = *modules.front().port;
     }
-    std::optional<StopScope> scope;
-    if (ChangesTheModule(entry)) scope.emplace();
-    StopRequest& stop = StopRequest::Get();
-    const bool stoppable = StopRequest::Deferring();
-    Session session(env, options, out, err);
-    session.Open();
-    command.CheckInput(session);
-    if (entry.identifies) session.Identify();
-    if (stoppable && stop.requested())
-      throw Failed(kInterruptedBy + stop.what() +
-                   " after the identification; nothing sent to change the module");
-    command.Run(session);
-    out.flush();
-    if (session.dialogs().unanswered_question())
-      throw UsageError("a question had no terminal to be asked on and was answered No; give --yes");
-    // The step under way was finished; the run ends here, and says so (a run over many modules
-    // says it for all of them).
-    if (scope && scope->outermost() && stop.requested())
-      throw Failed(kInterruptedBy + stop.what() +
-                   "; what was under way was finished first (above), nothing more was sent");
+    RunOnSession(entry, command, options, out, err, env);
     return kExitOk;
   } catch (const CliError& e) {
     out.flush();

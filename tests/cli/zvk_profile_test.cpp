@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -63,6 +65,30 @@ constexpr Field kQn6Fields[] = {
     {"units", d::kQn6Fahrenheit, 8},
     {"offsets", d::kQn6Offsets, 8},
     {"user curves", d::kQn6UserCurves, wire::kUserCurveRecordSize},
+};
+
+// TMPDIR names something that is no folder while it lives.
+class TemporaryFolderUnusable {
+ public:
+  explicit TemporaryFolderUnusable(const std::string& path) {
+    if (const char* was = std::getenv("TMPDIR")) was_ = was;
+#ifndef _WIN32
+    ::setenv("TMPDIR", path.c_str(), 1);
+#endif
+  }
+  ~TemporaryFolderUnusable() {
+#ifndef _WIN32
+    if (was_)
+      ::setenv("TMPDIR", was_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+#endif
+  }
+  TemporaryFolderUnusable(const TemporaryFolderUnusable&) = delete;
+  TemporaryFolderUnusable& operator=(const TemporaryFolderUnusable&) = delete;
+
+ private:
+  std::optional<std::string> was_;
 };
 
 std::vector<Field> FieldsOf(sim::Model model) {
@@ -208,7 +234,12 @@ TEST_F(profileRestore, BackupResetRestoreBringsEverySettingBackByteForByte) {
     ASSERT_EQ(Differing(model, Identity(m), initial), std::vector<std::string>{});
     GoOffWhenRestarting();
 
-    const Result r = Run(On(i, {"restore", profile}));
+    // The module files of the profile go out from memory: a temporary folder that cannot be
+    // used changes nothing.
+    const Result r = [&] {
+      const TemporaryFolderUnusable unusable(WriteFile("not-a-folder", ""));
+      return Run(On(i, {"restore", profile}));
+    }();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Differing(model, Identity(m), configured), std::vector<std::string>{}) << r.out;
     EXPECT_NE(r.out.find("Restored: the module restarted and reports every setting of"),
