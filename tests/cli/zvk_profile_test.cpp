@@ -70,7 +70,7 @@ constexpr Field kQn6Fields[] = {
 // TMPDIR names something that is no folder while it lives.
 class TemporaryFolderUnusable {
  public:
-  explicit TemporaryFolderUnusable(const std::string& path) {
+  explicit TemporaryFolderUnusable([[maybe_unused]] const std::string& path) {
     if (const char* was = std::getenv("TMPDIR")) was_ = was;
 #ifndef _WIN32
     ::setenv("TMPDIR", path.c_str(), 1);
