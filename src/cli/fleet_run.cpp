@@ -185,4 +185,15 @@ int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv
   return worst;
 }
 
+void TellLabelled(const std::vector<std::string>& labels, std::vector<std::ostringstream>& outs,
+                  std::vector<std::ostringstream>& errs, std::ostream& err) {
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    std::istringstream lines(errs[i].str());
+    for (std::string line; std::getline(lines, line);) err << labels[i] << ": " << line << '\n';
+    errs[i].str("");
+    outs[i].str("");
+  }
+  err.flush();
+}
+
 }  // namespace zvk::cli

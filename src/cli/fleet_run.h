@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,11 @@ inline constexpr const char* kInterruptedBy = "interrupted by ";
 // module: those under way end their step, the table says which were done, stopped or not
 // started, and the run ends with status 1 or worse.
 int RunFleet(const FleetPlan& plan, std::ostream& out, std::ostream& err, CliEnv& env);
+
+// What each module of a run that keeps its sessions open said on standard error so far, on `err`
+// line by line as "MODULE: LINE"; both buffers of every module are emptied for the next round.
+void TellLabelled(const std::vector<std::string>& labels, std::vector<std::ostringstream>& outs,
+                  std::vector<std::ostringstream>& errs, std::ostream& err);
 
 // The table: one row a module (module, result: ok, failed, stopped or not started; message) and
 // a closing count.

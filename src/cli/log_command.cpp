@@ -239,15 +239,7 @@ class LogCommand final : public CopyableCommand<LogCommand> {
                                                   "the rows are gaps until the module answers");
     }
     // Told on standard error as each module said it, named by the module.
-    const auto tell = [&] {
-      for (std::size_t i = 0; i < n; ++i) {
-        std::istringstream lines(errs[i].str());
-        for (std::string line; std::getline(lines, line);) err << labels[i] << ": " << line << '\n';
-        errs[i].str("");
-        outs[i].str("");
-      }
-      err.flush();
-    };
+    const auto tell = [&] { TellLabelled(labels, outs, errs, err); };
     ForEachConcurrently(n, [&](std::size_t i) {
       try {
         sessions[i]->Identify();

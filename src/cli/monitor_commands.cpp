@@ -178,15 +178,7 @@ class ReadCommand final : public CopyableCommand<ReadCommand> {
     for (std::size_t i = 0; i < n; ++i) sessions[i] = open(i, outs[i], errs[i]);
     std::vector<std::string> failures(n);
     // What each module's run said on standard error, named by the module.
-    const auto tell = [&] {
-      for (std::size_t i = 0; i < n; ++i) {
-        std::istringstream lines(errs[i].str());
-        for (std::string line; std::getline(lines, line);) err << labels[i] << ": " << line << '\n';
-        errs[i].str("");
-        outs[i].str("");
-      }
-      err.flush();
-    };
+    const auto tell = [&] { TellLabelled(labels, outs, errs, err); };
     const auto run = [&](std::size_t i, const std::function<void(Session&)>& step) {
       if (!failures[i].empty()) return;
       try {

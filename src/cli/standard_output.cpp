@@ -4,6 +4,8 @@
 #include <iostream>
 #include <system_error>
 
+#include "util/file_writer.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -16,14 +18,6 @@ namespace {
 
 // What is held before it goes out when no line end or flush sends it sooner.
 constexpr std::size_t kHeldBytes = 64 * 1024;
-
-long WriteSome(int fd, const char* data, std::size_t size) {
-#ifdef _WIN32
-  return ::_write(fd, data, static_cast<unsigned>(size));
-#else
-  return static_cast<long>(::write(fd, data, size));
-#endif
-}
 
 }  // namespace
 

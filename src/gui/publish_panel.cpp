@@ -161,9 +161,8 @@ PublishPanel::~PublishPanel() {
   }
 }
 
-void PublishPanel::Watch(const App& app, const MainForm& form) {
+void PublishPanel::Watch(const App& app) {
   app_ = &app;
-  form_ = &form;
 }
 
 void PublishPanel::Background(std::function<void()> work, std::function<void()> then) {

@@ -22,7 +22,6 @@ class QPushButton;
 
 namespace zvk {
 struct App;
-struct MainForm;
 struct Sample;
 }  // namespace zvk
 
@@ -46,7 +45,7 @@ class PublishPanel final : public QWidget {
   explicit PublishPanel(QWidget* parent = nullptr);
   ~PublishPanel() override;
 
-  void Watch(const App& app, const MainForm& form);
+  void Watch(const App& app);
   // A sample of the poll; published while the gateway runs.
   void Submit(const Sample& sample);
 
@@ -80,7 +79,6 @@ class PublishPanel final : public QWidget {
   void Background(std::function<void()> work, std::function<void()> then);
 
   const App* app_ = nullptr;
-  const MainForm* form_ = nullptr;
   QPushButton* button_ = nullptr;
   QLabel* status_ = nullptr;
   State state_ = State::Idle;

@@ -146,7 +146,7 @@ void TrendWindowView::OnLogRequested(std::function<void()> action) {
 void TrendWindowView::WatchModule([[maybe_unused]] const App& app,
                                   [[maybe_unused]] const MainForm& form) {
 #ifdef ZVK_HAVE_PUBLISH
-  publish_->Watch(app, form);
+  publish_->Watch(app);
 #endif
 }
 

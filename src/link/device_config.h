@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zvk {
@@ -18,6 +19,9 @@ struct DeviceConfig {
   std::string DevMac;
   // "01.12" from the same record; empty before one.
   std::string DevFirmware;
+  // The signal strength in dBm, as the last record that reported one gave it (a record with none
+  // leaves it, as it leaves the window's RSSI label).
+  std::optional<int> DevRssiDbm;
   std::string DevApSsid;
   std::string DevStaSsid;
   std::uint8_t DevApKeyType = 0;

@@ -86,7 +86,10 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   dev.DevSubnetMask = rec.subnet_mask;
   dev.DevGateway = rec.gateway;
 
-  if (rec.rssi_raw != 0) f.Label12.caption = RssiText(rec.rssi_raw);
+  if (rec.rssi_raw != 0) {
+    dev.DevRssiDbm = int{rec.rssi_raw} - 65536;
+    f.Label12.caption = RssiText(rec.rssi_raw);
+  }
   dev.DevIdleTimeout = rec.idle_timeout;
 
   if (dev.ModelCode == wire::kModelKm3) {

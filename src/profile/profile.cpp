@@ -21,12 +21,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kFormat = "zVK-Analog module profile";
-constexpr const char* kRssiPrefix = "RSSI: ";
-
-std::string StripPrefix(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-}
-
 std::string Hex(const std::uint8_t* bytes, std::size_t n, bool upper = false) {
   static const char* lower_digits = "0123456789abcdef";
   static const char* upper_digits = "0123456789ABCDEF";
@@ -212,8 +206,7 @@ Profile ProfileOfModule(const App& app, const MainForm& form, bool with_keys) {
   p.address = app.link.DeviceHost;
   p.mac = d.DevMac;
   p.firmware = d.DevFirmware.empty() ? std::string() : "V" + d.DevFirmware;
-  p.rssi = form.Label12.caption == "RSSI:" ? std::string()
-                                           : StripPrefix(form.Label12.caption, kRssiPrefix);
+  p.rssi = d.DevRssiDbm ? std::to_string(*d.DevRssiDbm) + "dBm" : std::string();
   p.location = ModuleTextToUtf8(d.DeviceLocation);
   p.wifi_mode = d.DevWifiMode;
   p.access_point = {ModuleTextToUtf8(d.DevApSsid), d.DevApKeyType, std::nullopt};

@@ -56,14 +56,6 @@ int OpenForAppend(const fs::path& path) {
   }
 }
 
-long WriteSome(int fd, const char* data, std::size_t size) {
-#ifdef _WIN32
-  return ::_write(fd, data, static_cast<unsigned>(size));
-#else
-  return static_cast<long>(::write(fd, data, size));
-#endif
-}
-
 // Past the operating system's cache: what has been written survives a power cut.
 bool SyncToDisk(int fd) {
 #ifdef _WIN32

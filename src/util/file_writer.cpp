@@ -262,4 +262,12 @@ void CloseDescriptor(int fd) {
 #endif
 }
 
+long WriteSome(int fd, const char* data, std::size_t size) {
+#ifdef _WIN32
+  return ::_write(fd, data, static_cast<unsigned>(size));
+#else
+  return static_cast<long>(::write(fd, data, size));
+#endif
+}
+
 }  // namespace zvk

@@ -5,6 +5,7 @@
 // the old one in one rename, so a reader sees the old or the new file, never a part of either.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -49,5 +50,7 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view content,
 int OpenToAppend(const std::filesystem::path& path);
 // Closes a descriptor OpenToAppend returned.
 void CloseDescriptor(int fd);
+// One write(2) of up to `size` bytes to a descriptor: the count written, or -1 with errno set.
+long WriteSome(int fd, const char* data, std::size_t size);
 
 }  // namespace zvk
