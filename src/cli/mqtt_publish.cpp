@@ -1,15 +1,13 @@
 #include "cli/mqtt_publish.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/cli_error.h"
@@ -20,8 +18,9 @@
 #include "link/wire.h"
 #include "monitor/main_form.h"
 #include "publish/broker_url.h"
+#include "publish/gateway_publisher.h"
 #include "publish/messages.h"
-#include "publish/module_publisher.h"
+#include "publish/settings.h"
 #include "record/timestamp.h"
 
 namespace zvk::cli {
@@ -37,18 +36,6 @@ constexpr std::chrono::seconds kFinishTimeout{10};
 
 std::string Counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string ReadPassword(const std::string& file) {
-  errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  if (!in)
-    throw Failed("cannot read the password file \"" + file +
-                 "\": " + std::generic_category().message(errno != 0 ? errno : ENOENT));
-  std::string line;
-  std::getline(in, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
 }
 
 std::string Now() {
@@ -73,26 +60,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Polls closer together than this only pile up in the queue: a broker acknowledges a poll's
-// messages in about a millisecond on loopback, far longer across a network.
-constexpr double kShortestInterval = 0.1;
 // A module that has not described itself is tried again after this, doubling up to the longest.
 constexpr std::chrono::seconds kFirstRetry{1};
 constexpr std::chrono::seconds kLongestRetry{30};
 
-// One module of the gateway: its run (System and link), its poll and its broker client, with
-// what was last told of it.
+// One module of the gateway: its run (System and link) and its poll, with what was last told of
+// it.
 struct Feed {
-  Feed(Session& session, LiveStatus& status, publish::PublishSettings settings,
-       publish::ModuleIdentity module)
+  Feed(Session& session, LiveStatus& status, std::string module_id)
       : s(session),
         poller(session, status, "the channels are published as \"No Reading\" until it answers"),
-        publisher(std::move(settings), std::move(module)) {}
+        id(std::move(module_id)) {}
   Session& s;
   ModulePoller poller;
-  publish::ModulePublisher publisher;
-  bool broker_connected = true;
-  bool takeover_told = false;
+  std::string id;
   std::size_t dropped_told = 0;
 };
 
@@ -120,26 +101,61 @@ std::string AddressOf(Session& s) {
   return s.app().link.DeviceHost + ":" + std::to_string(s.options().port);
 }
 
+// The client id of a gateway over several modules: the same for the same inventory run after run
+// (its modules' addresses, in any order), another for another one. A short FNV-1a hash keeps it
+// within the 23 characters every broker accepts.
+std::string GatewayClientId(std::vector<std::string> addresses) {
+  std::sort(addresses.begin(), addresses.end());
+  std::uint32_t hash = 2166136261u;
+  for (const std::string& address : addresses)
+    for (const char c : address + '\n') {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 16777619u;
+    }
+  static const char kHex[] = "0123456789abcdef";
+  std::string id = "zvk-gw-";
+  for (int shift = 28; shift >= 0; shift -= 4) id += kHex[(hash >> shift) & 0xF];
+  return id;
+}
+
 }  // namespace
 
 std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
-                                    const PublishArguments& args) {
+                                    const PublishArguments& args, std::ostream* gateway_err) {
   if (modules.empty()) throw UsageError("publish: no module to publish");
   Session& first = *modules.front().session;
+  std::ostream& err = gateway_err ? *gateway_err : first.err;
   publish::PublishSettings settings;
   settings.broker = publish::ParseBrokerUrl(args.broker);
   settings.cafile = args.cafile;
   settings.username = args.username;
-  if (args.password_file) {
-    settings.password = ReadPassword(*args.password_file);
-  } else if (const char* password = std::getenv(kPasswordVariable)) {
-    settings.password = password;
+  try {
+    settings.password = publish::ReadPassword(args.password_file);
+  } catch (const std::runtime_error& e) {
+    throw Failed(e.what());
   }
   settings.topic_prefix = args.topic_prefix;
   settings.discovery = args.discovery;
   settings.queue_polls = args.queue;
 
   const bool several = modules.size() > 1;
+  // One connection for every module: one client id, one last will on the gateway's status. The
+  // one module of --host keeps the id it always had; an inventory's is its own, never the
+  // desktop program's.
+  if (!args.client_id.empty()) {
+    settings.client_id = args.client_id;
+  } else if (!several) {
+    settings.client_id = "zvk-" + publish::IdentityOf(ModuleOf(first.app().device)).id;
+  } else {
+    std::vector<std::string> addresses;
+    for (const GatewayModule& m : modules) addresses.push_back(AddressOf(*m.session));
+    settings.client_id = GatewayClientId(std::move(addresses));
+  }
+  publish::GatewayPublisher gateway(settings);
+  bool gateway_connected = false;  // its first connection is made
+  bool broker_connected = true;
+  bool takeover_told = false;
+
   // Several modules tell their lines one after another, each under its name: no line to rewrite.
   LiveStatus status(first.err, first.options().verbose || several ? 0 : first.status_columns());
   std::vector<std::unique_ptr<Feed>> feeds;
@@ -150,15 +166,14 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
   // goodbye leaves no last will to say it.
   const auto abandon = [&] {
     status.Clear();
-    for (const std::unique_ptr<Feed>& f : feeds) f->publisher.Finish(Clock::now());
+    gateway.Finish(Clock::now());
   };
 
   // Starts publishing a module that described itself; false when it is left out. A module that
   // comes late meets a broker that may be away just then: it stays waiting, `why` says for what.
   const auto adopt = [&](Session& s, std::string* why_not_yet = nullptr) {
     const publish::ModuleIdentity module = publish::IdentityOf(ModuleOf(s.app().device));
-    // The MAC names the module's topics and client; two modules under one would mix their
-    // readings on one topic and take each other's session at the broker.
+    // The MAC names the module's topics; two modules under one would mix their readings.
     std::string why = publish::UnpublishableId(module.id);
     if (why.empty() && published_at.count(module.id) > 0)
       why = "reports the MAC address " + module.id + " of the module at " +
@@ -173,29 +188,27 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
       ++left_out;
       return false;
     }
-    // Each module has its own client, and so its own last will; ids must differ at the broker,
-    // and from the desktop program's for the same module.
-    settings.client_id = args.client_id.empty()
-                             ? "zvk-" + module.id
-                             : (several ? args.client_id + "-" + module.id : args.client_id);
-    feeds.push_back(std::make_unique<Feed>(s, status, settings, module));
-    Feed& f = *feeds.back();
-    try {
-      f.publisher.Connect(kConnectTimeout);
-    } catch (const publish::PublishError& e) {
-      feeds.pop_back();
-      if (!why_not_yet || e.refused()) {
-        abandon();
-        throw Failed(e.what());
+    // The first module to publish opens the gateway's connection.
+    if (!gateway_connected) {
+      try {
+        gateway.Connect(kConnectTimeout);
+      } catch (const publish::PublishError& e) {
+        if (!why_not_yet || e.refused()) {
+          abandon();
+          throw Failed(e.what());
+        }
+        *why_not_yet = e.what();
+        return false;
       }
-      *why_not_yet = e.what();
-      return false;
+      gateway_connected = true;
     }
+    gateway.Add(module);
+    feeds.push_back(std::make_unique<Feed>(s, status, module.id));
     published_at[module.id] = AddressOf(s);
+    const publish::Topics topics = gateway.TopicsOf(module.id);
     status.Clear();
-    s.err << "zvk: publishing " << module.model << " " << module.id << " to "
-          << f.publisher.topics().Channel("#") << " (status " << f.publisher.topics().Status()
-          << ")\n";
+    s.err << "zvk: publishing " << module.model << " " << module.id << " to " << topics.Channel("#")
+          << " (status " << topics.Status() << ")\n";
     return true;
   };
 
@@ -213,9 +226,38 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
   }
   if (feeds.empty() && waiting.empty()) throw Failed("publish: no module to publish");
 
+  // The broker's news is the gateway's, told once for all its modules.
+  const auto tell_broker = [&] {
+    if (!gateway_connected) return;
+    const publish::PublisherStatus st = gateway.Status();
+    if (st.refused) {
+      abandon();
+      throw Failed("the broker " + args.broker + " " + st.last_error);
+    }
+    if (st.taken_over && !takeover_told) {
+      // Said once: the lost and regained connections that follow are the same story.
+      takeover_told = true;
+      status.Clear();
+      err << "zvk: " << Now() << " another client with the client id \"" << gateway.client_id()
+          << "\" took the session at the broker (it closed the connection right after "
+             "accepting it); trying again with a growing back-off\n";
+    }
+    if (st.connected != broker_connected) {
+      broker_connected = st.connected;
+      if (!st.taken_over) {
+        status.Clear();
+        if (broker_connected)
+          err << "zvk: " << Now() << " the broker is connected again\n";
+        else
+          err << "zvk: " << Now() << " the broker is lost (" << st.last_error
+              << "); readings are queued, at most " << Counted(args.queue, "poll", "polls") << '\n';
+      }
+    }
+  };
+
   StopRequest& stop = StopRequest::Install();
   const auto interval = std::chrono::duration_cast<Clock::duration>(
-      Seconds(std::max(args.interval, kShortestInterval)));
+      Seconds(std::max(args.interval, publish::kShortestIntervalSeconds)));
   auto due = Clock::now();
   std::size_t polls = 0;
   for (;;) {
@@ -256,49 +298,25 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
     std::string line = Counted(polls, "poll", "polls");
     for (const std::unique_ptr<Feed>& feed : feeds) {
       Feed& f = *feed;
-      std::ostream& err = f.s.err;
-      f.publisher.Submit(f.poller.Poll());
+      gateway.Submit(f.id, f.poller.Poll());
       // The log is never shown; a run of days must not keep every line of it.
       f.s.app().log_lines.clear();
-
-      const std::string who = several ? f.publisher.module().id + ": " : "";
-      const publish::PublisherStatus st = f.publisher.Status();
-      if (st.refused) {
-        abandon();
-        throw Failed("the broker " + args.broker + " " + st.last_error);
-      }
-      if (st.taken_over && !f.takeover_told) {
-        // Said once: the lost and regained connections that follow are the same story.
-        f.takeover_told = true;
-        status.Clear();
-        err << "zvk: " << Now() << " " << who << "another client with the client id \""
-            << f.publisher.client_id()
-            << "\" took the session at the broker (it closed the connection right after "
-               "accepting it); trying again with a growing back-off\n";
-      }
-      if (st.connected != f.broker_connected) {
-        f.broker_connected = st.connected;
-        if (!st.taken_over) {
-          status.Clear();
-          if (f.broker_connected)
-            err << "zvk: " << Now() << " " << who << "the broker is connected again\n";
-          else
-            err << "zvk: " << Now() << " " << who << "the broker is lost (" << st.last_error
-                << "); readings are queued, at most " << Counted(args.queue, "poll", "polls")
-                << '\n';
-        }
-      }
+      if (feed == feeds.front()) tell_broker();
+      const std::string who = several ? f.id + ": " : "";
+      const publish::PublisherStatus st = gateway.Status(f.id);
       if (st.dropped_polls > f.dropped_told) {
         f.dropped_told = st.dropped_polls;
         status.Clear();
-        err << "zvk: " << Now() << " " << who << "the queue is full: the oldest poll was dropped ("
-            << Counted(st.dropped_polls, "poll", "polls") << " dropped so far)\n";
+        f.s.err << "zvk: " << Now() << " " << who
+                << "the queue is full: the oldest poll was dropped ("
+                << Counted(st.dropped_polls, "poll", "polls") << " dropped so far)\n";
       }
       line += " | " + who + std::to_string(st.published) + " published, " +
               std::to_string(st.queued) + " queued, " + std::to_string(st.dropped_polls) +
               " dropped, " + (st.connected ? "broker connected" : "waiting for the broker") +
               (f.poller.lost() ? "; waiting for the module: " + f.poller.lost_reason() : "");
     }
+    if (feeds.empty()) tell_broker();
     if (!waiting.empty())
       line += " | " + Counted(waiting.size(), "module", "modules") + " not described yet";
     status.Show(line);
@@ -308,21 +326,12 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
     w.s->err << "zvk: left out of the gateway: it never described itself (" << w.why << ")\n";
     ++left_out;
   }
-  // Every module's client gets the same time to deliver what it still holds.
-  const auto deadline = Clock::now() + kFinishTimeout;
-  bool delivered = true;
-  publish::PublisherStatus total;
-  for (const std::unique_ptr<Feed>& f : feeds) {
-    delivered = f->publisher.Finish(deadline) && delivered;
-    const publish::PublisherStatus st = f->publisher.Status();
-    total.published += st.published;
-    total.queued += st.queued;
-    total.dropped_polls += st.dropped_polls;
-  }
+  const bool delivered = gateway_connected && gateway.Finish(Clock::now() + kFinishTimeout);
+  const publish::PublisherStatus total = gateway.Status();
   first.out << Counted(polls, "poll", "polls") << ": " << total.published << " published, "
             << total.queued << " not delivered, " << Counted(total.dropped_polls, "poll", "polls")
             << " dropped\n";
-  if (!delivered)
+  if (!delivered && gateway_connected)
     throw Failed(std::to_string(total.queued) +
                  " channel messages were not delivered to the broker " + args.broker);
   return left_out;

@@ -51,9 +51,6 @@ class PrefixedLines final : public std::streambuf {
   std::string line_;
 };
 
-constexpr double kLongestInterval = 24 * 3600.0;
-constexpr long long kLargestQueue = 10'000'000;
-
 class PublishCommand final : public CopyableCommand<PublishCommand> {
  public:
   void Define(CLI::App& sub) override {
@@ -69,7 +66,8 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
         ->capture_default_str();
     sub.add_option("--count", a_.count_text, "Stop after this many polls")->type_name("INT");
     sub.add_option("--client-id", a_.client_id,
-                   "The gateway's MQTT client id (default zvk-MODULE)");
+                   "The gateway's MQTT client id (default zvk-MODULE for one module, "
+                   "zvk-gw-HASH of the addresses for several)");
     sub.add_option("--username", a_.username, "User name at the broker");
     sub.add_option("--password-file", a_.password_file,
                    std::string("File whose first line is the broker password (default: the "
@@ -90,26 +88,22 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
   void Attach(CliEnv& env) override { backend_ = env.publish; }
 
   void CheckArguments() override {
+    const publish::SettingNames& names = publish::OptionNames();
+    const auto refuse = [](const std::string& why) {
+      if (!why.empty()) throw UsageError("publish: " + why);
+    };
     a_.interval = ParseDecimal(a_.interval_text, "publish: --interval");
-    if (a_.interval < 0 || a_.interval > kLongestInterval)
-      throw UsageError("publish: --interval must be 0 to 86400 seconds, not " + a_.interval_text);
+    refuse(publish::IntervalProblem(a_.interval, a_.interval_text, names));
     if (a_.count_text) {
       a_.count = ParseWholeNumber(*a_.count_text, "publish: --count");
       if (*a_.count < 1)
         throw UsageError("publish: --count must be 1 or more, not " + *a_.count_text);
     }
     const long long queue = ParseWholeNumber(a_.queue_text, "publish: --queue");
-    if (queue < 1 || queue > kLargestQueue)
-      throw UsageError("publish: --queue must be 1 to 10000000 polls, not " + a_.queue_text);
+    refuse(publish::QueueProblem(queue, a_.queue_text, names));
     a_.queue = static_cast<std::size_t>(queue);
-    if (a_.topic_prefix.empty() || a_.topic_prefix.find_first_of("+#") != std::string::npos ||
-        a_.topic_prefix.front() == '/' || a_.topic_prefix.back() == '/')
-      throw UsageError(
-          "publish: --topic-prefix must be a topic without + or # and without a "
-          "leading or trailing /, not '" +
-          a_.topic_prefix + "'");
-    if (!a_.cafile.empty() && a_.broker.rfind("mqtts://", 0) != 0)
-      throw UsageError("publish: --cafile needs an mqtts:// broker");
+    refuse(publish::TopicPrefixProblem(a_.topic_prefix, names));
+    refuse(publish::CaFileProblem(a_.cafile, a_.broker, names));
     if (!backend_)
       throw Failed(
           "publish is not available in this build (it was built without the MQTT "
@@ -119,7 +113,8 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
 
   void Run(Session& s) override { backend_->Run(s, a_); }
 
-  // Over an inventory: one gateway for all modules, each with its own client and status topic.
+  // Over an inventory: one gateway for all modules, one connection to the broker, each module
+  // with its own topics and status.
   // A module must describe itself first (its MAC names its topics). One that does not yet is
   // tried again through the run and published once it does; with --count it is left out. A
   // module left out, or never published, is said on standard error, and the run ends with
@@ -156,7 +151,7 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
       modules.push_back({sessions[i].get(), failures[i]});
     }
     if (modules.empty()) throw Failed("publish: no module of the inventory answered");
-    left_out += backend_->RunMany(modules, a_);
+    left_out += backend_->RunMany(modules, a_, err);
     return left_out == 0 ? kExitOk : kExitFailed;
   }
 
