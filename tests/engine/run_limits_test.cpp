@@ -50,6 +50,7 @@ TEST(RunLimits, RoundsAreDueAnIntervalAfterTheStartOfTheRoundBeforeAndEndByTheLi
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeStop stop;
+    stop.stop_at_wait = c.stop_at_wait;
     RoundTimer timer(c.limits, stop, [&stop] { return stop.now; });
     std::size_t rounds = 0;
     while (timer.Next()) {
