@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The manual pages the build wrote against the programs' help: every command and option the help
-# lists is in the page (each command's own options under its entry), and the page names no
-# command, option or environment variable the help does not. The pages render without warnings.
+# lists is in the page (each command's own options under its entry, each variable under
+# ENVIRONMENT), and the page names no command, option or environment variable the help does not.
+# The pages render without warnings.
 set -euo pipefail
 build=$1
 docs=$build/packaging/docs
@@ -48,9 +49,9 @@ for name in zvk zvk-sim; do
   names=$(help_names "$program" "")
   all_help=$(
     "$program" --help
-    for c in $(awk -F '\t' '$1 == "command" { print $2 }' <<<"$names"); do
-      # shellcheck disable=SC2086
-      "$program" $c --help
+    awk -F '\t' '$1 == "command" { print $2 }' <<<"$names" | while IFS= read -r command; do
+      # shellcheck disable=SC2086 # the command's words
+      "$program" $command --help
     done
   )
 
@@ -86,8 +87,9 @@ $(diff <(echo "$help_commands") <(echo "$page_commands") || true)"
   for variable in $(grep -oE 'ZVK_[A-Z_]+' <<<"$text" | sort -u); do
     grep -q -- "$variable" <<<"$all_help" || fail "$name: the page names $variable, the help does not"
   done
+  environment=$(awk '/^\.SH/ { inside = $0 ~ /ENVIRONMENT/ } inside' <<<"$text")
   for variable in $(grep -oE 'ZVK_[A-Z_]+' <<<"$all_help" | sort -u); do
-    grep -q -- "$variable" <<<"$text" || fail "$name: the page lacks $variable"
+    grep -qx -- ".B $variable" <<<"$environment" || fail "$name: ENVIRONMENT lacks $variable"
   done
 
   # The page renders without a warning, and the installed form is the page gzip'ed reproducibly.
