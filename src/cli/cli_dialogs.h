@@ -10,14 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "link/seams.h"
+#include "operations/module_session.h"
 
 namespace zvk::cli {
 
 // Reads one answer line from the terminal; nullopt when there is none (no terminal, end of input).
 using AnswerReader = std::function<std::optional<std::string>()>;
 
-class CliDialogs final : public Dialogs {
+class CliDialogs final : public ops::SessionDialogs {
  public:
   CliDialogs(std::ostream& out, std::ostream& err, bool yes, AnswerReader read_answer)
       : out_(out), err_(err), yes_(yes), read_answer_(std::move(read_answer)) {}
@@ -32,17 +32,19 @@ class CliDialogs final : public Dialogs {
   std::optional<std::string> file_argument;
   // While set, error boxes are collected here instead of printed (the caller reports them).
   std::vector<std::string>* capture_errors = nullptr;
+  void AnswerFileDialog(const std::string& path) override { file_argument = path; }
+  void CaptureErrors(std::vector<std::string>* into) override { capture_errors = into; }
 
   // The last message box shown (not error boxes): its caption and text.
-  const std::pair<std::string, std::string>& last_box() const { return last_box_; }
+  const std::pair<std::string, std::string>& last_box() const override { return last_box_; }
   // Texts of the failure boxes shown so far.
-  const std::vector<std::string>& failures() const { return failures_; }
+  const std::vector<std::string>& failures() const override { return failures_; }
   // Texts of the error boxes shown so far.
-  const std::vector<std::string>& errors() const { return errors_; }
+  const std::vector<std::string>& errors() const override { return errors_; }
   // A question came with neither --yes nor a terminal to ask on; it was answered No.
   bool unanswered_question() const { return unanswered_question_; }
   // How many questions were answered No on the terminal (the end of its input counts as No).
-  int declined() const { return declined_; }
+  int declined() const override { return declined_; }
   // The text of the last box shown.
   const std::string& last_text() const { return last_text_; }
 

@@ -7,9 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -17,11 +16,12 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
-#include "cli/fleet_run.h"
 #include "cli/live_status.h"
-#include "cli/module_poller.h"
 #include "cli/session.h"
 #include "cli/stop_request.h"
+#include "engine/csv_sink.h"
+#include "engine/engine.h"
+#include "engine/module_lines.h"
 #include "monitor/main_form.h"
 #include "record/csv_format.h"
 #include "record/recorder.h"
@@ -31,8 +31,6 @@
 namespace zvk::cli {
 
 namespace {
-
-using Seconds = std::chrono::duration<double>;
 
 // Opens the file for appending, as the recording will, so that a name the system refuses (too
 // long, no permission, a device or a FIFO) is refused before the module is asked anything. A
@@ -95,10 +93,6 @@ std::vector<std::string> KnownHeaders() {
   for (const Label& l : f.AnalogCaption) analog.push_back(l.caption);
   for (const Label& l : f.ThermistorCaption) thermistor.push_back(l.caption);
   return {CsvHeader(analog), CsvHeader(thermistor)};
-}
-
-std::string Counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 class LogCommand final : public CopyableCommand<LogCommand> {
@@ -174,45 +168,32 @@ class LogCommand final : public CopyableCommand<LogCommand> {
   void Run(Session& s) override {
     std::vector<std::string> names, texts;
     ShownChannels(s.window().form, names, texts);
-    std::optional<CsvRecorder> recorder;
+    // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
+    LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
+    engine::ModuleLines lines(s.err, {""}, [&status] { status.Clear(); });
+    std::optional<engine::CsvSink> csv;
     try {
-      recorder.emplace(PathFromUtf8(file_), names);
+      csv.emplace(PathFromUtf8(file_), file_, names, Teller(lines));
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
-    StopRequest& stop = StopRequest::Install();
-    // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
-    LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
-    ModulePoller poller(s, status, "the rows are gaps until the module answers");
-    Sample last;
-    bool foreign = false;
-    bool answered = false;
-    RunRounds(stop, [&] {
-      last = poller.Poll();
-      answered |= last.kind == SampleKind::Readings;
-      try {
-        recorder->Append(last);
-      } catch (const RecordError& e) {
-        status.Clear();
-        throw Failed(std::string(e.what()) + "; " + Summary(*recorder));
-      }
-      if (recorder->foreign_channels() != foreign) {
-        foreign = recorder->foreign_channels();
-        status.Clear();
-        s.err << "zvk: " << LocalTimestamp(last.time) << ' '
-              << (foreign ? "the module shows other channels than the file holds (" +
-                                CsvHeader(ChannelsOf(last.readings)) + "); its rows are gaps"
-                          : std::string("the module shows the file's channels again"))
-              << '\n';
-      }
-      status.Show(StatusLine(*recorder, poller, last));
-    });
+    engine::SinkSet sinks;
+    sinks.Add(*csv);
+    engine::Engine run({{{"", AddressOf(s)}, &s}}, lines, sinks, Options());
+    StopRequestSignal stop(StopRequest::Install());
+    try {
+      run.Run(stop, [&] { status.Show(StatusLine(*csv, run.poller(0), run.state(0).last)); });
+    } catch (const engine::SinkError& e) {
+      status.Clear();
+      throw Failed(e.what());
+    }
     status.Clear();
-    s.out << Summary(*recorder) << '\n';
+    s.out << csv->Summary() << '\n';
     // A file of gaps alone is no recording: the run did not do what it was started for.
-    if (!answered)
+    if (!run.state(0).answered)
       throw Failed("the module never answered during the run" +
-                   (poller.lost_reason().empty() ? std::string() : ": " + poller.lost_reason()));
+                   (run.poller(0).lost_reason().empty() ? std::string()
+                                                        : ": " + run.poller(0).lost_reason()));
   }
 
   bool RunsOnManyTogether() const override { return true; }
@@ -222,91 +203,70 @@ class LogCommand final : public CopyableCommand<LogCommand> {
   int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
                 std::ostream& err) override {
     const std::size_t n = labels.size();
-    std::optional<CsvRecorder> recorder;
+    // Told on standard error as each module said it, named by the module.
+    engine::ModuleLines lines(err, labels);
+    std::optional<engine::CsvSink> csv;
     try {
-      recorder.emplace(PathFromUtf8(file_), CsvRecorder::LongForm{});
+      csv.emplace(PathFromUtf8(file_), file_, CsvRecorder::LongForm{}, Teller(lines));
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
-    std::vector<std::ostringstream> outs(n), errs(n);
-    std::vector<std::unique_ptr<Session>> sessions(n);
-    std::vector<std::unique_ptr<LiveStatus>> statuses;
-    std::vector<std::unique_ptr<ModulePoller>> pollers(n);
+    // What a module's session shows on standard output is no part of a recording.
+    std::vector<std::unique_ptr<std::ostream>> discarded;
+    std::vector<std::unique_ptr<Session>> sessions;
+    std::vector<engine::EngineModule> modules;
     for (std::size_t i = 0; i < n; ++i) {
-      sessions[i] = open(i, outs[i], errs[i]);
-      statuses.push_back(std::make_unique<LiveStatus>(errs[i], 0));
-      pollers[i] = std::make_unique<ModulePoller>(*sessions[i], *statuses[i],
-                                                  "the rows are gaps until the module answers");
+      discarded.push_back(std::make_unique<std::ostream>(nullptr));
+      sessions.push_back(open(i, *discarded.back(), lines.stream(i)));
+      modules.push_back({{labels[i], AddressOf(*sessions.back())}, sessions.back().get()});
     }
-    // Told on standard error as each module said it, named by the module.
-    const auto tell = [&] { TellLabelled(labels, outs, errs, err); };
-    ForEachConcurrently(n, [&](std::size_t i) {
-      try {
-        sessions[i]->Identify();
-      } catch (const CliError& e) {
-        pollers[i]->StartLost(e.what());
-      }
-    });
-    tell();
-    StopRequest& stop = StopRequest::Install();
-    std::vector<Sample> samples(n);
-    std::vector<char> answered(n, 0);
-    RunRounds(stop, [&] {
-      ForEachConcurrently(n, [&](std::size_t i) {
-        samples[i] = pollers[i]->Poll();
-        answered[i] |= samples[i].kind == SampleKind::Readings;
-      });
-      tell();
-      for (std::size_t i = 0; i < n; ++i) {
-        try {
-          recorder->AppendLong(labels[i], samples[i]);
-        } catch (const RecordError& e) {
-          throw Failed(std::string(e.what()) + "; " + Summary(*recorder));
-        }
-      }
-    });
-    out << Summary(*recorder) << '\n';
+    engine::SinkSet sinks;
+    sinks.Add(*csv);
+    engine::Engine run(std::move(modules), lines, sinks, Options());
+    run.Start();
+    StopRequestSignal stop(StopRequest::Install());
+    try {
+      run.Run(stop);
+    } catch (const engine::SinkError& e) {
+      throw Failed(e.what());
+    }
+    out << csv->Summary() << '\n';
     int status = kExitOk;
     for (std::size_t i = 0; i < n; ++i) {
-      if (answered[i]) continue;
+      if (run.state(i).answered) continue;
+      const std::string& why = run.poller(i).lost_reason();
       err << labels[i] << ": zvk: the module never answered during the run"
-          << (pollers[i]->lost_reason().empty() ? "" : ": " + pollers[i]->lost_reason()) << '\n';
+          << (why.empty() ? "" : ": " + why) << '\n';
       status = kExitFailed;
     }
     return status;
   }
 
  private:
-  // Calls `round` once per interval until the count, the duration or a stop request ends it.
-  void RunRounds(StopRequest& stop, const std::function<void()>& round) const {
-    const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        Seconds(std::max(interval_, kShortestInterval)));
-    const auto start = std::chrono::steady_clock::now();
-    auto due = start;
-    std::size_t polls = 0;
-    for (;;) {
-      if (count_ && polls >= static_cast<std::size_t>(*count_)) break;
-      if (duration_ && due - start >= Seconds(*duration_)) break;
-      if (polls > 0 && stop.WaitUntil(due)) break;
-      if (stop.requested()) break;
-      due = std::chrono::steady_clock::now() + interval;
-      ++polls;
-      round();
-    }
+  engine::EngineOptions Options() const {
+    engine::EngineOptions options;
+    options.limits.interval_s = interval_;
+    options.limits.shortest_interval_s = kShortestInterval;
+    if (count_) options.limits.count = static_cast<std::size_t>(*count_);
+    options.limits.duration_s = duration_;
+    options.gap_note = "the rows are gaps until the module answers";
+    return options;
   }
 
-  std::string StatusLine(const CsvRecorder& recorder, const ModulePoller& poller,
-                         const Sample& last) const {
-    std::string line = Counted(recorder.rows(), "row", "rows") + ", " +
-                       Counted(recorder.gaps(), "gap", "gaps") + " |";
+  static engine::CsvSink::Tell Teller(engine::ModuleLines& lines) {
+    return [&lines](std::size_t i, const std::string& message) { lines.Tell(i, message); };
+  }
+
+  static std::string AddressOf(Session& s) {
+    return s.app().link.DeviceHost + ":" + std::to_string(s.options().port);
+  }
+
+  static std::string StatusLine(const engine::CsvSink& csv, const engine::ModulePoller& poller,
+                                const Sample& last) {
+    std::string line = csv.Status() + " |";
     if (poller.lost()) return line + " waiting for the module: " + poller.lost_reason();
     for (const Reading& r : last.readings) line += " " + r.channel + " " + r.text;
     return line;
-  }
-
-  std::string Summary(const CsvRecorder& recorder) const {
-    return "\"" + file_ + "\": " + Counted(recorder.rows(), "row", "rows") + " written (" +
-           Counted(recorder.gaps(), "gap", "gaps") + ")";
   }
 
   std::string file_;

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "engine/run_limits.h"
+
 namespace zvk::cli {
 
 class StopRequest {
@@ -33,6 +35,17 @@ class StopRequest {
 
  private:
   StopRequest() = default;
+};
+
+// The engine's view of the process's stop request.
+class StopRequestSignal final : public engine::StopSignal {
+ public:
+  explicit StopRequestSignal(StopRequest& stop) : stop_(stop) {}
+  bool WaitUntil(engine::Clock::time_point due) override { return stop_.WaitUntil(due); }
+  bool requested() override { return stop_.requested(); }
+
+ private:
+  StopRequest& stop_;
 };
 
 // While one lives, SIGINT and SIGTERM are taken as requests (see above). The outermost one
