@@ -1,55 +1,19 @@
 // `zvk publish`: its arguments and their checks; the gateway itself is the PublishBackend.
 #include <CLI/CLI.hpp>
 #include <memory>
-#include <mutex>
 #include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
-#include "cli/fleet_run.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
 
 namespace zvk::cli {
 
 namespace {
-
-// Standard error of one module among several: whole lines, each after the module's name, so the
-// lines of modules identified at once never mix.
-class PrefixedLines final : public std::streambuf {
- public:
-  PrefixedLines(std::ostream& target, std::mutex& lock, std::string prefix)
-      : target_(target), lock_(lock), prefix_(std::move(prefix)) {}
-
- protected:
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    line_ += static_cast<char>(c);
-    if (c == '\n') Flush();
-    return c;
-  }
-  int sync() override {
-    if (!line_.empty()) Flush();
-    return 0;
-  }
-
- private:
-  void Flush() {
-    std::lock_guard guard(lock_);
-    target_ << prefix_ << line_;
-    if (line_.back() != '\n') target_ << '\n';
-    target_.flush();
-    line_.clear();
-  }
-  std::ostream& target_;
-  std::mutex& lock_;
-  std::string prefix_;
-  std::string line_;
-};
 
 class PublishCommand final : public CopyableCommand<PublishCommand> {
  public:
@@ -114,45 +78,14 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
   void Run(Session& s) override { backend_->Run(s, a_); }
 
   // Over an inventory: one gateway for all modules, one connection to the broker, each module
-  // with its own topics and status.
-  // A module must describe itself first (its MAC names its topics). One that does not yet is
-  // tried again through the run and published once it does; with --count it is left out. A
-  // module left out, or never published, is said on standard error, and the run ends with
-  // status 1 once the others are done.
+  // with its own topics and status. A module must describe itself first (its MAC names its
+  // topics); one that does not yet is asked again through the run and published once it does. A
+  // module left out, or never published, is said on standard error, and the run ends with status
+  // 1 once the others are done.
   bool RunsOnManyTogether() const override { return true; }
   int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
                 std::ostream& err) override {
-    const std::size_t n = labels.size();
-    std::mutex err_lock;
-    std::vector<std::unique_ptr<PrefixedLines>> errs;
-    std::vector<std::unique_ptr<std::ostream>> err_streams;
-    std::vector<std::unique_ptr<Session>> sessions;
-    for (std::size_t i = 0; i < n; ++i) {
-      errs.push_back(std::make_unique<PrefixedLines>(err, err_lock, labels[i] + ": "));
-      err_streams.push_back(std::make_unique<std::ostream>(errs.back().get()));
-      sessions.push_back(open(i, out, *err_streams.back()));
-    }
-    std::vector<std::string> failures(n);
-    ForEachConcurrently(n, [&](std::size_t i) {
-      try {
-        sessions[i]->Identify();
-      } catch (const CliError& e) {
-        failures[i] = e.what();
-      }
-    });
-    std::vector<GatewayModule> modules;
-    std::size_t left_out = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!failures[i].empty() && a_.count) {
-        *err_streams[i] << "zvk: left out of the gateway: " << failures[i] << std::endl;
-        ++left_out;
-        continue;
-      }
-      modules.push_back({sessions[i].get(), failures[i]});
-    }
-    if (modules.empty()) throw Failed("publish: no module of the inventory answered");
-    left_out += backend_->RunMany(modules, a_, err);
-    return left_out == 0 ? kExitOk : kExitFailed;
+    return backend_->RunMany(labels, open, out, err, a_);
   }
 
  private:
