@@ -128,23 +128,47 @@ TEST(publishPublisher, SpeaksMqtt311ToABrokerThatKnowsNoLaterVersion) {
   EXPECT_EQ(levels, (std::vector<int>{5, 4}));
 }
 
+// A broker that acknowledges every publish and keeps each one's topic and payload, in order.
+class RecordingBroker {
+ public:
+  RecordingBroker()
+      : broker_([this](ScriptedBroker::Connection& c, int) {
+          if (c.Accept() == 0) return;
+          while (const auto packet = c.Read(std::chrono::hours(1))) {
+            if (packet->type == 14) return;
+            if (packet->type == 12) c.Send({0xD0, 0x00});
+            if (packet->type != 3) continue;
+            // The topic with its length, the packet id, then (MQTT 5) the properties' length, 0.
+            const auto& b = packet->body;
+            const std::size_t n = (std::size_t{b[0]} << 8) | b[1];
+            {
+              std::lock_guard<std::mutex> lock(mutex_);
+              topics_.emplace_back(b.begin() + 2, b.begin() + 2 + n);
+              payloads_.emplace_back(b.begin() + 2 + n + 3, b.end());
+            }
+            c.Send({0x40, 0x02, b[n + 2], b[n + 3]});
+          }
+        }) {}
+  const ScriptedBroker& broker() const { return broker_; }
+  std::vector<std::string> topics() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return topics_;
+  }
+  std::vector<std::string> payloads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return payloads_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> topics_;
+  std::vector<std::string> payloads_;
+  ScriptedBroker broker_;  // last: its thread ends before the rest goes
+};
+
 TEST(publishPublisher, EachModuleHasItsOwnQueueAndTheQueuesGoOutInTurn) {
-  std::mutex m;
-  std::vector<std::string> topics;  // as the broker received them
-  ScriptedBroker broker([&](ScriptedBroker::Connection& c, int) {
-    if (c.Accept() == 0) return;
-    while (const auto packet = c.Read(std::chrono::hours(1))) {
-      if (packet->type == 14) return;
-      if (packet->type == 12) c.Send({0xD0, 0x00});
-      if (packet->type != 3) continue;
-      const std::size_t n = (std::size_t{packet->body[0]} << 8) | packet->body[1];
-      {
-        std::lock_guard<std::mutex> lock(m);
-        topics.emplace_back(packet->body.begin() + 2, packet->body.begin() + 2 + n);
-      }
-      c.Send({0x40, 0x02, packet->body[n + 2], packet->body[n + 3]});
-    }
-  });
+  RecordingBroker recording;
+  const ScriptedBroker& broker = recording.broker();
   PublishSettings settings = Settings(broker);
   settings.queue_polls = 2;
   GatewayPublisher p(settings);
@@ -167,7 +191,7 @@ TEST(publishPublisher, EachModuleHasItsOwnQueueAndTheQueuesGoOutInTurn) {
 
   const std::string gateway = GatewayStatusTopic("zvk", p.client_id());
   const std::string a = "zvk/" + kModule.id + "/", b = "zvk/" + other.id + "/";
-  std::lock_guard<std::mutex> lock(m);
+  const std::vector<std::string> topics = recording.topics();
   ASSERT_EQ(topics.size(), 1u + 2u + 6u + 3u) << ::testing::PrintToString(topics);
   // The gateway's status first, then each module's; the readings of both modules in turn.
   EXPECT_EQ(topics[0], gateway);
@@ -179,6 +203,26 @@ TEST(publishPublisher, EachModuleHasItsOwnQueueAndTheQueuesGoOutInTurn) {
   // At the finish every module goes offline, and the gateway last.
   EXPECT_EQ(std::vector<std::string>(topics.begin() + 9, topics.end()),
             (std::vector<std::string>{a + "status", b + "status", gateway}));
+}
+
+TEST(publishPublisher, AModuleLeftGoesOfflineAndPublishesNoMore) {
+  RecordingBroker recording;
+  GatewayPublisher p(Settings(recording.broker()));
+  p.Add(kModule);
+  p.Connect(5s);
+  p.Submit(kModule.id, Poll());
+  p.Remove(kModule.id);
+  p.Submit(kModule.id, Poll());  // too late: nothing more of it
+  ASSERT_TRUE(p.WaitDelivered(Clock::now() + 10s));
+  EXPECT_EQ(p.Status(kModule.id).published, 2u);
+  const std::string status = "zvk/" + kModule.id + "/status";
+  ASSERT_TRUE(p.Finish(Clock::now() + 10s));
+  std::vector<std::string> said;
+  const std::vector<std::string> topics = recording.topics(), payloads = recording.payloads();
+  for (std::size_t i = 0; i < topics.size(); ++i)
+    if (topics[i] == status) said.push_back(payloads[i]);
+  // Online with its readings, offline when left, and again at the finish.
+  EXPECT_EQ(said, (std::vector<std::string>{"online", "offline", "offline"}));
 }
 
 // Over plain TCP and over TLS, where the guard is the TLS client.
