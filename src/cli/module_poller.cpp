@@ -1,6 +1,6 @@
 #include "cli/module_poller.h"
 
-#include "cli/live_status.h"
+#include "cli/term/live_status.h"
 #include "cli/session.h"
 
 namespace zvk::cli {
