@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "cli/cli_error.h"
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 
 namespace zvk::cli {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/cli_error.h"
-#include "cli/live_status.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
+#include "cli/term/live_status.h"
+#include "cli/term/stop_request.h"
 #include "engine/engine.h"
 #include "engine/module_lines.h"
 #include "publish/broker_url.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/system.h"
-#include "cli/cli_dialogs.h"
+#include "cli/term/dialogs.h"
 #include "link/host_interfaces.h"
 #include "link/seams.h"
 #include "link/wire.h"

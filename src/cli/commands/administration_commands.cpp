@@ -337,7 +337,7 @@ std::unique_ptr<Command> Make() {
 
 }  // namespace
 
-void AddAdminCommands(std::vector<CommandEntry>& table) {
+void AddAdministrationCommands(std::vector<CommandEntry>& table) {
   const CommandEntry entries[] = {
       {"setup", kAdministration,
        "The setup window's settings: ap, station, static-ip, web-key, location, modbus", true, true,

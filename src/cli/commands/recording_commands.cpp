@@ -16,9 +16,9 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
-#include "cli/live_status.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
+#include "cli/term/live_status.h"
+#include "cli/term/stop_request.h"
 #include "engine/csv_sink.h"
 #include "engine/engine.h"
 #include "engine/module_lines.h"
@@ -281,7 +281,7 @@ class LogCommand final : public CopyableCommand<LogCommand> {
 }  // namespace
 
 void AddRecordingCommands(std::vector<CommandEntry>& table) {
-  table.push_back({"log", "Monitoring",
+  table.push_back({"log", "Recording",
                    "Record every poll to a CSV file (as read --csv), through dropouts, until "
                    "stopped",
                    true, false, [] { return std::unique_ptr<Command>(new LogCommand); }});

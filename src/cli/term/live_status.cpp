@@ -1,4 +1,4 @@
-#include "cli/live_status.h"
+#include "cli/term/live_status.h"
 
 #ifdef _WIN32
 #include <windows.h>

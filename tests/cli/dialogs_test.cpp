@@ -1,5 +1,5 @@
 // Message boxes on the terminal: where each kind of box is printed and how questions are answered.
-#include "cli/cli_dialogs.h"
+#include "cli/term/dialogs.h"
 
 #include <gtest/gtest.h>
 

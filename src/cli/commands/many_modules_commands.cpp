@@ -7,7 +7,7 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 #include "fleet/scan.h"
 #include "fleet/scan_range.h"
 #include "fleet/scan_report.h"
@@ -103,7 +103,7 @@ class ScanCommand final : public CopyableCommand<ScanCommand> {
 
 }  // namespace
 
-void AddScanCommand(std::vector<CommandEntry>& table) {
+void AddManyModulesCommands(std::vector<CommandEntry>& table) {
   table.push_back({"scan", kFleet,
                    "Find the modules on IPv4 ranges: scan [CIDR...] [--csv | --json]", false, false,
                    [] { return std::unique_ptr<Command>(std::make_unique<ScanCommand>()); }});

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/fleet_run.h"
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 #include "fleet_fixture.h"
 #include "link/wire.h"
 #include "sim/simulator.h"

@@ -20,9 +20,9 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/session.h"
-#include "cli/standard_output.h"
-#include "cli/stop_request.h"
-#include "cli/terminal_text.h"
+#include "cli/term/standard_output.h"
+#include "cli/term/stop_request.h"
+#include "cli/term/text.h"
 #include "operations/operations.h"
 #include "profile/profile.h"
 #include "thermistor/user_curves.h"
@@ -520,7 +520,7 @@ std::unique_ptr<Command> Make() {
 
 }  // namespace
 
-void AddProfileCommands(std::vector<CommandEntry>& table) {
+void AddProfilesCommands(std::vector<CommandEntry>& table) {
   const CommandEntry entries[] = {
       {"backup", kProfiles, "Save the module's settings to a profile: backup FILE [--with-keys]",
        true, false, Make<BackupCommand>},

@@ -1,4 +1,4 @@
-#include "cli/standard_output.h"
+#include "cli/term/standard_output.h"
 
 #include <cerrno>
 #include <iostream>

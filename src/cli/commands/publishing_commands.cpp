@@ -95,8 +95,8 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
 
 }  // namespace
 
-void AddPublishCommand(std::vector<CommandEntry>& table) {
-  table.push_back({"publish", "Monitoring",
+void AddPublishingCommands(std::vector<CommandEntry>& table) {
+  table.push_back({"publish", "Publishing",
                    "Publish every poll to an MQTT broker, through dropouts of the module and "
                    "the broker, until stopped",
                    true, false, [] { return std::unique_ptr<Command>(new PublishCommand); }});

@@ -1,9 +1,9 @@
-#include "cli/cli_dialogs.h"
+#include "cli/term/dialogs.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 
 namespace zvk::cli {
 

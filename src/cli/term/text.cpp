@@ -1,4 +1,4 @@
-#include "cli/terminal_text.h"
+#include "cli/term/text.h"
 
 #include "util/text_codec.h"
 

@@ -1,4 +1,4 @@
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 
 #include <algorithm>
 #include <atomic>

@@ -16,8 +16,8 @@
 #include "cli/command.h"
 #include "cli/fleet_run.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
-#include "cli/terminal_text.h"
+#include "cli/term/stop_request.h"
+#include "cli/term/text.h"
 #include "monitor/channel_config.h"
 #include "monitor/main_form.h"
 #include "operations/operations.h"
@@ -446,7 +446,7 @@ std::unique_ptr<Command> Make() {
 
 }  // namespace
 
-void AddMonitorCommands(std::vector<CommandEntry>& table) {
+void AddMonitoringCommands(std::vector<CommandEntry>& table) {
   const CommandEntry entries[] = {
       {"info", kMonitoring, "Show the module's identity and configuration", true, false,
        Make<InfoCommand>},

@@ -17,7 +17,7 @@ namespace zvk::cli {
 
 namespace {
 
-constexpr const char* kAdministration = "Administration";
+constexpr const char* kFirmware = "Firmware";
 constexpr int kBarWidth = 30;
 
 std::string Hex(unsigned value, int digits) {
@@ -123,8 +123,8 @@ class FirmwareCommand final : public CopyableCommand<FirmwareCommand> {
 
 }  // namespace
 
-void AddFirmwareCommand(std::vector<CommandEntry>& table) {
-  table.push_back({"firmware", kAdministration,
+void AddFirmwareCommands(std::vector<CommandEntry>& table) {
+  table.push_back({"firmware", kFirmware,
                    "Replace the module's firmware with an image file: firmware FILE", false, true,
                    [] { return std::unique_ptr<Command>(std::make_unique<FirmwareCommand>()); }});
 }

@@ -1,9 +1,9 @@
-#include "cli/terminal.h"
+#include "cli/term/terminal.h"
 
 #include <iostream>
 #include <optional>
 
-#include "cli/live_status.h"
+#include "cli/term/live_status.h"
 #include "cli/session.h"
 
 #ifdef _WIN32
