@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -129,9 +130,38 @@ bool WaitEnd(int pidfd, int ms) {
   }
 }
 
-TimedRun RunWithin(const std::vector<std::string>& argv, double seconds) {
+// Starts `argv` with its standard output discarded and its standard error to `errors`.
+int SpawnKeepingErrors(const std::vector<std::string>& argv, const std::filesystem::path& errors) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::system_error(rc, std::generic_category(), "cannot start " + argv[0]);
+  return pid;
+}
+
+// The last line a run wrote to its standard error, made fit for a table cell.
+std::string LastLine(const std::filesystem::path& errors) {
+  std::ifstream in(errors);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (!line.empty()) last = line;
+  for (char& c : last)
+    if (static_cast<unsigned char>(c) < 0x20 || c == '|' || c == 0x7F) c = ' ';
+  if (last.size() > 160) last = last.substr(0, 160) + "...";
+  return last;
+}
+
+TimedRun RunWithin(const std::vector<std::string>& argv, double seconds,
+                   const std::filesystem::path& errors) {
   const double started = WallSeconds();
-  const int pid = Spawn(argv);
+  const int pid = SpawnKeepingErrors(argv, errors);
   const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   TimedRun timed;
   if (pidfd >= 0) {
@@ -152,9 +182,10 @@ std::string Fixed(double value, const char* format) {
   return text;
 }
 
-Row EngineRow(const std::string& what, const std::vector<std::string>& argv, int rounds) {
+Row EngineRow(const std::string& what, const std::vector<std::string>& argv, int rounds,
+              const std::filesystem::path& errors) {
   const double allowed = rounds * kIntervalSeconds * 3 + 60;
-  const TimedRun t = RunWithin(argv, allowed);
+  const TimedRun t = RunWithin(argv, allowed, errors);
   const ProcessRun& r = t.run;
   const double share = r.wall_seconds > 0 ? r.cpu_seconds / r.wall_seconds : 0;
   const double bytes = static_cast<double>(r.peak_rss_kib) * 1024.0;
@@ -165,7 +196,8 @@ Row EngineRow(const std::string& what, const std::vector<std::string>& argv, int
     measured = "**not finished** within " + Fixed(allowed, "%.0f s") + ": " + measured;
     ok = false;
   } else if (r.exit_code != 0) {
-    measured = "**failed** (exit " + std::to_string(r.exit_code) + "): " + measured;
+    measured = "**failed** (exit " + std::to_string(r.exit_code) + ", \"" + LastLine(errors) +
+               "\"): " + measured;
     ok = false;
   }
   Row row{what, measured, ""};
@@ -184,6 +216,7 @@ std::vector<Row> EngineRows(const EngineProgramPaths& programs, bool quick) {
   std::filesystem::create_directories(dir);
   const std::filesystem::path inventory = dir / "modules.txt";
   const std::filesystem::path log = dir / "readings.csv";
+  const std::filesystem::path errors = dir / "errors.txt";
   const bool broker_here = std::filesystem::exists(kMosquittoProgram);
   std::vector<Row> rows;
   for (const int modules : quick ? std::vector<int>{200} : std::vector<int>{200, 1000}) {
@@ -196,8 +229,8 @@ std::vector<Row> EngineRows(const EngineProgramPaths& programs, bool quick) {
 
     std::vector<std::string> logging = hosts;
     logging.insert(logging.end(), {"log", log.string(), "--count", count});
-    rows.push_back(
-        EngineRow("`zvk --hosts log`, " + of + " (CPU share; peak RSS; wall)", logging, rounds));
+    rows.push_back(EngineRow("`zvk --hosts log`, " + of + " (CPU share; peak RSS; wall)", logging,
+                             rounds, errors));
     std::filesystem::remove(log);
 
     const std::string publishing = "`zvk --hosts publish`, " + of + " (CPU share; peak RSS; wall)";
@@ -213,7 +246,7 @@ std::vector<Row> EngineRows(const EngineProgramPaths& programs, bool quick) {
     publish.insert(publish.end(),
                    {"publish", "--broker", "mqtt://127.0.0.1:" + std::to_string(broker.port()),
                     "--count", count});
-    rows.push_back(EngineRow(publishing, publish, rounds));
+    rows.push_back(EngineRow(publishing, publish, rounds, errors));
   }
   std::filesystem::remove_all(dir);
   return rows;
