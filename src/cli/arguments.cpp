@@ -38,23 +38,6 @@ std::int64_t ParseWholeNumber(const std::string& text, const std::string& what) 
   return value;
 }
 
-bool IsDottedIpv4(const std::string& text) {
-  int parts = 0;
-  std::size_t at = 0;
-  while (parts < 4) {
-    std::size_t end = at;
-    while (end < text.size() && IsDigit(text[end])) ++end;
-    if (end == at || end - at > 3 || std::stoi(text.substr(at, end - at)) > 255) return false;
-    // "010" reads as 8 to some tools and as 10 to others: no leading zeros.
-    if (end - at > 1 && text[at] == '0') return false;
-    ++parts;
-    if (end == text.size()) return parts == 4;
-    if (text[end] != '.') return false;
-    at = end + 1;
-  }
-  return false;
-}
-
 double ParseDecimal(const std::string& text, const std::string& what) {
   const std::size_t start = !text.empty() && text[0] == '+' ? 1 : 0;
   // Only digits, a point, signs and an exponent: from_chars would also take "inf" and "nan".

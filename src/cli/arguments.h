@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "util/message_text.h"
+
 namespace zvk::cli {
 
 // A whole decimal number with an optional sign ("-5", "+7", "08"). One beyond the 64-bit range
@@ -15,8 +17,5 @@ std::int64_t ParseWholeNumber(const std::string& text, const std::string& what);
 
 // A decimal number ("3.1", ".5", "2e-1"); no hex, no "inf" or "nan", nothing beyond a double.
 double ParseDecimal(const std::string& text, const std::string& what);
-
-// Whether `text` is an IPv4 address in four dotted decimal parts of 0 to 255 and nothing else.
-bool IsDottedIpv4(const std::string& text);
 
 }  // namespace zvk::cli

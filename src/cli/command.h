@@ -78,22 +78,25 @@ struct CommandEntry {
 
 const std::vector<CommandEntry>& CommandTable();
 
-// The monitoring commands (info, read, locate, set-*).
-void AddMonitorCommands(std::vector<CommandEntry>& table);
-// The administration commands (setup, wifi-mode, reset-defaults, reboot, write-file,
-// delete-file).
-void AddAdminCommands(std::vector<CommandEntry>& table);
-// Recording the readings to a file over time (log).
+// Each group of the help has its file in commands/, named after the group, listed here in the
+// help's order.
+// Monitoring (commands/monitoring_commands.cpp): info, read, locate, set-*.
+void AddMonitoringCommands(std::vector<CommandEntry>& table);
+// Recording (commands/recording_commands.cpp): log, the readings to a file over time.
 void AddRecordingCommands(std::vector<CommandEntry>& table);
-// Publishing the readings to an MQTT broker (publish).
-void AddPublishCommand(std::vector<CommandEntry>& table);
-// The firmware update (firmware FILE).
-void AddFirmwareCommand(std::vector<CommandEntry>& table);
-// The calibration commands (calibrate, reset-ref, calibrate-th, reset-th-ref, user-curve).
+// Publishing (commands/publishing_commands.cpp): publish, the readings to an MQTT broker.
+void AddPublishingCommands(std::vector<CommandEntry>& table);
+// Administration (commands/administration_commands.cpp): setup, wifi-mode, reset-defaults,
+// reboot, write-file, delete-file.
+void AddAdministrationCommands(std::vector<CommandEntry>& table);
+// Firmware (commands/firmware_commands.cpp): firmware FILE.
+void AddFirmwareCommands(std::vector<CommandEntry>& table);
+// Calibration (commands/calibration_commands.cpp): calibrate, reset-ref, calibrate-th,
+// reset-th-ref, user-curve.
 void AddCalibrationCommands(std::vector<CommandEntry>& table);
-// Finding the modules on a network (scan).
-void AddScanCommand(std::vector<CommandEntry>& table);
-// Saving a module's settings to a profile and restoring them (backup, restore).
-void AddProfileCommands(std::vector<CommandEntry>& table);
+// Many modules (commands/many_modules_commands.cpp): scan.
+void AddManyModulesCommands(std::vector<CommandEntry>& table);
+// Profiles (commands/profiles_commands.cpp): backup, restore.
+void AddProfilesCommands(std::vector<CommandEntry>& table);
 
 }  // namespace zvk::cli

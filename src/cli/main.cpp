@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/live_status.h"
-#include "cli/standard_output.h"
-#include "cli/terminal.h"
+#include "cli/term/live_status.h"
+#include "cli/term/standard_output.h"
+#include "cli/term/terminal.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 

@@ -1,11 +1,10 @@
-// The periodic poll of a long run (`log`, `publish`): one poll of the window's supervision tick,
-// taken as a sample; while the module is lost, its identity first, as the Refresh button asks
-// for it. Losing the module and getting it back are told once each on standard error.
+// The engine's periodic poll with its messages on a session's standard error, clearing the live
+// status line first: for `publish`, whose loop is still its own.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "engine/poller.h"
 #include "record/sample.h"
 
 namespace zvk::cli {
@@ -20,22 +19,12 @@ class ModulePoller {
   ModulePoller(const ModulePoller&) = delete;
   ModulePoller& operator=(const ModulePoller&) = delete;
 
-  Sample Poll();
-  // The module did not answer at the start: its samples are gaps until it does.
-  void StartLost(const std::string& why) { Lost(why); }
-  bool lost() const { return lost_; }
-  const std::string& lost_reason() const { return lost_reason_; }
+  Sample Poll() { return poller_.Poll(); }
+  bool lost() const { return poller_.lost(); }
+  const std::string& lost_reason() const { return poller_.lost_reason(); }
 
  private:
-  void Lost(const std::string& why);
-
-  Session& s_;
-  LiveStatus& status_;
-  std::optional<Sample> last_sample_;
-  PollSampler sampler_;
-  bool lost_ = false;
-  std::string lost_reason_;
-  std::string gap_note_;
+  engine::ModulePoller poller_;
 };
 
 }  // namespace zvk::cli

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "cli/cli_error.h"
-#include "cli/live_status.h"
+#include "cli/term/live_status.h"
 #include "cli/module_poller.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 #include "link/wire.h"
 #include "monitor/main_form.h"
 #include "publish/broker_url.h"

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "cli/live_status.h"
+#include "cli/term/live_status.h"
 #include "cli/mqtt_publish.h"
-#include "cli/standard_output.h"
-#include "cli/terminal.h"
+#include "cli/term/standard_output.h"
+#include "cli/term/terminal.h"
 #include "cli/zvk_cli.h"
 #include "link/tcp.h"
 

@@ -14,12 +14,11 @@
 #include <vector>
 
 #include "app/system.h"
-#include "cli/cli_dialogs.h"
+#include "cli/term/dialogs.h"
 #include "link/host_interfaces.h"
 #include "link/seams.h"
-#include "link/tcp.h"
 #include "link/wire.h"
-#include "operations/operations.h"
+#include "operations/module_session.h"
 
 namespace zvk::cli {
 
@@ -47,29 +46,21 @@ struct CliEnv {
 
 // What an action sent and showed; the operations check the module's answers from it.
 using ExchangeRecord = ops::ExchangeRecord;
+using ops::CountingNetwork;
 
-// Counts the connections the core opens, so a front end can tell whether an action sent anything,
-// and keeps why the last connect failed: the window shows "Connect Timeout" for every failed
-// connect, a message on the command line says what the system said.
-class CountingNetwork final : public Network {
- public:
-  explicit CountingNetwork(Network& inner) : inner_(inner) {}
-  std::unique_ptr<TcpSocket> NewSocket() override;
-  std::chrono::steady_clock::time_point Now() const override { return inner_.Now(); }
-  int count = 0;
-  // "connection refused", "no answer within 3 s"; empty when the last connect succeeded.
-  std::string connect_failure;
-
- private:
-  Network& inner_;
+namespace detail {
+// Constructed before the module session that shows its boxes.
+struct WithCliDialogs {
+  CliDialogs cli_dialogs_;
 };
+}  // namespace detail
 
-class Session final : public ops::Operator {
+// The module session with the command line's boxes, options and messages: its failures are
+// Failed, a malformed --host a UsageError.
+class Session final : private detail::WithCliDialogs, public ops::ModuleSession {
  public:
   Session(CliEnv& env, const GlobalOptions& options, std::ostream& out, std::ostream& err);
   ~Session() override;
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
 
   // Creates the main window and applies --host as the "Static IP" button does; a malformed
   // address is a usage error. Sends nothing.
@@ -77,37 +68,14 @@ class Session final : public ops::Operator {
   // The first activation and the identity request, ticked through until the module is
   // identified; throws the reason when it is not.
   void Identify();
-
-  // Runs a click or a tick and records what it sent and showed.
-  ExchangeRecord Observe(const std::function<void()>& action) override;
   // Throws the reason unless the action sent `code` and the module acknowledged it.
   void RequireAcknowledged(const ExchangeRecord& record, std::uint8_t code,
                            const std::string& what) override;
-
-  // A command the window sends through its queue (the locator): the click, then Timer3 ticks
-  // while the window would send it again after a refusal or a lost reply. Throws the reason
-  // unless acknowledged.
+  // A command the window sends through its queue (the locator); throws the reason unless
+  // acknowledged.
   void SendQueued(const std::function<void()>& click, std::uint8_t code, const std::string& what);
 
-  // The main window's connection check failed: the reason from what the window shows.
-  std::string NotFoundReason() const override;
-
-  System& system() override { return *system_; }
-  // The network every connection of the run goes through (counted).
-  Network& network() { return network_; }
-  // The host's interfaces as they are (the scan's default ranges), whatever --skip-wifi-check
-  // makes the connection check count.
-  HostInterfaces& host_interfaces();
-  // The main window's setup button, showing the setup window (activated) as the program does.
-  void OpenSetupWindow() override;
-
-  App& app() override { return system_->app; }
-  MainWindow& window() override { return system_->main_window; }
-  SetupWindow& setup() override { return system_->setup_window; }
-  std::pair<std::string, std::string> LastBox() const override { return dialogs_.last_box(); }
-  int Declined() const override { return dialogs_.declined(); }
-  void AnswerFileDialog(const std::string& path) override { dialogs_.file_argument = path; }
-  CliDialogs& dialogs() { return dialogs_; }
+  CliDialogs& dialogs() { return cli_dialogs_; }
   const GlobalOptions& options() const { return options_; }
   // The outside world this run was given, for a command that starts runs of its own.
   CliEnv& env() { return env_; }
@@ -119,26 +87,10 @@ class Session final : public ops::Operator {
   std::ostream& err;
 
  private:
-  HostInterfaces& Hosts(CliEnv& env);
-  // After a reply to `code` never came: Timer1 ticks (100 ms apart, through the plain wait)
-  // until the window's retry step queues the command again; false when it gave it up instead.
-  bool AwaitReissue(std::uint8_t code);
-  void NoteFileAnnounce(const std::string& status);
-
   CliEnv& env_;
   GlobalOptions options_;
   bool progress_terminal_ = false;
   int status_columns_ = 0;
-  CountingNetwork network_;
-  HostInterfaces* env_hosts_ = nullptr;
-  std::unique_ptr<HostInterfaces> platform_hosts_;
-  SkipWifiCheckInterfaces skip_hosts_;
-  NullPump pump_;
-  RealSleeper sleeper_;
-  CliDialogs dialogs_;
-  std::unique_ptr<System> system_;
-  ExchangeRecord* recording_ = nullptr;
-  std::string announcing_;  // the file whose announce is going out
 };
 
 }  // namespace zvk::cli

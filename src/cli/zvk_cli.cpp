@@ -11,8 +11,8 @@
 #include "cli/cli_error.h"
 #include "cli/command.h"
 #include "cli/fleet_run.h"
-#include "cli/standard_output.h"
-#include "cli/stop_request.h"
+#include "cli/term/standard_output.h"
+#include "cli/term/stop_request.h"
 #include "fleet/inventory.h"
 #include "util/message_text.h"
 
@@ -230,14 +230,14 @@ int RunOverMany(const CommandEntry& entry, Command& command, bool asks,
 const std::vector<CommandEntry>& CommandTable() {
   static const std::vector<CommandEntry> table = [] {
     std::vector<CommandEntry> t;
-    AddMonitorCommands(t);
-    AddAdminCommands(t);
+    AddMonitoringCommands(t);
     AddRecordingCommands(t);
-    AddPublishCommand(t);
-    AddFirmwareCommand(t);
+    AddPublishingCommands(t);
+    AddAdministrationCommands(t);
+    AddFirmwareCommands(t);
     AddCalibrationCommands(t);
-    AddScanCommand(t);
-    AddProfileCommands(t);
+    AddManyModulesCommands(t);
+    AddProfilesCommands(t);
     return t;
   }();
   return table;

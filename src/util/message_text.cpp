@@ -1,6 +1,7 @@
 #include "util/message_text.h"
 
 #include <algorithm>
+#include <string>
 
 namespace zvk {
 
@@ -67,6 +68,23 @@ std::string WithArgumentsShortened(std::string_view message,
     }
   }
   return out;
+}
+
+bool IsDottedIpv4(const std::string& text) {
+  int parts = 0;
+  std::size_t at = 0;
+  while (parts < 4) {
+    std::size_t end = at;
+    while (end < text.size() && (text[end] >= '0' && text[end] <= '9')) ++end;
+    if (end == at || end - at > 3 || std::stoi(text.substr(at, end - at)) > 255) return false;
+    // "010" reads as 8 to some tools and as 10 to others: no leading zeros.
+    if (end - at > 1 && text[at] == '0') return false;
+    ++parts;
+    if (end == text.size()) return parts == 4;
+    if (text[end] != '.') return false;
+    at = end + 1;
+  }
+  return false;
 }
 
 }  // namespace zvk

@@ -25,4 +25,7 @@ std::string FirstCharacters(std::string_view text, std::size_t count);
 std::string WithArgumentsShortened(std::string_view message,
                                    const std::vector<std::string>& arguments);
 
+// Whether `text` is an IPv4 address in four dotted decimal parts of 0 to 255 and nothing else.
+bool IsDottedIpv4(const std::string& text);
+
 }  // namespace zvk

@@ -11,7 +11,7 @@
 #include <iostream>
 #include <string>
 
-#include "cli/terminal.h"
+#include "cli/term/terminal.h"
 
 namespace zvk::cli {
 namespace {

@@ -18,7 +18,7 @@
 #include "cli/cli_error.h"
 #include "cli/cli_fixture.h"
 #include "cli/command.h"
-#include "cli/standard_output.h"
+#include "cli/term/standard_output.h"
 #include "cli/zvk_cli.h"
 #include "harness/virtual_network.h"
 #include "sim/simulator.h"

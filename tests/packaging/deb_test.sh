@@ -32,7 +32,9 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in ./usr/bin/zvk-analog ./usr/bin/zvk ./usr/bin/zvk-sim \
   ./usr/lib/zvk-analog/libzvk-analog-trend.so \
   ./usr/share/applications/zvk-analog.desktop \
-  ./usr/share/icons/hicolor/scalable/apps/zvk-analog.svg; do
+  ./usr/share/icons/hicolor/scalable/apps/zvk-analog.svg \
+  ./usr/share/man/man1/zvk.1.gz ./usr/share/man/man1/zvk-sim.1.gz \
+  ./usr/share/bash-completion/completions/zvk ./usr/share/bash-completion/completions/zvk-sim; do
   grep -qx -- "$file" <<<"$contents" || fail "the package lacks $file"
 done
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a staging folder as a package would (prefix /usr) and checks what lands
 # there: the three programs, running from their new place, the trend window's library, found by
-# the installed program, the icon and the menu entry, and nothing else.
+# the installed program, the icon and the menu entry, the manual pages and the bash completions,
+# and nothing else.
 set -euo pipefail
 build=$1
 stage=$(mktemp -d)
@@ -19,8 +20,12 @@ usr/bin/zvk-sim
 usr/lib/zvk-analog/libzvk-analog-trend.so
 usr/lib/zvk-analog/zvk-publish
 usr/share/applications/zvk-analog.desktop
-usr/share/icons/hicolor/scalable/apps/zvk-analog.svg"
-installed=$(cd "$stage" && find . -type f -o -type l | sed 's|^\./||' | sort)
+usr/share/bash-completion/completions/zvk
+usr/share/bash-completion/completions/zvk-sim
+usr/share/icons/hicolor/scalable/apps/zvk-analog.svg
+usr/share/man/man1/zvk-sim.1.gz
+usr/share/man/man1/zvk.1.gz"
+installed=$(cd "$stage" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 [[ $installed == "$expected" ]] || fail "installed files differ: got
 $installed"
 
@@ -60,4 +65,14 @@ grep -qx 'Exec=zvk-analog' "$desktop" || fail "the menu entry does not start zvk
 grep -qx 'Icon=zvk-analog' "$desktop" || fail "the menu entry does not name the icon"
 icon=$stage/usr/share/icons/hicolor/scalable/apps/zvk-analog.svg
 grep -q '<svg xmlns="http://www.w3.org/2000/svg"' "$icon" || fail "the icon is no SVG"
+# The manual pages and completions as the build wrote them (tests/packaging/manual_test.sh and
+# completion_test.sh check what they say), where man and bash-completion look for them.
+for name in zvk zvk-sim; do
+  cmp -s "$stage/usr/share/man/man1/$name.1.gz" "$build/packaging/docs/$name.1.gz" ||
+    fail "the installed page of $name is not the one built"
+  MANPATH=$stage/usr/share/man man -w "$name" >/dev/null 2>&1 || fail "man does not find $name"
+  bash --norc --noprofile -c 'source "$1" && complete -p "$2"' _ \
+    "$stage/usr/share/bash-completion/completions/$name" "$name" >/dev/null ||
+    fail "the installed completion does not complete $name"
+done
 echo "install test: passed"

@@ -20,7 +20,7 @@
 #include "cli/mqtt_publish.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
-#include "cli/stop_request.h"
+#include "cli/term/stop_request.h"
 #include "cli/zvk_cli.h"
 #include "link/wire.h"
 #include "publish/broker.h"
