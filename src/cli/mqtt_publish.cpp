@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cli/cli_error.h"
-#include "cli/term/live_status.h"
 #include "cli/module_poller.h"
 #include "cli/session.h"
+#include "cli/term/live_status.h"
 #include "cli/term/stop_request.h"
 #include "link/wire.h"
 #include "monitor/main_form.h"
@@ -241,7 +241,7 @@ std::size_t MqttPublish::RunGateway(const std::vector<GatewayModule>& modules,
       }
       status.Clear();
       w->s->err << "zvk: " << Now() << " the module describes itself now ("
-                << w->s->window().form.Label4.caption << ")\n";
+                << w->s->window().form.module_state.caption << ")\n";
       std::string not_yet;
       if (adopt(*w->s, &not_yet) || not_yet.empty()) {
         w = waiting.erase(w);
