@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, at);
   }
   // "Static IP" empties the main window; the new module's identity fills it again.
-  for (int i = 0; i < 40 && rig.window->form.Label4.caption.empty(); ++i) rig.Tick();
+  for (int i = 0; i < 40 && rig.window->form.module_state.caption.empty(); ++i) rig.Tick();
   rig.Polls(1);
   gui::WaitUntil([] { return false; }, 700);  // the state column catches up
   const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
