@@ -35,10 +35,15 @@ enum class Fault {
   Chatter,     // send one byte on the connection, then read as usual
   CloseAfter,  // read after_bytes, then close (a reset when bytes are left unread)
   SlowClose,   // read everything, then wait delay_ms before closing
+  // On the next restarts (a reboot, the Wi-Fi mode, a reset to defaults) instead of a reply.
+  NoReturn,     // the module goes off the network and never comes back
+  OldFirmware,  // the module comes back running the firmware it ran before, whatever it stored
 };
 
 // Whether the fault acts on a content connection rather than on a command's reply.
 bool IsContentFault(Fault fault);
+// Whether the fault acts on a restart rather than on a reply or a content.
+bool IsRestartFault(Fault fault);
 
 struct Options {
   Model model = Model::Qn6;
@@ -95,7 +100,8 @@ class Simulator {
   // The next `count` commands (only those with code `only_code`, when not 0) get `fault`.
   // Frames the module answers with silence (a wrong signature, the reset) use up no fault.
   // A content fault acts on the next `count` content connections instead (`only_code` is not
-  // used); `after_bytes` is what ResetAfter and CloseAfter read first.
+  // used); `after_bytes` is what ResetAfter and CloseAfter read first. A restart fault acts on
+  // the next `count` restarts.
   void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0,
                    std::size_t after_bytes = 0);
   void ClearFaults();
