@@ -414,6 +414,12 @@ void Simulator::SetRssi(std::uint16_t raw) {
   impl_->module.rssi = raw;
 }
 
+void Simulator::SetFirmware(std::uint8_t major, std::uint8_t minor) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.fw_major = major;
+  impl_->module.fw_minor = minor;
+}
+
 void Simulator::SetAnalogVolts(int channel, double volts) {
   impl_->CheckChannel(channel, wire::kAnalogChannels);
   std::lock_guard lock(impl_->mutex);

@@ -130,6 +130,8 @@ class Simulator {
   void SetReportedAddress(std::array<std::uint8_t, 4> address);
   void SetModelCode(std::uint8_t code);  // e.g. 0x00 to act as an unknown model
   void SetRssi(std::uint16_t raw);       // 0 = not reported
+  // The firmware version the module runs (reported as "01.12"), until it runs a stored image.
+  void SetFirmware(std::uint8_t major, std::uint8_t minor);
   void SetAnalogVolts(int channel, double volts);
   void SetThermistorOhms(int channel, double ohms);
   void SetThermistorRefCount(std::uint16_t count);
