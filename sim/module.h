@@ -54,10 +54,6 @@ struct AwaitedStream {
 inline constexpr const char* kSystemImage = "/sys/mcuimg.bin";
 inline constexpr const char* kStagedImage = "mcuimg.bin";
 
-// A simulated firmware image names its version as this text followed by two hex bytes,
-// "zVK-FW 01.13", anywhere in the image.
-inline constexpr const char* kImageVersionTag = "zVK-FW ";
-
 // How long an announce waits for its content: well beyond the utility's 1500 ms and 2500 ms.
 inline constexpr double kStreamWaitSeconds = 10.0;
 

@@ -16,6 +16,10 @@ namespace zvk::sim {
 
 enum class Model { Km3, Qn6 };
 
+// A simulated firmware image names its version as this text followed by two hex bytes,
+// "zVK-FW 01.13", anywhere in the image; a restart runs it (see Module::Boot).
+inline constexpr const char* kImageVersionTag = "zVK-FW ";
+
 // Faults injected into the replies of the next commands.
 enum class Fault {
   NoReply,         // accept the frame, send nothing, hold the connection until the peer closes

@@ -14,7 +14,6 @@
 #include "fleet_fixture.h"
 #include "link/wire.h"
 #include "sim/fault_list.h"
-#include "sim/module.h"
 #include "sim/simulator.h"
 
 namespace zvk::cli {
