@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPointer>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -121,6 +122,15 @@ void FirmwareRolloutDialog::SetCell(int row, int column, const std::string& text
   item->setText(Text(text));
 }
 
+void FirmwareRolloutDialog::FitColumns() {
+  table_->resizeColumnsToContents();
+  int needed = 2 * table_->frameWidth() + table_->verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < table_->columnCount(); ++column)
+    needed += table_->columnWidth(column);
+  const int extra = width() - table_->width();
+  if (table_->width() < needed) resize(needed + extra, height());
+}
+
 std::unique_ptr<ops::ModuleSession> FirmwareRolloutDialog::Open(std::size_t i) const {
   auto session = std::make_unique<RolloutSession>(seams_, addresses_[i]);
   session->Open();
@@ -180,7 +190,7 @@ void FirmwareRolloutDialog::ShowPlan(rollout::Plan plan) {
             m.wave < 0 ? "skipped: " + m.reason : plan.WaveName(static_cast<std::size_t>(m.wave)));
     SetCell(row, kFirmware, "");
   }
-  table_->resizeColumnsToContents();
+  FitColumns();
   const std::vector<std::string> lines = rollout::PlanLines(plan);
   const bool anything = plan.ToUpdate() > 0;
   status_->setText(Text(lines.front() + (anything ? ". Start updates them as listed." : ".")));
@@ -242,7 +252,7 @@ void FirmwareRolloutDialog::Done(rollout::Report report) {
     SetCell(static_cast<int>(i), kFirmware,
             std::string(rollout::OutcomeWord(r.outcome)) + ": " + r.message);
   }
-  table_->resizeColumnsToContents();
+  FitColumns();
   const std::vector<std::string> lines = rollout::ResultLines(*plan_made_, report);
   std::string text = lines.back();
   if (report.stopped)

@@ -76,6 +76,8 @@ class FirmwareRolloutDialog final : public QDialog {
   void ShowProgress(const rollout::Progress& progress);
   void Done(rollout::Report report);
   void SetCell(int row, int column, const std::string& text);
+  // Every column as wide as its contents, and the dialog wide enough for all of them.
+  void FitColumns();
   std::unique_ptr<ops::ModuleSession> Open(std::size_t i) const;
   void Join();
 

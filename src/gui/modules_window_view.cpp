@@ -305,7 +305,8 @@ FirmwareRolloutDialog* ModulesWindowView::OpenFirmwareRollout() {
     rollout_.reset();
     rollout_ = std::make_unique<FirmwareRolloutDialog>(
         addresses,
-        RolloutSeams{network_, &hosts_, app_.link.DevicePort, rollout_sleeper, rollout_waits},
+        RolloutSeams{network_, rollout_hosts ? rollout_hosts : &hosts_, app_.link.DevicePort,
+                     rollout_sleeper, rollout_waits},
         this);
   }
   rollout_->show();

@@ -62,6 +62,8 @@ class ModulesWindowView final : public QWidget {
   // The rollout's waits, and the sleeper of its protocol waits (null: real); tests shorten them.
   rollout::Waits rollout_waits;
   Sleeper* rollout_sleeper = nullptr;
+  // The interfaces of the rollout sessions' Wi-Fi check, as the main window's (null: the scan's).
+  HostInterfaces* rollout_hosts = nullptr;
 
   const ScanList& list() const { return list_; }
   QTableWidget& table() { return *table_; }
