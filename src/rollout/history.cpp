@@ -66,8 +66,13 @@ void HistoryFile::Append(const HistoryEntry& entry) {
 
 std::set<std::string> UpdatedModules(const std::filesystem::path& path) {
   std::set<std::string> done;
+  // Only a plain file: a FIFO would hold the rollout before it started.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw HistoryError(ec || !std::filesystem::exists(path, ec) ? "no such file"
+                                                                : "not a plain file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) return done;
+  if (!in) throw HistoryError("cannot be read");
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (line.empty() || line == "\r") continue;

@@ -46,7 +46,8 @@ class HistoryFile {
 };
 
 // The modules a history holds as updated: their MAC, or their address when the line has no
-// MAC. A missing file holds none; a line that is no entry is a HistoryError naming it.
+// MAC. A missing file, anything but a plain file, or a line that is no entry (named) is a
+// HistoryError.
 class HistoryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

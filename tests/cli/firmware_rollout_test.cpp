@@ -276,6 +276,14 @@ TEST_F(firmwareRollout, RefusedBeforeAnythingIsSent) {
         "--history", "/dev/null"},
        1,
        "zvk: input refused: --history: "},
+      {{"--hosts", inventory, "--yes", "firmware", image, "--version", "1.13", "--model", "qn6",
+        "--resume", PathOf("none.jsonl")},
+       1,
+       "zvk: --resume " + PathOf("none.jsonl") + ": no such file; nothing sent"},
+      {{"--hosts", inventory, "--yes", "firmware", image, "--version", "1.13", "--model", "qn6",
+        "--resume", inventory},
+       1,
+       "zvk: --resume " + inventory + ": line 1 is no rollout history entry; nothing sent"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -37,7 +38,8 @@ TEST(FirmwareRolloutWindow, UpdatesTheSelectedModulesInStagesBesideTheWatchedOne
   for (int unit = 2; unit <= 20; ++unit)
     fleet.push_back(rig.AnotherModule(unit, unit == 5 ? sim::Model::Km3 : sim::Model::Qn6));
   const std::filesystem::path image =
-      std::filesystem::temp_directory_path() / ("zvk-rollout-" + std::to_string(::getpid()));
+      std::filesystem::temp_directory_path() /
+      ("zvk-rollout-" + std::to_string(std::random_device{}()) + ".bin");
   std::ofstream(image, std::ios::binary) << "image " << sim::kImageVersionTag << "01.13 code";
 
   test::LoopbackOnlyNetwork network;
