@@ -97,12 +97,16 @@ class FirmwareCommand final : public CopyableCommand<FirmwareCommand> {
     staged_options_.push_back(
         sub.add_flag("--dry-run", staged_.dry_run,
                      "Staged rollout: identify the modules and show the plan; send nothing else"));
-    staged_options_.push_back(sub.add_option(
-        "--history", history_, "Staged rollout: append a JSON line a module and attempt to FILE"));
-    staged_options_.push_back(sub.add_option(
-        "--resume", resume_,
-        "Staged rollout: continue the rollout of this history FILE, skipping the modules it "
-        "holds as updated"));
+    staged_options_.push_back(
+        sub.add_option("--history", history_,
+                       "Staged rollout: append a JSON line a module and attempt to FILE")
+            ->type_name("FILE"));
+    staged_options_.push_back(
+        sub.add_option(
+               "--resume", resume_,
+               "Staged rollout: continue the rollout of this history FILE, skipping the modules it "
+               "holds as updated")
+            ->type_name("FILE"));
   }
 
   void CheckArguments() override {
