@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
       modules_view = std::make_unique<ModulesWindowView>(
           app, scan_network, *scan_hosts,
           [&view](const std::string& address) { view.WatchModule(address); }, &view);
+      // A firmware rollout checks the Wi-Fi as the main window does.
+      modules_view->rollout_hosts = hosts;
     }
     modules_view->show();
     modules_view->raise();

@@ -1,25 +1,65 @@
 // Saves a picture of the Modules window over the main window after a scan of a fleet of simulated
 // modules on 127.0.0.0/27: six modules of both models (one of them silent, so not listed), with
-// the one on 127.0.0.4 double-clicked and so watched by the main window.
+// the one on 127.0.0.4 double-clicked and so watched by the main window. With ROLLOUT.png, also
+// "Update firmware…" over the other modules after its rollout, in which the module on 127.0.0.17
+// comes back with its old firmware.
 //
-//   modules_screenshot OUT.png
+//   modules_screenshot OUT.png [ROLLOUT.png]
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTest>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gui/modules_window_view.h"
 #include "gui_test_wait.h"
+#include "link/host_interfaces.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 #include "watch_rig.h"
 
+namespace {
+
+// The protocol's waits, a 25th of their length, from any thread: the picture takes a second.
+class ScaledSleeper final : public zvk::Sleeper {
+ public:
+  void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms / 25)); }
+};
+
+// The rollout over every listed module but the watched one, pictured once it is over.
+bool SaveRollout(zvk::gui::ModulesWindowView& view, const char* out) {
+  using namespace zvk;
+  QTableWidget& table = view.table();
+  table.clearSelection();
+  for (int row = 0; row < table.rowCount(); ++row)
+    if (table.item(row, gui::ModulesWindowView::kAddress)->text() != "127.0.0.4")
+      table.selectionModel()->select(table.model()->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  gui::FirmwareRolloutDialog* dialog = view.OpenFirmwareRollout();
+  if (!dialog) return false;
+  const std::filesystem::path image = std::filesystem::temp_directory_path() / "qn6-0113.bin";
+  std::ofstream(image, std::ios::binary) << "image " << sim::kImageVersionTag << "01.13 code";
+  dialog->image().setText(QString::fromStdString(image.string()));
+  dialog->version().setText(QStringLiteral("01.13"));
+  QSignalSpy planned(dialog, &gui::FirmwareRolloutDialog::planReady);
+  QSignalSpy done(dialog, &gui::FirmwareRolloutDialog::finished);
+  const bool ran = dialog->MakePlan() && planned.wait(10000) && dialog->Start() && done.wait(60000);
+  std::filesystem::remove(image);
+  return ran && dialog->grab().save(QString::fromLocal8Bit(out));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace zvk;
   if (argc < 2) {
-    std::cerr << "usage: modules_screenshot OUT.png\n";
+    std::cerr << "usage: modules_screenshot OUT.png [ROLLOUT.png]\n";
     return 2;
   }
   QApplication qt(argc, argv);
@@ -49,6 +89,7 @@ int main(int argc, char** argv) {
     fleet.back()->SetRssi(m.rssi);
     fleet.back()->SetReportedAddress({127, 0, 0, static_cast<std::uint8_t>(m.address)});
     if (m.address == 23) fleet.back()->InjectFault(sim::Fault::NoReply, 1000);
+    if (m.address == 17) fleet.back()->InjectFault(sim::Fault::OldFirmware);
     fleet.back()->Start();
   }
 
@@ -57,6 +98,10 @@ int main(int argc, char** argv) {
   gui::ModulesWindowView view(
       *rig.app, network, hosts,
       [&rig](const std::string& address) { rig.view->WatchModule(address); }, rig.view.get());
+  ScaledSleeper sleeper;
+  view.rollout_sleeper = &sleeper;
+  SkipWifiCheckInterfaces on_loopback;
+  view.rollout_hosts = &on_loopback;
   view.ranges().setText(QStringLiteral("127.0.0.0/27"));
   view.show();
   if (!view.StartScan() || !gui::WaitUntil([&] { return !view.scanning(); }, 10000)) {
@@ -76,9 +121,10 @@ int main(int argc, char** argv) {
   rig.Polls(1);
   gui::WaitUntil([] { return false; }, 700);  // the state column catches up
   const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
+  const bool rollout_saved = argc < 3 || SaveRollout(view, argv[2]);
   for (auto& m : fleet) m->Stop();
-  if (!saved) {
-    std::cerr << "modules_screenshot: cannot write " << argv[1] << "\n";
+  if (!saved || !rollout_saved) {
+    std::cerr << "modules_screenshot: cannot write " << argv[saved ? 2 : 1] << "\n";
     return 1;
   }
   return 0;
