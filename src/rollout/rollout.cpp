@@ -31,12 +31,6 @@ std::string Seconds(int ms) {
   return text;
 }
 
-// A failure that ends the module's turn at once, whatever is left of its waits.
-class Final : public ops::OperationFailed {
- public:
-  using ops::OperationFailed::OperationFailed;
-};
-
 class Runner {
  public:
   Runner(const Plan& plan, const std::string& image, const Waits& waits, const RolloutSeams& seams)
@@ -124,14 +118,16 @@ class Runner {
     return result;
   }
 
-  // Asks the rebooted module for its identity until it answers or the bound has passed; returns
-  // the version it reports, which must be the new one.
+  // Asks the rebooted module for its identity until it reports the new version or the bound has
+  // passed. A module may still answer with the old firmware for a moment after the reboot went
+  // out (it has not restarted yet), so an old version is final only once the bound has passed.
   std::string AwaitReturn(std::size_t i, ops::ModuleSession& updated) {
     Sleeper& sleeper = updated.app().seams.sleeper;
     Network& network = updated.network();
     const auto start = network.Now();
     const auto bound = std::chrono::milliseconds(waits_.return_bound_ms);
     std::string last;
+    std::string old_version;  // the version it last answered with, when not the new one
     for (int waited = 0;;) {
       sleeper.SleepMs(waits_.return_interval_ms);
       waited += waits_.return_interval_ms;
@@ -139,17 +135,20 @@ class Runner {
         const std::unique_ptr<ops::ModuleSession> s = seams_.open(i);
         s->Identify();
         const Identity back = ReadIdentity(*s);
-        if (back.version != plan_.target.version)
-          throw Final("came back running " + back.version + ", not " + plan_.target.version);
-        return back.version;
-      } catch (const Final&) {
-        throw;
+        if (back.version == plan_.target.version) return back.version;
+        old_version = back.version;
       } catch (const std::exception& e) {
         last = e.what();
+        old_version.clear();
       }
-      if (waited >= waits_.return_bound_ms || network.Now() - start >= bound)
+      if (waited >= waits_.return_bound_ms || network.Now() - start >= bound) {
+        if (!old_version.empty())
+          throw ops::OperationFailed("came back running " + old_version + ", not " +
+                                     plan_.target.version + " (still so " +
+                                     Seconds(waits_.return_bound_ms) + " after the reboot)");
         throw ops::OperationFailed("did not come back within " + Seconds(waits_.return_bound_ms) +
                                    " after the reboot (" + last + ")");
+      }
     }
   }
 

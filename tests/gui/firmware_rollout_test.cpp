@@ -104,7 +104,7 @@ TEST(FirmwareRolloutWindow, UpdatesTheSelectedModulesInStagesBesideTheWatchedOne
   const std::size_t frames = rig.sim->Frames().size();
   rig.Polls(1);
   EXPECT_GT(rig.sim->Frames().size(), frames);
-  EXPECT_EQ(rig.window->form.Label4.caption, "zVK-QN6 Thermistor Input Module");
+  EXPECT_EQ(rig.window->form.module_state.caption, "zVK-QN6 Thermistor Input Module");
   // Each module's row follows its steps.
   EXPECT_TRUE(WaitUntil(
       [&] { return cell(0, FirmwareRolloutDialog::kFirmware).rfind("updating", 0) == 0; }, 5000));
