@@ -34,6 +34,10 @@ std::vector<std::string> SinkSet::Admit(std::size_t index, const ModuleEntry& mo
   return refusals;
 }
 
+void SinkSet::Remove(Sink& sink) {
+  std::erase_if(sinks_, [&](const Entry& e) { return e.sink == &sink; });
+}
+
 void SinkSet::Receive(std::size_t index, const Sample& sample) {
   for (Entry& e : sinks_)
     if (index < e.takes.size() && e.takes[index]) e.sink->Receive(index, sample);

@@ -31,6 +31,8 @@ inline constexpr std::chrono::seconds kLongestRetry{30};
 class SinkSet {
  public:
   void Add(Sink& sink) { sinks_.push_back({&sink, {}}); }
+  // Between rounds: the sink is told nothing more (its Finish is the caller's).
+  void Remove(Sink& sink);
   // Each sink's Admit; returns the reasons of the sinks that left the module out.
   std::vector<std::string> Admit(std::size_t index, const ModuleEntry& module,
                                  const ModuleIdentity& identity);

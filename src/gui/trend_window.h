@@ -10,11 +10,14 @@
 class QWidget;
 
 namespace zvk {
-class TrendModel;
 struct App;
 struct MainForm;
 struct Sample;
 }  // namespace zvk
+
+namespace zvk::engine {
+class WatchSinks;
+}
 
 namespace zvk::gui {
 
@@ -32,12 +35,13 @@ class TrendWindow {
   virtual void OnSample(const Sample& sample) = 0;
 };
 
-// Makes the trend window over `model`; null, with `error` set, when it cannot be made.
+// Makes the trend window over the watched module's sinks (its trend model, its recording, what
+// it publishes); null, with `error` set, when it cannot be made.
 using TrendWindowMaker =
-    std::function<std::unique_ptr<TrendWindow>(TrendModel& model, std::string* error)>;
+    std::function<std::unique_ptr<TrendWindow>(engine::WatchSinks& sinks, std::string* error)>;
 
 // The name of the library's maker, and its type.
 inline constexpr const char* kTrendWindowMakerSymbol = "zvk_make_trend_window";
-using TrendWindowMakerFunction = TrendWindow* (*)(TrendModel& model);
+using TrendWindowMakerFunction = TrendWindow* (*)(engine::WatchSinks& sinks);
 
 }  // namespace zvk::gui

@@ -24,7 +24,7 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
       make_trend_(std::move(make_trend)),
       clock_(clock),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
-        trend.Add(sample);
+        sinks.Receive(sample);
         if (trend_view_) {
           trend_view_->OnSample(sample);
           trend_view_->Refresh();
@@ -49,7 +49,7 @@ WatchWindows::~WatchWindows() {
 TrendWindow* WatchWindows::trend_view() {
   if (!trend_view_) {
     std::string error;
-    trend_view_ = make_trend_(trend, &error);
+    trend_view_ = make_trend_(sinks, &error);
     if (!trend_view_) {
       app_.seams.dialogs.ErrorBox(error);
       return nullptr;
