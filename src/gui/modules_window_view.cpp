@@ -1,5 +1,6 @@
 #include "gui/modules_window_view.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMetaObject>
@@ -8,10 +9,13 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
+#include "engine/csv_sink.h"
 #include "fleet/scan_range.h"
+#include "record/recorder.h"
 #include "state/app.h"
 
 namespace zvk::gui {
@@ -19,6 +23,8 @@ namespace zvk::gui {
 namespace {
 
 constexpr int kStateRefreshMs = 500;
+// The runs poll as the main window does.
+constexpr double kRunIntervalS = 3.1;
 
 // Sorts by a key of its own (the address as a number, the signal strength as a number) where the
 // text would sort wrongly.
@@ -83,6 +89,10 @@ ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces&
       watch_(std::move(watch)) {
   setObjectName(QStringLiteral("ModulesWindow"));
   setWindowTitle(QStringLiteral("Modules"));
+  choose_file = SaveFileDialog(this);
+  show_error = [this](const QString& caption, const QString& text) {
+    ShowBox(this, QMessageBox::Warning, caption, text);
+  };
   Build();
   // The watched module and the main window's identification change without a scan.
   connect(&state_timer_, &QTimer::timeout, this, [this] { RefreshStates(); });
@@ -94,6 +104,15 @@ ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces&
 ModulesWindowView::~ModulesWindowView() {
   StopScan();
   StopProbe();
+  // Each run ends its round, finishes its sink and is joined; what it posts is dropped with the
+  // window.
+  for (ActiveRun& r : runs_) {
+    if (r.run) r.run->Stop();
+  }
+  for (ActiveRun& r : runs_) {
+    r.run.reset();
+    r.sink.reset();
+  }
   if (worker_.joinable()) worker_.join();
   if (probe_.joinable()) probe_.join();
 }
@@ -101,6 +120,12 @@ ModulesWindowView::~ModulesWindowView() {
 void ModulesWindowView::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   FitColumns();
+}
+
+void ModulesWindowView::closeEvent(QCloseEvent* e) {
+  StopRun(RunKind::Record);
+  StopRun(RunKind::Publish);
+  QWidget::closeEvent(e);
 }
 
 void ModulesWindowView::resizeEvent(QResizeEvent* e) {
@@ -114,13 +139,17 @@ void ModulesWindowView::FitColumns() {
   const auto contents = [&](int c) {
     return std::max(view.sizeHintForColumn(c), header->sectionSizeHint(c));
   };
+  // The "Run" column is shown while a run goes on.
+  int last = 0;
+  for (int c = 0; c < table_->columnCount(); ++c)
+    if (!table_->isColumnHidden(c)) last = c;
   int natural = 0;
-  for (int c = 0; c < table_->columnCount(); ++c) {
+  for (int c = 0; c <= last; ++c) {
+    if (table_->isColumnHidden(c)) continue;
     // The last column stretches over what is left; it never gets less than its contents.
-    if (c + 1 < table_->columnCount()) table_->setColumnWidth(c, contents(c));
+    if (c < last) table_->setColumnWidth(c, contents(c));
     natural += contents(c);
   }
-  const int last = table_->columnCount() - 1;
   const int last_width = contents(last);
   // The window grows (within its screen) until every column fits without a scroll bar.
   const int needed =
@@ -174,10 +203,10 @@ void ModulesWindowView::Build() {
   bar->addWidget(scan_button_);
   layout->addLayout(bar);
 
-  table_ = new QTableWidget(0, kState + 1, this);
+  table_ = new QTableWidget(0, kRun + 1, this);
   table_->setObjectName(QStringLiteral("ModulesTable"));
   table_->setHorizontalHeaderLabels(
-      {"Address", "Model", "Name", "Location", "Firmware", "MAC", "RSSI", "Wi-Fi", "State"});
+      {"Address", "Model", "Name", "Location", "Firmware", "MAC", "RSSI", "Wi-Fi", "State", "Run"});
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   // One line per module: a name or a MAC broken over two lines reads as two values.
   table_->setWordWrap(false);
@@ -207,6 +236,41 @@ void ModulesWindowView::Build() {
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("ScanStatus"));
   layout->addWidget(status_);
+
+  auto* runs = new QHBoxLayout;
+  const auto add_run = [&](RunKind kind, const char* name, const QString& idle,
+                           const QString& running, const char* doing) {
+    ActiveRun& r = runs_[Slot(kind)];
+    r.button = new QPushButton(idle, this);
+    r.button->setObjectName(QString::fromUtf8(name));
+    r.idle_text = idle;
+    r.running_text = running;
+    r.doing = doing;
+    runs->addWidget(r.button);
+  };
+  add_run(RunKind::Record, "RecordButton", QStringLiteral("Record\u2026"),
+          QStringLiteral("Stop recording"), "recording");
+  runs_[0].button->setToolTip(QStringLiteral("Record every listed module to one CSV file"));
+  connect(runs_[0].button, &QPushButton::clicked, this, [this] {
+    if (running(RunKind::Record)) {
+      StopRun(RunKind::Record);
+      return;
+    }
+    const QString path = choose_file(QStringLiteral("Record the listed modules to a CSV file"),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"), true);
+    if (!path.isEmpty()) StartRecording(path);
+  });
+  add_run(RunKind::Publish, "PublishButton", QStringLiteral("Publish\u2026"),
+          QStringLiteral("Stop publishing"), "publishing");
+  runs_[1].button->setToolTip(
+      QStringLiteral("Publish every listed module to an MQTT broker through one gateway"));
+  SetUpPublishing();
+  run_status_ = new QLabel(this);
+  run_status_->setObjectName(QStringLiteral("RunStatus"));
+  run_status_->setTextFormat(Qt::PlainText);  // it names files and module texts
+  runs->addWidget(run_status_, 1);
+  layout->addLayout(runs);
+  ShowRuns();
   resize(860, 360);
 }
 
@@ -367,6 +431,7 @@ void ModulesWindowView::ShowRow(const ListedModule& m) {
                  : new KeyedItem(QStringLiteral("-"), -1e9));
   put(kWifi, new QTableWidgetItem(Text(m.row.wifi_mode)));
   put(kState, new QTableWidgetItem(Text(StateOf(m))));
+  put(kRun, new QTableWidgetItem(Text(RunOf(m.row.address))));
   table_->setSortingEnabled(true);
   PlaceEmptyHint();
 }
@@ -386,5 +451,181 @@ void ModulesWindowView::RefreshStates() {
   }
   if (changed) FitColumns();
 }
+
+std::vector<RunTarget> ModulesWindowView::Targets() const {
+  std::map<std::string, int> names;
+  for (const ListedModule& m : list_.modules()) ++names[m.row.name];
+  std::vector<RunTarget> targets;
+  for (const ListedModule& m : list_.modules()) {
+    const bool unique = !m.row.name.empty() && names[m.row.name] == 1;
+    targets.push_back({unique ? m.row.name : m.row.address, m.row.address, app_.link.DevicePort});
+  }
+  return targets;
+}
+
+bool ModulesWindowView::StartRecording(const QString& path) {
+  if (running(RunKind::Record)) return false;
+  if (list_.modules().empty()) {
+    show_error(QStringLiteral("Record"), QStringLiteral("No modules listed: scan first."));
+    return false;
+  }
+  const std::filesystem::path file = PathFromUtf8(path.toStdString());
+  std::unique_ptr<engine::CsvSink> sink;
+  try {
+    // What it has to tell goes to the run's lines, through the run (it is called on its thread).
+    sink = std::make_unique<engine::CsvSink>(file, PathToUtf8(file.filename()),
+                                             CsvRecorder::LongForm{},
+                                             [this](std::size_t i, const std::string& message) {
+                                               runs_[Slot(RunKind::Record)].run->Tell(i, message);
+                                             });
+  } catch (const RecordError& e) {
+    show_error(QStringLiteral("Record"), Text(e.what()));
+    return false;
+  }
+  runs_[Slot(RunKind::Record)].target = PathToUtf8(file.filename());
+  engine::EngineOptions options;
+  options.gap_note = "the rows are gaps until the module answers";
+  StartRun(RunKind::Record, std::move(sink), std::move(options), nullptr);
+  return true;
+}
+
+void ModulesWindowView::StartRun(RunKind kind, std::unique_ptr<engine::Sink> sink,
+                                 engine::EngineOptions options, std::function<void()> prepare) {
+  ActiveRun& r = runs_[Slot(kind)];
+  options.limits.interval_s = kRunIntervalS;
+  options.limits.shortest_interval_s = kRunIntervalS;
+  const std::vector<RunTarget> targets = Targets();
+  r.addresses.clear();
+  for (const RunTarget& t : targets) r.addresses.push_back(t.host);
+  r.last = RunProgress();
+  r.last.modules.resize(targets.size());
+  r.stopping = false;
+  r.ended.clear();
+  r.sink = std::move(sink);
+  QPointer<ModulesWindowView> self(this);
+  ModulesRun::Hooks hooks;
+  hooks.prepare = std::move(prepare);
+  hooks.progress = [self, kind](RunProgress progress) {
+    QMetaObject::invokeMethod(
+        self,
+        [self, kind, progress = std::move(progress)]() mutable {
+          if (self) self->Progressed(kind, std::move(progress));
+        },
+        Qt::QueuedConnection);
+  };
+  hooks.finished = [self, kind](RunEnd end) {
+    QMetaObject::invokeMethod(
+        self,
+        [self, kind, end = std::move(end)]() mutable {
+          if (self) self->Ended(kind, std::move(end));
+        },
+        Qt::QueuedConnection);
+  };
+  r.run = std::make_unique<ModulesRun>(network_, targets, *r.sink, std::move(options),
+                                       std::move(hooks));
+  r.run->Start();
+  ShowRuns();
+}
+
+void ModulesWindowView::StopRun(RunKind kind) {
+  ActiveRun& r = runs_[Slot(kind)];
+  if (!r.run || r.stopping) return;
+  r.stopping = true;
+  r.run->Stop();
+  ShowRuns();
+}
+
+void ModulesWindowView::Progressed(RunKind kind, RunProgress progress) {
+  ActiveRun& r = runs_[Slot(kind)];
+  if (!r.run) return;
+  std::vector<std::string> lines = std::move(r.last.lines);
+  lines.insert(lines.end(), progress.lines.begin(), progress.lines.end());
+  r.last = std::move(progress);
+  r.last.lines = std::move(lines);
+  ShowRuns();
+  emit runProgressed();
+}
+
+void ModulesWindowView::Ended(RunKind kind, RunEnd end) {
+  ActiveRun& r = runs_[Slot(kind)];
+  r.run.reset();  // its thread has ended: joined at once
+  r.sink.reset();
+  r.stopping = false;
+  std::string text = std::string(kind == RunKind::Record ? "Recorded " : "Published ") +
+                     "the listed modules: " + end.summary;
+  if (!end.error.empty()) text += " (" + end.error + ")";
+  r.ended = text;
+  ShowRuns();
+  if (!end.error.empty())
+    show_error(kind == RunKind::Record ? QStringLiteral("Record") : QStringLiteral("Publish"),
+               Text(end.error));
+  emit runFinished();
+}
+
+std::string ModulesWindowView::RunOf(const std::string& address) const {
+  std::string text;
+  for (const ActiveRun& r : runs_) {
+    if (!r.run) continue;
+    for (std::size_t i = 0; i < r.addresses.size() && i < r.last.modules.size(); ++i) {
+      if (r.addresses[i] != address) continue;
+      const RunModuleState& m = r.last.modules[i];
+      std::string what = r.doing;
+      switch (m.what) {
+        case RunModuleState::What::Starting:
+          what += ", starting";
+          break;
+        case RunModuleState::What::Running:
+          break;
+        case RunModuleState::What::Lost:
+          what += ", lost: " + m.why;
+          break;
+        case RunModuleState::What::Waiting:
+          what += ", waiting: " + m.why;
+          break;
+      }
+      text += (text.empty() ? "" : "; ") + what;
+    }
+  }
+  return text;
+}
+
+void ModulesWindowView::ShowRuns() {
+  QStringList status;
+  for (ActiveRun& r : runs_) {
+    if (!r.button) continue;
+    r.button->setText(r.run ? (r.stopping ? QStringLiteral("Stopping\u2026") : r.running_text)
+                            : r.idle_text);
+    r.button->setEnabled(!r.stopping);
+    if (r.run) {
+      std::string line = (r.doing == "recording" ? "Recording to " : "Publishing to ") + r.target;
+      if (!r.last.sink_status.empty()) line += ": " + r.last.sink_status;
+      if (!r.last.lines.empty()) line += " \u2014 " + r.last.lines.back();
+      status << Text(line);
+    } else if (!r.ended.empty()) {
+      status << Text(r.ended);
+    }
+  }
+  run_status_->setText(status.join(QStringLiteral("\n")));
+  const bool any = runs_[0].run || runs_[1].run;
+  bool changed = table_->isColumnHidden(kRun) == any;
+  table_->setColumnHidden(kRun, !any);
+  for (int row = 0; row < table_->rowCount(); ++row) {
+    const QTableWidgetItem* item = table_->item(row, kAddress);
+    QTableWidgetItem* run = table_->item(row, kRun);
+    if (!item || !run) continue;
+    const QString text = Text(RunOf(item->text().toStdString()));
+    if (run->text() != text) {
+      run->setText(text);
+      changed = true;
+    }
+  }
+  if (changed) FitColumns();
+}
+
+#ifndef ZVK_MODULES_PUBLISH
+void ModulesWindowView::SetUpPublishing() {
+  runs_[Slot(RunKind::Publish)].button->hide();
+}
+#endif
 
 }  // namespace zvk::gui
