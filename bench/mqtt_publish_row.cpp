@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "publish/gateway_publisher.h"
 #include "publish/messages.h"
-#include "publish/module_publisher.h"
 #include "side_by_side.h"
 
 extern char** environ;
@@ -138,7 +138,9 @@ Row PublishRow(bool quick) {
   publish::PublishSettings settings;
   settings.broker = {false, "127.0.0.1", broker.port()};
   settings.topic_prefix = "bench";
-  publish::ModulePublisher gateway(settings, {"025a51360001", "zVK-QN6", "bench", "V01.12"});
+  settings.client_id = publish::DesktopClientId("025a51360001");
+  publish::GatewayPublisher gateway(settings);
+  gateway.Add({"025a51360001", "zVK-QN6", "bench", "V01.12"});
   gateway.Connect(std::chrono::seconds(10));
   // A thermistor module's poll: numbers in both units, and two channels without one.
   const auto number = [](const char* channel, double value, ReadingUnit unit, const char* text) {
@@ -163,7 +165,7 @@ Row PublishRow(bool quick) {
   int failures = 0;
   const Comparison c = SideBySide(
       [&] {
-        gateway.Submit(sample);
+        gateway.Submit("025a51360001", sample);
         if (!gateway.WaitDelivered(Clock::now() + std::chrono::seconds(10))) ++failures;
       },
       [&] {

@@ -1,7 +1,10 @@
-// The gateway of `zvk publish` over libmosquitto: polls the module as `log` does and publishes
-// every sample through a ModulePublisher of src/publish.
+// The gateway of `zvk publish` over libmosquitto: the engine of src/engine polls the module of
+// --host, or every module of an inventory, and hands every sample to the MQTT sink of
+// src/publish, which publishes them all through one connection to the broker.
 #pragma once
 
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "cli/publish_backend.h"
@@ -12,17 +15,8 @@ class MqttPublish final : public PublishBackend {
  public:
   void CheckArguments(const PublishArguments& args) override;
   void Run(Session& session, const PublishArguments& args) override;
-  std::size_t RunMany(const std::vector<GatewayModule>& modules,
-                      const PublishArguments& args) override {
-    return RunGateway(modules, args);
-  }
-  // The gateway over several modules, each polled through its own run (its own System and
-  // link) and published through its own client and status topic, one poll of each per interval.
-  // `zvk publish` gives it the one module of --host, or every module of an inventory. A module
-  // whose MAC is missing, all zeros or already published in the run is left out (the one module
-  // of --host fails the run instead); one that has not described itself yet is tried again with
-  // a growing back-off. Returns how many modules were left out or never published.
-  std::size_t RunGateway(const std::vector<GatewayModule>& modules, const PublishArguments& args);
+  int RunMany(const std::vector<std::string>& labels, const Command::SessionMaker& open,
+              std::ostream& out, std::ostream& err, const PublishArguments& args) override;
 };
 
 }  // namespace zvk::cli

@@ -5,18 +5,21 @@
 
 #include <cstddef>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/command.h"
+#include "publish/settings.h"
+
 namespace zvk::cli {
 
-class Session;
-
+// The settings as given on the command line; their defaults and checks are publish/settings.h's.
 struct PublishArguments {
   std::string broker;
-  std::string topic_prefix = "zvk";
+  std::string topic_prefix = publish::kDefaultTopicPrefix;
   std::string interval_text = "3.1";
-  double interval = 3.1;
+  double interval = publish::kDefaultIntervalSeconds;
   std::optional<std::string> count_text;
   std::optional<long long> count;  // stop after this many polls
   std::string client_id;
@@ -24,15 +27,8 @@ struct PublishArguments {
   std::optional<std::string> password_file;
   std::string cafile;
   bool discovery = false;
-  std::string queue_text = "10000";
-  std::size_t queue = 10000;  // polls kept while the broker is away
-};
-
-// One module of a gateway: its run, and why it did not describe itself at the start (empty when
-// it did); the gateway keeps trying such a module and publishes it once it does.
-struct GatewayModule {
-  Session* session = nullptr;
-  std::string not_identified;
+  std::string queue_text = std::to_string(publish::kDefaultQueuePolls);
+  std::size_t queue = publish::kDefaultQueuePolls;  // polls kept while the broker is away
 };
 
 class PublishBackend {
@@ -41,13 +37,14 @@ class PublishBackend {
   // Checks of the arguments only the gateway knows (the broker URL); throws usage errors.
   virtual void CheckArguments(const PublishArguments& args) = 0;
   virtual void Run(Session& session, const PublishArguments& args) = 0;
-  // The gateway over several modules, each with its own run, client and status topic. Returns
-  // how many of them it left out (said on their standard error) or never got to publish.
-  virtual std::size_t RunMany(const std::vector<GatewayModule>& modules,
-                              const PublishArguments& args) = 0;
+  // The gateway over every module of an inventory (each opened with `open`, as
+  // Command::RunOnMany gets them), all through one connection to the broker, whose news goes to
+  // `err`. Returns the exit status: failed when a module was left out or never published.
+  virtual int RunMany(const std::vector<std::string>& labels, const Command::SessionMaker& open,
+                      std::ostream& out, std::ostream& err, const PublishArguments& args) = 0;
 };
 
 // The environment variable the broker password is read from when no --password-file is given.
-inline constexpr const char* kPasswordVariable = "ZVK_MQTT_PASSWORD";
+using publish::kPasswordVariable;
 
 }  // namespace zvk::cli

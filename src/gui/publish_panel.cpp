@@ -18,6 +18,7 @@
 #include "monitor/main_form.h"
 #include "publish/broker_url.h"
 #include "publish/messages.h"
+#include "publish/settings.h"
 #include "record/sample.h"
 #include "state/app.h"
 
@@ -32,16 +33,16 @@ QString Text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-// PREFIX/MODULE: the topics a gateway publishes under.
-std::string TopicBase(const publish::ModulePublisher& p) {
-  std::string status = p.topics().Status();
+// PREFIX/MODULE: the topics the desktop's gateway of one module publishes under.
+std::string TopicBase(const publish::GatewayPublisher& p) {
+  std::string status = p.TopicsOf(p.ModuleIds().front()).Status();
   return status.substr(0, status.rfind('/'));
 }
 
 }  // namespace
 
 std::string DesktopClientId(const std::string& module_id) {
-  return "zvk-analog-" + module_id;
+  return publish::DesktopClientId(module_id);
 }
 
 std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
@@ -49,10 +50,10 @@ std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("PublishDialog"));
   dialog.setWindowTitle(QStringLiteral("Publish to an MQTT broker"));
-  auto* broker =
-      new QLineEdit(last ? Text(last->url) : QStringLiteral("mqtt://127.0.0.1:1883"), &dialog);
+  auto* broker = new QLineEdit(Text(last ? last->url : publish::kDefaultBrokerUrl), &dialog);
   broker->setObjectName(QStringLiteral("BrokerEdit"));
-  auto* prefix = new QLineEdit(Text(last ? last->settings.topic_prefix : "zvk"), &dialog);
+  auto* prefix = new QLineEdit(
+      Text(last ? last->settings.topic_prefix : publish::kDefaultTopicPrefix), &dialog);
   prefix->setObjectName(QStringLiteral("PrefixEdit"));
   auto* user = new QLineEdit(last ? Text(last->settings.username) : QString(), &dialog);
   user->setObjectName(QStringLiteral("UserEdit"));
@@ -80,8 +81,9 @@ std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
   cafile_row->addWidget(browse);
   auto* queue = new QSpinBox(&dialog);
   queue->setObjectName(QStringLiteral("QueueSpin"));
-  queue->setRange(1, 10000000);
-  queue->setValue(last ? static_cast<int>(last->settings.queue_polls) : 10000);
+  queue->setRange(1, static_cast<int>(publish::kLargestQueuePolls));
+  queue->setValue(
+      static_cast<int>(last ? last->settings.queue_polls : publish::kDefaultQueuePolls));
   auto* discovery = new QCheckBox(QStringLiteral("Home Assistant discovery"), &dialog);
   discovery->setObjectName(QStringLiteral("DiscoveryCheck"));
   discovery->setChecked(last && last->settings.discovery);
@@ -107,18 +109,19 @@ std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
       ShowBox(&dialog, QMessageBox::Warning, QStringLiteral("Publish"), Text(e.what()));
       continue;
     }
+    // The rules of `zvk publish`, named as the dialog names the fields. A CA file stays filled
+    // in for a plain broker (kept for the next mqtts:// one) and is not used.
     const std::string p = prefix->text().trimmed().toStdString();
-    if (p.empty() || p.find_first_of("+#") != std::string::npos || p.front() == '/' ||
-        p.back() == '/') {
-      ShowBox(&dialog, QMessageBox::Warning, QStringLiteral("Publish"),
-              QStringLiteral("The topic prefix must be a topic without + or # and without a "
-                             "leading or trailing /."));
+    const std::string ca = cafile->text().trimmed().toStdString();
+    const std::string why = publish::TopicPrefixProblem(p, publish::LabelNames());
+    if (!why.empty()) {
+      ShowBox(&dialog, QMessageBox::Warning, QStringLiteral("Publish"), Text(why + "."));
       continue;
     }
     c.settings.topic_prefix = p;
     c.settings.username = user->text().toStdString();
     if (!password->text().isEmpty()) c.settings.password = password->text().toStdString();
-    c.settings.cafile = cafile->text().trimmed().toStdString();
+    c.settings.cafile = ca;
     c.settings.queue_polls = static_cast<std::size_t>(queue->value());
     c.settings.discovery = discovery->isChecked();
     return c;
@@ -215,12 +218,13 @@ void PublishPanel::Begin(const Sample* first) {
   const publish::ModuleIdentity identity = publish::IdentityOf(module);
   publish::PublishSettings settings = settings_;
   if (settings.client_id.empty()) settings.client_id = DesktopClientId(identity.id);
-  auto publisher = std::make_shared<publish::ModulePublisher>(std::move(settings), identity);
+  auto publisher = std::make_shared<publish::GatewayPublisher>(std::move(settings));
+  publisher->Add(identity);
   publisher_ = publisher;
   module_ = module.mac;
   state_ = State::Connecting;
   // Queued until the broker accepts: published then, or counted as not delivered.
-  if (first) publisher->Submit(*first);
+  if (first) publisher->Submit(identity.id, *first);
   UpdateStatus();
   auto error = std::make_shared<std::string>();
   Background(
@@ -234,7 +238,7 @@ void PublishPanel::Begin(const Sample* first) {
       [this, publisher, error] { Connected(publisher, *error); });
 }
 
-void PublishPanel::Connected(std::shared_ptr<publish::ModulePublisher> publisher,
+void PublishPanel::Connected(std::shared_ptr<publish::GatewayPublisher> publisher,
                              const std::string& error) {
   if (publisher != publisher_) {
     // The module changed while this one connected: it publishes what it holds, says offline
@@ -263,11 +267,11 @@ void PublishPanel::Submit(const Sample& sample) {
     ModuleChanged(sample);
     return;
   }
-  publisher_->Submit(sample);
+  publisher_->Submit(publisher_->ModuleIds().front(), sample);
 }
 
 void PublishPanel::ModuleChanged(const Sample& sample) {
-  std::shared_ptr<publish::ModulePublisher> old = std::move(publisher_);
+  std::shared_ptr<publish::GatewayPublisher> old = std::move(publisher_);
   const std::string old_topics = TopicBase(*old);
   // A gateway still connecting is retired once its connection is made (Connected).
   if (state_ == State::Running) Retire(old);
@@ -289,7 +293,7 @@ void PublishPanel::ModuleChanged(const Sample& sample) {
   Begin(&sample);
 }
 
-void PublishPanel::Retire(std::shared_ptr<publish::ModulePublisher> publisher) {
+void PublishPanel::Retire(std::shared_ptr<publish::GatewayPublisher> publisher) {
   publisher->OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
@@ -307,7 +311,7 @@ void PublishPanel::Retire(std::shared_ptr<publish::ModulePublisher> publisher) {
 void PublishPanel::Stop() {
   state_ = State::Stopping;
   UpdateStatus();
-  std::shared_ptr<publish::ModulePublisher> publisher = publisher_;
+  std::shared_ptr<publish::GatewayPublisher> publisher = publisher_;
   publisher->OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
@@ -317,7 +321,7 @@ void PublishPanel::Stop() {
       [this, publisher, delivered] { Stopped(publisher, *delivered); });
 }
 
-void PublishPanel::Stopped(std::shared_ptr<publish::ModulePublisher> publisher, bool delivered) {
+void PublishPanel::Stopped(std::shared_ptr<publish::GatewayPublisher> publisher, bool delivered) {
   const publish::PublisherStatus s = publisher->Status();
   if (publisher_ == publisher) publisher_.reset();
   state_ = State::Idle;

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "publish/module_publisher.h"
+#include "publish/gateway_publisher.h"
 
 class QLabel;
 class QPushButton;
@@ -58,8 +58,8 @@ class PublishPanel final : public QWidget {
   QPushButton* button() const { return button_; }
   QLabel* status() const { return status_; }
   bool running() const { return state_ == State::Running; }
-  // The gateway of the module published now; null while none runs.
-  const publish::ModulePublisher* publisher() const { return publisher_.get(); }
+  // The gateway of the module published now (a gateway of one); null while none runs.
+  const publish::GatewayPublisher* publisher() const { return publisher_.get(); }
 
  private:
   enum class State { Idle, Connecting, Running, Stopping };
@@ -69,11 +69,11 @@ class PublishPanel final : public QWidget {
   // `first` is queued at once.
   void Begin(const Sample* first);
   void Stop();
-  void Connected(std::shared_ptr<publish::ModulePublisher> publisher, const std::string& error);
-  void Stopped(std::shared_ptr<publish::ModulePublisher> publisher, bool delivered);
+  void Connected(std::shared_ptr<publish::GatewayPublisher> publisher, const std::string& error);
+  void Stopped(std::shared_ptr<publish::GatewayPublisher> publisher, bool delivered);
   // The main window watches another module: the old gateway says offline and goes.
   void ModuleChanged(const Sample& sample);
-  void Retire(std::shared_ptr<publish::ModulePublisher> publisher);
+  void Retire(std::shared_ptr<publish::GatewayPublisher> publisher);
   void UpdateStatus();
   // Runs `work` on a thread of its own, then `then` on the window's thread.
   void Background(std::function<void()> work, std::function<void()> then);
@@ -85,7 +85,7 @@ class PublishPanel final : public QWidget {
   std::string url_;
   publish::PublishSettings settings_;
   std::optional<PublishChoice> remembered_;  // for the dialog; without the password
-  std::shared_ptr<publish::ModulePublisher> publisher_;
+  std::shared_ptr<publish::GatewayPublisher> publisher_;
   std::string module_;  // the MAC of publisher_'s module, as Sample::module holds it
   std::string note_;    // what became of the module published before
   std::map<int, std::thread> threads_;

@@ -54,6 +54,10 @@ std::string Topics::Status() const {
   return base_ + "/status";
 }
 
+std::string GatewayStatusTopic(const std::string& prefix, const std::string& client_id) {
+  return prefix + "/gateway/" + client_id + "/status";
+}
+
 std::string ReadingPayload(const ChannelReading& reading, const std::string& time) {
   // In this order for a person reading the messages: the value first.
   nlohmann::ordered_json j;
@@ -98,7 +102,8 @@ std::vector<Message> ReadingMessages::For(const Sample& sample) {
   return messages;
 }
 
-std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, const Topics& topics,
+std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix,
+                                       const std::string& gateway_status, const Topics& topics,
                                        const ModuleIdentity& module,
                                        const std::vector<std::string>& channels,
                                        const std::map<std::string, std::string>& units) {
@@ -109,6 +114,10 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
                        {"sw_version", module.firmware}};
   json origin = {{"name", "zVK-Analog"}, {"sw_version", ZVK_VERSION}};
   if (std::string(ZVK_SUPPORT_URL).size() > 0) origin["support_url"] = ZVK_SUPPORT_URL;
+  const auto availability = [](const std::string& topic) {
+    return json{
+        {"topic", topic}, {"payload_available", kOnline}, {"payload_not_available", kOffline}};
+  };
   for (const std::string& ch : channels) {
     const auto unit = units.find(ch);
     const std::string u = unit == units.end() ? DefaultUnit(ch) : unit->second;
@@ -126,9 +135,9 @@ std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, cons
         {"unit_of_measurement", u},
         {"device_class", u == "V" ? "voltage" : "temperature"},
         {"state_class", "measurement"},
-        {"availability_topic", topics.Status()},
-        {"payload_available", kOnline},
-        {"payload_not_available", kOffline},
+        {"availability",
+         json::array({availability(gateway_status), availability(topics.Status())})},
+        {"availability_mode", "all"},
         {"qos", 1},
         {"device", device},
         {"origin", origin},

@@ -58,6 +58,10 @@ class Topics {
   std::string base_;
 };
 
+// PREFIX/gateway/CLIENT/status: the status of a gateway publishing under its client id, "online"
+// while it is connected; its last will says "offline" there.
+std::string GatewayStatusTopic(const std::string& prefix, const std::string& client_id);
+
 // The payload of a channel message: {"value":1.2346,"unit":"V","time":"…","state":"OK"}, with
 // `time` as the readings CSV writes it (LocalTimestamp); "value" is null whenever the channel
 // shows no number.
@@ -81,10 +85,13 @@ class ReadingMessages {
 };
 
 // The retained configuration messages of the home-automation discovery format for each channel
-// as a sensor (device class temperature or voltage, unit, state topic, availability topic), with
-// the origin block naming this program. A channel without a number renders as None, which a
+// as a sensor (device class temperature or voltage, unit, state topic), with the origin block
+// naming this program. The sensor is available while both the gateway's status and the module's
+// say "online": a gateway that dies leaves its modules' statuses as they were, and its last will
+// makes them unavailable all the same. A channel without a number renders as None, which a
 // numeric sensor takes as unknown.
-std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix, const Topics& topics,
+std::vector<Message> DiscoveryMessages(const std::string& discovery_prefix,
+                                       const std::string& gateway_status, const Topics& topics,
                                        const ModuleIdentity& module,
                                        const std::vector<std::string>& channels,
                                        const std::map<std::string, std::string>& units);

@@ -13,9 +13,11 @@ void Outbox::Push(std::vector<Message> poll) {
   if (polls_.size() == capacity_) {
     dropped_polls_ += 1;
     dropped_messages_ += polls_.front().size() - front_offset_;
+    messages_ -= polls_.front().size() - front_offset_;
     polls_.pop_front();
     front_offset_ = 0;
   }
+  messages_ += poll.size();
   polls_.push_back(std::move(poll));
 }
 
@@ -25,16 +27,11 @@ const Message* Outbox::Front() const {
 
 void Outbox::Pop() {
   if (polls_.empty()) return;
+  --messages_;
   if (++front_offset_ == polls_.front().size()) {
     polls_.pop_front();
     front_offset_ = 0;
   }
-}
-
-std::size_t Outbox::messages() const {
-  std::size_t n = 0;
-  for (const auto& poll : polls_) n += poll.size();
-  return n - front_offset_;
 }
 
 }  // namespace zvk::publish

@@ -26,7 +26,7 @@ class Outbox {
 
   bool empty() const { return polls_.empty(); }
   std::size_t polls() const { return polls_.size(); }
-  std::size_t messages() const;
+  std::size_t messages() const { return messages_; }
   std::size_t dropped_polls() const { return dropped_polls_; }
   std::size_t dropped_messages() const { return dropped_messages_; }
   std::size_t capacity() const { return capacity_; }
@@ -35,6 +35,9 @@ class Outbox {
   std::size_t capacity_;
   std::deque<std::vector<Message>> polls_;
   std::size_t front_offset_ = 0;  // messages of the front poll already handed over
+  // Messages waiting, counted as they come and go: a gateway of many modules asks after every
+  // poll of each.
+  std::size_t messages_ = 0;
   std::size_t dropped_polls_ = 0;
   std::size_t dropped_messages_ = 0;
 };

@@ -47,6 +47,8 @@ class Broker {
   std::string url() const {
     return (tls_ ? "mqtts://127.0.0.1:" : "mqtt://127.0.0.1:") + std::to_string(port_);
   }
+  // The broker's log: a line for each client that connects ("New client connected ... as ID").
+  std::filesystem::path log_file() const { return dir_ / "mosquitto.log"; }
   // The CA that signed the broker's certificate (tls only).
   std::filesystem::path ca_file() const { return dir_ / "ca.pem"; }
 

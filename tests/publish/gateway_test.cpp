@@ -1,6 +1,7 @@
 // `zvk publish` against the simulator and a real Mosquitto broker on loopback, with a real
 // subscriber: every channel's readings with units and states, retained; gaps as states; the
-// module's status; the queue across a broker restart; discovery; and the one-line failures.
+// module's status and the gateway's; the queue across a broker restart; discovery; many modules
+// through one connection; and the one-line failures.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@
 #include "link/wire.h"
 #include "publish/broker.h"
 #include "publish/broker_url.h"
-#include "publish/module_publisher.h"
+#include "publish/gateway_publisher.h"
 #include "sim/simulator.h"
 #include "support/child_process.h"
 #include "support/rig.h"
@@ -180,13 +181,16 @@ TEST_F(publishGateway, EveryThermistorChannelWithItsUnitAndStateRetained) {
   EXPECT_EQ(units["TH0"], "\u00B0C");
   EXPECT_EQ(units["TH2"], "\u00B0F");
 
-  // A subscriber that comes later gets the last reading of every channel, and the status.
+  // A subscriber that comes later gets the last reading of every channel, and the statuses of
+  // the module and of the gateway (named by its client id).
   Subscriber late(broker->port(), "zvk/#");
-  ASSERT_TRUE(late.WaitFor([](const auto& all) { return all.size() >= 9; }));
+  ASSERT_TRUE(late.WaitFor([](const auto& all) { return all.size() >= 10; }));
   const std::vector<Received> retained = late.Messages();
-  EXPECT_EQ(retained.size(), 9u);
+  EXPECT_EQ(retained.size(), 10u);
   for (const Received& m : retained) EXPECT_TRUE(m.retain) << m.topic;
   EXPECT_EQ(Texts(late.On(base + "status")), std::vector<std::string>{"offline"});
+  EXPECT_EQ(Texts(late.On("zvk/gateway/zvk-" + kQn6 + "/status")),
+            std::vector<std::string>{"offline"});
   EXPECT_EQ(late.On(base + "TH0").at(0).payload, live.On(base + "TH0").back().payload);
 }
 
@@ -371,7 +375,10 @@ TEST_F(publishGateway, DiscoveryConfigurationIsRetainedPerChannel) {
     EXPECT_TRUE(on[0].retain);
     const json c = json::parse(on[0].payload);
     EXPECT_EQ(c.at("state_topic"), "zvk/" + kQn6 + "/" + name);
-    EXPECT_EQ(c.at("availability_topic"), "zvk/" + kQn6 + "/status");
+    EXPECT_EQ(c.at("availability_mode"), "all");
+    ASSERT_EQ(c.at("availability").size(), 2u);
+    EXPECT_EQ(c.at("availability")[0].at("topic"), "zvk/gateway/zvk-" + kQn6 + "/status");
+    EXPECT_EQ(c.at("availability")[1].at("topic"), "zvk/" + kQn6 + "/status");
     EXPECT_EQ(c.at("device_class"), "temperature");
     EXPECT_EQ(c.at("unit_of_measurement"), ch == 5 ? "\u00B0F" : "\u00B0C");
     // The module as the window shows it: its location names it, its firmware is the version.
@@ -485,7 +492,7 @@ TEST_F(publishGateway, BrokerFailuresEndWithOneLineAndTheirExitStatus) {
   EXPECT_EQ(from_environment.status, 0) << from_environment.err;
 }
 
-TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsStatusAndClient) {
+TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsAndStatusThroughOneClient) {
   StartModule(sim::Model::Qn6);
   sim::Options km3_options;
   km3_options.model = sim::Model::Km3;
@@ -494,37 +501,74 @@ TEST_F(publishGateway, SeveralModulesEachWithTheirOwnTopicsStatusAndClient) {
   StartBroker();
   Subscriber live(broker->port(), "zvk/#");
 
-  CliEnv env{.network = network, .hosts = &hosts, .sleeper = &sleeper};
-  std::ostringstream out, err;
-  std::vector<std::unique_ptr<Session>> sessions;
-  for (const std::uint16_t port : {sim->Port(), km3.Port()}) {
-    GlobalOptions options;
-    options.host = "127.0.0.1";
-    options.port = port;
-    options.skip_wifi_check = true;
-    sessions.push_back(std::make_unique<Session>(env, options, out, err));
-    sessions.back()->Open();
-    sessions.back()->Identify();
-  }
-  PublishArguments args;
-  args.broker = broker->url();
-  args.count = 2;
-  args.interval = 0;
-  args.client_id = "hall-2";
-  gateway.RunGateway({{sessions[0].get(), ""}, {sessions[1].get(), ""}}, args);
-  EXPECT_EQ(out.str(), "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << err.str();
+  const Result r =
+      Run({"--host", "127.0.0.1:" + std::to_string(sim->Port()), "--host",
+           "127.0.0.1:" + std::to_string(km3.Port()), "--skip-wifi-check", "publish", "--broker",
+           broker->url(), "--count", "2", "--interval", "0", "--client-id", "hall-2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2 polls: 26 published, 0 not delivered, 0 polls dropped\n") << r.err;
   km3.Stop();
 
   ASSERT_TRUE(live.WaitFor([&](const auto& all) {
     return CountOn(all, "zvk/" + kQn6 + "/status") == 2 &&
-           CountOn(all, "zvk/" + kKm3 + "/status") == 2;
+           CountOn(all, "zvk/" + kKm3 + "/status") == 2 &&
+           CountOn(all, "zvk/gateway/hall-2/status") == 2;
   }));
+  // --client-id names the one connection as given.
+  EXPECT_EQ(Texts(live.On("zvk/gateway/hall-2/status")),
+            (std::vector<std::string>{"online", "offline"}));
   for (const std::string& module : {kQn6, kKm3})
     EXPECT_EQ(Texts(live.On("zvk/" + module + "/status")),
               (std::vector<std::string>{"online", "offline"}))
         << module;
   EXPECT_EQ(live.On("zvk/" + kQn6 + "/TH7").size(), 2u);
   EXPECT_EQ(live.On("zvk/" + kKm3 + "/AI4").size(), 2u);
+}
+
+// How many times the broker let a client with an id starting with `id_prefix` in.
+std::size_t ConnectionsOf(const fs::path& log, const std::string& id_prefix) {
+  std::ifstream in(log);
+  std::size_t n = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("New client connected") != std::string::npos &&
+        line.find(" as " + id_prefix) != std::string::npos)
+      ++n;
+  return n;
+}
+
+TEST_F(publishGateway, TwoHundredModulesPublishThroughOneConnection) {
+  constexpr int kModules = 200;
+  std::vector<std::unique_ptr<sim::Simulator>> fleet;
+  std::string inventory;
+  for (int k = 0; k < kModules; ++k) {
+    sim::Options options;
+    options.model = k % 2 == 0 ? sim::Model::Qn6 : sim::Model::Km3;
+    options.unit = k + 1;  // its own MAC
+    fleet.push_back(std::make_unique<sim::Simulator>(options));
+    fleet.back()->Start();
+    inventory += "127.0.0.1:" + std::to_string(fleet.back()->Port()) + "\n";
+  }
+  const fs::path hosts_file = dir / "modules.txt";
+  std::ofstream(hosts_file) << inventory;
+  StartBroker();
+  Subscriber live(broker->port(), "zvk/+/status");
+
+  const Result r = Run({"--hosts", hosts_file.string(), "--skip-wifi-check", "publish", "--broker",
+                        broker->url(), "--count", "2", "--interval", "0"});
+  for (const auto& module : fleet) module->Stop();
+  EXPECT_EQ(r.status, 0) << r.err;
+  // 100 thermistor modules of 8 channels and 100 voltage modules of 5, twice.
+  EXPECT_EQ(r.out, "2 polls: 2600 published, 0 not delivered, 0 polls dropped\n") << r.err;
+  // Every module went online and offline under its own status topic...
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return all.size() >= 2 * kModules; }));
+  std::map<std::string, std::vector<std::string>> statuses;
+  for (const Received& m : live.Messages()) statuses[m.topic].push_back(m.payload);
+  EXPECT_EQ(statuses.size(), static_cast<std::size_t>(kModules));
+  for (const auto& [topic, texts] : statuses)
+    EXPECT_EQ(texts, (std::vector<std::string>{"online", "offline"})) << topic;
+  // ...through the gateway's one connection, under the inventory's own client id.
+  EXPECT_EQ(ConnectionsOf(broker->log_file(), "zvk-"), 1u);
+  EXPECT_EQ(ConnectionsOf(broker->log_file(), "zvk-gw-"), 1u);
 }
 
 TEST_F(publishGateway, AnInventoryPublishesEveryModuleThatAnswersAndFailsForTheOthers) {
@@ -598,7 +642,8 @@ TEST_F(publishGateway, AModuleDownAtTheStartIsPublishedOnceItComesUp) {
   late.Stop();
   ASSERT_TRUE(published) << r.err;
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find(late_at + ": zvk: not answering yet ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(late_at + ": zvk: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" the module does not describe itself: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(late_at + ": zvk: publishing zVK-KM3 " + kKm3), std::string::npos) << r.err;
   // Nothing was said of it before it described itself; then it is online, and offline at the end.
   ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, late_status) == 2; }));
@@ -643,7 +688,9 @@ TEST_F(publishGateway, TheDesktopProgramAndZvkPublishTheSameModuleSideBySide) {
   StartBroker();
   publish::PublishSettings desktop_settings;
   desktop_settings.broker = publish::ParseBrokerUrl(broker->url());
-  publish::ModulePublisher desktop(desktop_settings, {kQn6, "zVK-QN6", "Lab bench 1", "V01.12"});
+  desktop_settings.client_id = publish::DesktopClientId(kQn6);
+  publish::GatewayPublisher desktop(desktop_settings);
+  desktop.Add({kQn6, "zVK-QN6", "Lab bench 1", "V01.12"});
   desktop.Connect(std::chrono::seconds(10));
   const Result r = Publish({"--count", "5", "--interval", "0.1"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -698,23 +745,35 @@ class publishProcess : public publishGateway {
   }
 };
 
-TEST_F(publishProcess, KilledOutrightTheStatusFlipsToOfflineByTheLastWill) {
+TEST_F(publishProcess, KilledOutrightTheGatewaysStatusFlipsToOfflineByTheLastWill) {
   StartModule(sim::Model::Qn6);
   StartBroker();
   Subscriber live(broker->port(), "zvk/#");
-  const std::string status = "zvk/" + kQn6 + "/status";
-  auto child = Start();
+  const std::string gateway_status = "zvk/gateway/zvk-" + kQn6 + "/status";
+  const std::string module_status = "zvk/" + kQn6 + "/status";
+  auto child = Start({"--discovery"});
   ASSERT_TRUE(child);
   ASSERT_TRUE(live.WaitFor([&](const auto& all) {
-    return CountOn(all, status) == 1 && CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1;
+    return CountOn(all, gateway_status) == 1 && CountOn(all, module_status) == 1 &&
+           CountOn(all, "zvk/" + kQn6 + "/TH0") >= 1;
   }));
   child.reset();  // SIGKILL: no chance to say goodbye
-  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, status) == 2; }));
-  EXPECT_EQ(Texts(live.On(status)), (std::vector<std::string>{"online", "offline"}));
-  Subscriber late(broker->port(), status);
+  ASSERT_TRUE(live.WaitFor([&](const auto& all) { return CountOn(all, gateway_status) == 2; }));
+  EXPECT_EQ(Texts(live.On(gateway_status)), (std::vector<std::string>{"online", "offline"}));
+  Subscriber late(broker->port(), gateway_status);
   ASSERT_TRUE(late.WaitFor([](const auto& all) { return !all.empty(); }));
   EXPECT_EQ(late.Messages().at(0).payload, "offline");
   EXPECT_TRUE(late.Messages().at(0).retain);
+  // The module's status stays as the gateway last said it; every sensor needs both to be
+  // "online", so the will makes them all unavailable.
+  EXPECT_EQ(Texts(live.On(module_status)), std::vector<std::string>{"online"});
+  Subscriber config(broker->port(), "homeassistant/sensor/zvk_" + kQn6 + "/TH0/config");
+  ASSERT_TRUE(config.WaitFor([](const auto& all) { return !all.empty(); }));
+  const json c = json::parse(config.Messages().at(0).payload);
+  EXPECT_EQ(c.at("availability_mode"), "all");
+  std::set<std::string> topics;
+  for (const json& a : c.at("availability")) topics.insert(a.at("topic").get<std::string>());
+  EXPECT_EQ(topics, (std::set<std::string>{gateway_status, module_status}));
 }
 
 TEST_F(publishProcess, StoppedBySigtermItDeliversWhatItPolledAndExitsCleanly) {

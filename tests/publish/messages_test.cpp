@@ -248,7 +248,8 @@ TEST(publishInboundFrames, LetsAcknowledgementsThroughAndRefusesALargePacketAtIt
 TEST(publishDiscovery, OneSensorConfigPerChannel) {
   const Topics topics("zvk", "025a51360001");
   const ModuleIdentity module{"025a51360001", "zVK-QN6", "Lab bench 1", "V01.12"};
-  const auto configs = DiscoveryMessages("homeassistant", topics, module, {"TH0", "TH5", "AI0"},
+  const auto configs = DiscoveryMessages("homeassistant", "zvk/gateway/hall-2/status", topics,
+                                         module, {"TH0", "TH5", "AI0"},
                                          {{"TH0", "\u00B0C"}, {"TH5", "\u00B0F"}, {"AI0", "V"}});
   ASSERT_EQ(configs.size(), 3u);
   struct Expected {
@@ -268,9 +269,15 @@ TEST(publishDiscovery, OneSensorConfigPerChannel) {
     EXPECT_EQ(c.at("unit_of_measurement"), expected[i].unit);
     EXPECT_EQ(c.at("device_class"), expected[i].device_class);
     EXPECT_EQ(c.at("state_topic"), topics.Channel(c.at("name")));
-    EXPECT_EQ(c.at("availability_topic"), "zvk/025a51360001/status");
-    EXPECT_EQ(c.at("payload_available"), "online");
-    EXPECT_EQ(c.at("payload_not_available"), "offline");
+    // Unavailable when either says so: the module, or the gateway whose last will fired.
+    const json availability = {{{"topic", "zvk/gateway/hall-2/status"},
+                                {"payload_available", "online"},
+                                {"payload_not_available", "offline"}},
+                               {{"topic", "zvk/025a51360001/status"},
+                                {"payload_available", "online"},
+                                {"payload_not_available", "offline"}}};
+    EXPECT_EQ(c.at("availability"), availability);
+    EXPECT_EQ(c.at("availability_mode"), "all");
     EXPECT_EQ(c.at("unique_id"), "zvk_025a51360001_" + c.at("name").get<std::string>());
     EXPECT_EQ(c.at("device").at("name"), "Lab bench 1");
     EXPECT_EQ(c.at("device").at("sw_version"), "V01.12");

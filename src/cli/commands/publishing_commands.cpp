@@ -1,58 +1,19 @@
 // `zvk publish`: its arguments and their checks; the gateway itself is the PublishBackend.
 #include <CLI/CLI.hpp>
 #include <memory>
-#include <mutex>
 #include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
-#include "cli/fleet_run.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
 
 namespace zvk::cli {
 
 namespace {
-
-// Standard error of one module among several: whole lines, each after the module's name, so the
-// lines of modules identified at once never mix.
-class PrefixedLines final : public std::streambuf {
- public:
-  PrefixedLines(std::ostream& target, std::mutex& lock, std::string prefix)
-      : target_(target), lock_(lock), prefix_(std::move(prefix)) {}
-
- protected:
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return traits_type::not_eof(c);
-    line_ += static_cast<char>(c);
-    if (c == '\n') Flush();
-    return c;
-  }
-  int sync() override {
-    if (!line_.empty()) Flush();
-    return 0;
-  }
-
- private:
-  void Flush() {
-    std::lock_guard guard(lock_);
-    target_ << prefix_ << line_;
-    if (line_.back() != '\n') target_ << '\n';
-    target_.flush();
-    line_.clear();
-  }
-  std::ostream& target_;
-  std::mutex& lock_;
-  std::string prefix_;
-  std::string line_;
-};
-
-constexpr double kLongestInterval = 24 * 3600.0;
-constexpr long long kLargestQueue = 10'000'000;
 
 class PublishCommand final : public CopyableCommand<PublishCommand> {
  public:
@@ -69,7 +30,8 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
         ->capture_default_str();
     sub.add_option("--count", a_.count_text, "Stop after this many polls")->type_name("INT");
     sub.add_option("--client-id", a_.client_id,
-                   "The gateway's MQTT client id (default zvk-MODULE)");
+                   "The gateway's MQTT client id (default zvk-MODULE for one module, "
+                   "zvk-gw-HASH of the addresses for several)");
     sub.add_option("--username", a_.username, "User name at the broker");
     sub.add_option("--password-file", a_.password_file,
                    std::string("File whose first line is the broker password (default: the "
@@ -90,26 +52,22 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
   void Attach(CliEnv& env) override { backend_ = env.publish; }
 
   void CheckArguments() override {
+    const publish::SettingNames& names = publish::OptionNames();
+    const auto refuse = [](const std::string& why) {
+      if (!why.empty()) throw UsageError("publish: " + why);
+    };
     a_.interval = ParseDecimal(a_.interval_text, "publish: --interval");
-    if (a_.interval < 0 || a_.interval > kLongestInterval)
-      throw UsageError("publish: --interval must be 0 to 86400 seconds, not " + a_.interval_text);
+    refuse(publish::IntervalProblem(a_.interval, a_.interval_text, names));
     if (a_.count_text) {
       a_.count = ParseWholeNumber(*a_.count_text, "publish: --count");
       if (*a_.count < 1)
         throw UsageError("publish: --count must be 1 or more, not " + *a_.count_text);
     }
     const long long queue = ParseWholeNumber(a_.queue_text, "publish: --queue");
-    if (queue < 1 || queue > kLargestQueue)
-      throw UsageError("publish: --queue must be 1 to 10000000 polls, not " + a_.queue_text);
+    refuse(publish::QueueProblem(queue, a_.queue_text, names));
     a_.queue = static_cast<std::size_t>(queue);
-    if (a_.topic_prefix.empty() || a_.topic_prefix.find_first_of("+#") != std::string::npos ||
-        a_.topic_prefix.front() == '/' || a_.topic_prefix.back() == '/')
-      throw UsageError(
-          "publish: --topic-prefix must be a topic without + or # and without a "
-          "leading or trailing /, not '" +
-          a_.topic_prefix + "'");
-    if (!a_.cafile.empty() && a_.broker.rfind("mqtts://", 0) != 0)
-      throw UsageError("publish: --cafile needs an mqtts:// broker");
+    refuse(publish::TopicPrefixProblem(a_.topic_prefix, names));
+    refuse(publish::CaFileProblem(a_.cafile, a_.broker, names));
     if (!backend_)
       throw Failed(
           "publish is not available in this build (it was built without the MQTT "
@@ -119,45 +77,15 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
 
   void Run(Session& s) override { backend_->Run(s, a_); }
 
-  // Over an inventory: one gateway for all modules, each with its own client and status topic.
-  // A module must describe itself first (its MAC names its topics). One that does not yet is
-  // tried again through the run and published once it does; with --count it is left out. A
-  // module left out, or never published, is said on standard error, and the run ends with
-  // status 1 once the others are done.
+  // Over an inventory: one gateway for all modules, one connection to the broker, each module
+  // with its own topics and status. A module must describe itself first (its MAC names its
+  // topics); one that does not yet is asked again through the run and published once it does. A
+  // module left out, or never published, is said on standard error, and the run ends with status
+  // 1 once the others are done.
   bool RunsOnManyTogether() const override { return true; }
   int RunOnMany(const std::vector<std::string>& labels, const SessionMaker& open, std::ostream& out,
                 std::ostream& err) override {
-    const std::size_t n = labels.size();
-    std::mutex err_lock;
-    std::vector<std::unique_ptr<PrefixedLines>> errs;
-    std::vector<std::unique_ptr<std::ostream>> err_streams;
-    std::vector<std::unique_ptr<Session>> sessions;
-    for (std::size_t i = 0; i < n; ++i) {
-      errs.push_back(std::make_unique<PrefixedLines>(err, err_lock, labels[i] + ": "));
-      err_streams.push_back(std::make_unique<std::ostream>(errs.back().get()));
-      sessions.push_back(open(i, out, *err_streams.back()));
-    }
-    std::vector<std::string> failures(n);
-    ForEachConcurrently(n, [&](std::size_t i) {
-      try {
-        sessions[i]->Identify();
-      } catch (const CliError& e) {
-        failures[i] = e.what();
-      }
-    });
-    std::vector<GatewayModule> modules;
-    std::size_t left_out = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!failures[i].empty() && a_.count) {
-        *err_streams[i] << "zvk: left out of the gateway: " << failures[i] << std::endl;
-        ++left_out;
-        continue;
-      }
-      modules.push_back({sessions[i].get(), failures[i]});
-    }
-    if (modules.empty()) throw Failed("publish: no module of the inventory answered");
-    left_out += backend_->RunMany(modules, a_);
-    return left_out == 0 ? kExitOk : kExitFailed;
+    return backend_->RunMany(labels, open, out, err, a_);
   }
 
  private:

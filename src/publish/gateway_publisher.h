@@ -1,8 +1,9 @@
-// One module's connection to the broker: its client (with the last will "offline" on the
-// module's status topic), its queue of readings, and its status, published while the broker is
-// reachable and kept in order while it is not. A network thread of the publisher's own drives
-// libmosquitto: it reads and writes the connection and reconnects with a growing back-off; the
-// caller's thread only queues readings and reads the counters, so it never waits on the broker.
+// A gateway's one connection to the broker for all of its modules: one client, whose last will
+// says "offline" on the gateway's status topic; for each module its queue of readings and its
+// status, published while the broker is reachable and kept in order while it is not. A network
+// thread of the publisher's own drives libmosquitto: it reads and writes the connection and
+// reconnects with a growing back-off; the caller's thread only queues readings and reads the
+// counters, so it never waits on the broker.
 #pragma once
 
 #include <chrono>
@@ -24,32 +25,11 @@
 #include "publish/inbound_guard.h"
 #include "publish/messages.h"
 #include "publish/outbox.h"
+#include "publish/settings.h"
 
 struct mosquitto;
 
 namespace zvk::publish {
-
-struct PublishSettings {
-  BrokerAddress broker;
-  std::string cafile;  // mqtts: the CA certificates; empty: the system's
-  std::string username;
-  std::optional<std::string> password;
-  // Empty: "zvk-analog-" and the module's id, the desktop program's; `zvk publish` gives its own
-  // ("zvk-" and the id), so the two never take each other's session at the broker.
-  std::string client_id;
-  std::string topic_prefix = "zvk";
-  bool discovery = false;
-  std::string discovery_prefix = "homeassistant";
-  std::size_t queue_polls = 10000;
-  int keepalive_seconds = 30;
-  // The back-off doubles from the first wait up to the longest; it starts again from the first
-  // once a connection stayed up for the longest wait.
-  std::chrono::milliseconds reconnect_first{1000};
-  int reconnect_max_seconds = 30;
-};
-
-// The client id the desktop program uses for a module unless told another.
-std::string DesktopClientId(const std::string& module_id);
 
 // Takeovers of the session by another client with the same id, in a row, after which the
 // publisher gives up: two gateways with one id would otherwise take turns forever. A takeover is
@@ -72,6 +52,7 @@ class PublishError : public std::runtime_error {
   bool refused_;
 };
 
+// The connection's state, with the counts of one module or of all of them.
 struct PublisherStatus {
   bool connected = false;
   bool refused = false;    // the publisher gave up (repeated takeovers); last_error says why
@@ -85,35 +66,64 @@ struct PublisherStatus {
   std::string last_error;     // why the broker was last lost or refused; empty while all is well
 };
 
-class ModulePublisher {
+class GatewayPublisher {
  public:
-  ModulePublisher(PublishSettings settings, ModuleIdentity module);
-  ~ModulePublisher();
-  ModulePublisher(const ModulePublisher&) = delete;
-  ModulePublisher& operator=(const ModulePublisher&) = delete;
+  // Throws std::invalid_argument without a client id.
+  explicit GatewayPublisher(PublishSettings settings);
+  ~GatewayPublisher();
+  GatewayPublisher(const GatewayPublisher&) = delete;
+  GatewayPublisher& operator=(const GatewayPublisher&) = delete;
 
   // Connects and waits up to `timeout` for the broker to accept; then keeps the connection up on
   // libmosquitto's thread. Throws PublishError when it cannot connect or is refused.
   void Connect(std::chrono::milliseconds timeout);
-  // Queues the sample's channel messages and publishes them when connected; a readings sample
-  // sets the module "online", a gap "offline".
-  void Submit(const Sample& sample);
+  // Publishes a module from now on, before or after Connect; false when one with its id is
+  // published already. Nothing is said of it before its first sample.
+  bool Add(const ModuleIdentity& module);
+  // Queues the sample's channel messages of an added module and publishes them when connected; a
+  // readings sample sets the module "online", a gap "offline". Ignored once the module is left.
+  void Submit(const std::string& module_id, const Sample& sample);
+  // The module is left: its status goes "offline" and stays so; what it queued still goes out.
+  void Remove(const std::string& module_id);
+  // The connection, with the counts of all modules together, or of one.
   PublisherStatus Status() const;
+  PublisherStatus Status(const std::string& module_id) const;
   // Called on the network thread whenever the status changed (connected, sent, dropped); a
   // front end hands it on to its own thread.
   void OnChange(std::function<void()> notify);
   // Waits until every reading queued so far is acknowledged, or `deadline` passes; true when
   // nothing is left. Publishing goes on meanwhile.
   bool WaitDelivered(std::chrono::steady_clock::time_point deadline);
-  // Publishes "offline", waits until every queued message is acknowledged or `deadline` passes,
-  // and disconnects cleanly. True when nothing was left undelivered.
+  // Publishes "offline" for every module and the gateway, waits until every queued message is
+  // acknowledged or `deadline` passes, and disconnects cleanly. True when nothing was left
+  // undelivered.
   bool Finish(std::chrono::steady_clock::time_point deadline);
 
-  const ModuleIdentity& module() const { return module_; }
-  const Topics& topics() const { return topics_; }
   const std::string& client_id() const { return settings_.client_id; }
+  // The modules added, in that order.
+  std::vector<std::string> ModuleIds() const;
+  // PREFIX/gateway/CLIENT/status: "online" while connected, the last will "offline".
+  const std::string& status_topic() const { return status_topic_; }
+  Topics TopicsOf(const std::string& module_id) const {
+    return Topics(settings_.topic_prefix, module_id);
+  }
 
  private:
+  struct Module {
+    Module(const PublishSettings& settings, ModuleIdentity identity);
+    ModuleIdentity identity;
+    Topics topics;
+    ReadingMessages readings;
+    Outbox outbox;
+    bool online = false;
+    bool known = false;  // its status was said (a sample came, or it was left)
+    bool left = false;
+    std::vector<std::string> announced_channels;
+    std::map<std::string, std::string> announced_units;
+    std::size_t published = 0;
+    std::size_t in_flight = 0;  // readings handed to the client, not yet acknowledged
+  };
+
   // One attempt of the first connection with the protocol `version`; the error when it failed.
   std::optional<PublishError> Attempt(int version, std::chrono::milliseconds timeout);
   void CreateClient(int version);
@@ -132,17 +142,23 @@ class ModulePublisher {
   // Another client with this id took the session once more; gives up after kTakeoverLimit.
   void TakenOverLocked(bool said);
   void NotTakenOverLocked();
-  // Hands queued messages to the client while connected; the caller holds mutex_.
+  // Hands queued messages to the client while connected, taking the modules in turn so that one
+  // module's backlog never holds back the others; the caller holds mutex_.
   void FlushLocked();
-  // The module's status and its sensors again, for a broker that may have lost them.
+  // The gateway's status, each module's and its sensors again, for a broker that may have lost
+  // them.
   void AnnounceLocked();
-  void PublishCurrentLocked(const Message& message);
+  void AnnounceModuleLocked(const Module& m);
+  // Every module and the gateway "offline": the gateway leaves.
+  void GoodbyeLocked();
+  bool PublishCurrentLocked(const Message& message);
+  bool DeliveredLocked() const;
   void Notify();
+  Module* Find(const std::string& module_id);
+  const Module* Find(const std::string& module_id) const;
 
   PublishSettings settings_;
-  ModuleIdentity module_;
-  Topics topics_;
-  ReadingMessages readings_;
+  std::string status_topic_;
   mosquitto* client_ = nullptr;
   int protocol_ = 0;  // the MQTT version spoken with this broker
   bool unsupported_version_ = false;
@@ -157,9 +173,11 @@ class ModulePublisher {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  Outbox outbox_;
+  std::vector<std::unique_ptr<Module>> modules_;  // in the order they were added
+  std::map<std::string, Module*> by_id_;
+  std::size_t turn_ = 0;     // the module whose message goes out next
   std::set<int> in_flight_;  // message ids handed over and not yet acknowledged
-  std::set<int> readings_in_flight_;
+  std::map<int, Module*> readings_in_flight_;
   bool connected_ = false;
   bool finishing_ = false;
   bool stopping_ = false;  // the network thread ends
@@ -172,10 +190,6 @@ class ModulePublisher {
   bool refused_now_ = false;    // the broker refused the connection that is ending
   std::optional<int> connack_;  // the broker's answer to the latest connection
   bool closed_before_answer_ = false;
-  bool module_online_ = false;
-  bool module_known_ = false;
-  std::vector<std::string> announced_channels_;
-  std::map<std::string, std::string> announced_units_;
   PublisherStatus status_;
   std::function<void()> notify_;
 };

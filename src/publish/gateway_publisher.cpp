@@ -1,4 +1,4 @@
-#include "publish/module_publisher.h"
+#include "publish/gateway_publisher.h"
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <system_error>
 
 namespace zvk::publish {
@@ -65,34 +66,33 @@ std::string BrokerName(const BrokerAddress& b) {
 
 }  // namespace
 
-std::string DesktopClientId(const std::string& module_id) {
-  return "zvk-analog-" + module_id;
-}
+GatewayPublisher::Module::Module(const PublishSettings& settings, ModuleIdentity module)
+    : identity(std::move(module)),
+      topics(settings.topic_prefix, identity.id),
+      readings(topics),
+      outbox(settings.queue_polls) {}
 
-ModulePublisher::ModulePublisher(PublishSettings settings, ModuleIdentity module)
+GatewayPublisher::GatewayPublisher(PublishSettings settings)
     : settings_(std::move(settings)),
-      module_(std::move(module)),
-      topics_(settings_.topic_prefix, module_.id),
-      readings_(topics_),
-      outbox_(settings_.queue_polls) {
+      status_topic_(GatewayStatusTopic(settings_.topic_prefix, settings_.client_id)) {
+  if (settings_.client_id.empty()) throw std::invalid_argument("a gateway needs a client id");
   InitLibrary();
-  if (settings_.client_id.empty()) settings_.client_id = DesktopClientId(module_.id);
   backoff_ = settings_.reconnect_first;
 }
 
-ModulePublisher::~ModulePublisher() {
+GatewayPublisher::~GatewayPublisher() {
   StopNetwork();
   guard_.reset();  // its thread tells this publisher why it ended a connection
   if (client_) mosquitto_destroy(client_);
   if (tls_context_) FreeTlsContext(tls_context_);
 }
 
-void ModulePublisher::OnChange(std::function<void()> notify) {
+void GatewayPublisher::OnChange(std::function<void()> notify) {
   std::lock_guard<std::mutex> lock(mutex_);
   notify_ = std::move(notify);
 }
 
-void ModulePublisher::CreateClient(int version) {
+void GatewayPublisher::CreateClient(int version) {
   if (client_) mosquitto_destroy(client_);
   client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
   if (!client_)
@@ -104,7 +104,7 @@ void ModulePublisher::CreateClient(int version) {
   // A poll's few small messages go out at once instead of waiting for the broker's delayed
   // acknowledgement of the previous segment (tens of milliseconds per poll otherwise).
   mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-  const std::string status = topics_.Status();
+  const std::string& status = status_topic_;
   int rc = mosquitto_will_set(client_, status.c_str(), static_cast<int>(std::strlen(kOffline)),
                               kOffline, kQos, true);
   if (rc != MOSQ_ERR_SUCCESS)
@@ -128,13 +128,13 @@ void ModulePublisher::CreateClient(int version) {
                          false);
     }
   }
-  mosquitto_connect_callback_set(client_, &ModulePublisher::HandleConnect);
-  mosquitto_disconnect_callback_set(client_, &ModulePublisher::HandleDisconnect);
-  mosquitto_publish_callback_set(client_, &ModulePublisher::HandlePublish);
-  mosquitto_log_callback_set(client_, &ModulePublisher::HandleLog);
+  mosquitto_connect_callback_set(client_, &GatewayPublisher::HandleConnect);
+  mosquitto_disconnect_callback_set(client_, &GatewayPublisher::HandleDisconnect);
+  mosquitto_publish_callback_set(client_, &GatewayPublisher::HandlePublish);
+  mosquitto_log_callback_set(client_, &GatewayPublisher::HandleLog);
 }
 
-void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
+void GatewayPublisher::Connect(std::chrono::milliseconds timeout) {
   // MQTT 5 tells the client when another one took its session, and carries the largest packet
   // the gateway takes. A broker that speaks only 3.1.1 answers that it does not know the
   // version, and is then spoken to in 3.1.1.
@@ -143,8 +143,8 @@ void ModulePublisher::Connect(std::chrono::milliseconds timeout) {
   if (error) throw *error;
 }
 
-std::optional<PublishError> ModulePublisher::Attempt(int version,
-                                                     std::chrono::milliseconds timeout) {
+std::optional<PublishError> GatewayPublisher::Attempt(int version,
+                                                      std::chrono::milliseconds timeout) {
   const std::string broker = BrokerName(settings_.broker);
   StopNetwork();
   {
@@ -207,7 +207,7 @@ std::optional<PublishError> ModulePublisher::Attempt(int version,
   return PublishError(why, refused);
 }
 
-void ModulePublisher::Network() {
+void GatewayPublisher::Network() {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -239,7 +239,7 @@ void ModulePublisher::Network() {
   }
 }
 
-void ModulePublisher::StopNetwork() {
+void GatewayPublisher::StopNetwork() {
   if (!network_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -252,7 +252,7 @@ void ModulePublisher::StopNetwork() {
   guard_.reset();
 }
 
-void ModulePublisher::Guard() {
+void GatewayPublisher::Guard() {
   guard_.reset();
   const int fd = mosquitto_socket(client_);
   if (fd < 0) return;
@@ -266,21 +266,21 @@ void ModulePublisher::Guard() {
   if (!guard_->guarding() && tls_context_) ::shutdown(fd, SHUT_RDWR);
 }
 
-void ModulePublisher::HandleConnect(mosquitto*, void* self, int rc) {
-  static_cast<ModulePublisher*>(self)->Connected(rc);
+void GatewayPublisher::HandleConnect(mosquitto*, void* self, int rc) {
+  static_cast<GatewayPublisher*>(self)->Connected(rc);
 }
-void ModulePublisher::HandleDisconnect(mosquitto*, void* self, int rc) {
-  static_cast<ModulePublisher*>(self)->Disconnected(rc);
+void GatewayPublisher::HandleDisconnect(mosquitto*, void* self, int rc) {
+  static_cast<GatewayPublisher*>(self)->Disconnected(rc);
 }
-void ModulePublisher::HandlePublish(mosquitto*, void* self, int mid) {
-  static_cast<ModulePublisher*>(self)->Acknowledged(mid);
+void GatewayPublisher::HandlePublish(mosquitto*, void* self, int mid) {
+  static_cast<GatewayPublisher*>(self)->Acknowledged(mid);
 }
 
 // The client's own errors (a certificate that does not verify) say more than the bare fact
 // that the connection ended; one before the broker's first answer ends the wait for it.
-void ModulePublisher::HandleLog(mosquitto*, void* self, int level, const char* text) {
+void GatewayPublisher::HandleLog(mosquitto*, void* self, int level, const char* text) {
   if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr) return;
-  auto* p = static_cast<ModulePublisher*>(self);
+  auto* p = static_cast<GatewayPublisher*>(self);
   {
     std::lock_guard<std::mutex> lock(p->mutex_);
     p->status_.last_error = text;
@@ -289,7 +289,7 @@ void ModulePublisher::HandleLog(mosquitto*, void* self, int level, const char* t
   p->changed_.notify_all();
 }
 
-void ModulePublisher::Connected(int rc) {
+void GatewayPublisher::Connected(int rc) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool first = !connack_.has_value();
@@ -312,8 +312,8 @@ void ModulePublisher::Connected(int rc) {
         TakenOverLocked(false);
       }
       if (stopping_) {
-        // Given up: the module's status must not stay "online" behind a gateway that left.
-        PublishCurrentLocked({topics_.Status(), kOffline, true});
+        // Given up: no module's status may stay "online" behind a gateway that left.
+        GoodbyeLocked();
         connected_ = false;
         mosquitto_disconnect(client_);
       } else if (in_flight_.empty()) {
@@ -330,7 +330,7 @@ void ModulePublisher::Connected(int rc) {
   Notify();
 }
 
-void ModulePublisher::TakenOverLocked(bool said) {
+void GatewayPublisher::TakenOverLocked(bool said) {
   ++status_.takeovers;
   // Without the broker's word, once could be a broker restarting in a hurry; twice is not.
   if (said || status_.takeovers >= 2) status_.taken_over = true;
@@ -344,14 +344,14 @@ void ModulePublisher::TakenOverLocked(bool said) {
   stop_by_ = Clock::now() + kGoodbye;
 }
 
-void ModulePublisher::NotTakenOverLocked() {
+void GatewayPublisher::NotTakenOverLocked() {
   // An attempt that failed is an outage or a refusal, not another client's turn.
   dropped_while_up_ = false;
   status_.takeovers = 0;
   status_.taken_over = false;
 }
 
-void ModulePublisher::Disconnected(int rc) {
+void GatewayPublisher::Disconnected(int rc) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!connack_) closed_before_answer_ = true;
@@ -390,11 +390,15 @@ void ModulePublisher::Disconnected(int rc) {
   Notify();
 }
 
-void ModulePublisher::Acknowledged(int mid) {
+void GatewayPublisher::Acknowledged(int mid) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     in_flight_.erase(mid);
-    if (readings_in_flight_.erase(mid) > 0) ++status_.published;
+    if (auto it = readings_in_flight_.find(mid); it != readings_in_flight_.end()) {
+      ++it->second->published;
+      --it->second->in_flight;
+      readings_in_flight_.erase(it);
+    }
     if (resend_pending_) {
       resend_pending_ = false;
       AnnounceLocked();
@@ -405,102 +409,196 @@ void ModulePublisher::Acknowledged(int mid) {
   Notify();
 }
 
-void ModulePublisher::AnnounceLocked() {
-  // A broker that restarted without keeping its retained messages learns the module's state and
-  // its sensors again.
-  if (module_known_)
-    PublishCurrentLocked({topics_.Status(), module_online_ ? kOnline : kOffline, true});
-  if (settings_.discovery)
-    for (const Message& m : DiscoveryMessages(settings_.discovery_prefix, topics_, module_,
-                                              announced_channels_, announced_units_))
-      PublishCurrentLocked(m);
+void GatewayPublisher::AnnounceLocked() {
+  // A broker that restarted without keeping its retained messages learns the gateway's state,
+  // the modules' and their sensors again.
+  PublishCurrentLocked({status_topic_, finishing_ ? kOffline : kOnline, true});
+  for (const std::unique_ptr<Module>& m : modules_) AnnounceModuleLocked(*m);
 }
 
-void ModulePublisher::PublishCurrentLocked(const Message& m) {
+void GatewayPublisher::AnnounceModuleLocked(const Module& m) {
+  if (m.known) PublishCurrentLocked({m.topics.Status(), m.online ? kOnline : kOffline, true});
+  if (settings_.discovery && !m.left)
+    for (const Message& d : DiscoveryMessages(settings_.discovery_prefix, status_topic_, m.topics,
+                                              m.identity, m.announced_channels, m.announced_units))
+      PublishCurrentLocked(d);
+}
+
+void GatewayPublisher::GoodbyeLocked() {
+  for (const std::unique_ptr<Module>& m : modules_) {
+    m->online = false;
+    if (m->known) PublishCurrentLocked({m->topics.Status(), kOffline, true});
+  }
+  PublishCurrentLocked({status_topic_, kOffline, true});
+}
+
+bool GatewayPublisher::PublishCurrentLocked(const Message& m) {
   int mid = 0;
   const int rc =
       mosquitto_publish(client_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
                         m.payload.data(), kQos, m.retain);
-  if (rc == MOSQ_ERR_SUCCESS) in_flight_.insert(mid);
+  if (rc != MOSQ_ERR_SUCCESS) return false;
+  in_flight_.insert(mid);
+  return true;
 }
 
-void ModulePublisher::FlushLocked() {
-  while (connected_ && !resend_pending_ && in_flight_.size() < kWindow && !outbox_.empty()) {
-    const Message& m = *outbox_.Front();
+void GatewayPublisher::FlushLocked() {
+  const std::size_t n = modules_.size();
+  while (connected_ && !resend_pending_ && in_flight_.size() < kWindow) {
+    // The next module in turn with something queued; none: all is handed over.
+    Module* m = nullptr;
+    for (std::size_t k = 0; k < n && !m; ++k) {
+      Module& candidate = *modules_[(turn_ + k) % n];
+      if (!candidate.outbox.empty()) {
+        m = &candidate;
+        turn_ = (turn_ + k + 1) % n;
+      }
+    }
+    if (!m) return;
+    const Message& message = *m->outbox.Front();
     int mid = 0;
-    const int rc =
-        mosquitto_publish(client_, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
-                          m.payload.data(), kQos, m.retain);
+    const int rc = mosquitto_publish(client_, &mid, message.topic.c_str(),
+                                     static_cast<int>(message.payload.size()),
+                                     message.payload.data(), kQos, message.retain);
     if (rc != MOSQ_ERR_SUCCESS) return;  // kept for the next connection
     in_flight_.insert(mid);
-    readings_in_flight_.insert(mid);
-    outbox_.Pop();
+    readings_in_flight_[mid] = m;
+    ++m->in_flight;
+    m->outbox.Pop();
   }
 }
 
-void ModulePublisher::Submit(const Sample& sample) {
+GatewayPublisher::Module* GatewayPublisher::Find(const std::string& module_id) {
+  const auto it = by_id_.find(module_id);
+  return it == by_id_.end() ? nullptr : it->second;
+}
+
+const GatewayPublisher::Module* GatewayPublisher::Find(const std::string& module_id) const {
+  const auto it = by_id_.find(module_id);
+  return it == by_id_.end() ? nullptr : it->second;
+}
+
+bool GatewayPublisher::Add(const ModuleIdentity& module) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (by_id_.count(module.id) > 0) return false;
+  modules_.push_back(std::make_unique<Module>(settings_, module));
+  by_id_[module.id] = modules_.back().get();
+  return true;
+}
+
+void GatewayPublisher::Submit(const std::string& module_id, const Sample& sample) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    Module* m = Find(module_id);
+    if (!m) throw std::invalid_argument("the module " + module_id + " is not in the gateway");
+    if (m->left) return;
     // Until the messages of the previous connection are sent again, the news waits (the
     // announcement after them tells the current status and sensors).
     const bool now = connected_ && !resend_pending_;
-    std::vector<Message> poll = readings_.For(sample);
+    std::vector<Message> poll = m->readings.For(sample);
     if (sample.kind != SampleKind::Pause) {
       const bool online = sample.kind == SampleKind::Readings;
-      if (!module_known_ || online != module_online_) {
-        module_known_ = true;
-        module_online_ = online;
-        if (now) PublishCurrentLocked({topics_.Status(), online ? kOnline : kOffline, true});
+      if (!m->known || online != m->online) {
+        m->known = true;
+        m->online = online;
+        if (now) PublishCurrentLocked({m->topics.Status(), online ? kOnline : kOffline, true});
       }
     }
-    if (settings_.discovery &&
-        (readings_.channels() != announced_channels_ || readings_.units() != announced_units_)) {
-      announced_channels_ = readings_.channels();
-      announced_units_ = readings_.units();
+    if (settings_.discovery && (m->readings.channels() != m->announced_channels ||
+                                m->readings.units() != m->announced_units)) {
+      m->announced_channels = m->readings.channels();
+      m->announced_units = m->readings.units();
       if (now)
-        for (const Message& m : DiscoveryMessages(settings_.discovery_prefix, topics_, module_,
-                                                  announced_channels_, announced_units_))
-          PublishCurrentLocked(m);
+        for (const Message& d :
+             DiscoveryMessages(settings_.discovery_prefix, status_topic_, m->topics, m->identity,
+                               m->announced_channels, m->announced_units))
+          PublishCurrentLocked(d);
     }
-    outbox_.Push(std::move(poll));
+    m->outbox.Push(std::move(poll));
     FlushLocked();
   }
   Notify();
 }
 
-PublisherStatus ModulePublisher::Status() const {
+void GatewayPublisher::Remove(const std::string& module_id) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Module* m = Find(module_id);
+    if (!m || m->left) return;
+    m->left = true;
+    m->known = true;
+    m->online = false;
+    if (connected_ && !resend_pending_) PublishCurrentLocked({m->topics.Status(), kOffline, true});
+  }
+  Notify();
+}
+
+std::vector<std::string> GatewayPublisher::ModuleIds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> ids;
+  for (const std::unique_ptr<Module>& m : modules_) ids.push_back(m->identity.id);
+  return ids;
+}
+
+PublisherStatus GatewayPublisher::Status() const {
   std::lock_guard<std::mutex> lock(mutex_);
   PublisherStatus s = status_;
   s.connected = connected_;
-  // What was handed to the client and not yet acknowledged is not delivered either.
-  s.queued = outbox_.messages() + readings_in_flight_.size();
-  s.queued_polls = outbox_.polls();
-  s.dropped_polls = outbox_.dropped_polls();
+  for (const std::unique_ptr<Module>& m : modules_) {
+    // What was handed to the client and not yet acknowledged is not delivered either.
+    s.queued += m->outbox.messages() + m->in_flight;
+    s.queued_polls += m->outbox.polls();
+    s.dropped_polls += m->outbox.dropped_polls();
+    s.published += m->published;
+  }
   return s;
 }
 
-bool ModulePublisher::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_until(lock, deadline,
-                             [this] { return outbox_.empty() && readings_in_flight_.empty(); });
+PublisherStatus GatewayPublisher::Status(const std::string& module_id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PublisherStatus s = status_;
+  s.connected = connected_;
+  if (const Module* m = Find(module_id)) {
+    s.queued = m->outbox.messages() + m->in_flight;
+    s.queued_polls = m->outbox.polls();
+    s.dropped_polls = m->outbox.dropped_polls();
+    s.published = m->published;
+  }
+  return s;
 }
 
-bool ModulePublisher::Finish(std::chrono::steady_clock::time_point deadline) {
+bool GatewayPublisher::DeliveredLocked() const {
+  if (!readings_in_flight_.empty()) return false;
+  return std::all_of(modules_.begin(), modules_.end(),
+                     [](const std::unique_ptr<Module>& m) { return m->outbox.empty(); });
+}
+
+bool GatewayPublisher::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_until(lock, deadline, [this] { return DeliveredLocked(); });
+}
+
+bool GatewayPublisher::Finish(std::chrono::steady_clock::time_point deadline) {
   if (!client_ || !network_.joinable()) return false;
   std::unique_lock<std::mutex> lock(mutex_);
   finishing_ = true;
-  if (connected_) PublishCurrentLocked({topics_.Status(), kOffline, true});
+  // Said now when connected, else by the announcement of a connection made before the deadline.
+  if (connected_ && !resend_pending_) {
+    GoodbyeLocked();
+  } else {
+    for (const std::unique_ptr<Module>& m : modules_) m->online = false;
+  }
   // Through an outage too: the broker may be back before the deadline. A publisher that gave
   // up has nothing more to wait for.
   changed_.wait_until(lock, deadline,
-                      [this] { return stopping_ || (in_flight_.empty() && outbox_.empty()); });
-  const bool all_delivered = in_flight_.empty() && outbox_.empty();
+                      [this] { return stopping_ || (in_flight_.empty() && DeliveredLocked()); });
+  const bool all_delivered = in_flight_.empty() && DeliveredLocked();
   lock.unlock();
   StopNetwork();
   return all_delivered;
 }
 
-void ModulePublisher::Notify() {
+void GatewayPublisher::Notify() {
   std::function<void()> notify;
   {
     std::lock_guard<std::mutex> lock(mutex_);
