@@ -626,6 +626,12 @@ void ModulesWindowView::ShowRuns() {
 void ModulesWindowView::SetUpPublishing() {
   runs_[Slot(RunKind::Publish)].button->hide();
 }
+
+bool ModulesWindowView::StartPublishing(PublishChoice) {
+  show_error(QStringLiteral("Publish"),
+             QStringLiteral("This build has no MQTT client: publishing is not available."));
+  return false;
+}
 #endif
 
 }  // namespace zvk::gui

@@ -26,6 +26,7 @@
 #include "fleet/scan.h"
 #include "fleet/scan_list.h"
 #include "gui/modules_run.h"
+#include "gui/publish_dialog.h"
 #include "gui/qt_seams.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
@@ -76,8 +77,15 @@ class ModulesWindowView final : public QWidget {
   // Records every listed module to `path`, the long form; false with the reason shown when the
   // file is refused or nothing is listed.
   bool StartRecording(const QString& path);
+  // Publishes every listed module through one gateway (a connection of its own to the broker,
+  // made on the run's thread); false with the reason shown when nothing is listed or the build
+  // has no MQTT client.
+  bool StartPublishing(PublishChoice choice);
   // Asks the run to end; its sink is finished on the run's thread and `runFinished` follows.
   void StopRun(RunKind kind);
+  // Asks for the broker: none when the user cancelled. The dialog offers the last choice of the
+  // program's run, never the password. Tests put their own here.
+  std::function<std::optional<PublishChoice>(QWidget* parent)> ask_publish;
 
   // The save dialog and the error box; tests put their own here.
   SaveFileChooser choose_file;
@@ -155,6 +163,7 @@ class ModulesWindowView final : public QWidget {
   std::atomic<bool> probe_stop_{false};
   bool probe_finished_ = true;
   ActiveRun runs_[2];
+  std::optional<PublishChoice> last_publish_;  // without the password
   QLabel* run_status_ = nullptr;
 };
 

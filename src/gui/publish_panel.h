@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "gui/publish_dialog.h"
 #include "publish/gateway_publisher.h"
 
 class QLabel;
@@ -26,12 +27,6 @@ struct Sample;
 }  // namespace zvk
 
 namespace zvk::gui {
-
-// What the user chose in the publish dialog.
-struct PublishChoice {
-  std::string url;  // as typed, for the status line
-  publish::PublishSettings settings;
-};
 
 // The desktop program's client id for a module: never the one `zvk publish` takes by default
 // ("zvk-" and the module's id), so the two can publish one module at once without taking each
@@ -91,11 +86,5 @@ class PublishPanel final : public QWidget {
   std::map<int, std::thread> threads_;
   int next_thread_ = 0;
 };
-
-// The dialog of "Publish…": broker URL, topic prefix, user name and password, CA file (typed or
-// browsed for), the polls kept while the broker is away, discovery; filled with `last` (whose
-// password is not used). Refuses a broker URL it cannot use, saying why.
-std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
-                                              const std::optional<PublishChoice>& last = {});
 
 }  // namespace zvk::gui
