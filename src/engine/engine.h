@@ -31,6 +31,10 @@ inline constexpr std::chrono::seconds kLongestRetry{30};
 class SinkSet {
  public:
   void Add(Sink& sink) { sinks_.push_back({&sink, {}}); }
+  // Between rounds: a sink that joins a run under way, asked to take module `index` (the other
+  // sinks are not asked again); returns its refusal, empty when it took it.
+  std::string AddTaking(Sink& sink, std::size_t index, const ModuleEntry& module,
+                        const ModuleIdentity& identity);
   // Between rounds: the sink is told nothing more (its Finish is the caller's).
   void Remove(Sink& sink);
   // Each sink's Admit; returns the reasons of the sinks that left the module out.

@@ -11,13 +11,11 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
 }  // namespace
 
 WatchSinks::WatchSinks(TrendModel& trend) : trend_(trend), trend_sink_(trend) {
-  sinks_.Add(trend_sink_);
-  sinks_.Admit(0, {}, {});
+  sinks_.AddTaking(trend_sink_, 0, {}, {});
 }
 
-void WatchSinks::Add(Sink& sink) {
-  sinks_.Add(sink);
-  sinks_.Admit(0, {}, {});
+std::string WatchSinks::Add(Sink& sink, const ModuleIdentity& identity) {
+  return sinks_.AddTaking(sink, 0, {}, identity);
 }
 
 void WatchSinks::Remove(Sink& sink) {
@@ -36,11 +34,19 @@ void WatchSinks::Receive(const Sample& sample) {
   if (sample.kind == SampleKind::Readings) {
     module_seen_ = true;
     module_ = sample.module;
+    identity_ = sample.identity;
   }
+  if (before_sample) before_sample(sample);
   try {
     sinks_.Receive(0, sample);
   } catch (const SinkError& e) {
+    // Only the recording throws here: a row that could not be written.
     EndRecording(e.what());
+  }
+  try {
+    sinks_.EndRound();
+  } catch (const SinkError& e) {
+    if (on_sink_error) on_sink_error(e.what());
   }
 }
 
@@ -49,7 +55,7 @@ void WatchSinks::StartRecording(const std::filesystem::path& path) {
     throw RecordError("nothing to record yet: the channels are known from the first readings");
   StopRecording();
   csv_ = std::make_unique<CsvSink>(path, PathToUtf8(path.filename()), trend_.channels(), nullptr);
-  Add(*csv_);
+  Add(*csv_, identity_);
 }
 
 void WatchSinks::StopRecording() {

@@ -1,7 +1,8 @@
 // The sinks of the module a front end polls itself (the main window's watched module): its
 // samples go to the trend model, to a CSV recording in the wide form while one runs, and to
-// any other sink the front end adds (the MQTT gateway). A sample of another module than the last
-// readings' ends the recording, since its file names no module. Used on one thread only.
+// any other sink the front end adds (the MQTT gateway), each sample being a round of its own. A
+// sample of another module than the last readings' ends the recording, since its file names no
+// module. Used on one thread only.
 #pragma once
 
 #include <filesystem>
@@ -24,9 +25,16 @@ class WatchSinks {
 
   // A sample of the poll, to every sink.
   void Receive(const Sample& sample);
+  // Called with every sample before the sinks get it: a front end may take out a sink that
+  // belongs to the module watched before, and add one for the new module, here.
+  std::function<void(const Sample&)> before_sample;
+  // A sink other than the recording gave up at the end of a sample's round (the gateway whose
+  // broker refused it); it stays in until the front end removes it.
+  std::function<void(const std::string&)> on_sink_error;
 
-  // Another sink for the watched module (taken at once), until Remove.
-  void Add(Sink& sink);
+  // Another sink for the watched module, asked to take it under `identity`, until Remove;
+  // returns its refusal, empty when it took it.
+  std::string Add(Sink& sink, const ModuleIdentity& identity = {});
   void Remove(Sink& sink);
 
   // Recording: every later sample goes to the file as one row (see CsvRecorder). Needs the
@@ -53,6 +61,7 @@ class WatchSinks {
   std::string stopped_reason_;
   bool module_seen_ = false;  // readings came: module_ is theirs
   std::string module_;
+  ModuleIdentity identity_;  // of the last readings
 };
 
 }  // namespace zvk::engine

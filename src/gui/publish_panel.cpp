@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "engine/watch_sinks.h"
 #include "gui/qt_seams.h"
 #include "monitor/main_form.h"
 #include "publish/broker_url.h"
@@ -37,7 +38,15 @@ std::string DesktopClientId(const std::string& module_id) {
   return publish::DesktopClientId(module_id);
 }
 
-PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
+PublishPanel::PublishPanel(engine::WatchSinks& sinks, QWidget* parent)
+    : QWidget(parent), sinks_(sinks) {
+  sinks_.before_sample = [this](const Sample& sample) { BeforeSample(sample); };
+  // The broker refused the gateway: its status says so too; whichever comes first stops it.
+  sinks_.on_sink_error = [this](const std::string&) {
+    QTimer::singleShot(0, this, [this] {
+      if (state_ == State::Running) UpdateStatus();
+    });
+  };
   ask = [this](QWidget* p) {
     std::optional<PublishChoice> choice = AskPublishChoice(p, remembered_);
     if (choice) {
@@ -64,12 +73,15 @@ PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
 }
 
 PublishPanel::~PublishPanel() {
+  sinks_.before_sample = nullptr;
+  sinks_.on_sink_error = nullptr;
   // Connections and farewells under way end within their timeouts.
   for (auto& [key, thread] : threads_) thread.join();
-  if (publisher_) {
-    publisher_->OnChange(nullptr);
+  if (sink_) {
+    sinks_.Remove(*sink_);
+    sink_->gateway().OnChange(nullptr);
     // The window is going away: what is queued gets a moment, then the status says offline.
-    publisher_->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    sink_->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(2));
   }
 }
 
@@ -127,42 +139,43 @@ void PublishPanel::Begin(const Sample* first) {
   const publish::ModuleIdentity identity = publish::IdentityOf(module);
   publish::PublishSettings settings = settings_;
   if (settings.client_id.empty()) settings.client_id = DesktopClientId(identity.id);
-  auto publisher = std::make_shared<publish::GatewayPublisher>(std::move(settings));
-  publisher->Add(identity);
-  publisher_ = publisher;
+  // Its lines are told by the status line here.
+  auto sink = std::make_shared<publish::MqttSink>(
+      std::move(settings), url_, false, [](std::optional<std::size_t>, const std::string&) {});
+  // Samples are queued until the broker accepts: published then, or counted as not delivered.
+  sinks_.Add(*sink, module);
+  sink_ = sink;
   module_ = module.mac;
   state_ = State::Connecting;
-  // Queued until the broker accepts: published then, or counted as not delivered.
-  if (first) publisher->Submit(identity.id, *first);
   UpdateStatus();
   auto error = std::make_shared<std::string>();
   Background(
-      [publisher, error] {
+      [sink, error] {
         try {
-          publisher->Connect(kConnectTimeout);
+          sink->Connect(kConnectTimeout);
         } catch (const std::exception& e) {
           *error = e.what();
         }
       },
-      [this, publisher, error] { Connected(publisher, *error); });
+      [this, sink, error] { Connected(sink, *error); });
 }
 
-void PublishPanel::Connected(std::shared_ptr<publish::GatewayPublisher> publisher,
-                             const std::string& error) {
-  if (publisher != publisher_) {
+void PublishPanel::Connected(std::shared_ptr<publish::MqttSink> sink, const std::string& error) {
+  if (sink != sink_) {
     // The module changed while this one connected: it publishes what it holds, says offline
     // and goes.
-    if (error.empty()) Retire(std::move(publisher));
+    if (error.empty()) Retire(std::move(sink));
     return;
   }
   if (!error.empty()) {
-    publisher_.reset();
+    sinks_.Remove(*sink_);
+    sink_.reset();
     state_ = State::Idle;
     UpdateStatus();
     show_error(QStringLiteral("Publish"), Text(error));
     return;
   }
-  publisher_->OnChange([this] {
+  sink_->gateway().OnChange([this] {
     QMetaObject::invokeMethod(
         this, [this] { UpdateStatus(); }, Qt::QueuedConnection);
   });
@@ -170,18 +183,15 @@ void PublishPanel::Connected(std::shared_ptr<publish::GatewayPublisher> publishe
   UpdateStatus();
 }
 
-void PublishPanel::Submit(const Sample& sample) {
-  if (!publisher_ || (state_ != State::Running && state_ != State::Connecting)) return;
-  if (OfAnotherModule(sample, module_)) {
-    ModuleChanged(sample);
-    return;
-  }
-  publisher_->Submit(publisher_->ModuleIds().front(), sample);
+void PublishPanel::BeforeSample(const Sample& sample) {
+  if (!sink_ || (state_ != State::Running && state_ != State::Connecting)) return;
+  if (OfAnotherModule(sample, module_)) ModuleChanged(sample);
 }
 
 void PublishPanel::ModuleChanged(const Sample& sample) {
-  std::shared_ptr<publish::GatewayPublisher> old = std::move(publisher_);
-  const std::string old_topics = TopicBase(*old);
+  std::shared_ptr<publish::MqttSink> old = std::move(sink_);
+  sinks_.Remove(*old);
+  const std::string old_topics = TopicBase(old->gateway());
   // A gateway still connecting is retired once its connection is made (Connected).
   if (state_ == State::Running) Retire(old);
   note_ = "the main window watches another module: " + old_topics + " goes offline";
@@ -199,19 +209,20 @@ void PublishPanel::ModuleChanged(const Sample& sample) {
                        [this, stopped] { show_error(QStringLiteral("Publish"), stopped); });
     return;
   }
+  // The new gateway gets this sample first, once this call returns.
   Begin(&sample);
 }
 
-void PublishPanel::Retire(std::shared_ptr<publish::GatewayPublisher> publisher) {
-  publisher->OnChange(nullptr);
+void PublishPanel::Retire(std::shared_ptr<publish::MqttSink> sink) {
+  sink->gateway().OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
-      [publisher, delivered] {
-        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      [sink, delivered] {
+        *delivered = sink->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
       },
-      [this, publisher, delivered] {
-        const publish::PublisherStatus s = publisher->Status();
-        note_ = TopicBase(*publisher) + " went offline" +
+      [this, sink, delivered] {
+        const publish::PublisherStatus s = sink->gateway().Status();
+        note_ = TopicBase(sink->gateway()) + " went offline" +
                 (*delivered ? "" : " (" + std::to_string(s.queued) + " not delivered)");
         if (state_ == State::Running || state_ == State::Connecting) UpdateStatus();
       });
@@ -220,19 +231,20 @@ void PublishPanel::Retire(std::shared_ptr<publish::GatewayPublisher> publisher) 
 void PublishPanel::Stop() {
   state_ = State::Stopping;
   UpdateStatus();
-  std::shared_ptr<publish::GatewayPublisher> publisher = publisher_;
-  publisher->OnChange(nullptr);
+  std::shared_ptr<publish::MqttSink> sink = sink_;
+  sinks_.Remove(*sink);
+  sink->gateway().OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
-      [publisher, delivered] {
-        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      [sink, delivered] {
+        *delivered = sink->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
       },
-      [this, publisher, delivered] { Stopped(publisher, *delivered); });
+      [this, sink, delivered] { Stopped(sink, *delivered); });
 }
 
-void PublishPanel::Stopped(std::shared_ptr<publish::GatewayPublisher> publisher, bool delivered) {
-  const publish::PublisherStatus s = publisher->Status();
-  if (publisher_ == publisher) publisher_.reset();
+void PublishPanel::Stopped(std::shared_ptr<publish::MqttSink> sink, bool delivered) {
+  const publish::PublisherStatus s = sink->gateway().Status();
+  if (sink_ == sink) sink_.reset();
   state_ = State::Idle;
   UpdateStatus();
   status_->setText(QStringLiteral("Stopped publishing to %1: %2 published, %3 not delivered, %4 "
@@ -263,7 +275,7 @@ void PublishPanel::UpdateStatus() {
     case State::Running:
       break;
   }
-  const publish::PublisherStatus s = publisher_->Status();
+  const publish::PublisherStatus s = sink_->gateway().Status();
   if (s.refused) {
     Stop();
     show_error(QStringLiteral("Publish"),
@@ -277,7 +289,7 @@ void PublishPanel::UpdateStatus() {
                   : QStringLiteral("waiting for the broker (%1)").arg(Text(s.last_error));
   // The topics say under which module's identity the readings go out.
   status_->setText(QStringLiteral("Publishing %1 to %2: %3; %4 published, %5 queued, %6 dropped")
-                       .arg(Text(TopicBase(*publisher_)), Text(url_), broker)
+                       .arg(Text(TopicBase(sink_->gateway())), Text(url_), broker)
                        .arg(s.published)
                        .arg(s.queued)
                        .arg(s.dropped_polls) +

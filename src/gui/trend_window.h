@@ -12,7 +12,6 @@ class QWidget;
 namespace zvk {
 struct App;
 struct MainForm;
-struct Sample;
 }  // namespace zvk
 
 namespace zvk::engine {
@@ -25,14 +24,13 @@ class TrendWindow {
  public:
   virtual ~TrendWindow() = default;
   virtual QWidget& widget() = 0;
-  // Draws the model's samples again (and follows a recording); called after every sample.
+  // Draws the model's samples again (and follows a recording); called after every sample, once
+  // the watched module's sinks (the trend, the recording, the gateway) have it.
   virtual void Refresh() = 0;
   // Called when the user asks for the log window from the trend window.
   virtual void OnLogRequested(std::function<void()> action) = 0;
   // The module the window follows, for what it publishes; given once the window is made.
   virtual void WatchModule(const App& app, const MainForm& form) = 0;
-  // Every sample of the poll, as it comes (before Refresh).
-  virtual void OnSample(const Sample& sample) = 0;
 };
 
 // Makes the trend window over the watched module's sinks (its trend model, its recording, what

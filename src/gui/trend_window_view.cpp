@@ -118,7 +118,7 @@ TrendWindowView::TrendWindowView(engine::WatchSinks& sinks, QWidget* parent)
   layout->addWidget(chart_view_, 1);
   layout->addLayout(bottom);
 #ifdef ZVK_HAVE_PUBLISH
-  publish_ = new PublishPanel(this);
+  publish_ = new PublishPanel(sinks_, this);
   layout->addWidget(publish_);
 #endif
 
@@ -148,12 +148,6 @@ void TrendWindowView::WatchModule([[maybe_unused]] const App& app,
                                   [[maybe_unused]] const MainForm& form) {
 #ifdef ZVK_HAVE_PUBLISH
   publish_->Watch(app);
-#endif
-}
-
-void TrendWindowView::OnSample([[maybe_unused]] const Sample& sample) {
-#ifdef ZVK_HAVE_PUBLISH
-  publish_->Submit(sample);
 #endif
 }
 

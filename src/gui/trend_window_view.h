@@ -46,7 +46,6 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   void Refresh() override;
   void OnLogRequested(std::function<void()> action) override;
   void WatchModule(const App& app, const MainForm& form) override;
-  void OnSample(const Sample& sample) override;
 
   // The file dialog and the error box; tests put their own here.
   SaveFileChooser choose_file;

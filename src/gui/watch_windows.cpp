@@ -25,10 +25,7 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
       clock_(clock),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
         sinks.Receive(sample);
-        if (trend_view_) {
-          trend_view_->OnSample(sample);
-          trend_view_->Refresh();
-        }
+        if (trend_view_) trend_view_->Refresh();
       }) {
   window_.show_trend_window = [this] { ShowTrend(); };
   // Every line gets its time as it is logged, whether the log window is open or not.
