@@ -431,7 +431,9 @@ void ModulesWindowView::ShowRow(const ListedModule& m) {
                  : new KeyedItem(QStringLiteral("-"), -1e9));
   put(kWifi, new QTableWidgetItem(Text(m.row.wifi_mode)));
   put(kState, new QTableWidgetItem(Text(StateOf(m))));
-  put(kRun, new QTableWidgetItem(Text(RunOf(m.row.address))));
+  std::string why;
+  put(kRun, new QTableWidgetItem(Text(RunOf(m.row.address, &why))));
+  table_->item(row, kRun)->setToolTip(Text(why).toHtmlEscaped());
   table_->setSortingEnabled(true);
   PlaceEmptyHint();
 }
@@ -562,35 +564,30 @@ void ModulesWindowView::Ended(RunKind kind, RunEnd end) {
   emit runFinished();
 }
 
-std::string ModulesWindowView::RunOf(const std::string& address) const {
-  std::string text;
+std::string ModulesWindowView::RunOf(const std::string& address, std::string* why) const {
+  std::string doing;
+  std::string trouble;
   for (const ActiveRun& r : runs_) {
     if (!r.run) continue;
     for (std::size_t i = 0; i < r.addresses.size() && i < r.last.modules.size(); ++i) {
       if (r.addresses[i] != address) continue;
+      doing += (doing.empty() ? "" : ", ") + r.doing;
       const RunModuleState& m = r.last.modules[i];
-      std::string what = r.doing;
-      switch (m.what) {
-        case RunModuleState::What::Starting:
-          what += ", starting";
-          break;
-        case RunModuleState::What::Running:
-          break;
-        case RunModuleState::What::Lost:
-          what += ", lost: " + m.why;
-          break;
-        case RunModuleState::What::Waiting:
-          what += ", waiting: " + m.why;
-          break;
-      }
-      text += (text.empty() ? "" : "; ") + what;
+      const char* state = m.what == RunModuleState::What::Lost       ? "lost"
+                          : m.what == RunModuleState::What::Waiting  ? "waiting"
+                          : m.what == RunModuleState::What::Starting ? "starting"
+                                                                     : "";
+      if (*state && trouble.empty()) trouble = state;
+      if (why && !m.why.empty() && why->find(m.why) == std::string::npos)
+        *why += (why->empty() ? "" : "\n") + m.why;
     }
   }
-  return text;
+  return trouble.empty() ? doing : doing + " (" + trouble + ")";
 }
 
 void ModulesWindowView::ShowRuns() {
   QStringList status;
+  QStringList said;
   for (ActiveRun& r : runs_) {
     if (!r.button) continue;
     r.button->setText(r.run ? (r.stopping ? QStringLiteral("Stopping\u2026") : r.running_text)
@@ -599,13 +596,17 @@ void ModulesWindowView::ShowRuns() {
     if (r.run) {
       std::string line = (r.doing == "recording" ? "Recording to " : "Publishing to ") + r.target;
       if (!r.last.sink_status.empty()) line += ": " + r.last.sink_status;
-      if (!r.last.lines.empty()) line += " \u2014 " + r.last.lines.back();
       status << Text(line);
+      // What the modules said lately, module texts shown as text.
+      const std::size_t from = r.last.lines.size() > 12 ? r.last.lines.size() - 12 : 0;
+      for (std::size_t i = from; i < r.last.lines.size(); ++i) said << Text(r.last.lines[i]);
     } else if (!r.ended.empty()) {
       status << Text(r.ended);
     }
   }
   run_status_->setText(status.join(QStringLiteral("\n")));
+  run_status_->setToolTip(said.isEmpty() ? QString()
+                                         : said.join(QStringLiteral("\n")).toHtmlEscaped());
   const bool any = runs_[0].run || runs_[1].run;
   bool changed = table_->isColumnHidden(kRun) == any;
   table_->setColumnHidden(kRun, !any);
@@ -613,7 +614,9 @@ void ModulesWindowView::ShowRuns() {
     const QTableWidgetItem* item = table_->item(row, kAddress);
     QTableWidgetItem* run = table_->item(row, kRun);
     if (!item || !run) continue;
-    const QString text = Text(RunOf(item->text().toStdString()));
+    std::string why;
+    const QString text = Text(RunOf(item->text().toStdString(), &why));
+    run->setToolTip(Text(why).toHtmlEscaped());
     if (run->text() != text) {
       run->setText(text);
       changed = true;

@@ -142,7 +142,8 @@ class ModulesWindowView final : public QWidget {
   void ShowRuns();
   // Wires "Publish…" where the build has the MQTT client; hides it elsewhere.
   void SetUpPublishing();
-  std::string RunOf(const std::string& address) const;
+  // "recording, publishing", "recording (lost)"; why it is lost or waiting into `why`.
+  std::string RunOf(const std::string& address, std::string* why = nullptr) const;
 
   App& app_;
   Network& network_;

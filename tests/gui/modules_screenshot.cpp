@@ -1,10 +1,15 @@
 // Saves a picture of the Modules window over the main window after a scan of a fleet of simulated
 // modules on 127.0.0.0/27: six modules of both models (one of them silent, so not listed), with
-// the one on 127.0.0.4 double-clicked and so watched by the main window.
+// the one on 127.0.0.4 double-clicked and so watched by the main window. With a second picture,
+// the same window a few rounds later while it records the listed modules to a file and publishes
+// them to a broker of its own on loopback (where the build has the MQTT client and mosquitto is
+// installed), the module on 127.0.0.17 gone meanwhile.
 //
-//   modules_screenshot OUT.png
+//   modules_screenshot OUT.png [RUNNING.png]
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -12,6 +17,10 @@
 
 #include "gui/modules_window_view.h"
 #include "gui_test_wait.h"
+#ifdef ZVK_SCREENSHOT_BROKER
+#include "publish/broker.h"
+#include "publish/broker_url.h"
+#endif
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 #include "watch_rig.h"
@@ -19,7 +28,7 @@
 int main(int argc, char** argv) {
   using namespace zvk;
   if (argc < 2) {
-    std::cerr << "usage: modules_screenshot OUT.png\n";
+    std::cerr << "usage: modules_screenshot OUT.png [RUNNING.png]\n";
     return 2;
   }
   QApplication qt(argc, argv);
@@ -75,10 +84,49 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 40 && rig.window->form.Label4.caption.empty(); ++i) rig.Tick();
   rig.Polls(1);
   gui::WaitUntil([] { return false; }, 700);  // the state column catches up
-  const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
-  for (auto& m : fleet) m->Stop();
-  if (!saved) {
+  if (!view.grab().save(QString::fromLocal8Bit(argv[1]))) {
     std::cerr << "modules_screenshot: cannot write " << argv[1] << "\n";
+    return 1;
+  }
+  if (argc < 3) return 0;
+
+  namespace fs = std::filesystem;
+  const fs::path work = fs::temp_directory_path() / "zvk-modules-screenshot";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  view.StartRecording(QString::fromStdString((work / "plant.csv").string()));
+#ifdef ZVK_SCREENSHOT_BROKER
+  std::unique_ptr<test::Broker> broker;
+  if (test::MosquittoProgram()) {
+    broker = std::make_unique<test::Broker>(work / "broker", test::Broker::Options{});
+    broker->Start();
+    gui::PublishChoice choice;
+    choice.url = broker->url();
+    choice.settings.broker = publish::ParseBrokerUrl(choice.url);
+    view.StartPublishing(choice);
+  }
+#endif
+  // Three rounds (3.1 s apart); the module on 127.0.0.17 goes away after the first. Each run
+  // reports once it has identified its modules, then after every round.
+  const int runs = view.running(gui::ModulesWindowView::RunKind::Publish) ? 2 : 1;
+  QSignalSpy rounds(&view, &gui::ModulesWindowView::runProgressed);
+  gui::WaitUntil([&] { return rounds.count() >= 2 * runs; }, 5000);
+  fleet[3]->Stop();
+  gui::WaitUntil([&] { return rounds.count() >= 4 * runs; }, 12000);
+  gui::WaitUntil([] { return false; }, 300);
+  const bool saved = view.grab().save(QString::fromLocal8Bit(argv[2]));
+  view.close();
+  QSignalSpy finished(&view, &gui::ModulesWindowView::runFinished);
+  gui::WaitUntil(
+      [&] {
+        return !view.running(gui::ModulesWindowView::RunKind::Record) &&
+               !view.running(gui::ModulesWindowView::RunKind::Publish);
+      },
+      15000);
+  for (auto& m : fleet) m->Stop();
+  fs::remove_all(work);
+  if (!saved) {
+    std::cerr << "modules_screenshot: cannot write " << argv[2] << "\n";
     return 1;
   }
   return 0;
