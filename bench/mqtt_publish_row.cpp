@@ -1,91 +1,24 @@
 #include "mqtt_publish_row.h"
 
-#include <arpa/inet.h>
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "broker_process.h"
 #include "publish/gateway_publisher.h"
 #include "publish/messages.h"
 #include "side_by_side.h"
-
-extern char** environ;
 
 namespace zvk::bench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint16_t FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-bool Accepts(std::uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Mosquitto on a loopback port, bound to 127.0.0.1 only, for the length of the row.
-class BrokerProcess {
- public:
-  BrokerProcess() : dir_(std::filesystem::temp_directory_path() / "zvk-bench-broker") {
-    std::filesystem::create_directories(dir_);
-    port_ = FreeLoopbackPort();
-    const std::string conf = (dir_ / "mosquitto.conf").string();
-    std::ofstream(conf) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\nuser root\n"
-                        << "log_dest none\nset_tcp_nodelay true\n";
-    std::string program = "/usr/sbin/mosquitto", c = "-c", path = conf;
-    char* argv[] = {program.data(), c.data(), path.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0)
-      throw std::runtime_error("cannot start mosquitto");
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (!Accepts(port_)) {
-      if (Clock::now() > deadline) throw std::runtime_error("mosquitto did not start");
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~BrokerProcess() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    std::filesystem::remove_all(dir_);
-  }
-  std::uint16_t port() const { return port_; }
-
- private:
-  std::filesystem::path dir_;
-  std::uint16_t port_ = 0;
-  pid_t pid_ = -1;
-};
 
 // The baseline: libmosquitto with its own network thread, publishing prepared payloads at QoS 1
 // and waiting for their acknowledgements.

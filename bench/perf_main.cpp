@@ -1,7 +1,8 @@
 // zvk_bench: the performance table. Every row runs the utility and its bare baseline side by
 // side in this one run, against simulated modules on loopback, and prints their ratio.
 //
-//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet,publish] [--gui-seconds N]
+//   zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet,publish,engine]
+//             [--gui-seconds N]
 //             [--bin-dir DIR]
 //             [--benchmark_...]
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@
 #include "bench_utility.h"
 #include "clocks.h"
 #include "content_sink.h"
+#include "engine_rows.h"
 #include "link/wire.h"
 #include "monitor/measurement.h"
 #ifdef ZVK_BENCH_PUBLISH
@@ -230,29 +232,49 @@ std::string Bin(const Settings& settings, const char* name) {
   return path.string();
 }
 
-Row ZvkReadRow(const Settings& settings) {
+// `zvk read --count 1` as a whole process beside the bare client, and beside both the same zvk
+// linked against the shared runtimes (zvk-dynamic, built for this row only), to weigh the static
+// link. The three run in turns whose order rotates; each turn gives a ratio of each zvk's wall
+// time to the bare client's of that turn, and the rows show the median and quartiles of those.
+std::vector<Row> ZvkReadRows(const Settings& settings) {
   LoopbackModule module(sim::Model::Km3);
   const std::string port = std::to_string(module.port());
-  const std::vector<std::string> zvk = {Bin(settings, "zvk"), "--host", "127.0.0.1", "--port", port,
-                                        "--skip-wifi-check",  "read",   "--count",   "1"};
-  const std::vector<std::string> bare = {Bin(settings, "zvk_bench_bare_client"), port};
-  std::vector<double> zvk_cpu, bare_cpu, zvk_wall, bare_wall;
-  const int runs = settings.quick ? 8 : 60;
-  for (int i = 0; i < runs; ++i) {
-    for (int k = 0; k < 2; ++k) {
-      const bool ours = (i + k) % 2 == 0;
-      const ProcessRun run = RunProgram(ours ? zvk : bare);
+  const auto zvk = [&](const char* name) {
+    return std::vector<std::string>{Bin(settings, name), "--host", "127.0.0.1", "--port", port,
+                                    "--skip-wifi-check", "read",   "--count",   "1"};
+  };
+  const std::vector<std::vector<std::string>> programs = {
+      zvk("zvk"), zvk("zvk-dynamic"), {Bin(settings, "zvk_bench_bare_client"), port}};
+  constexpr std::size_t kBare = 2;
+  std::vector<double> cpu[3], wall[3], ratios[2];
+  const int turns = settings.quick ? 8 : 60;
+  for (int i = 0; i < turns; ++i) {
+    double turn_wall[3] = {0, 0, 0};
+    for (std::size_t k = 0; k < 3; ++k) {
+      const std::size_t which = (static_cast<std::size_t>(i) + k) % 3;
+      const ProcessRun run = RunProgram(programs[which]);
       if (run.exit_code != 0)
-        throw std::runtime_error((ours ? zvk[0] : bare[0]) + " failed against the simulator");
-      (ours ? zvk_cpu : bare_cpu).push_back(run.cpu_seconds);
-      (ours ? zvk_wall : bare_wall).push_back(run.wall_seconds);
+        throw std::runtime_error(programs[which][0] + " failed against the simulator");
+      cpu[which].push_back(run.cpu_seconds);
+      wall[which].push_back(run.wall_seconds);
+      turn_wall[which] = run.wall_seconds;
     }
+    for (std::size_t which = 0; which < 2; ++which)
+      ratios[which].push_back(turn_wall[which] / turn_wall[kBare]);
   }
-  const double ratio = Median(zvk_wall) / Median(bare_wall);
-  Row row{"`zvk read --count 1`, whole process (wall; CPU)",
-          Millis(Median(zvk_wall)) + "; " + Millis(Median(zvk_cpu)),
-          Millis(Median(bare_wall)) + "; " + Millis(Median(bare_cpu)) + " (bare client process)"};
-  return WithCeiling(row, ratio, 1.5);
+  const std::string bare =
+      Millis(Median(wall[kBare])) + "; " + Millis(Median(cpu[kBare])) + " (bare client process)";
+  const auto measured = [&](std::size_t which) {
+    const double ratio = Median(ratios[which]);
+    return Millis(Median(wall[which])) + "; " + Millis(Median(cpu[which])) + "; wall ratio " +
+           RatioSpread(ratio, Quantile(ratios[which], 0.25), Quantile(ratios[which], 0.75),
+                       ratios[which].size());
+  };
+  Row linked_in{"`zvk read --count 1`, whole process (wall; CPU)", measured(0), bare};
+  Row shared{"`zvk read --count 1`, zvk linked against the shared runtimes (wall; CPU)",
+             measured(1), bare};
+  shared.ratio = Median(ratios[1]);
+  return {WithCeiling(linked_in, Median(ratios[0]), 1.5), shared};
 }
 
 // `zvk read --hosts` over 50 simulated modules, one poll each, beside one module's `zvk read`:
@@ -262,18 +284,17 @@ Row FleetReadRow(const Settings& settings) {
   std::vector<std::unique_ptr<LoopbackModule>> modules;
   std::string inventory_text;
   for (int i = 0; i < kModules; ++i) {
-    modules.push_back(std::make_unique<LoopbackModule>(
-        i % 2 == 0 ? sim::Model::Km3 : sim::Model::Qn6));
+    modules.push_back(
+        std::make_unique<LoopbackModule>(i % 2 == 0 ? sim::Model::Km3 : sim::Model::Qn6));
     inventory_text += "127.0.0.1:" + std::to_string(modules.back()->port()) + "\n";
   }
   const std::filesystem::path inventory =
       std::filesystem::temp_directory_path() / "zvk-bench-fleet.txt";
   std::ofstream(inventory) << inventory_text;
   const auto one = [&](std::size_t i) {
-    return std::vector<std::string>{Bin(settings, "zvk"), "--host",
-                                    "127.0.0.1", "--port",
-                                    std::to_string(modules[i]->port()), "--skip-wifi-check",
-                                    "read", "--count", "1"};
+    return std::vector<std::string>{
+        Bin(settings, "zvk"), "--host", "127.0.0.1", "--port", std::to_string(modules[i]->port()),
+        "--skip-wifi-check",  "read",   "--count",   "1"};
   };
   const std::vector<std::string> fleet = {Bin(settings, "zvk"), "--hosts", inventory.string(),
                                           "--skip-wifi-check", "read"};
@@ -293,8 +314,7 @@ Row FleetReadRow(const Settings& settings) {
   }
   std::filesystem::remove(inventory);
   const double ratio = Median(round) / Median(single);
-  Row row{"`zvk read --hosts`, 50 modules, one round, whole process (wall)",
-          Millis(Median(round)),
+  Row row{"`zvk read --hosts`, 50 modules, one round, whole process (wall)", Millis(Median(round)),
           Millis(Median(single)) + " (one module's `zvk read --count 1`; slowest module " +
               Millis(slowest) + ")"};
   // Within 2x one module plus the slowest module, as a multiple of one module.
@@ -460,8 +480,11 @@ int Main(int argc, char** argv) {
     } else if (arg.rfind("--benchmark_", 0) == 0) {
       passed.push_back(argv[i]);
     } else {
-      std::cerr << "usage: zvk_bench [--quick] [--rows poll,stream,format,micro,desktop,zvk,fleet,publish] "
-                   "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n";
+      std::cerr << "usage: zvk_bench [--quick] "
+                   "[--rows poll,stream,format,micro,desktop,zvk,fleet,publish,engine] "
+                   "[--gui-seconds N] [--bin-dir DIR] [--benchmark_...]\n"
+                   "(engine, the long runs over fleets of 200 and 1000 modules, runs only when "
+                   "named)\n";
       return 2;
     }
   }
@@ -498,13 +521,17 @@ int Main(int argc, char** argv) {
     }
     if (wanted("zvk")) {
       std::cerr << "zvk_bench: zvk read\n";
-      rows.push_back(ZvkReadRow(settings));
+      add(ZvkReadRows(settings));
       rows.push_back(ZvkPollsRow(sim::Model::Km3, settings));
       rows.push_back(ZvkPollsRow(sim::Model::Qn6, settings));
     }
     if (wanted("fleet")) {
       std::cerr << "zvk_bench: zvk read --hosts\n";
       rows.push_back(FleetReadRow(settings));
+    }
+    if (wanted("engine")) {
+      std::cerr << "zvk_bench: long runs over a fleet\n";
+      add(EngineRows({Bin(settings, "zvk"), Bin(settings, "zvk-sim")}, settings.quick));
     }
 #ifdef ZVK_BENCH_PUBLISH
     if (wanted("publish")) {

@@ -81,6 +81,10 @@ engine::EngineOptions OptionsOf(const PublishArguments& args) {
   // it does, as a gateway that starts with the plant after a power cut must wait for the modules
   // that boot more slowly than it does.
   options.identity_first = true;
+  // A gateway that starts with the plant, after a power cut, must not give up on the modules
+  // that boot more slowly than it does.
+  options.waiting_note =
+      "tried again with a growing back-off, and published once it describes itself";
   options.finish_wait = kFinishTimeout;
   return options;
 }

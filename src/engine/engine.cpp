@@ -109,9 +109,7 @@ void Engine::Start() {
       states_[i].waiting = true;
       states_[i].why_waiting = failures[i];
       next_ask_[i] = Clock::now() + kFirstRetry;
-      lines_.Tell(i, LocalTimestamp(std::chrono::system_clock::now()) +
-                         " the module does not describe itself: " + failures[i] +
-                         "; asked again until it does");
+      lines_.Tell(i, "not answering yet (" + failures[i] + "); " + options_.waiting_note);
     } else {
       pollers_[i]->StartLost(failures[i]);
       Admit(i);

@@ -71,6 +71,9 @@ struct EngineOptions {
   // (its samples are gaps until it answers). True: it is not polled and not admitted until it
   // describes itself, asked again with a back-off (kFirstRetry doubling to kLongestRetry).
   bool identity_first = false;
+  // With identity_first: ends the line that tells a module did not describe itself at the start
+  // ("not answering yet (WHY); " and this): what the run does about it.
+  std::string waiting_note = "asked again until it describes itself";
   // How long the sinks have to deliver what they still hold when the run ends.
   std::chrono::milliseconds finish_wait{5000};
 };

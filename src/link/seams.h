@@ -15,11 +15,15 @@ class EventPump {
   // True once the program is ending (its window closed, a timed run over): a wait of the link
   // gives up at once instead of running out, and nothing more is sent.
   virtual bool QuitRequested() const { return false; }
+  // False for a pump that never has anything to run (a front end without windows): a wait of
+  // the link then blocks at once instead of first looking whether it needs to pump at all.
+  virtual bool RunsEvents() const { return true; }
 };
 
 class NullPump final : public EventPump {
  public:
   void ProcessEvents() override {}
+  bool RunsEvents() const override { return false; }
 };
 
 class Sleeper {

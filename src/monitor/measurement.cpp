@@ -97,7 +97,12 @@ void RebuildRangeTable(App& app) {
   MeasurementState& m = app.meas;
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
     m.RangeTable[ch][3] = GetLeDouble(m.AnalogRefBlock.data() + wire::kActiveRefOffset + 8 * ch);
-    std::string line = "range_div[" + std::to_string(ch) + "] : ";
+    // "range_div[0] : 0.00003911556659", made in one buffer.
+    std::string line;
+    line.reserve(40);
+    line += "range_div[";
+    line += static_cast<char>('0' + ch);
+    line += "] : ";
     AppendFormatFixed(line, m.RangeTable[ch][3], 16, 14);
     app.Log(std::move(line));
   }

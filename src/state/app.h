@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/device_config.h"
@@ -79,10 +80,13 @@ class App final : public LinkReporter {
   // Repaints the main window (and what it shows of the gauge) in the middle of a transfer.
   std::function<void()> repaint_main_window;
 
-  void Log(const std::string& line) override {
-    log_lines.push_back(line);
-    if (log_lines.size() > kLogLines) log_lines.erase(log_lines.begin());
+  void Log(const std::string& line) override { Log(std::string(line)); }
+  // A line made for the log is moved into it, not copied. The observer is told first, while the
+  // line is still the caller's.
+  void Log(std::string&& line) {
     if (on_log) on_log(line);
+    log_lines.push_back(std::move(line));
+    if (log_lines.size() > kLogLines) log_lines.erase(log_lines.begin());
   }
   void SetStatus(const std::string& text) override {
     status_ = text;

@@ -13,6 +13,7 @@
 #include "state/app.h"
 #include "support/rig.h"
 #include "support/scripted_network.h"
+#include "support/test_seams.h"
 
 namespace zvk {
 namespace {
@@ -97,6 +98,37 @@ TEST_F(Scripted, ReplyWaitIs100PollsOf10ms) {
       EXPECT_EQ(net.read_waits, std::vector<int>(100, 10));
       EXPECT_EQ(app.link.PendingCommand, wire::CMD_SET_LOCATOR);  // kept for the retry step
     }
+  }
+}
+
+// A front end without windows: its pump runs nothing, so the reply wait blocks in its polls
+// without a look ahead of each, and still takes a reply that is there at once or comes late,
+// and still ends after 100 polls of 10 ms.
+TEST(ReplyWaitWithoutEvents, BlocksInItsPollsAndStillEndsAfter100) {
+  struct Case {
+    int reply_ms;
+    bool answered;
+  };
+  for (Case c : {Case{0, true}, Case{990, true}, Case{1001, false}}) {
+    SCOPED_TRACE(c.reply_ms);
+    ScriptedNetwork net;
+    NullPump pump;
+    test::RecordingSleeper sleeper;
+    SkipWifiCheckInterfaces hosts;
+    test::RecordingDialogs dialogs;
+    App app(Seams{net, pump, sleeper, hosts, dialogs});
+    app.link.DeviceHost = "127.0.0.1";
+    net.scripts = {{0, {SendAt(c.reply_ms, kLocatorAck)}}};
+    QueueCommand(app.link, wire::CMD_SET_LOCATOR);
+    QueueStep(app.link);
+    EXPECT_EQ(net.read_looks, 0);
+    EXPECT_EQ(app.link.ReplyDispatched, c.answered);
+    EXPECT_EQ(app.link.ReplyTimedOut, !c.answered);
+    if (!c.answered) {
+      EXPECT_EQ(net.now_ms, 1000);
+      EXPECT_EQ(net.read_waits, std::vector<int>(100, 10));
+    }
+    EXPECT_FALSE(app.link.LinkBusy);
   }
 }
 

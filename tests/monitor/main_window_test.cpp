@@ -219,13 +219,20 @@ TEST(MainWindow, IdentifiedModuleIsPolledEvery31Ticks) {
 TEST(MainWindow, HiddenLogKeepsTheNewest10000Lines) {
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
-  int observed = 0;
-  app.on_log = [&observed](const std::string&) { ++observed; };
+  std::vector<std::string> observed;
+  app.on_log = [&observed](const std::string& line) { observed.push_back(line); };
   for (int i = 0; i < 10005; ++i) app.Log("line " + std::to_string(i));
   EXPECT_EQ(app.log_lines.size(), 10000u);
   EXPECT_EQ(app.log_lines.front(), "line 5");
   EXPECT_EQ(app.log_lines.back(), "line 10004");
-  EXPECT_EQ(observed, 10005);
+  // Each line reaches the observer whole, moved into the log or copied from the caller's.
+  ASSERT_EQ(observed.size(), 10005u);
+  EXPECT_EQ(observed.back(), "line 10004");
+  const std::string kept = "kept by the caller";
+  app.Log(kept);
+  EXPECT_EQ(kept, "kept by the caller");
+  EXPECT_EQ(observed.back(), kept);
+  EXPECT_EQ(app.log_lines.back(), kept);
 }
 
 // What a control shows: caption, hint, font colour and whether it is on screen (its own flag and

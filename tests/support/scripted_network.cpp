@@ -60,7 +60,10 @@ class ScriptedSocket final : public TcpSocket {
   }
 
   IoStatus WaitReadable(int timeout_ms) override {
-    if (timeout_ms > 0) net_.read_waits.push_back(timeout_ms);
+    if (timeout_ms > 0)
+      net_.read_waits.push_back(timeout_ms);
+    else
+      ++net_.read_looks;
     return reply_.Wait(net_.now_ms, timeout_ms);
   }
 

@@ -42,6 +42,7 @@ class ScriptedNetwork final : public Network {
   std::vector<std::vector<std::uint8_t>> frames;
   std::vector<int> connect_waits;
   std::vector<int> read_waits;
+  int read_looks = 0;  // reply waits of no time: a look whether data is there
   int connects = 0;
   int closes = 0;
   int shutdowns = 0;  // sending sides closed (after a content)

@@ -45,8 +45,10 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
         ->type_name("INT")
         ->capture_default_str();
     sub.footer(
-        "Runs until SIGINT (Ctrl+C) or SIGTERM (or --count polls): what is queued is sent, the "
-        "module's status topic set to offline, and the connection closed.");
+        "All modules go through one connection, whose status topic is "
+        "PREFIX/gateway/CLIENTID/status (its last will: offline). Runs until SIGINT (Ctrl+C) or "
+        "SIGTERM (or --count polls): what is queued is sent, every module's status topic and the "
+        "gateway's set to offline, and the connection closed.");
   }
 
   void Attach(CliEnv& env) override { backend_ = env.publish; }
