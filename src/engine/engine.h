@@ -47,6 +47,10 @@ class SinkSet {
   bool Finish(Clock::time_point deadline);
   std::size_t size() const { return sinks_.size(); }
   Sink& sink(std::size_t i) { return *sinks_[i].sink; }
+  // Whether the sink `i` took module `index` (false before it was asked).
+  bool Takes(std::size_t i, std::size_t index) const {
+    return index < sinks_[i].takes.size() && sinks_[i].takes[index];
+  }
 
  private:
   struct Entry {

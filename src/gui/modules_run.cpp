@@ -78,7 +78,9 @@ void ModulesRun::Run() {
       for (std::size_t i = 0; i < run.size(); ++i) {
         RunModuleState m;
         const engine::ModuleState& st = run.state(i);
-        if (st.waiting) {
+        if (st.admitted && !sinks.Takes(0, i)) {
+          m.what = RunModuleState::What::LeftOut;
+        } else if (st.waiting) {
           m.what = RunModuleState::What::Waiting;
           m.why = st.why_waiting;
         } else if (run.poller(i).lost()) {

@@ -33,7 +33,8 @@ struct RunTarget {
 
 // Where one module of the run stands.
 struct RunModuleState {
-  enum class What { Starting, Running, Lost, Waiting };
+  // LeftOut: the sink refused it (the gateway, a module without a MAC); its lines say why.
+  enum class What { Starting, Running, Lost, Waiting, LeftOut };
   What what = What::Starting;
   std::string why;  // Lost, Waiting: the reason
 };

@@ -576,6 +576,7 @@ std::string ModulesWindowView::RunOf(const std::string& address, std::string* wh
       const char* state = m.what == RunModuleState::What::Lost       ? "lost"
                           : m.what == RunModuleState::What::Waiting  ? "waiting"
                           : m.what == RunModuleState::What::Starting ? "starting"
+                          : m.what == RunModuleState::What::LeftOut  ? "left out"
                                                                      : "";
       if (*state && trouble.empty()) trouble = state;
       if (why && !m.why.empty() && why->find(m.why) == std::string::npos)

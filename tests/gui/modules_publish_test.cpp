@@ -1,6 +1,7 @@
 // "Publish…" of the Modules window against a real broker on loopback: every listed module goes
 // out through one gateway until "Stop publishing", which delivers what is queued and says each
-// module offline without holding up the window.
+// module offline without holding up the window; a module reporting the MAC of another one is
+// left out.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -35,6 +36,15 @@ class ModulesPublish : public ::testing::Test {
     broker_->Start();
     rig_ = std::make_unique<WatchRig>(sim::Model::Qn6);  // watched, on 127.0.0.1
     other_ = rig_->AnotherModule(2, sim::Model::Km3);
+    // A twin of 127.0.0.2 on 127.0.0.3: the same unit, so the same MAC and name.
+    sim::Options twin;
+    twin.model = sim::Model::Km3;
+    twin.unit = 2;
+    twin.listen = "127.0.0.3";
+    twin.port = rig_->sim->Port();
+    twin_ = std::make_unique<sim::Simulator>(twin);
+    twin_->SetReportedAddress({127, 0, 0, 3});
+    twin_->Start();
     view_ = std::make_unique<ModulesWindowView>(
         *rig_->app, network_, hosts_,
         [this](const std::string& address) { rig_->view->WatchModule(address); });
@@ -42,14 +52,15 @@ class ModulesPublish : public ::testing::Test {
       errors_.push_back((caption + ": " + text).toStdString());
     };
     view_->show();
-    view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2"));
+    view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2 127.0.0.3"));
     ASSERT_TRUE(view_->StartScan());
     ASSERT_TRUE(WaitUntil([this] { return !view_->scanning(); }));
-    ASSERT_EQ(view_->table().rowCount(), 2);
+    ASSERT_EQ(view_->table().rowCount(), 3);
   }
   void TearDown() override {
     view_.reset();
     if (other_) other_->Stop();
+    if (twin_) twin_->Stop();
     rig_.reset();
     broker_.reset();
     fs::remove_all(dir_);
@@ -63,6 +74,7 @@ class ModulesPublish : public ::testing::Test {
   std::unique_ptr<test::Broker> broker_;
   std::unique_ptr<WatchRig> rig_;
   std::unique_ptr<sim::Simulator> other_;
+  std::unique_ptr<sim::Simulator> twin_;
   test::LoopbackOnlyNetwork network_;
   test::FakeHostInterfaces hosts_;
   std::unique_ptr<ModulesWindowView> view_;
@@ -87,9 +99,13 @@ TEST_F(ModulesPublish, PublishesEveryListedModuleThroughOneGatewayUntilStopped) 
   EXPECT_EQ(asked, 1);
   ASSERT_TRUE(view_->running(ModulesWindowView::RunKind::Publish));
   EXPECT_EQ(publish.text(), "Stop publishing");
-  ASSERT_TRUE(
-      WaitUntil([&] { return RunOf(0) == "publishing" && RunOf(1) == "publishing"; }, 15000))
-      << RunOf(0) << " / " << RunOf(1);
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return RunOf(0) == "publishing" && RunOf(1) == "publishing" &&
+               RunOf(2) == "publishing (left out)";
+      },
+      15000))
+      << RunOf(0) << " / " << RunOf(1) << " / " << RunOf(2);
   // Both modules' channels reach a real subscriber, each under its own MAC.
   ASSERT_TRUE(WaitUntil([&] {
     return !live.On("zvk/025a51360001/TH0").empty() && !live.On("zvk/025a4b330002/AI0").empty();
