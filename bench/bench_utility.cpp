@@ -29,7 +29,7 @@ BenchUtility::BenchUtility() : system_(Seams{network_, pump_, sleeper_, hosts_, 
 
 void BenchUtility::IdentifyOnline(std::uint16_t port) {
   app().link.DevicePort = port;
-  window().form.Edit2.text = kLoopbackHost;
+  window().form.device_ip.text = kLoopbackHost;
   if (!ApplyStaticIp(app(), window().form))
     throw std::runtime_error("the loopback address was refused");
   window().FormActivate();

@@ -18,10 +18,10 @@ namespace {
 
 // A change of a channel setting, as a user would make it, on whichever group the window shows.
 void UserChange(MainForm& f, std::uint8_t which) {
-  if (f.GroupBox2.visible) {
-    f.FahrenheitCheck[which % 8].UserClick();
-  } else if (f.GroupBox1.visible) {
-    (f.RadioButton1.checked() ? f.RadioButton2 : f.RadioButton1).UserClick();
+  if (f.thermistor_group.visible) {
+    f.fahrenheit[which % 8].UserClick();
+  } else if (f.analog_group.visible) {
+    (f.sampling_normal.checked() ? f.sampling_fast : f.sampling_normal).UserClick();
   }
 }
 

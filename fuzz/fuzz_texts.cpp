@@ -83,7 +83,7 @@ void StaticIp(const std::string& text) {
   harness::HarnessSystem h(peer);
   h.window.FormCreate();
   const std::string host = h.app.link.DeviceHost;
-  h.window.form.Edit2.text = text;
+  h.window.form.device_ip.text = text;
   h.window.SpeedButton5Click();
   Require(h.network.connects == 0, "the Static IP button sent something");
   if (h.dialogs.errors.empty()) {
@@ -102,7 +102,7 @@ void RangeBox(int ch, const std::string& text) {
   AssumeModel(h, wire::kModelKm3);
   peer.connects.push_back({});
   peer.replies.push_back(WholeReply({0x5A, 0x35, 0x77, 0xA5, 0xD6, 0x06}));
-  h.window.form.RangeCombo[ch].UserType(text);
+  h.window.form.range[ch].UserType(text);
   const std::string first = FirstCharacters(text, 1);
   if (first.size() == 1 && IsDigit(first[0])) {
     Require(h.network.frames.size() == 1, "a range code was not sent");
@@ -122,7 +122,7 @@ void SensorBox(int ch, const std::string& text) {
   AssumeModel(h, wire::kModelQn6);
   peer.connects.push_back({});
   peer.replies.push_back(WholeReply({0x5A, 0x35, 0x77, 0xA5, 0xD7, 0x15}));
-  h.window.form.SensorCombo[ch].UserType(text);
+  h.window.form.sensor_type[ch].UserType(text);
   const std::string code = FirstCharacters(text, 2);
   if (!code.empty() && AllOf(code, IsHexDigit)) {
     Require(h.network.frames.size() == 1, "a sensor type was not sent");
@@ -214,30 +214,35 @@ void SetupAction(std::uint8_t which, const std::string& text) {
   SetupWindow& w = h.system.setup_window;
   w.FormActivate();
   SetupForm& f = w.form;
-  f.Edit1.text = f.Edit3.text = "zVK";
-  f.RadioButton2.UserClick();
-  f.RadioButton5.UserClick();
-  f.Edit2.text = f.Edit4.text = "12345678";
-  f.Edit5.text = "Lab";
-  f.Edit6.text = "key";
-  f.Edit7.text = "502";
-  f.Edit8.text = "192.168.1.10";
-  f.Edit9.text = "255.255.255.0";
-  f.Edit10.text = "192.168.1.1";
-  f.Edit11.text = "30";
-  f.CheckBox1.SetChecked(true);
+  f.ap_ssid.text = f.station_ssid.text = "zVK";
+  f.ap_key_wpa.UserClick();
+  f.station_key_wpa.UserClick();
+  f.ap_key.text = f.station_key.text = "12345678";
+  f.location.text = "Lab";
+  f.web_key.text = "key";
+  f.modbus_port.text = "502";
+  f.static_ip_address.text = "192.168.1.10";
+  f.static_ip_mask.text = "255.255.255.0";
+  f.static_ip_gateway.text = "192.168.1.1";
+  f.modbus_timeout.text = "30";
+  f.static_ip.SetChecked(true);
   struct Field {
     Edit* edit;
     void (SetupWindow::*action)();
     bool module_text;  // written as the module's 8-bit bytes of the text
   };
   const Field fields[] = {
-      {&f.Edit1, &SetupWindow::Image2Click, true},   {&f.Edit2, &SetupWindow::Image2Click, true},
-      {&f.Edit3, &SetupWindow::Image3Click, true},   {&f.Edit4, &SetupWindow::Image3Click, true},
-      {&f.Edit5, &SetupWindow::Image6Click, true},   {&f.Edit6, &SetupWindow::Image5Click, false},
-      {&f.Edit7, &SetupWindow::Image9Click, false},  {&f.Edit8, &SetupWindow::Image10Click, false},
-      {&f.Edit9, &SetupWindow::Image10Click, false}, {&f.Edit10, &SetupWindow::Image10Click, false},
-      {&f.Edit11, &SetupWindow::Image9Click, false},
+      {&f.ap_ssid, &SetupWindow::Image2Click, true},
+      {&f.ap_key, &SetupWindow::Image2Click, true},
+      {&f.station_ssid, &SetupWindow::Image3Click, true},
+      {&f.station_key, &SetupWindow::Image3Click, true},
+      {&f.location, &SetupWindow::Image6Click, true},
+      {&f.web_key, &SetupWindow::Image5Click, false},
+      {&f.modbus_port, &SetupWindow::Image9Click, false},
+      {&f.static_ip_address, &SetupWindow::Image10Click, false},
+      {&f.static_ip_mask, &SetupWindow::Image10Click, false},
+      {&f.static_ip_gateway, &SetupWindow::Image10Click, false},
+      {&f.modbus_timeout, &SetupWindow::Image9Click, false},
   };
   const Field& field = fields[which % std::size(fields)];
   field.edit->text = text;
@@ -269,9 +274,10 @@ void UserCurve(std::uint8_t which, const std::string& text) {
   ThermistorCalibrationWindow& w = h.system.thermistor_calibration;
   w.FormActivate();
   ThermistorCalibrationForm& f = w.form;
-  Edit* edits[] = {&f.Edit1, &f.Edit2, &f.Edit3, &f.Edit4, &f.Edit5, &f.Edit6};
+  Edit* edits[] = {&f.hi_degrees, &f.mid_degrees, &f.low_degrees,
+                   &f.hi_ohms,    &f.mid_ohms,    &f.low_ohms};
   if (which % 7 == 6) {
-    f.ComboBox1.UserType(text);
+    f.user_curve.UserType(text);
   } else {
     edits[which % 7]->text = text;
     w.SpeedButton2Click();

@@ -10,9 +10,10 @@ namespace zvk::sim {
 namespace {
 
 constexpr std::array kAllFaults{
-    Fault::NoReply, Fault::WrongSignature, Fault::Refuse,     Fault::Truncate,   Fault::Oversize,
-    Fault::Reset,   Fault::Delay,          Fault::SplitReply, Fault::WrongSum,   Fault::OtherReply,
-    Fault::NoRead,  Fault::ResetAfter,     Fault::Chatter,    Fault::CloseAfter, Fault::SlowClose};
+    Fault::NoReply,  Fault::WrongSignature, Fault::Refuse,     Fault::Truncate,   Fault::Oversize,
+    Fault::Reset,    Fault::Delay,          Fault::SplitReply, Fault::WrongSum,   Fault::OtherReply,
+    Fault::NoRead,   Fault::ResetAfter,     Fault::Chatter,    Fault::CloseAfter, Fault::SlowClose,
+    Fault::NoReturn, Fault::OldFirmware};
 
 // The bytes a content fault reads before it acts, and the pause of a slow close, when not given.
 constexpr std::size_t kDefaultAfterBytes = 1000;
@@ -72,6 +73,10 @@ const char* FaultName(Fault fault) {
       return "closeafter";
     case Fault::SlowClose:
       return "slowclose";
+    case Fault::NoReturn:
+      return "noreturn";
+    case Fault::OldFirmware:
+      return "oldfirmware";
   }
   return "?";
 }
@@ -101,6 +106,8 @@ std::vector<FaultRequest> ParseFaultList(const std::string& list) {
     if (request.only_code != 0 && IsContentFault(request.fault))
       throw std::invalid_argument("a content connection has no command code: '" +
                                   std::string(item) + "'");
+    if (request.only_code != 0 && IsRestartFault(request.fault))
+      throw std::invalid_argument("a restart has no command code: '" + std::string(item) + "'");
     const Fault f = request.fault;
     const bool timed = f == Fault::Delay || f == Fault::SlowClose;
     const bool sized = f == Fault::ResetAfter || f == Fault::CloseAfter;

@@ -25,12 +25,12 @@ inline constexpr int kDefaultFaultDelayMs = 2000;
 // Parses a comma list of name[@code][:count[:amount]] (code: the decimal command code whose
 // replies get the fault); throws std::invalid_argument with the reason. The amount is the pause
 // in ms of "delay" and "slowclose" and the bytes read first of "resetafter" and "closeafter";
-// no other fault takes one. The faults of content connections take no code.
+// no other fault takes one. The faults of content connections and of restarts take no code.
 std::vector<FaultRequest> ParseFaultList(const std::string& list);
 
 // "noreply", "wrongsignature", "refuse", "truncate", "oversize", "reset", "delay", "splitreply",
 // "wrongsum", "otherreply"; for content connections "noread", "resetafter", "chatter",
-// "closeafter", "slowclose".
+// "closeafter", "slowclose"; for restarts "noreturn", "oldfirmware".
 const char* FaultName(Fault fault);
 
 }  // namespace zvk::sim

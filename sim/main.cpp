@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
                  "splitreply, wrongsum (the image checksum), otherreply (the identity record "
                  "instead); @code limits a fault to one command "
                  "code; for the next contents (file or image): noread, resetafter (amount: bytes "
-                 "read first), chatter, closeafter (bytes), slowclose (ms); in a fleet, for every "
-                 "module");
+                 "read first), chatter, closeafter (bytes), slowclose (ms); for the next restarts: "
+                 "noreturn (never back), oldfirmware (the image stored is not run); in a fleet, "
+                 "for every module");
   std::vector<std::string> module_faults;
   app.add_option("--module-faults", module_faults,
                  "K=LIST: faults of fleet module K (from 1) alone, in the form of --faults; "

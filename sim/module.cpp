@@ -349,7 +349,38 @@ NetworkConfig Module::FactoryConfig() const {
   return factory;
 }
 
-void Module::Boot() {
+namespace {
+
+int HexDigit(std::uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The version an image names ("zVK-FW 01.13"): major and minor, or nothing.
+std::optional<std::array<std::uint8_t, 2>> ImageVersion(const Bytes& image) {
+  const std::string tag = kImageVersionTag;
+  const auto at = std::search(image.begin(), image.end(), tag.begin(), tag.end());
+  const auto offset = static_cast<std::size_t>(at - image.begin());
+  if (at == image.end() || image.size() - offset < tag.size() + 5) return std::nullopt;
+  const std::uint8_t* v = image.data() + offset + tag.size();
+  int digits[4];
+  for (int i = 0; i < 4; ++i) digits[i] = HexDigit(v[i < 2 ? i : i + 1]);
+  if (v[2] != '.' || std::find(digits, digits + 4, -1) != digits + 4) return std::nullopt;
+  return std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(digits[0] * 16 + digits[1]),
+                                     static_cast<std::uint8_t>(digits[2] * 16 + digits[3])};
+}
+
+}  // namespace
+
+void Module::Boot(bool run_image) {
+  if (const std::optional<Bytes> image = files.Get(kSystemImage); image && run_image) {
+    if (const auto version = ImageVersion(*image)) {
+      fw_major = (*version)[0];
+      fw_minor = (*version)[1];
+    }
+  }
   const std::uint8_t wifi_mode = config.wifi_mode;
   const std::string web_key = config.web_key;
   config = FactoryConfig();

@@ -84,8 +84,10 @@ class Module {
   // announce, dropped otherwise. Returns the line the module logs about it.
   std::string ReceiveStream(const AwaitedStream& file, const Bytes& content);
   // Starts the module: the network settings from its configuration files, the factory values
-  // where a file is missing. The Wi-Fi mode and the web key are kept.
-  void Boot();
+  // where a file is missing. The Wi-Fi mode and the web key are kept. With `run_image`, the
+  // module runs the firmware image it stored: it reports the version the image carries (see
+  // kImageVersionTag); otherwise, and for an image without one, the version it ran before.
+  void Boot(bool run_image = true);
 
   // Announces content to come on the next connection (file writes, firmware images).
   void ExpectStream(std::string name, std::uint32_t length, std::uint32_t checksum, double seconds);

@@ -88,6 +88,8 @@ ReplyPlan PlanReply(Bytes reply, const std::optional<PendingFault>& fault) {
     case Fault::Chatter:
     case Fault::CloseAfter:
     case Fault::SlowClose:
+    case Fault::NoReturn:
+    case Fault::OldFirmware:
       break;  // never taken for a reply
   }
   plan.parts.push_back({milliseconds(0), std::move(reply)});
@@ -135,7 +137,14 @@ StreamPlan PlanStream(std::size_t length, const std::optional<PendingFault>& fau
   return plan;
 }
 
+// Off the network for good: far longer than any run.
+constexpr std::chrono::hours kNeverBack{24 * 365};
+
 }  // namespace
+
+bool IsRestartFault(Fault fault) {
+  return fault == Fault::NoReturn || fault == Fault::OldFirmware;
+}
 
 bool IsContentFault(Fault fault) {
   switch (fault) {
@@ -161,7 +170,7 @@ struct Simulator::Impl {
   // The first fault for a reply to `code`, or (content) for a content connection.
   std::optional<PendingFault> TakeFault(std::uint8_t code, bool content = false) {
     for (auto it = faults.begin(); it != faults.end(); ++it) {
-      if (IsContentFault(it->fault) != content) continue;
+      if (IsContentFault(it->fault) != content || IsRestartFault(it->fault)) continue;
       if (!content && it->only_code != 0 && it->only_code != code) continue;
       if (it->fault == Fault::WrongSum && code != wire::CMD_GET_IMAGE_CHECKSUM) continue;
       PendingFault taken = *it;
@@ -218,12 +227,32 @@ struct Simulator::Impl {
     module.log.clear();
   }
 
-  // The module restarts: off the network for reboot_ms, then it starts from its files. On the
-  // server thread, with the mutex held.
+  // The first restart fault, if any.
+  std::optional<Fault> TakeRestartFault() {
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+      if (!IsRestartFault(it->fault)) continue;
+      const Fault taken = it->fault;
+      if (--it->count <= 0) faults.erase(it);
+      return taken;
+    }
+    return std::nullopt;
+  }
+
+  // The module restarts: off the network for reboot_ms, then it starts from its files and runs
+  // the firmware image it stored. On the server thread, with the mutex held.
   void Restart() {
     module.reboot_requested = false;
+    const std::optional<Fault> fault = TakeRestartFault();
+    const bool run_image = fault != Fault::OldFirmware;
+    if (fault == Fault::NoReturn) {
+      offline = true;
+      Log("restarting: never back on the network");
+      server->DropOff(
+          kNeverBack, []() -> net::Socket { throw std::runtime_error("never back"); }, [] {});
+      return;
+    }
     if (reboot_ms <= 0) {
-      module.Boot();
+      module.Boot(run_image);
       Log("restarted");
       return;
     }
@@ -235,9 +264,9 @@ struct Simulator::Impl {
           std::uint16_t bound = 0;
           return net::Listen(options.listen, port, &bound);
         },
-        [this] {
+        [this, run_image] {
           std::lock_guard lock(mutex);
-          module.Boot();
+          module.Boot(run_image);
           offline = false;
           Log("started");
           frames_changed.notify_all();
@@ -383,6 +412,12 @@ void Simulator::SetModelCode(std::uint8_t code) {
 void Simulator::SetRssi(std::uint16_t raw) {
   std::lock_guard lock(impl_->mutex);
   impl_->module.rssi = raw;
+}
+
+void Simulator::SetFirmware(std::uint8_t major, std::uint8_t minor) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->module.fw_major = major;
+  impl_->module.fw_minor = minor;
 }
 
 void Simulator::SetAnalogVolts(int channel, double volts) {

@@ -16,6 +16,10 @@ namespace zvk::sim {
 
 enum class Model { Km3, Qn6 };
 
+// A simulated firmware image names its version as this text followed by two hex bytes,
+// "zVK-FW 01.13", anywhere in the image; a restart runs it (see Module::Boot).
+inline constexpr const char* kImageVersionTag = "zVK-FW ";
+
 // Faults injected into the replies of the next commands.
 enum class Fault {
   NoReply,         // accept the frame, send nothing, hold the connection until the peer closes
@@ -35,10 +39,15 @@ enum class Fault {
   Chatter,     // send one byte on the connection, then read as usual
   CloseAfter,  // read after_bytes, then close (a reset when bytes are left unread)
   SlowClose,   // read everything, then wait delay_ms before closing
+  // On the next restarts (a reboot, the Wi-Fi mode, a reset to defaults) instead of a reply.
+  NoReturn,     // the module goes off the network and never comes back
+  OldFirmware,  // the module comes back running the firmware it ran before, whatever it stored
 };
 
 // Whether the fault acts on a content connection rather than on a command's reply.
 bool IsContentFault(Fault fault);
+// Whether the fault acts on a restart rather than on a reply or a content.
+bool IsRestartFault(Fault fault);
 
 struct Options {
   Model model = Model::Qn6;
@@ -95,7 +104,8 @@ class Simulator {
   // The next `count` commands (only those with code `only_code`, when not 0) get `fault`.
   // Frames the module answers with silence (a wrong signature, the reset) use up no fault.
   // A content fault acts on the next `count` content connections instead (`only_code` is not
-  // used); `after_bytes` is what ResetAfter and CloseAfter read first.
+  // used); `after_bytes` is what ResetAfter and CloseAfter read first. A restart fault acts on
+  // the next `count` restarts.
   void InjectFault(Fault fault, int count = 1, std::uint8_t only_code = 0, int delay_ms = 0,
                    std::size_t after_bytes = 0);
   void ClearFaults();
@@ -124,6 +134,8 @@ class Simulator {
   void SetReportedAddress(std::array<std::uint8_t, 4> address);
   void SetModelCode(std::uint8_t code);  // e.g. 0x00 to act as an unknown model
   void SetRssi(std::uint16_t raw);       // 0 = not reported
+  // The firmware version the module runs (reported as "01.12"), until it runs a stored image.
+  void SetFirmware(std::uint8_t major, std::uint8_t minor);
   void SetAnalogVolts(int channel, double volts);
   void SetThermistorOhms(int channel, double ohms);
   void SetThermistorRefCount(std::uint16_t count);

@@ -16,71 +16,71 @@ struct SetupForm {
   std::string Caption = kSetupCaption;
 
   // Access point.
-  GroupBox GroupBox1{.caption = "AP "};
-  Label Label1{.caption = "SSID Name:"};
-  Edit Edit1{.text = "LMV-260-AP"};
-  Label Label3{.caption = "Key Type:"};
-  RadioGroup ApKeyGroup;
-  RadioButton RadioButton1;  // "Open", checked
-  RadioButton RadioButton2;  // "WPA/WPA2"
-  Label Label2{.caption = "SSID Key:"};
-  Edit Edit2;
-  Button Image2;
+  GroupBox ap_group{.caption = "AP "};              // GroupBox1
+  Label ap_ssid_label{.caption = "SSID Name:"};     // Label1
+  Edit ap_ssid{.text = "LMV-260-AP"};               // Edit1
+  Label ap_key_type_label{.caption = "Key Type:"};  // Label3
+  RadioGroup ap_key_type;
+  RadioButton ap_key_open;                     // RadioButton1: "Open", checked
+  RadioButton ap_key_wpa;                      // RadioButton2: "WPA/WPA2"
+  Label ap_key_label{.caption = "SSID Key:"};  // Label2
+  Edit ap_key;                                 // Edit2
+  Button ap_write;                             // Image2
 
   // Station.
-  GroupBox GroupBox2{.caption = "Station"};
-  Label Label4{.caption = "SSID Name:"};
-  Edit Edit3{.text = "GlowNET"};
-  Label Label5{.caption = "Key Type:"};
-  RadioGroup StaKeyGroup;
-  RadioButton RadioButton3;  // "Open"
-  RadioButton RadioButton4;  // "WEP"
-  RadioButton RadioButton5;  // "WPA/WPA2", checked
-  Label Label6{.caption = "SSID Key:"};
-  Edit Edit4;
-  Button Image3;
-  CheckBox CheckBox1;  // "Static IP"
-  Panel Panel1;        // the static IP controls and Image10
-  Label Label10{.caption = "IP:"};
-  Edit Edit8{.hint = "Station mode Static IP"};
-  Label Label11{.caption = "Net mask:"};
-  Edit Edit9{.text = "255.255.255.0", .hint = "Station mode Subnet mask"};
-  Label Label12{.caption = "Gate way:"};
-  Edit Edit10{.hint = "Station mode Gateway"};
-  Button Image10;
+  GroupBox station_group{.caption = "Station"};          // GroupBox2
+  Label station_ssid_label{.caption = "SSID Name:"};     // Label4
+  Edit station_ssid{.text = "GlowNET"};                  // Edit3
+  Label station_key_type_label{.caption = "Key Type:"};  // Label5
+  RadioGroup station_key_type;
+  RadioButton station_key_open;                     // RadioButton3: "Open"
+  RadioButton station_key_wep;                      // RadioButton4: "WEP"
+  RadioButton station_key_wpa;                      // RadioButton5: "WPA/WPA2", checked
+  Label station_key_label{.caption = "SSID Key:"};  // Label6
+  Edit station_key;                                 // Edit4
+  Button station_write;                             // Image3
+  CheckBox static_ip;                               // CheckBox1: "Static IP"
+  Panel static_ip_panel;                            // Panel1: the static IP controls and Image10
+  Label static_ip_address_label{.caption = "IP:"};  // Label10
+  Edit static_ip_address{.hint = "Station mode Static IP"};                          // Edit8
+  Label static_ip_mask_label{.caption = "Net mask:"};                                // Label11
+  Edit static_ip_mask{.text = "255.255.255.0", .hint = "Station mode Subnet mask"};  // Edit9
+  Label static_ip_gateway_label{.caption = "Gate way:"};                             // Label12
+  Edit static_ip_gateway{.hint = "Station mode Gateway"};                            // Edit10
+  Button static_ip_write;                                                            // Image10
 
   // Wi-Fi mode.
-  GroupBox GroupBox5{.caption = "WiFi Mode "};
-  RadioGroup WifiModeGroup;
-  RadioButton RadioButton6;  // "AP "
-  RadioButton RadioButton7;  // "Station", checked
-  Button Image4;
+  GroupBox wifi_mode_group{.caption = "WiFi Mode "};  // GroupBox5
+  RadioGroup wifi_mode;
+  RadioButton wifi_mode_ap;       // RadioButton6: "AP "
+  RadioButton wifi_mode_station;  // RadioButton7: "Station", checked
+  Button wifi_mode_write;         // Image4
 
   // Web login.
-  GroupBox GroupBox4{.caption = "WEB"};
-  Label Label7{.caption = "Login Key:"};
-  Edit Edit6;
-  Button Image5;
+  GroupBox web_group{.caption = "WEB"};          // GroupBox4
+  Label web_key_label{.caption = "Login Key:"};  // Label7
+  Edit web_key;                                  // Edit6
+  Button web_key_write;                          // Image5
 
   // Modbus.
-  GroupBox GroupBox6{.caption = "Modbus"};
-  Label Label9{.caption = "Port:"};
-  Edit Edit7;
-  Label Label13{.caption = "Idle Timeout:"};
-  Edit Edit11;
-  Label Label14{.caption = "Sec"};
-  Button Image9;
+  GroupBox modbus_group{.caption = "Modbus"};              // GroupBox6
+  Label modbus_port_label{.caption = "Port:"};             // Label9
+  Edit modbus_port;                                        // Edit7
+  Label modbus_timeout_label{.caption = "Idle Timeout:"};  // Label13
+  Edit modbus_timeout;                                     // Edit11
+  Label modbus_timeout_unit{.caption = "Sec"};             // Label14
+  Button modbus_write;                                     // Image9
 
   // Location.
-  GroupBox GroupBox3{.caption = "Location"};
-  Label Label8{.caption = "String:"};
-  Edit Edit5;
-  Button Image6;
+  GroupBox location_group{.caption = "Location"};  // GroupBox3
+  Label location_label{.caption = "String:"};      // Label8
+  Edit location;                                   // Edit5
+  Button location_write;                           // Image6
 
-  Button Image7;                    // reset to defaults
-  Button Image1;                    // firmware update
-  Button Image8{.hint = "Reboot"};  // reboot
-  Gauge& CGauge1;                   // across the bottom edge
+  Button reset_defaults;            // Image7
+  Button firmware_update;           // Image1
+  Button reboot{.hint = "Reboot"};  // Image8
+  Gauge& gauge;                     // CGauge1: across the bottom edge
 };
 
 }  // namespace zvk

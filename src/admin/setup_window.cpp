@@ -61,17 +61,17 @@ SetupWindow::SetupWindow(App& app) : form(app.gauge), app_(app) {
 
 void SetupWindow::ConnectHandlers() {
   SetupForm& f = form;
-  f.CheckBox1.on_click = [this] { CheckBox1Click(); };
-  f.Image1.on_click = [this] { Image1Click(); };
-  f.Image2.on_click = [this] { Image2Click(); };
-  f.Image3.on_click = [this] { Image3Click(); };
-  f.Image4.on_click = [this] { Image4Click(); };
-  f.Image5.on_click = [this] { Image5Click(); };
-  f.Image6.on_click = [this] { Image6Click(); };
-  f.Image7.on_click = [this] { Image7Click(); };
-  f.Image8.on_click = [this] { Image8Click(); };
-  f.Image9.on_click = [this] { Image9Click(); };
-  f.Image10.on_click = [this] { Image10Click(); };
+  f.static_ip.on_click = [this] { CheckBox1Click(); };
+  f.firmware_update.on_click = [this] { Image1Click(); };
+  f.ap_write.on_click = [this] { Image2Click(); };
+  f.station_write.on_click = [this] { Image3Click(); };
+  f.wifi_mode_write.on_click = [this] { Image4Click(); };
+  f.web_key_write.on_click = [this] { Image5Click(); };
+  f.location_write.on_click = [this] { Image6Click(); };
+  f.reset_defaults.on_click = [this] { Image7Click(); };
+  f.reboot.on_click = [this] { Image8Click(); };
+  f.modbus_write.on_click = [this] { Image9Click(); };
+  f.static_ip_write.on_click = [this] { Image10Click(); };
 }
 
 void SetupWindow::FormCreate() {
@@ -80,53 +80,53 @@ void SetupWindow::FormCreate() {
 
 void SetupWindow::SetStaticIpControls(bool on) {
   SetupForm& f = form;
-  f.Label10.enabled = on;
-  f.Label11.enabled = on;
-  f.Label12.enabled = on;
-  f.Edit8.enabled = on;
-  f.Edit9.enabled = on;
-  f.Edit10.enabled = on;
-  f.CheckBox1.SetChecked(on);
+  f.static_ip_address_label.enabled = on;
+  f.static_ip_mask_label.enabled = on;
+  f.static_ip_gateway_label.enabled = on;
+  f.static_ip_address.enabled = on;
+  f.static_ip_mask.enabled = on;
+  f.static_ip_gateway.enabled = on;
+  f.static_ip.SetChecked(on);
 }
 
 void SetupWindow::CheckBox1Click() {
-  SetStaticIpControls(form.CheckBox1.checked());
+  SetStaticIpControls(form.static_ip.checked());
 }
 
 void SetupWindow::FormActivate() {
   SetupForm& f = form;
   const DeviceConfig& d = app_.device;
-  f.Edit1.text = Utf8(d.DevApSsid);
+  f.ap_ssid.text = Utf8(d.DevApSsid);
   if (d.DevApKeyType == 0) {
-    f.RadioButton1.SetChecked(true);
-    f.Edit2.text.clear();
+    f.ap_key_open.SetChecked(true);
+    f.ap_key.text.clear();
   } else {
-    f.RadioButton2.SetChecked(true);
+    f.ap_key_wpa.SetChecked(true);
   }
-  f.Edit3.text = Utf8(d.DevStaSsid);
+  f.station_ssid.text = Utf8(d.DevStaSsid);
   if (d.DevStaKeyType == 0) {
-    f.RadioButton3.SetChecked(true);
-    f.Edit4.text.clear();
+    f.station_key_open.SetChecked(true);
+    f.station_key.text.clear();
   } else if (d.DevStaKeyType == 1) {
-    f.RadioButton4.SetChecked(true);
+    f.station_key_wep.SetChecked(true);
   } else {
-    f.RadioButton5.SetChecked(true);
+    f.station_key_wpa.SetChecked(true);
   }
-  f.Edit5.text = Utf8(d.DeviceLocation);
-  f.Edit7.text = std::to_string(d.DevModbusPort);
-  f.Edit11.text = std::to_string(d.DevIdleTimeout);
-  (d.DevWifiMode != 0 ? f.RadioButton6 : f.RadioButton7).SetChecked(true);
+  f.location.text = Utf8(d.DeviceLocation);
+  f.modbus_port.text = std::to_string(d.DevModbusPort);
+  f.modbus_timeout.text = std::to_string(d.DevIdleTimeout);
+  (d.DevWifiMode != 0 ? f.wifi_mode_ap : f.wifi_mode_station).SetChecked(true);
   SetStaticIpControls(d.DevStaticIpEnabled);
   if (d.DevStaticIpEnabled) {
-    f.CheckBox1.SetChecked(true);
-    f.Edit8.text = Dotted(d.DevStaticIp);
-    f.Edit9.text = Dotted(d.DevSubnetMask);
-    f.Edit10.text = Dotted(d.DevGateway);
+    f.static_ip.SetChecked(true);
+    f.static_ip_address.text = Dotted(d.DevStaticIp);
+    f.static_ip_mask.text = Dotted(d.DevSubnetMask);
+    f.static_ip_gateway.text = Dotted(d.DevGateway);
   } else {
-    f.Edit8.text.clear();
-    f.Edit10.text.clear();
+    f.static_ip_address.text.clear();
+    f.static_ip_gateway.text.clear();
   }
-  f.CGauge1.SetProgress(0);
+  f.gauge.SetProgress(0);
 }
 
 void SetupWindow::FormClose() {
@@ -247,36 +247,37 @@ void SetupWindow::RunWifiAction(const WifiAction& a) {
 }
 
 void SetupWindow::Image2Click() {
-  const bool open = form.RadioButton1.checked();
-  RunWifiAction({form.Edit1, form.Edit2, ApSsidEntry, ApKeyEntry, std::uint8_t(open ? 0 : 2),
+  const bool open = form.ap_key_open.checked();
+  RunWifiAction({form.ap_ssid, form.ap_key, ApSsidEntry, ApKeyEntry, std::uint8_t(open ? 0 : 2),
                  open ? "OPEN" : "WPA/WPA2", "AP", "/local/ap_key.cfg", nullptr,
                  "/local/ap_ssid.cfg", "AP_KEY =", "AP_SSID ="});
 }
 
 void SetupWindow::Image3Click() {
   const SetupForm& f = form;
-  const std::uint8_t type = f.RadioButton3.checked() ? 0 : f.RadioButton4.checked() ? 1 : 2;
+  const std::uint8_t type = f.station_key_open.checked() ? 0 : f.station_key_wep.checked() ? 1 : 2;
   static constexpr const char* kTypeNames[] = {"OPEN", "WEP", "WPA/WPA2"};
-  RunWifiAction({f.Edit3, f.Edit4, StaSsidEntry, StaKeyEntry, type, kTypeNames[type], "STA",
-                 "/local/sta_key.cfg", "/local/sta_keyT.cfg", "/local/sta_ssid.cfg",
+  RunWifiAction({f.station_ssid, f.station_key, StaSsidEntry, StaKeyEntry, type, kTypeNames[type],
+                 "STA", "/local/sta_key.cfg", "/local/sta_keyT.cfg", "/local/sta_ssid.cfg",
                  "STA_KEY =", "STA_SSID ="});
 }
 
 void SetupWindow::Image10Click() {
   const SetupForm& f = form;
-  if (!f.CheckBox1.checked()) {
+  if (!f.static_ip.checked()) {
     if (!Confirm("Delete Station Static IP config, execute?\n") || !Locate()) return;
     DeleteRemoteFile(app_, "/local/sta_ip.cfg");
     return Succeed(std::string("Station Static IP delete complete") + kReboot);
   }
   std::string content;
-  for (const Edit* edit : {&f.Edit8, &f.Edit9, &f.Edit10}) {
+  for (const Edit* edit : {&f.static_ip_address, &f.static_ip_mask, &f.static_ip_gateway}) {
     const auto bytes = DottedQuadBytes(edit->text);
     if (!bytes) return InputError("    . IP, Mask, Gateway input error.\n");
     content.append(bytes->begin(), bytes->end());
   }
-  if (!Confirm("Modify Station Static IP, Mask, Gateway, execute?\n    . IP: " + f.Edit8.text +
-               "\n    . Mask: " + f.Edit9.text + "\n    . Gateway: " + f.Edit10.text) ||
+  if (!Confirm("Modify Station Static IP, Mask, Gateway, execute?\n    . IP: " +
+               f.static_ip_address.text + "\n    . Mask: " + f.static_ip_mask.text +
+               "\n    . Gateway: " + f.static_ip_gateway.text) ||
       !Locate())
     return;
   WriteFile("/local/sta_ip.cfg", content);
@@ -285,8 +286,8 @@ void SetupWindow::Image10Click() {
 
 void SetupWindow::Image5Click() {
   bool passes = false;
-  if (!form.Edit6.text.empty()) {
-    const auto text = ModuleText(form.Edit6, "WEB Key");
+  if (!form.web_key.text.empty()) {
+    const auto text = ModuleText(form.web_key, "WEB Key");
     if (!text) return;
     WebKeyEntry = *text;
     app_.Log(std::to_string(text->size()));
@@ -302,8 +303,8 @@ void SetupWindow::Image5Click() {
 
 void SetupWindow::Image6Click() {
   std::optional<std::string> location;
-  if (!form.Edit5.text.empty()) {
-    location = ModuleText(form.Edit5, "Location");
+  if (!form.location.text.empty()) {
+    location = ModuleText(form.location, "Location");
     if (!location) return;
     app_.Log(std::to_string(location->size()));
   }
@@ -325,13 +326,13 @@ void SetupWindow::Image9Click() {
   constexpr const char* kPortInput = "Modbus port input Error";
   constexpr const char* kTimeoutInput = "Modbus Idle Timeout input Error";
   std::string error;
-  const std::optional<std::int32_t> port = StrToInt(form.Edit7.text, &error);
+  const std::optional<std::int32_t> port = StrToInt(form.modbus_port.text, &error);
   if (!port) return refuse(kPortInput, error);
   if (*port == wire::kDefaultPort || *port == kWebServerPort)
     return refuse(kPortInput, "Port already used!");
   if (*port < 1 || *port > 65535)
     return refuse("Modbus port range Error", "Port number over range!");
-  const std::optional<std::int32_t> timeout = StrToInt(form.Edit11.text, &error);
+  const std::optional<std::int32_t> timeout = StrToInt(form.modbus_timeout.text, &error);
   if (!timeout) return refuse(kTimeoutInput, error);
   if (*timeout < 1 || *timeout > kMaxIdleTimeout)
     return refuse(kTimeoutInput, "Timeout range must in 1 ~ 65000 Sec! Recommend 30 Sec.");
@@ -355,7 +356,7 @@ void SetupWindow::Image9Click() {
 // ---- device control ----
 
 void SetupWindow::Image4Click() {
-  const bool access_point = form.RadioButton6.checked();
+  const bool access_point = form.wifi_mode_ap.checked();
   const std::string mode = access_point ? "AP Mode" : "Station Mode";
   if (!Confirm("Modify Wi-Fi Mode, execute?\n    . Wi-Fi Mode: " + mode +
                ".\n    . Device will Reboot immediately!"))

@@ -51,23 +51,23 @@ class ButtonsBusy {
 
 AnalogCalibrationForm::AnalogCalibrationForm() {
   for (std::size_t n = 0; n < 5; ++n) {
-    ChannelLabel[n].caption = "AI" + std::to_string(n) + ":";
-    ResultLabel[n].color = kBlue;
-    CalButton[n].caption = "Cal.";
-    RstButton[n].caption = "Rst.";
+    channel_label[n].caption = "AI" + std::to_string(n) + ":";
+    result[n].color = kBlue;
+    cal_button[n].caption = "Cal.";
+    reset_button[n].caption = "Rst.";
   }
 }
 
 AnalogCalibrationWindow::AnalogCalibrationWindow(App& app, AnalogCalibrationUses uses)
     : app_(app), uses_(std::move(uses)) {
   for (int n = 0; n < 5; ++n) {
-    form.CalButton[n].on_click = [this, n] { CalButtonClick(n); };
-    form.RstButton[n].on_click = [this, n] { RstButtonClick(n); };
+    form.cal_button[n].on_click = [this, n] { CalButtonClick(n); };
+    form.reset_button[n].on_click = [this, n] { RstButtonClick(n); };
   }
 }
 
 void AnalogCalibrationWindow::FormActivate() {
-  for (Label& result : form.ResultLabel) result.caption.clear();
+  for (Label& result : form.result) result.caption.clear();
 }
 
 void AnalogCalibrationWindow::FormClose() {
@@ -78,17 +78,17 @@ void AnalogCalibrationWindow::CalButtonClick(int n) {
   // Only AI4 checks the model: the voltage module is the one with a fifth input.
   if (n == 4 && app_.device.ModelCode != wire::kModelKm3) return;
   if (CalibrateAnalogChannel(static_cast<std::uint8_t>(n)))
-    form.ResultLabel[n].caption = "Calibration Done!";
+    form.result[n].caption = "Calibration Done!";
 }
 
 void AnalogCalibrationWindow::RstButtonClick(int n) {
   if (ResetAnalogReference(static_cast<std::uint8_t>(n)))
-    form.ResultLabel[n].caption = "Reference reset Done!";
+    form.result[n].caption = "Reference reset Done!";
 }
 
 void AnalogCalibrationWindow::SetButtonsEnabled(bool enabled) {
-  for (Button& b : form.CalButton) b.enabled = enabled;
-  for (Button& b : form.RstButton) b.enabled = enabled;
+  for (Button& b : form.cal_button) b.enabled = enabled;
+  for (Button& b : form.reset_button) b.enabled = enabled;
 }
 
 bool AnalogCalibrationWindow::Ask(const std::string& question) {

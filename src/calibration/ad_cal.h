@@ -19,10 +19,10 @@ struct AnalogCalibrationForm {
   AnalogCalibrationForm();
 
   std::string Caption = "Analog Calibration";
-  std::array<Label, 5> ChannelLabel;  // Label1, Label3, Label5, Label7, Label9: "AI0:" .. "AI4:"
-  std::array<Label, 5> ResultLabel;   // Label2, Label4, Label6, Label8, Label10
-  std::array<Button, 5> CalButton;    // SpeedButton1 .. SpeedButton5 "Cal."
-  std::array<Button, 5> RstButton;    // SpeedButton6 .. SpeedButton10 "Rst."
+  std::array<Label, 5> channel_label;  // Label1, Label3, Label5, Label7, Label9: "AI0:" .. "AI4:"
+  std::array<Label, 5> result;         // Label2, Label4, Label6, Label8, Label10
+  std::array<Button, 5> cal_button;    // SpeedButton1 .. SpeedButton5 "Cal."
+  std::array<Button, 5> reset_button;  // SpeedButton6 .. SpeedButton10 "Rst."
 };
 
 // What the calibration borrows from the main window: its range command and its data poll, whose

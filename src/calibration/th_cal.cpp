@@ -90,15 +90,15 @@ std::optional<std::int32_t> TenthsOfOhm(double ohms) {
 
 ThermistorCalibrationForm::ThermistorCalibrationForm() {
   for (std::size_t i = 0; i < kUserCurves; ++i)
-    ComboBox1.items.emplace_back(kSensorItemTexts[kFirstUserRow + i]);
-  ComboBox1.SetItemIndex(0);
+    user_curve.items.emplace_back(kSensorItemTexts[kFirstUserRow + i]);
+  user_curve.SetItemIndex(0);
 }
 
 ThermistorCalibrationWindow::ThermistorCalibrationWindow(App& app) : app_(app) {
-  form.SpeedButton1.on_click = [this] { SpeedButton1Click(); };
-  form.SpeedButton6.on_click = [this] { SpeedButton6Click(); };
-  form.SpeedButton2.on_click = [this] { SpeedButton2Click(); };
-  form.ComboBox1.on_change = [this] { ComboBox1Change(); };
+  form.reference_cal_button.on_click = [this] { SpeedButton1Click(); };
+  form.reference_reset_button.on_click = [this] { SpeedButton6Click(); };
+  form.save_button.on_click = [this] { SpeedButton2Click(); };
+  form.user_curve.on_change = [this] { ComboBox1Change(); };
 }
 
 void ThermistorCalibrationWindow::FormActivate() {
@@ -106,7 +106,7 @@ void ThermistorCalibrationWindow::FormActivate() {
 }
 
 void ThermistorCalibrationWindow::FormClose() {
-  form.Label2.caption.clear();
+  form.reference_result.caption.clear();
   app_.discovery.PollingEnabled = true;
 }
 
@@ -124,7 +124,7 @@ void ThermistorCalibrationWindow::ReferenceCommand(std::uint8_t option, const st
   const std::string refused = NotAcknowledgedReason(app_.link, wire::CMD_CALIBRATE_TH_REF);
   if (!refused.empty())
     return ShowCalibrationFailure(app_, what, "the module did not acknowledge it: " + refused);
-  form.Label2.caption = done;
+  form.reference_result.caption = done;
 }
 
 void ThermistorCalibrationWindow::SpeedButton1Click() {
@@ -146,9 +146,9 @@ void ThermistorCalibrationWindow::ComboBox1Change() {
 }
 
 bool ThermistorCalibrationWindow::ShowUserCurve() {
-  const std::optional<std::uint8_t> curve = CurveOfText(form.ComboBox1.text());
+  const std::optional<std::uint8_t> curve = CurveOfText(form.user_curve.text());
   if (!curve) {
-    app_.seams.dialogs.ErrorBox("'" + ShortenedForMessage(form.ComboBox1.text()) +
+    app_.seams.dialogs.ErrorBox("'" + ShortenedForMessage(form.user_curve.text()) +
                                 "' names no user curve: the text must start with 70 to 77");
     return false;
   }
@@ -158,15 +158,18 @@ bool ThermistorCalibrationWindow::ShowUserCurve() {
   shown_ = {std::to_string(c.TempHi[i]),     std::to_string(c.TempMid[i]),
             std::to_string(c.TempLow[i]),    FormatFixed(c.OhmsHi[i], 7, 1),
             FormatFixed(c.OhmsMid[i], 7, 1), FormatFixed(c.OhmsLow[i], 7, 1)};
-  Edit* edits[6] = {&form.Edit1, &form.Edit2, &form.Edit3, &form.Edit4, &form.Edit5, &form.Edit6};
+  Edit* edits[6] = {&form.hi_degrees, &form.mid_degrees, &form.low_degrees,
+                    &form.hi_ohms,    &form.mid_ohms,    &form.low_ohms};
   for (std::size_t e = 0; e < 6; ++e) edits[e]->text = shown_[e];
   return true;
 }
 
 bool ThermistorCalibrationWindow::StoreUserCurveEdits() {
   const auto points = Points(app_.curves, SelectedUserCurve);
-  const std::string* temps[3] = {&form.Edit1.text, &form.Edit2.text, &form.Edit3.text};
-  const std::string* resistances[3] = {&form.Edit4.text, &form.Edit5.text, &form.Edit6.text};
+  const std::string* temps[3] = {&form.hi_degrees.text, &form.mid_degrees.text,
+                                 &form.low_degrees.text};
+  const std::string* resistances[3] = {&form.hi_ohms.text, &form.mid_ohms.text,
+                                       &form.low_ohms.text};
   Dialogs& dialogs = app_.seams.dialogs;
   for (std::size_t p = 0; p < 3; ++p) {
     const std::string& text = *temps[p];

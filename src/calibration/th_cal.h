@@ -18,22 +18,28 @@ struct ThermistorCalibrationForm {
   ThermistorCalibrationForm();
 
   std::string Caption = "Thermistor Calibration/User Define";
-  Label Label1{.caption = "TH0:"};
-  Label Label2{.color = kBlue};  // result of the reference buttons
-  Button SpeedButton1{.caption = "Cal."};
-  Button SpeedButton6{.caption = "Rst."};
+  Label channel_label{.caption = "TH0:"};            // Label1
+  Label reference_result{.color = kBlue};            // Label2: result of the reference buttons
+  Button reference_cal_button{.caption = "Cal."};    // SpeedButton1
+  Button reference_reset_button{.caption = "Rst."};  // SpeedButton6
 
-  GroupBox Panel1;  // frame of the user-define area, holding the controls below
-  Label Label3{.caption = "User Define:"};
-  ComboBox ComboBox1;  // "70:User-defined0 -50°C ~ 150°C" .. "77:User-defined7 -50°C ~ 150°C"
-  Label Label5{.caption = "Temperature"};
-  Label Label7{.caption = "Resistance"};
-  Label Label9{.caption = "Hi"};
-  Label Label11{.caption = "Mid"};
-  Label Label12{.caption = "Low"};
-  Edit Edit1, Edit2, Edit3;  // Hi, Mid, Low temperature, whole degrees Celsius
-  Edit Edit4, Edit5, Edit6;  // Hi, Mid, Low resistance, ohms
-  Button SpeedButton2{.caption = "Save"};
+  GroupBox user_curve_panel;  // Panel1: frame of the user-define area, holding the controls below
+  Label user_curve_label{.caption = "User Define:"};  // Label3
+  // ComboBox1: "70:User-defined0 -50°C ~ 150°C" .. "77:User-defined7 -50°C ~ 150°C".
+  ComboBox user_curve;
+  Label temperature_label{.caption = "Temperature"};  // Label5
+  Label resistance_label{.caption = "Resistance"};    // Label7
+  Label hi_label{.caption = "Hi"};                    // Label9
+  Label mid_label{.caption = "Mid"};                  // Label11
+  Label low_label{.caption = "Low"};                  // Label12
+  // The three points: temperatures in whole degrees Celsius, resistances in ohms.
+  Edit hi_degrees;                        // Edit1
+  Edit mid_degrees;                       // Edit2
+  Edit low_degrees;                       // Edit3
+  Edit hi_ohms;                           // Edit4
+  Edit mid_ohms;                          // Edit5
+  Edit low_ohms;                          // Edit6
+  Button save_button{.caption = "Save"};  // SpeedButton2
 };
 
 class ThermistorCalibrationWindow {

@@ -38,6 +38,9 @@ class Command {
   // module: RunOnMany gets a session for each module, made by `open(i, out, err)` (the i-th
   // module of `labels`), and returns the exit status.
   virtual bool RunsOnManyTogether() const { return false; }
+  // True when, with the arguments given, the command runs together on the modules listed with
+  // --host or --hosts even when there is one, and needs them listed (a staged rollout).
+  virtual bool NeedsListedModules() const { return false; }
   using SessionMaker =
       std::function<std::unique_ptr<Session>(std::size_t i, std::ostream& out, std::ostream& err)>;
   virtual int RunOnMany(const std::vector<std::string>& /*labels*/, const SessionMaker& /*open*/,

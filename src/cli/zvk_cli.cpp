@@ -193,11 +193,11 @@ int RunOverMany(const CommandEntry& entry, Command& command, bool asks,
     std::string list;
     for (const InventoryEntry& module : modules)
       list += (list.empty() ? "" : ", ") + module.Label();
-    const MsgResult answer =
-        dialogs.MessageBox("Confirm",
-                           std::string(entry.name) + " on " + std::to_string(modules.size()) +
-                               " modules (" + list + "), execute?",
-                           MsgIcon::Question, MsgButtons::YesNo);
+    const MsgResult answer = dialogs.MessageBox(
+        "Confirm",
+        std::string(entry.name) + " on " + std::to_string(modules.size()) +
+            (modules.size() == 1 ? " module (" : " modules (") + list + "), execute?",
+        MsgIcon::Question, MsgButtons::YesNo);
     if (answer != MsgResult::Yes)
       throw Failed(std::string(entry.name) + " not confirmed; nothing sent");
     plan.options.yes = true;
@@ -331,7 +331,9 @@ int RunCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     if (asks && !options.yes && !env.read_answer)
       throw UsageError(std::string(entry.name) +
                        " asks for confirmation and there is no terminal to ask on; give --yes");
-    if (modules.size() > 1)
+    if (command.NeedsListedModules() && modules.empty())
+      throw UsageError(std::string(entry.name) + " with these options needs --host or --hosts");
+    if (modules.size() > 1 || command.NeedsListedModules())
       return RunOverMany(entry, command, asks, modules, options, arguments, out, err, env);
     if (modules.size() == 1) {
       options.host = modules.front().host;

@@ -132,7 +132,7 @@ void Engine::AskWaiting() {
     }
     lines_.Tell(i, LocalTimestamp(std::chrono::system_clock::now()) +
                        " the module describes itself now (" +
-                       modules_[i].session->window().form.Label4.caption + ")");
+                       modules_[i].session->window().form.module_state.caption + ")");
     Admit(i);
   }
 }

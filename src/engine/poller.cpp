@@ -75,7 +75,7 @@ Sample ModulePoller::Poll() {
     lost_ = false;
     lost_reason_.clear();
     tell_(LocalTimestamp(taken.time) + " the module answers again (" +
-          op.window().form.Label4.caption + ")");
+          op.window().form.module_state.caption + ")");
   }
   // The log is never shown; a run of days must not keep every line of it.
   app.log_lines.clear();

@@ -74,10 +74,10 @@ AnalogCalibrationDialog::AnalogCalibrationDialog(App& app, AnalogCalibrationWind
                                                "SpeedButton9", "SpeedButton10"};
   for (std::size_t n = 0; n < 5; ++n) {
     const int y = 14 + static_cast<int>(n) * 36;
-    binding_.AddLabel(f.ChannelLabel[n], this, kChannelNames[n], {16, y + 4, 40, 18});
-    binding_.AddLabel(f.ResultLabel[n], this, kResultNames[n], {60, y + 4, 170, 18});
-    binding_.AddButton(f.CalButton[n], this, kCalNames[n], {236, y, 60, 26});
-    binding_.AddButton(f.RstButton[n], this, kRstNames[n], {302, y, 60, 26});
+    binding_.AddLabel(f.channel_label[n], this, kChannelNames[n], {16, y + 4, 40, 18});
+    binding_.AddLabel(f.result[n], this, kResultNames[n], {60, y + 4, 170, 18});
+    binding_.AddButton(f.cal_button[n], this, kCalNames[n], {236, y, 60, 26});
+    binding_.AddButton(f.reset_button[n], this, kRstNames[n], {302, y, 60, 26});
   }
   SyncFromModel();
 }
@@ -92,29 +92,29 @@ ThermistorCalibrationDialog::ThermistorCalibrationDialog(App& app,
   setWindowTitle(QString::fromStdString(f.Caption));
   setFixedSize(412, 262);
 
-  binding_.AddLabel(f.Label1, this, "Label1", {16, 18, 40, 18});
-  binding_.AddLabel(f.Label2, this, "Label2", {60, 18, 196, 18});
-  binding_.AddButton(f.SpeedButton1, this, "SpeedButton1", {266, 14, 60, 26});
-  binding_.AddButton(f.SpeedButton6, this, "SpeedButton6", {334, 14, 60, 26});
+  binding_.AddLabel(f.channel_label, this, "Label1", {16, 18, 40, 18});
+  binding_.AddLabel(f.reference_result, this, "Label2", {60, 18, 196, 18});
+  binding_.AddButton(f.reference_cal_button, this, "SpeedButton1", {266, 14, 60, 26});
+  binding_.AddButton(f.reference_reset_button, this, "SpeedButton6", {334, 14, 60, 26});
 
-  QGroupBox* panel = binding_.AddGroup(f.Panel1, this, "Panel1", {8, 52, 396, 202});
-  binding_.AddLabel(f.Label3, panel, "Label3", {12, 18, 84, 18});
-  binding_.AddCombo(f.ComboBox1, panel, "ComboBox1", {100, 14, 284, 24});
-  binding_.AddLabel(f.Label5, panel, "Label5", {70, 50, 110, 18});
-  binding_.AddLabel(f.Label7, panel, "Label7", {196, 50, 130, 18});
-  const Label* rows[3] = {&f.Label9, &f.Label11, &f.Label12};
+  QGroupBox* panel = binding_.AddGroup(f.user_curve_panel, this, "Panel1", {8, 52, 396, 202});
+  binding_.AddLabel(f.user_curve_label, panel, "Label3", {12, 18, 84, 18});
+  binding_.AddCombo(f.user_curve, panel, "ComboBox1", {100, 14, 284, 24});
+  binding_.AddLabel(f.temperature_label, panel, "Label5", {70, 50, 110, 18});
+  binding_.AddLabel(f.resistance_label, panel, "Label7", {196, 50, 130, 18});
+  const Label* rows[3] = {&f.hi_label, &f.mid_label, &f.low_label};
   static constexpr const char* kRowNames[3] = {"Label9", "Label11", "Label12"};
   static constexpr const char* kTempNames[3] = {"Edit1", "Edit2", "Edit3"};
   static constexpr const char* kOhmNames[3] = {"Edit4", "Edit5", "Edit6"};
-  Edit* temps[3] = {&f.Edit1, &f.Edit2, &f.Edit3};
-  Edit* ohms[3] = {&f.Edit4, &f.Edit5, &f.Edit6};
+  Edit* temps[3] = {&f.hi_degrees, &f.mid_degrees, &f.low_degrees};
+  Edit* ohms[3] = {&f.hi_ohms, &f.mid_ohms, &f.low_ohms};
   for (std::size_t p = 0; p < 3; ++p) {
     const int y = 72 + static_cast<int>(p) * 32;
     binding_.AddLabel(*rows[p], panel, kRowNames[p], {12, y + 3, 50, 18});
     binding_.AddEdit(*temps[p], panel, kTempNames[p], {70, y, 110, 24});
     binding_.AddEdit(*ohms[p], panel, kOhmNames[p], {196, y, 130, 24});
   }
-  binding_.AddButton(f.SpeedButton2, panel, "SpeedButton2", {304, 166, 80, 26});
+  binding_.AddButton(f.save_button, panel, "SpeedButton2", {304, 166, 80, 26});
   SyncFromModel();
 }
 

@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   if (options.host) {
     // As if typed into Edit2 and applied with "Static IP", before the first activation looks
     // for the module.
-    window.form.Edit2.text = *options.host;
+    window.form.device_ip.text = *options.host;
     std::string error;
     dialogs.error_sink = [&error](const std::string& text) { error = text; };
     const bool applied = ApplyStaticIp(app, window.form);
@@ -111,6 +111,8 @@ int main(int argc, char** argv) {
       modules_view = std::make_unique<ModulesWindowView>(
           app, scan_network, *scan_hosts,
           [&view](const std::string& address) { view.WatchModule(address); }, &view);
+      // A firmware rollout checks the Wi-Fi as the main window does.
+      modules_view->rollout_hosts = hosts;
     }
     modules_view->show();
     modules_view->raise();
@@ -141,7 +143,7 @@ int main(int argc, char** argv) {
 
   if (options.setup_after_ms) {
     QTimer::singleShot(*options.setup_after_ms, &view,
-                       [&window] { window.form.Image1.UserClick(); });
+                       [&window] { window.form.setup_button.UserClick(); });
   }
   if (options.quit_after_ms) {
     QTimer::singleShot(
@@ -196,7 +198,7 @@ int main(int argc, char** argv) {
       else if (options.open_window == QLatin1String(kOpenThermistorCalibration))
         window.SpeedButton2Click();
       else
-        window.form.Image4.UserClick();
+        window.form.trend_button.UserClick();
     });
     open_timer.start(100);
   }

@@ -296,14 +296,14 @@ void MainWindowView::Build() {
   BuildAnalogGroup();
   BuildThermistorGroup();
   // StatusBar1 sits on the bottom edge, StatusBar2 right above it.
-  status_bars_[1] = AddStatusBar(window_.form.StatusBar1, "StatusBar1", kMainClientHeight - 20);
-  status_bars_[0] = AddStatusBar(window_.form.StatusBar2, "StatusBar2", kMainClientHeight - 41);
+  status_bars_[1] = AddStatusBar(window_.form.link_bar, "StatusBar1", kMainClientHeight - 20);
+  status_bars_[0] = AddStatusBar(window_.form.status_bar, "StatusBar2", kMainClientHeight - 41);
   // Memo1 is the hidden log: it has no widget.
 }
 
 void MainWindowView::BuildStatusGroup() {
   MainForm& f = window_.form;
-  QGroupBox* group = AddGroup(f.GroupBox3, this, "GroupBox3", {8, 4, 512, 100});
+  QGroupBox* group = AddGroup(f.status_group, this, "GroupBox3", {8, 4, 512, 100});
   QFont title = font();
   title.setBold(true);
   group->setFont(title);
@@ -311,8 +311,8 @@ void MainWindowView::BuildStatusGroup() {
   QFont plain = font();
   plain.setBold(false);
 
-  AddLabel(f.Label4, group, "Label4", {12, 20, 350, 22})->setFont(CalibriBold(16));
-  AddLabel(f.Label5, group, "Label5", {12, 46, 350, 20})->setFont(CalibriBold(14));
+  AddLabel(f.module_state, group, "Label4", {12, 20, 350, 22})->setFont(CalibriBold(16));
+  AddLabel(f.location_text, group, "Label5", {12, 46, 350, 20})->setFont(CalibriBold(14));
   wifi_note_ = new QLabel(group);
   wifi_note_->setObjectName(QStringLiteral("WifiCheckNote"));
   wifi_note_->setTextFormat(Qt::PlainText);  // it holds the typed address
@@ -325,8 +325,8 @@ void MainWindowView::BuildStatusGroup() {
   note_palette.setColor(QPalette::WindowText, QColor(120, 40, 40));
   wifi_note_->setPalette(note_palette);
   wifi_note_->hide();
-  AddLabel(f.Label12, group, "Label12", {12, 74, 150, 18})->setFont(plain);
-  AddLabel(f.Label6, group, "Label6", {176, 74, 66, 18})->setFont(plain);
+  AddLabel(f.rssi, group, "Label12", {12, 74, 150, 18})->setFont(plain);
+  AddLabel(f.device_ip_label, group, "Label6", {176, 74, 66, 18})->setFont(plain);
 
   edit2_ = new QLineEdit(group);
   edit2_->setObjectName(QStringLiteral("Edit2"));
@@ -335,13 +335,13 @@ void MainWindowView::BuildStatusGroup() {
   // Edit2 raises no event; the model reads its text when "Static IP" is clicked.
   connect(edit2_, &QLineEdit::textEdited, this, [this](const QString& text) {
     user_acted_ = true;
-    window_.form.Edit2.text = text.toStdString();
+    window_.form.device_ip.text = text.toStdString();
   });
 
-  AddButton(f.SpeedButton5, group, "SpeedButton5", {400, 70, 100, 24})->setFont(plain);
-  AddImage(f.Image1, SetupIcon(), group, "Image1", {344, 14, 40, 40});
-  AddImage(f.Image2, RefreshIcon(), group, "Image2", {384, 14, 40, 40});
-  AddImage(f.Image3, FindMeIcon(), group, "Image3", {424, 14, 40, 40});
+  AddButton(f.static_ip_button, group, "SpeedButton5", {400, 70, 100, 24})->setFont(plain);
+  AddImage(f.setup_button, SetupIcon(), group, "Image1", {344, 14, 40, 40});
+  AddImage(f.refresh_button, RefreshIcon(), group, "Image2", {384, 14, 40, 40});
+  AddImage(f.find_me_button, FindMeIcon(), group, "Image3", {424, 14, 40, 40});
 #ifdef ZVK_NO_TREND_WINDOW
   // A build without the trend window: a note where its picture would be.
   auto* no_trend = new QLabel(QStringLiteral("No trend\nin this\nbuild"), group);
@@ -353,11 +353,11 @@ void MainWindowView::BuildStatusGroup() {
   no_trend->setFont(small);
   no_trend->setToolTip(QString::fromUtf8(kNoTrendWindowText));
 #else
-  AddImage(f.Image4, TrendIcon(), group, "Image4", {464, 14, 40, 40});
+  AddImage(f.trend_button, TrendIcon(), group, "Image4", {464, 14, 40, 40});
 #endif
   auto* trend_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
   connect(trend_key, &QShortcut::activated, this,
-          [this] { Run([this] { window_.form.Image4.UserClick(); }); });
+          [this] { Run([this] { window_.form.trend_button.UserClick(); }); });
   auto* log_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
   connect(log_key, &QShortcut::activated, this, &MainWindowView::logRequested);
   // The Modules window has no picture of its own, so the window's layout stays as it is: a
@@ -373,14 +373,14 @@ void MainWindowView::BuildStatusGroup() {
 
 void MainWindowView::WatchModule(const std::string& address) {
   Run([this, address] {
-    window_.form.Edit2.text = address;
-    window_.form.SpeedButton5.UserClick();
+    window_.form.device_ip.text = address;
+    window_.form.static_ip_button.UserClick();
   });
 }
 
 void MainWindowView::BuildAnalogGroup() {
   MainForm& f = window_.form;
-  QGroupBox* group = AddGroup(f.GroupBox1, this, "GroupBox1", {8, 110, 512, 316});
+  QGroupBox* group = AddGroup(f.analog_group, this, "GroupBox1", {8, 110, 512, 316});
   static constexpr const char* kCaptionNames[5] = {"Label1", "Label2", "Label3", "Label8",
                                                    "Label9"};
   static constexpr const char* kValueNames[5] = {"Label16", "Label17", "Label18", "Label19",
@@ -389,25 +389,25 @@ void MainWindowView::BuildAnalogGroup() {
                                                  "ComboBox5"};
   QFont heading = font();
   heading.setBold(true);
-  AddLabel(f.Label14, group, "Label14", {14, 18, 200, 18})->setFont(heading);
+  AddLabel(f.analog_title, group, "Label14", {14, 18, 200, 18})->setFont(heading);
 
   QFont value_font = font();
   value_font.setPixelSize(16);
   value_font.setBold(true);
   for (std::size_t ch = 0; ch < 5; ++ch) {
     const int y = 52 + static_cast<int>(ch) * 38;
-    AddLabel(f.AnalogCaption[ch], group, kCaptionNames[ch], {24, y + 3, 40, 18});
+    AddLabel(f.analog_caption[ch], group, kCaptionNames[ch], {24, y + 3, 40, 18});
     QLabel* value =
-        AddValueLabel(f.AnalogValue[ch], group, kValueNames[ch], {70, y, 130, 24}, value_font);
+        AddValueLabel(f.analog_value[ch], group, kValueNames[ch], {70, y, 130, 24}, value_font);
     FitFont(value, WidestVoltTexts());
-    AddCombo(f.RangeCombo[ch], group, kComboNames[ch], {210, y, 130, 24});
+    AddCombo(f.range[ch], group, kComboNames[ch], {210, y, 130, 24});
   }
 
-  AddLabel(f.Label21, group, "Label21", {372, 52, 120, 18});
-  radio1_ = new QRadioButton(Text(f.RadioButton1.caption), group);
+  AddLabel(f.sampling_rate_label, group, "Label21", {372, 52, 120, 18});
+  radio1_ = new QRadioButton(Text(f.sampling_normal.caption), group);
   radio1_->setObjectName(QStringLiteral("RadioButton1"));
   radio1_->setGeometry(384, 76, 100, 20);
-  radio2_ = new QRadioButton(Text(f.RadioButton2.caption), group);
+  radio2_ = new QRadioButton(Text(f.sampling_fast.caption), group);
   radio2_->setObjectName(QStringLiteral("RadioButton2"));
   radio2_->setGeometry(384, 100, 100, 20);
   // Only the button and its caption take clicks; keep the widgets no wider than that.
@@ -416,19 +416,19 @@ void MainWindowView::BuildAnalogGroup() {
   // not checked before.
   connect(radio1_, &QRadioButton::clicked, this, [this] {
     user_acted_ = true;
-    Run([this] { window_.form.RadioButton1.UserClick(); });
+    Run([this] { window_.form.sampling_normal.UserClick(); });
   });
   connect(radio2_, &QRadioButton::clicked, this, [this] {
     user_acted_ = true;
-    Run([this] { window_.form.RadioButton2.UserClick(); });
+    Run([this] { window_.form.sampling_fast.UserClick(); });
   });
 
-  AddButton(f.SpeedButton1, group, "SpeedButton1", {372, 52 + 4 * 38, 110, 26});
+  AddButton(f.analog_calibration_button, group, "SpeedButton1", {372, 52 + 4 * 38, 110, 26});
 }
 
 void MainWindowView::BuildThermistorGroup() {
   MainForm& f = window_.form;
-  QGroupBox* group = AddGroup(f.GroupBox2, this, "GroupBox2", {8, 110, 512, 316});
+  QGroupBox* group = AddGroup(f.thermistor_group, this, "GroupBox2", {8, 110, 512, 316});
   static constexpr const char* kCaptionNames[8] = {"Label22", "Label23", "Label24", "Label25",
                                                    "Label26", "Label38", "Label39", "Label40"};
   static constexpr const char* kValueNames[8] = {"Label28", "Label29", "Label30", "Label31",
@@ -438,15 +438,15 @@ void MainWindowView::BuildThermistorGroup() {
                                                  "ComboBox12", "ComboBox13"};
   QFont heading = font();
   heading.setBold(true);
-  AddLabel(f.Label27, group, "Label27", {14, 18, 200, 18})->setFont(heading);
+  AddLabel(f.thermistor_title, group, "Label27", {14, 18, 200, 18})->setFont(heading);
 
   constexpr int kColumnHeight = kThRowTop + 8 * kThRowPitch + 24;
   QGroupBox* sensors =
-      AddGroup(f.GroupBox4, group, "GroupBox4", {144, kThColumnsTop, 238, kColumnHeight});
+      AddGroup(f.sensor_type_group, group, "GroupBox4", {144, kThColumnsTop, 238, kColumnHeight});
   QGroupBox* units =
-      AddGroup(f.GroupBox5, group, "GroupBox5", {386, kThColumnsTop, 32, kColumnHeight});
+      AddGroup(f.fahrenheit_group, group, "GroupBox5", {386, kThColumnsTop, 32, kColumnHeight});
   QGroupBox* offsets =
-      AddGroup(f.GroupBox6, group, "GroupBox6", {422, kThColumnsTop, 82, kColumnHeight});
+      AddGroup(f.offset_group, group, "GroupBox6", {422, kThColumnsTop, 82, kColumnHeight});
 
   QFont value_font = font();
   value_font.setPixelSize(13);
@@ -454,16 +454,16 @@ void MainWindowView::BuildThermistorGroup() {
   for (std::size_t ch = 0; ch < 8; ++ch) {
     const int row = kThRowTop + static_cast<int>(ch) * kThRowPitch;
     const int y = kThColumnsTop + row;
-    AddLabel(f.ThermistorCaption[ch], group, kCaptionNames[ch], {12, y + 3, 32, 18});
-    QLabel* value = AddValueLabel(f.ThermistorValue[ch], group, kValueNames[ch],
+    AddLabel(f.thermistor_caption[ch], group, kCaptionNames[ch], {12, y + 3, 32, 18});
+    QLabel* value = AddValueLabel(f.thermistor_value[ch], group, kValueNames[ch],
                                   {44, y + 2, 98, 20}, value_font);
     FitFont(value, WidestTemperatureTexts());
-    AddCombo(f.SensorCombo[ch], sensors, kComboNames[ch], {6, row, 226, 22});
+    AddCombo(f.sensor_type[ch], sensors, kComboNames[ch], {6, row, 226, 22});
 
     auto* check = new QCheckBox(units);
     check->setObjectName(QStringLiteral("CheckBox%1").arg(ch + 1));
     check->setGeometry(8, row + 2, 18, 18);
-    CheckBox& check_model = f.FahrenheitCheck[ch];
+    CheckBox& check_model = f.fahrenheit[ch];
     // `clicked` comes only from the user; the model toggles and raises the click event itself.
     connect(check, &QCheckBox::clicked, this, [this, &check_model] {
       user_acted_ = true;
@@ -474,21 +474,21 @@ void MainWindowView::BuildThermistorGroup() {
     auto* spin = new QSpinBox(offsets);
     spin->setObjectName(QStringLiteral("SpinEdit%1").arg(ch + 1));
     spin->setGeometry(6, row, 70, 22);
-    spin->setRange(f.OffsetSpin[ch].min_value, f.OffsetSpin[ch].max_value);
+    spin->setRange(f.offset[ch].min_value, f.offset[ch].max_value);
     // A value goes to the module when typing is finished (Enter, leaving the box) or at once
     // for the arrows, never for the halves of a number being typed.
     spin->setKeyboardTracking(false);
-    SpinEdit& spin_model = f.OffsetSpin[ch];
+    SpinEdit& spin_model = f.offset[ch];
     connect(spin, &QSpinBox::valueChanged, this, [this, &spin_model](int value) {
       user_acted_ = true;
       Run([&spin_model, value] { spin_model.UserSetValue(value); });
     });
     offsets_[ch] = spin;
   }
-  AddLabel(f.Label36, offsets, "Label36", {6, kThRowTop + 8 * kThRowPitch, 70, 16})
+  AddLabel(f.offset_unit, offsets, "Label36", {6, kThRowTop + 8 * kThRowPitch, 70, 16})
       ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-  AddButton(f.SpeedButton2, group, "SpeedButton2",
+  AddButton(f.thermistor_calibration_button, group, "SpeedButton2",
             {12, kThColumnsTop + kColumnHeight - 26, 124, 26});
 }
 
@@ -574,12 +574,12 @@ void MainWindowView::SyncFromModel() {
 
   const MainForm& f = window_.form;
   EditorsShown& shown = editors_shown_;
-  if (editors || f.Edit2.text != shown.edit2) {
-    if (const QString text = Text(f.Edit2.text); edit2_->text() != text) {
+  if (editors || f.device_ip.text != shown.edit2) {
+    if (const QString text = Text(f.device_ip.text); edit2_->text() != text) {
       const QSignalBlocker block(edit2_);
       edit2_->setText(text);
     }
-    shown.edit2 = f.Edit2.text;
+    shown.edit2 = f.device_ip.text;
   }
 
   for (ComboView& v : combos_) {
@@ -600,8 +600,8 @@ void MainWindowView::SyncFromModel() {
     v.shown_index = m.item_index();
   }
 
-  const bool radio1 = f.RadioButton1.checked();
-  const bool radio2 = f.RadioButton2.checked();
+  const bool radio1 = f.sampling_normal.checked();
+  const bool radio2 = f.sampling_fast.checked();
   if ((editors || radio1 != shown.radio1 || radio2 != shown.radio2) &&
       (radio1_->isChecked() != radio1 || radio2_->isChecked() != radio2)) {
     const QSignalBlocker block1(radio1_);
@@ -619,13 +619,13 @@ void MainWindowView::SyncFromModel() {
   shown.radio2 = radio2;
 
   for (std::size_t ch = 0; ch < 8; ++ch) {
-    const bool checked = f.FahrenheitCheck[ch].checked();
+    const bool checked = f.fahrenheit[ch].checked();
     if ((editors || checked != shown.fahrenheit[ch]) && fahrenheit_[ch]->isChecked() != checked) {
       const QSignalBlocker block(fahrenheit_[ch]);
       fahrenheit_[ch]->setChecked(checked);
     }
     shown.fahrenheit[ch] = checked;
-    const int offset = f.OffsetSpin[ch].value();
+    const int offset = f.offset[ch].value();
     if ((editors || offset != shown.offset[ch]) && offsets_[ch]->value() != offset) {
       const QSignalBlocker block(offsets_[ch]);
       offsets_[ch]->setValue(offset);

@@ -196,6 +196,11 @@ void ModulesWindowView::Build() {
   bar->addWidget(label);
   bar->addWidget(ranges_, 1);
   bar->addWidget(scan_button_);
+  update_button_ = new QPushButton(QStringLiteral("Update firmware…"), this);
+  update_button_->setObjectName(QStringLiteral("UpdateFirmware"));
+  update_button_->setToolTip(QStringLiteral("A staged firmware rollout over the selected modules"));
+  connect(update_button_, &QPushButton::clicked, this, [this] { OpenFirmwareRollout(); });
+  bar->addWidget(update_button_);
   layout->addLayout(bar);
 
   table_ = new QTableWidget(0, kRun + 1, this);
@@ -207,7 +212,8 @@ void ModulesWindowView::Build() {
   table_->setWordWrap(false);
   table_->setTextElideMode(Qt::ElideNone);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Several rows for a firmware rollout; a double click still watches one.
+  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setSortingEnabled(true);
@@ -336,6 +342,35 @@ bool ModulesWindowView::StartScan() {
         Qt::QueuedConnection);
   });
   return true;
+}
+
+std::vector<std::string> ModulesWindowView::SelectedAddresses() const {
+  // In the order the table shows them: the rollout's order.
+  QModelIndexList rows = table_->selectionModel()->selectedRows(kAddress);
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::string> addresses;
+  for (const QModelIndex& index : rows) addresses.push_back(index.data().toString().toStdString());
+  return addresses;
+}
+
+FirmwareRolloutDialog* ModulesWindowView::OpenFirmwareRollout() {
+  if (!rollout_ || !rollout_->busy()) {
+    const std::vector<std::string> addresses = SelectedAddresses();
+    if (addresses.empty()) {
+      status_->setText(QStringLiteral("Select the modules to update first."));
+      return nullptr;
+    }
+    rollout_.reset();
+    rollout_ = std::make_unique<FirmwareRolloutDialog>(
+        addresses,
+        RolloutSeams{network_, rollout_hosts ? rollout_hosts : &hosts_, app_.link.DevicePort,
+                     rollout_sleeper, rollout_waits},
+        this);
+  }
+  rollout_->show();
+  rollout_->raise();
+  return rollout_.get();
 }
 
 void ModulesWindowView::StopScan() {

@@ -25,11 +25,13 @@
 #include "engine/engine.h"
 #include "fleet/scan.h"
 #include "fleet/scan_list.h"
+#include "gui/firmware_rollout.h"
 #include "gui/modules_run.h"
 #include "gui/publish_dialog.h"
 #include "gui/qt_seams.h"
 #include "link/host_interfaces.h"
 #include "link/tcp.h"
+#include "rollout/rollout.h"
 
 namespace zvk {
 class App;
@@ -60,6 +62,16 @@ class ModulesWindowView final : public QWidget {
   bool ProbeListed();
   bool probing() const { return probe_.joinable() && !probe_finished_; }
   static constexpr int kProbeIntervalMs = 30000;
+
+  // "Update firmware…": the staged rollout over the selected modules, in a dialog of its own
+  // (gui/firmware_rollout.h); null, with the reason on the status line, when none is selected.
+  FirmwareRolloutDialog* OpenFirmwareRollout();
+  std::vector<std::string> SelectedAddresses() const;
+  // The rollout's waits, and the sleeper of its protocol waits (null: real); tests shorten them.
+  rollout::Waits rollout_waits;
+  Sleeper* rollout_sleeper = nullptr;
+  // The interfaces of the rollout sessions' Wi-Fi check, as the main window's (null: the scan's).
+  HostInterfaces* rollout_hosts = nullptr;
 
   const ScanList& list() const { return list_; }
   QTableWidget& table() { return *table_; }
@@ -152,6 +164,8 @@ class ModulesWindowView final : public QWidget {
   ScanList list_;
   QLineEdit* ranges_ = nullptr;
   QPushButton* scan_button_ = nullptr;
+  QPushButton* update_button_ = nullptr;
+  std::unique_ptr<FirmwareRolloutDialog> rollout_;
   QTableWidget* table_ = nullptr;
   QLabel* status_ = nullptr;
   QLabel* empty_hint_ = nullptr;

@@ -113,73 +113,73 @@ void SetupWindowView::Build() {
   const QIcon write = WriteIcon();
   const auto small = [](int x, int y) { return QRect(QPoint(x, y), kSmallImage); };
 
-  QGroupBox* ap = binding_.AddGroup(f.GroupBox1, this, "GroupBox1", {8, 6, 270, 112});
-  binding_.AddLabel(f.Label1, ap, "Label1", {10, 24, 76, 18});
-  binding_.AddEdit(f.Edit1, ap, "Edit1", {88, 22, 130, 22});
-  binding_.AddLabel(f.Label3, ap, "Label3", {10, 52, 76, 18});
-  AddRadio(f.RadioButton1, ap, "RadioButton1", {88, 52, 60, 18});
-  AddRadio(f.RadioButton2, ap, "RadioButton2", {146, 52, 80, 18});
-  binding_.AddLabel(f.Label2, ap, "Label2", {10, 80, 76, 18});
-  binding_.AddEdit(f.Edit2, ap, "Edit2", {88, 78, 130, 22});
-  AddImage(f.Image2, write, ap, "Image2", small(226, 20));
+  QGroupBox* ap = binding_.AddGroup(f.ap_group, this, "GroupBox1", {8, 6, 270, 112});
+  binding_.AddLabel(f.ap_ssid_label, ap, "Label1", {10, 24, 76, 18});
+  binding_.AddEdit(f.ap_ssid, ap, "Edit1", {88, 22, 130, 22});
+  binding_.AddLabel(f.ap_key_type_label, ap, "Label3", {10, 52, 76, 18});
+  AddRadio(f.ap_key_open, ap, "RadioButton1", {88, 52, 60, 18});
+  AddRadio(f.ap_key_wpa, ap, "RadioButton2", {146, 52, 80, 18});
+  binding_.AddLabel(f.ap_key_label, ap, "Label2", {10, 80, 76, 18});
+  binding_.AddEdit(f.ap_key, ap, "Edit2", {88, 78, 130, 22});
+  AddImage(f.ap_write, write, ap, "Image2", small(226, 20));
 
-  QGroupBox* station = binding_.AddGroup(f.GroupBox2, this, "GroupBox2", {284, 6, 270, 250});
-  binding_.AddLabel(f.Label4, station, "Label4", {10, 24, 76, 18});
-  binding_.AddEdit(f.Edit3, station, "Edit3", {88, 22, 130, 22});
+  QGroupBox* station = binding_.AddGroup(f.station_group, this, "GroupBox2", {284, 6, 270, 250});
+  binding_.AddLabel(f.station_ssid_label, station, "Label4", {10, 24, 76, 18});
+  binding_.AddEdit(f.station_ssid, station, "Edit3", {88, 22, 130, 22});
   // Three choices share the row: the label is narrower than the AP group's, with a gap before
   // "Open" so the two never read as one.
-  binding_.AddLabel(f.Label5, station, "Label5", {10, 52, 58, 18});
-  AddRadio(f.RadioButton3, station, "RadioButton3", {72, 52, 52, 18});
-  AddRadio(f.RadioButton4, station, "RadioButton4", {126, 52, 48, 18});
-  AddRadio(f.RadioButton5, station, "RadioButton5", {176, 52, 80, 18});
-  binding_.AddLabel(f.Label6, station, "Label6", {10, 80, 76, 18});
-  binding_.AddEdit(f.Edit4, station, "Edit4", {88, 78, 130, 22});
-  AddImage(f.Image3, write, station, "Image3", small(226, 20));
-  check_box1_ = new QCheckBox(Text(f.CheckBox1.caption), station);
+  binding_.AddLabel(f.station_key_type_label, station, "Label5", {10, 52, 58, 18});
+  AddRadio(f.station_key_open, station, "RadioButton3", {72, 52, 52, 18});
+  AddRadio(f.station_key_wep, station, "RadioButton4", {126, 52, 48, 18});
+  AddRadio(f.station_key_wpa, station, "RadioButton5", {176, 52, 80, 18});
+  binding_.AddLabel(f.station_key_label, station, "Label6", {10, 80, 76, 18});
+  binding_.AddEdit(f.station_key, station, "Edit4", {88, 78, 130, 22});
+  AddImage(f.station_write, write, station, "Image3", small(226, 20));
+  check_box1_ = new QCheckBox(Text(f.static_ip.caption), station);
   check_box1_->setObjectName(QStringLiteral("CheckBox1"));
   check_box1_->setGeometry(10, 108, 120, 18);
-  check_box1_->setToolTip(Text(f.CheckBox1.hint));
+  check_box1_->setToolTip(Text(f.static_ip.hint));
   // `clicked` comes only from the user; the model toggles and raises its click event itself.
   connect(check_box1_, &QCheckBox::clicked, this,
-          [this] { Run([this] { window_.form.CheckBox1.UserClick(); }); });
+          [this] { Run([this] { window_.form.static_ip.UserClick(); }); });
   auto* panel = new QWidget(station);
   panel->setObjectName(QStringLiteral("Panel1"));
   panel->setGeometry(6, 130, 258, 112);
-  binding_.AddLabel(f.Label10, panel, "Label10", {4, 8, 76, 18});
-  binding_.AddEdit(f.Edit8, panel, "Edit8", {82, 6, 130, 22});
-  binding_.AddLabel(f.Label11, panel, "Label11", {4, 38, 76, 18});
-  binding_.AddEdit(f.Edit9, panel, "Edit9", {82, 36, 130, 22});
-  binding_.AddLabel(f.Label12, panel, "Label12", {4, 68, 76, 18});
-  binding_.AddEdit(f.Edit10, panel, "Edit10", {82, 66, 130, 22});
-  AddImage(f.Image10, write, panel, "Image10", small(220, 4));
+  binding_.AddLabel(f.static_ip_address_label, panel, "Label10", {4, 8, 76, 18});
+  binding_.AddEdit(f.static_ip_address, panel, "Edit8", {82, 6, 130, 22});
+  binding_.AddLabel(f.static_ip_mask_label, panel, "Label11", {4, 38, 76, 18});
+  binding_.AddEdit(f.static_ip_mask, panel, "Edit9", {82, 36, 130, 22});
+  binding_.AddLabel(f.static_ip_gateway_label, panel, "Label12", {4, 68, 76, 18});
+  binding_.AddEdit(f.static_ip_gateway, panel, "Edit10", {82, 66, 130, 22});
+  AddImage(f.static_ip_write, write, panel, "Image10", small(220, 4));
 
-  QGroupBox* wifi = binding_.AddGroup(f.GroupBox5, this, "GroupBox5", {8, 124, 270, 60});
-  AddRadio(f.RadioButton6, wifi, "RadioButton6", {12, 28, 60, 18});
-  AddRadio(f.RadioButton7, wifi, "RadioButton7", {88, 28, 80, 18});
-  AddImage(f.Image4, write, wifi, "Image4", small(226, 16));
+  QGroupBox* wifi = binding_.AddGroup(f.wifi_mode_group, this, "GroupBox5", {8, 124, 270, 60});
+  AddRadio(f.wifi_mode_ap, wifi, "RadioButton6", {12, 28, 60, 18});
+  AddRadio(f.wifi_mode_station, wifi, "RadioButton7", {88, 28, 80, 18});
+  AddImage(f.wifi_mode_write, write, wifi, "Image4", small(226, 16));
 
-  QGroupBox* web = binding_.AddGroup(f.GroupBox4, this, "GroupBox4", {8, 190, 270, 60});
-  binding_.AddLabel(f.Label7, web, "Label7", {10, 28, 76, 18});
-  binding_.AddEdit(f.Edit6, web, "Edit6", {88, 26, 100, 22});
-  AddImage(f.Image5, write, web, "Image5", small(226, 16));
+  QGroupBox* web = binding_.AddGroup(f.web_group, this, "GroupBox4", {8, 190, 270, 60});
+  binding_.AddLabel(f.web_key_label, web, "Label7", {10, 28, 76, 18});
+  binding_.AddEdit(f.web_key, web, "Edit6", {88, 26, 100, 22});
+  AddImage(f.web_key_write, write, web, "Image5", small(226, 16));
 
-  QGroupBox* location = binding_.AddGroup(f.GroupBox3, this, "GroupBox3", {8, 256, 270, 60});
-  binding_.AddLabel(f.Label8, location, "Label8", {10, 28, 48, 18});
-  binding_.AddEdit(f.Edit5, location, "Edit5", {60, 26, 158, 22});
-  AddImage(f.Image6, write, location, "Image6", small(226, 16));
+  QGroupBox* location = binding_.AddGroup(f.location_group, this, "GroupBox3", {8, 256, 270, 60});
+  binding_.AddLabel(f.location_label, location, "Label8", {10, 28, 48, 18});
+  binding_.AddEdit(f.location, location, "Edit5", {60, 26, 158, 22});
+  AddImage(f.location_write, write, location, "Image6", small(226, 16));
 
-  QGroupBox* modbus = binding_.AddGroup(f.GroupBox6, this, "GroupBox6", {284, 262, 270, 88});
-  binding_.AddLabel(f.Label9, modbus, "Label9", {10, 26, 76, 18});
-  binding_.AddEdit(f.Edit7, modbus, "Edit7", {88, 24, 70, 22});
-  binding_.AddLabel(f.Label13, modbus, "Label13", {10, 56, 76, 18});
-  binding_.AddEdit(f.Edit11, modbus, "Edit11", {88, 54, 70, 22});
-  binding_.AddLabel(f.Label14, modbus, "Label14", {164, 56, 30, 18});
-  AddImage(f.Image9, write, modbus, "Image9", small(226, 20));
+  QGroupBox* modbus = binding_.AddGroup(f.modbus_group, this, "GroupBox6", {284, 262, 270, 88});
+  binding_.AddLabel(f.modbus_port_label, modbus, "Label9", {10, 26, 76, 18});
+  binding_.AddEdit(f.modbus_port, modbus, "Edit7", {88, 24, 70, 22});
+  binding_.AddLabel(f.modbus_timeout_label, modbus, "Label13", {10, 56, 76, 18});
+  binding_.AddEdit(f.modbus_timeout, modbus, "Edit11", {88, 54, 70, 22});
+  binding_.AddLabel(f.modbus_timeout_unit, modbus, "Label14", {164, 56, 30, 18});
+  AddImage(f.modbus_write, write, modbus, "Image9", small(226, 20));
 
   const QSize wide = kWideImageSize + QSize(4, 4);
-  AddImage(f.Image1, FirmwareImage(), this, "Image1", {QPoint(14, 360), wide});
-  AddImage(f.Image7, DefaultsImage(), this, "Image7", {QPoint(144, 360), wide});
-  AddImage(f.Image8, RebootImage(), this, "Image8", {QPoint(274, 360), wide});
+  AddImage(f.firmware_update, FirmwareImage(), this, "Image1", {QPoint(14, 360), wide});
+  AddImage(f.reset_defaults, DefaultsImage(), this, "Image7", {QPoint(144, 360), wide});
+  AddImage(f.reboot, RebootImage(), this, "Image8", {QPoint(274, 360), wide});
 
   // The modal window covers the main window's status line, where a file transfer reports its
   // steps ("Send FileName: ...", "Transfer Length => ..."): they show here too.
@@ -206,9 +206,9 @@ void SetupWindowView::SyncFromModel() {
     widget->setChecked(model->checked());
     widget->setAutoExclusive(true);
   }
-  if (check_box1_->isChecked() != window_.form.CheckBox1.checked()) {
+  if (check_box1_->isChecked() != window_.form.static_ip.checked()) {
     const QSignalBlocker block(check_box1_);
-    check_box1_->setChecked(window_.form.CheckBox1.checked());
+    check_box1_->setChecked(window_.form.static_ip.checked());
   }
   for (auto& [model, widget] : images_)
     if (widget->isEnabled() != model->enabled) widget->setEnabled(model->enabled);
@@ -216,7 +216,7 @@ void SetupWindowView::SyncFromModel() {
   const QString status = Text(app_.Status());
   if (status_->text() != status) status_->setText(status);
 
-  const Gauge& g = window_.form.CGauge1;
+  const Gauge& g = window_.form.gauge;
   // An empty range would turn the bar into a busy indicator; it shows empty instead.
   const int max = g.max > g.min ? g.max : g.min + 1;
   if (gauge_->minimum() != g.min || gauge_->maximum() != max) gauge_->setRange(g.min, max);

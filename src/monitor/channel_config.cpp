@@ -31,9 +31,9 @@ void ConversionError(App& app, const std::string& converted) {
 
 bool ReadAnalogControls(App& app, const MainForm& f) {
   MeasurementState& m = app.meas;
-  m.SamplingMode = f.RadioButton1.checked() ? 0 : 1;
+  m.SamplingMode = f.sampling_normal.checked() ? 0 : 1;
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
-    const std::string& text = f.RangeCombo[ch].text();
+    const std::string& text = f.range[ch].text();
     auto code = RangeCodeOfText(text);
     if (!code) {
       ConversionError(app, FirstCharacters(text, 1));
@@ -100,11 +100,11 @@ void SendChannelConfig(App& app) {
 void RefreshAnalogControls(App& app, MainForm& f) {
   const MeasurementState& m = app.meas;
   if (m.SamplingMode != 0)
-    f.RadioButton2.SetChecked(true);
+    f.sampling_fast.SetChecked(true);
   else
-    f.RadioButton1.SetChecked(true);
+    f.sampling_normal.SetChecked(true);
   for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
-    ComboBox& combo = f.RangeCombo[ch];
+    ComboBox& combo = f.range[ch];
     // A code without an item keeps the box as it is; its value label says "Range?".
     if (m.RangeCode[ch] >= combo.items.size()) continue;
     auto shown = RangeCodeOfText(combo.text());
@@ -115,14 +115,13 @@ void RefreshAnalogControls(App& app, MainForm& f) {
 void RefreshThermistorControls(App& app, MainForm& f) {
   const MeasurementState& m = app.meas;
   for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
-    f.FahrenheitCheck[ch].SetChecked(m.Fahrenheit[ch] != 0);
+    f.fahrenheit[ch].SetChecked(m.Fahrenheit[ch] != 0);
   for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
-    ComboBox& combo = f.SensorCombo[ch];
+    ComboBox& combo = f.sensor_type[ch];
     auto shown = SensorCodeOfText(combo.text());
     if (!shown || *shown != m.SensorType[ch]) combo.SetItemIndex(SensorItemIndex(m.SensorType[ch]));
   }
-  for (int ch = 0; ch < wire::kThermistorChannels; ++ch)
-    f.OffsetSpin[ch].SetValue(m.TempOffset[ch]);
+  for (int ch = 0; ch < wire::kThermistorChannels; ++ch) f.offset[ch].SetValue(m.TempOffset[ch]);
 }
 
 void RangeConfigReply(App& app) {
@@ -132,16 +131,16 @@ void RangeConfigReply(App& app) {
 }
 
 void ConnectChannelHandlers(App& app, MainForm& f) {
-  for (auto& combo : f.RangeCombo) combo.on_change = [&app, &f] { AnalogControlChanged(app, f); };
-  f.RadioButton1.on_click = [&app, &f] { AnalogControlChanged(app, f); };
-  f.RadioButton2.on_click = [&app, &f] { AnalogControlChanged(app, f); };
+  for (auto& combo : f.range) combo.on_change = [&app, &f] { AnalogControlChanged(app, f); };
+  f.sampling_normal.on_click = [&app, &f] { AnalogControlChanged(app, f); };
+  f.sampling_fast.on_click = [&app, &f] { AnalogControlChanged(app, f); };
   for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
-    f.FahrenheitCheck[ch].on_click = [&app, &f, ch] {
-      app.meas.Fahrenheit[ch] = f.FahrenheitCheck[ch].checked() ? 1 : 0;
+    f.fahrenheit[ch].on_click = [&app, &f, ch] {
+      app.meas.Fahrenheit[ch] = f.fahrenheit[ch].checked() ? 1 : 0;
       SendChannelConfig(app);
     };
-    f.SensorCombo[ch].on_change = [&app, &f, ch] {
-      const std::string& text = f.SensorCombo[ch].text();
+    f.sensor_type[ch].on_change = [&app, &f, ch] {
+      const std::string& text = f.sensor_type[ch].text();
       auto code = SensorCodeOfText(text);
       if (!code) {
         ConversionError(app, "0x" + FirstCharacters(text, 2));
@@ -150,8 +149,8 @@ void ConnectChannelHandlers(App& app, MainForm& f) {
       app.meas.SensorType[ch] = static_cast<std::uint8_t>(*code);
       SendChannelConfig(app);
     };
-    f.OffsetSpin[ch].on_change = [&app, &f, ch] {
-      app.meas.TempOffset[ch] = static_cast<std::int8_t>(f.OffsetSpin[ch].value() & 0xFF);
+    f.offset[ch].on_change = [&app, &f, ch] {
+      app.meas.TempOffset[ch] = static_cast<std::int8_t>(f.offset[ch].value() & 0xFF);
       SendChannelConfig(app);
     };
   }

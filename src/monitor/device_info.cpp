@@ -33,8 +33,8 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
     return;
   }
   app.link.PendingCommand = 0;
-  f.Label4.color = kNavy;
-  f.StatusBar1.panels[0] = "Get Device Linked!!";
+  f.module_state.color = kNavy;
+  f.link_bar.panels[0] = "Get Device Linked!!";
   // Readings that follow belong to whichever module answered: none known until the record is
   // found whole and meant for this address.
   dev.DevMac.clear();
@@ -54,21 +54,21 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
   } else {
     dev.ModelCode = 0;
   }
-  f.Label4.caption = model_text;
+  f.module_state.caption = model_text;
   if (dev.ModelCode == 0) return;
 
   // Only now is the record known to be whole: an unknown model's reply ends after its code.
   const IdentityRecord rec = ReadIdentityRecord(r);
   if (rec.address != app.link.DeviceHost) return;
 
-  f.StatusBar1.panels[0] = "Dev MAC: " + rec.mac;
+  f.link_bar.panels[0] = "Dev MAC: " + rec.mac;
   dev.DevMac = rec.mac;
 
   dev.DeviceLocation = rec.location;
-  f.Label5.color = Rgb{64, 132, 118};
-  f.Label5.caption = "Locate: " + ModuleTextToUtf8(dev.DeviceLocation);
+  f.location_text.color = Rgb{64, 132, 118};
+  f.location_text.caption = "Locate: " + ModuleTextToUtf8(dev.DeviceLocation);
 
-  f.StatusBar2.panels[1] = "FW: V" + rec.firmware;
+  f.status_bar.panels[1] = "FW: V" + rec.firmware;
   dev.DevFirmware = rec.firmware;
   app.SetStatus("Get Device");
 
@@ -88,7 +88,7 @@ void DecodeDeviceInfo(App& app, MainForm& f) {
 
   if (rec.rssi_raw != 0) {
     dev.DevRssiDbm = int{rec.rssi_raw} - 65536;
-    f.Label12.caption = RssiText(rec.rssi_raw);
+    f.rssi.caption = RssiText(rec.rssi_raw);
   }
   dev.DevIdleTimeout = rec.idle_timeout;
 

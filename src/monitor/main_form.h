@@ -20,47 +20,48 @@ struct MainForm {
   std::string Caption = kMainCaption;
 
   // Identity area.
-  GroupBox GroupBox3{.caption = "Status"};
-  Label Label4{.color = kRed, .bold = true};
-  Label Label5{.color = kNavy, .bold = true};
-  Label Label12{.caption = "RSSI:", .color = kPurple};
-  Label Label6{.caption = "Device  IP:"};
-  Edit Edit2;
-  Button SpeedButton5{.caption = "Static IP"};
-  Button Image1{.hint = "Setup"};
-  Button Image2{.hint = "Refresh"};
-  Button Image3{.hint = "Find me"};
-  Button Image4{.hint = "Trend"};  // the trend window, beside the three images of the window
+  GroupBox status_group{.caption = "Status"};         // GroupBox3
+  Label module_state{.color = kRed, .bold = true};    // Label4
+  Label location_text{.color = kNavy, .bold = true};  // Label5
+  Label rssi{.caption = "RSSI:", .color = kPurple};   // Label12
+  Label device_ip_label{.caption = "Device  IP:"};    // Label6
+  Edit device_ip;                                     // Edit2
+  Button static_ip_button{.caption = "Static IP"};    // SpeedButton5
+  Button setup_button{.hint = "Setup"};               // Image1
+  Button refresh_button{.hint = "Refresh"};           // Image2
+  Button find_me_button{.hint = "Find me"};           // Image3
+  // Image4: the trend window, beside the three images of the window.
+  Button trend_button{.hint = "Trend"};
 
   // Voltage module channels.
-  GroupBox GroupBox1{.visible = false};
-  Label Label14{.caption = "Analog Input"};
-  Label Label21{.caption = "Sampling Rate:"};
-  std::array<Label, 5> AnalogCaption;  // Label1, Label2, Label3, Label8, Label9
-  std::array<Label, 5> AnalogValue;    // Label16 .. Label20
-  std::array<ComboBox, 5> RangeCombo;  // ComboBox1 .. ComboBox5
-  RadioGroup SamplingGroup;
-  RadioButton RadioButton1;
-  RadioButton RadioButton2;
-  Button SpeedButton1{.caption = "Cal."};
+  GroupBox analog_group{.visible = false};                 // GroupBox1
+  Label analog_title{.caption = "Analog Input"};           // Label14
+  Label sampling_rate_label{.caption = "Sampling Rate:"};  // Label21
+  std::array<Label, 5> analog_caption;                     // Label1, Label2, Label3, Label8, Label9
+  std::array<Label, 5> analog_value;                       // Label16 .. Label20
+  std::array<ComboBox, 5> range;                           // ComboBox1 .. ComboBox5
+  RadioGroup sampling;
+  RadioButton sampling_normal;                          // RadioButton1
+  RadioButton sampling_fast;                            // RadioButton2
+  Button analog_calibration_button{.caption = "Cal."};  // SpeedButton1
 
   // Thermistor module channels.
-  GroupBox GroupBox2{.visible = false};
-  Label Label27{.caption = "Thermistor Input"};
-  std::array<Label, 8> ThermistorCaption;  // Label22 .. Label26, Label38 .. Label40
-  std::array<Label, 8> ThermistorValue;    // Label28 .. Label35
-  GroupBox GroupBox4{.caption = "Sensor Type"};
-  std::array<ComboBox, 8> SensorCombo;  // ComboBox6 .. ComboBox13
-  GroupBox GroupBox5{.caption = "\u2109"};
-  std::array<CheckBox, 8> FahrenheitCheck;  // CheckBox1 .. CheckBox8
-  GroupBox GroupBox6{.caption = "Offset"};
-  std::array<SpinEdit, 8> OffsetSpin;  // SpinEdit1 .. SpinEdit8
-  Label Label36{.caption = "x 0.1\u00B0", .color = kRed};
-  Button SpeedButton2{.caption = "Cal./User Define"};
+  GroupBox thermistor_group{.visible = false};            // GroupBox2
+  Label thermistor_title{.caption = "Thermistor Input"};  // Label27
+  std::array<Label, 8> thermistor_caption;                // Label22 .. Label26, Label38 .. Label40
+  std::array<Label, 8> thermistor_value;                  // Label28 .. Label35
+  GroupBox sensor_type_group{.caption = "Sensor Type"};   // GroupBox4
+  std::array<ComboBox, 8> sensor_type;                    // ComboBox6 .. ComboBox13
+  GroupBox fahrenheit_group{.caption = "\u2109"};         // GroupBox5
+  std::array<CheckBox, 8> fahrenheit;                     // CheckBox1 .. CheckBox8
+  GroupBox offset_group{.caption = "Offset"};             // GroupBox6
+  std::array<SpinEdit, 8> offset;                         // SpinEdit1 .. SpinEdit8
+  Label offset_unit{.caption = "x 0.1\u00B0", .color = kRed};           // Label36
+  Button thermistor_calibration_button{.caption = "Cal./User Define"};  // SpeedButton2
 
   // Panel 0 shows the state's status line (App::Status); panel 1: firmware version.
-  StatusBar StatusBar2;
-  StatusBar StatusBar1;  // panel 0: link and MAC; panel 1: "IP: " and the module address
+  StatusBar status_bar;  // StatusBar2
+  StatusBar link_bar;  // StatusBar1: panel 0: link and MAC; panel 1: "IP: " and the module address
   // Memo1, the hidden log, is the state's App::log_lines: every window appends to it.
 };
 

@@ -25,31 +25,31 @@ void LocatorReply(App& app) {
 }  // namespace
 
 void ResetDisplay(App& app, MainForm& f) {
-  f.Label12.caption = "RSSI:";
+  f.rssi.caption = "RSSI:";
   RefreshReadings(app, f);
-  f.Label4.caption.clear();
-  f.Label5.caption.clear();
-  f.Label12.color = Rgb{255, 64, 129};
-  f.GroupBox1.visible = false;
-  f.GroupBox2.visible = false;
+  f.module_state.caption.clear();
+  f.location_text.caption.clear();
+  f.rssi.color = Rgb{255, 64, 129};
+  f.analog_group.visible = false;
+  f.thermistor_group.visible = false;
 }
 
 void ApplyModelLayout(MainForm& f, std::uint8_t model_code) {
   if (model_code == wire::kModelKm3) {
-    f.GroupBox1.visible = true;
-    f.GroupBox2.visible = false;
+    f.analog_group.visible = true;
+    f.thermistor_group.visible = false;
   } else if (model_code == wire::kModelQn6) {
-    f.GroupBox1.visible = false;
-    f.GroupBox2.visible = true;
+    f.analog_group.visible = false;
+    f.thermistor_group.visible = true;
   } else {
     return;
   }
-  for (Label& caption : f.AnalogCaption) caption.enabled = true;
+  for (Label& caption : f.analog_caption) caption.enabled = true;
 }
 
 MainWindow::MainWindow(App& app) : app_(app) {
   ConnectHandlers();
-  app_.show_status = [this](const std::string& text) { form.StatusBar2.panels[0] = text; };
+  app_.show_status = [this](const std::string& text) { form.status_bar.panels[0] = text; };
 }
 
 void MainWindow::RegisterReplyHandlers() {
@@ -67,13 +67,13 @@ void MainWindow::RegisterReplyHandlers() {
 
 void MainWindow::ConnectHandlers() {
   MainForm& f = form;
-  f.Image1.on_click = [this] { Image1Click(); };
-  f.Image2.on_click = [this] { Image2Click(); };
-  f.Image3.on_click = [this] { Image3Click(); };
-  f.Image4.on_click = [this] { Image4Click(); };
-  f.SpeedButton1.on_click = [this] { SpeedButton1Click(); };
-  f.SpeedButton2.on_click = [this] { SpeedButton2Click(); };
-  f.SpeedButton5.on_click = [this] { SpeedButton5Click(); };
+  f.setup_button.on_click = [this] { Image1Click(); };
+  f.refresh_button.on_click = [this] { Image2Click(); };
+  f.find_me_button.on_click = [this] { Image3Click(); };
+  f.trend_button.on_click = [this] { Image4Click(); };
+  f.analog_calibration_button.on_click = [this] { SpeedButton1Click(); };
+  f.thermistor_calibration_button.on_click = [this] { SpeedButton2Click(); };
+  f.static_ip_button.on_click = [this] { SpeedButton5Click(); };
   ConnectChannelHandlers(app_, form);
 }
 
@@ -97,11 +97,11 @@ void MainWindow::FormActivate() {
   link.RetryTicks = 0;
   link.ReplyTimedOut = false;
   MainForm& f = form;
-  f.StatusBar1.panels[1].clear();
-  f.Edit2.text = link.DeviceHost;
+  f.link_bar.panels[1].clear();
+  f.device_ip.text = link.DeviceHost;
   if (SelectDevice(app_.link)) {
-    f.StatusBar1.panels[1] = "IP: " + link.DeviceHost;
-    f.Edit2.text = link.DeviceHost;
+    f.link_bar.panels[1] = "IP: " + link.DeviceHost;
+    f.device_ip.text = link.DeviceHost;
     QueueCommand(app_.link, wire::CMD_GET_DEVICE);
   } else {
     app_.seams.dialogs.FailureBox("Device not found", "Please check device whether in AP mode!",

@@ -52,8 +52,7 @@ void DecodeDataReply(App& app, MainForm& f) {
   MeasurementState& m = app.meas;
   if (r[wire::kReplyStatus] != wire::ACK) return;
 
-  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0)
-    f.Label12.caption = RssiText(rssi);
+  if (const std::uint16_t rssi = GetBe16(r + d::kRssi); rssi != 0) f.rssi.caption = RssiText(rssi);
 
   if (app.device.ModelCode == wire::kModelKm3) {
     m.SamplingMode = r[d::kKm3SamplingMode];
@@ -124,12 +123,12 @@ void RefreshReadings(App& app, MainForm& f) {
   if (app.device.ModelCode == wire::kModelKm3) {
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
       m.AnalogReading[ch] = AnalogReading(app, ch);
-      f.AnalogValue[ch].caption = m.AnalogReading[ch].text;
+      f.analog_value[ch].caption = m.AnalogReading[ch].text;
     }
   } else if (app.device.ModelCode == wire::kModelQn6) {
     for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
       m.ThermistorReading[ch] = ThermistorReading(app, ch);
-      f.ThermistorValue[ch].caption = m.ThermistorReading[ch].text;
+      f.thermistor_value[ch].caption = m.ThermistorReading[ch].text;
     }
     RefreshThermistorControls(app, f);
   }

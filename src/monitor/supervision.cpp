@@ -16,17 +16,17 @@ namespace zvk {
 
 void ShowDeviceSearch(App& app, MainForm& f, DeviceSearch found) {
   if (found == DeviceSearch::Found) {
-    f.StatusBar1.panels[1] = "IP: " + app.link.DeviceHost;
+    f.link_bar.panels[1] = "IP: " + app.link.DeviceHost;
     return;
   }
   if (found == DeviceSearch::SeveralFound) {
-    f.Label4.caption = "Same multiple IP found!!";
+    f.module_state.caption = "Same multiple IP found!!";
   } else {
     ResetDisplay(app, f);
-    f.Label4.caption = "Device not found!!";
+    f.module_state.caption = "Device not found!!";
   }
-  f.Label4.color = kRed;
-  f.Label5.caption.clear();
+  f.module_state.color = kRed;
+  f.location_text.caption.clear();
 }
 
 void SupervisionStep(App& app) {
@@ -98,7 +98,7 @@ std::string WifiCheckNote(const App& app) {
 }
 
 bool ApplyStaticIp(App& app, const MainForm& f) {
-  const std::string t = f.Edit2.text;
+  const std::string t = f.device_ip.text;
   // Parts: up to the first, second and third dot, then every non-dot character after the third.
   std::string parts[4];
   std::size_t dots = 0;

@@ -230,7 +230,7 @@ void ModuleSession::Open() {
   // usage error's reason.
   std::vector<std::string> errors;
   dialogs_.CaptureErrors(&errors);
-  window().form.Edit2.text = *options_.host;
+  window().form.device_ip.text = *options_.host;
   const bool applied = ApplyStaticIp(app(), window().form);
   dialogs_.CaptureErrors(nullptr);
   if (!applied)
@@ -240,7 +240,7 @@ void ModuleSession::Open() {
 
 std::string ModuleSession::NotFoundReason() const {
   const std::string& prefix = system_->app.discovery.SubnetPrefix;
-  if (system_->main_window.form.Label4.caption == kMultipleFound)
+  if (system_->main_window.form.module_state.caption == kMultipleFound)
     return "module not found: more than one connected Wi-Fi interface has an address in " + prefix +
            "x (" + kMultipleFound + ")";
   return "module not found: no connected Wi-Fi interface has an address in " + prefix +
@@ -335,7 +335,7 @@ void ModuleSession::Identify() {
     const std::uint8_t* reply = app.link.ReplyBuffer.data();
     if (app.device.ModelCode == 0)
       throw OperationFailed("unsupported module: model code " + Hex2(reply[wire::devinfo::kModel]) +
-                            " (" + window().form.Label4.caption + ")");
+                            " (" + window().form.module_state.caption + ")");
     const std::string reported = std::to_string(reply[wire::devinfo::kAddress + 3]) + "." +
                                  std::to_string(reply[wire::devinfo::kAddress + 2]) + "." +
                                  std::to_string(reply[wire::devinfo::kAddress + 1]) + "." +

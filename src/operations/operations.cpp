@@ -97,17 +97,18 @@ void RunSetupAction(Operator& op, const std::string& what, Button SetupForm::*bu
 
 void WriteLocation(Operator& op, const std::string& text) {
   RunSetupAction(
-      op, "the location", &SetupForm::Image6, [&](SetupForm& f) { f.Edit5.text = text; }, 0);
+      op, "the location", &SetupForm::location_write, [&](SetupForm& f) { f.location.text = text; },
+      0);
 }
 
 void WriteAccessPoint(Operator& op, const std::string& ssid,
                       const std::optional<std::string>& key) {
   RunSetupAction(
-      op, "the access point settings", &SetupForm::Image2,
+      op, "the access point settings", &SetupForm::ap_write,
       [&](SetupForm& f) {
-        f.Edit1.text = ssid;
-        f.Edit2.text = key.value_or(std::string());
-        (key ? f.RadioButton2 : f.RadioButton1).UserClick();
+        f.ap_ssid.text = ssid;
+        f.ap_key.text = key.value_or(std::string());
+        (key ? f.ap_key_wpa : f.ap_key_open).UserClick();
       },
       0);
 }
@@ -115,13 +116,13 @@ void WriteAccessPoint(Operator& op, const std::string& ssid,
 void WriteStation(Operator& op, const std::string& ssid, const std::string& key,
                   StationKeyType type) {
   RunSetupAction(
-      op, "the station settings", &SetupForm::Image3,
+      op, "the station settings", &SetupForm::station_write,
       [&](SetupForm& f) {
-        f.Edit3.text = ssid;
-        f.Edit4.text = key;
-        (type == StationKeyType::Open  ? f.RadioButton3
-         : type == StationKeyType::Wep ? f.RadioButton4
-                                       : f.RadioButton5)
+        f.station_ssid.text = ssid;
+        f.station_key.text = key;
+        (type == StationKeyType::Open  ? f.station_key_open
+         : type == StationKeyType::Wep ? f.station_key_wep
+                                       : f.station_key_wpa)
             .UserClick();
       },
       0);
@@ -129,48 +130,49 @@ void WriteStation(Operator& op, const std::string& ssid, const std::string& key,
 
 void WriteStaticIp(Operator& op, const std::optional<std::array<std::string, 3>>& addresses) {
   RunSetupAction(
-      op, "the static IP settings", &SetupForm::Image10,
+      op, "the static IP settings", &SetupForm::static_ip_write,
       [&](SetupForm& f) {
-        if (f.CheckBox1.checked() != addresses.has_value()) f.CheckBox1.UserClick();
+        if (f.static_ip.checked() != addresses.has_value()) f.static_ip.UserClick();
         if (!addresses) return;
-        f.Edit8.text = (*addresses)[0];
-        f.Edit9.text = (*addresses)[1];
-        f.Edit10.text = (*addresses)[2];
+        f.static_ip_address.text = (*addresses)[0];
+        f.static_ip_mask.text = (*addresses)[1];
+        f.static_ip_gateway.text = (*addresses)[2];
       },
       0);
 }
 
 void WriteModbus(Operator& op, const std::string& port, const std::string& timeout) {
   RunSetupAction(
-      op, "the Modbus settings", &SetupForm::Image9,
+      op, "the Modbus settings", &SetupForm::modbus_write,
       [&](SetupForm& f) {
-        f.Edit7.text = port;
-        f.Edit11.text = timeout;
+        f.modbus_port.text = port;
+        f.modbus_timeout.text = timeout;
       },
       wire::CMD_MBPORT_CFG);
 }
 
 void WriteWebKey(Operator& op, const std::string& key) {
   RunSetupAction(
-      op, "the web key", &SetupForm::Image5, [&](SetupForm& f) { f.Edit6.text = key; },
+      op, "the web key", &SetupForm::web_key_write, [&](SetupForm& f) { f.web_key.text = key; },
       wire::CMD_SET_WEB_KEY);
 }
 
 void SetWifiMode(Operator& op, bool access_point) {
   RunSetupAction(
-      op, "the Wi-Fi mode", &SetupForm::Image4,
-      [&](SetupForm& f) { (access_point ? f.RadioButton6 : f.RadioButton7).UserClick(); },
+      op, "the Wi-Fi mode", &SetupForm::wifi_mode_write,
+      [&](SetupForm& f) { (access_point ? f.wifi_mode_ap : f.wifi_mode_station).UserClick(); },
       wire::CMD_SET_WIFI_MODE);
 }
 
 void ResetToDefaults(Operator& op) {
   RunSetupAction(
-      op, "the reset to defaults", &SetupForm::Image7, [](SetupForm&) {}, wire::CMD_RESET_CONFIG);
+      op, "the reset to defaults", &SetupForm::reset_defaults, [](SetupForm&) {},
+      wire::CMD_RESET_CONFIG);
 }
 
 void Reboot(Operator& op) {
   RunSetupAction(
-      op, "the reboot", &SetupForm::Image8, [](SetupForm&) {}, 0, false);
+      op, "the reboot", &SetupForm::reboot, [](SetupForm&) {}, 0, false);
 }
 
 void WriteModuleFile(Operator& op, const std::string& name, std::span<const std::uint8_t> bytes,
@@ -199,14 +201,14 @@ void DeleteModuleFile(Operator& op, const std::string& name) {
 }
 
 void SetRange(Operator& op, int channel, int code) {
-  ComboBox& combo = op.window().form.RangeCombo[channel];
+  ComboBox& combo = op.window().form.range[channel];
   const ExchangeRecord r = op.Observe([&] { combo.UserPick(code); });
   op.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the range setting");
 }
 
 bool SetSampling(Operator& op, bool fast) {
   MainForm& f = op.window().form;
-  RadioButton& button = fast ? f.RadioButton2 : f.RadioButton1;
+  RadioButton& button = fast ? f.sampling_fast : f.sampling_normal;
   if (button.checked()) return false;
   const ExchangeRecord r = op.Observe([&] { button.UserClick(); });
   op.RequireAcknowledged(r, wire::CMD_SET_RANGE_CONFIG, "the sampling setting");
@@ -214,7 +216,7 @@ bool SetSampling(Operator& op, bool fast) {
 }
 
 void SetSensor(Operator& op, int channel, std::uint8_t code) {
-  ComboBox& combo = op.window().form.SensorCombo[channel];
+  ComboBox& combo = op.window().form.sensor_type[channel];
   const int item = SensorItemIndex(code);
   const ExchangeRecord r = op.Observe([&] {
     if (item != 0 || code == 0) {
@@ -230,7 +232,7 @@ void SetSensor(Operator& op, int channel, std::uint8_t code) {
 }
 
 bool SetUnit(Operator& op, int channel, bool fahrenheit) {
-  CheckBox& box = op.window().form.FahrenheitCheck[channel];
+  CheckBox& box = op.window().form.fahrenheit[channel];
   if (box.checked() == fahrenheit) return false;
   const ExchangeRecord r = op.Observe([&] { box.UserClick(); });
   op.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
@@ -238,7 +240,7 @@ bool SetUnit(Operator& op, int channel, bool fahrenheit) {
 }
 
 bool SetOffset(Operator& op, int channel, int offset) {
-  SpinEdit& spin = op.window().form.OffsetSpin[channel];
+  SpinEdit& spin = op.window().form.offset[channel];
   if (spin.value() == offset) return false;
   const ExchangeRecord r = op.Observe([&] { spin.UserSetValue(offset); });
   op.RequireAcknowledged(r, wire::CMD_SET_TH_CONFIG, "the thermistor setting");
@@ -273,17 +275,17 @@ bool SaveUserCurve(Operator& op, int curve, const std::array<TypedPoint, 3>& poi
   ThermistorCalibrationForm& f = w.form;
   const OpenWindow open(
       op, [&op] { op.window().SpeedButton2Click(); }, [&w] { w.FormClose(); });
-  if (w.SelectedUserCurve != curve) f.ComboBox1.UserPick(curve);
+  if (w.SelectedUserCurve != curve) f.user_curve.UserPick(curve);
   if (w.SelectedUserCurve != curve) throw OperationFailed(name + " not shown");
 
-  Edit* temps[3] = {&f.Edit1, &f.Edit2, &f.Edit3};
-  Edit* ohms[3] = {&f.Edit4, &f.Edit5, &f.Edit6};
+  Edit* temps[3] = {&f.hi_degrees, &f.mid_degrees, &f.low_degrees};
+  Edit* ohms[3] = {&f.hi_ohms, &f.mid_ohms, &f.low_ohms};
   for (std::size_t p = 0; p < 3; ++p) {
     temps[p]->text = points[p].degrees;
     ohms[p]->text = points[p].ohms;
   }
   const int declined = op.Declined();
-  const ExchangeRecord r = op.Observe([&f] { f.SpeedButton2.UserClick(); });
+  const ExchangeRecord r = op.Observe([&f] { f.save_button.UserClick(); });
   if (!r.errors.empty())
     throw OperationFailed("input refused: " + r.errors.front() + "; nothing sent");
   if (op.Declined() > declined) throw OperationFailed("saving " + name + " declined; nothing sent");
@@ -310,7 +312,7 @@ FirmwareOutcome UpdateFirmware(Operator& op, const std::string& image,
   ExchangeRecord record;
   app.repaint_main_window = repaint;
   try {
-    record = op.Observe([&op] { op.setup().form.Image1.UserClick(); });
+    record = op.Observe([&op] { op.setup().form.firmware_update.UserClick(); });
   } catch (...) {
     app.repaint_main_window = nullptr;
     throw;

@@ -202,7 +202,7 @@ Profile ProfileOfModule(const App& app, const MainForm& form, bool with_keys) {
   const MeasurementState& m = app.meas;
   Profile p;
   p.model_code = d.ModelCode;
-  p.model_name = form.Label4.caption;
+  p.model_name = form.module_state.caption;
   p.address = app.link.DeviceHost;
   p.mac = d.DevMac;
   p.firmware = d.DevFirmware.empty() ? std::string() : "V" + d.DevFirmware;

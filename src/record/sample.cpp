@@ -30,16 +30,16 @@ void ShownChannels(const MainForm& f, std::vector<std::string>& names,
       texts.push_back(values[ch].caption);
     }
   };
-  if (f.GroupBox1.visible) {
-    take(f.AnalogCaption, f.AnalogValue);
-  } else if (f.GroupBox2.visible) {
-    take(f.ThermistorCaption, f.ThermistorValue);
+  if (f.analog_group.visible) {
+    take(f.analog_caption, f.analog_value);
+  } else if (f.thermistor_group.visible) {
+    take(f.thermistor_caption, f.thermistor_value);
   }
 }
 
 std::vector<Reading> ShownReadings(const App& app, const MainForm& f) {
-  if (f.GroupBox1.visible) return {app.meas.AnalogReading.begin(), app.meas.AnalogReading.end()};
-  if (f.GroupBox2.visible)
+  if (f.analog_group.visible) return {app.meas.AnalogReading.begin(), app.meas.AnalogReading.end()};
+  if (f.thermistor_group.visible)
     return {app.meas.ThermistorReading.begin(), app.meas.ThermistorReading.end()};
   return {};
 }

@@ -457,7 +457,7 @@ TEST(Firmware, ClickDuringAnUpdateDoesNothing) {
   // The header's connect runs the event pump: the button is clicked again, with another file.
   u.rig.pump.Then([&] {
     u.rig.dialogs.next_file = second;
-    u.rig.system->setup_window.form.Image1.UserClick();
+    u.rig.system->setup_window.form.firmware_update.UserClick();
   });
   u.Run(first);
 

@@ -83,22 +83,25 @@ TEST(SetupWindow, ActivationShowsWhatTheModuleReported) {
   SetupRig rig;
   SetupForm& f = rig.f();
   EXPECT_EQ(f.Caption, "zVK.Setup");
-  EXPECT_EQ(f.Edit1.text, "zVK-Analog-0001");
-  EXPECT_TRUE(f.RadioButton1.checked());
-  EXPECT_EQ(f.Edit3.text, "");
-  EXPECT_TRUE(f.RadioButton3.checked());
-  EXPECT_EQ(f.Edit5.text, "Lab bench 1");
-  EXPECT_EQ(f.Edit7.text, "502");
-  EXPECT_EQ(f.Edit11.text, "120");
-  EXPECT_TRUE(f.RadioButton6.checked());  // the module runs its access point
+  EXPECT_EQ(f.ap_ssid.text, "zVK-Analog-0001");
+  EXPECT_TRUE(f.ap_key_open.checked());
+  EXPECT_EQ(f.station_ssid.text, "");
+  EXPECT_TRUE(f.station_key_open.checked());
+  EXPECT_EQ(f.location.text, "Lab bench 1");
+  EXPECT_EQ(f.modbus_port.text, "502");
+  EXPECT_EQ(f.modbus_timeout.text, "120");
+  EXPECT_TRUE(f.wifi_mode_ap.checked());  // the module runs its access point
   // Static IP off: its controls disabled, IP and gateway empty, the mask keeps its text.
-  EXPECT_FALSE(f.CheckBox1.checked());
-  for (const Label* label : {&f.Label10, &f.Label11, &f.Label12}) EXPECT_FALSE(label->enabled);
-  for (const Edit* edit : {&f.Edit8, &f.Edit9, &f.Edit10}) EXPECT_FALSE(edit->enabled);
-  EXPECT_EQ(f.Edit8.text, "");
-  EXPECT_EQ(f.Edit9.text, "255.255.255.0");
-  EXPECT_EQ(f.Edit10.text, "");
-  EXPECT_EQ(f.CGauge1.progress, 0);
+  EXPECT_FALSE(f.static_ip.checked());
+  for (const Label* label :
+       {&f.static_ip_address_label, &f.static_ip_mask_label, &f.static_ip_gateway_label})
+    EXPECT_FALSE(label->enabled);
+  for (const Edit* edit : {&f.static_ip_address, &f.static_ip_mask, &f.static_ip_gateway})
+    EXPECT_FALSE(edit->enabled);
+  EXPECT_EQ(f.static_ip_address.text, "");
+  EXPECT_EQ(f.static_ip_mask.text, "255.255.255.0");
+  EXPECT_EQ(f.static_ip_gateway.text, "");
+  EXPECT_EQ(f.gauge.progress, 0);
   EXPECT_FALSE(rig.app->discovery.PollingEnabled);
 }
 
@@ -114,37 +117,39 @@ TEST(SetupWindow, ActivationShowsKeyTypesStaticIpAndStationMode) {
   d.DevSubnetMask = {255, 255, 0, 0};
   d.DevGateway = {10, 0, 0, 1};
   SetupForm& f = rig.f();
-  f.Edit2.text = "typed key";
-  f.Edit4.text = "typed too";
+  f.ap_key.text = "typed key";
+  f.station_key.text = "typed too";
   rig.setup->FormActivate();
-  EXPECT_TRUE(f.RadioButton2.checked());
-  EXPECT_EQ(f.Edit2.text, "typed key");  // keys are never shown, only kept as typed
-  EXPECT_TRUE(f.RadioButton4.checked());
-  EXPECT_EQ(f.Edit4.text, "typed too");
-  EXPECT_EQ(f.Edit3.text, "Caf\u00E9");
-  EXPECT_TRUE(f.RadioButton7.checked());
-  EXPECT_TRUE(f.CheckBox1.checked());
-  EXPECT_TRUE(f.Edit8.enabled);
-  EXPECT_EQ(f.Edit8.text, "10.0.0.7");
-  EXPECT_EQ(f.Edit9.text, "255.255.0.0");
-  EXPECT_EQ(f.Edit10.text, "10.0.0.1");
+  EXPECT_TRUE(f.ap_key_wpa.checked());
+  EXPECT_EQ(f.ap_key.text, "typed key");  // keys are never shown, only kept as typed
+  EXPECT_TRUE(f.station_key_wep.checked());
+  EXPECT_EQ(f.station_key.text, "typed too");
+  EXPECT_EQ(f.station_ssid.text, "Caf\u00E9");
+  EXPECT_TRUE(f.wifi_mode_station.checked());
+  EXPECT_TRUE(f.static_ip.checked());
+  EXPECT_TRUE(f.static_ip_address.enabled);
+  EXPECT_EQ(f.static_ip_address.text, "10.0.0.7");
+  EXPECT_EQ(f.static_ip_mask.text, "255.255.0.0");
+  EXPECT_EQ(f.static_ip_gateway.text, "10.0.0.1");
 
   d.DevStaKeyType = 7;
   d.DevApKeyType = 0;
   rig.setup->FormActivate();
-  EXPECT_TRUE(f.RadioButton5.checked());
-  EXPECT_TRUE(f.RadioButton1.checked());
-  EXPECT_EQ(f.Edit2.text, "");
+  EXPECT_TRUE(f.station_key_wpa.checked());
+  EXPECT_TRUE(f.ap_key_open.checked());
+  EXPECT_EQ(f.ap_key.text, "");
 }
 
 TEST(SetupWindow, StaticIpCheckBoxEnablesItsControls) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.CheckBox1.UserClick();
-  EXPECT_TRUE(f.Label10.enabled && f.Label11.enabled && f.Label12.enabled);
-  EXPECT_TRUE(f.Edit8.enabled && f.Edit9.enabled && f.Edit10.enabled);
-  f.CheckBox1.UserClick();
-  EXPECT_FALSE(f.Edit8.enabled || f.Label12.enabled);
+  f.static_ip.UserClick();
+  EXPECT_TRUE(f.static_ip_address_label.enabled && f.static_ip_mask_label.enabled &&
+              f.static_ip_gateway_label.enabled);
+  EXPECT_TRUE(f.static_ip_address.enabled && f.static_ip_mask.enabled &&
+              f.static_ip_gateway.enabled);
+  f.static_ip.UserClick();
+  EXPECT_FALSE(f.static_ip_address.enabled || f.static_ip_gateway_label.enabled);
 }
 
 TEST(SetupWindow, ClosingAlwaysHandsPollingBackAndAsksOnlyADescribedModuleAgain) {
@@ -209,10 +214,10 @@ TEST(SetupWindow, AccessPointInputChecks) {
     SCOPED_TRACE(c.ssid + "/" + c.key + (c.wpa ? " WPA" : " Open"));
     SetupRig rig;
     SetupForm& f = rig.f();
-    f.Edit1.text = c.ssid;
-    f.Edit2.text = c.key;
-    (c.wpa ? f.RadioButton2 : f.RadioButton1).UserClick();
-    rig.Click(f.Image2);
+    f.ap_ssid.text = c.ssid;
+    f.ap_key.text = c.key;
+    (c.wpa ? f.ap_key_wpa : f.ap_key_open).UserClick();
+    rig.Click(f.ap_write);
     if (c.accepted) {
       EXPECT_EQ(rig.Captions(), (std::vector<std::string>{"Confirm", "Information"}));
       EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
@@ -230,10 +235,10 @@ TEST(SetupWindow, AccessPointInputChecks) {
 TEST(SetupWindow, AccessPointWithKeyWritesBothFiles) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.Edit1.text = "Plant-7";
-  f.Edit2.text = "secret99";
-  f.RadioButton2.UserClick();
-  rig.Click(f.Image2);
+  f.ap_ssid.text = "Plant-7";
+  f.ap_key.text = "secret99";
+  f.ap_key_wpa.UserClick();
+  rig.Click(f.ap_write);
   ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Modify AP SSID, execute?\n    . SSID: Plant-7\n    . Type: [2] WPA/WPA2\n"
@@ -252,16 +257,16 @@ TEST(SetupWindow, AccessPointWithKeyWritesBothFiles) {
 TEST(SetupWindow, OpenAccessPointDeletesTheKeyAndStillShowsTheEarlierOne) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.Edit1.text = "Plant-7";
-  f.Edit2.text = "secret99";
-  f.RadioButton2.UserClick();
-  rig.Click(f.Image2);
+  f.ap_ssid.text = "Plant-7";
+  f.ap_key.text = "secret99";
+  f.ap_key_wpa.UserClick();
+  rig.Click(f.ap_write);
   rig.dialogs.boxes.clear();
   rig.sim->ClearFrames();
 
-  f.Edit2.text.clear();
-  f.RadioButton1.UserClick();
-  rig.Click(f.Image2);
+  f.ap_key.text.clear();
+  f.ap_key_open.UserClick();
+  rig.Click(f.ap_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Modify AP SSID, execute?\n    . SSID: Plant-7\n    . Type: [0] OPEN\n"
             "    . KEY: secret99");
@@ -281,10 +286,13 @@ TEST(SetupWindow, StationFilesForEachKeyType) {
     SetupRig rig;
     SetupForm& f = rig.f();
     rig.sim->PutFile("/local/sta_key.cfg", Of("old key!"));
-    f.Edit3.text = "Office";
-    f.Edit4.text = "8charkey";
-    (c.radio == 3 ? f.RadioButton3 : c.radio == 4 ? f.RadioButton4 : f.RadioButton5).UserClick();
-    rig.Click(f.Image3);
+    f.station_ssid.text = "Office";
+    f.station_key.text = "8charkey";
+    (c.radio == 3   ? f.station_key_open
+     : c.radio == 4 ? f.station_key_wep
+                    : f.station_key_wpa)
+        .UserClick();
+    rig.Click(f.station_write);
     EXPECT_EQ(rig.dialogs.boxes[0].text,
               std::string("Modify STA SSID, execute?\n    . SSID: Office\n"
                           "    . Type: [") +
@@ -322,11 +330,11 @@ TEST(SetupWindow, DottedQuads) {
 TEST(SetupWindow, StaticIpWritesTwelveBytes) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.CheckBox1.UserClick();
-  f.Edit8.text = "192.168.1.10";
-  f.Edit9.text = "255.255.255.0";
-  f.Edit10.text = "192.168.1.1";
-  rig.Click(f.Image10);
+  f.static_ip.UserClick();
+  f.static_ip_address.text = "192.168.1.10";
+  f.static_ip_mask.text = "255.255.255.0";
+  f.static_ip_gateway.text = "192.168.1.1";
+  rig.Click(f.static_ip_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Modify Station Static IP, Mask, Gateway, execute?\n    . IP: 192.168.1.10\n"
             "    . Mask: 255.255.255.0\n    . Gateway: 192.168.1.1");
@@ -342,11 +350,11 @@ TEST(SetupWindow, StaticIpRefusesAnyBadField) {
     SCOPED_TRACE(bad);
     SetupRig rig;
     SetupForm& f = rig.f();
-    f.CheckBox1.UserClick();
-    Edit* edits[] = {&f.Edit8, &f.Edit9, &f.Edit10};
+    f.static_ip.UserClick();
+    Edit* edits[] = {&f.static_ip_address, &f.static_ip_mask, &f.static_ip_gateway};
     for (Edit* edit : edits) edit->text = "10.0.0.1";
     edits[bad]->text = "10.0.0";
-    rig.Click(f.Image10);
+    rig.Click(f.static_ip_write);
     ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
     EXPECT_EQ(rig.LastBox().caption, "Error found!");
     EXPECT_EQ(rig.LastBox().text, "    . IP, Mask, Gateway input error.\n");
@@ -357,7 +365,7 @@ TEST(SetupWindow, StaticIpRefusesAnyBadField) {
 TEST(SetupWindow, StaticIpOffDeletesTheFile) {
   SetupRig rig;
   rig.sim->PutFile("/local/sta_ip.cfg", Bytes(12, 1));
-  rig.Click(rig.f().Image10);
+  rig.Click(rig.f().static_ip_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text, "Delete Station Static IP config, execute?\n");
   EXPECT_EQ(rig.LastBox().text,
             "Station Static IP delete complete,\n    . Manual Reboot to take effect!");
@@ -369,8 +377,8 @@ TEST(SetupWindow, StaticIpOffDeletesTheFile) {
 
 TEST(SetupWindow, WebKeyGoesOutAsCommand50) {
   SetupRig rig;
-  rig.f().Edit6.text = "abc";
-  rig.Click(rig.f().Image5);
+  rig.f().web_key.text = "abc";
+  rig.Click(rig.f().web_key_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text, "Modify WEB Key, execute?\n    . WEB Key: abc.\n");
   EXPECT_EQ(rig.LastBox().text, "WEB Key write complete,\n    .Take effect immediately.");
   EXPECT_EQ(rig.sim->Frames(),
@@ -383,16 +391,16 @@ TEST(SetupWindow, WebKeyGoesOutAsCommand50) {
 TEST(SetupWindow, WebKeyOfSixOrNoneIsRefused) {
   for (const char* key : {"abcdef", ""}) {
     SetupRig rig;
-    rig.f().Edit6.text = key;
-    rig.Click(rig.f().Image5);
+    rig.f().web_key.text = key;
+    rig.Click(rig.f().web_key_write);
     ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
     EXPECT_EQ(rig.LastBox().text, "    . WEB Key must be 5 chars.");
     EXPECT_TRUE(rig.sim->Frames().empty());
   }
   // The limit itself is a key.
   SetupRig rig;
-  rig.f().Edit6.text = "abcde";
-  rig.Click(rig.f().Image5);
+  rig.f().web_key.text = "abcde";
+  rig.Click(rig.f().web_key_write);
   EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
   EXPECT_EQ(rig.sim->Snapshot().web_key, "abcde");
 }
@@ -406,20 +414,22 @@ TEST(SetupWindow, ControlCharactersAreRefusedInNamesAndKeys) {
     const char* text;
   };
   const Case cases[] = {
-      {"location, line break", &SetupForm::Edit5, &SetupForm::Image6, "Location", "two\nlines"},
-      {"location, delete", &SetupForm::Edit5, &SetupForm::Image6, "Location", "del\x7f"},
-      {"AP SSID, tab", &SetupForm::Edit1, &SetupForm::Image2, "SSID", "Plant\t7"},
-      {"station key, 0x01", &SetupForm::Edit4, &SetupForm::Image3, "Key",
+      {"location, line break", &SetupForm::location, &SetupForm::location_write, "Location",
+       "two\nlines"},
+      {"location, delete", &SetupForm::location, &SetupForm::location_write, "Location", "del\x7f"},
+      {"AP SSID, tab", &SetupForm::ap_ssid, &SetupForm::ap_write, "SSID", "Plant\t7"},
+      {"station key, 0x01", &SetupForm::station_key, &SetupForm::station_write, "Key",
        "secret\x01"
        "99"},
-      {"web key, carriage return", &SetupForm::Edit6, &SetupForm::Image5, "WEB Key", "ab\r"},
+      {"web key, carriage return", &SetupForm::web_key, &SetupForm::web_key_write, "WEB Key",
+       "ab\r"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetupRig rig;
-    rig.f().Edit3.text = "Office";
-    rig.f().RadioButton5.UserClick();
-    rig.f().Edit4.text = "8charkey";
+    rig.f().station_ssid.text = "Office";
+    rig.f().station_key_wpa.UserClick();
+    rig.f().station_key.text = "8charkey";
     (rig.f().*c.edit).text = c.text;
     rig.Click(rig.f().*c.button);
     ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
@@ -433,8 +443,8 @@ TEST(SetupWindow, ControlCharactersAreRefusedInNamesAndKeys) {
 
 TEST(SetupWindow, LocationIsWrittenInTheModulesCodePage) {
   SetupRig rig;
-  rig.f().Edit5.text = "Kühlraum 2";
-  rig.Click(rig.f().Image6);
+  rig.f().location.text = "Kühlraum 2";
+  rig.Click(rig.f().location_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Modify Location string, execute?\n    . Location: Kühlraum 2.\n");
   EXPECT_EQ(rig.LastBox().text,
@@ -451,15 +461,15 @@ TEST(SetupWindow, TextsTheModuleCannotHoldAreRefusedBeforeAnythingIsSent) {
     const char* field;
   };
   const Case cases[] = {
-      {"location", &SetupForm::Edit5, &SetupForm::Image6, "Location"},
-      {"AP SSID", &SetupForm::Edit1, &SetupForm::Image2, "SSID"},
-      {"station key", &SetupForm::Edit4, &SetupForm::Image3, "Key"},
-      {"web key", &SetupForm::Edit6, &SetupForm::Image5, "WEB Key"},
+      {"location", &SetupForm::location, &SetupForm::location_write, "Location"},
+      {"AP SSID", &SetupForm::ap_ssid, &SetupForm::ap_write, "SSID"},
+      {"station key", &SetupForm::station_key, &SetupForm::station_write, "Key"},
+      {"web key", &SetupForm::web_key, &SetupForm::web_key_write, "WEB Key"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetupRig rig;
-    rig.f().Edit3.text = "Office";
+    rig.f().station_ssid.text = "Office";
     (rig.f().*c.edit).text = "ok\u2713";
     rig.Click(rig.f().*c.button);
     ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
@@ -487,8 +497,8 @@ TEST(SetupWindow, LocationLengthCountsTheModulesBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     SetupRig rig;
-    rig.f().Edit5.text = c.text;
-    rig.Click(rig.f().Image6);
+    rig.f().location.text = c.text;
+    rig.Click(rig.f().location_write);
     if (c.accepted) {
       EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Bytes(31, 0xFC));
     } else {
@@ -500,9 +510,9 @@ TEST(SetupWindow, LocationLengthCountsTheModulesBytes) {
 
 TEST(SetupWindow, ModbusWritesItsFileThenTheNotice) {
   SetupRig rig;
-  rig.f().Edit7.text = "502";
-  rig.f().Edit11.text = "30";
-  rig.Click(rig.f().Image9);
+  rig.f().modbus_port.text = "502";
+  rig.f().modbus_timeout.text = "30";
+  rig.Click(rig.f().modbus_write);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Modify Modbus Port & Idle Timeout, execute?\n    . Port: 502, Idle Timeout: 30.");
   EXPECT_EQ(rig.LastBox().text,
@@ -542,9 +552,9 @@ TEST(SetupWindow, ModbusInputChecks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.port) + " / " + c.timeout);
     SetupRig rig;
-    rig.f().Edit7.text = c.port;
-    rig.f().Edit11.text = c.timeout;
-    rig.Click(rig.f().Image9);
+    rig.f().modbus_port.text = c.port;
+    rig.f().modbus_timeout.text = c.timeout;
+    rig.Click(rig.f().modbus_write);
     if (!c.caption) {
       EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
       continue;
@@ -562,14 +572,15 @@ TEST(SetupWindow, ModbusInputChecks) {
 TEST(SetupWindow, NoAtTheQuestionSendsNothing) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.Edit2.text = "secret99";
-  f.RadioButton2.UserClick();
-  f.Edit3.text = "Office";
-  f.Edit6.text = "abc";
-  f.Edit7.text = "502";
-  f.Edit11.text = "30";
-  for (Button* button : {&f.Image2, &f.Image3, &f.Image4, &f.Image5, &f.Image6, &f.Image7,
-                         &f.Image8, &f.Image9, &f.Image10}) {
+  f.ap_key.text = "secret99";
+  f.ap_key_wpa.UserClick();
+  f.station_ssid.text = "Office";
+  f.web_key.text = "abc";
+  f.modbus_port.text = "502";
+  f.modbus_timeout.text = "30";
+  for (Button* button :
+       {&f.ap_write, &f.station_write, &f.wifi_mode_write, &f.web_key_write, &f.location_write,
+        &f.reset_defaults, &f.reboot, &f.modbus_write, &f.static_ip_write}) {
     rig.dialogs.answers.push_back(MsgResult::No);
     rig.dialogs.boxes.clear();
     rig.Click(*button);
@@ -582,22 +593,22 @@ TEST(SetupWindow, NoAtTheQuestionSendsNothing) {
 TEST(SetupWindow, FailedConnectionCheckEndsAnActionWithoutABox) {
   SetupRig rig({.skip_wifi_check = false});
   rig.fake_hosts->adapter_scans = {{}};  // the module's subnet is gone
-  rig.f().Edit5.text = "Hall";
-  rig.Click(rig.f().Image6);
+  rig.f().location.text = "Hall";
+  rig.Click(rig.f().location_write);
   EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
   EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotFound);
-  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.form().module_state.caption, "Device not found!!");
   EXPECT_TRUE(rig.sim->Frames().empty());
 }
 
 TEST(SetupWindow, FileThatDidNotGoOutStopsTheActionWithoutSuccess) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.Edit1.text = "Plant-7";
-  f.Edit2.text = "secret99";
-  f.RadioButton2.UserClick();
+  f.ap_ssid.text = "Plant-7";
+  f.ap_key.text = "secret99";
+  f.ap_key_wpa.UserClick();
   rig.sim->Stop();  // the module is gone after the question
-  EXPECT_THROW(rig.Click(f.Image2), RemoteFileError);
+  EXPECT_THROW(rig.Click(f.ap_write), RemoteFileError);
   EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
   EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::NotSent);
   EXPECT_EQ(rig.app->Status(), "Connect Timeout");
@@ -609,19 +620,19 @@ TEST(SetupWindow, FileThatDidNotGoOutStopsTheActionWithoutSuccess) {
 TEST(SetupWindow, BrokenDataConnectionKeepsEarlierFilesAndTheWindowUsable) {
   SetupRig rig;
   SetupForm& f = rig.f();
-  f.Edit3.text = "Office";
-  f.Edit4.text = "8charkey";
-  f.RadioButton5.UserClick();
+  f.station_ssid.text = "Office";
+  f.station_key.text = "8charkey";
+  f.station_key_wpa.UserClick();
   // Connections: key announce, key content, type announce, type content (refused).
   const int first = rig.network.connects;
   rig.network.allow_connect = [first](int connect) { return connect != first + 4; };
-  EXPECT_THROW(rig.Click(f.Image3), RemoteFileError);
+  EXPECT_THROW(rig.Click(f.station_write), RemoteFileError);
   EXPECT_EQ(rig.Captions(), std::vector<std::string>{"Confirm"});
   ASSERT_TRUE(rig.sim->WaitForStreams(1, std::chrono::seconds(5)));
   EXPECT_EQ(rig.sim->File("/local/sta_key.cfg"), Of("8charkey"));
   EXPECT_FALSE(rig.sim->File("/local/sta_keyT.cfg"));
   EXPECT_FALSE(rig.sim->File("/local/sta_ssid.cfg"));
-  EXPECT_EQ(f.CGauge1.max, 1);
+  EXPECT_EQ(f.gauge.max, 1);
   EXPECT_EQ(rig.app->log_lines, (Lines{"6", "8", "STA_KEY =8charkey"}));
 
   // The module still waits for the type file's content: an empty connection ends that wait
@@ -634,8 +645,8 @@ TEST(SetupWindow, BrokenDataConnectionKeepsEarlierFilesAndTheWindowUsable) {
   ASSERT_TRUE(rig.sim->WaitForStreams(2, std::chrono::seconds(5)));
   EXPECT_FALSE(rig.sim->File("/local/sta_keyT.cfg"));
   rig.dialogs.boxes.clear();
-  f.Edit5.text = "Hall";
-  rig.Click(f.Image6);
+  f.location.text = "Hall";
+  rig.Click(f.location_write);
   EXPECT_EQ(rig.setup->last_outcome, SetupOutcome::Done);
   EXPECT_EQ(rig.sim->File("/local/locate.cfg"), Of("Hall"));
 }
@@ -645,9 +656,9 @@ TEST(SetupWindow, BrokenDataConnectionKeepsEarlierFilesAndTheWindowUsable) {
 TEST(SetupWindow, WifiModeFramesAndTexts) {
   for (const bool ap : {false, true}) {
     SetupRig rig;
-    (ap ? rig.f().RadioButton6 : rig.f().RadioButton7).UserClick();
+    (ap ? rig.f().wifi_mode_ap : rig.f().wifi_mode_station).UserClick();
     rig.app->link.RetryCount = 2;
-    rig.Click(rig.f().Image4);
+    rig.Click(rig.f().wifi_mode_write);
     const std::string mode = ap ? "AP Mode" : "Station Mode";
     EXPECT_EQ(rig.dialogs.boxes[0].text, "Modify Wi-Fi Mode, execute?\n    . Wi-Fi Mode: " + mode +
                                              ".\n    . Device will Reboot immediately!");
@@ -662,7 +673,7 @@ TEST(SetupWindow, WifiModeFramesAndTexts) {
 
 TEST(SetupWindow, ResetToDefaultsAndReboot) {
   SetupRig rig;
-  rig.Click(rig.f().Image7);
+  rig.Click(rig.f().reset_defaults);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Reset to default setting, execute?\n    . Device will Reboot immediately!");
   EXPECT_EQ(rig.LastBox().text, "Reset default complete,\n    . Reboot complete.");
@@ -671,7 +682,7 @@ TEST(SetupWindow, ResetToDefaultsAndReboot) {
   EXPECT_EQ(rig.app->link.PendingCommand, 0);
 
   rig.dialogs.boxes.clear();
-  rig.Click(rig.f().Image8);
+  rig.Click(rig.f().reboot);
   EXPECT_EQ(rig.dialogs.boxes[0].text, "Reboot device, execute?");
   EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
   ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // nobody waits for a reply
@@ -687,9 +698,9 @@ TEST(SetupWindow, ResultBoxSaysNotSentWhenTheCommandDidNotGoOut) {
     const char* what;
   };
   const Case cases[] = {
-      {"wifi", &SetupForm::Image4, "Wi-Fi Mode"},
-      {"reset", &SetupForm::Image7, "Reset to defaults"},
-      {"reboot", &SetupForm::Image8, "Reboot"},
+      {"wifi", &SetupForm::wifi_mode_write, "Wi-Fi Mode"},
+      {"reset", &SetupForm::reset_defaults, "Reset to defaults"},
+      {"reboot", &SetupForm::reboot, "Reboot"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -724,19 +735,27 @@ TEST(SetupWindow, AnActionStopsAtTheFirstStepTheModuleDidNotTake) {
     int contents = 0;      // files whose content went out before the failing step
   };
   const Action actions[] = {
-      {"station", &SetupForm::Image3, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
-      {"location", &SetupForm::Image6, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
-      {"static IP off", &SetupForm::Image10, wire::CMD_DELETE_FILE, {wire::CMD_DELETE_FILE}, true},
-      {"web key", &SetupForm::Image5, wire::CMD_SET_WEB_KEY, {wire::CMD_SET_WEB_KEY}, false},
+      {"station", &SetupForm::station_write, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
+      {"location", &SetupForm::location_write, wire::CMD_WRITE_FILE, {wire::CMD_WRITE_FILE}, true},
+      {"static IP off",
+       &SetupForm::static_ip_write,
+       wire::CMD_DELETE_FILE,
+       {wire::CMD_DELETE_FILE},
+       true},
+      {"web key", &SetupForm::web_key_write, wire::CMD_SET_WEB_KEY, {wire::CMD_SET_WEB_KEY}, false},
       {"Modbus notice",
-       &SetupForm::Image9,
+       &SetupForm::modbus_write,
        wire::CMD_MBPORT_CFG,
        {wire::CMD_WRITE_FILE, wire::CMD_MBPORT_CFG},
        false,
        1},
-      {"Wi-Fi mode", &SetupForm::Image4, wire::CMD_SET_WIFI_MODE, {wire::CMD_SET_WIFI_MODE}, false},
+      {"Wi-Fi mode",
+       &SetupForm::wifi_mode_write,
+       wire::CMD_SET_WIFI_MODE,
+       {wire::CMD_SET_WIFI_MODE},
+       false},
       {"reset to defaults",
-       &SetupForm::Image7,
+       &SetupForm::reset_defaults,
        wire::CMD_RESET_CONFIG,
        {wire::CMD_RESET_CONFIG},
        false},
@@ -748,13 +767,13 @@ TEST(SetupWindow, AnActionStopsAtTheFirstStepTheModuleDidNotTake) {
       SCOPED_TRACE(std::string(a.name) + " / " + sim::FaultName(fault));
       SetupRig rig;
       SetupForm& f = rig.f();
-      f.Edit3.text = "Office";
-      f.Edit4.text = "8charkey";
-      f.RadioButton5.UserClick();
-      f.Edit5.text = "Hall";
-      f.Edit6.text = "abc";
-      f.Edit7.text = "502";
-      f.Edit11.text = "30";
+      f.station_ssid.text = "Office";
+      f.station_key.text = "8charkey";
+      f.station_key_wpa.UserClick();
+      f.location.text = "Hall";
+      f.web_key.text = "abc";
+      f.modbus_port.text = "502";
+      f.modbus_timeout.text = "30";
       rig.sim->InjectFault(fault, 1, a.failing);
       const int connects_before = rig.network.connects;
       if (a.file_step) {
@@ -787,16 +806,16 @@ TEST(SetupWindow, WebKeyAndModbusNoticeThatDidNotGoOutAreNoSuccess) {
     const char* text;
   };
   const Case cases[] = {
-      {"web key", &SetupForm::Image5, 1, "WEB Key not sent,\n    . Connect Timeout"},
-      {"Modbus notice", &SetupForm::Image9, 3,
+      {"web key", &SetupForm::web_key_write, 1, "WEB Key not sent,\n    . Connect Timeout"},
+      {"Modbus notice", &SetupForm::modbus_write, 3,
        "Modbus settings written, but their notice not sent,\n    . Connect Timeout"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SetupRig rig;
-    rig.f().Edit6.text = "abc";
-    rig.f().Edit7.text = "502";
-    rig.f().Edit11.text = "30";
+    rig.f().web_key.text = "abc";
+    rig.f().modbus_port.text = "502";
+    rig.f().modbus_timeout.text = "30";
     const int first = rig.network.connects;
     rig.network.allow_connect = [&](int connect) { return connect != first + c.refused_connect; };
     rig.Click(rig.f().*c.button);
@@ -810,18 +829,18 @@ TEST(SetupWindow, WebKeyAndModbusNoticeThatDidNotGoOutAreNoSuccess) {
 TEST(SetupWindow, NewLocationShowsOnceTheRebootedModuleIsBack) {
   SetupRig rig;
   rig.sim->SetRebootMs(300);
-  rig.f().Edit5.text = "Boiler room";
-  rig.Click(rig.f().Image6);
-  rig.Click(rig.f().Image8);
+  rig.f().location.text = "Boiler room";
+  rig.Click(rig.f().location_write);
+  rig.Click(rig.f().reboot);
   EXPECT_EQ(rig.LastBox().text, "Reboot complete.");
   ASSERT_TRUE(rig.sim->WaitForFrames(2, std::chrono::seconds(2)));  // the reboot was taken
   rig.CloseSetupWindow();
   rig.Timer3();  // the identity request finds the module gone
   EXPECT_EQ(rig.app->Status(), "Connect Timeout");
   ASSERT_TRUE(rig.sim->WaitUntilOnline(std::chrono::seconds(3)));
-  rig.form().Image2.UserClick();  // Refresh
+  rig.form().refresh_button.UserClick();  // Refresh
   rig.Timer3();
-  EXPECT_EQ(rig.form().Label5.caption, "Locate: Boiler room");
+  EXPECT_EQ(rig.form().location_text.caption, "Locate: Boiler room");
 }
 
 TEST(SetupWindow, LostRebootIsIssuedAgainThroughItsIssuer) {
@@ -834,10 +853,10 @@ TEST(SetupWindow, LostRebootIsIssuedAgainThroughItsIssuer) {
 
 TEST(SetupWindow, FirmwareButtonRunsWhatIsPluggedIn) {
   SetupRig rig;
-  rig.f().Image1.UserClick();  // nothing plugged in: nothing happens
+  rig.f().firmware_update.UserClick();  // nothing plugged in: nothing happens
   int runs = 0;
   rig.setup->run_firmware_update = [&] { ++runs; };
-  rig.f().Image1.UserClick();
+  rig.f().firmware_update.UserClick();
   EXPECT_EQ(runs, 1);
 }
 

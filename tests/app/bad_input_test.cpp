@@ -76,21 +76,21 @@ struct TypedControl {
 SetupForm& Setup(System& s) {
   s.setup_window.FormActivate();
   SetupForm& f = s.setup_window.form;
-  f.Edit1.text = f.Edit3.text = "zVK";
-  f.RadioButton2.UserClick();  // AP key WPA/WPA2
-  f.RadioButton5.UserClick();  // station key WPA/WPA2
-  f.Edit2.text = f.Edit4.text = "12345678";
-  f.Edit8.text = "192.168.1.10";
-  f.Edit9.text = "255.255.255.0";
-  f.Edit10.text = "192.168.1.1";
-  f.Edit7.text = "502";
-  f.Edit11.text = "30";
+  f.ap_ssid.text = f.station_ssid.text = "zVK";
+  f.ap_key_wpa.UserClick();       // AP key WPA/WPA2
+  f.station_key_wpa.UserClick();  // station key WPA/WPA2
+  f.ap_key.text = f.station_key.text = "12345678";
+  f.static_ip_address.text = "192.168.1.10";
+  f.static_ip_mask.text = "255.255.255.0";
+  f.static_ip_gateway.text = "192.168.1.1";
+  f.modbus_port.text = "502";
+  f.modbus_timeout.text = "30";
   return f;
 }
 
 // The thermistor calibration window activated on the first user curve, its points as shown.
 ThermistorCalibrationForm& Curves(System& s) {
-  s.thermistor_calibration.form.ComboBox1.SetItemIndex(0);
+  s.thermistor_calibration.form.user_curve.SetItemIndex(0);
   s.thermistor_calibration.FormActivate();
   return s.thermistor_calibration.form;
 }
@@ -141,8 +141,8 @@ const std::vector<TypedControl>& Controls() {
        sim::Model::Qn6,
        1,
        [](System& s, int, const std::string& text) {
-         s.main_window.form.Edit2.text = text;
-         s.main_window.form.SpeedButton5.UserClick();
+         s.main_window.form.device_ip.text = text;
+         s.main_window.form.static_ip_button.UserClick();
        },
        0,
        {NotInteger("''"), NotInteger("'   '"), NotInteger("'xyz'"),
@@ -152,7 +152,7 @@ const std::vector<TypedControl>& Controls() {
        sim::Model::Km3,
        wire::kAnalogChannels,
        [](System& s, int ch, const std::string& text) {
-         s.main_window.form.RangeCombo[ch].UserType(text);
+         s.main_window.form.range[ch].UserType(text);
        },
        wire::rangecfg::kRangeCodes,
        {NotInteger("''"), NotInteger("' '"), NotInteger("'x'"), Sent(9), NotInteger("'-'"),
@@ -161,60 +161,60 @@ const std::vector<TypedControl>& Controls() {
        sim::Model::Qn6,
        wire::kThermistorChannels,
        [](System& s, int ch, const std::string& text) {
-         s.main_window.form.SensorCombo[ch].UserType(text);
+         s.main_window.form.sensor_type[ch].UserType(text);
        },
        wire::thcfg::kSensorTypes,
        {NotInteger("'0x'"), NotInteger("'0x  '"), NotInteger("'0xxy'"), Sent(0x99),
         NotInteger("'0x-5'"), NotInteger("'0x\u4E2D\u6587'"), NotInteger("'0x\u00E9t'"),
         NotInteger("'0xxx'")}},
       {"setup: AP SSID", sim::Model::Qn6, 1,
-       setup_edit(&SetupForm::Edit1, &SetupWindow::Image2Click), 0, ssid},
+       setup_edit(&SetupForm::ap_ssid, &SetupWindow::Image2Click), 0, ssid},
       {"setup: AP key", sim::Model::Qn6, 1,
-       setup_edit(&SetupForm::Edit2, &SetupWindow::Image2Click), 0, key},
+       setup_edit(&SetupForm::ap_key, &SetupWindow::Image2Click), 0, key},
       {"setup: station SSID", sim::Model::Qn6, 1,
-       setup_edit(&SetupForm::Edit3, &SetupWindow::Image3Click), 0, ssid},
+       setup_edit(&SetupForm::station_ssid, &SetupWindow::Image3Click), 0, ssid},
       {"setup: station key", sim::Model::Qn6, 1,
-       setup_edit(&SetupForm::Edit4, &SetupWindow::Image3Click), 0, key},
+       setup_edit(&SetupForm::station_key, &SetupWindow::Image3Click), 0, key},
       {"setup: static IP", sim::Model::Qn6, 1,
        [](System& s, int, const std::string& text) {
          Setup(s);
-         s.setup_window.form.CheckBox1.SetChecked(true);
-         s.setup_window.form.Edit8.text = text;
+         s.setup_window.form.static_ip.SetChecked(true);
+         s.setup_window.form.static_ip_address.text = text;
          s.setup_window.Image10Click();
        },
        0, Repeat(not_quad)},
       {"setup: net mask", sim::Model::Qn6, 1,
        [](System& s, int, const std::string& text) {
          Setup(s);
-         s.setup_window.form.CheckBox1.SetChecked(true);
-         s.setup_window.form.Edit9.text = text;
+         s.setup_window.form.static_ip.SetChecked(true);
+         s.setup_window.form.static_ip_mask.text = text;
          s.setup_window.Image10Click();
        },
        0, Repeat(not_quad)},
       {"setup: gateway", sim::Model::Qn6, 1,
        [](System& s, int, const std::string& text) {
          Setup(s);
-         s.setup_window.form.CheckBox1.SetChecked(true);
-         s.setup_window.form.Edit10.text = text;
+         s.setup_window.form.static_ip.SetChecked(true);
+         s.setup_window.form.static_ip_gateway.text = text;
          s.setup_window.Image10Click();
        },
        0, Repeat(not_quad)},
       {"setup: web login key",
        sim::Model::Qn6,
        1,
-       setup_edit(&SetupForm::Edit6, &SetupWindow::Image5Click),
+       setup_edit(&SetupForm::web_key, &SetupWindow::Image5Click),
        0,
        {web_key, kAsked, kAsked, web_key, kAsked, NotInCodePage("WEB Key"), kAsked, web_key}},
       {"setup: location",
        sim::Model::Qn6,
        1,
-       setup_edit(&SetupForm::Edit5, &SetupWindow::Image6Click),
+       setup_edit(&SetupForm::location, &SetupWindow::Image6Click),
        0,
        {location, kAsked, kAsked, kAsked, kAsked, NotInCodePage("Location"), kAsked, location}},
       {"setup: Modbus port",
        sim::Model::Qn6,
        1,
-       setup_edit(&SetupForm::Edit7, &SetupWindow::Image9Click),
+       setup_edit(&SetupForm::modbus_port, &SetupWindow::Image9Click),
        0,
        {port("''"), port("'   '"), port("'xyz'"), port("'99999999999999999999999'"),
         Box("Modbus port range Error", "Port number over range!"), port("'\u4E2D\u6587'"),
@@ -222,7 +222,7 @@ const std::vector<TypedControl>& Controls() {
       {"setup: Modbus idle timeout",
        sim::Model::Qn6,
        1,
-       setup_edit(&SetupForm::Edit11, &SetupWindow::Image9Click),
+       setup_edit(&SetupForm::modbus_timeout, &SetupWindow::Image9Click),
        0,
        {timeout("''"), timeout("'   '"), timeout("'xyz'"), timeout("'99999999999999999999999'"),
         Box("Modbus Idle Timeout input Error",
@@ -231,7 +231,7 @@ const std::vector<TypedControl>& Controls() {
       {"thermistor calibration: user curve box",
        sim::Model::Qn6,
        1,
-       [](System& s, int, const std::string& text) { Curves(s).ComboBox1.UserType(text); },
+       [](System& s, int, const std::string& text) { Curves(s).user_curve.UserType(text); },
        0,
        {no_curve("''"), no_curve("'   '"), no_curve("'xyz'"), no_curve("'99999999999999999999999'"),
         no_curve("'-5'"), no_curve("'\u4E2D\u6587'"), no_curve("'\u00E9t\u00E9'"),
@@ -239,7 +239,7 @@ const std::vector<TypedControl>& Controls() {
       {"thermistor calibration: Hi temperature",
        sim::Model::Qn6,
        1,
-       curve_edit(&ThermistorCalibrationForm::Edit1),
+       curve_edit(&ThermistorCalibrationForm::hi_degrees),
        0,
        {not_degrees("''"), not_degrees("'   '"), not_degrees("'xyz'"),
         not_degrees("'99999999999999999999999'"), kAsked, not_degrees("'\u4E2D\u6587'"),
@@ -247,7 +247,7 @@ const std::vector<TypedControl>& Controls() {
       {"thermistor calibration: Low resistance",
        sim::Model::Qn6,
        1,
-       curve_edit(&ThermistorCalibrationForm::Edit6),
+       curve_edit(&ThermistorCalibrationForm::low_ohms),
        0,
        {not_ohms("''"), not_ohms("'   '"), not_ohms("'xyz'"),
         ErrorBox("Low resistance: '99999999999999999999999' is too large (at most 214748364.7 "

@@ -75,7 +75,7 @@ TEST_P(StatusReplyTest, AcknowledgementClearsThePendingCommandAndReports) {
   Deliver(app, c.code, wire::ACK);
   EXPECT_EQ(app.link.PendingCommand, 0);
   EXPECT_EQ(app.Status(), c.status ? c.status : "");
-  EXPECT_EQ(rig.form().StatusBar2.panels[0], app.Status());
+  EXPECT_EQ(rig.form().status_bar.panels[0], app.Status());
   if (c.logged) {
     EXPECT_TRUE(Logged(app, c.logged));
   }

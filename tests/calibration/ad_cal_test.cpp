@@ -82,9 +82,9 @@ class AnalogCalibration : public ::testing::Test {
   AnalogCalibrationForm& form() { return window().form; }
 
   bool AllButtonsEnabled() {
-    return std::all_of(form().CalButton.begin(), form().CalButton.end(),
+    return std::all_of(form().cal_button.begin(), form().cal_button.end(),
                        [](const Button& b) { return b.enabled; }) &&
-           std::all_of(form().RstButton.begin(), form().RstButton.end(),
+           std::all_of(form().reset_button.begin(), form().reset_button.end(),
                        [](const Button& b) { return b.enabled; });
   }
 
@@ -97,9 +97,9 @@ TEST_F(AnalogCalibration, CalibratingAi2WritesTheNewReferenceAndReloads) {
   rig.sim->WireToVref(2, true);
   const auto polled = rig.app->meas.AnalogRefBlock;
   bool disabled_while_asking = false;
-  rig.dialogs.on_box = [&] { disabled_while_asking = !form().CalButton[2].enabled; };
+  rig.dialogs.on_box = [&] { disabled_while_asking = !form().cal_button[2].enabled; };
 
-  form().CalButton[2].UserClick();
+  form().cal_button[2].UserClick();
 
   ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
   EXPECT_EQ(rig.dialogs.boxes[0].caption, "Information");
@@ -142,8 +142,8 @@ TEST_F(AnalogCalibration, CalibratingAi2WritesTheNewReferenceAndReloads) {
   // The ten block lines are the file in 16-byte rows.
   for (int row = 0; row < 10; ++row) EXPECT_EQ(at[4 + row], HexRow(file.data(), row));
   EXPECT_TRUE(Logged(*rig.app, "Reload AD REF Cfg Done!!"));
-  EXPECT_EQ(form().ResultLabel[2].caption, "Calibration Done!");
-  EXPECT_EQ(form().ResultLabel[2].color, kBlue);
+  EXPECT_EQ(form().result[2].caption, "Calibration Done!");
+  EXPECT_EQ(form().result[2].color, kBlue);
   EXPECT_TRUE(AllButtonsEnabled());
 
   // The module reloaded its file: the next poll brings the new reference to the display.
@@ -156,26 +156,26 @@ TEST_F(AnalogCalibration, CalibratingAi2WritesTheNewReferenceAndReloads) {
 }
 
 TEST_F(AnalogCalibration, TheNextPollShowsTheCalibratedChannelAtRange2AndNormal) {
-  rig.form().RadioButton2.UserClick();  // the module samples fast, AI1 at range 0
+  rig.form().sampling_fast.UserClick();  // the module samples fast, AI1 at range 0
   ASSERT_EQ(rig.sim->Snapshot().sampling_mode, 1);
   rig.sim->WireToVref(1, true);
 
-  form().CalButton[1].UserClick();
+  form().cal_button[1].UserClick();
   window().FormClose();
   rig.app->discovery.SupervisionTicks = 30;
   rig.Timer3();
 
-  EXPECT_EQ(rig.form().RangeCombo[1].text(), "2:-/+2.5V");
-  EXPECT_EQ(rig.form().RangeCombo[0].text(), "0:-/+10V");
-  EXPECT_TRUE(rig.form().RadioButton1.checked());
+  EXPECT_EQ(rig.form().range[1].text(), "2:-/+2.5V");
+  EXPECT_EQ(rig.form().range[0].text(), "0:-/+10V");
+  EXPECT_TRUE(rig.form().sampling_normal.checked());
   EXPECT_EQ(rig.sim->Snapshot().sampling_mode, 0);
 }
 
 TEST_F(AnalogCalibration, AnsweringNoLeavesBlockRangesModuleAndLabelAsTheyWere) {
-  form().ResultLabel[3].caption = "Reference reset Done!";
+  form().result[3].caption = "Reference reset Done!";
   const auto block = rig.app->meas.AnalogRefBlock;
   const auto ranges = rig.app->meas.RangeCode;
-  for (auto* button : {&form().CalButton[3], &form().RstButton[3]}) {
+  for (auto* button : {&form().cal_button[3], &form().reset_button[3]}) {
     rig.dialogs.answers = {MsgResult::No};
     button->UserClick();
   }
@@ -183,7 +183,7 @@ TEST_F(AnalogCalibration, AnsweringNoLeavesBlockRangesModuleAndLabelAsTheyWere) 
   EXPECT_TRUE(rig.Frames().empty());
   EXPECT_EQ(rig.app->meas.AnalogRefBlock, block);
   EXPECT_EQ(rig.app->meas.RangeCode, ranges);
-  EXPECT_EQ(form().ResultLabel[3].caption, "Reference reset Done!");
+  EXPECT_EQ(form().result[3].caption, "Reference reset Done!");
   EXPECT_TRUE(AllButtonsEnabled());
 }
 
@@ -192,7 +192,7 @@ TEST_F(AnalogCalibration, ResetCopiesTheFactoryReferenceAndReloadsEvenWhenTheyMa
   rig.app->meas.AnalogRefBlock.ResetActiveRef(1);
   const auto before = rig.app->meas.AnalogRefBlock;
 
-  form().RstButton[1].UserClick();
+  form().reset_button[1].UserClick();
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "AI1 Reference reset to default?\n    . Press Yes when ready.");
   EXPECT_EQ(RefFile(), Bytes(before.begin(), before.end()));
@@ -200,10 +200,10 @@ TEST_F(AnalogCalibration, ResetCopiesTheFactoryReferenceAndReloadsEvenWhenTheyMa
   ASSERT_GE(rig.app->log_lines.size(), 10u);
   for (int row = 0; row < 10; ++row)
     EXPECT_EQ(rig.app->log_lines[static_cast<std::size_t>(row)], HexRow(before.data(), row));
-  EXPECT_EQ(form().ResultLabel[1].caption, "Reference reset Done!");
+  EXPECT_EQ(form().result[1].caption, "Reference reset Done!");
 
   rig.sim->ClearFrames();
-  form().RstButton[0].UserClick();
+  form().reset_button[0].UserClick();
   const Bytes file = RefFile();
   EXPECT_DOUBLE_EQ(GetLeDouble(&file[80]), kFactoryRef);
   EXPECT_EQ(Bytes(file.begin() + 88, file.end()), Bytes(before.begin() + 88, before.end()));
@@ -218,9 +218,9 @@ TEST_F(AnalogCalibration, AFailedFileWriteEnablesTheButtonsAgainAndLeavesTheLabe
   };
   rig.sim->WireToVref(2, true);
   const std::pair<Button*, std::string> clicks[] = {
-      {&form().CalButton[2],
+      {&form().cal_button[2],
        "AI2 calibration failed:\n    . File /local/ad_ref.cfg: Data connection to 127.0.0.1:"},
-      {&form().RstButton[3],
+      {&form().reset_button[3],
        "AI3 reference reset failed:\n    . File /local/ad_ref.cfg not sent: Connect Timeout"},
   };
   for (const auto& [button, says] : clicks) {
@@ -229,8 +229,8 @@ TEST_F(AnalogCalibration, AFailedFileWriteEnablesTheButtonsAgainAndLeavesTheLabe
     EXPECT_EQ(rig.dialogs.boxes.back().text.rfind(says, 0), 0u) << rig.dialogs.boxes.back().text;
     EXPECT_TRUE(AllButtonsEnabled());
   }
-  EXPECT_EQ(form().ResultLabel[2].caption, "");
-  EXPECT_EQ(form().ResultLabel[3].caption, "");
+  EXPECT_EQ(form().result[2].caption, "");
+  EXPECT_EQ(form().result[3].caption, "");
   for (int code : Codes(rig.Frames())) EXPECT_NE(code, wire::CMD_RELOAD_AD_REF);
 }
 
@@ -271,9 +271,9 @@ TEST_F(AnalogCalibration, AStepTheModuleDidNotTakeIsAFailureNotDone) {
       rig.dialogs.boxes.clear();
       const int streams = static_cast<int>(rig.sim->Streams().size());
       rig.sim->InjectFault(c.fault, 1, c.code);
-      Label& result = form().ResultLabel[2];
+      Label& result = form().result[2];
       result.caption.clear();
-      (reset ? form().RstButton[2] : form().CalButton[2]).UserClick();
+      (reset ? form().reset_button[2] : form().cal_button[2]).UserClick();
       EXPECT_EQ(result.caption, "");
       const test::Box& box = rig.dialogs.boxes.back();
       EXPECT_EQ(box.caption, "Error");
@@ -294,14 +294,14 @@ TEST_F(AnalogCalibration, AStepTheModuleDidNotTakeIsAFailureNotDone) {
 // Inputs wired the other way round read negative: the reference is negative too, and written so.
 TEST_F(AnalogCalibration, ANegativeReadingGivesANegativeReference) {
   rig.sim->SetAnalogVolts(2, -1.25);
-  form().CalButton[2].UserClick();
+  form().cal_button[2].UserClick();
   const auto& log = rig.app->log_lines;
   const auto reading = std::find_if(log.begin(), log.end(),
                                     [](const std::string& l) { return l.rfind("ii=>", 0) == 0; });
   ASSERT_NE(reading, log.end());
   EXPECT_LT(std::stoi(reading->substr(4)), 0) << *reading;
   EXPECT_LT(GetLeDouble(&RefFile()[96]), 0.0);
-  EXPECT_EQ(form().ResultLabel[2].caption, "Calibration Done!");
+  EXPECT_EQ(form().result[2].caption, "Calibration Done!");
 }
 
 // The calibration stops before writing whenever its reading is not its own at range 2.
@@ -324,10 +324,10 @@ class AnalogCalibrationRefusal : public AnalogCalibration,
 TEST_P(AnalogCalibrationRefusal, TellsWhyAndWritesNothing) {
   rig.sim->WireToVref(2, true);
   GetParam().arrange(rig);
-  form().ResultLabel[2].caption = "Calibration Done!";
+  form().result[2].caption = "Calibration Done!";
   const auto block = rig.app->meas.AnalogRefBlock;
 
-  form().CalButton[2].UserClick();
+  form().cal_button[2].UserClick();
 
   ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
   const test::Box& box = rig.dialogs.boxes[1];
@@ -342,7 +342,7 @@ TEST_P(AnalogCalibrationRefusal, TellsWhyAndWritesNothing) {
   }
   EXPECT_FALSE(rig.sim->File(wire::kAnalogRefFile));
   EXPECT_EQ(rig.app->meas.AnalogRefBlock.ActiveRef(2), block.ActiveRef(2));
-  EXPECT_EQ(form().ResultLabel[2].caption, "Calibration Done!");
+  EXPECT_EQ(form().result[2].caption, "Calibration Done!");
   EXPECT_TRUE(AllButtonsEnabled());
 }
 
@@ -382,11 +382,11 @@ TEST(AnalogCalibrationWithoutModule, Ai4CalDoesNothingWhileAi4ResetStillAsks) {
   Rig rig({.model = std::nullopt});
   rig.window->FormCreate();
   AnalogCalibrationWindow& w = rig.system->analog_calibration;
-  w.form.CalButton[4].UserClick();
+  w.form.cal_button[4].UserClick();
   EXPECT_TRUE(rig.dialogs.boxes.empty());
 
   // Yes: nothing was ever read from a voltage module, so there is no block to write back.
-  w.form.RstButton[4].UserClick();
+  w.form.reset_button[4].UserClick();
   ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "AI4 Reference reset to default?\n    . Press Yes when ready.");
@@ -394,7 +394,7 @@ TEST(AnalogCalibrationWithoutModule, Ai4CalDoesNothingWhileAi4ResetStillAsks) {
             "AI4 reference reset stopped, nothing written:\n    . no reference block has been "
             "read from the voltage module yet");
   EXPECT_EQ(rig.network.connects, 0);
-  EXPECT_EQ(w.form.ResultLabel[4].caption, "");
+  EXPECT_EQ(w.form.result[4].caption, "");
 }
 
 }  // namespace

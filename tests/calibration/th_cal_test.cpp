@@ -43,13 +43,13 @@ class ThermistorCalibration : public ::testing::Test {
   ThermistorCalibrationForm& form() { return window().form; }
 
   void Type(const std::vector<std::string>& six) {
-    Edit* edits[6] = {&form().Edit1, &form().Edit2, &form().Edit3,
-                      &form().Edit4, &form().Edit5, &form().Edit6};
+    Edit* edits[6] = {&form().hi_degrees, &form().mid_degrees, &form().low_degrees,
+                      &form().hi_ohms,    &form().mid_ohms,    &form().low_ohms};
     for (std::size_t i = 0; i < 6; ++i) edits[i]->text = six[i];
   }
   std::vector<std::string> Shown() {
-    return {form().Edit1.text, form().Edit2.text, form().Edit3.text,
-            form().Edit4.text, form().Edit5.text, form().Edit6.text};
+    return {form().hi_degrees.text, form().mid_degrees.text, form().low_degrees.text,
+            form().hi_ohms.text,    form().mid_ohms.text,    form().low_ohms.text};
   }
 
   Bytes UserFile() { return rig.sim->File(wire::kUserCurveFile).value_or(Bytes{}); }
@@ -65,17 +65,17 @@ class ThermistorCalibration : public ::testing::Test {
 TEST_F(ThermistorCalibration, OpensWithItsControlsAndTheCurveTheComboNames) {
   const ThermistorCalibrationForm& f = form();
   EXPECT_EQ(f.Caption, "Thermistor Calibration/User Define");
-  ASSERT_EQ(f.ComboBox1.items.size(), 8u);
-  EXPECT_EQ(f.ComboBox1.items[0], "70:User-defined0 -50\u00B0C ~ 150\u00B0C");
-  EXPECT_EQ(f.ComboBox1.items[7], "77:User-defined7 -50\u00B0C ~ 150\u00B0C");
-  EXPECT_EQ(f.ComboBox1.text(), f.ComboBox1.items[0]);
+  ASSERT_EQ(f.user_curve.items.size(), 8u);
+  EXPECT_EQ(f.user_curve.items[0], "70:User-defined0 -50\u00B0C ~ 150\u00B0C");
+  EXPECT_EQ(f.user_curve.items[7], "77:User-defined7 -50\u00B0C ~ 150\u00B0C");
+  EXPECT_EQ(f.user_curve.text(), f.user_curve.items[0]);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"0", "0", "0", "0.0", "0.0", "0.0"}));
-  EXPECT_EQ(f.Label2.color, kBlue);
+  EXPECT_EQ(f.reference_result.color, kBlue);
 }
 
 TEST_F(ThermistorCalibration, SavingTheWorkedExampleWritesTheFileReloadsAndFits) {
   Type({"100", "25", "0", "680.0", "10000.0", "32650.0"});
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
 
   ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
   EXPECT_EQ(rig.dialogs.boxes[0].caption, "Information");
@@ -106,9 +106,9 @@ TEST_F(ThermistorCalibration, SavingTheWorkedExampleWritesTheFileReloadsAndFits)
 }
 
 TEST_F(ThermistorCalibration, NegativeDegreesAndTenthsAreWrittenAsTheModuleKeepsThem) {
-  form().ComboBox1.UserPick(2);
+  form().user_curve.UserPick(2);
   Type({"-40", "-32768", "0", "1000", "12.34", "90"});
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
 
   const Bytes file = UserFile();
   ASSERT_EQ(file.size(), 144u);
@@ -123,22 +123,22 @@ TEST_F(ThermistorCalibration, NegativeDegreesAndTenthsAreWrittenAsTheModuleKeeps
   rig.app->discovery.SupervisionTicks = 30;
   rig.Timer3();
   rig.window->SpeedButton2Click();
-  EXPECT_EQ(form().ComboBox1.text().substr(0, 2), "72");
+  EXPECT_EQ(form().user_curve.text().substr(0, 2), "72");
   EXPECT_EQ(Shown(), (std::vector<std::string>{"-40", "-32768", "0", "1000.0", "12.3", "90.0"}));
 }
 
 TEST_F(ThermistorCalibration, SwitchingCurvesKeepsTheEditsOfEach) {
   Type({"100", "25", "0", "680", "10000", "32650"});
-  form().ComboBox1.UserPick(3);
+  form().user_curve.UserPick(3);
   EXPECT_EQ(window().SelectedUserCurve, 3);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"0", "0", "0", "0.0", "0.0", "0.0"}));
-  form().ComboBox1.UserPick(0);
+  form().user_curve.UserPick(0);
   EXPECT_EQ(Shown(), (std::vector<std::string>{"100", "25", "0", "680.0", "10000.0", "32650.0"}));
 
   // No to the question: the shown curve's edits are in memory all the same, nothing is sent.
   Type({"90", "25", "0", "680", "10000", "32650"});
   rig.dialogs.answers = {MsgResult::No};
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
   EXPECT_EQ(rig.app->curves.TempHi[0], 90);
   EXPECT_TRUE(rig.Frames().empty());
 }
@@ -147,10 +147,10 @@ TEST_F(ThermistorCalibration, AnEditLeftAsShownKeepsTheExactValue) {
   // 1234567.8 ohms shows as 1234568.0 (seven digits); saving another curve keeps it exact.
   rig.app->curves.ResLow[1] = 12345678;
   rig.app->curves.OhmsLow[1] = 1234567.8;
-  form().ComboBox1.UserPick(1);
-  EXPECT_EQ(form().Edit6.text, "1234568.0");
-  form().ComboBox1.UserPick(0);
-  form().SpeedButton2.UserClick();
+  form().user_curve.UserPick(1);
+  EXPECT_EQ(form().low_ohms.text, "1234568.0");
+  form().user_curve.UserPick(0);
+  form().save_button.UserClick();
   const Bytes file = UserFile();
   ASSERT_EQ(file.size(), 144u);
   EXPECT_EQ(Bytes(file.begin() + 116, file.begin() + 120), (Bytes{0x4E, 0x61, 0xBC, 0x00}));
@@ -158,26 +158,26 @@ TEST_F(ThermistorCalibration, AnEditLeftAsShownKeepsTheExactValue) {
 
 TEST_F(ThermistorCalibration, ReferenceButtonsSendTheirOptionAndLogTheNewCount) {
   rig.sim->SetMeasuredThRefCount(0xC0DE);
-  form().SpeedButton1.UserClick();
+  form().reference_cal_button.UserClick();
   EXPECT_EQ(rig.dialogs.boxes[0].text,
             "Thermistor Reference calibration?\n    . 1. Please connect TH0 to Vref pin\n"
             "    . 2. Connect TH0's AGND to Vref's AGND pin\n    . 3. Press Yes when ready.");
   EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0xD5, 0x00}));
-  EXPECT_EQ(form().Label2.caption, "Reference calibration. Done!");
+  EXPECT_EQ(form().reference_result.caption, "Reference calibration. Done!");
   EXPECT_TRUE(Logged(*rig.app, "QN6 AD Cal. Done!! => C0DE"));
   EXPECT_EQ(rig.app->meas.ThermistorRefCount, 0xC0DE);
   EXPECT_EQ(rig.app->link.PendingCommand, 0);
 
-  form().SpeedButton6.UserClick();
+  form().reference_reset_button.UserClick();
   EXPECT_EQ(rig.dialogs.boxes[1].text,
             "Thermistor Reference reset to default?\n    . Press Yes when ready");
   EXPECT_EQ(rig.LastFrame(), (Bytes{0x5A, 0x35, 0x77, 0xA5, 0xD5, 0x02}));
-  EXPECT_EQ(form().Label2.caption, "Reference reset Done!");
+  EXPECT_EQ(form().reference_result.caption, "Reference reset Done!");
   EXPECT_TRUE(Logged(*rig.app, "QN6 AD Cal. Done!! => C1BF"));
 
   // Closing clears the result and hands the poll back.
   window().FormClose();
-  EXPECT_EQ(form().Label2.caption, "");
+  EXPECT_EQ(form().reference_result.caption, "");
   EXPECT_TRUE(rig.app->discovery.PollingEnabled);
 }
 
@@ -196,8 +196,8 @@ TEST_F(ThermistorCalibration, AReferenceCommandTheModuleDidNotTakeIsNotDone) {
     SCOPED_TRACE(sim::FaultName(c.fault));
     rig.app->log_lines.clear();
     rig.sim->InjectFault(c.fault, 1, wire::CMD_CALIBRATE_TH_REF);
-    form().SpeedButton1.UserClick();
-    EXPECT_EQ(form().Label2.caption, "");
+    form().reference_cal_button.UserClick();
+    EXPECT_EQ(form().reference_result.caption, "");
     EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
     EXPECT_EQ(rig.dialogs.boxes.back().text,
               std::string("The reference calibration failed:\n    . the module did not "
@@ -208,12 +208,12 @@ TEST_F(ThermistorCalibration, AReferenceCommandTheModuleDidNotTakeIsNotDone) {
 }
 
 TEST_F(ThermistorCalibration, ComboTextNamingNoUserCurveIsRefused) {
-  form().ComboBox1.UserPick(5);
+  form().user_curve.UserPick(5);
   Type({"1", "2", "3", "4", "5", "6"});
   for (const char* text : {"6A:YSI", "78:User", "7", "", "zz:curve", "-1"}) {
     SCOPED_TRACE(text);
     rig.dialogs.errors.clear();
-    form().ComboBox1.UserType(text);
+    form().user_curve.UserType(text);
     ASSERT_EQ(rig.dialogs.errors.size(), 1u);
     EXPECT_NE(rig.dialogs.errors[0].find("names no user curve"), std::string::npos);
     EXPECT_EQ(window().SelectedUserCurve, 5);
@@ -255,7 +255,7 @@ TEST_F(ThermistorCalibration, AnEditThatIsRefusedEndsTheSaveNamingItsField) {
     rig.dialogs.errors.clear();
     rig.dialogs.boxes.clear();
     Type(c.six);
-    form().SpeedButton2.UserClick();
+    form().save_button.UserClick();
     EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{c.error});
     EXPECT_TRUE(rig.dialogs.boxes.empty());  // no question
     EXPECT_TRUE(rig.Frames().empty());
@@ -284,7 +284,7 @@ TEST_F(ThermistorCalibration, AFailedFileWriteEndsTheSaveBeforeReloadAndFit) {
   const double a_before = rig.app->sensors[13].A;
   Type({"100", "25", "0", "680", "10000", "32650"});
   rig.sim->Stop();
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
   EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
   EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Saving the user curves failed:\n    . File "
                                                 "/local/th_user.cfg not sent: ",
@@ -318,7 +318,7 @@ TEST_F(ThermistorCalibration, ASaveStopsAtTheFirstStepTheModuleDidNotTake) {
     const std::size_t streams = rig.sim->Streams().size();
     rig.sim->InjectFault(c.fault, 1, c.code);
     Type({"100", "25", "0", "680", "10000", "32650"});
-    form().SpeedButton2.UserClick();
+    form().save_button.UserClick();
     EXPECT_EQ(Codes(), c.sent);
     EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
     EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Saving the user curves failed:\n    . ", 0), 0u);
@@ -332,16 +332,16 @@ TEST_F(ThermistorCalibration, ASaveStopsAtTheFirstStepTheModuleDidNotTake) {
 
 TEST_F(ThermistorCalibration, ACurveThatCannotBeFittedIsSaidAfterTheSave) {
   Type({"100", "25", "0", "680", "680", "32650"});  // two equal resistances
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
   EXPECT_EQ(UserFile().size(), 144u);
   EXPECT_EQ(rig.dialogs.boxes.back().caption, "Error");
   EXPECT_EQ(rig.dialogs.boxes.back().text.rfind("Fitting user curve 0 failed:\n    . ", 0), 0u);
   EXPECT_TRUE(Logged(*rig.app, KeptCurvesLogLine(0)));
 
   // A curve never defined (all zero) is not fitted either, and that is no failure to report.
-  form().ComboBox1.UserPick(6);
+  form().user_curve.UserPick(6);
   rig.dialogs.boxes.clear();
-  form().SpeedButton2.UserClick();
+  form().save_button.UserClick();
   ASSERT_EQ(rig.dialogs.boxes.size(), 1u);
   EXPECT_EQ(rig.dialogs.boxes[0].caption, "Information");  // the question only
 }
@@ -353,8 +353,8 @@ class ThermistorCalibrationNoModule : public ThermistorCalibration {
 
 TEST_F(ThermistorCalibrationNoModule, ReferenceButtonsSayDoneOnlyWhenTheCommandWentOut) {
   rig.fake_hosts->adapter_scans = {{}};
-  form().SpeedButton1.UserClick();
-  EXPECT_EQ(form().Label2.caption, "");
+  form().reference_cal_button.UserClick();
+  EXPECT_EQ(form().reference_result.caption, "");
   ASSERT_EQ(rig.dialogs.boxes.size(), 2u);
   EXPECT_EQ(rig.dialogs.boxes[1].text,
             "The reference calibration failed:\n    . it was not sent: the module could not be "
@@ -363,8 +363,8 @@ TEST_F(ThermistorCalibrationNoModule, ReferenceButtonsSayDoneOnlyWhenTheCommandW
 
   rig.sim->Stop();
   rig.fake_hosts->adapter_scans = {test::FakeHostInterfaces::OneMatch()->adapter_scans.front()};
-  form().SpeedButton6.UserClick();
-  EXPECT_EQ(form().Label2.caption, "");
+  form().reference_reset_button.UserClick();
+  EXPECT_EQ(form().reference_result.caption, "");
   EXPECT_EQ(rig.dialogs.boxes.back().text,
             "The reference reset failed:\n    . it was not sent: the module could not be reached");
 }

@@ -129,7 +129,7 @@ TEST(MainWindowLayout, ReportedOffsetBeyondTheBoxAgreesWithItAndTypingSurvivesTh
   v.view->SyncFromModel();
   QSpinBox* box = v.Find<QSpinBox>("SpinEdit1");
   EXPECT_EQ(box->value(), -127);
-  EXPECT_EQ(f.OffsetSpin[0].value(), -127);
+  EXPECT_EQ(f.offset[0].value(), -127);
 
   // Half-typed text stays through the 100 ms refresh.
   box->setFocus();

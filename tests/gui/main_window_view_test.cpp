@@ -291,12 +291,12 @@ TEST(MainWindowView, TicksCopyOnlyWhatChangedAndBringBackAWidgetTheUserMovedAway
   rig.view->SyncFromModel();
   EXPECT_EQ(caption->text().toStdString(), "written elsewhere");
   // ... and shows its control again as soon as that changes.
-  rig.window->form.Label6.caption = "Device  IP: (new)";
+  rig.window->form.device_ip_label.caption = "Device  IP: (new)";
   rig.view->SyncFromModel();
   EXPECT_EQ(caption->text().toStdString(), "Device  IP: (new)");
 
   // A pick that the control does not keep: the box shows the control's item, not the pick.
-  ComboBox& sensor = rig.window->form.SensorCombo[7];
+  ComboBox& sensor = rig.window->form.sensor_type[7];
   sensor.on_change = [&sensor] { sensor.SetItemIndex(0); };
   rig.WaitClearOfSupervision();
   QComboBox* box = rig.Find<QComboBox>("ComboBox13");
@@ -315,7 +315,7 @@ TEST(MainWindowView, StaticIpTakesTheTypedAddress) {
 
   edit->selectAll();
   QTest::keyClicks(edit, "127.0.0.x");
-  EXPECT_EQ(rig.window->form.Edit2.text, "127.0.0.x");
+  EXPECT_EQ(rig.window->form.device_ip.text, "127.0.0.x");
   QTest::mouseClick(apply, Qt::LeftButton);
   EXPECT_EQ(rig.dialogs.errors, std::vector<std::string>{"'x' is not a valid integer value"});
   EXPECT_EQ(rig.app->link.DeviceHost, "127.0.0.1");
@@ -338,7 +338,7 @@ TEST(MainWindowView, ReadingsTheLastPollDidNotConfirmAreGreyedWithTheirText) {
   auto* th0 = rig.view->findChild<QLabel*>("Label28");
   ASSERT_NE(th0, nullptr);
   const auto colour = [&] { return th0->palette().color(QPalette::WindowText); };
-  const Rgb navy = rig.window->form.ThermistorValue[0].color;
+  const Rgb navy = rig.window->form.thermistor_value[0].color;
   EXPECT_EQ(colour(), QColor(navy.r, navy.g, navy.b));
   const QString text = th0->text();
   ASSERT_TRUE(text.endsWith(u'\u2103'));
@@ -366,7 +366,7 @@ TEST(MainWindowView, AFailingWifiCheckSaysWhyAndHowToGoOn) {
   desk.wireless_scans = {{}};
   rig.hosts.use = &desk;
   rig.Polls(1);
-  EXPECT_EQ(rig.window->form.Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.window->form.module_state.caption, "Device not found!!");
   EXPECT_TRUE(note->isVisible());
   EXPECT_EQ(note->text().toStdString(),
             "Only a wired interface of this computer is in 192.168.77.x\nWired or routed network: "

@@ -118,15 +118,15 @@ TEST_F(ModulesWindow, ListsTheModulesAndWatchesTheOneDoubleClicked) {
   QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(table.viewport(), Qt::LeftButton, {}, cell.center());
   EXPECT_EQ(rig_->app->link.DeviceHost, "127.0.0.2");
-  EXPECT_EQ(rig_->window->form.Edit2.text, "127.0.0.2");
+  EXPECT_EQ(rig_->window->form.device_ip.text, "127.0.0.2");
   EXPECT_EQ(rig_->view->findChild<QLineEdit*>("Edit2")->text(), "127.0.0.2");
   EXPECT_EQ(rig_->app->link.QueuedCommand, wire::CMD_GET_DEVICE);  // asks the new module
   // Not "online" before the main window has heard from it.
   EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, checking…"; }));
   EXPECT_EQ(Cell(1, V::kState), "Online");
   // The main window's next tick asks the new module who it is, and shows it.
-  for (int i = 0; i < 40 && rig_->window->form.Label4.caption.empty(); ++i) rig_->Tick();
-  EXPECT_EQ(rig_->window->form.Label4.caption, "zVK-KM3 Analog Input Module");
+  for (int i = 0; i < 40 && rig_->window->form.module_state.caption.empty(); ++i) rig_->Tick();
+  EXPECT_EQ(rig_->window->form.module_state.caption, "zVK-KM3 Analog Input Module");
   EXPECT_TRUE(WaitUntil([&] { return Cell(0, V::kState) == "Watched, online"; }));
 }
 

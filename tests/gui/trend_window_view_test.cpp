@@ -204,7 +204,7 @@ TEST_F(TrendWindow, DrawsEachChannelInItsUnitWithGapsWhereNoValueCame) {
   }
   auto* values = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).front());
   EXPECT_EQ(values->titleText(), "\u2103, \u2109");
-  EXPECT_EQ(rig->window->form.ThermistorValue[3].caption, "Under Range");
+  EXPECT_EQ(rig->window->form.thermistor_value[3].caption, "Under Range");
 }
 
 TEST_F(TrendWindow, ChannelBoxesAndTheSpanChooseWhatIsDrawn) {

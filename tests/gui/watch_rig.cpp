@@ -66,7 +66,7 @@ std::unique_ptr<sim::Simulator> WatchRig::AnotherModule(int unit, sim::Model mod
 void WatchRig::WatchAndIdentify(const std::string& address) {
   view->WatchModule(address);
   // "Static IP" empties the display; the identity fills it again.
-  for (int i = 0; i < 40 && window->form.Label4.caption.empty(); ++i) Tick();
+  for (int i = 0; i < 40 && window->form.module_state.caption.empty(); ++i) Tick();
   if (app->device.DevMac.empty() || app->meas.Freshness != ReadingsFreshness::Fresh)
     throw std::runtime_error("the module at " + address + " was not identified");
 }

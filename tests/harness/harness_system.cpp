@@ -128,15 +128,15 @@ bool IsUtf8(const std::string& text) {
 
 std::vector<const std::string*> MainWindowTexts(const MainWindow& window) {
   const MainForm& f = window.form;
-  std::vector<const std::string*> texts{&f.Label4.caption,       &f.Label5.caption,
-                                        &f.Label12.caption,      &f.Edit2.text,
-                                        &f.StatusBar1.panels[0], &f.StatusBar1.panels[1],
-                                        &f.StatusBar2.panels[0], &f.StatusBar2.panels[1]};
-  for (const Label& l : f.AnalogValue) texts.push_back(&l.caption);
-  for (const Label& l : f.ThermistorValue) texts.push_back(&l.caption);
-  for (const ComboBox& c : f.RangeCombo) texts.push_back(&c.text());
-  for (const ComboBox& c : f.SensorCombo) texts.push_back(&c.text());
-  for (const SpinEdit& s : f.OffsetSpin) texts.push_back(&s.text());
+  std::vector<const std::string*> texts{&f.module_state.caption, &f.location_text.caption,
+                                        &f.rssi.caption,         &f.device_ip.text,
+                                        &f.link_bar.panels[0],   &f.link_bar.panels[1],
+                                        &f.status_bar.panels[0], &f.status_bar.panels[1]};
+  for (const Label& l : f.analog_value) texts.push_back(&l.caption);
+  for (const Label& l : f.thermistor_value) texts.push_back(&l.caption);
+  for (const ComboBox& c : f.range) texts.push_back(&c.text());
+  for (const ComboBox& c : f.sensor_type) texts.push_back(&c.text());
+  for (const SpinEdit& s : f.offset) texts.push_back(&s.text());
   return texts;
 }
 

@@ -33,22 +33,23 @@ std::string Hex(const Bytes& bytes) {
 // What the window shows of the module: identity, values and settings, named.
 std::vector<std::pair<std::string, std::string>> Shown(const MainWindow& w, sim::Model model) {
   const MainForm& f = w.form;
-  std::vector<std::pair<std::string, std::string>> shown{
-      {"model", f.Label4.caption}, {"location", f.Label5.caption}, {"signal", f.Label12.caption}};
+  std::vector<std::pair<std::string, std::string>> shown{{"model", f.module_state.caption},
+                                                         {"location", f.location_text.caption},
+                                                         {"signal", f.rssi.caption}};
   if (model == sim::Model::Km3) {
     for (int ch = 0; ch < wire::kAnalogChannels; ++ch) {
       const std::string name = "AI" + std::to_string(ch);
-      shown.emplace_back(name, f.AnalogValue[ch].caption);
-      shown.emplace_back(name + " range", f.RangeCombo[ch].text());
+      shown.emplace_back(name, f.analog_value[ch].caption);
+      shown.emplace_back(name + " range", f.range[ch].text());
     }
-    shown.emplace_back("sampling", f.RadioButton2.checked() ? "Fast" : "Normal");
+    shown.emplace_back("sampling", f.sampling_fast.checked() ? "Fast" : "Normal");
   } else {
     for (int ch = 0; ch < wire::kThermistorChannels; ++ch) {
       const std::string name = "TH" + std::to_string(ch);
-      shown.emplace_back(name, f.ThermistorValue[ch].caption);
-      shown.emplace_back(name + " sensor", f.SensorCombo[ch].text());
-      shown.emplace_back(name + " unit", f.FahrenheitCheck[ch].checked() ? "F" : "C");
-      shown.emplace_back(name + " offset", f.OffsetSpin[ch].text());
+      shown.emplace_back(name, f.thermistor_value[ch].caption);
+      shown.emplace_back(name + " sensor", f.sensor_type[ch].text());
+      shown.emplace_back(name + " unit", f.fahrenheit[ch].checked() ? "F" : "C");
+      shown.emplace_back(name + " offset", f.offset[ch].text());
     }
   }
   return shown;
@@ -171,15 +172,15 @@ class Soak {
     const int ch = peer_.Uniform(0, 7);
     if (options_.model == sim::Model::Km3) {
       if (choice <= 8)
-        f.RangeCombo[ch % wire::kAnalogChannels].UserPick(peer_.Uniform(0, 3));
+        f.range[ch % wire::kAnalogChannels].UserPick(peer_.Uniform(0, 3));
       else
-        (f.RadioButton1.checked() ? f.RadioButton2 : f.RadioButton1).UserClick();
+        (f.sampling_normal.checked() ? f.sampling_fast : f.sampling_normal).UserClick();
     } else if (choice <= 7) {
-      f.FahrenheitCheck[ch].UserClick();
+      f.fahrenheit[ch].UserClick();
     } else if (choice <= 9) {
-      f.SensorCombo[ch].UserPick(peer_.Uniform(0, 21));
+      f.sensor_type[ch].UserPick(peer_.Uniform(0, 21));
     } else {
-      f.OffsetSpin[ch].UserSetValue(peer_.Uniform(-127, 127));
+      f.offset[ch].UserSetValue(peer_.Uniform(-127, 127));
     }
     changing_setting_ = false;
   }

@@ -46,24 +46,24 @@ TEST_P(SelectDeviceTest, MatchesConnectedWirelessInterfacesInTheSubnet) {
   App& app = *rig.app;
   app.discovery.SubnetPrefix = c.prefix;
   app.device.Identified = true;
-  rig.form().Label5.caption = "Locate: bench";
-  rig.form().GroupBox2.visible = true;
+  rig.form().location_text.caption = "Locate: bench";
+  rig.form().thermistor_group.visible = true;
 
   EXPECT_EQ(SelectDevice(app.link), c.selected);
   EXPECT_EQ(WifiCheckNote(app), c.note);
   if (c.selected) {
-    EXPECT_EQ(rig.form().StatusBar1.panels[1], "IP: 127.0.0.1");
+    EXPECT_EQ(rig.form().link_bar.panels[1], "IP: 127.0.0.1");
     EXPECT_TRUE(app.device.Identified);
     EXPECT_EQ(hosts.scans, 1);
     return;
   }
   EXPECT_EQ(hosts.scans, 2);
-  EXPECT_EQ(rig.form().Label4.caption, c.label4);
-  EXPECT_EQ(rig.form().Label4.color, kRed);
-  EXPECT_EQ(rig.form().Label5.caption, "");
+  EXPECT_EQ(rig.form().module_state.caption, c.label4);
+  EXPECT_EQ(rig.form().module_state.color, kRed);
+  EXPECT_EQ(rig.form().location_text.caption, "");
   EXPECT_FALSE(app.device.Identified);
   // Only "not found" resets the display.
-  EXPECT_EQ(rig.form().GroupBox2.visible, std::string(c.label4) != "Device not found!!");
+  EXPECT_EQ(rig.form().thermistor_group.visible, std::string(c.label4) != "Device not found!!");
   EXPECT_EQ(rig.network.connects, 0);
 }
 
@@ -192,7 +192,7 @@ TEST_P(ApplyStaticIpTest, SetsHostAndPrefixOrChangesNothing) {
   Rig rig({.model = std::nullopt, .skip_wifi_check = false});
   App& app = *rig.app;
   app.link.DeviceHost = wire::kDefaultHost;
-  rig.form().Edit2.text = c.typed;
+  rig.form().device_ip.text = c.typed;
   EXPECT_EQ(ApplyStaticIp(app, rig.form()), c.accepted);
   if (c.accepted) {
     EXPECT_EQ(app.link.DeviceHost, c.typed);
@@ -222,18 +222,18 @@ TEST(StaticIpButton, UnreachableAddressResetsTheDisplayAndEndsInConnectTimeout) 
   Rig rig({.model = std::nullopt});
   App& app = *rig.app;
   rig.Start();
-  rig.form().GroupBox1.visible = true;
-  rig.form().Edit2.text = "127.0.0.1";
+  rig.form().analog_group.visible = true;
+  rig.form().device_ip.text = "127.0.0.1";
   rig.window->SpeedButton5Click();
-  EXPECT_FALSE(rig.form().GroupBox1.visible);
+  EXPECT_FALSE(rig.form().analog_group.visible);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_EQ(app.Status(), "Connect Timeout");
 
-  rig.form().Edit2.text = "10.0.0.";
-  rig.form().GroupBox1.visible = true;
+  rig.form().device_ip.text = "10.0.0.";
+  rig.form().analog_group.visible = true;
   rig.window->SpeedButton5Click();
-  EXPECT_TRUE(rig.form().GroupBox1.visible);  // nothing after the conversion error ran
+  EXPECT_TRUE(rig.form().analog_group.visible);  // nothing after the conversion error ran
   EXPECT_EQ(app.link.QueuedCommand, 0);
 }
 
@@ -295,7 +295,7 @@ TEST(Supervision, ModuleLostClearsIdentified) {
   app.discovery.SupervisionTicks = 30;
   rig.Timer3();
   EXPECT_FALSE(app.device.Identified);
-  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.form().module_state.caption, "Device not found!!");
   EXPECT_EQ(rig.network.connects, 0);
 }
 

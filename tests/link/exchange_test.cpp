@@ -198,7 +198,7 @@ TEST(Exchange, ShortReplyIsLoggedNotDecodedAndAskedForAgain) {
   QueueCommand(app.link, wire::CMD_GET_DEVICE);
   rig.Timer3();
   EXPECT_FALSE(app.device.Identified);
-  EXPECT_EQ(rig.form().Label4.caption, "");
+  EXPECT_EQ(rig.form().module_state.caption, "");
   EXPECT_TRUE(Logged(app, "Short reply: 194 of 389 bytes, not decoded"));
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_GET_DEVICE);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);  // asked again, as after a refusal

@@ -277,7 +277,7 @@ TEST_F(Scripted, RepliesTooShortToDecode) {
 TEST_F(Scripted, FindMeAnsweredTooShortIsSentAgainOnTheNextTick) {
   net.scripts = {{0, {SendAt(5, Slice(kLocatorAck, 0, 5)), CloseAt(5)}},
                  {0, {SendAt(5, kLocatorAck)}}};
-  rig.form().Image3.UserClick();
+  rig.form().find_me_button.UserClick();
   rig.Timer3();
   EXPECT_NE(app.Status(), "Set Locator done!");
   rig.Timer3();

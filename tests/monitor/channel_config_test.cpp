@@ -38,7 +38,7 @@ Bytes Header(std::uint8_t code) {
 
 TEST(RangeConfig, PickingARangeSendsTheWholeAnalogSetting) {
   Identified m(sim::Model::Km3);
-  m.f.RangeCombo[1].UserPick(2);
+  m.f.range[1].UserPick(2);
   Bytes expected = Header(0xD6);
   expected.insert(expected.end(), {0, 0, 2, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{expected});
@@ -50,9 +50,9 @@ TEST(RangeConfig, PickingARangeSendsTheWholeAnalogSetting) {
 
 TEST(RangeConfig, FastSendsTheRangesShownAtThatMoment) {
   Identified m(sim::Model::Km3);
-  m.f.RangeCombo[0].SetItemIndex(3);  // shown, not yet sent
-  m.f.RangeCombo[4].SetItemIndex(1);
-  m.f.RadioButton2.UserClick();
+  m.f.range[0].SetItemIndex(3);  // shown, not yet sent
+  m.f.range[4].SetItemIndex(1);
+  m.f.sampling_fast.UserClick();
   Bytes expected = Header(0xD6);
   expected.insert(expected.end(), {1, 3, 0, 0, 0, 1, 0, 0, 0});
   EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{expected});
@@ -61,32 +61,32 @@ TEST(RangeConfig, FastSendsTheRangesShownAtThatMoment) {
 TEST(RangeConfig, ChangesAreDroppedWhileTheSupervisionTickIsDue) {
   Identified m(sim::Model::Km3);
   m.app.discovery.SupervisionTicks = 30;
-  m.f.RangeCombo[2].UserPick(1);
-  m.f.RadioButton2.UserClick();
+  m.f.range[2].UserPick(1);
+  m.f.sampling_fast.UserClick();
   EXPECT_TRUE(m.rig.Frames().empty());
   // The next reply puts the controls back to what the module reports.
   m.rig.Timer3();
-  EXPECT_EQ(m.f.RangeCombo[2].text(), "0:-/+10V");
-  EXPECT_TRUE(m.f.RadioButton1.checked());
+  EXPECT_EQ(m.f.range[2].text(), "0:-/+10V");
+  EXPECT_TRUE(m.f.sampling_normal.checked());
   EXPECT_EQ(m.rig.Frames().size(), 1u);  // the poll only
 }
 
 TEST(RangeConfig, TypedTextThatIsNoNumberShowsTheConversionErrorAndSendsNothing) {
   Identified m(sim::Model::Km3);
-  m.f.RangeCombo[0].UserType("x:-/+10V");
+  m.f.range[0].UserType("x:-/+10V");
   EXPECT_EQ(m.rig.dialogs.errors, std::vector<std::string>{"'x' is not a valid integer value"});
   EXPECT_TRUE(m.rig.Frames().empty());
   // The next report selects the module's item again, whatever the box holds.
   m.app.discovery.SupervisionTicks = 30;
   m.rig.Timer3();
-  EXPECT_EQ(m.f.RangeCombo[0].text(), "0:-/+10V");
+  EXPECT_EQ(m.f.range[0].text(), "0:-/+10V");
 }
 
 TEST(ThermistorConfig, SensorTypeFahrenheitAndOffsetGoOutInOneFrame) {
   Identified m(sim::Model::Qn6);
   const sim::State before = m.rig.sim->Snapshot();
   m.app.discovery.SupervisionTicks = 17;
-  m.f.SensorCombo[3].UserPick(13);  // "6C:YSI H Mix 30000 @25°C -10°C ~ 200°C"
+  m.f.sensor_type[3].UserPick(13);  // "6C:YSI H Mix 30000 @25°C -10°C ~ 200°C"
   ASSERT_EQ(m.rig.Frames().size(), 1u);
   Bytes expected = Header(0xD7);
   for (int ch = 0; ch < 8; ++ch) expected.push_back(ch == 3 ? 0x6C : before.sensor_types[ch]);
@@ -96,14 +96,14 @@ TEST(ThermistorConfig, SensorTypeFahrenheitAndOffsetGoOutInOneFrame) {
   EXPECT_EQ(m.rig.Frames()[0].size(), 29u);
   EXPECT_EQ(m.app.discovery.SupervisionTicks, 0);  // the next poll a full period later
   // The reply is a data block: the new setting shows at once and nothing is echoed.
-  EXPECT_EQ(m.f.SensorCombo[3].item_index(), 13);
+  EXPECT_EQ(m.f.sensor_type[3].item_index(), 13);
   EXPECT_EQ(m.app.link.PendingCommand, 0);
 
   m.rig.sim->ClearFrames();
-  m.f.OffsetSpin[5].UserSetValue(-127);
+  m.f.offset[5].UserSetValue(-127);
   ASSERT_EQ(m.rig.Frames().size(), 1u);
   EXPECT_EQ(m.rig.Frames()[0][wire::thcfg::kOffsets + 5], 0x81);
-  EXPECT_EQ(m.f.OffsetSpin[5].value(), -127);
+  EXPECT_EQ(m.f.offset[5].value(), -127);
 }
 
 TEST(ThermistorConfig, ReportOfTheSameSettingsSendsNothing) {
@@ -115,17 +115,17 @@ TEST(ThermistorConfig, ReportOfTheSameSettingsSendsNothing) {
 
 TEST(ThermistorConfig, ClickWhileACommandIsPendingIsRestoredByTheNextReply) {
   Identified m(sim::Model::Qn6);
-  const bool was = m.f.FahrenheitCheck[2].checked();
+  const bool was = m.f.fahrenheit[2].checked();
   m.app.link.PendingCommand = wire::CMD_SET_WIFI_MODE;
   m.app.discovery.SupervisionTicks = 17;
-  m.f.FahrenheitCheck[2].UserClick();
+  m.f.fahrenheit[2].UserClick();
   EXPECT_EQ(m.app.meas.Fahrenheit[2], was ? 0 : 1);
   EXPECT_TRUE(m.rig.Frames().empty());
   EXPECT_EQ(m.app.discovery.SupervisionTicks, 17);  // nothing sent: the counter is left alone
   m.app.link.PendingCommand = 0;
   m.app.discovery.SupervisionTicks = 30;
   m.rig.Timer3();  // the poll's reply restores box and flag, and sends nothing back
-  EXPECT_EQ(m.f.FahrenheitCheck[2].checked(), was);
+  EXPECT_EQ(m.f.fahrenheit[2].checked(), was);
   EXPECT_EQ(m.app.meas.Fahrenheit[2], was ? 1 : 0);
   EXPECT_EQ(m.rig.Frames(), std::vector<Bytes>{Header(0xD8)});
 }
@@ -136,17 +136,17 @@ TEST(ThermistorConfig, UnlistedReportedTypesSelectDisableAndTypedCodesGoOutUncha
   m.rig.sim->SetSensorType(2, 0x6D);
   m.app.discovery.SupervisionTicks = 30;
   m.rig.Timer3();
-  EXPECT_EQ(m.f.SensorCombo[1].text(), "00:Disable");
-  EXPECT_EQ(m.f.SensorCombo[2].text(), "00:Disable");
-  EXPECT_EQ(m.f.ThermistorValue[1].caption, "Disable");
+  EXPECT_EQ(m.f.sensor_type[1].text(), "00:Disable");
+  EXPECT_EQ(m.f.sensor_type[2].text(), "00:Disable");
+  EXPECT_EQ(m.f.thermistor_value[1].caption, "Disable");
 
   m.rig.sim->ClearFrames();
-  m.f.SensorCombo[6].UserType("7F");
+  m.f.sensor_type[6].UserType("7F");
   ASSERT_EQ(m.rig.Frames().size(), 1u);
   EXPECT_EQ(m.rig.Frames()[0][wire::thcfg::kSensorTypes + 6], 0x7F);
 
   m.rig.sim->ClearFrames();
-  m.f.SensorCombo[6].UserType("Q1:nothing");
+  m.f.sensor_type[6].UserType("Q1:nothing");
   EXPECT_EQ(m.rig.dialogs.errors.back(), "'0xQ1' is not a valid integer value");
   EXPECT_TRUE(m.rig.Frames().empty());
 }
@@ -157,10 +157,10 @@ TEST(ChannelConfig, NothingIsSentWhenTheConnectionCheckFails) {
     std::function<void(MainForm&)> change;
   };
   const Case cases[] = {
-      {sim::Model::Km3, [](MainForm& f) { f.RangeCombo[1].UserPick(2); }},
-      {sim::Model::Km3, [](MainForm& f) { f.RadioButton2.UserClick(); }},
-      {sim::Model::Qn6, [](MainForm& f) { f.FahrenheitCheck[0].UserClick(); }},
-      {sim::Model::Qn6, [](MainForm& f) { f.OffsetSpin[1].UserSetValue(7); }},
+      {sim::Model::Km3, [](MainForm& f) { f.range[1].UserPick(2); }},
+      {sim::Model::Km3, [](MainForm& f) { f.sampling_fast.UserClick(); }},
+      {sim::Model::Qn6, [](MainForm& f) { f.fahrenheit[0].UserClick(); }},
+      {sim::Model::Qn6, [](MainForm& f) { f.offset[1].UserSetValue(7); }},
   };
   for (const Case& c : cases) {
     Rig rig({.model = c.model, .skip_wifi_check = false});
@@ -171,7 +171,7 @@ TEST(ChannelConfig, NothingIsSentWhenTheConnectionCheckFails) {
     rig.fake_hosts->adapter_scans = {{}};  // the Wi-Fi connection is gone
     c.change(rig.form());
     EXPECT_TRUE(rig.Frames().empty());
-    EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+    EXPECT_EQ(rig.form().module_state.caption, "Device not found!!");
     EXPECT_FALSE(rig.app->device.Identified);
   }
 }
@@ -208,7 +208,7 @@ TEST(ThermistorConfig, ReportedOffsetOfMinus128ShowsTheLimitAndSendsNothing) {
     m.app.link.LinkBusy = true;
     DispatchReply(m.app.link, static_cast<std::uint32_t>(reply.size()));
     m.app.link.LinkBusy = false;
-    EXPECT_EQ(m.f.OffsetSpin[4].value(), -127);
+    EXPECT_EQ(m.f.offset[4].value(), -127);
   }
   EXPECT_TRUE(m.rig.Frames().empty());
 }

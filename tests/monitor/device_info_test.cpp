@@ -70,15 +70,15 @@ TEST_F(Decoded, ThermistorRecordFillsLabelsPanelsAndConfiguration) {
   Deliver(app, r);
 
   const MainForm& f = rig.form();
-  EXPECT_EQ(f.Label4.caption, "zVK-QN6 Thermistor Input Module");
-  EXPECT_EQ(f.Label4.color, kNavy);
-  EXPECT_EQ(f.StatusBar1.panels[0], "Dev MAC: 00:1A:2B:3C:4D:EF");
-  EXPECT_EQ(f.Label5.caption, "Locate: Boiler room");
-  EXPECT_EQ(f.Label5.color, (Rgb{64, 132, 118}));
-  EXPECT_EQ(f.StatusBar2.panels[1], "FW: V01.12");
-  EXPECT_EQ(f.StatusBar2.panels[0], "Get Device");
-  EXPECT_EQ(f.Label12.caption, "RSSI: -61dBm");
-  EXPECT_TRUE(f.GroupBox2.visible);
+  EXPECT_EQ(f.module_state.caption, "zVK-QN6 Thermistor Input Module");
+  EXPECT_EQ(f.module_state.color, kNavy);
+  EXPECT_EQ(f.link_bar.panels[0], "Dev MAC: 00:1A:2B:3C:4D:EF");
+  EXPECT_EQ(f.location_text.caption, "Locate: Boiler room");
+  EXPECT_EQ(f.location_text.color, (Rgb{64, 132, 118}));
+  EXPECT_EQ(f.status_bar.panels[1], "FW: V01.12");
+  EXPECT_EQ(f.status_bar.panels[0], "Get Device");
+  EXPECT_EQ(f.rssi.caption, "RSSI: -61dBm");
+  EXPECT_TRUE(f.thermistor_group.visible);
 
   const DeviceConfig& dev = app.device;
   EXPECT_TRUE(dev.Identified);
@@ -97,11 +97,11 @@ TEST_F(Decoded, ThermistorRecordFillsLabelsPanelsAndConfiguration) {
   EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 49599);
   EXPECT_TRUE(Logged(app, "QN6_Ref_Val=>0xC1BF"));
   EXPECT_EQ(app.meas.TempOffset[2], -5);
-  EXPECT_EQ(f.OffsetSpin[2].value(), -5);
-  EXPECT_TRUE(f.FahrenheitCheck[1].checked());
-  EXPECT_EQ(f.SensorCombo[0].item_index(), 1);
-  EXPECT_EQ(f.ThermistorValue[0].caption, "24.9\u2103");  // 1984 counts: just over 10 kOhm
-  EXPECT_EQ(f.ThermistorValue[7].caption, "Disable");
+  EXPECT_EQ(f.offset[2].value(), -5);
+  EXPECT_TRUE(f.fahrenheit[1].checked());
+  EXPECT_EQ(f.sensor_type[0].item_index(), 1);
+  EXPECT_EQ(f.thermistor_value[0].caption, "24.9\u2103");  // 1984 counts: just over 10 kOhm
+  EXPECT_EQ(f.thermistor_value[7].caption, "Disable");
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
 
@@ -115,12 +115,12 @@ TEST_F(Decoded, VoltageRecordStoresSettingsAndShowsVolts) {
     PutLeDouble(&r[d::kKm3AnalogRef + wire::kActiveRefOffset + 8 * ch], 3.911556659e-05);
   Deliver(app, r);
   const MainForm& f = rig.form();
-  EXPECT_EQ(f.Label4.caption, "zVK-KM3 Analog Input Module");
-  EXPECT_TRUE(f.GroupBox1.visible);
-  EXPECT_FALSE(f.GroupBox2.visible);
-  EXPECT_EQ(f.AnalogValue[0].caption, "-10.2540V");
-  EXPECT_TRUE(f.RadioButton2.checked());
-  EXPECT_EQ(f.RangeCombo[1].text(), "2:-/+2.5V");
+  EXPECT_EQ(f.module_state.caption, "zVK-KM3 Analog Input Module");
+  EXPECT_TRUE(f.analog_group.visible);
+  EXPECT_FALSE(f.thermistor_group.visible);
+  EXPECT_EQ(f.analog_value[0].caption, "-10.2540V");
+  EXPECT_TRUE(f.sampling_fast.checked());
+  EXPECT_EQ(f.range[1].text(), "2:-/+2.5V");
   EXPECT_EQ(app.meas.VrefCount, 0x1234);
   EXPECT_TRUE(Logged(app, "range_div[0] : 0.00003911556659"));
   EXPECT_TRUE(Logged(app, "AD0 => -32768 : FFFF8000"));
@@ -131,10 +131,10 @@ TEST_F(Decoded, MismatchedAddressStopsAfterTheModel) {
   const std::uint8_t reversed[4] = {0xC0, 0xA8, 0x4D, 0x01};  // 1.77.168.192
   std::copy(reversed, reversed + 4, r.begin() + d::kAddress);
   Deliver(app, r);
-  EXPECT_EQ(rig.form().Label4.caption, "zVK-QN6 Thermistor Input Module");
-  EXPECT_TRUE(rig.form().GroupBox2.visible);
-  EXPECT_EQ(rig.form().StatusBar1.panels[0], "Get Device Linked!!");
-  EXPECT_EQ(rig.form().Label5.caption, "");
+  EXPECT_EQ(rig.form().module_state.caption, "zVK-QN6 Thermistor Input Module");
+  EXPECT_TRUE(rig.form().thermistor_group.visible);
+  EXPECT_EQ(rig.form().link_bar.panels[0], "Get Device Linked!!");
+  EXPECT_EQ(rig.form().location_text.caption, "");
   EXPECT_FALSE(app.device.Identified);
   EXPECT_EQ(app.device.DevApSsid, "");
 
@@ -146,9 +146,9 @@ TEST_F(Decoded, MismatchedAddressStopsAfterTheModel) {
 TEST_F(Decoded, UnknownModelIsNotIdentified) {
   auto r = Record(0x00);
   Deliver(app, r);
-  EXPECT_EQ(rig.form().Label4.caption, "Unknow Device??");
-  EXPECT_EQ(rig.form().Label4.color, kNavy);
-  EXPECT_EQ(rig.form().StatusBar1.panels[0], "Get Device Linked!!");
+  EXPECT_EQ(rig.form().module_state.caption, "Unknow Device??");
+  EXPECT_EQ(rig.form().module_state.color, kNavy);
+  EXPECT_EQ(rig.form().link_bar.panels[0], "Get Device Linked!!");
   EXPECT_EQ(app.device.ModelCode, 0);
   EXPECT_FALSE(app.device.ModelKnown);
   EXPECT_FALSE(app.device.Identified);
@@ -156,7 +156,7 @@ TEST_F(Decoded, UnknownModelIsNotIdentified) {
 
 TEST_F(Decoded, TextsKeysAndSignalStrengthEdgeCases) {
   app.device.DevApKey = "kept-key";
-  rig.form().Label12.caption = "RSSI: -50dBm";
+  rig.form().rssi.caption = "RSSI: -50dBm";
   auto r = Record(wire::kModelQn6);
   std::fill_n(r.begin() + d::kLocation, d::kLocationWidth + 1, 'L');  // no zero in the field
   r[d::kApKeyType] = 0;
@@ -169,13 +169,13 @@ TEST_F(Decoded, TextsKeysAndSignalStrengthEdgeCases) {
   EXPECT_EQ(app.device.DeviceLocation, std::string(31, 'L'));
   EXPECT_EQ(app.device.DevApKey, "kept-key");
   EXPECT_EQ(app.device.DevStaKey, std::string(14, 'K'));
-  EXPECT_EQ(rig.form().Label12.caption, "RSSI: -50dBm");
+  EXPECT_EQ(rig.form().rssi.caption, "RSSI: -50dBm");
 
   r[d::kLocation] = 0;
   PutBe16(&r[d::kRssi], 0x8000);
   Deliver(app, r);
-  EXPECT_EQ(rig.form().Label5.caption, "Locate: ");
-  EXPECT_EQ(rig.form().Label12.caption, "RSSI: -32768dBm");
+  EXPECT_EQ(rig.form().location_text.caption, "Locate: ");
+  EXPECT_EQ(rig.form().rssi.caption, "RSSI: -32768dBm");
 }
 
 TEST_F(Decoded, LocationShowsItsEightBitCharactersAndIsKeptAsSent) {
@@ -186,7 +186,7 @@ TEST_F(Decoded, LocationShowsItsEightBitCharactersAndIsKeptAsSent) {
   std::fill_n(r.begin() + 40, 31, 0);
   std::copy(sent.begin(), sent.end(), r.begin() + 40);
   Deliver(app, r);
-  EXPECT_EQ(rig.form().Label5.caption, "Locate: K\u00FChlraum \u201CA\u201D \u20AC");
+  EXPECT_EQ(rig.form().location_text.caption, "Locate: K\u00FChlraum \u201CA\u201D \u20AC");
   EXPECT_EQ(app.device.DeviceLocation, sent);
 }
 
@@ -196,7 +196,7 @@ TEST_F(Decoded, RefusedIdentityIsQueuedAgainAndChangesNothing) {
   Deliver(app, r);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_GET_DEVICE);
-  EXPECT_EQ(rig.form().Label4.caption, "");
+  EXPECT_EQ(rig.form().module_state.caption, "");
   EXPECT_FALSE(app.device.Identified);
 }
 

@@ -24,23 +24,23 @@ TEST(MainWindow, CreatedWithItsControlsInTheirStartStates) {
   rig.window->FormCreate();
   const MainForm& f = rig.form();
   EXPECT_EQ(f.Caption, "zVK-Analog V1.00(20200213)");
-  EXPECT_FALSE(f.GroupBox1.visible);
-  EXPECT_FALSE(f.GroupBox2.visible);
-  EXPECT_EQ(f.Label12.caption, "RSSI:");
-  EXPECT_EQ(f.Label12.color, (Rgb{255, 64, 129}));
-  EXPECT_EQ(f.Label6.caption, "Device  IP:");
-  EXPECT_EQ(f.Image1.hint, "Setup");
-  EXPECT_EQ(f.Image2.hint, "Refresh");
-  EXPECT_EQ(f.Image3.hint, "Find me");
-  EXPECT_EQ(f.SpeedButton5.caption, "Static IP");
-  EXPECT_EQ(f.RangeCombo[4].text(), "0:-/+10V");
-  EXPECT_TRUE(f.RadioButton1.checked());
-  EXPECT_EQ(f.SensorCombo[7].text(), "00:Disable");
-  EXPECT_EQ(f.SensorCombo[7].items.size(), 22u);
-  EXPECT_EQ(f.SensorCombo[7].items[21], "77:User-defined7 -50\u00B0C ~ 150\u00B0C");
-  EXPECT_EQ(f.OffsetSpin[0].min_value, -127);
-  EXPECT_EQ(f.ThermistorCaption[7].caption, "TH7");
-  EXPECT_EQ(f.AnalogCaption[3].caption, "AI3");
+  EXPECT_FALSE(f.analog_group.visible);
+  EXPECT_FALSE(f.thermistor_group.visible);
+  EXPECT_EQ(f.rssi.caption, "RSSI:");
+  EXPECT_EQ(f.rssi.color, (Rgb{255, 64, 129}));
+  EXPECT_EQ(f.device_ip_label.caption, "Device  IP:");
+  EXPECT_EQ(f.setup_button.hint, "Setup");
+  EXPECT_EQ(f.refresh_button.hint, "Refresh");
+  EXPECT_EQ(f.find_me_button.hint, "Find me");
+  EXPECT_EQ(f.static_ip_button.caption, "Static IP");
+  EXPECT_EQ(f.range[4].text(), "0:-/+10V");
+  EXPECT_TRUE(f.sampling_normal.checked());
+  EXPECT_EQ(f.sensor_type[7].text(), "00:Disable");
+  EXPECT_EQ(f.sensor_type[7].items.size(), 22u);
+  EXPECT_EQ(f.sensor_type[7].items[21], "77:User-defined7 -50\u00B0C ~ 150\u00B0C");
+  EXPECT_EQ(f.offset[0].min_value, -127);
+  EXPECT_EQ(f.thermistor_caption[7].caption, "TH7");
+  EXPECT_EQ(f.analog_caption[3].caption, "AI3");
   EXPECT_TRUE(rig.app->discovery.PollingEnabled);
   EXPECT_TRUE(rig.window->Timer3Enabled());
   EXPECT_DOUBLE_EQ(rig.app->meas.RangeTable[2][0], 3.911556659e-05 * 8);
@@ -66,7 +66,7 @@ TEST(MainWindow, FirstActivationWithoutModuleWarnsOnce) {
   EXPECT_EQ(box.text, "Please check device whether in AP mode!");
   EXPECT_EQ(box.icon, MsgIcon::Warning);
   EXPECT_EQ(box.buttons, MsgButtons::Ok);
-  EXPECT_EQ(rig.form().Label4.caption, "Device not found!!");
+  EXPECT_EQ(rig.form().module_state.caption, "Device not found!!");
   EXPECT_EQ(rig.app->link.QueuedCommand, 0);
 
   rig.window->FormActivate();  // after a modal window closed: nothing happens
@@ -80,14 +80,14 @@ TEST(MainWindow, FirstActivationQueuesTheIdentityForTheNextTick) {
   app.link.PendingCommand = 48;
   rig.Start();
   EXPECT_FALSE(app.link.ReplyTimedOut);
-  EXPECT_EQ(rig.form().Edit2.text, "127.0.0.1");
-  EXPECT_EQ(rig.form().StatusBar1.panels[1], "IP: 127.0.0.1");
+  EXPECT_EQ(rig.form().device_ip.text, "127.0.0.1");
+  EXPECT_EQ(rig.form().link_bar.panels[1], "IP: 127.0.0.1");
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   EXPECT_TRUE(rig.Frames().empty());
   rig.Tick();
   EXPECT_TRUE(app.device.Identified);
-  EXPECT_TRUE(rig.form().GroupBox2.visible);
-  EXPECT_FALSE(rig.form().GroupBox1.visible);
+  EXPECT_TRUE(rig.form().thermistor_group.visible);
+  EXPECT_FALSE(rig.form().analog_group.visible);
 }
 
 TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
@@ -100,7 +100,8 @@ TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
   rig.window->show_thermistor_calibration = [&] { shown.push_back("thermistor"); };
   app.discovery.PollingEnabled = true;
   app.discovery.SupervisionTicks = 30;
-  for (Button* b : {&f.Image1, &f.Image2, &f.Image3, &f.SpeedButton1, &f.SpeedButton2})
+  for (Button* b : {&f.setup_button, &f.refresh_button, &f.find_me_button,
+                    &f.analog_calibration_button, &f.thermistor_calibration_button})
     b->UserClick();
   EXPECT_TRUE(shown.empty());
   EXPECT_TRUE(app.discovery.PollingEnabled);
@@ -113,8 +114,8 @@ TEST(MainWindow, ClicksAreDroppedWhileTheSupervisionTickIsDue) {
     Button* button;
     const char* window;
   };
-  for (Case c : {Case{&f.Image1, "setup"}, Case{&f.SpeedButton1, "analog"},
-                 Case{&f.SpeedButton2, "thermistor"}}) {
+  for (Case c : {Case{&f.setup_button, "setup"}, Case{&f.analog_calibration_button, "analog"},
+                 Case{&f.thermistor_calibration_button, "thermistor"}}) {
     app.discovery.PollingEnabled = true;
     shown.clear();
     c.button->UserClick();
@@ -128,7 +129,7 @@ TEST(MainWindow, RefreshQueuesTheIdentityAndMovesTheSupervisionTick) {
   App& app = *rig.app;
   app.discovery.SupervisionTicks = 29;
   app.link.RetryCount = 2;
-  rig.form().Image2.UserClick();
+  rig.form().refresh_button.UserClick();
   EXPECT_EQ(app.link.RetryCount, 0);
   EXPECT_EQ(app.link.QueuedCommand, wire::CMD_GET_DEVICE);
   rig.Timer3();
@@ -138,7 +139,7 @@ TEST(MainWindow, RefreshQueuesTheIdentityAndMovesTheSupervisionTick) {
 
 TEST(MainWindow, FindMeSendsTheLocatorOnTheNextTick) {
   Rig rig;
-  rig.form().Image3.UserClick();
+  rig.form().find_me_button.UserClick();
   rig.Timer3();
   EXPECT_EQ(rig.Frames(),
             (std::vector<std::vector<std::uint8_t>>{{0x5A, 0x35, 0x77, 0xA5, 0x1D, 0x00, 0x00}}));
@@ -148,13 +149,13 @@ TEST(MainWindow, FindMeSendsTheLocatorOnTheNextTick) {
 TEST(MainWindow, ModelLayoutShowsTheModelsGroupOnly) {
   Rig rig({.model = std::nullopt});
   ApplyModelLayout(rig.form(), wire::kModelKm3);
-  EXPECT_TRUE(rig.form().GroupBox1.visible);
-  EXPECT_FALSE(rig.form().GroupBox2.visible);
+  EXPECT_TRUE(rig.form().analog_group.visible);
+  EXPECT_FALSE(rig.form().thermistor_group.visible);
   ApplyModelLayout(rig.form(), wire::kModelQn6);
-  EXPECT_FALSE(rig.form().GroupBox1.visible);
-  EXPECT_TRUE(rig.form().GroupBox2.visible);
+  EXPECT_FALSE(rig.form().analog_group.visible);
+  EXPECT_TRUE(rig.form().thermistor_group.visible);
   ApplyModelLayout(rig.form(), 0x42);
-  EXPECT_TRUE(rig.form().GroupBox2.visible);
+  EXPECT_TRUE(rig.form().thermistor_group.visible);
 }
 
 TEST(MainWindow, Timer3TickSendsQueuedCommandOrSupervises) {
@@ -283,55 +284,64 @@ TEST(MainWindow, ControlTablePerModel) {
   };
   const Rgb navy{0, 0, 128}, red{255, 0, 0}, pink{255, 64, 129};
   std::vector<Row> rows = {
-      {"GroupBox3", In::Window, group(&MainForm::GroupBox3), {"Status"}},
-      {"Label4", In::Window, label(&MainForm::Label4), {"", "", red}},
-      {"Label5", In::Window, label(&MainForm::Label5), {"", "", navy}},
-      {"Label12", In::Window, label(&MainForm::Label12), {"RSSI:", "", pink}},
-      {"Label6", In::Window, label(&MainForm::Label6), {"Device  IP:", "", kBlack}},
-      {"SpeedButton5", In::Window, button(&MainForm::SpeedButton5), {"Static IP"}},
-      {"Image1", In::Window, button(&MainForm::Image1), {"", "Setup"}},
-      {"Image2", In::Window, button(&MainForm::Image2), {"", "Refresh"}},
-      {"Image3", In::Window, button(&MainForm::Image3), {"", "Find me"}},
-      {"GroupBox1", In::Voltage, group(&MainForm::GroupBox1), {""}},
-      {"Label14", In::Voltage, label(&MainForm::Label14), {"Analog Input", "", kBlack}},
-      {"Label21", In::Voltage, label(&MainForm::Label21), {"Sampling Rate:", "", kBlack}},
+      {"GroupBox3", In::Window, group(&MainForm::status_group), {"Status"}},
+      {"Label4", In::Window, label(&MainForm::module_state), {"", "", red}},
+      {"Label5", In::Window, label(&MainForm::location_text), {"", "", navy}},
+      {"Label12", In::Window, label(&MainForm::rssi), {"RSSI:", "", pink}},
+      {"Label6", In::Window, label(&MainForm::device_ip_label), {"Device  IP:", "", kBlack}},
+      {"SpeedButton5", In::Window, button(&MainForm::static_ip_button), {"Static IP"}},
+      {"Image1", In::Window, button(&MainForm::setup_button), {"", "Setup"}},
+      {"Image2", In::Window, button(&MainForm::refresh_button), {"", "Refresh"}},
+      {"Image3", In::Window, button(&MainForm::find_me_button), {"", "Find me"}},
+      {"GroupBox1", In::Voltage, group(&MainForm::analog_group), {""}},
+      {"Label14", In::Voltage, label(&MainForm::analog_title), {"Analog Input", "", kBlack}},
+      {"Label21",
+       In::Voltage,
+       label(&MainForm::sampling_rate_label),
+       {"Sampling Rate:", "", kBlack}},
       {"RadioButton1",
        In::Voltage,
-       [](const MainForm& f, bool g) { return Of(f.RadioButton1, g); },
+       [](const MainForm& f, bool g) { return Of(f.sampling_normal, g); },
        {"Normal"}},
       {"RadioButton2",
        In::Voltage,
-       [](const MainForm& f, bool g) { return Of(f.RadioButton2, g); },
+       [](const MainForm& f, bool g) { return Of(f.sampling_fast, g); },
        {"Fast"}},
-      {"SpeedButton1", In::Voltage, button(&MainForm::SpeedButton1), {"Cal."}},
-      {"GroupBox2", In::Thermistor, group(&MainForm::GroupBox2), {""}},
-      {"Label27", In::Thermistor, label(&MainForm::Label27), {"Thermistor Input", "", kBlack}},
-      {"GroupBox4", In::Thermistor, group(&MainForm::GroupBox4), {"Sensor Type"}},
-      {"GroupBox5", In::Thermistor, group(&MainForm::GroupBox5), {"\u2109"}},
-      {"GroupBox6", In::Thermistor, group(&MainForm::GroupBox6), {"Offset"}},
-      {"Label36", In::Thermistor, label(&MainForm::Label36), {"x 0.1\u00B0", "", red}},
-      {"SpeedButton2", In::Thermistor, button(&MainForm::SpeedButton2), {"Cal./User Define"}},
+      {"SpeedButton1", In::Voltage, button(&MainForm::analog_calibration_button), {"Cal."}},
+      {"GroupBox2", In::Thermistor, group(&MainForm::thermistor_group), {""}},
+      {"Label27",
+       In::Thermistor,
+       label(&MainForm::thermistor_title),
+       {"Thermistor Input", "", kBlack}},
+      {"GroupBox4", In::Thermistor, group(&MainForm::sensor_type_group), {"Sensor Type"}},
+      {"GroupBox5", In::Thermistor, group(&MainForm::fahrenheit_group), {"\u2109"}},
+      {"GroupBox6", In::Thermistor, group(&MainForm::offset_group), {"Offset"}},
+      {"Label36", In::Thermistor, label(&MainForm::offset_unit), {"x 0.1\u00B0", "", red}},
+      {"SpeedButton2",
+       In::Thermistor,
+       button(&MainForm::thermistor_calibration_button),
+       {"Cal./User Define"}},
   };
   static constexpr const char* kAnalog[5] = {"AI0", "AI1", "AI2", "AI3", "AI4"};
   for (std::size_t ch = 0; ch < 5; ++ch) {
     rows.push_back({kAnalog[ch],
                     In::Voltage,
-                    [ch](const MainForm& f, bool g) { return Of(f.AnalogCaption[ch], g); },
+                    [ch](const MainForm& f, bool g) { return Of(f.analog_caption[ch], g); },
                     {kAnalog[ch], "", kBlack}});
     rows.push_back({std::string("value of ") + kAnalog[ch],
                     In::Voltage,
-                    [ch](const MainForm& f, bool g) { return Of(f.AnalogValue[ch], g); },
+                    [ch](const MainForm& f, bool g) { return Of(f.analog_value[ch], g); },
                     {"0", "", navy}});
   }
   for (std::size_t ch = 0; ch < 8; ++ch) {
     const std::string name = "TH" + std::to_string(ch);
     rows.push_back({name,
                     In::Thermistor,
-                    [ch](const MainForm& f, bool g) { return Of(f.ThermistorCaption[ch], g); },
+                    [ch](const MainForm& f, bool g) { return Of(f.thermistor_caption[ch], g); },
                     {name, "", kBlack}});
     rows.push_back({"value of " + name,
                     In::Thermistor,
-                    [ch](const MainForm& f, bool g) { return Of(f.ThermistorValue[ch], g); },
+                    [ch](const MainForm& f, bool g) { return Of(f.thermistor_value[ch], g); },
                     {"0", "", navy}});
   }
 
@@ -343,8 +353,8 @@ TEST(MainWindow, ControlTablePerModel) {
     const MainForm& f = rig.form();
     for (const Row& row : rows) {
       const bool group_visible = row.in == In::Window ||
-                                 (row.in == In::Voltage && f.GroupBox1.visible) ||
-                                 (row.in == In::Thermistor && f.GroupBox2.visible);
+                                 (row.in == In::Voltage && f.analog_group.visible) ||
+                                 (row.in == In::Thermistor && f.thermistor_group.visible);
       Shown expected = row.expected;
       expected.visible = row.in == In::Window ||
                          (row.in == In::Voltage && model == wire::kModelKm3) ||
@@ -352,9 +362,9 @@ TEST(MainWindow, ControlTablePerModel) {
       EXPECT_EQ(row.shown(f, group_visible), expected) << row.name;
     }
     EXPECT_EQ(f.Caption, "zVK-Analog V1.00(20200213)");
-    EXPECT_TRUE(f.Label4.bold);
-    EXPECT_TRUE(f.Label5.bold);
-    for (const StatusBar* bar : {&f.StatusBar1, &f.StatusBar2}) {
+    EXPECT_TRUE(f.module_state.bold);
+    EXPECT_TRUE(f.location_text.bold);
+    for (const StatusBar* bar : {&f.link_bar, &f.status_bar}) {
       EXPECT_EQ(bar->widths[0], 300);
       EXPECT_EQ(bar->widths[1], 200);
     }

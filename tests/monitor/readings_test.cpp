@@ -185,16 +185,16 @@ TEST(Readings, TheWindowShowsTheReadingsTexts) {
   app.meas.RangeCode[4] = 9;
   RefreshReadings(app, rig.form());
   for (int ch = 0; ch < 5; ++ch) {
-    EXPECT_EQ(app.meas.AnalogReading[ch].text, rig.form().AnalogValue[ch].caption);
-    EXPECT_EQ(app.meas.AnalogReading[ch].channel, rig.form().AnalogCaption[ch].caption);
+    EXPECT_EQ(app.meas.AnalogReading[ch].text, rig.form().analog_value[ch].caption);
+    EXPECT_EQ(app.meas.AnalogReading[ch].channel, rig.form().analog_caption[ch].caption);
   }
   EXPECT_EQ(app.meas.AnalogReading[4].text, "Range?");
   app.device.ModelCode = wire::kModelQn6;
   app.meas.ThermistorResult[6] = RESULT_OVER;
   RefreshReadings(app, rig.form());
   for (int ch = 0; ch < 8; ++ch) {
-    EXPECT_EQ(app.meas.ThermistorReading[ch].text, rig.form().ThermistorValue[ch].caption);
-    EXPECT_EQ(app.meas.ThermistorReading[ch].channel, rig.form().ThermistorCaption[ch].caption);
+    EXPECT_EQ(app.meas.ThermistorReading[ch].text, rig.form().thermistor_value[ch].caption);
+    EXPECT_EQ(app.meas.ThermistorReading[ch].channel, rig.form().thermistor_caption[ch].caption);
   }
   EXPECT_EQ(app.meas.ThermistorReading[6].state, ReadingState::OverRange);
 }
@@ -253,16 +253,16 @@ TEST(DecodeDataReply, VoltageBlockShowsVoltsPerRange) {
   r[dd::kKm3RangeCodes + 2] = 0;
   r[dd::kKm3RangeCodes + 3] = 7;  // no such range
   PutBe16(&r[dd::kKm3VrefCount], 0x7FF0);
-  rig.form().RangeCombo[3].SetItemIndex(1);
+  rig.form().range[3].SetItemIndex(1);
   Deliver(app, wire::CMD_READ_DATA, r);
   const MainForm& f = rig.form();
-  EXPECT_EQ(f.AnalogValue[0].caption, "-10.2540V");
-  EXPECT_EQ(f.AnalogValue[1].caption, "0.1544V");
-  EXPECT_EQ(f.AnalogValue[2].caption, "-0.0160V");
-  EXPECT_EQ(f.AnalogValue[3].caption, "Range?");
-  EXPECT_EQ(f.RangeCombo[3].text(), "1:-/+5V");  // kept: the reported code has no item
-  EXPECT_EQ(f.RangeCombo[1].text(), "3:-/+1.25V");
-  EXPECT_EQ(f.Label12.caption, "RSSI: -65535dBm");
+  EXPECT_EQ(f.analog_value[0].caption, "-10.2540V");
+  EXPECT_EQ(f.analog_value[1].caption, "0.1544V");
+  EXPECT_EQ(f.analog_value[2].caption, "-0.0160V");
+  EXPECT_EQ(f.analog_value[3].caption, "Range?");
+  EXPECT_EQ(f.range[3].text(), "1:-/+5V");  // kept: the reported code has no item
+  EXPECT_EQ(f.range[1].text(), "3:-/+1.25V");
+  EXPECT_EQ(f.rssi.caption, "RSSI: -65535dBm");
   EXPECT_EQ(app.meas.VrefCount, 0x7FF0);
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
@@ -277,7 +277,7 @@ TEST(DecodeDataReply, RefusedBlockChangesNothing) {
   PutBe16(&r[dd::kRssi], 0xFFC3);
   Deliver(app, wire::CMD_READ_DATA, r);
   EXPECT_EQ(app.meas.RawReading[0], 0);
-  EXPECT_EQ(rig.form().Label12.caption, "RSSI:");
+  EXPECT_EQ(rig.form().rssi.caption, "RSSI:");
   EXPECT_EQ(app.link.PendingCommand, wire::CMD_READ_DATA);
   EXPECT_TRUE(app.log_lines.empty());
 }
@@ -295,8 +295,8 @@ TEST(DecodeDataReply, WithoutAModelStoresTheThermistorLayoutAndShowsNothing) {
   EXPECT_EQ(app.meas.SensorType[4], 0x6A);
   EXPECT_EQ(app.meas.TempOffset[4], -127);
   EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 50000);
-  EXPECT_EQ(rig.form().ThermistorValue[4].caption, "0");
-  EXPECT_EQ(rig.form().SensorCombo[4].text(), "00:Disable");
+  EXPECT_EQ(rig.form().thermistor_value[4].caption, "0");
+  EXPECT_EQ(rig.form().sensor_type[4].text(), "00:Disable");
 }
 
 TEST(DecodeStatusOnlyReply, RedrawsOnlyForAnAcknowledgedPoll) {
@@ -307,10 +307,10 @@ TEST(DecodeStatusOnlyReply, RedrawsOnlyForAnAcknowledgedPoll) {
   app.meas.RawReading[0] = 1000;
   std::vector<std::uint8_t> r = {0x5A, 0x35, 0x77, 0xA5, 0x21, wire::ACK, 9, 9};
   Deliver(app, 0, r);
-  EXPECT_EQ(rig.form().AnalogValue[0].caption, "0");
+  EXPECT_EQ(rig.form().analog_value[0].caption, "0");
   r[4] = wire::CMD_READ_DATA;
   Deliver(app, 0, r);
-  EXPECT_EQ(rig.form().AnalogValue[0].caption, "0.3129V");
+  EXPECT_EQ(rig.form().analog_value[0].caption, "0.3129V");
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
 
@@ -322,7 +322,7 @@ TEST(DataPoll, LiveReadingsFromTheSimulator) {
   rig.app->discovery.SupervisionTicks = 30;
   rig.Timer3();
   EXPECT_EQ(rig.LastFrame(), (std::vector<std::uint8_t>{0x5A, 0x35, 0x77, 0xA5, 0xD8}));
-  const std::string shown = rig.form().AnalogValue[0].caption;
+  const std::string shown = rig.form().analog_value[0].caption;
   ASSERT_EQ(shown.back(), 'V');
   EXPECT_NEAR(std::stod(shown), 1.2346, 0.0005);
 }

@@ -148,11 +148,11 @@ void ExpectVoltageFields(const App& app, const MainForm& f, const Bytes& r, std:
     EXPECT_EQ(static_cast<std::int16_t>(m.RawReading[ch]), readings[ch]) << "channel " << ch;
   for (int ch = 0; ch < 5; ++ch) EXPECT_EQ(m.RangeCode[ch], kRanges[ch]) << "AI" << ch;
   EXPECT_EQ(m.SamplingMode, 1);
-  EXPECT_TRUE(f.RadioButton2.checked());
-  EXPECT_EQ(f.RangeCombo[1].text(), "2:-/+2.5V");
+  EXPECT_TRUE(f.sampling_fast.checked());
+  EXPECT_EQ(f.range[1].text(), "2:-/+2.5V");
   EXPECT_EQ(m.VrefCount, 8004);
   ExpectAnalogRefBlock(app, r, ref_block);
-  EXPECT_EQ(f.AnalogValue[0].caption, "0.0395V");  // 3948 counts at 1e-5 V per count
+  EXPECT_EQ(f.analog_value[0].caption, "0.0395V");  // 3948 counts at 1e-5 V per count
 }
 
 Bytes IdentityRecord(std::uint8_t model) {
@@ -195,10 +195,10 @@ struct WireLayout : ::testing::Test {
 };
 
 void ExpectCommonIdentity(const App& app, const MainForm& f) {
-  EXPECT_EQ(f.StatusBar1.panels[0], "Dev MAC: 0A:1B:2C:3D:4E:5F");
-  EXPECT_EQ(f.Label5.caption, "Locate: Shelf 7");
-  EXPECT_EQ(f.StatusBar2.panels[1], "FW: V02.34");
-  EXPECT_EQ(f.Label12.caption, "RSSI: -75dBm");
+  EXPECT_EQ(f.link_bar.panels[0], "Dev MAC: 0A:1B:2C:3D:4E:5F");
+  EXPECT_EQ(f.location_text.caption, "Locate: Shelf 7");
+  EXPECT_EQ(f.status_bar.panels[1], "FW: V02.34");
+  EXPECT_EQ(f.rssi.caption, "RSSI: -75dBm");
   const DeviceConfig& d = app.device;
   EXPECT_EQ(d.DeviceLocation, "Shelf 7");
   EXPECT_EQ(d.DevApSsid, "ap-net");
@@ -227,7 +227,7 @@ TEST_F(WireLayout, ThermistorIdentityRecord) {
                           .vref_count = 242,
                           .user_curves = 245});
   Deliver(app, 0x21, r);
-  EXPECT_EQ(f.Label4.caption, "zVK-QN6 Thermistor Input Module");
+  EXPECT_EQ(f.module_state.caption, "zVK-QN6 Thermistor Input Module");
   ExpectCommonIdentity(app, f);
   ExpectThermistorFields(app);
   EXPECT_TRUE(Logged(app, "QN6_Ref_Val=>0xC350"));
@@ -241,7 +241,7 @@ TEST_F(WireLayout, VoltageIdentityRecord) {
                        .vref_count = 225,
                        .ref_block = 230});
   Deliver(app, 0x21, r);
-  EXPECT_EQ(f.Label4.caption, "zVK-KM3 Analog Input Module");
+  EXPECT_EQ(f.module_state.caption, "zVK-KM3 Analog Input Module");
   ExpectCommonIdentity(app, f);
   ExpectVoltageFields(app, f, r, 230);
 }
@@ -266,8 +266,8 @@ TEST_F(WireLayout, ThermistorDataReply) {
   Deliver(app, 0xD8, ThermistorDataReply());
   ExpectThermistorFields(app);
   for (int ch = 0; ch < 8; ++ch)
-    EXPECT_EQ(f.FahrenheitCheck[ch].checked(), kFahrenheit[ch] != 0) << "TH" << ch;
-  EXPECT_EQ(f.Label12.caption, "RSSI: -61dBm");
+    EXPECT_EQ(f.fahrenheit[ch].checked(), kFahrenheit[ch] != 0) << "TH" << ch;
+  EXPECT_EQ(f.rssi.caption, "RSSI: -61dBm");
   // The points are refreshed, not refitted: only the identity reply and the thermistor window
   // fit the curves.
   for (std::size_t row = 13; row < 21; ++row) {
@@ -279,14 +279,14 @@ TEST_F(WireLayout, ThermistorDataReply) {
 
 TEST_F(WireLayout, ThermistorDataReplyWithoutReferenceOrSignalStrength) {
   app.device.ModelCode = 0xB7;
-  f.Label12.caption = "RSSI: -50dBm";
+  f.rssi.caption = "RSSI: -50dBm";
   Bytes r = ThermistorDataReply();
   Put(r, 8, {0x00, 0x00});   // signal strength not reported
   Put(r, 26, {0x00, 0x00});  // no reference count: the default one
   Deliver(app, 0xD8, r);
   EXPECT_EQ(app.meas.ThermistorRefCount, 49599);
   EXPECT_DOUBLE_EQ(app.VoltsPerCount, 2.5 / 49599);
-  EXPECT_EQ(f.Label12.caption, "RSSI: -50dBm");
+  EXPECT_EQ(f.rssi.caption, "RSSI: -50dBm");
 }
 
 TEST_F(WireLayout, VoltageDataReply) {
@@ -302,7 +302,7 @@ TEST_F(WireLayout, VoltageDataReply) {
       {.readings = 10, .sampling_mode = 26, .range_codes = 27, .vref_count = 35, .ref_block = 44});
   Deliver(app, 0xD8, r);
   ExpectVoltageFields(app, f, r, 44);
-  EXPECT_EQ(f.Label12.caption, "RSSI: -80dBm");
+  EXPECT_EQ(f.rssi.caption, "RSSI: -80dBm");
   EXPECT_EQ(app.link.PendingCommand, 0);
 }
 

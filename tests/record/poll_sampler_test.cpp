@@ -52,8 +52,8 @@ TEST(PollSampler, TakesWhatTheWindowShowsAfterEachSupervisionTick) {
   ASSERT_EQ(first.readings.size(), 8u);
   for (std::size_t ch = 0; ch < 8; ++ch) {
     const Reading& r = first.readings[ch];
-    EXPECT_EQ(r.channel, s.rig.form().ThermistorCaption[ch].caption);
-    EXPECT_EQ(r.text, s.rig.form().ThermistorValue[ch].caption);
+    EXPECT_EQ(r.channel, s.rig.form().thermistor_caption[ch].caption);
+    EXPECT_EQ(r.text, s.rig.form().thermistor_value[ch].caption);
     if (ch == 7) continue;
     // Each number is the one its text shows, in the channel's unit.
     ASSERT_TRUE(r.value) << r.text;
@@ -72,7 +72,7 @@ TEST(PollSampler, TakesWhatTheWindowShowsAfterEachSupervisionTick) {
   EXPECT_EQ(first.identity.model_code, wire::kModelQn6);
   EXPECT_EQ(first.identity.location, "Lab bench 1");
   EXPECT_FALSE(first.identity.firmware.empty());
-  EXPECT_EQ("FW: V" + first.identity.firmware, s.rig.form().StatusBar2.panels[1]);
+  EXPECT_EQ("FW: V" + first.identity.firmware, s.rig.form().status_bar.panels[1]);
 
   // A refused poll leaves the previous values on the window: it is a gap, and so is the next
   // tick, which only clears the command left pending.
@@ -134,7 +134,7 @@ TEST(PollSampler, EachSampleNamesItsModuleFromItsIdentityRecord) {
     s.rig.sim->SetLocation(c.location);
     s.rig.sim->SetReportedAddress(c.reported);
     s.rig.Start();
-    for (int i = 0; i < 40 && s.rig.form().Label4.caption.empty(); ++i) s.rig.Tick();
+    for (int i = 0; i < 40 && s.rig.form().module_state.caption.empty(); ++i) s.rig.Tick();
     s.rig.app->device.Identified = true;  // as left by an earlier module
     s.SupervisionTick();
     ASSERT_EQ(s.samples.size(), 1u);

@@ -1,6 +1,7 @@
 // Firmware images on the simulated module: both announce forms store the image, the checksum
 // request is answered with its byte sum (or a fault), the staged-image notice is taken without
-// a word, and a command that comes while an image is still arriving waits for it.
+// a word, a command that comes while an image is still arriving waits for it, and a restart runs
+// the image stored unless a restart fault has it otherwise.
 #include <chrono>
 #include <numeric>
 #include <string>
@@ -185,6 +186,55 @@ TEST(SimFirmware, FaultsCanBeLimitedToOneCommandCode) {
   EXPECT_EQ(ParseFaultList("noreply").at(0).only_code, 0);
   for (const char* bad : {"refuse@", "refuse@0", "refuse@256", "refuse@x", "bogus@37", "@37"}) {
     EXPECT_THROW(ParseFaultList(bad), std::invalid_argument) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace zvk::sim
+
+namespace zvk::sim {
+namespace {
+
+// The firmware version in the module's identity record, "01.12".
+std::string ReportedVersion(std::uint16_t port) {
+  const Bytes record = Exchange(port, Bytes{0x5A, 0x35, 0x77, 0xA5, wire::CMD_GET_DEVICE, 0, 0});
+  if (record.size() <= wire::devinfo::kFwMinor) return "none";
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X.%02X", record[wire::devinfo::kFwMajor],
+                record[wire::devinfo::kFwMinor]);
+  return text;
+}
+
+TEST(SimFirmware, RestartRunsTheStoredImageUnlessAFaultSaysOtherwise) {
+  const std::string tagged = std::string("code ") + kImageVersionTag + "02.0A more code";
+  const Bytes reboot{0x5A, 0x35, 0x77, 0xA5, wire::CMD_RESET_MODULE, 0, 0};
+  struct Case {
+    const char* faults;
+    Bytes image;
+    std::string after;  // the version reported after the restart; "none": no answer
+  };
+  const Case cases[] = {
+      {"", Bytes(tagged.begin(), tagged.end()), "02.0A"},
+      {"", Image(100), "01.12"},  // an image without a version: the one before
+      {"oldfirmware", Bytes(tagged.begin(), tagged.end()), "01.12"},
+      {"noreturn", Bytes(tagged.begin(), tagged.end()), "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.faults) + " " + std::to_string(c.image.size()));
+    Simulator sim({});
+    sim.Start();
+    for (const FaultRequest& f : ParseFaultList(c.faults)) sim.InjectFault(f.fault, f.count);
+    Upload(sim, wire::CMD_WRITE_FILE, "/sys/mcuimg.bin", c.image);
+    // Restart faults touch no reply.
+    EXPECT_EQ(Exchange(sim.Port(), Final(37, 0)), ChecksumReply(Sum(c.image)));
+    EXPECT_EQ(ReportedVersion(sim.Port()), "01.12");
+    Exchange(sim.Port(), reboot);
+    if (c.after == "none") {
+      EXPECT_FALSE(net::ConnectLoopback(sim.Port()).valid());
+      continue;
+    }
+    ASSERT_TRUE(sim.WaitUntilOnline(2s));
+    EXPECT_EQ(ReportedVersion(sim.Port()), c.after);
   }
 }
 

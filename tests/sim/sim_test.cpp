@@ -568,10 +568,10 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   EXPECT_EQ(got[3].count, 3);
   EXPECT_EQ(got[3].delay_ms, 1500);
   EXPECT_TRUE(ParseFaultList("").empty());
-  for (Fault f :
-       {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate, Fault::Oversize,
-        Fault::Reset, Fault::Delay, Fault::SplitReply, Fault::OtherReply, Fault::NoRead,
-        Fault::ResetAfter, Fault::Chatter, Fault::CloseAfter, Fault::SlowClose}) {
+  for (Fault f : {Fault::NoReply, Fault::WrongSignature, Fault::Refuse, Fault::Truncate,
+                  Fault::Oversize, Fault::Reset, Fault::Delay, Fault::SplitReply, Fault::OtherReply,
+                  Fault::NoRead, Fault::ResetAfter, Fault::Chatter, Fault::CloseAfter,
+                  Fault::SlowClose, Fault::NoReturn, Fault::OldFirmware}) {
     EXPECT_EQ(ParseFaultList(FaultName(f)).at(0).fault, f);
   }
   // The content connection's faults: bytes read first, or the pause before the close.
@@ -582,8 +582,9 @@ TEST(SimFaults, SpecNamesCountsAndDelays) {
   EXPECT_EQ(content[1].count, 2);
   EXPECT_EQ(content[1].after_bytes, 10u);
   EXPECT_EQ(content[2].delay_ms, 3000);
-  for (const char* bad : {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",",
-                          "delay:1:-3", "noread@95", "chatter:1:5", "resetafter:1:0"}) {
+  for (const char* bad :
+       {"bogus", "refuse:0", "refuse:x", "refuse:1:5", "noreply:", ",", "delay:1:-3", "noread@95",
+        "chatter:1:5", "resetafter:1:0", "noreturn@45", "oldfirmware:1:5"}) {
     EXPECT_THROW(ParseFaultList(bad), std::invalid_argument) << bad;
   }
 }

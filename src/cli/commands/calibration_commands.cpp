@@ -35,7 +35,8 @@ int ParseAnalogChannel(const std::string& text, const std::string& command) {
 void RequireModel(Session& s, std::uint8_t model, const std::string& command,
                   const std::string& which) {
   if (s.app().device.ModelCode != model)
-    throw Failed(command + " needs " + which + "; this is the " + s.window().form.Label4.caption);
+    throw Failed(command + " needs " + which + "; this is the " +
+                 s.window().form.module_state.caption);
 }
 
 // A calibration window opened by its main window button, closed when the command ends.
@@ -87,14 +88,14 @@ class AnalogReferenceCommand final : public CopyableCommand<AnalogReferenceComma
     const OpenWindow open(
         s, [&s] { s.window().SpeedButton1Click(); }, [&w] { w.FormClose(); });
     const int declined = s.dialogs().declined();
-    Button& button = reset_ ? w.form.RstButton[channel_] : w.form.CalButton[channel_];
+    Button& button = reset_ ? w.form.reset_button[channel_] : w.form.cal_button[channel_];
     const ExchangeRecord r = s.Observe([&button] { button.UserClick(); });
-    const std::string& result = w.form.ResultLabel[channel_].caption;
+    const std::string& result = w.form.result[channel_].caption;
     const std::string what =
         "AI" + std::to_string(channel_) + (reset_ ? " reference reset" : " calibration");
     if (result.empty()) NotDone(s, r, declined, what);
     s.RequireAcknowledged(r, wire::CMD_RELOAD_AD_REF, "the reference reload");
-    s.out << w.form.ChannelLabel[channel_].caption << ' ' << result << '\n';
+    s.out << w.form.channel_label[channel_].caption << ' ' << result << '\n';
   }
 
  private:
@@ -116,14 +117,14 @@ class ThermistorReferenceCommand final : public CopyableCommand<ThermistorRefere
     const OpenWindow open(
         s, [&s] { s.window().SpeedButton2Click(); }, [&w] { w.FormClose(); });
     const int declined = s.dialogs().declined();
-    Button& button = reset_ ? w.form.SpeedButton6 : w.form.SpeedButton1;
+    Button& button = reset_ ? w.form.reference_reset_button : w.form.reference_cal_button;
     const ExchangeRecord r = s.Observe([&button] { button.UserClick(); });
     const std::string what = reset_ ? "the reference reset" : "the reference calibration";
-    if (w.form.Label2.caption.empty()) NotDone(s, r, declined, what);
+    if (w.form.reference_result.caption.empty()) NotDone(s, r, declined, what);
     s.RequireAcknowledged(r, wire::CMD_CALIBRATE_TH_REF, what);
     char count[8];
     std::snprintf(count, sizeof count, "%04X", unsigned{s.app().meas.ThermistorRefCount});
-    s.out << w.form.Label1.caption << ' ' << w.form.Label2.caption << '\n'
+    s.out << w.form.channel_label.caption << ' ' << w.form.reference_result.caption << '\n'
           << "Reference count: " << count << '\n';
   }
 

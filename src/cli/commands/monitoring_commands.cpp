@@ -56,24 +56,24 @@ std::string Dotted(const std::array<std::uint8_t, 4>& a) {
 }
 
 bool ShowsVoltageGroup(Session& s) {
-  return s.window().form.GroupBox1.visible;
+  return s.window().form.analog_group.visible;
 }
 
 void RequireVoltageModule(Session& s, const std::string& command) {
   if (!ShowsVoltageGroup(s))
     throw Failed(command + " needs the voltage module (AI0 to AI4); this is the " +
-                 s.window().form.Label4.caption);
+                 s.window().form.module_state.caption);
 }
 
 void RequireThermistorModule(Session& s, const std::string& command) {
-  if (!s.window().form.GroupBox2.visible)
+  if (!s.window().form.thermistor_group.visible)
     throw Failed(command + " needs the thermistor module (TH0 to TH7); this is the " +
-                 s.window().form.Label4.caption);
+                 s.window().form.module_state.caption);
 }
 
 void PrintThermistorChannel(Session& s, int ch) {
   const MainForm& f = s.window().form;
-  s.out << f.ThermistorCaption[ch].caption << ' ' << f.ThermistorValue[ch].caption << '\n';
+  s.out << f.thermistor_caption[ch].caption << ' ' << f.thermistor_value[ch].caption << '\n';
 }
 
 // A setting that already has the asked value: the window sends nothing for it either.
@@ -89,15 +89,14 @@ class InfoCommand final : public CopyableCommand<InfoCommand> {
     const MainForm& f = s.window().form;
     const DeviceConfig& d = app.device;
     std::ostream& out = s.out;
-    out << "Model: " << f.Label4.caption << '\n';
+    out << "Model: " << f.module_state.caption << '\n';
     // Identification only succeeds when the reported address is the one asked.
     out << "Address: " << app.link.DeviceHost << '\n';
     out << "MAC: " << d.DevMac << '\n';
     out << "Firmware: V" << d.DevFirmware << '\n';
     out << "Location: " << ModuleTextForTerminal(d.DeviceLocation) << '\n';
     // The label keeps its bare caption when the module reports no signal strength.
-    out << (f.Label12.caption == "RSSI:" ? std::string("RSSI: not reported") : f.Label12.caption)
-        << '\n';
+    out << (f.rssi.caption == "RSSI:" ? std::string("RSSI: not reported") : f.rssi.caption) << '\n';
     out << "AP SSID: " << ModuleTextForTerminal(d.DevApSsid) << '\n';
     out << "AP key type: " << int{d.DevApKeyType} << '\n';
     out << "Station SSID: " << ModuleTextForTerminal(d.DevStaSsid) << '\n';
@@ -297,7 +296,7 @@ class SetRangeCommand final : public CopyableCommand<SetRangeCommand> {
     code_ = ParseWholeNumber(code_text_, "set-range: the range code");
   }
   void CheckInput(Session& s) override {
-    const ComboBox& combo = s.window().form.RangeCombo[channel_];
+    const ComboBox& combo = s.window().form.range[channel_];
     if (code_ < 0 || code_ >= static_cast<int>(combo.items.size()))
       throw Failed("input refused: the " + Upper(channel_text_) + " range box has no code " +
                    code_text_ + " (0 to " + std::to_string(combo.items.size() - 1) +
@@ -307,8 +306,7 @@ class SetRangeCommand final : public CopyableCommand<SetRangeCommand> {
     RequireVoltageModule(s, "set-range");
     ops::SetRange(s, channel_, static_cast<int>(code_));
     const MainForm& f = s.window().form;
-    s.out << f.AnalogCaption[channel_].caption << " range " << f.RangeCombo[channel_].text()
-          << '\n';
+    s.out << f.analog_caption[channel_].caption << " range " << f.range[channel_].text() << '\n';
   }
 
  private:
@@ -333,10 +331,10 @@ class SetSamplingCommand final : public CopyableCommand<SetSamplingCommand> {
     RequireVoltageModule(s, "set-sampling");
     MainForm& f = s.window().form;
     if (!ops::SetSampling(s, fast_))
-      NothingToSend(
-          s, "the sampling rate is already " + (fast_ ? f.RadioButton2 : f.RadioButton1).caption);
-    const RadioButton& shown = f.RadioButton2.checked() ? f.RadioButton2 : f.RadioButton1;
-    s.out << f.Label21.caption << ' ' << shown.caption << '\n';
+      NothingToSend(s, "the sampling rate is already " +
+                           (fast_ ? f.sampling_fast : f.sampling_normal).caption);
+    const RadioButton& shown = f.sampling_fast.checked() ? f.sampling_fast : f.sampling_normal;
+    s.out << f.sampling_rate_label.caption << ' ' << shown.caption << '\n';
   }
 
  private:
@@ -418,7 +416,7 @@ class SetOffsetCommand final : public CopyableCommand<SetOffsetCommand> {
     offset_ = ParseWholeNumber(offset_text_, "set-offset: the offset");
   }
   void CheckInput(Session& s) override {
-    const SpinEdit& spin = s.window().form.OffsetSpin[channel_];
+    const SpinEdit& spin = s.window().form.offset[channel_];
     if (offset_ < spin.min_value || offset_ > spin.max_value)
       throw Failed("input refused: the " + Upper(channel_text_) + " offset is " +
                    std::to_string(spin.min_value) + " to " + std::to_string(spin.max_value) +

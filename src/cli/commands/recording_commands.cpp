@@ -90,8 +90,8 @@ std::optional<double> ParseDuration(const std::string& text) {
 std::vector<std::string> KnownHeaders() {
   const MainForm f;
   std::vector<std::string> analog, thermistor;
-  for (const Label& l : f.AnalogCaption) analog.push_back(l.caption);
-  for (const Label& l : f.ThermistorCaption) thermistor.push_back(l.caption);
+  for (const Label& l : f.analog_caption) analog.push_back(l.caption);
+  for (const Label& l : f.thermistor_caption) thermistor.push_back(l.caption);
   return {CsvHeader(analog), CsvHeader(thermistor)};
 }
 
