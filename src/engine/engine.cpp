@@ -34,6 +34,19 @@ std::vector<std::string> SinkSet::Admit(std::size_t index, const ModuleEntry& mo
   return refusals;
 }
 
+std::string SinkSet::AddTaking(Sink& sink, std::size_t index, const ModuleEntry& module,
+                               const ModuleIdentity& identity) {
+  std::string why = sink.Admit(index, module, identity);
+  std::vector<char> takes(index + 1, 0);
+  takes[index] = why.empty();
+  sinks_.push_back({&sink, std::move(takes)});
+  return why;
+}
+
+void SinkSet::Remove(Sink& sink) {
+  std::erase_if(sinks_, [&](const Entry& e) { return e.sink == &sink; });
+}
+
 void SinkSet::Receive(std::size_t index, const Sample& sample) {
   for (Entry& e : sinks_)
     if (index < e.takes.size() && e.takes[index]) e.sink->Receive(index, sample);

@@ -31,6 +31,12 @@ inline constexpr std::chrono::seconds kLongestRetry{30};
 class SinkSet {
  public:
   void Add(Sink& sink) { sinks_.push_back({&sink, {}}); }
+  // Between rounds: a sink that joins a run under way, asked to take module `index` (the other
+  // sinks are not asked again); returns its refusal, empty when it took it.
+  std::string AddTaking(Sink& sink, std::size_t index, const ModuleEntry& module,
+                        const ModuleIdentity& identity);
+  // Between rounds: the sink is told nothing more (its Finish is the caller's).
+  void Remove(Sink& sink);
   // Each sink's Admit; returns the reasons of the sinks that left the module out.
   std::vector<std::string> Admit(std::size_t index, const ModuleEntry& module,
                                  const ModuleIdentity& identity);
@@ -41,6 +47,10 @@ class SinkSet {
   bool Finish(Clock::time_point deadline);
   std::size_t size() const { return sinks_.size(); }
   Sink& sink(std::size_t i) { return *sinks_[i].sink; }
+  // Whether the sink `i` took module `index` (false before it was asked).
+  bool Takes(std::size_t i, std::size_t index) const {
+    return index < sinks_[i].takes.size() && sinks_[i].takes[index];
+  }
 
  private:
   struct Entry {

@@ -12,7 +12,7 @@ void TrendSink::Receive(std::size_t index, const Sample& sample) {
 }
 
 bool TrendSink::Finish(std::chrono::steady_clock::time_point) {
-  // A recording the model makes puts each row on the disk as it comes; it is the window's to end.
+  // The model keeps its history in memory: nothing to deliver.
   return true;
 }
 

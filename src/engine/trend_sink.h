@@ -1,6 +1,5 @@
 // The trend window's history as a sink: every sample of the one module it follows goes to the
-// window's TrendModel (and to the recording the model may be making). The model belongs to the
-// thread that hands the samples in.
+// window's TrendModel. The model belongs to the thread that hands the samples in.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +19,9 @@ class TrendSink final : public Sink {
                     const ModuleIdentity& identity) override;
   void Receive(std::size_t index, const Sample& sample) override;
   bool Finish(std::chrono::steady_clock::time_point deadline) override;
-  std::string Status() const override { return model_.RecordingStatus(); }
-  std::string Summary() const override { return model_.RecordingStatus(); }
+  // "120 samples"
+  std::string Status() const override { return std::to_string(model_.size()) + " samples"; }
+  std::string Summary() const override { return Status(); }
 
  private:
   TrendModel& model_;

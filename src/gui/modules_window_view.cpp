@@ -1,5 +1,6 @@
 #include "gui/modules_window_view.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMetaObject>
@@ -83,6 +84,10 @@ ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces&
       watch_(std::move(watch)) {
   setObjectName(QStringLiteral("ModulesWindow"));
   setWindowTitle(QStringLiteral("Modules"));
+  choose_file = SaveFileDialog(this);
+  show_error = [this](const QString& caption, const QString& text) {
+    ShowBox(this, QMessageBox::Warning, caption, text);
+  };
   Build();
   // The watched module and the main window's identification change without a scan.
   connect(&state_timer_, &QTimer::timeout, this, [this] { RefreshStates(); });
@@ -94,6 +99,15 @@ ModulesWindowView::ModulesWindowView(App& app, Network& network, HostInterfaces&
 ModulesWindowView::~ModulesWindowView() {
   StopScan();
   StopProbe();
+  // Each run ends its round, finishes its sink and is joined; what it posts is dropped with the
+  // window.
+  for (ActiveRun& r : runs_) {
+    if (r.run) r.run->Stop();
+  }
+  for (ActiveRun& r : runs_) {
+    r.run.reset();
+    r.sink.reset();
+  }
   if (worker_.joinable()) worker_.join();
   if (probe_.joinable()) probe_.join();
 }
@@ -101,6 +115,12 @@ ModulesWindowView::~ModulesWindowView() {
 void ModulesWindowView::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   FitColumns();
+}
+
+void ModulesWindowView::closeEvent(QCloseEvent* e) {
+  StopRun(RunKind::Record);
+  StopRun(RunKind::Publish);
+  QWidget::closeEvent(e);
 }
 
 void ModulesWindowView::resizeEvent(QResizeEvent* e) {
@@ -114,13 +134,17 @@ void ModulesWindowView::FitColumns() {
   const auto contents = [&](int c) {
     return std::max(view.sizeHintForColumn(c), header->sectionSizeHint(c));
   };
+  // The "Run" column is shown while a run goes on.
+  int last = 0;
+  for (int c = 0; c < table_->columnCount(); ++c)
+    if (!table_->isColumnHidden(c)) last = c;
   int natural = 0;
-  for (int c = 0; c < table_->columnCount(); ++c) {
+  for (int c = 0; c <= last; ++c) {
+    if (table_->isColumnHidden(c)) continue;
     // The last column stretches over what is left; it never gets less than its contents.
-    if (c + 1 < table_->columnCount()) table_->setColumnWidth(c, contents(c));
+    if (c < last) table_->setColumnWidth(c, contents(c));
     natural += contents(c);
   }
-  const int last = table_->columnCount() - 1;
   const int last_width = contents(last);
   // The window grows (within its screen) until every column fits without a scroll bar.
   const int needed =
@@ -179,10 +203,10 @@ void ModulesWindowView::Build() {
   bar->addWidget(update_button_);
   layout->addLayout(bar);
 
-  table_ = new QTableWidget(0, kState + 1, this);
+  table_ = new QTableWidget(0, kRun + 1, this);
   table_->setObjectName(QStringLiteral("ModulesTable"));
   table_->setHorizontalHeaderLabels(
-      {"Address", "Model", "Name", "Location", "Firmware", "MAC", "RSSI", "Wi-Fi", "State"});
+      {"Address", "Model", "Name", "Location", "Firmware", "MAC", "RSSI", "Wi-Fi", "State", "Run"});
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   // One line per module: a name or a MAC broken over two lines reads as two values.
   table_->setWordWrap(false);
@@ -213,6 +237,41 @@ void ModulesWindowView::Build() {
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("ScanStatus"));
   layout->addWidget(status_);
+
+  auto* runs = new QHBoxLayout;
+  const auto add_run = [&](RunKind kind, const char* name, const QString& idle,
+                           const QString& running, const char* doing) {
+    ActiveRun& r = runs_[Slot(kind)];
+    r.button = new QPushButton(idle, this);
+    r.button->setObjectName(QString::fromUtf8(name));
+    r.idle_text = idle;
+    r.running_text = running;
+    r.doing = doing;
+    runs->addWidget(r.button);
+  };
+  add_run(RunKind::Record, "RecordButton", QStringLiteral("Record\u2026"),
+          QStringLiteral("Stop recording"), "recording");
+  runs_[0].button->setToolTip(QStringLiteral("Record every listed module to one CSV file"));
+  connect(runs_[0].button, &QPushButton::clicked, this, [this] {
+    if (running(RunKind::Record)) {
+      StopRun(RunKind::Record);
+      return;
+    }
+    const QString path = choose_file(QStringLiteral("Record the listed modules to a CSV file"),
+                                     QStringLiteral("CSV files (*.csv);;All files (*)"), true);
+    if (!path.isEmpty()) StartRecording(path);
+  });
+  add_run(RunKind::Publish, "PublishButton", QStringLiteral("Publish\u2026"),
+          QStringLiteral("Stop publishing"), "publishing");
+  runs_[1].button->setToolTip(
+      QStringLiteral("Publish every listed module to an MQTT broker through one gateway"));
+  SetUpPublishing();
+  run_status_ = new QLabel(this);
+  run_status_->setObjectName(QStringLiteral("RunStatus"));
+  run_status_->setTextFormat(Qt::PlainText);  // it names files and module texts
+  runs->addWidget(run_status_, 1);
+  layout->addLayout(runs);
+  ShowRuns();
   resize(860, 360);
 }
 
@@ -402,6 +461,9 @@ void ModulesWindowView::ShowRow(const ListedModule& m) {
                  : new KeyedItem(QStringLiteral("-"), -1e9));
   put(kWifi, new QTableWidgetItem(Text(m.row.wifi_mode)));
   put(kState, new QTableWidgetItem(Text(StateOf(m))));
+  std::string why;
+  put(kRun, new QTableWidgetItem(Text(RunOf(m.row.address, &why))));
+  table_->item(row, kRun)->setToolTip(Text(why).toHtmlEscaped());
   table_->setSortingEnabled(true);
   PlaceEmptyHint();
 }

@@ -1,19 +1,12 @@
 #include "gui/publish_panel.h"
 
-#include <QCheckBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFileDialog>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTimer>
-#include <cctype>
 #include <chrono>
 
+#include "engine/watch_sinks.h"
 #include "gui/qt_seams.h"
 #include "monitor/main_form.h"
 #include "publish/broker_url.h"
@@ -45,90 +38,15 @@ std::string DesktopClientId(const std::string& module_id) {
   return publish::DesktopClientId(module_id);
 }
 
-std::optional<PublishChoice> AskPublishChoice(QWidget* parent,
-                                              const std::optional<PublishChoice>& last) {
-  QDialog dialog(parent);
-  dialog.setObjectName(QStringLiteral("PublishDialog"));
-  dialog.setWindowTitle(QStringLiteral("Publish to an MQTT broker"));
-  auto* broker = new QLineEdit(Text(last ? last->url : publish::kDefaultBrokerUrl), &dialog);
-  broker->setObjectName(QStringLiteral("BrokerEdit"));
-  auto* prefix = new QLineEdit(
-      Text(last ? last->settings.topic_prefix : publish::kDefaultTopicPrefix), &dialog);
-  prefix->setObjectName(QStringLiteral("PrefixEdit"));
-  auto* user = new QLineEdit(last ? Text(last->settings.username) : QString(), &dialog);
-  user->setObjectName(QStringLiteral("UserEdit"));
-  auto* password = new QLineEdit(&dialog);
-  password->setObjectName(QStringLiteral("PasswordEdit"));
-  password->setEchoMode(QLineEdit::Password);
-  auto* cafile = new QLineEdit(last ? Text(last->settings.cafile) : QString(), &dialog);
-  cafile->setObjectName(QStringLiteral("CaFileEdit"));
-  cafile->setPlaceholderText(QStringLiteral("the system's, for mqtts://"));
-  auto* browse = new QPushButton(QStringLiteral("Browse\u2026"), &dialog);
-  browse->setObjectName(QStringLiteral("BrowseCaFile"));
-  QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, cafile] {
-    QFileDialog files(&dialog, QStringLiteral("The CA certificates of the broker"));
-    files.setObjectName(QStringLiteral("CaFileDialog"));
-    files.setAcceptMode(QFileDialog::AcceptOpen);
-    files.setFileMode(QFileDialog::ExistingFile);
-    files.setNameFilters(
-        {QStringLiteral("Certificates (*.pem *.crt *.cer)"), QStringLiteral("All files (*)")});
-    if (!cafile->text().isEmpty()) files.selectFile(cafile->text());
-    if (files.exec() == QDialog::Accepted && !files.selectedFiles().isEmpty())
-      cafile->setText(files.selectedFiles().first());
-  });
-  auto* cafile_row = new QHBoxLayout;
-  cafile_row->addWidget(cafile, 1);
-  cafile_row->addWidget(browse);
-  auto* queue = new QSpinBox(&dialog);
-  queue->setObjectName(QStringLiteral("QueueSpin"));
-  queue->setRange(1, static_cast<int>(publish::kLargestQueuePolls));
-  queue->setValue(
-      static_cast<int>(last ? last->settings.queue_polls : publish::kDefaultQueuePolls));
-  auto* discovery = new QCheckBox(QStringLiteral("Home Assistant discovery"), &dialog);
-  discovery->setObjectName(QStringLiteral("DiscoveryCheck"));
-  discovery->setChecked(last && last->settings.discovery);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  auto* form = new QFormLayout(&dialog);
-  form->addRow(QStringLiteral("Broker"), broker);
-  form->addRow(QStringLiteral("Topic prefix"), prefix);
-  form->addRow(QStringLiteral("User name"), user);
-  form->addRow(QStringLiteral("Password"), password);
-  form->addRow(QStringLiteral("CA file"), cafile_row);
-  form->addRow(QStringLiteral("Polls kept while the broker is away"), queue);
-  form->addRow(QString(), discovery);
-  form->addRow(buttons);
-  for (;;) {
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    PublishChoice c;
-    c.url = broker->text().trimmed().toStdString();
-    try {
-      c.settings.broker = publish::ParseBrokerUrl(c.url);
-    } catch (const publish::BrokerUrlError& e) {
-      ShowBox(&dialog, QMessageBox::Warning, QStringLiteral("Publish"), Text(e.what()));
-      continue;
-    }
-    // The rules of `zvk publish`, named as the dialog names the fields. A CA file stays filled
-    // in for a plain broker (kept for the next mqtts:// one) and is not used.
-    const std::string p = prefix->text().trimmed().toStdString();
-    const std::string ca = cafile->text().trimmed().toStdString();
-    const std::string why = publish::TopicPrefixProblem(p, publish::LabelNames());
-    if (!why.empty()) {
-      ShowBox(&dialog, QMessageBox::Warning, QStringLiteral("Publish"), Text(why + "."));
-      continue;
-    }
-    c.settings.topic_prefix = p;
-    c.settings.username = user->text().toStdString();
-    if (!password->text().isEmpty()) c.settings.password = password->text().toStdString();
-    c.settings.cafile = ca;
-    c.settings.queue_polls = static_cast<std::size_t>(queue->value());
-    c.settings.discovery = discovery->isChecked();
-    return c;
-  }
-}
-
-PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
+PublishPanel::PublishPanel(engine::WatchSinks& sinks, QWidget* parent)
+    : QWidget(parent), sinks_(sinks) {
+  sinks_.before_sample = [this](const Sample& sample) { BeforeSample(sample); };
+  // The broker refused the gateway: its status says so too; whichever comes first stops it.
+  sinks_.on_sink_error = [this](const std::string&) {
+    QTimer::singleShot(0, this, [this] {
+      if (state_ == State::Running) UpdateStatus();
+    });
+  };
   ask = [this](QWidget* p) {
     std::optional<PublishChoice> choice = AskPublishChoice(p, remembered_);
     if (choice) {
@@ -155,12 +73,15 @@ PublishPanel::PublishPanel(QWidget* parent) : QWidget(parent) {
 }
 
 PublishPanel::~PublishPanel() {
+  sinks_.before_sample = nullptr;
+  sinks_.on_sink_error = nullptr;
   // Connections and farewells under way end within their timeouts.
   for (auto& [key, thread] : threads_) thread.join();
-  if (publisher_) {
-    publisher_->OnChange(nullptr);
+  if (sink_) {
+    sinks_.Remove(*sink_);
+    sink_->gateway().OnChange(nullptr);
     // The window is going away: what is queued gets a moment, then the status says offline.
-    publisher_->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    sink_->Finish(std::chrono::steady_clock::now() + std::chrono::seconds(2));
   }
 }
 
@@ -218,42 +139,43 @@ void PublishPanel::Begin(const Sample* first) {
   const publish::ModuleIdentity identity = publish::IdentityOf(module);
   publish::PublishSettings settings = settings_;
   if (settings.client_id.empty()) settings.client_id = DesktopClientId(identity.id);
-  auto publisher = std::make_shared<publish::GatewayPublisher>(std::move(settings));
-  publisher->Add(identity);
-  publisher_ = publisher;
+  // Its lines are told by the status line here.
+  auto sink = std::make_shared<publish::MqttSink>(
+      std::move(settings), url_, false, [](std::optional<std::size_t>, const std::string&) {});
+  // Samples are queued until the broker accepts: published then, or counted as not delivered.
+  sinks_.Add(*sink, module);
+  sink_ = sink;
   module_ = module.mac;
   state_ = State::Connecting;
-  // Queued until the broker accepts: published then, or counted as not delivered.
-  if (first) publisher->Submit(identity.id, *first);
   UpdateStatus();
   auto error = std::make_shared<std::string>();
   Background(
-      [publisher, error] {
+      [sink, error] {
         try {
-          publisher->Connect(kConnectTimeout);
+          sink->Connect(kConnectTimeout);
         } catch (const std::exception& e) {
           *error = e.what();
         }
       },
-      [this, publisher, error] { Connected(publisher, *error); });
+      [this, sink, error] { Connected(sink, *error); });
 }
 
-void PublishPanel::Connected(std::shared_ptr<publish::GatewayPublisher> publisher,
-                             const std::string& error) {
-  if (publisher != publisher_) {
+void PublishPanel::Connected(std::shared_ptr<publish::MqttSink> sink, const std::string& error) {
+  if (sink != sink_) {
     // The module changed while this one connected: it publishes what it holds, says offline
     // and goes.
-    if (error.empty()) Retire(std::move(publisher));
+    if (error.empty()) Retire(std::move(sink));
     return;
   }
   if (!error.empty()) {
-    publisher_.reset();
+    sinks_.Remove(*sink_);
+    sink_.reset();
     state_ = State::Idle;
     UpdateStatus();
     show_error(QStringLiteral("Publish"), Text(error));
     return;
   }
-  publisher_->OnChange([this] {
+  sink_->gateway().OnChange([this] {
     QMetaObject::invokeMethod(
         this, [this] { UpdateStatus(); }, Qt::QueuedConnection);
   });
@@ -261,18 +183,15 @@ void PublishPanel::Connected(std::shared_ptr<publish::GatewayPublisher> publishe
   UpdateStatus();
 }
 
-void PublishPanel::Submit(const Sample& sample) {
-  if (!publisher_ || (state_ != State::Running && state_ != State::Connecting)) return;
-  if (OfAnotherModule(sample, module_)) {
-    ModuleChanged(sample);
-    return;
-  }
-  publisher_->Submit(publisher_->ModuleIds().front(), sample);
+void PublishPanel::BeforeSample(const Sample& sample) {
+  if (!sink_ || (state_ != State::Running && state_ != State::Connecting)) return;
+  if (OfAnotherModule(sample, module_)) ModuleChanged(sample);
 }
 
 void PublishPanel::ModuleChanged(const Sample& sample) {
-  std::shared_ptr<publish::GatewayPublisher> old = std::move(publisher_);
-  const std::string old_topics = TopicBase(*old);
+  std::shared_ptr<publish::MqttSink> old = std::move(sink_);
+  sinks_.Remove(*old);
+  const std::string old_topics = TopicBase(old->gateway());
   // A gateway still connecting is retired once its connection is made (Connected).
   if (state_ == State::Running) Retire(old);
   note_ = "the main window watches another module: " + old_topics + " goes offline";
@@ -290,19 +209,20 @@ void PublishPanel::ModuleChanged(const Sample& sample) {
                        [this, stopped] { show_error(QStringLiteral("Publish"), stopped); });
     return;
   }
+  // The new gateway gets this sample first, once this call returns.
   Begin(&sample);
 }
 
-void PublishPanel::Retire(std::shared_ptr<publish::GatewayPublisher> publisher) {
-  publisher->OnChange(nullptr);
+void PublishPanel::Retire(std::shared_ptr<publish::MqttSink> sink) {
+  sink->gateway().OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
-      [publisher, delivered] {
-        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      [sink, delivered] {
+        *delivered = sink->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
       },
-      [this, publisher, delivered] {
-        const publish::PublisherStatus s = publisher->Status();
-        note_ = TopicBase(*publisher) + " went offline" +
+      [this, sink, delivered] {
+        const publish::PublisherStatus s = sink->gateway().Status();
+        note_ = TopicBase(sink->gateway()) + " went offline" +
                 (*delivered ? "" : " (" + std::to_string(s.queued) + " not delivered)");
         if (state_ == State::Running || state_ == State::Connecting) UpdateStatus();
       });
@@ -311,19 +231,20 @@ void PublishPanel::Retire(std::shared_ptr<publish::GatewayPublisher> publisher) 
 void PublishPanel::Stop() {
   state_ = State::Stopping;
   UpdateStatus();
-  std::shared_ptr<publish::GatewayPublisher> publisher = publisher_;
-  publisher->OnChange(nullptr);
+  std::shared_ptr<publish::MqttSink> sink = sink_;
+  sinks_.Remove(*sink);
+  sink->gateway().OnChange(nullptr);
   auto delivered = std::make_shared<bool>(false);
   Background(
-      [publisher, delivered] {
-        *delivered = publisher->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
+      [sink, delivered] {
+        *delivered = sink->Finish(std::chrono::steady_clock::now() + kFinishTimeout);
       },
-      [this, publisher, delivered] { Stopped(publisher, *delivered); });
+      [this, sink, delivered] { Stopped(sink, *delivered); });
 }
 
-void PublishPanel::Stopped(std::shared_ptr<publish::GatewayPublisher> publisher, bool delivered) {
-  const publish::PublisherStatus s = publisher->Status();
-  if (publisher_ == publisher) publisher_.reset();
+void PublishPanel::Stopped(std::shared_ptr<publish::MqttSink> sink, bool delivered) {
+  const publish::PublisherStatus s = sink->gateway().Status();
+  if (sink_ == sink) sink_.reset();
   state_ = State::Idle;
   UpdateStatus();
   status_->setText(QStringLiteral("Stopped publishing to %1: %2 published, %3 not delivered, %4 "
@@ -354,7 +275,7 @@ void PublishPanel::UpdateStatus() {
     case State::Running:
       break;
   }
-  const publish::PublisherStatus s = publisher_->Status();
+  const publish::PublisherStatus s = sink_->gateway().Status();
   if (s.refused) {
     Stop();
     show_error(QStringLiteral("Publish"),
@@ -368,7 +289,7 @@ void PublishPanel::UpdateStatus() {
                   : QStringLiteral("waiting for the broker (%1)").arg(Text(s.last_error));
   // The topics say under which module's identity the readings go out.
   status_->setText(QStringLiteral("Publishing %1 to %2: %3; %4 published, %5 queued, %6 dropped")
-                       .arg(Text(TopicBase(*publisher_)), Text(url_), broker)
+                       .arg(Text(TopicBase(sink_->gateway())), Text(url_), broker)
                        .arg(s.published)
                        .arg(s.queued)
                        .arg(s.dropped_polls) +

@@ -13,14 +13,14 @@ QString TrendWindowLibraryFolder() {
 
 #ifdef ZVK_NO_TREND_WINDOW
 TrendWindowMaker TrendWindowFromLibrary(const QString&) {
-  return [](TrendModel&, std::string* error) -> std::unique_ptr<TrendWindow> {
+  return [](engine::WatchSinks&, std::string* error) -> std::unique_ptr<TrendWindow> {
     if (error) *error = kNoTrendWindowText;
     return nullptr;
   };
 }
 #else
 TrendWindowMaker TrendWindowFromLibrary(const QString& folder) {
-  return [folder](TrendModel& model, std::string* error) -> std::unique_ptr<TrendWindow> {
+  return [folder](engine::WatchSinks& sinks, std::string* error) -> std::unique_ptr<TrendWindow> {
     // Loaded once; Qt keeps it loaded for the rest of the run.
     QLibrary library(QDir(folder).absoluteFilePath(QStringLiteral(ZVK_TREND_MODULE_FILE)));
     auto make =
@@ -30,7 +30,7 @@ TrendWindowMaker TrendWindowFromLibrary(const QString& folder) {
         *error = "The trend window cannot be opened: " + library.errorString().toStdString();
       return nullptr;
     }
-    return std::unique_ptr<TrendWindow>(make(model));
+    return std::unique_ptr<TrendWindow>(make(sinks));
   };
 }
 #endif

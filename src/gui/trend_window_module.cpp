@@ -5,6 +5,7 @@
 #include "gui/trend_window.h"
 #include "gui/trend_window_view.h"
 
-extern "C" Q_DECL_EXPORT zvk::gui::TrendWindow* zvk_make_trend_window(zvk::TrendModel& model) {
-  return new zvk::gui::TrendWindowView(model);
+extern "C" Q_DECL_EXPORT zvk::gui::TrendWindow* zvk_make_trend_window(
+    zvk::engine::WatchSinks& sinks) {
+  return new zvk::gui::TrendWindowView(sinks);
 }

@@ -30,6 +30,7 @@
 #ifdef ZVK_HAVE_PUBLISH
 #include "gui/publish_panel.h"
 #endif
+#include "engine/watch_sinks.h"
 #include "record/recorder.h"
 #include "record/trend_model.h"
 #include "util/file_writer.h"
@@ -56,8 +57,8 @@ QString Printable(const std::string& s) {
 
 }  // namespace
 
-TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
-    : QWidget(parent, Qt::Window), model_(model) {
+TrendWindowView::TrendWindowView(engine::WatchSinks& sinks, QWidget* parent)
+    : QWidget(parent, Qt::Window), sinks_(sinks), model_(sinks.trend()) {
   setObjectName(QStringLiteral("TrendWindow"));
   setWindowTitle(QStringLiteral("Trend"));
   setWindowIcon(TrendIcon());
@@ -117,7 +118,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   layout->addWidget(chart_view_, 1);
   layout->addLayout(bottom);
 #ifdef ZVK_HAVE_PUBLISH
-  publish_ = new PublishPanel(this);
+  publish_ = new PublishPanel(sinks_, this);
   layout->addWidget(publish_);
 #endif
 
@@ -125,7 +126,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
   connect(log_key, &QShortcut::activated, this, &TrendWindowView::logRequested);
 
   // A recording that fails is reported once the tick that wrote it is over.
-  model_.on_record_error = [this](const std::string& reason) {
+  sinks_.on_record_error = [this](const std::string& reason) {
     QTimer::singleShot(0, this, [this, reason] {
       UpdateRecording();
       show_error(QStringLiteral("Recording stopped"), Text(reason));
@@ -136,7 +137,7 @@ TrendWindowView::TrendWindowView(TrendModel& model, QWidget* parent)
 }
 
 TrendWindowView::~TrendWindowView() {
-  model_.on_record_error = nullptr;
+  sinks_.on_record_error = nullptr;
 }
 
 void TrendWindowView::OnLogRequested(std::function<void()> action) {
@@ -147,12 +148,6 @@ void TrendWindowView::WatchModule([[maybe_unused]] const App& app,
                                   [[maybe_unused]] const MainForm& form) {
 #ifdef ZVK_HAVE_PUBLISH
   publish_->Watch(app);
-#endif
-}
-
-void TrendWindowView::OnSample([[maybe_unused]] const Sample& sample) {
-#ifdef ZVK_HAVE_PUBLISH
-  publish_->Submit(sample);
 #endif
 }
 
@@ -197,11 +192,11 @@ void TrendWindowView::UpdateChannelBoxes() {
 }
 
 void TrendWindowView::UpdateRecording() {
-  record_->setText(model_.recording() ? QStringLiteral("Stop recording")
+  record_->setText(sinks_.recording() ? QStringLiteral("Stop recording")
                                       : QStringLiteral("Record\u2026"));
   // The file's columns are the channels, known from the first readings.
-  record_->setEnabled(model_.recording() || !model_.channels().empty());
-  record_status_->setText(Text(model_.RecordingStatus()));
+  record_->setEnabled(sinks_.recording() || !model_.channels().empty());
+  record_status_->setText(Text(sinks_.RecordingStatus()));
 }
 
 void TrendWindowView::Draw() {
@@ -296,14 +291,14 @@ void TrendWindowView::Draw() {
 }
 
 void TrendWindowView::ToggleRecording() {
-  if (model_.recording()) {
-    model_.StopRecording();
+  if (sinks_.recording()) {
+    sinks_.StopRecording();
   } else {
     const QString path = choose_file(QStringLiteral("Record to a CSV file"),
                                      QStringLiteral("CSV files (*.csv);;All files (*)"), true);
     if (path.isEmpty()) return;
     try {
-      model_.StartRecording(PathFromUtf8(path.toStdString()));
+      sinks_.StartRecording(PathFromUtf8(path.toStdString()));
     } catch (const RecordError& e) {
       show_error(QStringLiteral("Record"), Text(e.what()));
     }

@@ -1,5 +1,6 @@
 // The trend window: every channel of the module over time, drawn from the samples the poll of
-// the main window leaves (TrendModel), with the recording to a CSV file. Not modal.
+// the main window leaves (TrendModel), with the recording to a CSV file (a sink of the watched
+// module's WatchSinks). Not modal.
 #pragma once
 
 #include <QString>
@@ -24,6 +25,9 @@ class QValueAxis;
 namespace zvk {
 class TrendModel;
 }
+namespace zvk::engine {
+class WatchSinks;
+}
 
 namespace zvk::gui {
 
@@ -33,7 +37,7 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   Q_OBJECT
 
  public:
-  explicit TrendWindowView(TrendModel& model, QWidget* parent = nullptr);
+  explicit TrendWindowView(engine::WatchSinks& sinks, QWidget* parent = nullptr);
   ~TrendWindowView() override;
 
   QWidget& widget() override { return *this; }
@@ -42,7 +46,6 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   void Refresh() override;
   void OnLogRequested(std::function<void()> action) override;
   void WatchModule(const App& app, const MainForm& form) override;
-  void OnSample(const Sample& sample) override;
 
   // The file dialog and the error box; tests put their own here.
   SaveFileChooser choose_file;
@@ -66,6 +69,7 @@ class TrendWindowView final : public QWidget, public TrendWindow {
   void ExportPng();
   void ExportCsv();
 
+  engine::WatchSinks& sinks_;
   TrendModel& model_;
   QComboBox* span_ = nullptr;
   QHBoxLayout* channel_row_ = nullptr;

@@ -24,11 +24,8 @@ WatchWindows::WatchWindows(App& app, MainWindow& window, MainWindowView& main_vi
       make_trend_(std::move(make_trend)),
       clock_(clock),
       sampler_(app, window.form, clock, [this](const Sample& sample) {
-        trend.Add(sample);
-        if (trend_view_) {
-          trend_view_->OnSample(sample);
-          trend_view_->Refresh();
-        }
+        sinks.Receive(sample);
+        if (trend_view_) trend_view_->Refresh();
       }) {
   window_.show_trend_window = [this] { ShowTrend(); };
   // Every line gets its time as it is logged, whether the log window is open or not.
@@ -49,7 +46,7 @@ WatchWindows::~WatchWindows() {
 TrendWindow* WatchWindows::trend_view() {
   if (!trend_view_) {
     std::string error;
-    trend_view_ = make_trend_(trend, &error);
+    trend_view_ = make_trend_(sinks, &error);
     if (!trend_view_) {
       app_.seams.dialogs.ErrorBox(error);
       return nullptr;

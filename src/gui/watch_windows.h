@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "engine/watch_sinks.h"
 #include "gui/log_window_view.h"
 #include "gui/trend_window.h"
 #include "record/sample.h"
@@ -40,6 +41,8 @@ class WatchWindows {
   LogWindowView& log_view();
 
   TrendModel trend;
+  // The watched module's sinks: the trend model, the recording, what the trend window publishes.
+  engine::WatchSinks sinks{trend};
   // When each line of the log was logged (see LogTimes).
   const LogTimes& log_times() const { return log_times_; }
 

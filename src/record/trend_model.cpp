@@ -16,10 +16,6 @@ TimePoint FromMs(std::int64_t ms) {
   return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::milliseconds(ms)));
 }
 
-std::string Counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // Each slice of the range keeps its lowest and highest value, in their order in time.
 TrendLine Thin(const TrendLine& line, std::int64_t from_ms, std::int64_t slice_ms) {
   TrendLine thin;
@@ -48,12 +44,6 @@ void TrendModel::ModuleChanged(const Sample& sample) {
   ++module_count_;
   module_ = sample.module;
   module_name_ = sample.module_name;
-  if (!recorder_) return;
-  stopped_reason_ = "the main window now watches another module (" + name +
-                    "); its readings do not belong in " + PathToUtf8(recorder_->path().filename()) +
-                    ". Record again to start a file for it.";
-  recorder_.reset();
-  if (on_record_error) on_record_error(stopped_reason_);
 }
 
 void TrendModel::Add(const Sample& sample) {
@@ -77,14 +67,6 @@ void TrendModel::Add(const Sample& sample) {
     if (sample.kind == SampleKind::Readings)
       for (const Reading& r : sample.readings) stored.cells.push_back({r.text, r.value, r.unit});
     samples_.push_back(std::move(stored));
-  }
-  if (!recorder_) return;
-  try {
-    recorder_->Append(sample);
-  } catch (const RecordError& e) {
-    stopped_reason_ = e.what();
-    recorder_.reset();
-    if (on_record_error) on_record_error(stopped_reason_);
   }
 }
 
@@ -161,30 +143,6 @@ std::string TrendModel::Csv(TrendRange range) const {
     csv += CsvRow(FromMs(s.ms), texts, channels_.size()) + "\n";
   }
   return csv;
-}
-
-void TrendModel::StartRecording(const std::filesystem::path& path) {
-  if (channels_.empty())
-    throw RecordError("nothing to record yet: the channels are known from the first readings");
-  recorder_.reset();
-  recorder_ = std::make_unique<CsvRecorder>(path, channels_);
-  stopped_reason_.clear();
-}
-
-void TrendModel::StopRecording() {
-  recorder_.reset();
-  stopped_reason_.clear();
-}
-
-std::string TrendModel::RecordingStatus() const {
-  if (!recorder_)
-    return stopped_reason_.empty() ? "Not recording" : "Recording stopped: " + stopped_reason_;
-  std::string status = std::string(recorder_->continued() ? "Continuing " : "Recording to ") +
-                       PathToUtf8(recorder_->path().filename()) + ": " +
-                       Counted(recorder_->rows(), "row", "rows") + ", " +
-                       Counted(recorder_->gaps(), "gap", "gaps");
-  if (recorder_->foreign_channels()) status += " (the module shows other channels than the file)";
-  return status;
 }
 
 }  // namespace zvk

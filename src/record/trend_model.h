@@ -1,18 +1,16 @@
 // The trend window without its widgets: every sample since start, the series each channel draws
-// for a time span, the samples as CSV, and the recording to a file.
+// for a time span and the samples as CSV. The recording to a file is a sink beside it
+// (engine/watch_sinks).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "record/recorder.h"
 #include "record/sample.h"
 
 namespace zvk {
@@ -47,9 +45,7 @@ class TrendModel {
 
   // A sample from the poll. Readings of other channels than the last ones start the history
   // anew. A sample of another module than the last readings' (Sample::module) ends the lines
-  // there with a mark, and ends a recording, whose file holds the other module's readings: the
-  // reason goes to on_record_error. Otherwise a recording goes on, with gaps for readings of
-  // other channels.
+  // there with a mark.
   void Add(const Sample& sample);
 
   const std::vector<std::string>& channels() const { return channels_; }
@@ -72,18 +68,6 @@ class TrendModel {
   // The samples within the range as `zvk read --csv` writes them (the header, rows, gap rows):
   // those of the current module only, since the file names no module.
   std::string Csv(TrendRange range) const;
-
-  // Recording: every later sample goes to the file as one row (see CsvRecorder). Needs the
-  // channels, known from the first readings. Throws RecordError when the file is refused.
-  void StartRecording(const std::filesystem::path& path);
-  void StopRecording();
-  bool recording() const { return recorder_ != nullptr; }
-  const CsvRecorder* recorder() const { return recorder_.get(); }
-  // "Recording to data.csv: 12 rows, 1 gap", "Not recording", or why the recording stopped.
-  std::string RecordingStatus() const;
-
-  // A row that could not be written ends the recording; the reason goes here.
-  std::function<void(const std::string&)> on_record_error;
 
  private:
   struct Cell {
@@ -108,8 +92,6 @@ class TrendModel {
   std::string module_name_;
   std::vector<ModuleMark> marks_;
   std::size_t module_count_ = 0;
-  std::unique_ptr<CsvRecorder> recorder_;
-  std::string stopped_reason_;
 };
 
 }  // namespace zvk

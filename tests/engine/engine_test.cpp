@@ -222,5 +222,26 @@ TEST(Engine, ASinkErrorEndsTheRunAfterEverySinkWasFinished) {
   EXPECT_EQ(std::count(other.events.begin(), other.events.end(), "end"), 1);
 }
 
+// A sink that joins between rounds is the only one asked to take the module: a sink that took it
+// before is not asked again (the MQTT sink refuses a MAC it publishes already); one taken out
+// hears nothing more.
+TEST(SinkSet, ASinkAddedOrRemovedBetweenRoundsLeavesTheOthersAsTheyWere) {
+  KeepingSink first, joining, refusing;
+  refusing.refuse = {0};
+  SinkSet sinks;
+  EXPECT_EQ(sinks.AddTaking(first, 0, {}, {}), "");
+  Sample readings;
+  readings.kind = SampleKind::Readings;
+  sinks.Receive(0, readings);
+  EXPECT_EQ(sinks.AddTaking(joining, 0, {}, {}), "");
+  EXPECT_EQ(sinks.AddTaking(refusing, 0, {}, {}), "not for this sink");
+  sinks.Receive(0, readings);
+  sinks.Remove(first);
+  sinks.Receive(0, Sample());
+  EXPECT_EQ(first.events, (std::vector<std::string>{"admit 0", "0 R", "0 R"}));
+  EXPECT_EQ(joining.events, (std::vector<std::string>{"admit 0", "0 R", "0 G"}));
+  EXPECT_EQ(refusing.events, std::vector<std::string>{"admit 0"});
+}
+
 }  // namespace
 }  // namespace zvk::engine

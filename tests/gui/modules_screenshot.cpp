@@ -2,9 +2,12 @@
 // modules on 127.0.0.0/27: six modules of both models (one of them silent, so not listed), with
 // the one on 127.0.0.4 double-clicked and so watched by the main window. With ROLLOUT.png, also
 // "Update firmware…" over the other modules after its rollout, in which the module on 127.0.0.17
-// comes back with its old firmware.
+// comes back with its old firmware. With RUNNING.png too, the window a few rounds later while it
+// records the listed modules to a file and publishes them to a broker of its own on loopback
+// (where the build has the MQTT client and mosquitto is installed), the module on 127.0.0.17
+// gone meanwhile.
 //
-//   modules_screenshot OUT.png [ROLLOUT.png]
+//   modules_screenshot OUT.png [ROLLOUT.png [RUNNING.png]]
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,6 +22,10 @@
 
 #include "gui/modules_window_view.h"
 #include "gui_test_wait.h"
+#ifdef ZVK_SCREENSHOT_BROKER
+#include "publish/broker.h"
+#include "publish/broker_url.h"
+#endif
 #include "link/host_interfaces.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
@@ -56,10 +63,51 @@ bool SaveRollout(zvk::gui::ModulesWindowView& view, const char* out) {
 
 }  // namespace
 
+// Records and publishes the listed modules for three rounds (3.1 s apart), the module on
+// 127.0.0.17 gone after the first, and saves the window then; the runs are stopped after.
+bool SaveRunning(zvk::gui::ModulesWindowView& view,
+                 std::vector<std::unique_ptr<zvk::sim::Simulator>>& fleet, const char* out) {
+  using namespace zvk;
+  namespace fs = std::filesystem;
+  const fs::path work = fs::temp_directory_path() / "zvk-modules-screenshot-running";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  view.StartRecording(QString::fromStdString((work / "plant.csv").string()));
+#ifdef ZVK_SCREENSHOT_BROKER
+  std::unique_ptr<test::Broker> broker;
+  if (test::MosquittoProgram()) {
+    broker = std::make_unique<test::Broker>(work / "broker", test::Broker::Options{});
+    broker->Start();
+    gui::PublishChoice choice;
+    choice.url = broker->url();
+    choice.settings.broker = publish::ParseBrokerUrl(choice.url);
+    view.StartPublishing(choice);
+  }
+#endif
+  // Each run reports once it has identified its modules, then after every round.
+  const int runs = view.running(gui::ModulesWindowView::RunKind::Publish) ? 2 : 1;
+  QSignalSpy rounds(&view, &gui::ModulesWindowView::runProgressed);
+  gui::WaitUntil([&] { return rounds.count() >= 2 * runs; }, 5000);
+  fleet[3]->Stop();  // 127.0.0.17
+  gui::WaitUntil([&] { return rounds.count() >= 4 * runs; }, 12000);
+  gui::WaitUntil([] { return false; }, 300);
+  const bool saved = view.grab().save(QString::fromLocal8Bit(out));
+  view.StopRun(gui::ModulesWindowView::RunKind::Record);
+  view.StopRun(gui::ModulesWindowView::RunKind::Publish);
+  gui::WaitUntil(
+      [&] {
+        return !view.running(gui::ModulesWindowView::RunKind::Record) &&
+               !view.running(gui::ModulesWindowView::RunKind::Publish);
+      },
+      15000);
+  fs::remove_all(work);
+  return saved;
+}
+
 int main(int argc, char** argv) {
   using namespace zvk;
   if (argc < 2) {
-    std::cerr << "usage: modules_screenshot OUT.png [ROLLOUT.png]\n";
+    std::cerr << "usage: modules_screenshot OUT.png [ROLLOUT.png [RUNNING.png]]\n";
     return 2;
   }
   QApplication qt(argc, argv);
@@ -122,9 +170,14 @@ int main(int argc, char** argv) {
   gui::WaitUntil([] { return false; }, 700);  // the state column catches up
   const bool saved = view.grab().save(QString::fromLocal8Bit(argv[1]));
   const bool rollout_saved = argc < 3 || SaveRollout(view, argv[2]);
+  const bool running_saved = argc < 4 || SaveRunning(view, fleet, argv[3]);
   for (auto& m : fleet) m->Stop();
-  if (!saved || !rollout_saved) {
-    std::cerr << "modules_screenshot: cannot write " << argv[saved ? 2 : 1] << "\n";
+  if (!saved || !rollout_saved || !running_saved) {
+    std::cerr << "modules_screenshot: cannot write "
+              << argv[!saved           ? 1
+                      : !rollout_saved ? 2
+                                       : 3]
+              << "\n";
     return 1;
   }
   return 0;

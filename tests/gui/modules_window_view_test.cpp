@@ -6,16 +6,22 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "gui/main_window_view.h"
 #include "gui_test_wait.h"
 #include "monitor/main_window.h"
+#include "record/csv_format.h"
 #include "sim/simulator.h"
 #include "support/test_seams.h"
 #include "watch_rig.h"
@@ -56,6 +62,18 @@ class ModulesWindow : public testing::Test {
   bool Scan() {
     if (!view_->StartScan()) return false;
     return WaitUntil([this] { return !view_->scanning(); });
+  }
+  std::string RunOf(const char* address) {
+    for (int r = 0; r < view_->table().rowCount(); ++r)
+      if (Cell(r, ModulesWindowView::kAddress) == address)
+        return Cell(r, ModulesWindowView::kRun).toStdString();
+    return "(not listed)";
+  }
+  // Lists the watched module (127.0.0.1) and another one (127.0.0.2).
+  void ListTwo() {
+    view_->ranges().setText(QStringLiteral("127.0.0.1 127.0.0.2"));
+    ASSERT_TRUE(Scan());
+    ASSERT_EQ(view_->table().rowCount(), 2);
   }
 
   std::unique_ptr<WatchRig> rig_;
@@ -164,7 +182,10 @@ TEST_F(ModulesWindow, AnEmptyTableSaysWhatToTypeAndTheColumnsFitTheirContents) {
   EXPECT_FALSE(view_->empty_hint().isVisible());
   EXPECT_FALSE(table.wordWrap());
   QCoreApplication::processEvents();
+  // "Run" is shown while a run goes on.
+  EXPECT_TRUE(table.isColumnHidden(ModulesWindowView::kRun));
   for (int c = 0; c < table.columnCount(); ++c) {
+    if (table.isColumnHidden(c)) continue;
     SCOPED_TRACE(table.horizontalHeaderItem(c)->text().toStdString());
     EXPECT_GE(table.columnWidth(c), static_cast<QAbstractItemView&>(table).sizeHintForColumn(c));
   }
@@ -206,6 +227,112 @@ TEST_F(ModulesWindow, StatesStayLiveBetweenScans) {
   ASSERT_TRUE(probed.wait(10000));
   EXPECT_EQ(state_of("127.0.0.2"), "Not answering");
   EXPECT_EQ(scan_network_.connects, 3);  // the scan's two, then the probe's one: not the watched
+}
+
+// "Record…" polls every listed module on its own connections and writes the long form, one line
+// per channel, named by the module; the main window goes on watching (and may change modules)
+// meanwhile, and "Stop recording" ends the run without holding up the window.
+TEST_F(ModulesWindow, RecordWritesEveryListedModuleInTheLongFormUntilStopped) {
+  ListTwo();
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "zvk-modules-window-record.csv";
+  std::filesystem::remove(file);
+  std::vector<QString> errors;
+  view_->show_error = [&](const QString& caption, const QString& text) {
+    errors.push_back(caption + ": " + text);
+  };
+  view_->choose_file = [&](const QString&, const QString&, bool continue_existing) {
+    EXPECT_TRUE(continue_existing);
+    return QString::fromStdString(file.string());
+  };
+  QPushButton& record = view_->run_button(ModulesWindowView::RunKind::Record);
+  EXPECT_EQ(record.text(), "Record\u2026");
+  record.click();
+  ASSERT_TRUE(view_->running(ModulesWindowView::RunKind::Record));
+  EXPECT_EQ(record.text(), "Stop recording");
+  // The first round at once, the second 3.1 s later; the main window changes modules between.
+  ASSERT_TRUE(WaitUntil([&] { return RunOf("127.0.0.2") == "recording"; }));
+  EXPECT_EQ(RunOf("127.0.0.1"), "recording");
+  rig_->WatchAndIdentify("127.0.0.2");
+  QSignalSpy rounds(view_.get(), &ModulesWindowView::runProgressed);
+  ASSERT_TRUE(rounds.wait(6000));
+  EXPECT_NE(view_->run_status().text().toStdString().find(
+                "Recording to zvk-modules-window-record.csv: 4 rows, 0 gaps"),
+            std::string::npos)
+      << view_->run_status().text().toStdString();
+
+  QSignalSpy finished(view_.get(), &ModulesWindowView::runFinished);
+  QElapsedTimer clicked;
+  clicked.start();
+  record.click();
+  EXPECT_LT(clicked.elapsed(), 500);  // the window never waits for the run
+  ASSERT_TRUE(finished.wait(6000));
+  EXPECT_FALSE(view_->running(ModulesWindowView::RunKind::Record));
+  EXPECT_EQ(record.text(), "Record\u2026");
+  EXPECT_EQ(RunOf("127.0.0.1"), "");
+  EXPECT_EQ(view_->run_status().text(),
+            "Recorded the listed modules: \"zvk-modules-window-record.csv\": 4 rows written "
+            "(0 gaps)");
+  EXPECT_TRUE(errors.empty());
+
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], kLongCsvHeader);
+  // module: the channels each round wrote of it
+  std::map<std::string, std::multiset<std::string>> channels;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const std::size_t a = line.find(',');
+    const std::size_t b = line.find(',', a + 1);
+    const std::size_t c = line.find(',', b + 1);
+    ASSERT_NE(c, std::string::npos) << line;
+    channels[line.substr(a + 1, b - a - 1)].insert(line.substr(b + 1, c - b - 1));
+  }
+  ASSERT_EQ(channels.size(), 2u);
+  for (const auto& [module, seen] : channels) {
+    SCOPED_TRACE(module);
+    EXPECT_TRUE(module == Cell(0, ModulesWindowView::kName).toStdString() ||
+                module == Cell(1, ModulesWindowView::kName).toStdString());
+    EXPECT_FALSE(seen.empty());
+    for (const std::string& channel : seen) EXPECT_EQ(seen.count(channel), 2u) << channel;
+  }
+  std::filesystem::remove(file);
+}
+
+// A file that holds something else is refused before any run starts; closing the window ends a
+// run that goes on.
+TEST_F(ModulesWindow, RecordRefusesAForeignFileAndClosingTheWindowEndsTheRun) {
+  ListTwo();
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "zvk-modules-window-foreign.csv";
+  {
+    std::ofstream out(file);
+    out << "name,address\n";
+  }
+  std::vector<QString> errors;
+  view_->show_error = [&](const QString& caption, const QString& text) {
+    errors.push_back(caption + ": " + text);
+  };
+  EXPECT_FALSE(view_->StartRecording(QString::fromStdString(file.string())));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(errors[0].startsWith("Record: \"" + QString::fromStdString(file.string()) +
+                                   "\" holds other columns"))
+      << errors[0].toStdString();
+  EXPECT_FALSE(view_->running(ModulesWindowView::RunKind::Record));
+
+  std::filesystem::remove(file);
+  ASSERT_TRUE(view_->StartRecording(QString::fromStdString(file.string())));
+  ASSERT_TRUE(WaitUntil([&] { return RunOf("127.0.0.1") == "recording"; }));
+  QSignalSpy finished(view_.get(), &ModulesWindowView::runFinished);
+  view_->close();
+  ASSERT_TRUE(finished.wait(6000));
+  EXPECT_FALSE(view_->running(ModulesWindowView::RunKind::Record));
+  EXPECT_EQ(errors.size(), 1u);
+  std::filesystem::remove(file);
 }
 
 }  // namespace

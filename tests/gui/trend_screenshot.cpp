@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     if (poll == polls * 2 / 3)
       rig.sim->InjectFault(zvk::sim::Fault::Refuse, 3, zvk::wire::CMD_READ_DATA);
     if (poll == 12)
-      rig.watch->trend.StartRecording(
+      rig.watch->sinks.StartRecording(
           zvk::PathFromUtf8(QDir(work.path()).filePath("bench-run.csv").toStdString()));
     rig.Polls(1);
   }

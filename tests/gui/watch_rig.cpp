@@ -9,7 +9,9 @@
 namespace zvk::gui {
 
 TrendWindowMaker DirectTrendWindow() {
-  return [](TrendModel& model, std::string*) { return std::make_unique<TrendWindowView>(model); };
+  return [](engine::WatchSinks& sinks, std::string*) {
+    return std::make_unique<TrendWindowView>(sinks);
+  };
 }
 
 WatchRig::WatchRig(sim::Model model, TrendWindowMaker make_trend)

@@ -1,5 +1,5 @@
-// The trend window's model: the lines each channel draws, the spans, thinning, the CSV export and
-// the recording it feeds.
+// The trend window's model: the lines each channel draws, the spans, thinning, the CSV export;
+// and the recording beside it, both fed by the watched module's sinks.
 #include "record/trend_model.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/watch_sinks.h"
 #include "record/csv_format.h"
 #include "support/readings.h"
 
@@ -33,15 +34,16 @@ const TimePoint kT0 = TimePoint(seconds(1'780'000'000));
 struct Trend {
   TimePoint now = kT0;
   TrendModel model{[this] { return now; }};
+  engine::WatchSinks sinks{model};
 
   void Readings(std::vector<Reading> readings, std::vector<std::string> names = kTh,
                 const std::string& module = "") {
-    model.Add({now, SampleKind::Readings, test::Named(names, std::move(readings)), module,
-               module.empty() ? "" : "bench " + module.substr(module.size() - 2)});
+    sinks.Receive({now, SampleKind::Readings, test::Named(names, std::move(readings)), module,
+                   module.empty() ? "" : "bench " + module.substr(module.size() - 2)});
     now += seconds(3);
   }
   void Add(SampleKind kind, const std::string& module = "") {
-    model.Add({now, kind, {}, module, ""});
+    sinks.Receive({now, kind, {}, module, ""});
     now += seconds(3);
   }
   // Each line of the channel as its values, in the whole history.
@@ -159,23 +161,23 @@ TEST(TrendModel, AnotherModulesChannelsStartTheHistoryAgainWhileTheRecordingGoes
   const fs::path file = fs::temp_directory_path() / "zvk-trend-model-other-module.csv";
   fs::remove(file);
   Trend t;
-  EXPECT_THROW(t.model.StartRecording(file), RecordError);  // no channels yet
+  EXPECT_THROW(t.sinks.StartRecording(file), RecordError);  // no channels yet
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
+  EXPECT_EQ(t.sinks.RecordingStatus(), "Not recording");
 
   t.Readings({C(24.9), C(25.0)});
-  t.model.StartRecording(file);
+  t.sinks.StartRecording(file);
   t.Readings({C(25.0), C(25.1)});
   t.Add(SampleKind::Gap);
   t.Readings({V(1.0000)}, {"AI0"});
   EXPECT_EQ(t.model.channels(), std::vector<std::string>{"AI0"});
   EXPECT_EQ(t.model.size(), 1u);
-  EXPECT_EQ(t.model.RecordingStatus(),
+  EXPECT_EQ(t.sinks.RecordingStatus(),
             "Recording to zvk-trend-model-other-module.csv: 3 rows, 2 gaps (the module shows "
             "other channels than the file)");
-  t.model.StopRecording();
+  t.sinks.StopRecording();
   t.Readings({V(2.0000)}, {"AI0"});
-  EXPECT_EQ(t.model.RecordingStatus(), "Not recording");
+  EXPECT_EQ(t.sinks.RecordingStatus(), "Not recording");
 
   std::vector<std::string> lines;
   {
@@ -195,9 +197,9 @@ TEST(TrendModel, AnotherModuleEndsTheLinesWithAMarkAndTheRecordingOfTheFirst) {
   fs::remove(file);
   Trend t;
   std::vector<std::string> told;
-  t.model.on_record_error = [&](const std::string& reason) { told.push_back(reason); };
+  t.sinks.on_record_error = [&](const std::string& reason) { told.push_back(reason); };
   t.Readings({C(24.6), C(25.0)}, kTh, a);
-  t.model.StartRecording(file);
+  t.sinks.StartRecording(file);
   t.Readings({C(24.6), C(25.0)}, kTh, a);
   t.Readings({C(34.6), C(35.0)}, kTh, b);
   t.Readings({C(34.7), C(35.1)}, kTh, b);
@@ -217,8 +219,8 @@ TEST(TrendModel, AnotherModuleEndsTheLinesWithAMarkAndTheRecordingOfTheFirst) {
       "the main window now watches another module (bench 02); its readings do not belong in "
       "zvk-trend-model-module-change.csv. Record again to start a file for it.";
   EXPECT_EQ(told, std::vector<std::string>{reason});
-  EXPECT_FALSE(t.model.recording());
-  EXPECT_EQ(t.model.RecordingStatus(), "Recording stopped: " + reason);
+  EXPECT_FALSE(t.sinks.recording());
+  EXPECT_EQ(t.sinks.RecordingStatus(), "Recording stopped: " + reason);
   std::vector<std::string> lines;
   {
     std::ifstream in(file);
