@@ -16,12 +16,14 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/metrics_option.h"
 #include "cli/session.h"
 #include "cli/term/live_status.h"
 #include "cli/term/reopen_request.h"
 #include "cli/term/stop_request.h"
 #include "engine/csv_sink.h"
 #include "engine/engine.h"
+#include "engine/metrics_sink.h"
 #include "engine/module_lines.h"
 #include "engine/rotation.h"
 #include "monitor/main_form.h"
@@ -123,6 +125,10 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     sub.add_option("--keep", keep_text_, "With --rotate: keep only the newest N finished files")
         ->type_name("N");
     sub.add_flag("--gzip", gzip_, "With --rotate: compress finished files (.gz)");
+    sub.add_option("--metrics", metrics_text_,
+                   "Serve the readings to Prometheus at http://ADDR:PORT/metrics (ADDR "
+                   "127.0.0.1 unless given)")
+        ->type_name("[ADDR:]PORT");
     sub.footer(
         "Without --duration or --count the log runs until SIGINT (Ctrl+C) or SIGTERM; the file "
         "is closed cleanly either way; SIGHUP reopens it (the next row goes to a file of its "
@@ -131,7 +137,13 @@ class LogCommand final : public CopyableCommand<LogCommand> {
         "time,module,channel,value,unit.");
   }
 
+  void Attach(CliEnv& env) override { metrics_backend_ = env.metrics; }
+
   void CheckArguments() override {
+    if (metrics_text_) {
+      metrics_ = ParseMetricsAddress(*metrics_text_, "log");
+      if (!metrics_backend_) MetricsNotAvailable("log");
+    }
     interval_ = ParseDecimal(interval_text_, "log: --interval");
     if (interval_ < 0 || interval_ > kLongestInterval)
       throw UsageError("log: --interval must be 0 to 86400 seconds, not " + interval_text_);
@@ -193,8 +205,11 @@ class LogCommand final : public CopyableCommand<LogCommand> {
       throw Failed(e.what());
     }
     Configure(*csv);
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, s.err);
     engine::SinkSet sinks;
     sinks.Add(*csv);
+    sinks.Add(metrics);
     engine::Engine run({{{"", AddressOf(s)}, &s}}, lines, sinks, Options());
     StopRequestSignal stop(StopRequest::Install());
     try {
@@ -237,8 +252,11 @@ class LogCommand final : public CopyableCommand<LogCommand> {
       modules.push_back({{labels[i], AddressOf(*sessions.back())}, sessions.back().get()});
     }
     Configure(*csv);
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, err);
     engine::SinkSet sinks;
     sinks.Add(*csv);
+    sinks.Add(metrics);
     engine::Engine run(std::move(modules), lines, sinks, Options());
     run.Start();
     StopRequestSignal stop(StopRequest::Install());
@@ -332,6 +350,9 @@ class LogCommand final : public CopyableCommand<LogCommand> {
   std::optional<std::string> keep_text_;
   bool gzip_ = false;
   std::optional<engine::Rotation> rotation_;
+  std::optional<std::string> metrics_text_;
+  std::optional<MetricsAddress> metrics_;
+  MetricsBackend* metrics_backend_ = nullptr;
 };
 
 }  // namespace
