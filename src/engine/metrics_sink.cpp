@@ -83,7 +83,8 @@ std::string MetricsSink::Status() const {
     all += m.admitted;
     up += m.admitted && m.up;
   }
-  return std::to_string(up) + (all == 1 ? " module" : " modules") + " up of " + std::to_string(all);
+  return std::to_string(up) + " of " + std::to_string(all) + (all == 1 ? " module" : " modules") +
+         " up";
 }
 
 std::string MetricsSink::Exposition() const {

@@ -29,7 +29,7 @@ class MetricsSink final : public Sink {
                     const ModuleIdentity& identity) override;
   void Receive(std::size_t index, const Sample& sample) override;
   bool Finish(std::chrono::steady_clock::time_point) override { return true; }
-  // "2 modules up of 3"
+  // "2 of 3 modules up"
   std::string Status() const override;
   std::string Summary() const override { return Status(); }
 

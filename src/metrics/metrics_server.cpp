@@ -9,7 +9,7 @@ namespace zvk::metrics {
 namespace {
 
 // A scrape is one small request: what a client keeps open or sends slowly is cut short.
-constexpr int kTimeoutSeconds = 5;
+constexpr int kTimeoutSeconds = 2;
 constexpr std::size_t kLargestRequest = 8 * 1024;
 constexpr std::size_t kThreads = 2;
 // How often the end asks the server to stop until its thread has ended: the first time it
@@ -29,7 +29,9 @@ MetricsServer::MetricsServer(const std::string& host, std::uint16_t port, Render
   server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   server.set_read_timeout(kTimeoutSeconds, 0);
   server.set_write_timeout(kTimeoutSeconds, 0);
-  server.set_keep_alive_max_count(100);
+  // One request a connection: a connection kept open would hold the end of the run for as long
+  // as the server waits for its next request, and scrapes come seconds apart anyway.
+  server.set_keep_alive_max_count(1);
   server.set_payload_max_length(kLargestRequest);
   server.Get("/metrics", [render = std::move(render), content_type = std::move(content_type)](
                              const httplib::Request&, httplib::Response& response) {

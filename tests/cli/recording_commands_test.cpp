@@ -292,6 +292,9 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
       {file, "--rotate", "daily", "--keep", "x"},
       {file, "--keep", "3"},  // only finished files are kept or removed
       {file, "--gzip"},
+      {file, "--metrics", "x"},
+      {file, "--metrics", "70000"},
+      {file, "--metrics", "localhost:9464"},  // an address, never a name looked up
       {},
   };
   for (const auto& args : cases) {
