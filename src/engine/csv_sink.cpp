@@ -63,7 +63,7 @@ std::string CsvSink::Admit(std::size_t index, const ModuleEntry& module, const M
   return "";
 }
 
-void CsvSink::Rotate(const std::string& period) {
+void CsvSink::Rotate(std::size_t index, TimePoint time, const std::string& period) {
   rows_before_ = rows();
   gaps_before_ = gaps();
   // Every row is on the disk already: the file is closed, moved to its finished name (the move
@@ -73,10 +73,16 @@ void CsvSink::Rotate(const std::string& period) {
   recorder_.reset();
   const std::filesystem::path finished = rotated_->MoveAside(period);
   Open();
-  rotated_->Settle(finished);
+  // The rows are safe by now: a file that could not be compressed or removed stays, and the
+  // recording goes on.
+  try {
+    rotated_->Settle(finished);
+  } catch (const FileWriteError& e) {
+    if (tell_) tell_(index, LocalTimestamp(time) + ' ' + e.what() + "; the recording goes on");
+  }
 }
 
-void CsvSink::BeforeRow(TimePoint time) {
+void CsvSink::BeforeRow(std::size_t index, TimePoint time) {
   if (reopen_ && reopen_()) {
     rows_before_ = rows();
     gaps_before_ = gaps();
@@ -87,17 +93,17 @@ void CsvSink::BeforeRow(TimePoint time) {
   // A file that holds only its header is never finished.
   const bool has_rows = recorder_->continued() || recorder_->rows() > 0;
   if (rotation_.every == Rotation::Every::Size) {
-    if (has_rows && recorder_->length() >= rotation_.size) Rotate("");
+    if (has_rows && recorder_->length() >= rotation_.size) Rotate(index, time, "");
     return;
   }
   const std::string period = rotated_->PeriodOf(time);
-  if (has_rows && !period_.empty() && period != period_) Rotate(period_);
+  if (has_rows && !period_.empty() && period != period_) Rotate(index, time, period_);
   period_ = period;
 }
 
 void CsvSink::Receive(std::size_t index, const Sample& sample) {
   try {
-    if (sample.kind != SampleKind::Pause) BeforeRow(sample.time);
+    if (sample.kind != SampleKind::Pause) BeforeRow(index, sample.time);
     if (long_form_) {
       recorder_->AppendLong(labels_.at(index), sample);
       return;

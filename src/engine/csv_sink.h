@@ -51,8 +51,8 @@ class CsvSink final : public Sink {
  private:
   void Open();
   // Before a row of this time: the file reopened or rotated when it is due.
-  void BeforeRow(TimePoint time);
-  void Rotate(const std::string& period);
+  void BeforeRow(std::size_t index, TimePoint time);
+  void Rotate(std::size_t index, TimePoint time, const std::string& period);
   std::size_t rows() const;
   std::size_t gaps() const;
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -39,13 +40,19 @@ TimePoint Local(int year, int month, int day, int hour, int minute) {
   return std::chrono::system_clock::from_time_t(std::mktime(&t));
 }
 
+// Sample n's value as the file holds it: "0.0100" for 1, every row of the same length.
+std::string Text(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.4f", n / 100.0);
+  return text;
+}
+
 Sample Values(TimePoint time, int n) {
   Sample s;
   s.time = time;
   s.kind = SampleKind::Readings;
   for (const char* channel : {"AI0", "AI1"}) {
-    const std::string text = std::to_string(n) + ".0000V";
-    s.readings.push_back({channel, double(n), ReadingUnit::Volt, ReadingState::Ok, text});
+    s.readings.push_back({channel, n / 100.0, ReadingUnit::Volt, ReadingState::Ok, Text(n) + "V"});
   }
   return s;
 }
@@ -53,7 +60,10 @@ Sample Values(TimePoint time, int n) {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a new file's rows on Windows
+    lines.push_back(line);
+  }
   return lines;
 }
 
@@ -66,7 +76,8 @@ std::string Read(const fs::path& path) {
 
 std::set<std::string> Names(const fs::path& dir) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
   return names;
 }
 
@@ -120,8 +131,8 @@ TEST_F(CsvRotation, BySizeFilesAreCountedOnEachHoldsItsHeaderAndWholeRowsInOrder
     for (int n = 1; n <= 20; ++n) sink->Receive(0, Values(Local(2026, 12, 11, 10, n), n));
     EXPECT_EQ(sink->Summary(), "\"log.csv\": 20 rows written (0 gaps)");
   }
-  // A header of 13 bytes and rows of 44 or 46: a file is finished before its next row once it
-  // holds 200 bytes or more, which is after 5 rows.
+  // A header of 13 bytes and rows of 44 (one more each with CRLF): a file is finished before
+  // its next row once it holds 200 bytes or more, which is after 5 rows.
   EXPECT_EQ(Names(dir), (std::set<std::string>{"log.1.csv", "log.2.csv", "log.3.csv", "log.csv"}));
   std::vector<std::string> all;
   for (const char* name : {"log.1.csv", "log.2.csv", "log.3.csv", "log.csv"}) {
@@ -134,13 +145,13 @@ TEST_F(CsvRotation, BySizeFilesAreCountedOnEachHoldsItsHeaderAndWholeRowsInOrder
     all.insert(all.end(), rows.begin(), rows.end());
   }
   ASSERT_EQ(all.size(), 20u);
-  for (int n = 1; n <= 20; ++n) EXPECT_EQ(all[n - 1], std::to_string(n) + ".0000");
+  for (int n = 1; n <= 20; ++n) EXPECT_EQ(all[n - 1], Text(n));
 
   // A run started again continues the file, and the counter after the last finished one.
   auto again = Sink(rotation);
   for (int n = 21; n <= 23; ++n) again->Receive(0, Values(Local(2026, 12, 11, 11, n), n));
   EXPECT_TRUE(fs::exists(dir / "log.4.csv"));
-  EXPECT_EQ(RowsOf(Read(dir / "log.4.csv")).front(), "16.0000");
+  EXPECT_EQ(RowsOf(Read(dir / "log.4.csv")).front(), Text(16));
 }
 
 TEST_F(CsvRotation, ByPeriodAFileIsNamedByTheDayOrHourOfItsRows) {
@@ -175,8 +186,8 @@ TEST_F(CsvRotation, ByPeriodAFileIsNamedByTheDayOrHourOfItsRows) {
   }
   // The rows of one day stay together, the last file holds the latest.
   EXPECT_EQ(RowsOf(Read(dir / "log.2026-12-11T14.csv")),
-            (std::vector<std::string>{"2.0000", "3.0000"}));
-  EXPECT_EQ(RowsOf(Read(dir / "log.csv")), std::vector<std::string>{"4.0000"});
+            (std::vector<std::string>{Text(2), Text(3)}));
+  EXPECT_EQ(RowsOf(Read(dir / "log.csv")), std::vector<std::string>{Text(4)});
 }
 
 TEST_F(CsvRotation, KeepRemovesOnlyTheOldestFinishedFilesOfThisRecording) {
@@ -216,10 +227,9 @@ TEST_F(CsvRotation, ARunStartedAfterACrashBetweenTheMoveAndTheNewFileOverwritesN
     sink->Receive(0, Values(Local(2026, 12, 11, 12, 0), 3));
     sink->Receive(0, Values(Local(2026, 12, 12, 0, 1), 4));
   }
-  EXPECT_EQ(RowsOf(Read(dir / "log.2026-12-11.csv")),
-            (std::vector<std::string>{"1.0000", "2.0000"}));
-  EXPECT_EQ(RowsOf(Read(dir / "log.2026-12-11-2.csv")), std::vector<std::string>{"3.0000"});
-  EXPECT_EQ(RowsOf(Read(file)), std::vector<std::string>{"4.0000"});
+  EXPECT_EQ(RowsOf(Read(dir / "log.2026-12-11.csv")), (std::vector<std::string>{Text(1), Text(2)}));
+  EXPECT_EQ(RowsOf(Read(dir / "log.2026-12-11-2.csv")), std::vector<std::string>{Text(3)});
+  EXPECT_EQ(RowsOf(Read(file)), std::vector<std::string>{Text(4)});
   EXPECT_EQ(RotatedFiles(file, daily).Finished(),
             (std::vector<fs::path>{dir / "log.2026-12-11.csv", dir / "log.2026-12-11-2.csv"}));
 }
@@ -241,7 +251,7 @@ TEST_F(CsvRotation, CompressedFinishedFilesHoldTheRowsAndNoPlainCopyIsLeft) {
   gzclose(in);
   ASSERT_GE(n, 0);
   text.resize(static_cast<std::size_t>(n));
-  EXPECT_EQ(RowsOf(text), (std::vector<std::string>{"1.0000", "2.0000"}));
+  EXPECT_EQ(RowsOf(text), (std::vector<std::string>{Text(1), Text(2)}));
 }
 #endif
 
