@@ -4,6 +4,10 @@
 
 #include <chrono>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
 namespace zvk::metrics {
 
 namespace {
@@ -27,6 +31,12 @@ MetricsServer::MetricsServer(const std::string& host, std::uint16_t port, Render
     : impl_(std::make_unique<Impl>()) {
   httplib::Server& server = impl_->server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  // The library's default also shares the port with any other program that asks (SO_REUSEPORT):
+  // a second run on the same port must be refused, not take every other scrape.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+  });
   server.set_read_timeout(kTimeoutSeconds, 0);
   server.set_write_timeout(kTimeoutSeconds, 0);
   // One request a connection: a connection kept open would hold the end of the run for as long

@@ -198,6 +198,9 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
     LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
     engine::ModuleLines lines(s.err, {""}, [&status] { status.Clear(); });
+    // Listening first: a port that is taken leaves no file begun.
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, s.err);
     std::optional<engine::CsvSink> csv;
     try {
       csv.emplace(PathFromUtf8(file_), file_, names, Teller(lines));
@@ -205,8 +208,6 @@ class LogCommand final : public CopyableCommand<LogCommand> {
       throw Failed(e.what());
     }
     Configure(*csv);
-    engine::MetricsSink metrics;
-    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, s.err);
     engine::SinkSet sinks;
     sinks.Add(*csv);
     sinks.Add(metrics);
@@ -236,6 +237,8 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     const std::size_t n = labels.size();
     // Told on standard error as each module said it, named by the module.
     engine::ModuleLines lines(err, labels);
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, err);
     std::optional<engine::CsvSink> csv;
     try {
       csv.emplace(PathFromUtf8(file_), file_, CsvRecorder::LongForm{}, Teller(lines));
@@ -252,8 +255,6 @@ class LogCommand final : public CopyableCommand<LogCommand> {
       modules.push_back({{labels[i], AddressOf(*sessions.back())}, sessions.back().get()});
     }
     Configure(*csv);
-    engine::MetricsSink metrics;
-    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, err);
     engine::SinkSet sinks;
     sinks.Add(*csv);
     sinks.Add(metrics);

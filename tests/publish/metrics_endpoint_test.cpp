@@ -1,9 +1,14 @@
-// `zvk log --metrics` scraped by a real Prometheus server: the built zvk (handed over to
-// zvk-publish) serves a simulated module's readings on 127.0.0.1, Prometheus scrapes them every
-// second, and a PromQL query through its HTTP API returns the values the run recorded.
+// `zvk log --metrics` as a person runs it: the built zvk (handed over to zvk-publish) serves a
+// simulated module's readings on 127.0.0.1, a real Prometheus server scrapes them every second,
+// and a PromQL query through its HTTP API returns the values the run recorded. A port another
+// program listens on is refused before anything is recorded.
 #if ZVK_METRICS && !defined(_WIN32)
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -134,6 +139,43 @@ TEST(metricsPrometheus, AScrapedRunIsQueriedThroughPromQl) {
   server.Wait();
   module.Stop();
   fs::remove_all(dir);
+}
+
+TEST(metricsEndpoint, APortAnotherProgramListensOnIsRefusedBeforeAnythingIsRecorded) {
+  const auto zvk = test::BuiltProgram("zvk");
+  ASSERT_TRUE(zvk) << "ZVK_BIN_DIR is set by CTest";
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  const int yes = 1;
+  // As another run of zvk would listen, had it let others share the port: this one must not.
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  sim::Simulator module(sim::Options{});
+  module.Start();
+  const fs::path csv =
+      fs::temp_directory_path() /
+      ("zvk-metrics-taken-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".csv");
+  test::ChildProcess run(
+      *zvk,
+      {"--host", "127.0.0.1", "--port", std::to_string(module.Port()), "--skip-wifi-check", "log",
+       csv.string(), "--count", "1", "--metrics", port},
+      {true, true});
+  EXPECT_EQ(run.ReadAll(), "zvk: cannot serve the metrics at 127.0.0.1:" + port +
+                               " (the port is taken, or the address is none of this machine's)\n");
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_FALSE(fs::exists(csv));
+  ::close(listener);
+  module.Stop();
 }
 
 }  // namespace
