@@ -20,17 +20,20 @@
 
 namespace {
 
-// `publish` needs the shared MQTT client library, which this statically linked program cannot
-// load: it runs in zvk-publish, where the trend window's library lives (../lib/zvk-analog from
-// this program's folder, in the build tree as once installed). Without it, the command table
-// says that publishing is not available.
+// `publish` needs the shared MQTT client library, and `--metrics` the shared HTTP library, which
+// this statically linked program cannot load: they run in zvk-publish, where the trend window's
+// library lives (../lib/zvk-analog from this program's folder, in the build tree as once
+// installed). Without it, the command table says that they are not available.
 void HandOverPublish(int argc, char** argv) {
   // Every other command starts without parsing anything twice.
   bool named = false;
-  for (int i = 1; i < argc && !named; ++i) named = std::string_view(argv[i]) == "publish";
+  for (int i = 1; i < argc && !named; ++i) {
+    const std::string_view arg(argv[i]);
+    named = arg == "publish" || arg == "--metrics" || arg.substr(0, 10) == "--metrics=";
+  }
   if (!named) return;
   const std::optional<std::string> command = zvk::cli::RequestedCommand(argc, argv);
-  if (!command || *command != "publish") return;
+  if (!command || (*command != "publish" && *command != "log")) return;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return;

@@ -14,6 +14,7 @@
 #include "cli/term/live_status.h"
 #include "cli/term/stop_request.h"
 #include "engine/engine.h"
+#include "engine/metrics_sink.h"
 #include "engine/module_lines.h"
 #include "publish/broker_url.h"
 #include "publish/messages.h"
@@ -93,7 +94,7 @@ engine::EngineOptions OptionsOf(const PublishArguments& args) {
 // live line of a lone module. Returns how many modules were left out or never published.
 std::size_t RunGateway(std::vector<engine::EngineModule> modules, engine::ModuleLines& lines,
                        publish::MqttSink& sink, const PublishArguments& args, std::ostream& out,
-                       LiveStatus* status) {
+                       LiveStatus* status, engine::MetricsSink& metrics) {
   try {
     sink.Connect(kConnectTimeout);
   } catch (const publish::PublishError& e) {
@@ -101,6 +102,7 @@ std::size_t RunGateway(std::vector<engine::EngineModule> modules, engine::Module
   }
   engine::SinkSet sinks;
   sinks.Add(sink);
+  sinks.Add(metrics);
   const std::size_t n = modules.size();
   engine::Engine run(std::move(modules), lines, sinks, OptionsOf(args));
   run.Start();
@@ -151,18 +153,22 @@ void MqttPublish::Run(Session& s, const PublishArguments& args) {
   const publish::ModuleIdentity module = publish::IdentityOf(ModuleOf(s.app().device));
   if (const std::string why = publish::UnpublishableId(module.id); !why.empty())
     throw Failed("the module at " + s.app().link.DeviceHost + " " + why);
+  engine::MetricsSink metrics;
+  const auto endpoint = ServeMetrics(metrics_, args.metrics, metrics, s.err);
   LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
   engine::ModuleLines lines(s.err, {""}, [&status] { status.Clear(); });
   // It keeps the client id it always had, never the desktop program's.
   publish::MqttSink sink(
       SettingsOf(args, "zvk-" + module.id), args.broker, false,
       [&lines](std::optional<std::size_t>, const std::string& line) { lines.Tell(0, line); });
-  RunGateway({{{"", AddressOf(s)}, &s}}, lines, sink, args, s.out, &status);
+  RunGateway({{{"", AddressOf(s)}, &s}}, lines, sink, args, s.out, &status, metrics);
 }
 
 int MqttPublish::RunMany(const std::vector<std::string>& labels, const Command::SessionMaker& open,
                          std::ostream& out, std::ostream& err, const PublishArguments& args) {
   const std::size_t n = labels.size();
+  engine::MetricsSink metrics;
+  const auto endpoint = ServeMetrics(metrics_, args.metrics, metrics, err);
   // Each module's lines under its label; the broker's news is the gateway's, told once, plain.
   engine::ModuleLines lines(err, labels);
   std::vector<std::unique_ptr<Session>> sessions;
@@ -181,7 +187,8 @@ int MqttPublish::RunMany(const std::vector<std::string>& labels, const Command::
         else
           err << "zvk: " << line << '\n';
       });
-  const std::size_t left_out = RunGateway(std::move(modules), lines, sink, args, out, nullptr);
+  const std::size_t left_out =
+      RunGateway(std::move(modules), lines, sink, args, out, nullptr, metrics);
   return left_out == 0 ? kExitOk : kExitFailed;
 }
 

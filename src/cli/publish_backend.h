@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/metrics_option.h"
 #include "publish/settings.h"
 
 namespace zvk::cli {
@@ -29,6 +30,8 @@ struct PublishArguments {
   bool discovery = false;
   std::string queue_text = std::to_string(publish::kDefaultQueuePolls);
   std::size_t queue = publish::kDefaultQueuePolls;  // polls kept while the broker is away
+  std::optional<std::string> metrics_text;
+  std::optional<MetricsAddress> metrics;  // where the run's metrics are served
 };
 
 class PublishBackend {

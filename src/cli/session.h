@@ -32,6 +32,7 @@ struct GlobalOptions {
 
 // The outside world of a run; tests put a loopback-only network and fake interfaces here.
 class PublishBackend;
+class MetricsBackend;
 
 struct CliEnv {
   Network& network;
@@ -42,6 +43,7 @@ struct CliEnv {
   int status_columns = 0;             // width of the terminal on standard error; 0: none
   PublishBackend* publish = nullptr;  // null: a build without an MQTT client
   int delivery_wait_ms = 0;           // the wait for a module's close after a content; 0: the usual
+  MetricsBackend* metrics = nullptr;  // null: a build without the metrics endpoint
 };
 
 // What an action sent and showed; the operations check the module's answers from it.

@@ -208,6 +208,11 @@ CsvRecorder::~CsvRecorder() {
   if (fd_ >= 0) CloseFile(fd_);
 }
 
+std::uint64_t CsvRecorder::length() const {
+  const long long end = fd_ < 0 ? -1 : FileEnd(fd_);
+  return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+}
+
 CsvRecorder::Written CsvRecorder::Append(const Sample& sample) {
   if (sample.kind == SampleKind::Pause) return Written::Nothing;
   const bool values =

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -49,7 +50,9 @@ class CsvRecorder {
   const std::filesystem::path& path() const { return path_; }
   const std::vector<std::string>& channels() const { return channels_; }
   bool continued() const { return continued_; }  // an existing file with the same header
-  std::size_t rows() const { return rows_; }     // rows written by this recorder, gaps included
+  // The file's length in bytes, header included; 0 when unknown.
+  std::uint64_t length() const;
+  std::size_t rows() const { return rows_; }  // rows written by this recorder, gaps included
   std::size_t gaps() const { return gaps_; }
   // The last readings had other channels than the file's columns (written as a gap).
   bool foreign_channels() const { return foreign_channels_; }

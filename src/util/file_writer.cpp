@@ -203,6 +203,19 @@ int OpenToAppend(const fs::path& path) {
   return fd;
 }
 
+void RenameAside(const fs::path& from, const fs::path& to) {
+  // RENAME_NOREPLACE leaves no moment where a file of that name would be replaced; a file
+  // system without it gets the look first.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) throw CannotWrite(to, errno);
+    struct stat taken {};
+    if (::lstat(to.c_str(), &taken) == 0) throw CannotWrite(to, EEXIST);
+    if (::rename(from.c_str(), to.c_str()) != 0) throw CannotWrite(to, errno);
+  }
+  fs::path folder = to.parent_path();
+  SyncFolder(folder.empty() ? fs::path(".") : folder);
+}
+
 #else
 
 // Windows has no FIFOs or sockets among file names and its links are rare; a name that is not a
@@ -242,6 +255,14 @@ void ReplaceFile(const fs::path& path, std::string_view content, FileContent) {
     fs::remove(part, ignored);
     throw FileWriteError("cannot write " + Quoted(path) + ": " + ec.message());
   }
+}
+
+void RenameAside(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  if (fs::exists(to, ec))
+    throw FileWriteError("cannot write " + Quoted(to) + ": file exists", EEXIST);
+  // _wrename never replaces a file.
+  if (::_wrename(from.c_str(), to.c_str()) != 0) throw CannotWrite(to, errno);
 }
 
 int OpenToAppend(const fs::path& path) {

@@ -48,6 +48,9 @@ void ReplaceFile(const std::filesystem::path& path, std::string_view content,
 // the name is swapped for something else between the look and the open, and never waits on a
 // FIFO. FileWriteError with the system's reason when it cannot be opened.
 int OpenToAppend(const std::filesystem::path& path);
+// Gives the file at `from` the name `to` in the same folder, never replacing a file of that
+// name (FileWriteError EEXIST then), and puts the new name on the disk (the folder synced).
+void RenameAside(const std::filesystem::path& from, const std::filesystem::path& to);
 // Closes a descriptor OpenToAppend returned.
 void CloseDescriptor(int fd);
 // One write(2) of up to `size` bytes to a descriptor: the count written, or -1 with errno set.

@@ -169,6 +169,39 @@ TEST_F(cliLogProcess, AKilledRecordingKeepsEveryRowWholeAndIsContinued) {
   EXPECT_TRUE(std::regex_match(continued.back(), kRow)) << continued.back();
 }
 
+// As logrotate does: the file moved away, then SIGHUP; the next rows go to a new file of the
+// name, begun with its header. A SIGHUP with the file still there continues it.
+TEST_F(cliLogProcess, SighupReopensTheFileAtItsName) {
+  file = dir / "hup.csv";
+  const fs::path moved = dir / "hup.csv.1";
+  Child zvk(Args({"--interval", "0.05"}), dir / "out", dir / "err");
+  ASSERT_TRUE(WaitForRows(2));
+  fs::rename(file, moved);
+  zvk.Signal(SIGHUP);
+  ASSERT_TRUE(WaitForRows(2));
+  zvk.Signal(SIGHUP);
+  ASSERT_TRUE(WaitForRows(4));
+  zvk.Signal(SIGINT);
+  const int status = zvk.Wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  std::size_t rows = 0;
+  for (const fs::path& path : {moved, file}) {
+    bool whole = false;
+    const auto lines = Lines(path, &whole);
+    EXPECT_TRUE(whole) << path;
+    ASSERT_GE(lines.size(), 3u) << path;
+    EXPECT_EQ(lines[0], "time,AI0,AI1,AI2,AI3,AI4") << path;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+      EXPECT_TRUE(std::regex_match(lines[i], kRow)) << path << ": " << lines[i];
+    rows += lines.size() - 1;
+  }
+  EXPECT_EQ(Lines(dir / "out"),
+            std::vector<std::string>{"\"" + file.string() + "\": " + std::to_string(rows) +
+                                     " rows written (0 gaps)"});
+}
+
 }  // namespace
 }  // namespace zvk::cli
 #endif  // _WIN32

@@ -284,6 +284,17 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
       {file, "--interval", ""},
       {file, "--interval", "nan"},
       {"-", "--count", "1"},  // standard output is no file to continue
+      {file, "--rotate", "weekly"},
+      {file, "--rotate", "100"},  // smaller than a file worth finishing
+      {file, "--rotate", "0"},
+      {file, "--rotate", "10MB"},
+      {file, "--rotate", "daily", "--keep", "0"},
+      {file, "--rotate", "daily", "--keep", "x"},
+      {file, "--keep", "3"},  // only finished files are kept or removed
+      {file, "--gzip"},
+      {file, "--metrics", "x"},
+      {file, "--metrics", "70000"},
+      {file, "--metrics", "localhost:9464"},  // an address, never a name looked up
       {},
   };
   for (const auto& args : cases) {
@@ -297,6 +308,31 @@ TEST_F(cliLog, UsageErrorsSendNothing) {
   EXPECT_TRUE(sim->Frames().empty());
   EXPECT_FALSE(fs::exists(file));
   EXPECT_FALSE(fs::exists("-"));
+}
+
+TEST_F(cliLog, RotatesBySizeBetweenRowsAndCountsTheRowsOfEveryFile) {
+  StartModule(sim::Model::Km3);
+  Result r = Log({file, "--rotate", "1K", "--count", "20", "--interval", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "\"" + file + "\": 20 rows written (0 gaps)\n");
+  // Rows of about 70 bytes: one file finished once it held 1K, the rest in the file itself.
+  const fs::path finished = dir / "run.1.csv";
+  ASSERT_TRUE(fs::exists(finished));
+  EXPECT_FALSE(fs::exists(dir / "run.2.csv"));
+  EXPECT_GE(fs::file_size(finished), 1024u);
+  const std::regex row(R"([0-9T:.+-]{29}(,-?\d+\.\d{4}){5})");
+  std::size_t rows = 0;
+  for (const fs::path& path : {finished, fs::path(file)}) {
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.back(), '\n');
+    const auto lines = Lines(text);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "time,AI0,AI1,AI2,AI3,AI4");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+      EXPECT_TRUE(std::regex_match(lines[i], row)) << lines[i];
+    rows += lines.size() - 1;
+  }
+  EXPECT_EQ(rows, 20u);
 }
 
 TEST_F(cliLog, LiveStatusOnATerminalIsOneLineRewrittenInPlace) {

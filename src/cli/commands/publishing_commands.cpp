@@ -8,6 +8,7 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/metrics_option.h"
 #include "cli/publish_backend.h"
 #include "cli/session.h"
 
@@ -44,6 +45,10 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
                    "Polls kept while the broker is away; when full, the oldest is dropped")
         ->type_name("INT")
         ->capture_default_str();
+    sub.add_option("--metrics", a_.metrics_text,
+                   "Serve the readings to Prometheus at http://ADDR:PORT/metrics (ADDR "
+                   "127.0.0.1 unless given)")
+        ->type_name("[ADDR:]PORT");
     sub.footer(
         "All modules go through one connection, whose status topic is "
         "PREFIX/gateway/CLIENTID/status (its last will: offline). Runs until SIGINT (Ctrl+C) or "
@@ -51,7 +56,10 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
         "gateway's set to offline, and the connection closed.");
   }
 
-  void Attach(CliEnv& env) override { backend_ = env.publish; }
+  void Attach(CliEnv& env) override {
+    backend_ = env.publish;
+    metrics_backend_ = env.metrics;
+  }
 
   void CheckArguments() override {
     const publish::SettingNames& names = publish::OptionNames();
@@ -70,11 +78,13 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
     a_.queue = static_cast<std::size_t>(queue);
     refuse(publish::TopicPrefixProblem(a_.topic_prefix, names));
     refuse(publish::CaFileProblem(a_.cafile, a_.broker, names));
+    if (a_.metrics_text) a_.metrics = ParseMetricsAddress(*a_.metrics_text, "publish");
     if (!backend_)
       throw Failed(
           "publish is not available in this build (it was built without the MQTT "
           "client library)");
     backend_->CheckArguments(a_);
+    if (a_.metrics && !metrics_backend_) MetricsNotAvailable("publish");
   }
 
   void Run(Session& s) override { backend_->Run(s, a_); }
@@ -93,6 +103,7 @@ class PublishCommand final : public CopyableCommand<PublishCommand> {
  private:
   PublishArguments a_;
   PublishBackend* backend_ = nullptr;
+  MetricsBackend* metrics_backend_ = nullptr;
 };
 
 }  // namespace

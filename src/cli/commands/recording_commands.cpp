@@ -16,12 +16,16 @@
 #include "cli/arguments.h"
 #include "cli/cli_error.h"
 #include "cli/command.h"
+#include "cli/metrics_option.h"
 #include "cli/session.h"
 #include "cli/term/live_status.h"
+#include "cli/term/reopen_request.h"
 #include "cli/term/stop_request.h"
 #include "engine/csv_sink.h"
 #include "engine/engine.h"
+#include "engine/metrics_sink.h"
 #include "engine/module_lines.h"
+#include "engine/rotation.h"
 #include "monitor/main_form.h"
 #include "record/csv_format.h"
 #include "record/recorder.h"
@@ -53,6 +57,8 @@ constexpr double kLongestInterval = 24 * 3600.0;
 // module answers (thousands a second on a fast link), so it is taken as this.
 constexpr double kShortestInterval = 0.05;
 constexpr double kLongestDuration = 366 * 24 * 3600.0;
+// A smaller file would hold little more than its header.
+constexpr std::uint64_t kSmallestRotatedFile = 1024;
 
 // "90", "90s", "15m", "2.5h", "7d" to seconds; none when the text is no such duration.
 std::optional<double> ParseDuration(const std::string& text) {
@@ -111,13 +117,33 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     CLI::Option* count =
         sub.add_option("--count", count_text_, "Stop after this many polls")->type_name("INT");
     duration->excludes(count);
+    sub.add_option("--rotate", rotate_text_,
+                   "Finish the file daily, hourly, or once it holds SIZE bytes (K, M or G "
+                   "after the number): it is moved aside as FILE's name with the day, the hour "
+                   "or a counter before its extension, and a new FILE begins")
+        ->type_name("daily|hourly|SIZE");
+    sub.add_option("--keep", keep_text_, "With --rotate: keep only the newest N finished files")
+        ->type_name("N");
+    sub.add_flag("--gzip", gzip_, "With --rotate: compress finished files (.gz)");
+    sub.add_option("--metrics", metrics_text_,
+                   "Serve the readings to Prometheus at http://ADDR:PORT/metrics (ADDR "
+                   "127.0.0.1 unless given)")
+        ->type_name("[ADDR:]PORT");
     sub.footer(
         "Without --duration or --count the log runs until SIGINT (Ctrl+C) or SIGTERM; the file "
-        "is closed cleanly either way. With many modules (--hosts) the file is in long form: "
+        "is closed cleanly either way; SIGHUP reopens it (the next row goes to a file of its "
+        "name, begun with its header when it was moved away). With many modules (--hosts) the file "
+        "is in long form: "
         "time,module,channel,value,unit.");
   }
 
+  void Attach(CliEnv& env) override { metrics_backend_ = env.metrics; }
+
   void CheckArguments() override {
+    if (metrics_text_) {
+      metrics_ = ParseMetricsAddress(*metrics_text_, "log");
+      if (!metrics_backend_) MetricsNotAvailable("log");
+    }
     interval_ = ParseDecimal(interval_text_, "log: --interval");
     if (interval_ < 0 || interval_ > kLongestInterval)
       throw UsageError("log: --interval must be 0 to 86400 seconds, not " + interval_text_);
@@ -133,6 +159,7 @@ class LogCommand final : public CopyableCommand<LogCommand> {
             "not '" +
             *duration_text_ + "'");
     }
+    CheckRotation();
     // Refused before anything is sent: a file that can only belong to something else.
     if (file_.empty()) throw UsageError("log: cannot record to a file without a name");
     // A recording is continued and put on the disk row by row, which standard output cannot be.
@@ -171,14 +198,19 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     // --verbose writes lines of its own inside every poll: no line to rewrite in place then.
     LiveStatus status(s.err, s.options().verbose ? 0 : s.status_columns());
     engine::ModuleLines lines(s.err, {""}, [&status] { status.Clear(); });
+    // Listening first: a port that is taken leaves no file begun.
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, s.err);
     std::optional<engine::CsvSink> csv;
     try {
       csv.emplace(PathFromUtf8(file_), file_, names, Teller(lines));
     } catch (const RecordError& e) {
       throw Failed(e.what());
     }
+    Configure(*csv);
     engine::SinkSet sinks;
     sinks.Add(*csv);
+    sinks.Add(metrics);
     engine::Engine run({{{"", AddressOf(s)}, &s}}, lines, sinks, Options());
     StopRequestSignal stop(StopRequest::Install());
     try {
@@ -205,6 +237,8 @@ class LogCommand final : public CopyableCommand<LogCommand> {
     const std::size_t n = labels.size();
     // Told on standard error as each module said it, named by the module.
     engine::ModuleLines lines(err, labels);
+    engine::MetricsSink metrics;
+    const auto endpoint = ServeMetrics(metrics_backend_, metrics_, metrics, err);
     std::optional<engine::CsvSink> csv;
     try {
       csv.emplace(PathFromUtf8(file_), file_, CsvRecorder::LongForm{}, Teller(lines));
@@ -220,8 +254,10 @@ class LogCommand final : public CopyableCommand<LogCommand> {
       sessions.push_back(open(i, *discarded.back(), lines.stream(i)));
       modules.push_back({{labels[i], AddressOf(*sessions.back())}, sessions.back().get()});
     }
+    Configure(*csv);
     engine::SinkSet sinks;
     sinks.Add(*csv);
+    sinks.Add(metrics);
     engine::Engine run(std::move(modules), lines, sinks, Options());
     run.Start();
     StopRequestSignal stop(StopRequest::Install());
@@ -243,6 +279,41 @@ class LogCommand final : public CopyableCommand<LogCommand> {
   }
 
  private:
+  void CheckRotation() {
+    if (rotate_text_) {
+      rotation_ = engine::ParseRotation(*rotate_text_);
+      if (!rotation_ || (rotation_->every == engine::Rotation::Every::Size &&
+                         rotation_->size < kSmallestRotatedFile))
+        throw UsageError(
+            "log: --rotate is daily, hourly or a size such as 500K, 10M or 1G (at least 1K), "
+            "not '" +
+            *rotate_text_ + "'");
+    }
+    if (keep_text_) {
+      if (!rotation_) throw UsageError("log: --keep is for finished files: it needs --rotate");
+      const std::int64_t keep = ParseWholeNumber(*keep_text_, "log: --keep");
+      if (keep < 1) throw UsageError("log: --keep must be 1 or more, not " + *keep_text_);
+      rotation_->keep = static_cast<std::size_t>(keep);
+    }
+    if (gzip_) {
+      if (!rotation_) throw UsageError("log: --gzip is for finished files: it needs --rotate");
+      if (!engine::CanCompress())
+        throw UsageError("log: --gzip is not available in this build of zvk");
+      rotation_->gzip = true;
+    }
+  }
+
+  // The file's rotation, and SIGHUP to reopen it.
+  void Configure(engine::CsvSink& csv) const {
+    try {
+      if (rotation_) csv.SetRotation(*rotation_);
+    } catch (const RecordError& e) {
+      throw Failed(e.what());
+    }
+    ReopenRequest::Install();
+    csv.SetReopen([] { return ReopenRequest::Take(); });
+  }
+
   engine::EngineOptions Options() const {
     engine::EngineOptions options;
     options.limits.interval_s = interval_;
@@ -276,6 +347,13 @@ class LogCommand final : public CopyableCommand<LogCommand> {
   std::optional<double> duration_;
   std::optional<std::string> count_text_;
   std::optional<std::int64_t> count_;
+  std::optional<std::string> rotate_text_;
+  std::optional<std::string> keep_text_;
+  bool gzip_ = false;
+  std::optional<engine::Rotation> rotation_;
+  std::optional<std::string> metrics_text_;
+  std::optional<MetricsAddress> metrics_;
+  MetricsBackend* metrics_backend_ = nullptr;
 };
 
 }  // namespace
