@@ -195,7 +195,7 @@ TEST_F(CsvRotation, KeepRemovesOnlyTheOldestFinishedFilesOfThisRecording) {
   const std::vector<std::string> others = {"log.csv.bak", "log.x.csv",  "log.2026-12-11.csv",
                                            "other.1.csv", "log.1a.csv", "log..csv",
                                            "log.1.txt",   "xlog.1.csv", "log.1.csv.part"};
-  for (const std::string& name : others) std::ofstream(dir / name) << "keep me\n";
+  for (const std::string& name : others) std::ofstream(dir / name, std::ios::binary) << "keep me\n";
 
   Rotation rotation = *ParseRotation("100");
   rotation.keep = 2;
