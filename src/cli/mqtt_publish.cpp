@@ -38,23 +38,6 @@ std::string AddressOf(Session& s) {
   return s.app().link.DeviceHost + ":" + std::to_string(s.options().port);
 }
 
-// The client id of a gateway over several modules: the same for the same inventory run after run
-// (its modules' addresses, in any order), another for another one. A short FNV-1a hash keeps it
-// within the 23 characters every broker accepts.
-std::string GatewayClientId(std::vector<std::string> addresses) {
-  std::sort(addresses.begin(), addresses.end());
-  std::uint32_t hash = 2166136261u;
-  for (const std::string& address : addresses)
-    for (const char c : address + '\n') {
-      hash ^= static_cast<unsigned char>(c);
-      hash *= 16777619u;
-    }
-  static const char kHex[] = "0123456789abcdef";
-  std::string id = "zvk-gw-";
-  for (int shift = 28; shift >= 0; shift -= 4) id += kHex[(hash >> shift) & 0xF];
-  return id;
-}
-
 publish::PublishSettings SettingsOf(const PublishArguments& args, std::string client_id) {
   publish::PublishSettings settings;
   settings.broker = publish::ParseBrokerUrl(args.broker);
@@ -180,7 +163,7 @@ int MqttPublish::RunMany(const std::vector<std::string>& labels, const Command::
     modules.push_back({{labels[i], addresses.back()}, sessions.back().get()});
   }
   publish::MqttSink sink(
-      SettingsOf(args, GatewayClientId(addresses)), args.broker, true,
+      SettingsOf(args, publish::GatewayClientId("zvk-gw-", addresses)), args.broker, true,
       [&lines, &err](std::optional<std::size_t> module, const std::string& line) {
         if (module)
           lines.Tell(*module, line);

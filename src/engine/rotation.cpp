@@ -7,6 +7,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "record/timestamp.h"
 #include "util/file_path.h"
 #include "util/file_writer.h"
 
@@ -37,14 +38,7 @@ bool IsDate(std::string_view text) {
 }
 
 std::tm LocalTime(TimePoint time) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(time);
-  std::tm out{};
-#ifdef _WIN32
-  localtime_s(&out, &t);
-#else
-  localtime_r(&t, &out);
-#endif
-  return out;
+  return BrokenDownLocal(std::chrono::system_clock::to_time_t(time));
 }
 
 std::string PaddedCounter(std::uint64_t n) {

@@ -16,23 +16,6 @@ namespace {
 constexpr std::chrono::seconds kConnectTimeout{10};
 constexpr std::chrono::seconds kFinishTimeout{10};
 
-// The desktop gateway's client id over these modules: the same for the same modules whatever
-// their order, never one `zvk publish` takes ("zvk-gw-..."). A short FNV-1a hash keeps it within
-// the 23 characters every broker accepts.
-std::string DesktopGatewayClientId(std::vector<std::string> addresses) {
-  std::sort(addresses.begin(), addresses.end());
-  std::uint32_t hash = 2166136261u;
-  for (const std::string& address : addresses)
-    for (const char c : address + '\n') {
-      hash ^= static_cast<unsigned char>(c);
-      hash *= 16777619u;
-    }
-  static const char kHex[] = "0123456789abcdef";
-  std::string id = "zvk-analog-gw-";
-  for (int shift = 28; shift >= 0; shift -= 4) id += kHex[(hash >> shift) & 0xF];
-  return id;
-}
-
 }  // namespace
 
 void ModulesWindowView::SetUpPublishing() {
@@ -66,7 +49,7 @@ bool ModulesWindowView::StartPublishing(PublishChoice choice) {
   std::vector<std::string> addresses;
   for (const RunTarget& t : Targets()) addresses.push_back(t.host);
   if (choice.settings.client_id.empty())
-    choice.settings.client_id = DesktopGatewayClientId(addresses);
+    choice.settings.client_id = publish::GatewayClientId("zvk-analog-gw-", addresses);
   auto sink = std::make_unique<publish::MqttSink>(
       std::move(choice.settings), choice.url, true,
       [this](std::optional<std::size_t> module, const std::string& line) {

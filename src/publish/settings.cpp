@@ -1,6 +1,8 @@
 #include "publish/settings.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -64,6 +66,20 @@ std::optional<std::string> ReadPassword(const std::optional<std::string>& file) 
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
+}
+
+std::string GatewayClientId(const std::string& prefix, std::vector<std::string> addresses) {
+  std::sort(addresses.begin(), addresses.end());
+  std::uint32_t hash = 2166136261u;
+  for (const std::string& address : addresses)
+    for (const char c : address + '\n') {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 16777619u;
+    }
+  static const char kHex[] = "0123456789abcdef";
+  std::string id = prefix;
+  for (int shift = 28; shift >= 0; shift -= 4) id += kHex[(hash >> shift) & 0xF];
+  return id;
 }
 
 }  // namespace zvk::publish

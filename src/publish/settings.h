@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "publish/broker_url.h"
 
@@ -49,6 +50,11 @@ struct PublishSettings {
 
 // The client id the desktop program uses for a module.
 std::string DesktopClientId(const std::string& module_id);
+// The client id of a gateway over several modules: `prefix` and a short FNV-1a hash of their
+// addresses, the same for the same modules in any order, another for other modules, within the
+// 23 characters every broker accepts. `zvk publish` takes "zvk-gw-", the desktop program
+// "zvk-analog-gw-".
+std::string GatewayClientId(const std::string& prefix, std::vector<std::string> addresses);
 
 // How a front end names the settings in its reasons.
 struct SettingNames {

@@ -7,17 +7,7 @@ namespace zvk {
 
 namespace {
 
-// The thread-safe forms of localtime and gmtime: POSIX and the Windows C runtime differ.
-std::tm BrokenDownLocal(std::time_t t) {
-  std::tm out{};
-#ifdef _WIN32
-  localtime_s(&out, &t);
-#else
-  localtime_r(&t, &out);
-#endif
-  return out;
-}
-
+// The thread-safe form of gmtime: POSIX and the Windows C runtime differ.
 std::tm BrokenDownUtc(std::time_t t) {
   std::tm out{};
 #ifdef _WIN32
@@ -29,6 +19,16 @@ std::tm BrokenDownUtc(std::time_t t) {
 }
 
 }  // namespace
+
+std::tm BrokenDownLocal(std::time_t t) {
+  std::tm out{};
+#ifdef _WIN32
+  localtime_s(&out, &t);
+#else
+  localtime_r(&t, &out);
+#endif
+  return out;
+}
 
 int UtcOffsetMinutes(const std::tm& local, const std::tm& utc) {
   // The two dates are at most a day apart, across a year's end at worst.

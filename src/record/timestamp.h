@@ -8,6 +8,9 @@
 
 namespace zvk {
 
+// The thread-safe form of localtime: POSIX and the Windows C runtime differ.
+std::tm BrokenDownLocal(std::time_t t);
+
 // 2024-03-01T14:05:09.120+01:00, in the process's time zone.
 std::string LocalTimestamp(std::chrono::system_clock::time_point now);
 
